@@ -1,0 +1,46 @@
+// Entry point of the scan-line boolean engine, and hole selection.
+#pragma once
+
+#include <cstdint>
+
+#include "geometry/op_codes.h"
+#include "geometry/point_system.h"
+
+namespace velmar {
+
+// Runs a polygon boolean on the operand points of list (points flagged
+// PSPointFlags::SecondLayer form the second operand):
+// - Merge (0): the merged rings of the first operand: the boundary of the
+//   region where its winding count is above 0 (reversed rings subtract; the
+//   second operand's edges only split);
+// - Or, Overlap, And, Diff, Xor, NegativeWinding: the regions inside by the
+//   code's rule (geometry/op_codes.h); codes 1, 4, 7 give nothing;
+// - CutHoles (25): every hole ring is joined to the boundary above it by two
+//   coincident vertical edges, in place, then simplified; nothing happens
+//   when the list holds no hole;
+// - CrossingPass (32): a vertex at every crossing and overlap, in place.
+// The list is sorted first unless it is already in (x, then y) order; it
+// keeps its points (now with the vertices of the splits) and the caller
+// frees it. The result goes into out: moved in when out is empty, else
+// appended. Without edgesOnly it is closed counter-clockwise rings with
+// clockwise holes, collinear vertices removed; with edgesOnly the 2-point
+// edge chains of the sweep, each with the inside on its left. The ring count
+// of the result is not recomputed (use CountRings). An empty list gives an
+// empty result. Throws Error (unit "DRC"): "Wrong segment ordering",
+// "Polygon connection failed", or for the vertical fracturing codes 30, 31.
+void BooleanSweep(PSList& list, PSList* out, BooleanOpCode code,
+                  bool edgesOnly);
+
+// The start vertex of the ring through p when the ring is a hole (it turns
+// clockwise at its leftmost vertex, ties the larger y), else null. Marks
+// every vertex of the ring visited (PSPointFlags::Visited). An open chain is
+// never a hole.
+PSPoint* HoleStart(PSPoint* p);
+
+// Visits every ring of the list once and returns the number of holes.
+// Without out, flags each hole's start vertex PSPointFlags::HoleStart; with
+// out, appends a copy of every hole ring (invert false) or of every ring
+// that is not a hole (invert true). Visited marks are cleared at the end.
+int32_t SelectHoles(PSList& list, PSList* out, bool invert);
+
+}  // namespace velmar

@@ -1,0 +1,420 @@
+// Point-list editing: purging, collinear removal, simplification, splitting
+// off open chains, ring and chain copies, rings from circle vertex arrays.
+#include "geometry/point_list_edit.h"
+
+#include <cmath>
+#include <cstdlib>
+
+#include "foundation/error.h"
+#include "geometry/point_list_order.h"
+#include "geometry/segment_geometry.h"
+
+namespace velmar {
+
+namespace {
+
+constexpr uint16_t kVisited = PSPointFlags::Visited;
+constexpr uint16_t kDeleted = PSPointFlags::Deleted;
+
+// Exact cross product (b - a) x (c - a): each difference needs 33 bits, each
+// product up to 66.
+inline __int128 Cross(const PSPoint* a, const PSPoint* b, const PSPoint* c) {
+  return static_cast<__int128>(int64_t(b->x) - a->x) * (int64_t(c->y) - a->y) -
+         static_cast<__int128>(int64_t(c->x) - a->x) * (int64_t(b->y) - a->y);
+}
+
+// A new vertex (x, y), flags 0, no ring links, pushed at the head of list.
+inline PSPoint* PushCopy(PSList& list, const PSPoint* src) {
+  return PushPoint(list, src->x, src->y);
+}
+
+// A new vertex (x, y), flags 0, no ring links, appended at the tail of list.
+PSPoint* AppendPoint(PSList& list, int32_t x, int32_t y) {
+  PSPoint* p = AllocPoint();
+  p->x = x;
+  p->y = y;
+  p->link = nullptr;
+  p->next = nullptr;
+  p->prev = nullptr;
+  p->flags = 0;
+  if (list.tail)
+    list.tail->link = p;
+  else
+    list.head = p;
+  list.tail = p;
+  ++list.pointCount;
+  return p;
+}
+
+// Distance of q from the line p -> r, rounded half away from zero, as a
+// magnitude. When p and r coincide the line is undefined and the distance
+// from q to p is used.
+long double RoundedDistance(const PSPoint* p, const PSPoint* q,
+                            const PSPoint* r) {
+  if (p->x == r->x && p->y == r->y) {
+    long double dx = static_cast<long double>(q->x) - p->x;
+    long double dy = static_cast<long double>(q->y) - p->y;
+    return RoundAway(std::sqrt(dx * dx + dy * dy));
+  }
+  Box line(p->x, p->y, r->x, r->y);
+  return std::fabs(RoundAway(line.SignedDistance(q->x, q->y)));
+}
+
+inline bool SharesCoordinate(const PSPoint* q, const PSPoint* a) {
+  return q->x == a->x || q->y == a->y;
+}
+
+// Copies the ring or open chain through q into dst, every copy pushed at the
+// head of dst with flags 0, and marks the source vertices visited. A ring is
+// copied from q around and closed. For a chain, q and the vertices after it
+// are copied first, then the vertices from the chain's first vertex up to q,
+// so the copy runs from the same first to the same last vertex as its
+// source. Returns true for a ring.
+bool CopyWalk(PSPoint* q, PSList& dst) {
+  PSPoint* qc = PushCopy(dst, q);
+  q->flags |= kVisited;
+  PSPoint* lastCopy = qc;
+  PSPoint* s = q->next;
+  while (s && s != q) {
+    PSPoint* c = PushCopy(dst, s);
+    s->flags |= kVisited;
+    LinkPoints(lastCopy, c);
+    lastCopy = c;
+    s = s->next;
+  }
+  if (s == q) {
+    LinkPoints(lastCopy, qc);
+    return true;
+  }
+  // Open chain: find its first vertex (stopping at anything already
+  // visited, so inconsistent links cannot loop), then copy up to q.
+  PSPoint* first = q;
+  while (first->prev && !(first->prev->flags & kVisited)) first = first->prev;
+  if (first != q) {
+    PSPoint* prevCopy = nullptr;
+    for (PSPoint* t = first; t != q; t = t->next) {
+      PSPoint* c = PushCopy(dst, t);
+      t->flags |= kVisited;
+      LinkPoints(prevCopy, c);
+      prevCopy = c;
+    }
+    LinkPoints(prevCopy, qc);
+  }
+  return false;
+}
+
+// Validates the circle's array and an arc start .. e - 1; returns e.
+int32_t ArcEnd(const Circle& circle, int32_t start, int32_t end) {
+  const int32_t n = circle.count;
+  if (n <= 0 || !circle.vertices)
+    throw Error("Circle has no vertices", "DRC", 0);
+  if (start < 0 || start >= n || end < 0)
+    throw Error("Circle arc index out of range", "DRC", 0);
+  int32_t e = end % n;
+  if (e == 0) e = n;
+  if (start >= e) throw Error("Circle arc index out of range", "DRC", 0);
+  return e;
+}
+
+}  // namespace
+
+int32_t PurgeDeleted(PSList& list) {
+  int32_t removed = 0;
+  PSPoint* last = nullptr;  // last surviving vertex
+  PSPoint* p = list.head;
+  while (p) {
+    PSPoint* nextLink = p->link;
+    if (p->flags & kDeleted) {
+      if (last)
+        last->link = nextLink;
+      else
+        list.head = nextLink;
+      FreePoint(p);
+      ++removed;
+    } else {
+      last = p;
+    }
+    p = nextLink;
+  }
+  list.tail = last;
+  list.pointCount -= removed;
+  return removed;
+}
+
+void MarkRingDeleted(PSPoint* p) {
+  PSPoint* q = p;
+  do {
+    q->flags |= kDeleted;
+    q = q->next;
+  } while (q && q != p);
+}
+
+void RemoveCollinear(PSList& list) {
+  PSPoint* last = nullptr;  // last vertex kept on the link chain
+  PSPoint* q = list.head;
+  while (q) {
+    PSPoint* nextLink = q->link;
+    PSPoint* r = q->prev;
+    PSPoint* s = q->next;
+    if (r && s && Cross(r, q, s) == 0) {
+      r->next = s;
+      s->prev = r;
+      if (last)
+        last->link = nextLink;
+      else
+        list.head = nextLink;
+      if (list.tail == q) list.tail = last;
+      FreePoint(q);
+      --list.pointCount;
+    } else {
+      last = q;
+    }
+    q = nextLink;
+  }
+}
+
+int32_t SimplifyRingAt(PSPoint* p, int32_t tolerance) {
+  PSPoint* q = p->next;
+  PSPoint* r = q->next;
+  if (p == q || p == r) return -1;
+
+  if (tolerance <= 0) {
+    int32_t removed = 0;
+    while (Cross(p, q, r) == 0) {
+      q->flags |= kDeleted;
+      LinkPoints(p, r);
+      ++removed;
+      q = r;
+      r = r->next;
+      if (r == p) return ~removed;
+    }
+    return removed;
+  }
+
+  // How many vertices after p can go: the run p .. r grows while every
+  // vertex strictly between p and r lies within the tolerance of p -> r.
+  // A vertex off the line by a non-zero amount must not share x or y with
+  // p or r: it may be a manhattan corner.
+  // onLine: every vertex between p and r lies exactly on the line p -> r
+  // (p and r distinct). Then, when the next end lies on that same line too,
+  // every distance stays exactly 0 and the run grows without a rescan, so
+  // long straight runs cost linear time.
+  int32_t count = 0;
+  bool onLine = false;
+  PSPoint* tested = nullptr;  // end for which the vertices before it passed
+  for (;;) {
+    bool pass = true;
+    const bool distinct = p->x != r->x || p->y != r->y;
+    if (onLine && tested && distinct && Cross(p, tested, r) == 0) {
+      // The old end and everything before it are on the unchanged line.
+    } else {
+      onLine = distinct;
+      for (PSPoint* v = p->next; v != r; v = v->next) {
+        long double d = RoundedDistance(p, v, r);
+        if (d > tolerance ||
+            (d != 0 && (SharesCoordinate(v, p) || SharesCoordinate(v, r)))) {
+          pass = false;
+          break;
+        }
+        if (onLine && Cross(p, v, r) != 0) onLine = false;
+      }
+    }
+    if (!pass) break;
+    ++count;
+    tested = r;
+    r = r->next;
+    if (r == p) break;
+  }
+  if (count == 0) return 0;
+
+  PSPoint* s = p->next;
+  for (int32_t i = 0; i < count; ++i) {
+    s->flags |= kDeleted;
+    s = s->next;
+  }
+  LinkPoints(p, s);
+  if (p == s || p == s->next) return ~count;
+  return count;
+}
+
+int32_t Simplify(PSList& list, int32_t tolerance) {
+  int32_t total = 0;
+  for (;;) {
+    int32_t sum = 0;
+    PSPoint* last = nullptr;
+    PSPoint* p = list.head;
+    while (p) {
+      PSPoint* nextLink = p->link;
+      if (p->flags & kDeleted) {
+        // Already unlinked from its ring: take it off the list now.
+        if (last)
+          last->link = nextLink;
+        else
+          list.head = nextLink;
+        if (list.tail == p) list.tail = last;
+        FreePoint(p);
+        --list.pointCount;
+      } else {
+        int32_t r = SimplifyRingAt(p, tolerance);
+        if (r >= 0) {
+          sum += r;
+        } else {
+          // The ring collapsed to one or two vertices: it goes entirely.
+          int32_t n = -r;
+          if (p->next != p) ++n;
+          MarkRingDeleted(p);
+          --list.ringCount;
+          sum += n;
+        }
+        last = p;
+      }
+      p = nextLink;
+    }
+    total += sum;
+    if (sum == 0) return total;
+    PurgeDeleted(list);
+    // After a pass that changed something, exact passes repeat until one
+    // removes nothing.
+    tolerance = 0;
+  }
+}
+
+void SplitOffOpenChains(PSList& list, PSList& out) {
+  PSPoint* last = nullptr;
+  PSPoint* p = list.head;
+  while (p) {
+    PSPoint* nextLink = p->link;
+    if (!p->next || !p->prev) {
+      if (last)
+        last->link = nextLink;
+      else
+        list.head = nextLink;
+      --list.pointCount;
+      p->link = out.head;
+      out.head = p;
+      if (!out.tail) out.tail = p;
+      ++out.pointCount;
+    } else {
+      last = p;
+    }
+    p = nextLink;
+  }
+  list.tail = last;
+}
+
+PSPoint* CopyRing(PSList& dst, PSPoint* p) {
+  PSPoint* first = PushCopy(dst, p);
+  p->flags |= kVisited;
+  PSPoint* lastCopy = first;
+  for (PSPoint* s = p->next; s != p; s = s->next) {
+    PSPoint* c = PushCopy(dst, s);
+    s->flags |= kVisited;
+    LinkPoints(lastCopy, c);
+    lastCopy = c;
+  }
+  LinkPoints(lastCopy, first);
+  return first;
+}
+
+void AppendRingCopy(const PSPoint* p, PSList& dst) {
+  PSPoint* first = PushCopy(dst, p);
+  PSPoint* lastCopy = first;
+  for (const PSPoint* s = p->next; s != p; s = s->next) {
+    PSPoint* c = PushCopy(dst, s);
+    LinkPoints(lastCopy, c);
+    lastCopy = c;
+  }
+  LinkPoints(lastCopy, first);
+  ++dst.ringCount;
+}
+
+int32_t CopyPointList(PSList& src, PSList& dst) {
+  int32_t rings = 0;
+  for (PSPoint* p = src.head; p; p = p->link) {
+    if (p->flags & kVisited) continue;
+    if (CopyWalk(p, dst)) ++rings;
+  }
+  MaskFlags(src, -2);
+  dst.ringCount += src.ringCount;
+  return rings;
+}
+
+int32_t CopyFlaggedRings(PSList& src, PSList& dst) {
+  int32_t copied = 0;
+  for (PSPoint* q = src.head; q; q = q->link) {
+    if (q->flags & kVisited) continue;
+    bool marked = false;
+    PSPoint* s = q;
+    do {
+      if (s->flags & PSPointFlags::Marker) marked = true;
+      s = s->next;
+    } while (s && s != q);
+    if (!s) {
+      // Open chain: the part before q counts as well.
+      for (PSPoint* t = q->prev; t && !(t->flags & kVisited); t = t->prev)
+        if (t->flags & PSPointFlags::Marker) marked = true;
+    }
+    if (marked) {
+      CopyWalk(q, dst);
+      ++copied;
+    } else {
+      // Mark the whole ring or chain visited without copying it.
+      PSPoint* t = q;
+      do {
+        t->flags |= kVisited;
+        t = t->next;
+      } while (t && t != q);
+      for (t = q->prev; t && !(t->flags & kVisited); t = t->prev)
+        t->flags |= kVisited;
+    }
+  }
+  MaskFlags(src, -2);
+  dst.ringCount += copied;
+  return copied;
+}
+
+void RingFromVertexArray(PSList& list, const Circle& circle, int32_t start,
+                         int32_t end) {
+  const int32_t n = circle.count;
+  const int32_t e = ArcEnd(circle, start, end);
+  const Point* v = circle.vertices.get();
+  PSPoint* first = nullptr;
+  PSPoint* last = nullptr;
+  auto add = [&](int32_t x, int32_t y) {
+    PSPoint* p = AppendPoint(list, x, y);
+    if (!first) first = p;
+    LinkPoints(last, p);
+    last = p;
+  };
+  for (int32_t i = start; i < e; ++i) add(v[i].x, v[i].y);
+  if (!(start == 0 && e == n)) {
+    add(v[e % n].x, v[e % n].y);
+    add(circle.cx, circle.cy);
+  }
+  LinkPoints(last, first);
+}
+
+void RingFromTwoVertexArrays(PSList& list, const Circle& outer,
+                             const Circle& inner, int32_t start, int32_t end) {
+  const int32_t n = outer.count;
+  const int32_t e = ArcEnd(outer, start, end);
+  if (inner.count != n || !inner.vertices)
+    throw Error("Inner and outer circle differ in vertex count", "DRC", 0);
+  const Point* vo = outer.vertices.get();
+  const Point* vi = inner.vertices.get();
+  PSPoint* first = nullptr;
+  PSPoint* last = nullptr;
+  auto add = [&](int32_t x, int32_t y) {
+    PSPoint* p = AppendPoint(list, x, y);
+    if (!first) first = p;
+    LinkPoints(last, p);
+    last = p;
+  };
+  for (int32_t i = start; i < e; ++i) add(vo[i].x, vo[i].y);
+  add(vo[e % n].x, vo[e % n].y);
+  add(vi[e % n].x, vi[e % n].y);
+  for (int32_t i = e - 1; i >= start; --i) add(vi[i].x, vi[i].y);
+  LinkPoints(last, first);
+}
+
+}  // namespace velmar

@@ -1,0 +1,99 @@
+// Point pool, point free list and the elementary list operations.
+#include "geometry/point_system.h"
+
+#include "foundation/pool_allocator.h"
+
+namespace velmar {
+
+namespace {
+
+// Constant-initialised, so vertices can be taken before main.
+constinit PoolAllocator pointPool(static_cast<int32_t>(sizeof(PSPoint)),
+                                  kPointsPerBlock);
+constinit PSList pointFreeList;
+// Destroyed first at process exit: resets the module before the pool goes.
+constinit PoolExitReset pointExitReset(&ResetPointPool);
+
+}  // namespace
+
+PSPoint* AllocPoint() {
+  PSPoint* p = pointFreeList.head;
+  if (p) {
+    pointFreeList.head = p->link;
+    return p;
+  }
+  return static_cast<PSPoint*>(pointPool.Allocate());
+}
+
+void FreePoint(PSPoint* p) {
+  p->link = pointFreeList.head;
+  pointFreeList.head = p;
+}
+
+PSPoint* PushPoint(PSList& list, int32_t x, int32_t y) {
+  PSPoint* p = AllocPoint();
+  p->x = x;
+  p->y = y;
+  p->next = nullptr;
+  p->prev = nullptr;
+  p->flags = 0;
+  p->link = list.head;
+  list.head = p;
+  if (!list.tail) list.tail = p;
+  ++list.pointCount;
+  return p;
+}
+
+void ClearPointList(PSList& list) {
+  if (&list == &pointFreeList) {
+    ResetPointPool();
+    return;
+  }
+  if (list.head) {
+    list.tail->link = pointFreeList.head;
+    pointFreeList.head = list.head;
+  }
+  list = PSList{};
+}
+
+PSList& PointFreeList() { return pointFreeList; }
+
+void ResetPointPool() {
+  pointFreeList = PSList{};
+  pointPool.ReleaseAll();
+}
+
+int32_t ReportPointSystemMemory(bool quiet) {
+  return ReportPoolMemory(pointPool, "Point System", quiet);
+}
+
+void SpliceList(PSList& dst, PSList& src) {
+  if (&dst == &src) return;
+  if (src.head) {
+    if (!dst.head) {
+      dst = src;
+    } else {
+      dst.tail->link = src.head;
+      dst.tail = src.tail;
+      dst.pointCount += src.pointCount;
+      dst.ringCount += src.ringCount;
+    }
+  }
+  src = PSList{};
+}
+
+void BoxToRing(PSList& list, const Box& box, bool second) {
+  const uint16_t flags = second ? PSPointFlags::SecondLayer : 0;
+  PSPoint* a = PushPoint(list, box.x1, box.y1);
+  PSPoint* b = PushPoint(list, box.x2, box.y1);
+  PSPoint* c = PushPoint(list, box.x2, box.y2);
+  PSPoint* d = PushPoint(list, box.x1, box.y2);
+  LinkPoints(a, b);
+  LinkPoints(b, c);
+  LinkPoints(c, d);
+  LinkPoints(d, a);
+  a->flags = b->flags = c->flags = d->flags = flags;
+  ++list.ringCount;
+}
+
+}  // namespace velmar

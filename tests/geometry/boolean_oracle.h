@@ -1,0 +1,316 @@
+// Independent oracle for polygon booleans: winding numbers by ray crossing,
+// exact areas of manhattan inputs by a compressed grid, areas of any input
+// by vertical slabs, and checks of a result's rings (closed, oriented, no
+// overlap) by point sampling. Nothing here uses the engine under test.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "foundation/box.h"
+#include "geometry/boolean_sweep.h"
+#include "geometry/point_list_order.h"
+#include "geometry/point_system.h"
+
+namespace velmar::oracle {
+
+using i128 = __int128;
+
+// One input ring: its vertices in ring order and its operand (1 or 2).
+struct Ring {
+  std::vector<Point> pts;
+  int layer = 1;
+};
+
+inline std::vector<Point> Rect(int32_t x1, int32_t y1, int32_t x2, int32_t y2) {
+  return {{x1, y1}, {x2, y1}, {x2, y2}, {x1, y2}};
+}
+
+inline std::vector<Point> Reversed(std::vector<Point> pts) {
+  std::reverse(pts.begin(), pts.end());
+  return pts;
+}
+
+// Winding number of a closed ring at the point (px2 / 2, py2 / 2): the
+// point is given in doubled coordinates so that cell centres are exact.
+inline int Winding(const std::vector<Point>& ring, int64_t px2, int64_t py2) {
+  int w = 0;
+  const size_t n = ring.size();
+  for (size_t i = 0; i < n; ++i) {
+    const int64_t ax = 2 * int64_t(ring[i].x), ay = 2 * int64_t(ring[i].y);
+    const int64_t bx = 2 * int64_t(ring[(i + 1) % n].x);
+    const int64_t by = 2 * int64_t(ring[(i + 1) % n].y);
+    const i128 side = i128(bx - ax) * (py2 - ay) - i128(by - ay) * (px2 - ax);
+    if (ay <= py2) {
+      if (by > py2 && side > 0) ++w;
+    } else if (by <= py2 && side < 0) {
+      --w;
+    }
+  }
+  return w;
+}
+
+// Inside rule of an operation code for the winding numbers of the first
+// and the second operand (the operands here never wind negatively except
+// where a fixture asks for code 9).
+inline bool InsideBy(int code, int w1, int w2) {
+  switch (code) {
+    case 0: return w1 > 0;
+    case 2: return w1 + w2 > 0;
+    case 3: return w1 >= 2;
+    case 5: return w1 > 0 && w2 > 0;
+    case 6: return w1 > 0 && w2 == 0;
+    case 8: return (w1 > 0) != (w2 > 0);
+    case 9: return w1 < 0;
+    default: return false;
+  }
+}
+
+inline void Windings(const std::vector<Ring>& rings, int64_t px2, int64_t py2,
+                     int& w1, int& w2) {
+  w1 = w2 = 0;
+  for (const Ring& r : rings) {
+    int w = Winding(r.pts, px2, py2);
+    if (r.layer == 2)
+      w2 += w;
+    else
+      w1 += w;
+  }
+}
+
+// Exact area of the region inside by `code`, for rings whose edges are all
+// horizontal or vertical: the plane is cut at every vertex coordinate and
+// each cell is judged at its centre.
+inline i128 ManhattanArea(const std::vector<Ring>& rings, int code) {
+  std::vector<int32_t> xs, ys;
+  for (const Ring& r : rings)
+    for (const Point& p : r.pts) {
+      xs.push_back(p.x);
+      ys.push_back(p.y);
+    }
+  std::sort(xs.begin(), xs.end());
+  xs.erase(std::unique(xs.begin(), xs.end()), xs.end());
+  std::sort(ys.begin(), ys.end());
+  ys.erase(std::unique(ys.begin(), ys.end()), ys.end());
+  i128 area = 0;
+  for (size_t i = 0; i + 1 < xs.size(); ++i)
+    for (size_t j = 0; j + 1 < ys.size(); ++j) {
+      int w1, w2;
+      Windings(rings, int64_t(xs[i]) + xs[i + 1], int64_t(ys[j]) + ys[j + 1], w1, w2);
+      if (InsideBy(code, w1, w2))
+        area += i128(int64_t(xs[i + 1]) - xs[i]) * (int64_t(ys[j + 1]) - ys[j]);
+    }
+  return area;
+}
+
+// Area of the region inside by `code` for rings with edges at any angle:
+// the plane is cut into vertical slabs at every vertex and every crossing
+// of two edges; inside a slab no edges cross, so the inside intervals at
+// the slab's middle are trapezoids. Long double throughout.
+inline long double SlabArea(const std::vector<Ring>& rings, int code) {
+  struct Seg {
+    long double ax, ay, bx, by;
+    int dir;  // +1 running towards larger x, -1 towards smaller x
+    int layer;
+  };
+  std::vector<Seg> segs;
+  std::vector<long double> xs;
+  for (const Ring& r : rings) {
+    const size_t n = r.pts.size();
+    for (size_t i = 0; i < n; ++i) {
+      const Point& a = r.pts[i];
+      const Point& b = r.pts[(i + 1) % n];
+      xs.push_back(a.x);
+      if (a.x == b.x) continue;
+      Seg s;
+      if (a.x < b.x) {
+        s = {(long double)a.x, (long double)a.y, (long double)b.x, (long double)b.y, 1, r.layer};
+      } else {
+        s = {(long double)b.x, (long double)b.y, (long double)a.x, (long double)a.y, -1, r.layer};
+      }
+      segs.push_back(s);
+    }
+  }
+  for (size_t i = 0; i < segs.size(); ++i)
+    for (size_t j = i + 1; j < segs.size(); ++j) {
+      const Seg& p = segs[i];
+      const Seg& q = segs[j];
+      const long double dpx = p.bx - p.ax, dpy = p.by - p.ay;
+      const long double dqx = q.bx - q.ax, dqy = q.by - q.ay;
+      const long double den = dpx * dqy - dpy * dqx;
+      if (den == 0) continue;
+      const long double t = ((q.ax - p.ax) * dqy - (q.ay - p.ay) * dqx) / den;
+      const long double u = ((q.ax - p.ax) * dpy - (q.ay - p.ay) * dpx) / den;
+      if (t > 0 && t < 1 && u > 0 && u < 1) xs.push_back(p.ax + t * dpx);
+    }
+  std::sort(xs.begin(), xs.end());
+  xs.erase(std::unique(xs.begin(), xs.end()), xs.end());
+  long double area = 0;
+  struct At {
+    long double ym, ya, yb;
+    int dir, layer;
+  };
+  std::vector<At> active;
+  for (size_t i = 0; i + 1 < xs.size(); ++i) {
+    const long double xa = xs[i], xb = xs[i + 1], xm = (xa + xb) / 2;
+    if (xb - xa <= 0) continue;
+    active.clear();
+    for (const Seg& s : segs) {
+      if (s.ax > xm || s.bx < xm) continue;
+      auto yat = [&](long double x) {
+        return s.ay + (s.by - s.ay) * (x - s.ax) / (s.bx - s.ax);
+      };
+      active.push_back({yat(xm), yat(xa), yat(xb), s.dir, s.layer});
+    }
+    std::sort(active.begin(), active.end(),
+              [](const At& a, const At& b) { return a.ym < b.ym; });
+    int w1 = 0, w2 = 0;
+    for (size_t k = 0; k + 1 < active.size(); ++k) {
+      (active[k].layer == 2 ? w2 : w1) += active[k].dir;
+      if (InsideBy(code, w1, w2)) {
+        area += ((active[k + 1].ya - active[k].ya) + (active[k + 1].yb - active[k].yb)) /
+                2 * (xb - xa);
+      }
+    }
+  }
+  return area;
+}
+
+// The rings of a result list, each as its vertex sequence. Fails the test
+// when a vertex lacks a neighbour.
+inline std::vector<std::vector<Point>> ResultRings(PSList& list) {
+  std::vector<std::vector<Point>> rings;
+  for (PSPoint* p = list.head; p; p = p->link) {
+    if (p->flags & PSPointFlags::Visited) continue;
+    std::vector<Point> ring;
+    PSPoint* q = p;
+    do {
+      if (!q->next || !q->prev) {
+        ADD_FAILURE() << "open chain at (" << q->x << ", " << q->y << ")";
+        MaskFlags(list, ~int(PSPointFlags::Visited));
+        return rings;
+      }
+      q->flags |= PSPointFlags::Visited;
+      ring.push_back(Point(q->x, q->y));
+      q = q->next;
+    } while (q != p);
+    rings.push_back(ring);
+  }
+  MaskFlags(list, ~int(PSPointFlags::Visited));
+  return rings;
+}
+
+// Twice the signed area of a ring, exact.
+inline i128 Area2(const std::vector<Point>& ring) {
+  i128 a = 0;
+  const size_t n = ring.size();
+  for (size_t i = 0; i < n; ++i) {
+    const Point& p = ring[i];
+    const Point& q = ring[(i + 1) % n];
+    a += i128(int64_t(p.y) + q.y) * (int64_t(p.x) - q.x);
+  }
+  return a;
+}
+
+inline i128 TotalArea2(const std::vector<std::vector<Point>>& rings) {
+  i128 a = 0;
+  for (const auto& r : rings) a += Area2(r);
+  return a;
+}
+
+inline std::string ToString(i128 v) {
+  if (v == 0) return "0";
+  bool neg = v < 0;
+  if (neg) v = -v;
+  std::string s;
+  while (v > 0) {
+    s.insert(s.begin(), char('0' + int(v % 10)));
+    v /= 10;
+  }
+  return neg ? "-" + s : s;
+}
+
+// Structural checks of a result: rings of at least three vertices with
+// non-zero area, no vertex in line with its neighbours, valid links.
+inline void ExpectCleanRings(PSList& list,
+                             const std::vector<std::vector<Point>>& rings) {
+  EXPECT_NO_THROW(CheckConnectivity(list));
+  for (const auto& r : rings) {
+    EXPECT_GE(r.size(), 3u);
+    EXPECT_NE(Area2(r), 0);
+    const size_t n = r.size();
+    for (size_t i = 0; i < n; ++i) {
+      const Point& a = r[(i + n - 1) % n];
+      const Point& b = r[i];
+      const Point& c = r[(i + 1) % n];
+      const i128 cr = i128(int64_t(b.x) - a.x) * (int64_t(c.y) - a.y) -
+                      i128(int64_t(b.y) - a.y) * (int64_t(c.x) - a.x);
+      EXPECT_NE(cr, 0) << "collinear vertex (" << b.x << ", " << b.y << ")";
+    }
+  }
+}
+
+// Winding number of the result rings at a doubled-coordinate point.
+inline int ResultWinding(const std::vector<std::vector<Point>>& rings,
+                         int64_t px2, int64_t py2) {
+  int w = 0;
+  for (const auto& r : rings) w += Winding(r, px2, py2);
+  return w;
+}
+
+// Squared distance from (px, py) to the segment a-b, in long double.
+inline long double Dist2(long double px, long double py, const Point& a,
+                         const Point& b) {
+  const long double dx = (long double)b.x - a.x, dy = (long double)b.y - a.y;
+  long double t = 0;
+  const long double len2 = dx * dx + dy * dy;
+  if (len2 > 0) t = ((px - a.x) * dx + (py - a.y) * dy) / len2;
+  t = std::clamp(t, (long double)0, (long double)1);
+  const long double ex = a.x + t * dx - px, ey = a.y + t * dy - py;
+  return ex * ex + ey * ey;
+}
+
+// Builds the operand list: every ring pushed as given, the second operand
+// flagged SecondLayer.
+inline void BuildList(PSList& list, const std::vector<Ring>& rings) {
+  for (const Ring& r : rings) {
+    PSPoint* first = nullptr;
+    PSPoint* last = nullptr;
+    for (const Point& pt : r.pts) {
+      PSPoint* p = PushPoint(list, pt.x, pt.y);
+      p->flags = r.layer == 2 ? PSPointFlags::SecondLayer : 0;
+      if (!first) first = p;
+      LinkPoints(last, p);
+      last = p;
+    }
+    LinkPoints(last, first);
+    ++list.ringCount;
+  }
+}
+
+// Owns a list for the duration of a test.
+struct OwnedList {
+  PSList list;
+  OwnedList() = default;
+  OwnedList(const OwnedList&) = delete;
+  OwnedList& operator=(const OwnedList&) = delete;
+  ~OwnedList() { ClearPointList(list); }
+};
+
+// Runs BooleanSweep(code) on a fresh list of the rings and returns the
+// result's rings; the result list is left in `out`.
+inline std::vector<std::vector<Point>> RunBoolean(const std::vector<Ring>& rings,
+                                                  int code, PSList& out) {
+  OwnedList in;
+  BuildList(in.list, rings);
+  BooleanSweep(in.list, &out, static_cast<BooleanOpCode>(code), false);
+  return ResultRings(out);
+}
+
+}  // namespace velmar::oracle
