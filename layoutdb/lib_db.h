@@ -1,0 +1,269 @@
+// One open library: the in-memory tables of a hierarchical layout bound to
+// a library directory on disk, with the one cell data file through which
+// cell geometry is read and appended.
+//
+// The library directory holds:
+//   "names"            library name, then one cell name per cell id
+//   "info" / "info.gz" units, write file number, depth, roots, layer keys,
+//                      per cell its box and data positions (binary)
+//   "db%d" / "db%d.gz" cell data files, numbered from 1
+//   "parents"          each cell's parent cells (for people, never read)
+//   "texts"            a count, then one text per line
+//   "opt"              option words ("MAGNIFIED")
+// The directory must exist; the library never creates it. "names", "info",
+// "parents", "texts" and "opt" are replaced atomically: a new file is
+// written next to the old one and renamed over it only once every byte of
+// it has been written, so a failed write leaves the old file intact.
+//
+// The methods are defined across several files of this folder, one per
+// topic (see the section comments below).
+#pragma once
+
+#include <cstdint>
+#include <list>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "foundation/binary_stream.h"
+#include "foundation/box.h"
+#include "layoutdb/hier_cell_record.h"
+#include "layoutdb/trans.h"
+
+namespace velmar {
+
+class DBCell;
+class DBPolygon;
+class LayerRings;
+struct SList;
+
+// Snaps a derived unit ratio (database units per nanometre) to 1, 10, 0.1,
+// 2 or 0.5 (tested in this order) when it lies within 2^-23 of one of
+// them; any other value (NaN included) is returned unchanged.
+double SnapUnit(double value);
+
+// One entry of the library's layer table. Only the keys of the table carry
+// meaning; every insertion stores zeros and empty strings.
+struct LayerInfo {
+  int32_t layer = 0;
+  int32_t datatype = 0;
+  std::string name;
+  std::string purpose;
+};
+
+// A cell definition gathered by the GDSII and OASIS readers: the cell id and
+// the references read for that cell (a single reference is held as an ARef
+// without the array bit in its cell id).
+struct CellDef {
+  int32_t cellId = -1;
+  std::vector<ARef> refs;
+};
+
+class LibDB {
+ public:
+  // Bits of flags.
+  static constexpr uint32_t InfoDirty = 0x80000000u;   // "info" must be rewritten
+  static constexpr uint32_t InfoRead = 0x40000000u;    // "info" read or written
+  static constexpr uint32_t NamesDirty = 0x20000000u;  // "names" must be rewritten
+  static constexpr uint32_t NamesRead = 0x10000000u;   // "names" read or written
+  static constexpr uint32_t DataDirty = 0x08000000u;   // cells hold unstored changes
+
+  // Largest data file size (bytes) that still takes another cell.
+  static constexpr int64_t kDataFileLimit = 999999999;
+
+  // ---- Fields ------------------------------------------------------------
+  std::string libName;          // first line of "names"
+  std::string dirPath;          // library directory, used unchanged
+  int32_t gz = 0;               // "info" and data files are gzip (".gz")
+  BinaryStream dbStream;        // the one open cell data file
+  int32_t openDb = 0;           // number of the file open in dbStream; 0 none
+  uint32_t flags = 0;           // InfoDirty ... DataDirty
+  uint16_t version = 0;         // library format version (stored in "info")
+  uint16_t writeDb = 0;         // file receiving newly stored cells; 0 none yet
+  double userUnit = 0.001;      // user units per database unit (not stored)
+  double meterPerUnit = 1e-9;   // metres per database unit (stored in "info")
+  double outScale = 1.0;        // scale of the layout writers (not stored)
+  double unitPerNm = 1.0;       // database units per nanometre
+  int32_t magnified = 0;        // non-zero: the library holds magnified refs
+  std::vector<DBCell*> cells;   // cell by id; null = removed cell; owned
+  std::map<std::string, int32_t> cellIds;  // cell name -> id (first holder)
+  std::map<std::string, int32_t> textIds;  // text -> index of first occurrence
+  std::vector<const std::string*> texts;   // text by index: keys of textIds
+  std::vector<int32_t> roots;              // ids of the top cells
+  std::vector<HierCellRecord> hierRecords; // one per cell id while built
+  int32_t depth = 0;                       // largest cell level
+  uint8_t hierChanged = 0;                 // references changed since built
+  std::list<int32_t> cellOrder;            // cell ids top-down
+  std::map<uint32_t, LayerInfo> layers;    // every layer of the library
+  std::vector<CellDef*> cellDefs;          // reader definitions; owned
+  std::vector<int32_t> cellDefIndex;       // cell id -> index into cellDefs
+  std::set<int32_t> excludeCells;          // excluded from hierarchy processing
+  std::set<int32_t> explodeCells;          // to explode
+  std::set<int32_t> flattenCells;          // to flatten
+
+  // ---- Library object and directory (lib_db.cpp) ---------------------------
+  // An empty library on directory path with the compressed flag gz; reads
+  // nothing from the directory.
+  LibDB(const char* path, int gz);
+  // Releases cells, definitions and the open data file. Writes no directory
+  // file and stores no cell.
+  ~LibDB();
+  LibDB(const LibDB&) = delete;
+  LibDB& operator=(const LibDB&) = delete;
+
+  // Id of the cell named name, or -1.
+  int32_t FindCellId(const std::string& name) const;
+  // The cell named name, or null (also for a removed cell).
+  DBCell* FindCell(const std::string& name) const;
+  // Makes dbStream read the cell's stored data from its first byte, opening
+  // the cell's data file when another (or none) is open. Throws
+  // Error("Cell file id invalid", "LIBIN") for a cell without stored data
+  // and a "LIBIN" error when the data file cannot be opened.
+  void SeekCellData(DBCell* cell);
+
+  // ---- Directory text files and generated cell names (lib_text_files.cpp)
+  // Reads "names": library name and the name of every existing cell.
+  void ReadNames();
+  // Rewrites "names" from libName and cells; clears NamesDirty.
+  void WriteNames();
+  // Reads "texts"; a missing file leaves the texts unchanged.
+  void ReadTexts();
+  // Rewrites "texts"; does nothing when there is no text.
+  void WriteTexts();
+  // Rewrites "parents" from cells and hierRecords.
+  void WriteParents();
+  // Writes into name "base[_]marker<number>" with the number raised until no
+  // cell of the library has that name; returns the number used. The library
+  // is not changed.
+  int32_t MakeCellName(const char* base, const std::string& marker,
+                       int32_t number, std::string& name) const;
+
+  // ---- Library info and option files (lib_info.cpp) ------------------------
+  // Reads "info" (or "info.gz") into a library without cells: units, write
+  // file number, depth, roots, layer keys and one cell per id. On failure
+  // the library is left as it was.
+  void ReadInfo();
+  // Rewrites "info" (compressed when gz is set); clears InfoDirty.
+  void WriteInfo();
+  // Reads "opt": sets magnified when it holds "MAGNIFIED".
+  void ReadOptions();
+  // Rewrites "opt" from magnified.
+  void WriteOptions();
+
+  // ---- Cell data files (lib_cell_data.cpp) --------------------------------
+  // Reads the cell's whole record: raw layers (with index also one search
+  // tree per layer) and references. The cell must hold nothing in memory
+  // (else "LIBIN" error). A truncated or corrupt record throws "LIBIN" and
+  // leaves the cell holding nothing.
+  void LoadCell(DBCell* cell, bool index);
+  // Reads only the cell's reference section into its reference tree; a
+  // corrupt section throws "LIBIN" and adds nothing.
+  void LoadReferences(DBCell* cell);
+  // Reads reference records from the stream position up to the cell's end.
+  void ReadReferences(DBCell* cell);
+  // Reads one reference record; null when it refers to a missing or empty
+  // cell. The caller owns the result.
+  SRef* ReadReference(int32_t& previousId, Point& previousOrigin);
+  // Reads one polygon record; the caller owns the result.
+  DBPolygon* ReadPolygon();
+  // Writes one reference record, delta-coded against previous (null for the
+  // first of a cell), and makes previous point at ref.
+  void WriteReference(SRef* ref, SRef*& previous);
+  // Makes dbStream the data file the cell is appended to, at its end, and
+  // sets the cell's file number (restored when the record then fails).
+  void OpenCellFile(DBCell* cell);
+  // Writes the cell's layer blocks; the start position is committed with
+  // the rest of the record by WriteCellReferences.
+  void WriteCellLayers(DBCell* cell);
+  // Writes the reference section (when the cell has references) and
+  // commits the cell's start, reference and end positions.
+  void WriteCellReferences(DBCell* cell);
+
+  // ---- Library tables (lib_tables.cpp) -------------------------------------
+  // Appends a new empty cell named name (null: no name yet); returns its id.
+  int32_t AddCell(const char* name);
+  // Records the references of cell id in the parent and child tables.
+  void AddParentLinks(int32_t id);
+  // Rebuilds hierRecords from every cell's reference tree.
+  void BuildParents();
+  // Rebuilds hierRecords from cellDefs (after a stream read).
+  void BuildParentsAfterRead();
+  // Fills cellOrder (top-down), the levels and depth; with leafLast the
+  // leaf cells are moved behind all others.
+  void OrderCells(bool leafLast);
+  // Fills roots with the leading level-0 cells of cellOrder.
+  void CollectRoots();
+  // After a read, enlarges every cell box by its children's placed boxes,
+  // children first.
+  void PropagateBoxes();
+  // Recomputes the boxes of cells that hold references; true when one
+  // changed.
+  bool UpdateRefBoxes();
+  // Box of a cell's raw drawn layers and its references.
+  Box ComputeCellBox(DBCell* cell);
+  // Recomputes the placed boxes of all references from their children's
+  // current boxes and enlarges cell boxes to cover them; true when a cell
+  // box grew.
+  bool RefreshRefBoxes();
+
+  // ---- Loading and saving cells (lib_load_save.cpp) ------------------------
+  // Loads every stored cell that holds nothing in memory (with
+  // referencesOnly only its references), then closes the data file.
+  void LoadAll(bool referencesOnly, bool index);
+  // Writes every modified cell to the data files; clears DataDirty, sets
+  // InfoDirty. When a write (or the final flush) fails, every cell keeps
+  // its old record and its Modified flag, and the error passes on.
+  void SaveModified();
+  // Writes every cell with a proper box through the open dbStream as
+  // records of data file fileNumber. Refuses ("LIBOUT", nothing written)
+  // when a stored cell is not in memory.
+  void SaveAllTo(uint16_t fileNumber);
+  // Closes the open data file (a file open for writing writes out its
+  // buffered bytes first; a failure throws "LIBOUT"); openDb becomes 0.
+  void CloseDataFile();
+
+  // ---- Collecting geometry (lib_collect.cpp) -------------------------------
+  // Appends to out the rings of the filtered layers (null or empty filter:
+  // all drawn layers) of cell and of everything it places inside window
+  // (cell coordinates), mapped by trans.
+  void CollectPolygons(DBCell* cell, const Box* window, const Trans* trans,
+                       const std::set<int32_t>* filter, LayerRings* out,
+                       int clipMode);
+  // The same through a HierIterator; excluded is a reference that is not
+  // entered (null: none).
+  void CollectWindowPolygons(DBCell* cell, const Box* window,
+                             const std::set<int32_t>* filter, LayerRings* out,
+                             const SRef* excluded, int clipMode);
+
+  // ---- Marking cells and editing references (lib_mark_edit.cpp) ------------
+  // Marks cell id and every cell placed below it whose placement meets
+  // window (coordinates of cell id), loading cells on demand.
+  void MarkCellsInWindow(int32_t id, const Box* window);
+  // Points every reference to oldId below parentId at newId; returns the
+  // number changed.
+  int32_t ReplaceReferences(int32_t parentId, int32_t oldId, int32_t newId);
+  // Removes every reference to cellId below parentId; returns the number
+  // removed.
+  int32_t RemoveReferences(int32_t parentId, int32_t cellId);
+  // Pushes every reference to targetId below cell inside window at the
+  // front of out; with mark the cells holding one get Modified.
+  void CollectTargetReferences(DBCell* cell, const Box* window,
+                               int32_t targetId, SList* out, bool mark);
+
+ private:
+  // The cell record being written, from OpenCellFile or WriteCellLayers to
+  // WriteCellReferences: the cell, the start position to commit, and the
+  // file number the cell had before (put back when the record fails).
+  struct PendingRecord {
+    DBCell* cell = nullptr;
+    int32_t start = -1;
+    uint16_t oldFile = 0;
+  };
+  PendingRecord pendingRecord_;
+  // Data files found past the size limit; files never shrink, so they are
+  // not opened again to take a cell.
+  std::set<uint16_t> fullDataFiles_;
+};
+
+}  // namespace velmar

@@ -1,0 +1,309 @@
+// Marking the cells below a cell inside a window, and editing the
+// references of a cell's hierarchy: replacing or removing every placement of
+// one cell, and finding every placement of one cell.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "foundation/error.h"
+#include "foundation/search_tree.h"
+#include "foundation/slist.h"
+#include "layoutdb/db_cell.h"
+#include "layoutdb/hier_iterator.h"
+#include "layoutdb/lib_db.h"
+
+namespace velmar {
+
+namespace {
+
+// Closed containment: inner is not larger than outer on any side.
+bool Contains(const Box& outer, const Box& inner) {
+  return outer.x1 <= inner.x1 && inner.x2 <= outer.x2 &&
+         outer.y1 <= inner.y1 && inner.y2 <= outer.y2;
+}
+
+DBCell* CellAt(const LibDB& lib, int32_t id) {
+  return size_t(id) < lib.cells.size() ? lib.cells[size_t(id)] : nullptr;
+}
+
+DBCell* ExistingCell(const LibDB& lib, int32_t id) {
+  DBCell* cell = CellAt(lib, id);
+  if (cell == nullptr)
+    throw Error("Cell id " + std::to_string(id) + " invalid", "DB");
+  return cell;
+}
+
+std::string CellName(const LibDB& lib, int32_t id) {
+  const DBCell* cell = CellAt(lib, id);
+  if (cell != nullptr && cell->name != nullptr) return *cell->name;
+  std::string name("#");
+  name.append(std::to_string(id));
+  return name;
+}
+
+LayerTree* ReferenceTree(DBCell* cell) {
+  auto it = cell->indexedLayers.find(ReferenceKey);
+  if (it == cell->indexedLayers.end() || it->second.IsEmpty()) return nullptr;
+  return &it->second;
+}
+
+void ClearMarks(LibDB& lib) {
+  for (DBCell* cell : lib.cells)
+    if (cell != nullptr) cell->flags &= uint16_t(~DBCell::Marked);
+}
+
+// Clears every mark when an edit ends, whichever way it ends.
+class MarkScope {
+ public:
+  explicit MarkScope(LibDB& lib) : lib_(lib) {
+    ClearMarks(lib_);
+    if (lib_.hierRecords.size() < lib_.cells.size())
+      lib_.hierRecords.resize(lib_.cells.size());
+  }
+  ~MarkScope() { ClearMarks(lib_); }
+  MarkScope(const MarkScope&) = delete;
+  MarkScope& operator=(const MarkScope&) = delete;
+
+ private:
+  LibDB& lib_;
+};
+
+void MarkInWindow(LibDB& lib, int32_t id, const Box& window,
+                  std::vector<int32_t>& path) {
+  DBCell* cell = lib.cells[size_t(id)];
+  HierCellRecord& record = lib.hierRecords[size_t(id)];
+  if (cell->flags & DBCell::Marked) {
+    if (Contains(record.box1, window)) return;  // nothing new below
+    record.box1.Merge(window);
+  } else {
+    LoadCellOnDemand(lib, cell, true);
+    cell->flags |= DBCell::Marked;
+    record.box1 = window;
+  }
+  LayerTree* refs = ReferenceTree(cell);
+  if (refs == nullptr) return;
+
+  path.push_back(id);
+  for (DBSearchNode* n = DBSearchSystem::FirstInBox(*refs, window);
+       n != nullptr; n = DBSearchSystem::NextInBox(n, window)) {
+    if (n->item == nullptr) continue;
+    const SRef& ref = *static_cast<const SRef*>(n->item);
+    DBCell* child = EnterableChild(lib, ref);
+    if (child == nullptr) continue;
+    const int32_t childId = ref.CellId();
+    for (int32_t above : path)
+      if (above == childId) ThrowPlacementCycle(lib, childId);
+    if (!ref.IsArray()) {
+      MarkInWindow(lib, childId, ChildWindow(ref, window), path);
+      continue;
+    }
+    // An array: one element meeting the window marks the child for that
+    // element's window, two or more for the child's whole box.
+    const ARef& array = static_cast<const ARef&>(ref);
+    int32_t c0, c1, r0, r1;
+    if (!ArrayElementRange(array, child->box, window, &c0, &c1, &r0, &r1))
+      continue;
+    int found = 0;
+    Trans only;
+    for (int32_t a = c0; a <= c1 && found < 2; ++a) {
+      for (int32_t b = r0; b <= r1 && found < 2; ++b) {
+        const Trans e = array.ElementTrans(a, b);
+        Box placed = child->box;
+        e.TransformBox(placed);
+        if (!placed.Overlaps(window)) continue;
+        if (found++ == 0) only = e;
+      }
+    }
+    if (found == 1)
+      MarkInWindow(lib, childId, ChildWindow(only, window), path);
+    else if (found > 1)
+      MarkInWindow(lib, childId, child->box, path);
+  }
+  path.pop_back();
+}
+
+// Marks cell id and every cell placed below it, loading cells on demand.
+// Unlike the marking by window, this walk follows every reference whatever
+// the boxes say: between an edit and the library update that recomputes
+// them, a cell's box may not yet cover what was placed in its children, and
+// an edit must still reach every cell of the hierarchy. The mark doubles as
+// the visited flag, so shared cells are walked once and a placement cycle
+// ends the walk rather than looping.
+void MarkHierarchy(LibDB& lib, int32_t id) {
+  DBCell* top = lib.cells[size_t(id)];
+  LoadCellOnDemand(lib, top, true);
+  top->flags |= DBCell::Marked;
+  std::vector<int32_t> pending{id};
+  while (!pending.empty()) {
+    DBCell* cell = lib.cells[size_t(pending.back())];
+    pending.pop_back();
+    LayerTree* refs = ReferenceTree(cell);
+    if (refs == nullptr) continue;
+    for (DBSearchNode* n = DBSearchSystem::First(*refs); n != nullptr;
+         n = DBSearchSystem::Next(n)) {
+      if (!n->IsData() || n->item == nullptr) continue;
+      const int32_t childId = static_cast<const SRef*>(n->item)->CellId();
+      DBCell* child = CellAt(lib, childId);
+      if (child == nullptr || (child->flags & DBCell::Marked)) continue;
+      LoadCellOnDemand(lib, child, true);
+      child->flags |= DBCell::Marked;
+      pending.push_back(childId);
+    }
+  }
+}
+
+bool HoldsReferenceTo(DBCell* cell, int32_t id) {
+  LayerTree* refs = ReferenceTree(cell);
+  if (refs == nullptr) return false;
+  for (DBSearchNode* n = DBSearchSystem::First(*refs); n != nullptr;
+       n = DBSearchSystem::Next(n)) {
+    if (n->IsData() && n->item != nullptr &&
+        static_cast<const SRef*>(n->item)->CellId() == id)
+      return true;
+  }
+  return false;
+}
+
+// Refuses to place cell newId into the holders when one of them is newId
+// itself or lies below it: the hierarchy would place a cell inside itself.
+void RefuseCycle(LibDB& lib, int32_t newId,
+                 const std::vector<char>& isHolder) {
+  std::vector<char> seen(lib.cells.size(), 0);
+  std::vector<int32_t> pending{newId};
+  seen[size_t(newId)] = 1;
+  while (!pending.empty()) {
+    const int32_t id = pending.back();
+    pending.pop_back();
+    if (isHolder[size_t(id)])
+      throw Error("Cell " + CellName(lib, newId) +
+                      " cannot be placed in cell " + CellName(lib, id) +
+                      ", which it contains",
+                  "DB");
+    DBCell* cell = lib.cells[size_t(id)];
+    LoadCellOnDemand(lib, cell, true);
+    LayerTree* refs = ReferenceTree(cell);
+    if (refs == nullptr) continue;
+    for (DBSearchNode* n = DBSearchSystem::First(*refs); n != nullptr;
+         n = DBSearchSystem::Next(n)) {
+      if (!n->IsData() || n->item == nullptr) continue;
+      const int32_t childId = static_cast<const SRef*>(n->item)->CellId();
+      if (CellAt(lib, childId) == nullptr || seen[size_t(childId)]) continue;
+      seen[size_t(childId)] = 1;
+      pending.push_back(childId);
+    }
+  }
+}
+
+}  // namespace
+
+void LibDB::MarkCellsInWindow(int32_t id, const Box* window) {
+  ExistingCell(*this, id);
+  if (hierRecords.size() < cells.size()) hierRecords.resize(cells.size());
+  std::vector<int32_t> path;
+  MarkInWindow(*this, id, *window, path);
+}
+
+int32_t LibDB::ReplaceReferences(int32_t parentId, int32_t oldId,
+                                 int32_t newId) {
+  ExistingCell(*this, parentId);
+  DBCell* newCell = ExistingCell(*this, newId);
+  if (!newCell->box.IsValid())
+    throw Error("Cell " + CellName(*this, newId) +
+                    " is empty and cannot replace a cell",
+                "DB");
+  MarkScope scope(*this);
+  if (oldId == newId) return 0;
+  MarkHierarchy(*this, parentId);
+
+  // The cells that will place the new cell; none may lie below it.
+  std::vector<int32_t> holders;
+  std::vector<char> isHolder(cells.size(), 0);
+  for (size_t id = 0; id < cells.size(); ++id) {
+    DBCell* cell = cells[id];
+    if (cell != nullptr && (cell->flags & DBCell::Marked) &&
+        HoldsReferenceTo(cell, oldId)) {
+      holders.push_back(int32_t(id));
+      isHolder[id] = 1;
+    }
+  }
+  if (holders.empty()) return 0;
+  RefuseCycle(*this, newId, isHolder);
+
+  int32_t count = 0;
+  std::vector<SRef*> moved;
+  for (int32_t id : holders) {
+    DBCell* cell = cells[size_t(id)];
+    LayerTree& refs = *ReferenceTree(cell);
+    // Each redirected reference leaves the tree and goes back in with the
+    // box of the new cell placed by it.
+    moved.clear();
+    for (DBSearchNode* n = DBSearchSystem::First(refs); n != nullptr;) {
+      if (n->IsData() && n->item != nullptr &&
+          static_cast<const SRef*>(n->item)->CellId() == oldId) {
+        SRef* ref = static_cast<SRef*>(n->item);
+        ref->SetCellId(newId);  // an array stays an array
+        moved.push_back(ref);
+        n = DBSearchSystem::Remove(refs, n);
+      } else {
+        n = DBSearchSystem::Next(n);
+      }
+    }
+    for (SRef* ref : moved)
+      DBSearchSystem::Insert(refs, ref->GetBox(newCell->box), ref);
+    count += int32_t(moved.size());
+    cell->flags |= DBCell::Modified;
+  }
+  return count;
+}
+
+int32_t LibDB::RemoveReferences(int32_t parentId, int32_t cellId) {
+  ExistingCell(*this, parentId);
+  MarkScope scope(*this);
+  MarkHierarchy(*this, parentId);
+
+  int32_t count = 0;
+  const std::string childName = CellName(*this, cellId);
+  for (size_t id = 0; id < cells.size(); ++id) {
+    DBCell* cell = cells[id];
+    if (cell == nullptr || !(cell->flags & DBCell::Marked)) continue;
+    LayerTree* refs = ReferenceTree(cell);
+    if (refs == nullptr) continue;
+    for (DBSearchNode* n = DBSearchSystem::First(*refs); n != nullptr;) {
+      if (!n->IsData() || n->item == nullptr ||
+          static_cast<const SRef*>(n->item)->CellId() != cellId) {
+        n = DBSearchSystem::Next(n);
+        continue;
+      }
+      SRef* ref = static_cast<SRef*>(n->item);
+      PrintMessage("\t%s %s %d %d %d\n", childName.c_str(),
+                   CellName(*this, int32_t(id)).c_str(), ref->x, ref->y,
+                   int(ref->orientation));
+      delete ref;
+      n->item = nullptr;
+      n = DBSearchSystem::Remove(*refs, n);
+      cell->flags |= DBCell::Modified;
+      ++count;
+    }
+  }
+  return count;
+}
+
+void LibDB::CollectTargetReferences(DBCell* cell, const Box* window,
+                                    int32_t targetId, SList* out, bool mark) {
+  const LayerKeySet referencesOnly{ReferenceKey};
+  HierIterator it(this, cell, window, &referencesOnly, targetId);
+  Trans t;
+  int32_t key = 0;
+  for (DBSearchNode* n = it.First(&t, &key, true); n != nullptr;
+       n = it.Next(&t, &key, true)) {
+    if (mark) it.frames.front().cell->flags |= DBCell::Modified;
+    SListNode* node = SList::NewNode();
+    node->item = n->item;
+    node->next = out->head;
+    out->head = node;
+    if (out->tail == nullptr) out->tail = node;
+    ++out->count;
+  }
+}
+
+}  // namespace velmar

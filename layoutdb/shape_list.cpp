@@ -1,0 +1,397 @@
+// Shape lists and placements: pools, orders, merging of equal shapes,
+// expansion into rings and the shape records of the cell data files.
+
+#include "layoutdb/shape_list.h"
+
+#include <new>
+
+#include "foundation/binary_stream.h"
+#include "foundation/error.h"
+#include "foundation/merge_sort.h"
+#include "foundation/pool_allocator.h"
+#include "geometry/clip_tile.h"
+#include "geometry/point_list_order.h"
+#include "geometry/point_system.h"
+
+namespace velmar {
+
+namespace {
+
+// Pools and free lists. Every element of the shape pool is a constructed
+// CPgonListNode (made by NewNode); nodes on the free list own nothing.
+constinit PoolAllocator LocPool(sizeof(LocListNode), LocList::kNodesPerBlock);
+constinit LocList LocFree;
+constinit PoolExitReset LocExit(&LocList::ResetPool);
+
+constinit PoolAllocator ShapePool(sizeof(CPgonListNode),
+                                  CPgonList::kNodesPerBlock);
+constinit CPgonList ShapeFree;
+constinit PoolExitReset ShapeExit(&CPgonList::ResetPool);
+
+LocListNode*& LocLink(LocListNode* n) { return n->next; }
+CPgonListNode*& ShapeLink(CPgonListNode* n) { return n->next; }
+
+// Frees the rings of a scratch list when it goes out of scope.
+struct ScratchList {
+  PSList list;
+  ~ScratchList() { ClearPointList(list); }
+};
+
+// Checks that a coordinate plus a placement fits 32 bits.
+inline int32_t Placed(int64_t value) {
+  if (value < INT32_MIN || value > INT32_MAX) {
+    throw Error("Placed polygon exceeds coordinate range", "DB");
+  }
+  return int32_t(value);
+}
+
+}  // namespace
+
+// --- Placements -------------------------------------------------------------------
+
+LocListNode* LocList::NewNode() {
+  LocListNode* node = LocFree.first;
+  if (node != nullptr) {
+    LocFree.first = node->next;
+    return node;
+  }
+  return static_cast<LocListNode*>(LocPool.Allocate());
+}
+
+void LocList::FreeNode(LocListNode* node) {
+  node->next = LocFree.first;
+  LocFree.first = node;
+}
+
+LocListNode* LocList::Append(LocList& list, CPgonListNode* owner, int32_t x,
+                             int32_t y) {
+  LocListNode* node = NewNode();
+  node->next = nullptr;
+  node->owner = owner;
+  node->prev = list.last;
+  node->x = x;
+  node->y = y;
+  if (list.last != nullptr) list.last->next = node;
+  else list.first = node;
+  list.last = node;
+  ++list.count;
+  return node;
+}
+
+LocListNode* LocList::Remove(LocList& list, LocListNode* node) {
+  LocListNode* next = node->next;
+  if (node->prev != nullptr) node->prev->next = next;
+  else list.first = next;
+  if (next != nullptr) next->prev = node->prev;
+  else list.last = node->prev;
+  --list.count;
+  FreeNode(node);
+  return next;
+}
+
+void LocList::Release(LocList& list) {
+  if (&list == &LocFree) {
+    ResetPool();
+    return;
+  }
+  if (list.first != nullptr) {
+    list.last->next = LocFree.first;
+    LocFree.first = list.first;
+  }
+  list = LocList{};
+}
+
+void LocList::ResetPool() {
+  LocFree = LocList{};
+  LocPool.ReleaseAll();
+}
+
+int LocList::ReportPool(bool quiet) {
+  return ReportPoolMemory(LocPool, "LocList", quiet);
+}
+
+LocList& LocList::FreeList() { return LocFree; }
+
+int LocList::ComparePlacements(const LocListNode* a, const LocListNode* b) {
+  if (a->x != b->x) return a->x < b->x ? -1 : 1;
+  if (a->y != b->y) return a->y < b->y ? -1 : 1;
+  return 0;
+}
+
+// --- Shapes -----------------------------------------------------------------------
+
+CPgonListNode* CPgonList::NewNode() {
+  CPgonListNode* node = ShapeFree.first;
+  if (node != nullptr) {
+    ShapeFree.first = node->next;
+    node->next = nullptr;
+    node->prev = nullptr;
+    return node;  // owns nothing: cleared when it was freed
+  }
+  return new (ShapePool.Allocate()) CPgonListNode();
+}
+
+void CPgonList::FreeNode(CPgonListNode* node) {
+  node->polygon.reset();
+  if (node->placements.first != nullptr) LocList::Release(node->placements);
+  node->placements = LocList{};
+  node->prev = nullptr;
+  node->next = ShapeFree.first;
+  ShapeFree.first = node;
+}
+
+CPgonListNode* CPgonList::Append(CPgonList& list,
+                                 std::unique_ptr<DBPolygon> polygon) {
+  return InsertBefore(list, nullptr, std::move(polygon));
+}
+
+CPgonListNode* CPgonList::InsertBefore(CPgonList& list,
+                                       CPgonListNode* position,
+                                       std::unique_ptr<DBPolygon> polygon) {
+  CPgonListNode* node = NewNode();
+  node->polygon = std::move(polygon);
+  node->next = position;
+  node->prev = position != nullptr ? position->prev : list.last;
+  if (node->prev != nullptr) node->prev->next = node;
+  else list.first = node;
+  if (position != nullptr) position->prev = node;
+  else list.last = node;
+  ++list.count;
+  return node;
+}
+
+CPgonListNode* CPgonList::Remove(CPgonList& list, CPgonListNode* node) {
+  CPgonListNode* next = node->next;
+  if (node->prev != nullptr) node->prev->next = next;
+  else list.first = next;
+  if (next != nullptr) next->prev = node->prev;
+  else list.last = node->prev;
+  --list.count;
+  FreeNode(node);
+  return next;
+}
+
+void CPgonList::Release(CPgonList& list) {
+  if (&list == &ShapeFree) {
+    ResetPool();
+    return;
+  }
+  if (list.first != nullptr) {
+    for (CPgonListNode* n = list.first; n != nullptr; n = n->next) {
+      n->polygon.reset();
+      if (n->placements.first != nullptr) LocList::Release(n->placements);
+      n->placements = LocList{};
+      n->prev = nullptr;
+    }
+    list.last->next = ShapeFree.first;
+    ShapeFree.first = list.first;
+  }
+  list = CPgonList{};
+}
+
+void CPgonList::ResetPool() {
+  for (int32_t i = 0; i <= ShapePool.LastIndex(); ++i) {
+    static_cast<CPgonListNode*>(ShapePool.ElementAt(i))->polygon.reset();
+  }
+  ShapeFree = CPgonList{};
+  ShapePool.ReleaseAll();
+}
+
+int CPgonList::ReportPool(bool quiet) {
+  return ReportPoolMemory(ShapePool, "CPgonList", quiet);
+}
+
+CPgonList& CPgonList::FreeList() { return ShapeFree; }
+
+// --- Orders -------------------------------------------------------------------------
+
+int CPgonList::ComparePolygons(const CPgonListNode* a, const CPgonListNode* b) {
+  return DBPolygonExt::Compare(a->polygon.get(), b->polygon.get());
+}
+
+int CPgonList::CompareShapes(const CPgonListNode* a, const CPgonListNode* b) {
+  const int byPolygon = ComparePolygons(a, b);
+  if (byPolygon != 0) return byPolygon;
+  if (a->placements.count != b->placements.count)
+    return a->placements.count < b->placements.count ? -1 : 1;
+  const LocListNode* p = a->placements.first;
+  const LocListNode* q = b->placements.first;
+  for (; p != nullptr && q != nullptr; p = p->next, q = q->next) {
+    const int c = LocList::ComparePlacements(p, q);
+    if (c != 0) return c;
+  }
+  return 0;
+}
+
+void CPgonList::SortByPolygon(CPgonList& list) {
+  if (list.first == nullptr) return;
+  MergeSortChain(list.first, list.last, ShapeLink,
+                 [](const CPgonListNode* a, const CPgonListNode* b) {
+                   return ComparePolygons(a, b);
+                 });
+  CPgonListNode* prev = nullptr;
+  for (CPgonListNode* n = list.first; n != nullptr; n = n->next) {
+    n->prev = prev;
+    prev = n;
+  }
+}
+
+void CPgonList::SortPlacements(LocList& list) {
+  if (list.first == nullptr) return;
+  MergeSortChain(list.first, list.last, LocLink,
+                 [](const LocListNode* a, const LocListNode* b) {
+                   return LocList::ComparePlacements(a, b);
+                 });
+  LocListNode* prev = nullptr;
+  for (LocListNode* n = list.first; n != nullptr; n = n->next) {
+    n->prev = prev;
+    prev = n;
+  }
+}
+
+// --- List operations ------------------------------------------------------------------
+
+CPgonListNode* CPgonList::LowerBound(const CPgonList& list,
+                                     const DBPolygon& polygon) {
+  for (CPgonListNode* n = list.first; n != nullptr; n = n->next) {
+    if (DBPolygonExt::Compare(n->polygon.get(), &polygon) >= 0) return n;
+  }
+  return nullptr;
+}
+
+int CPgonList::AddRings(CPgonList& list, PSList& rings) {
+  // Each ring is encoded once: the encoder marks its vertices visited and
+  // the walk below moves on to the next unmarked vertex of the link chain.
+  // Marks left by an earlier walk would hide rings, so they go first.
+  MaskFlags(rings, ~int(PSPointFlags::Visited));
+  for (PSPoint* start = rings.head; start != nullptr;) {
+    PSPoint* origin = LowestLeftPoint(start);
+    std::unique_ptr<DBPolygon> polygon = DBPolygon::Build(origin);
+    CPgonListNode* shape = Append(list, std::move(polygon));
+    LocList::Append(shape->placements, shape, origin->x, origin->y);
+    do {
+      start = start->link;
+    } while (start != nullptr && (start->flags & PSPointFlags::Visited));
+  }
+  if (list.first == nullptr) return 0;
+  SortByPolygon(list);
+  return MergeEqualShapes(list);
+}
+
+int CPgonList::MergeEqualShapes(CPgonList& list) {
+  int removed = 0;
+  CPgonListNode* k = list.first;
+  while (k != nullptr) {
+    CPgonListNode* s = k->next;
+    while (s != nullptr && ComparePolygons(k, s) == 0) {
+      LocList& from = s->placements;
+      if (from.first != nullptr) {
+        for (LocListNode* p = from.first; p != nullptr; p = p->next) {
+          p->owner = k;
+        }
+        LocList& to = k->placements;
+        if (to.first == nullptr) {
+          to = from;
+        } else {
+          to.last->next = from.first;
+          from.first->prev = to.last;
+          to.last = from.last;
+          to.count += from.count;
+        }
+        from = LocList{};
+      }
+      s->polygon.reset();
+      s = Remove(list, s);
+    }
+    if (k->placements.count >= 2) {
+      SortPlacements(k->placements);
+      LocListNode* p = k->placements.first->next;
+      while (p != nullptr) {
+        if (LocList::ComparePlacements(p->prev, p) == 0) {
+          p = LocList::Remove(k->placements, p);
+          ++removed;
+        } else {
+          p = p->next;
+        }
+      }
+    }
+    k = s;
+  }
+  return removed;
+}
+
+void CPgonList::ToRings(const CPgonList& list, PSList& out) {
+  for (const CPgonListNode* shape = list.first; shape != nullptr;
+       shape = shape->next) {
+    if (shape->placements.first == nullptr) continue;
+    ScratchList scratch;
+    const PSPoint* v0 = shape->polygon->ToRing(scratch.list);
+    const Box box = ListBBox(scratch.list);
+    const int32_t n = scratch.list.pointCount;
+    for (const LocListNode* at = shape->placements.first; at != nullptr;
+         at = at->next) {
+      // The whole shape fits when its box corners do.
+      Placed(int64_t(at->x) + box.x1);
+      Placed(int64_t(at->x) + box.x2);
+      Placed(int64_t(at->y) + box.y1);
+      Placed(int64_t(at->y) + box.y2);
+      PSList copy;
+      const PSPoint* v = v0;
+      PSPoint* first = PushPoint(copy, v->x + at->x, v->y + at->y);
+      PSPoint* previous = first;
+      for (int32_t i = 1; i < n; ++i) {
+        v = v->next;
+        PSPoint* p = PushPoint(copy, v->x + at->x, v->y + at->y);
+        LinkPoints(previous, p);
+        previous = p;
+      }
+      LinkPoints(previous, first);
+      copy.ringCount = 1;
+      SpliceList(out, copy);
+    }
+  }
+}
+
+void CPgonList::WriteShape(const CPgonListNode& shape, BinaryStream& out) {
+  int64_t count = 0;
+  for (const LocListNode* p = shape.placements.first; p != nullptr;
+       p = p->next) {
+    ++count;
+  }
+  if (count != shape.placements.count || shape.polygon == nullptr) {
+    throw Error("Inconsistent shape list", "DB");
+  }
+  DBPolygon::Write(*shape.polygon, out);
+  out.PutUnsignedChained(uint32_t(count));
+  uint32_t px = 0, py = 0;
+  for (const LocListNode* p = shape.placements.first; p != nullptr;
+       p = p->next) {
+    // Differences modulo 2^32: exact however far apart two placements lie.
+    out.PutSignedChained(int32_t(uint32_t(p->x) - px));
+    out.PutSignedChained(int32_t(uint32_t(p->y) - py));
+    px = uint32_t(p->x);
+    py = uint32_t(p->y);
+  }
+}
+
+void CPgonList::Write(const CPgonList& list, BinaryStream& out) {
+  int64_t count = 0;
+  for (const CPgonListNode* s = list.first; s != nullptr; s = s->next) ++count;
+  if (count != list.count) throw Error("Inconsistent shape list", "DB");
+  out.PutUnsignedChained(uint32_t(count));
+  for (const CPgonListNode* s = list.first; s != nullptr; s = s->next) {
+    WriteShape(*s, out);
+  }
+}
+
+void CPgonList::CopyShapes(const CPgonList& source, CPgonList& target) {
+  for (const CPgonListNode* s = source.first; s != nullptr; s = s->next) {
+    CPgonListNode* shape = Append(target, DBPolygon::Copy(*s->polygon));
+    for (const LocListNode* p = s->placements.first; p != nullptr;
+         p = p->next) {
+      LocList::Append(shape->placements, shape, p->x, p->y);
+    }
+  }
+}
+
+}  // namespace velmar

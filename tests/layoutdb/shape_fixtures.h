@@ -1,0 +1,133 @@
+// Ring builders, a polygon-record reader and file helpers for the tests of
+// encoded polygons and shape lists.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "foundation/binary_stream.h"
+#include "foundation/box.h"
+#include "geometry/point_system.h"
+#include "layoutdb/db_polygon.h"
+
+namespace velmar::shape_test {
+
+using Ring = std::vector<Point>;
+
+// Appends the points as one closed ring (next in the given order, link chain
+// in the same order); ring count + 1. Returns the first point's vertex.
+inline PSPoint* AppendRing(PSList& list, const Ring& pts) {
+  PSPoint* first = nullptr;
+  PSPoint* last = nullptr;
+  for (const Point& pt : pts) {
+    PSPoint* p = AllocPoint();
+    p->x = pt.x;
+    p->y = pt.y;
+    p->flags = 0;
+    p->link = nullptr;
+    if (list.tail != nullptr) list.tail->link = p;
+    else list.head = p;
+    list.tail = p;
+    ++list.pointCount;
+    if (first == nullptr) first = p;
+    LinkPoints(last, p);
+    last = p;
+  }
+  LinkPoints(last, first);
+  ++list.ringCount;
+  return first;
+}
+
+// Coordinates of the ring through p, following next.
+inline Ring RingFrom(const PSPoint* p) {
+  Ring out;
+  const PSPoint* q = p;
+  do {
+    out.push_back(Point(q->x, q->y));
+    q = q->next;
+  } while (q != nullptr && q != p);
+  return out;
+}
+
+// The ring moved by (dx, dy).
+inline Ring Moved(const Ring& r, int32_t dx, int32_t dy) {
+  Ring out;
+  for (const Point& p : r) out.push_back(Point(p.x + dx, p.y + dy));
+  return out;
+}
+
+// The ring rotated to start at its first occurrence of start.
+inline Ring StartingAt(const Ring& r, const Point& start) {
+  size_t i = 0;
+  while (i < r.size() && !(r[i] == start)) ++i;
+  Ring out;
+  for (size_t k = 0; k < r.size(); ++k) out.push_back(r[(i + k) % r.size()]);
+  return out;
+}
+
+inline Box BoxOf(const Ring& r) {
+  Box b;
+  for (const Point& p : r) b.Extend(p.x, p.y);
+  return b;
+}
+
+// A scratch file in the test temporary directory.
+inline std::string TempPath(const std::string& name) {
+  return ::testing::TempDir() + "velmar_l2_" + name;
+}
+
+inline std::vector<uint8_t> FileBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+
+// Writes through a plain BinaryStream; write(stream) puts the data.
+template <class Fn>
+std::vector<uint8_t> WriteBytes(const std::string& name, Fn write) {
+  const std::string path = TempPath(name);
+  BinaryStream out;
+  out.path = path;
+  out.write = true;
+  out.unit = "LIBOUT";
+  EXPECT_TRUE(out.Open());
+  write(out);
+  out.Close();
+  return FileBytes(path);
+}
+
+// Opens a plain stream on path for reading.
+inline void OpenForReading(BinaryStream& in, const std::string& path) {
+  in.path = path;
+  in.write = false;
+  ASSERT_TRUE(in.Open());
+}
+
+// Reads one polygon record as the cell data reader does: the header, the
+// code words the header calls for, then as many values as the header and
+// codes call for.
+inline std::unique_ptr<DBPolygon> ReadPolygonRecord(BinaryStream& in) {
+  int32_t header = 0;
+  if (!in.GetInt32(header)) return nullptr;
+  std::unique_ptr<DBPolygon> p = DBPolygon::New(uint32_t(header));
+  const int32_t words = DBPolygon::CodeWordCount(uint32_t(header));
+  if (words > 0) {
+    auto* ext = dynamic_cast<DBPolygonExt*>(p.get());
+    if (ext == nullptr) return nullptr;
+    for (int32_t i = 0; i < words; ++i) {
+      int32_t w = 0;
+      if (!in.GetInt32(w)) return nullptr;
+      ext->codeBits[i] = uint32_t(w);
+    }
+  }
+  const int32_t count = p->CountValues();
+  for (int32_t i = 0; i < count; ++i) p->values.push_back(in.GetSignedChained());
+  return p;
+}
+
+}  // namespace velmar::shape_test
