@@ -279,6 +279,16 @@ void BinaryStream::Close() {
 
 // --- Positioning ------------------------------------------------------------
 
+void BinaryStream::Flush() {
+  if (mode_ == Mode::kPlainWrite) {
+    WriteBuffer();
+    if (std::fflush(file_) != 0) ThrowWriteError("Cannot write file", errno);
+  } else if (mode_ == Mode::kGzipWrite) {
+    const int rc = gzflush(gz_, Z_SYNC_FLUSH);
+    if (rc != Z_OK) ThrowWriteError("Cannot write file", rc == Z_ERRNO ? errno : 0);
+  }
+}
+
 void BinaryStream::SeekEnd() {
   switch (mode_) {
     case Mode::kClosed:
@@ -358,6 +368,13 @@ int64_t BinaryStream::Tell() const {
       return fileOffset_ - bytes + position;
   }
   return 0;
+}
+
+int64_t BinaryStream::StoredOffset() const {
+  if (mode_ == Mode::kGzipRead || mode_ == Mode::kGzipWrite) {
+    return int64_t(gzoffset(gz_));
+  }
+  return Tell();
 }
 
 bool BinaryStream::AtEnd() {

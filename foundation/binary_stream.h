@@ -68,6 +68,12 @@ class BinaryStream {
   // stream that is not open.
   void Close();
 
+  // Writes out buffered bytes and flushes them to the file (a gzip stream
+  // finishes its pending block), so that everything written so far survives
+  // the process; throws Error(unit) on failure. No effect on a stream that
+  // does not write.
+  void Flush();
+
   bool IsOpen() const { return mode_ != Mode::kClosed; }
   bool IsWriting() const {
     return mode_ == Mode::kPlainWrite || mode_ == Mode::kGzipWrite;
@@ -84,6 +90,10 @@ class BinaryStream {
   // Current offset, buffered bytes taken into account (gzip: offset in the
   // uncompressed data, counted from the start of the whole file).
   int64_t Tell() const;
+  // Offset in the file as stored: for a gzip stream the compressed bytes
+  // consumed or produced so far, otherwise Tell(). Progress of a gzip read
+  // is measured with it against the compressed file's size.
+  int64_t StoredOffset() const;
   // True when no unread byte remains (always true for a stream that writes).
   bool AtEnd();
 
