@@ -26,6 +26,7 @@
 
 #include "foundation/error.h"
 #include "foundation/leftist_heap.h"
+#include "geometry/fracture.h"
 #include "geometry/segment_geometry.h"
 
 namespace velmar {
@@ -253,6 +254,8 @@ class Sweep {
   void Record(std::vector<PositionItem>* emitted) { emitted_ = emitted; }
 
  private:
+  friend class velmar::FractureView;
+
   bool IsSentinel(const ActiveEdge* n) const {
     return n == &bottom_ || n == &top_;
   }
@@ -668,6 +671,9 @@ void Sweep::HandleEvent(PSPoint* p) {
 }
 
 void Sweep::Run() {
+  const bool fracture = code_ == BooleanOpCode::Fracture ||
+                        code_ == BooleanOpCode::FractureCommand;
+  FractureView view(this);
   PSPoint* p = list_.head;
   if (!p) return;
   PSPoint* d = p->link;
@@ -684,6 +690,12 @@ void Sweep::Run() {
       d = d->link;
     }
     if (!nextEvent) break;
+    // Vertical fracturing cuts at p; joining p to the next event puts a
+    // vertex behind that event on the link chain, so the chain is re-read.
+    if (fracture &&
+        FractureStep(list_, p, nextEvent, view,
+                     code_ == BooleanOpCode::FractureCommand))
+      d = nextEvent->link;
     if (nextEvent->x != p->x) {
       EndColumn(p->x);
       columnX_ = nextEvent->x;
@@ -879,10 +891,26 @@ void Sweep::CutHoleOpen(int32_t x) {
 
 }  // namespace
 
+ActiveEdge* FractureView::Locate(const SweepEdge& e, int32_t x) const {
+  return static_cast<Sweep*>(sweep_)->Locate(e, x);
+}
+
+ActiveEdge* FractureView::Above(ActiveEdge* n) { return n->up[0]; }
+
+ActiveEdge* FractureView::Below(ActiveEdge* n) { return n->down[0]; }
+
+bool FractureView::IsSentinel(const ActiveEdge* n) const {
+  return static_cast<Sweep*>(sweep_)->IsSentinel(n);
+}
+
+SweepEdge& FractureView::Edge(ActiveEdge* n) { return n->edge; }
+
+void FractureView::InsertBelow(const SweepEdge& e, ActiveEdge* at) const {
+  Sweep* s = static_cast<Sweep*>(sweep_);
+  s->LinkBelow(s->NewNode(e), at);
+}
+
 void ScanSweep(PSList& list, PSList* out, BooleanOpCode code, bool keep) {
-  if (code == BooleanOpCode::Fracture || code == BooleanOpCode::FractureCommand)
-    throw Error("Vertical fracturing is not available in the scan-line sweep",
-                "DRC");
   if (!list.head) return;
   Mode mode = Mode::Cross;
   if (code == BooleanOpCode::CutHoles)

@@ -82,11 +82,38 @@ int CompareActiveEdge(const SweepEdge& e, const SweepEdge& n, int32_t x);
 // cuts every hole ring flagged PSPointFlags::HoleStart open to the boundary
 // above it, in place. Code 32 (keep set, out null) only splits crossings and
 // overlaps. The swept list gains the vertices of the splits; class bits are
-// set and cleared again in its flags. Codes 30 and 31 (vertical fracturing)
-// are refused with Error (unit "DRC").
+// set and cleared again in its flags. Codes 30 and 31 (keep false, out
+// unused) fracture the rings vertically in place: FractureStep
+// (geometry/fracture.h) runs after every event but the last.
 // Throws Error("Wrong segment ordering", "DRC") when an edge to be removed is
 // not found where the active order puts it.
 void ScanSweep(PSList& list, PSList* out, BooleanOpCode code, bool keep);
+
+// One node of the active list; its edge is the first member.
+struct ActiveEdge;
+
+// The active list of a running sweep as the vertical fracturing step sees
+// it (codes 30 and 31). Only ScanSweep makes one.
+class FractureView {
+ public:
+  explicit FractureView(void* sweep) : sweep_(sweep) {}
+
+  // The place of e at x, searched from the sweep's cursor: the lowest node
+  // that e does not lie above (down while e <= node, then up while e >
+  // node). May be the top sentinel.
+  ActiveEdge* Locate(const SweepEdge& e, int32_t x) const;
+  // Neighbours in the active order (a sentinel at either end).
+  static ActiveEdge* Above(ActiveEdge* n);
+  static ActiveEdge* Below(ActiveEdge* n);
+  bool IsSentinel(const ActiveEdge* n) const;
+  // The node's edge; the fracturing step moves its left end.
+  static SweepEdge& Edge(ActiveEdge* n);
+  // Links a new node holding e just below `at`.
+  void InsertBelow(const SweepEdge& e, ActiveEdge* at) const;
+
+ private:
+  void* sweep_;
+};
 
 // ScanSweep in output mode that also records every point it pushes onto out
 // (in push order, with its key and whether it starts its chain), so that
@@ -99,9 +126,6 @@ void ScanSweepRecorded(PSList& list, PSList& out, BooleanOpCode code,
 // Classification mode: the sweep of ScanSweep with keep set and no output,
 // handing the state of every column to a caller's walk (the relational
 // classification writes its fields into the point flags from it).
-
-// One node of the active list; its edge is the first member.
-struct ActiveEdge;
 
 // The sweep's state at the end of a column: the active edges (those that
 // span the column and run to its right, sentinels excluded) bottom-up, and
