@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include <unistd.h>
+
 #include "foundation/binary_stream.h"
 #include "foundation/box.h"
 #include "geometry/point_system.h"
@@ -78,8 +80,10 @@ inline Box BoxOf(const Ring& r) {
 }
 
 // A scratch file in the test temporary directory.
+// Scratch file of this test process (test processes run in parallel).
 inline std::string TempPath(const std::string& name) {
-  return ::testing::TempDir() + "velmar_l2_" + name;
+  return ::testing::TempDir() + "velmar_l2_" + std::to_string(::getpid()) +
+         "_" + name;
 }
 
 inline std::vector<uint8_t> FileBytes(const std::string& path) {
