@@ -1,0 +1,320 @@
+// API: the scripted working-state object.
+//
+// A script creates one and drives every layout operation through its
+// methods. The object holds all state that lives between two commands: its
+// Tech record, ten library slots (one current, each with its working cell),
+// the working area, the operation-layer sets and the layer map, the
+// temporary layers, the temporary-database stream, the log, twelve counters
+// of stored polygons and rule violations, and the fields of host-name lookup
+// and distributed processing.
+//
+// The class is declared here in full; its methods are defined over several
+// source files by topic (api.cpp: object, slots, log and counters).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <ctime>
+#include <fstream>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "command/tech.h"
+#include "foundation/binary_stream.h"
+#include "foundation/box.h"
+
+namespace velmar {
+
+class LibDB;
+class DBCell;
+class DBSearchSystemKD;
+class Error;
+struct PSList;
+struct PSPoint;
+
+// Size of the distributed-processing file name field.
+constexpr std::size_t MAX_STRING = 1024;
+
+// Number of library slots.
+constexpr int kLibrarySlots = 10;
+
+class API {
+ public:
+  // --- Members, in declaration order --------------------------------------
+  Tech tech;                  // rule and setting values; built first
+  char _dpFile[MAX_STRING];   // distributed-processing file name (scripts)
+  char hostName[128];         // filled by HostName
+  char ipaddr[16];            // dotted IPv4 address, filled by GetIPAddress
+  int _not = 0;               // relational selections take the complement
+  int _edge = 0;              // booleans deliver boundary pieces
+  int hierarchical = 0;       // hierarchical gathering and storing
+  int areaIter = 0;           // area counter kept by the script
+  int areaReportIter = 1;     // SetArea reports every areaReportIter-th area
+  int dpId = 0;               // distributed-processing id (scripts)
+  std::ofstream* logFile = nullptr;  // the last log file opened
+  LibDB* currentLib = nullptr;       // library of the current slot
+  int workingCell = -1;              // working cell id in currentLib
+  int currentSlot = 0;               // 0..9
+  LibDB* libs[kLibrarySlots] = {};   // the library slots
+  int savedWorkingCells[kLibrarySlots];  // working cell per slot (SetArea)
+  Box area;                          // working area, database units
+  std::set<int> opLayers;            // layer keys (layer * 256 + datatype)
+  std::set<int> opLayers2;
+  // Counters: every operation adds to its counter; UpdateLibrary prints the
+  // summary and sets them to 0.
+  int savedPolygonsDB = 0;
+  int savedPolygonsText = 0;
+  int lengthViolations = 0;
+  int acuteViolations = 0;
+  int spaceViolations = 0;
+  int widthViolations = 0;
+  int encViolations = 0;
+  int sspaceViolations = 0;
+  int swidthViolations = 0;
+  int sencViolations = 0;
+  int offgridViolations = 0;
+  int non45Violations = 0;
+  time_t startTime = 0;              // set by OpenLog
+  std::map<int, int> layerMap;       // layer key -> layer key
+  BinaryStream tempDB;               // temporary database file (plain)
+  std::vector<PSList*> tempLayers;   // temporary layer i is 16384 - i
+  DBSearchSystemKD* biasTable = nullptr;    // prepared bias rules
+  DBSearchSystemKD* endcapTable = nullptr;  // prepared end-cap rules
+  int maxBias = 0;
+  int maxEndcap = 0;
+
+  API();
+  // Frees the object's own members: the temporary layers with their points,
+  // the temporary-database stream (an open file is closed), the layer sets
+  // and map, the rule tables and the Tech with its rule lists. Closes no
+  // library (they stay open, unchanged, until CloseLog or the end of the
+  // process frees them); the log stays registered with PrintMessage.
+  ~API();
+  API(const API&) = delete;
+  API& operator=(const API&) = delete;
+
+  // --- Log ----------------------------------------------------------------
+  // Opens (truncates) the log file and registers it with PrintMessage for
+  // the whole process; records the start time. 0 and a message when the
+  // file cannot be opened (the previous registration stays).
+  int OpenLog(const char* log);
+  // Pool reports and releases, the date, the elapsed time since OpenLog;
+  // then closes the log file. The last call of a run: every pooled element
+  // (temporary layers, search trees, rule lists, shapes) is released, and
+  // every open library of every API object is closed first (unsaved
+  // changes are dropped, as CloseLibrary drops them).
+  void CloseLog();
+  // Prints msg as it is; only "%%" becomes "%".
+  void Print(const char* msg);
+
+  // --- Library slots ------------------------------------------------------
+  // Slot lid (0..9) becomes current, with its library and working cell.
+  // Another number prints an error and changes nothing.
+  void SetLibrary(int lid);
+  // 1 when slot lid holds a library, else 0 (also for lid outside 0..9).
+  int ExistLibrary(int lid) const;
+
+  // --- Counters -----------------------------------------------------------
+  // Prints every counter that is not 0 with its line.
+  void ReportCount();
+
+  // Empties the temporary-layer headers of every live API object without
+  // touching their points: call right after the point pool was released.
+  static void ForgetPooledPoints();
+
+  // ======== Working cell, area and layer operations (ops) ==================
+
+  // --- Working cell and area (api_area.cpp) -------------------------------
+  // Chooses the working cell (by name; "" = the first root) in every
+  // library slot from 0 up to the first empty one and in the current slot,
+  // and the working area in nanometres (an improper box: the cell's box).
+  // 1 on success; 0 after a reported failure (unknown cell, unreadable
+  // library file, area beyond the coordinate range).
+  int SetArea(const char* cname, int x1, int y1, int x2, int y2);
+  std::string GetWorkingCell();      // "" when the id names no cell
+  int GetCellId(const char* cname);  // -1 when unknown
+  // The area in nanometres, rounded outward (x1, y1 down; x2, y2 up).
+  int GetAreaX1();
+  int GetAreaY1();
+  int GetAreaX2();
+  int GetAreaY2();
+  // The area in database units.
+  int GetPureAreaX1();
+  int GetPureAreaY1();
+  int GetPureAreaX2();
+  int GetPureAreaY2();
+  int TotalCell();  // cell ids, free ids included
+  int TotalRoot();
+  int TotalLeaf();
+  std::string GetCellName(int i);  // "" for a free or unknown id
+  std::string GetRootName(int i);  // "" outside the roots
+  std::string GetFirstLeaf();      // "" when there is none
+  std::string GetNextLeaf();       // first leaf after the working cell
+  int LayerExist(int layer, int datatype);
+  void AddOpLayer(int layer, int datatype);
+  void AddOpLayer2(int layer, int datatype);
+  void ResetOpLayers();
+  void ResetOpLayers2();
+  // Maps {layer1 datatype1} to {layer2 datatype2}; a mapping of the first
+  // pair that exists is kept.
+  void AddLayerMap(int layer1, int datatype1, int layer2, int datatype2);
+  void ResetLayerMap();
+
+  // --- Operation frame and temporary layers (api_frame.cpp) ----------------
+  // Numbers of the temporary layers: index i is layer kTempLayerBase - i;
+  // the lowest number a temporary layer can have is kLowestTempLayer, so
+  // that no temporary layer is ever taken for a library layer (0..255).
+  static constexpr int kTempLayerBase = 16384;
+  static constexpr int kLowestTempLayer = 256;
+  // Appends a new empty temporary layer and returns its index (its number
+  // is kTempLayerBase - index). Ends the process with a message when every
+  // number is taken.
+  int GetTempLayer();
+  // Frees the points of the temporary layer; the newest layer also leaves
+  // the vector. Ends the process for a number that names no layer.
+  void ResetTempLayer(int layer);
+  // Frees every temporary layer; the next new layer is kTempLayerBase.
+  void ResetTempLayers();
+  // Appends the named layers of the working area to list: library layers
+  // (layer 0..255) from the working cell's hierarchy inside the area
+  // widened by areaMargin, temporary layers moved (datatype 0) or copied.
+  // layer2 < 0: one layer only; the second layer's points carry the
+  // SecondLayer flag. Throws the library's Error.
+  void CollectLayers(PSList& list, int layer1, int datatype1, int layer2,
+                     int datatype2);
+  // Replaces list by its intersection with the geometry of opLayers inside
+  // the working area (sized by size database units; only 0 is supported
+  // until the sizing engine exists: another size throws Error "DRC").
+  void GatherAreaLayers(int size, PSList& list);
+
+  // Building blocks of every layer operation.
+  // Prints "\n" and the date line as ctime writes it.
+  static void PrintDateLine();
+  // The current date as ctime writes it (ends with a newline).
+  static const char* DateText();
+  // Exits with "ERROR: Library not assigned\n" without a current library.
+  void RequireLibrary() const;
+  // RequireLibrary; then exits with "ERROR: Areas not assigned\n" unless
+  // workingCell names a cell of the current library.
+  void RequireWorkingArea() const;
+  // The working cell (RequireWorkingArea first).
+  DBCell* WorkingCellPtr() const;
+  // A length in nanometres in database units of the current library,
+  // rounded half away from zero; Error "DB" beyond the int32 range.
+  int32_t ToDatabaseUnits(double nm) const;
+  // The temporary layer of a number, or null when none has that number.
+  PSList* FindTempLayer(int number);
+  // The same; a number that names no temporary layer ends the process with
+  // "ERROR: Temporary layer %d does not exist\n".
+  PSList& RequireTempLayer(int number);
+  // Prints "ERROR: %s: %s\n" (unit tag, message) and ends the process
+  // with status 1: the failure policy of the layer operations.
+  [[noreturn]] static void ExitOnError(const Error& e);
+
+  // --- Boolean and relational operations (api_boolean.cpp) ----------------
+  // Boolean code op (0..9) on one layer (layer2 < 0) or two; returns the
+  // number of the new temporary layer.
+  int BooleanOp(int op, int layer1, int datatype1, int layer2, int datatype2);
+  // Classifies the two layers against each other into a new temporary
+  // layer, the relational database; returns its number.
+  int Relate(int layer1, int datatype1, int layer2, int datatype2);
+  // Selection code (0..8, 10..23) from the relational database layer1 into
+  // a new temporary layer; the database is left as it was.
+  int RelationOp(int code, int layer1, int datatype1);
+  // Moves temporary layer2 onto the end of temporary layer1; returns layer1.
+  int Append(int layer1, int datatype1, int layer2, int datatype2);
+  // Simplifies the layer with the tolerance amount (nanometres) into a new
+  // temporary layer (a library layer is merged first).
+  int Compress(int layer1, int datatype1, int amount);
+  // True when the temporary layer of the index holds a relational database
+  // as Relate left it.
+  bool IsRelationalDB(int index) const;
+
+  // ===== Libraries, storing and loading (api_library.cpp, api_store.cpp,
+  // api_load.cpp) ==========================================================
+
+  // --- Opening and closing libraries (api_library.cpp) ---------------------
+  // A new library on the directory libName (gz: compressed data and info
+  // files) in the current slot, made current; reads and creates no file. A
+  // library the slot already held is closed first (as CloseLibrary does,
+  // without the memory report). Always 1.
+  int OpenLibrary(const char* libName, int gz);
+  // Prints the process size, then closes the current library (its buffered
+  // cell data is written; changes not written by UpdateLibrary are lost).
+  void CloseLibrary();
+  // Prints the process size, then closes the library of every slot.
+  void CloseLibraries();
+  // The directory of the library in slot lid; "" for an empty slot or a
+  // number outside 0..9.
+  std::string GetLibraryPath(int lid) const;
+  // Closes every library of every API object, live or deleted, without a
+  // message: the pool release of CloseLog and the end of the process call
+  // it first, as libraries hold pooled shapes, placements and search-tree
+  // nodes.
+  static void CloseEveryLibrary();
+
+  // --- Storing results and the temporary database (api_store.cpp) ----------
+  // Stores temporary layer layer1 under library layer {layer2 datatype2}:
+  // into the working cell with hierarchical set, else into the temporary
+  // database. 1 on success (the source is then empty), 0 after a reported
+  // failure.
+  int SaveDB(int layer1, int datatype1, int layer2, int datatype2);
+  // Clips (outside hierarchical mode), cuts holes open, chops rings above
+  // the vertex limit and stores the list under layer * 256 + datatype; the
+  // list is then empty. 1; 0 after a reported failure (an Error, or a
+  // temporary database that is not open), which leaves the result, as far
+  // as it was prepared, in the list: a failed store loses nothing.
+  int StorePolygons(PSList& list, int layer, int datatype);
+  // Writes temporary layer layer1 to the polygon text file fname (appended
+  // to when savedPolygonsText is not 0); the layer is then empty. 1; 0
+  // after a reported failure, which keeps the result in the layer.
+  int SavePoly(int layer1, int datatype1, const char* fname);
+  // Names the temporary database (a plain file, created anew when opened).
+  void SetTempDB(const char* fname);
+  void OpenTempDB();
+  // Writes pending bytes and closes the temporary database.
+  void CloseTempDB();
+  // Appends every complete record of the temporary database to the stored
+  // record of cell cname ("" = the first root).
+  void CopyTempDB(const char* cname);
+  // Appends the bytes of file fname2 to file fname1.
+  void AppendBinaries(const char* fname1, const char* fname2);
+
+  // --- Loading layouts and library maintenance (api_load.cpp) --------------
+  int LoadGds(const char* gdsName, int gz, const char* prefix);
+  int LoadPoly(const char* fname, const char* cname, int layer, int datatype);
+  int LoadLibraryInfo();
+  int LoadLibraryInfos();
+  int LoadLibraryAll(int db);
+  // Writes the changed library files, prints the summary of the counters
+  // and sets them to 0.
+  void UpdateLibrary();
+  void UpdateLibraries();
+  // unit: nanometres per database unit (above 0).
+  void ChangeDBUnit(double unit);
+  void ScaleOut(double sf);
+  // Unloads every unmodified cell of the current library except the working
+  // cell; they are read again from their data files when needed.
+  void ClearMemory();
+
+ private:
+  // Chain of the live API objects (ForgetPooledPoints).
+  API* livePrev_ = nullptr;
+  API* liveNext_ = nullptr;
+
+  // (ops) Relational databases among the temporary layers: index -> the
+  // head and point count Relate left; a layer whose header no longer shows
+  // them has been consumed or changed since.
+  struct RelationalMark {
+    const PSPoint* head = nullptr;
+    int32_t pointCount = 0;
+  };
+  std::map<int, RelationalMark> relationalLayers_;
+  // (ops) Sets the working cell of slot k from cname; false after the
+  // "not defined" message.
+  bool PickSlotCell(int k, const char* cname);
+};
+
+}  // namespace velmar

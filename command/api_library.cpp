@@ -1,0 +1,70 @@
+// API: opening and closing libraries.
+//
+// A library holds pooled elements (the shapes and placements of its loaded
+// cells, the nodes of their search trees): it must be destroyed while those
+// pools still exist. CloseLog therefore closes every open library before it
+// releases the pools (CloseEveryLibrary).
+
+#include <new>
+#include <string>
+
+#include "command/api.h"
+#include "foundation/error.h"
+#include "foundation/pool_allocator.h"
+#include "layoutdb/lib_db.h"
+
+namespace velmar {
+
+namespace {
+
+// Destroys the library of slot and empties the slot (and currentLib when it
+// was the current one). The destructor writes the data file's buffered
+// bytes; cell changes not written by UpdateLibrary are dropped.
+void CloseSlot(API& api, int slot) {
+  LibDB* lib = api.libs[slot];
+  if (lib == nullptr) return;
+  api.libs[slot] = nullptr;
+  if (api.currentLib == lib) api.currentLib = nullptr;
+  delete lib;
+}
+
+}  // namespace
+
+int API::OpenLibrary(const char* libName, int gz) {
+  std::set_new_handler(OutOfMemory);
+  // A library left in the slot would be unreachable with its buffered data:
+  // close it first.
+  CloseSlot(*this, currentSlot);
+  auto* lib = new LibDB(libName, gz);
+  libs[currentSlot] = lib;
+  currentLib = lib;
+  return 1;
+}
+
+void API::CloseLibrary() {
+  ReportProcessMemory();
+  if (currentLib == nullptr) return;
+  // currentLib is always the library of the current slot (SetLibrary and
+  // OpenLibrary set both); a library elsewhere is looked for all the same.
+  for (int slot = 0; slot < kLibrarySlots; ++slot) {
+    if (libs[slot] == currentLib) {
+      CloseSlot(*this, slot);
+      return;
+    }
+  }
+  delete currentLib;
+  currentLib = nullptr;
+}
+
+void API::CloseLibraries() {
+  ReportProcessMemory();
+  for (int slot = 0; slot < kLibrarySlots; ++slot) CloseSlot(*this, slot);
+  currentLib = nullptr;
+}
+
+std::string API::GetLibraryPath(int lid) const {
+  if (lid < 0 || lid >= kLibrarySlots || libs[lid] == nullptr) return "";
+  return libs[lid]->dirPath;
+}
+
+}  // namespace velmar

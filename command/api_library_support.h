@@ -1,0 +1,36 @@
+// Small services shared by the library, storing and loading methods of API:
+// reading a library's tables, cell look-ups and additions to the layer
+// table. (The preconditions, the date line and the rounding of lengths are
+// API members, see api.h.)
+#pragma once
+
+#include <cstdint>
+
+namespace velmar {
+
+class DBCell;
+class LibDB;
+
+namespace api_support {
+
+// Reads the library's info file and then its names file, each only when it
+// has not been read (or written) yet.
+void ReadTables(LibDB& lib);
+
+// The cell named cname, or the first root when cname is empty (printing
+// "  Cell adjusted to %s\n"). Null after "ERROR: Cell %s is not defined"
+// (no newline, as the library commands print it) or, for an empty name,
+// after "ERROR: Library has no root cell\n".
+DBCell* FindCellOrFirstRoot(LibDB& lib, const char* cname);
+
+// Loads a stored cell that holds nothing in memory (without search trees),
+// so that what is added to it joins its stored contents instead of
+// replacing them.
+void LoadIfStored(LibDB& lib, DBCell* cell);
+
+// Adds key to the library's layer table (setting its info-dirty flag) when
+// it is not there yet.
+void AddLayerKey(LibDB& lib, int32_t key);
+
+}  // namespace api_support
+}  // namespace velmar

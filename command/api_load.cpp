@@ -1,0 +1,351 @@
+// API: loading layouts into the current library, reading an existing
+// library, writing changes back, units and scale, and freeing memory.
+
+#include <sys/stat.h>
+
+#include <climits>
+#include <cmath>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "command/api.h"
+#include "command/api_library_support.h"
+#include "formats/gds_reader.h"
+#include "formats/polygon_file.h"
+#include "foundation/error.h"
+#include "foundation/search_tree.h"
+#include "geometry/point_list_edit.h"
+#include "geometry/point_list_order.h"
+#include "geometry/point_system.h"
+#include "layoutdb/db_cell.h"
+#include "layoutdb/lib_db.h"
+
+namespace velmar {
+
+using namespace api_support;
+
+namespace {
+
+void PrintError(const Error& e) {
+  PrintMessage("ERROR: %s: %s\n", e.Unit() ? e.Unit() : "", e.Message());
+}
+
+bool FileExists(const std::string& path) {
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0;
+}
+
+std::string DataFilePath(const LibDB& lib, uint16_t number) {
+  std::string path = lib.dirPath + "/db" + std::to_string(number);
+  if (lib.gz) path += ".gz";
+  return path;
+}
+
+// True when the library directory holds the index of a stored library.
+bool DirectoryHoldsLibrary(const LibDB& lib) {
+  return FileExists(lib.dirPath + "/info") || FileExists(lib.dirPath + "/info.gz");
+}
+
+// The reference tree of a cell, or null.
+LayerTree* ReferenceTree(DBCell* cell) {
+  auto it = cell->indexedLayers.find(ReferenceKey);
+  return it == cell->indexedLayers.end() ? nullptr : &it->second;
+}
+
+// Definitions, as the stream readers keep them, for the stored cells that
+// have none: a read into a library that already holds cells rebuilds the
+// hierarchy tables from the definitions, which must then know the
+// references of the cells read before.
+void DefineStoredCells(LibDB& lib) {
+  if (lib.cellDefIndex.size() < lib.cells.size())
+    lib.cellDefIndex.resize(lib.cells.size(), -1);
+  for (size_t id = 0; id < lib.cells.size(); ++id) {
+    DBCell* cell = lib.cells[id];
+    if (cell == nullptr || !cell->box.IsValid()) continue;
+    const int32_t index = lib.cellDefIndex[id];
+    if (index >= 0 && size_t(index) < lib.cellDefs.size() &&
+        lib.cellDefs[size_t(index)] != nullptr)
+      continue;
+    bool loadedHere = false;
+    if (ReferenceTree(cell) == nullptr && cell->refPos >= 0 && cell->dbFile != 0) {
+      lib.LoadReferences(cell);
+      loadedHere = true;
+    }
+    auto def = std::make_unique<CellDef>();
+    def->cellId = int32_t(id);
+    if (LayerTree* tree = ReferenceTree(cell)) {
+      for (DBSearchNode* n = DBSearchSystem::First(*tree); n != nullptr;
+           n = DBSearchSystem::Next(n)) {
+        if (!n->IsData() || n->item == nullptr) continue;
+        const SRef* ref = static_cast<const SRef*>(n->item);
+        if (ref->IsArray()) {
+          def->refs.push_back(*static_cast<const ARef*>(ref));
+        } else {
+          // A single reference is kept as an ARef without the array bit.
+          ARef single(*ref, ref->CellId(), 1, 1, 0, 0);
+          single.cellId &= SRef::kIdMask;
+          def->refs.push_back(single);
+        }
+      }
+    }
+    if (loadedHere) cell->indexedLayers.erase(ReferenceKey);
+    lib.cellDefs.push_back(def.release());
+    lib.cellDefIndex[id] = int32_t(lib.cellDefs.size() - 1);
+  }
+  lib.CloseDataFile();
+}
+
+// Before a stream read into a library directory that already holds a
+// library: its tables are read first, so that its cells stay and the new
+// data file gets the next number instead of replacing "db1"; and the cells
+// known before the read get their definitions.
+void PrepareForRead(LibDB& lib) {
+  if ((lib.flags & LibDB::InfoRead) == 0 && lib.cells.empty() &&
+      DirectoryHoldsLibrary(lib))
+    ReadTables(lib);
+  if (!lib.cells.empty()) DefineStoredCells(lib);
+}
+
+// Opens a new cell data file with the next free number for the reader.
+bool OpenNewDataFile(LibDB& lib) {
+  lib.CloseDataFile();
+  // A data file that no index knows of (left by a failed run) is kept too.
+  do {
+    if (lib.writeDb == UINT16_MAX) throw Error("No cell data file number left", "LIBOUT");
+    ++lib.writeDb;
+  } while (FileExists(DataFilePath(lib, lib.writeDb)));
+  BinaryStream& s = lib.dbStream;
+  s.path = DataFilePath(lib, lib.writeDb);
+  s.write = true;
+  s.gzip = lib.gz != 0;
+  s.openMode = 0;
+  s.unit = "LIBOUT";
+  if (!s.Open()) return false;
+  lib.openDb = lib.writeDb;
+  return true;
+}
+
+// Steps 1 to 3 of writing back one library.
+void WriteBack(LibDB& lib) {
+  if (lib.hierChanged != 0) {
+    const int32_t oldDepth = lib.depth;
+    // The tables are built from the reference trees: the stored references
+    // of cells that are not in memory are read for that and dropped again
+    // (a cell must never hold its references without its shapes).
+    std::vector<DBCell*> borrowed;
+    for (DBCell* cell : lib.cells) {
+      if (cell == nullptr || !cell->IsEmpty() || cell->refPos < 0 ||
+          cell->dbFile == 0)
+        continue;
+      lib.LoadReferences(cell);
+      borrowed.push_back(cell);
+    }
+    lib.BuildParents();
+    lib.OrderCells(false);
+    lib.CollectRoots();
+    const bool boxChanged = lib.UpdateRefBoxes();
+    for (DBCell* cell : borrowed) cell->indexedLayers.erase(ReferenceKey);
+    lib.CloseDataFile();
+    if (boxChanged || lib.depth != oldDepth) lib.flags |= LibDB::InfoDirty;
+    lib.hierChanged = 0;
+  }
+  if ((lib.flags & LibDB::DataDirty) != 0) {
+    lib.SaveModified();
+    lib.WriteInfo();
+  } else if ((lib.flags & LibDB::InfoDirty) != 0) {
+    lib.WriteInfo();
+  }
+  if ((lib.flags & LibDB::NamesDirty) != 0) lib.WriteNames();
+}
+
+}  // namespace
+
+// --- Loading -----------------------------------------------------------------------
+
+int API::LoadGds(const char* gdsName, int gz, const char* prefix) {
+  PrintMessage("\n%sReading GDS %s\n", API::DateText(), gdsName);
+  RequireLibrary();
+  LibDB& lib = *currentLib;
+  try {
+    GdsReader reader(gdsName, gz != 0);
+    PrepareForRead(lib);
+    if (!OpenNewDataFile(lib)) {
+      PrintMessage("ERROR: Library cannot be written\n");
+      return 0;
+    }
+    reader.layerFilter = opLayers.empty() ? nullptr : &opLayers;
+    reader.layerMap = layerMap.empty() ? nullptr : &layerMap;
+    reader.ignoreText = tech.ignoreText;
+    reader.cellPrefix = prefix != nullptr ? prefix : "";
+    reader.Read(&lib);
+    return 1;
+  } catch (const Error& e) {
+    PrintError(e);
+    try {
+      lib.CloseDataFile();
+    } catch (const Error&) {
+      lib.openDb = 0;
+    }
+    return 0;
+  }
+}
+
+int API::LoadPoly(const char* fname, const char* cname, int layer, int datatype) {
+  PrintMessage("\n%sReading Polygon file %s into cell %s on layer (%d %d)\n",
+               API::DateText(), fname, cname, layer, datatype);
+  RequireLibrary();
+  LibDB& lib = *currentLib;
+  try {
+    ReadTables(lib);
+    DBCell* cell = FindCellOrFirstRoot(lib, cname);
+    if (cell == nullptr) return 0;
+    if (layer < 0 || layer > 255 || datatype < 0 || datatype > 255) {
+      PrintMessage("ERROR: Layer {%d %d} cannot be stored: layer and datatype "
+                   "must lie in 0..255\n",
+                   layer, datatype);
+      return 0;
+    }
+    // New shapes join the cell's stored contents.
+    LoadIfStored(lib, cell);
+    PSList list;
+    struct Guard {
+      PSList& l;
+      ~Guard() { ClearPointList(l); }
+    } guard{list};
+    bool read = ReadPolygonFile(list, fname, false);
+    if (read) Simplify(list, 0);
+    if (!read || list.IsEmpty()) {
+      PrintMessage("Warning: nothing in it\n");
+      return 0;
+    }
+    OrientRings(list);
+    const int32_t key = layer * 256 + datatype;
+    if (cell->InsertPolygons(list, key, false) == 2) lib.flags |= LibDB::InfoDirty;
+    lib.flags |= LibDB::DataDirty;
+    AddLayerKey(lib, key);
+    return 1;
+  } catch (const Error& e) {
+    PrintError(e);
+    return 0;
+  }
+}
+
+// --- Reading an existing library ---------------------------------------------------
+
+int API::LoadLibraryInfo() {
+  PrintMessage("\n%sReading Library Info\n", API::DateText());
+  RequireLibrary();
+  try {
+    ReadTables(*currentLib);
+    return 1;
+  } catch (const Error& e) {
+    PrintError(e);
+    return 0;
+  }
+}
+
+int API::LoadLibraryInfos() {
+  PrintMessage("\n%sReading Libraries Info\n", API::DateText());
+  RequireLibrary();
+  try {
+    for (LibDB* lib : libs) {
+      if (lib == nullptr) break;
+      ReadTables(*lib);
+    }
+    return 1;
+  } catch (const Error& e) {
+    PrintError(e);
+    return 0;
+  }
+}
+
+int API::LoadLibraryAll(int db) {
+  PrintMessage("\n%sReading whole library\n", API::DateText());
+  RequireLibrary();
+  try {
+    ReadTables(*currentLib);
+    // LoadAll ends with the search-tree pool report.
+    currentLib->LoadAll(false, db != 0);
+    return 1;
+  } catch (const Error& e) {
+    PrintError(e);
+    return 0;
+  }
+}
+
+// --- Writing back --------------------------------------------------------------------
+
+void API::UpdateLibrary() {
+  RequireLibrary();
+  WriteBack(*currentLib);
+  PrintMessage("\nSummary:\n");
+  ReportCount();
+  for (int API::*counter :
+       {&API::savedPolygonsDB, &API::savedPolygonsText, &API::lengthViolations,
+        &API::acuteViolations, &API::spaceViolations, &API::widthViolations,
+        &API::encViolations, &API::sspaceViolations, &API::swidthViolations,
+        &API::sencViolations, &API::offgridViolations, &API::non45Violations})
+    this->*counter = 0;
+}
+
+void API::UpdateLibraries() {
+  // Each library is the current one while it is written; the current slot
+  // keeps its library afterwards.
+  for (LibDB* lib : libs) {
+    if (lib == nullptr) continue;
+    currentLib = lib;
+    WriteBack(*lib);
+  }
+  currentLib = libs[currentSlot];
+  PrintMessage("\nSummary:\n");
+  ReportCount();
+  for (int API::*counter :
+       {&API::savedPolygonsDB, &API::savedPolygonsText, &API::lengthViolations,
+        &API::acuteViolations, &API::spaceViolations, &API::widthViolations,
+        &API::encViolations, &API::sspaceViolations, &API::swidthViolations,
+        &API::sencViolations, &API::offgridViolations, &API::non45Violations})
+    this->*counter = 0;
+}
+
+// --- Units, scale, memory ----------------------------------------------------------
+
+void API::ChangeDBUnit(double unit) {
+  RequireLibrary();
+  if (!(unit > 0) || !std::isfinite(unit)) {
+    PrintMessage("ERROR: Database unit %g nm is not above 0\n", unit);
+    return;
+  }
+  LibDB& lib = *currentLib;
+  // The stored units would otherwise replace the new ones when the info
+  // file is read later.
+  if ((lib.flags & LibDB::InfoRead) == 0 && DirectoryHoldsLibrary(lib))
+    lib.ReadInfo();
+  lib.meterPerUnit = unit * 1e-9;
+  lib.unitPerNm = SnapUnit(1e-9 / lib.meterPerUnit);
+  lib.flags |= LibDB::InfoDirty;
+}
+
+void API::ScaleOut(double sf) {
+  RequireLibrary();
+  currentLib->outScale = sf;
+}
+
+void API::ClearMemory() {
+  if (currentLib == nullptr || workingCell < 0) return;
+  LibDB& lib = *currentLib;
+  for (size_t id = 0; id < lib.cells.size(); ++id) {
+    DBCell* cell = lib.cells[id];
+    // Only what can be read back from a data file is dropped.
+    if (cell == nullptr || int(id) == workingCell || !cell->box.IsValid() ||
+        cell->IsEmpty() || (cell->flags & DBCell::Modified) != 0 ||
+        cell->dbFile == 0)
+      continue;
+    cell->FreeRawLayers();
+    cell->indexedLayers.clear();  // reference trees delete their references
+    cell->flags &= uint16_t(~DBCell::Loaded);
+  }
+}
+
+}  // namespace velmar

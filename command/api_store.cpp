@@ -1,0 +1,605 @@
+// API: storing results and the temporary database.
+//
+// A result leaves its temporary layer in one of three ways: into the
+// working cell (hierarchical mode), as one record appended to the
+// temporary database, or into a polygon text file. Before it is stored it
+// is clipped back to the working area (outside hierarchical mode, with a
+// margin), its holes are cut open, and rings beyond the vertex limit of the
+// stored polygon encoding are chopped into tiles.
+//
+// The temporary database is a plain, headerless file of layer blocks in the
+// layout of the cell data files (uint16 layer, datatype byte, chained shape
+// count, shapes); each record is flushed as soon as it is written, so the
+// file of a process that is killed holds every completed record.
+// CopyTempDB appends the records behind a cell's own layer blocks in one
+// block copy, after checking that they decode (a damaged record would make
+// the whole cell unreadable).
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <climits>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <set>
+#include <string>
+
+#include "command/api.h"
+#include "command/api_library_support.h"
+#include "formats/polygon_file.h"
+#include "foundation/binary_stream.h"
+#include "foundation/box.h"
+#include "foundation/error.h"
+#include "geometry/boolean_sweep.h"
+#include "geometry/clip_tile.h"
+#include "geometry/point_list_order.h"
+#include "geometry/point_system.h"
+#include "layoutdb/db_cell.h"
+#include "layoutdb/db_polygon.h"
+#include "layoutdb/lib_db.h"
+#include "layoutdb/shape_list.h"
+
+namespace velmar {
+
+using namespace api_support;
+
+namespace {
+
+// Vertex limit of a stored polygon (the 18-bit count of the encoding).
+constexpr int32_t kVertexLimit = int32_t(DBPolygon::kMaxVertices);
+
+// Roll-over of CopyTempDB: a cell record that starts beyond this offset of
+// its data file moves to a new data file when the temporary database is
+// larger than kRollOverCopySize.
+constexpr int64_t kRollOverPosition = 499999999;
+constexpr int64_t kRollOverCopySize = 999999999;
+
+// Returns the points of a working list to the pool when it goes out of
+// scope, whatever way the method is left.
+struct ListGuard {
+  PSList& list;
+  ~ListGuard() { ClearPointList(list); }
+};
+
+void PrintError(const Error& e) {
+  PrintMessage("ERROR: %s: %s\n", e.Unit() ? e.Unit() : "", e.Message());
+}
+
+// A box from 64-bit sides, held to the int32 range.
+Box ClampedBox(int64_t x1, int64_t y1, int64_t x2, int64_t y2) {
+  auto c = [](int64_t v) {
+    return int32_t(std::clamp<int64_t>(v, INT32_MIN, INT32_MAX));
+  };
+  return Box(c(x1), c(y1), c(x2), c(y2));
+}
+
+// Replaces list by its intersection with window: the window joins the list
+// as a second-operand ring and the AND runs into a new list.
+void IntersectWithWindow(PSList& list, const Box& window) {
+  BoxToRing(list, window, true);
+  PSList out;
+  ListGuard outGuard{out};
+  BooleanSweep(list, &out, BooleanOpCode::And, false);
+  ClearPointList(list);
+  SpliceList(list, out);
+}
+
+void CutHolesOpen(PSList& list) {
+  BooleanSweep(list, nullptr, BooleanOpCode::CutHoles, false);
+}
+
+// The temporary layer named by number, or null after a message: storing
+// takes only results, never a library layer, and only a layer that exists.
+PSList* SourceLayer(API& api, int layer, int datatype) {
+  if (layer < API::kLowestTempLayer) {
+    PrintMessage("ERROR: {%d %d} is not a temporary layer\n", layer, datatype);
+    return nullptr;
+  }
+  PSList* source = api.FindTempLayer(layer);
+  if (source == nullptr)
+    PrintMessage("ERROR: Temporary layer %d does not exist\n", layer);
+  return source;
+}
+
+// 16 x R(maxSize x s), the first tile size of the chopping loop; held to
+// the int32 range (a tile larger than every layout chops nothing).
+int64_t FirstTileSize(const API& api) {
+  const double v = double(api.tech.maxSize) * api.currentLib->unitPerNm;
+  const double r = std::trunc(v < 0 ? v - 0.5 : v + 0.5);
+  if (!(r > 0)) return 0;
+  return std::min<double>(16 * r, double(INT32_MAX));
+}
+
+// Reports of the prepared result, then chopping of rings beyond the vertex
+// limit on tiles of tileSize, quartered per round. maxRing is the largest
+// ring of list on entry and on return.
+void ReportAndChop(API& api, PSList& list, int32_t& maxRing) {
+  const Tech& tech = api.tech;
+  if (tech.reportCount != 0 || tech.reportDegree != 0)
+    PrintMessage("  Total output polygons = %d\n", list.ringCount);
+  if (tech.reportDegree != 0) {
+    PrintMessage("  Total output vertices = %d\n", list.pointCount);
+    PrintMessage("    Max no of vertices = %d\n", maxRing);
+  }
+  if (maxRing <= kVertexLimit) return;
+
+  api.RequireWorkingArea();
+  if (tech.reportDegree != 0)
+    PrintMessage("  Vertice count exceeds DB limit, chopping...");
+  int64_t size = FirstTileSize(api);
+  while (maxRing > kVertexLimit) {
+    // A tile of one unit holds no ring beyond the limit; a size that
+    // reaches 0 means the rings cannot be cut small enough.
+    if (size < 1)
+      throw Error("Polygons cannot be chopped below the vertex limit", "DB");
+    PSList out;
+    ListGuard outGuard{out};
+    ChopIntoTiles(list, out, int32_t(size));
+    ClearPointList(list);
+    SpliceList(list, out);
+    CutHolesOpen(list);
+    maxRing = CountRings(list);
+    size >>= 2;
+  }
+  if (tech.reportDegree != 0) PrintMessage("to max %d vertices\n", maxRing);
+}
+
+// --- Checking the temporary database before it is copied ------------------
+
+// What the complete records at the start of a temporary database hold.
+struct TempScan {
+  int64_t validBytes = 0;  // length of the complete, decodable records
+  Box box;                 // bounding box of every placed shape
+  std::set<int32_t> keys;  // layer keys of the records
+};
+
+[[noreturn]] void Damaged() { throw Error("Damaged record", "LIBIN"); }
+
+uint32_t NextUnsigned(BinaryStream& in) {
+  if (in.AtEnd()) Damaged();
+  return in.GetUnsignedChained();
+}
+
+int32_t NextSigned(BinaryStream& in) {
+  if (in.AtEnd()) Damaged();
+  return in.GetSignedChained();
+}
+
+// The headers that the cell data reader takes: a square, a rectangle, a
+// manhattan polygon of an even count of at least 6, any other kind of at
+// least 3 vertices.
+bool ValidHeader(uint32_t header) {
+  if (header == DBPolygon::kSquareHeader || header == DBPolygon::kRectangleHeader)
+    return true;
+  const uint32_t n = header & DBPolygon::kCountMask;
+  if (DBPolygon::Kind(header) == PolygonKind::Manhattan) return n >= 6 && n % 2 == 0;
+  return n >= 3;
+}
+
+// Decodes one layer block from the stream position; merges its placed
+// shapes into box. Throws on anything a cell data reader would refuse.
+void ScanRecord(BinaryStream& in, Box& box, int32_t& key) {
+  int16_t word;
+  uint8_t datatype;
+  if (!in.GetInt16(word) || !in.GetChar(datatype)) Damaged();
+  const uint16_t layer = uint16_t(word);
+  if (layer > 255) Damaged();
+  key = int32_t(layer) * 256 + datatype;
+  const uint32_t shapes = NextUnsigned(in);
+  if (shapes == 0 || shapes >= 0x80000000u) Damaged();
+  for (uint32_t s = 0; s < shapes; ++s) {
+    int32_t headerWord;
+    if (!in.GetInt32(headerWord)) Damaged();
+    const uint32_t header = uint32_t(headerWord);
+    if (!ValidHeader(header)) Damaged();
+    std::unique_ptr<DBPolygon> polygon = DBPolygon::New(header);
+    const int32_t words = DBPolygon::CodeWordCount(header);
+    if (words > 0) {
+      uint32_t* codes = static_cast<DBPolygonExt*>(polygon.get())->codeBits;
+      for (int32_t i = 0; i < words; ++i) {
+        int32_t w;
+        if (!in.GetInt32(w)) Damaged();
+        codes[i] = uint32_t(w);
+      }
+    }
+    polygon->values.resize(size_t(polygon->CountValues()));
+    for (int32_t& v : polygon->values) v = NextSigned(in);
+    const Box rel = polygon->RelativeBox();
+    const uint32_t count = NextUnsigned(in);
+    if (count == 0 || count >= 0x80000000u) Damaged();
+    int32_t x = 0, y = 0;
+    for (uint32_t i = 0; i < count; ++i) {
+      // Placements are differences modulo 2^32, as the cell reader adds them.
+      x = int32_t(uint32_t(x) + uint32_t(NextSigned(in)));
+      y = int32_t(uint32_t(y) + uint32_t(NextSigned(in)));
+      const int64_t x1 = int64_t(rel.x1) + x, y1 = int64_t(rel.y1) + y;
+      const int64_t x2 = int64_t(rel.x2) + x, y2 = int64_t(rel.y2) + y;
+      if (x1 < INT32_MIN || y1 < INT32_MIN || x2 > INT32_MAX || y2 > INT32_MAX)
+        Damaged();
+      box.Merge(Box(int32_t(x1), int32_t(y1), int32_t(x2), int32_t(y2)));
+    }
+  }
+}
+
+// Decodes records from the start of the open stream up to the first one
+// that is cut off or damaged.
+TempScan ScanTempDB(BinaryStream& in) {
+  TempScan scan;
+  while (!in.AtEnd()) {
+    Box box;
+    int32_t key = 0;
+    try {
+      ScanRecord(in, box, key);
+    } catch (const Error&) {
+      break;
+    }
+    scan.validBytes = in.Tell();
+    scan.box.Merge(box);
+    scan.keys.insert(key);
+  }
+  return scan;
+}
+
+// Copies n bytes from the read stream in to the write stream out.
+void CopyBytes(BinaryStream& in, BinaryStream& out, int64_t n) {
+  uint8_t block[BinaryStream::kBufferSize];
+  while (n > 0) {
+    const size_t take = size_t(std::min<int64_t>(n, sizeof block));
+    if (in.GetBlock(block, take) != take)
+      throw Error("Temporary database ended early", "LIBIN");
+    out.PutBlock(block, take);
+    n -= int64_t(take);
+  }
+}
+
+std::string DataFilePath(const LibDB& lib, uint16_t number) {
+  std::string path = lib.dirPath + "/db" + std::to_string(number);
+  if (lib.gz) path += ".gz";
+  return path;
+}
+
+// Moves the cell's new record to the next data file number (appending to a
+// file of that number should one exist, never replacing it).
+void RollOver(LibDB& lib, DBCell* cell) {
+  lib.CloseDataFile();
+  if (lib.writeDb == UINT16_MAX) throw Error("No cell data file number left", "LIBOUT");
+  ++lib.writeDb;
+  BinaryStream& s = lib.dbStream;
+  s.path = DataFilePath(lib, lib.writeDb);
+  s.write = true;
+  s.gzip = lib.gz != 0;
+  s.openMode = BinaryStream::kAppend;
+  s.unit = "LIBOUT";
+  if (!s.Open()) throw Error("Cannot open cell data file " + s.path, "LIBOUT");
+  s.SeekEnd();
+  lib.openDb = lib.writeDb;
+  cell->dbFile = lib.writeDb;
+}
+
+// Drops what a cell holds in memory (shapes, trees, references); it is read
+// again from its data file when needed.
+void Unload(DBCell* cell) {
+  cell->FreeRawLayers();
+  cell->indexedLayers.clear();  // reference trees delete their references
+  cell->flags &= uint16_t(~(DBCell::Modified | DBCell::Loaded));
+}
+
+}  // namespace
+
+// --- Storing ----------------------------------------------------------------------
+
+int API::SaveDB(int layer1, int datatype1, int layer2, int datatype2) {
+  if (tech.reportDegree != 0) {
+    PrintDateLine();
+    PrintMessage("SaveDB {%d %d} {%d %d}\n", layer1, datatype1, layer2, datatype2);
+  }
+  RequireWorkingArea();
+  PSList* source = SourceLayer(*this, layer1, datatype1);
+  if (source == nullptr) return 0;
+  // Layer 64 datatype 0 would otherwise alias the reference marker of a
+  // cell record, and other numbers would alias each other.
+  if (layer2 < 0 || layer2 > 255 || datatype2 < 0 || datatype2 > 255) {
+    PrintMessage("ERROR: Layer {%d %d} cannot be stored: layer and datatype "
+                 "must lie in 0..255\n",
+                 layer2, datatype2);
+    return 0;
+  }
+  if (source->IsEmpty()) return 1;
+  return StorePolygons(*source, layer2, datatype2) != 0 ? 1 : 0;
+}
+
+int API::StorePolygons(PSList& list, int layer, int datatype) {
+  RequireWorkingArea();
+  if (hierarchical == 0 && !tempDB.IsWriting()) {
+    // Storing would lose the result: keep it for a store after OpenTempDB.
+    PrintMessage("ERROR: LIBOUT: Temporary database %s is not open\n",
+                 tempDB.path.c_str());
+    return 0;
+  }
+  LibDB& lib = *currentLib;
+  DBCell* cell = lib.cells[workingCell];
+  PSList work;
+  SpliceList(work, list);
+  ListGuard guard{work};
+  int32_t counted = 0;  // rings added to savedPolygonsDB
+  try {
+    if (hierarchical == 0 && tech.areaMargin != 0 && HasPointOutside(work, area)) {
+      // A side of the area on or near the cell's border moves out by twice
+      // the margin, so geometry at the border is kept.
+      const int64_t d = 2 * int64_t(ToDatabaseUnits(tech.areaMargin));
+      const Box& c = cell->box;
+      int64_t x1 = area.x1, y1 = area.y1, x2 = area.x2, y2 = area.y2;
+      if (c.x1 + d >= x1) x1 -= d;
+      if (c.y1 + d >= y1) y1 -= d;
+      if (c.x2 - d <= x2) x2 += d;
+      if (c.y2 - d <= y2) y2 += d;
+      const Box window = ClampedBox(x1, y1, x2, y2);
+      const Box bb = ListBBox(work);
+      if (!(window.x1 <= bb.x1 && bb.x2 <= window.x2 && window.y1 <= bb.y1 &&
+            bb.y2 <= window.y2))
+        IntersectWithWindow(work, window);
+    }
+    if (work.IsEmpty()) return 1;
+    CutHolesOpen(work);
+    if (work.IsEmpty()) return 1;
+    int32_t maxRing = CountRings(work);
+    ReportAndChop(*this, work, maxRing);
+
+    counted = work.ringCount;
+    savedPolygonsDB += counted;
+    if (savedPolygonsDB != 0 && tech.reportDegree != 0)
+      PrintMessage("\nTotal %d polygons were added\n", savedPolygonsDB);
+
+    const int32_t key = layer * 256 + datatype;
+    if (hierarchical != 0) {
+      // Added shapes join the cell's stored contents (a cell written from
+      // memory replaces its stored record).
+      LoadIfStored(lib, cell);
+      cell->InsertPolygons(work, key, false);
+    } else {
+      const Box bb = ListBBox(work);
+      RawLayer shapes;
+      CPgonList::AddRings(shapes, work);
+      tempDB.PutInt16(int16_t(uint16_t(layer)));
+      tempDB.PutChar(uint8_t(datatype));
+      CPgonList::Write(shapes, tempDB);
+      tempDB.Flush();
+      // Stored positions of cell records are int32: a database beyond that
+      // cannot be copied into a cell.
+      if (tempDB.Tell() > INT32_MAX)
+        throw Error("Temporary database exceeds 2147483647 bytes", "LIBOUT");
+      cell->box.Merge(bb);
+    }
+    lib.flags |= LibDB::DataDirty;
+    AddLayerKey(lib, key);
+    return 1;
+  } catch (const Error& e) {
+    PrintError(e);
+    // Nothing was stored: the prepared result goes back to the caller.
+    savedPolygonsDB -= counted;
+    MaskFlags(work, 0);
+    SpliceList(list, work);
+    return 0;
+  }
+}
+
+int API::SavePoly(int layer1, int datatype1, const char* fname) {
+  if (tech.reportDegree != 0) {
+    PrintDateLine();
+    PrintMessage("Report {%d %d}\n", layer1, datatype1);
+  }
+  PSList* source = SourceLayer(*this, layer1, datatype1);
+  if (source == nullptr) return 0;
+  if (source->IsEmpty()) return 1;
+  PSList work;
+  SpliceList(work, *source);
+  ListGuard guard{work};
+  try {
+    if (hierarchical == 0 && tech.areaMargin != 0 && HasPointOutside(work, area)) {
+      RequireWorkingArea();
+      // Only the sides of the area that lie on the cell's border move out.
+      const int64_t m = ToDatabaseUnits(tech.areaMargin);
+      const Box& c = currentLib->cells[workingCell]->box;
+      int64_t x1 = area.x1, y1 = area.y1, x2 = area.x2, y2 = area.y2;
+      if (area.x1 == c.x1) x1 -= m;
+      if (area.y1 == c.y1) y1 -= m;
+      if (area.x2 == c.x2) x2 += m;
+      if (area.y2 == c.y2) y2 += m;
+      IntersectWithWindow(work, ClampedBox(x1, y1, x2, y2));
+    }
+    CutHolesOpen(work);
+    if (work.IsEmpty()) return 1;
+    int32_t maxRing = CountRings(work);
+    ReportAndChop(*this, work, maxRing);
+
+    const int32_t rings = work.ringCount;
+    const bool append = savedPolygonsText != 0;
+    savedPolygonsText += rings;
+    if (savedPolygonsText != 0 && tech.reportDegree != 0)
+      PrintMessage("\nTotal %d polygons were added\n", savedPolygonsText);
+    bool written = false;
+    try {
+      written = WritePolygonFile(work, fname, append);
+    } catch (...) {
+      savedPolygonsText -= rings;
+      throw;
+    }
+    if (!written) {
+      // Nothing was written: the next call starts the file anew as well,
+      // and the result stays in its layer.
+      savedPolygonsText -= rings;
+      MaskFlags(work, 0);
+      SpliceList(*source, work);
+      return 0;
+    }
+    return 1;
+  } catch (const Error& e) {
+    PrintError(e);
+    // The writer leaves no half-written polygons: nothing was written.
+    MaskFlags(work, 0);
+    SpliceList(*source, work);
+    return 0;
+  }
+}
+
+// --- The temporary database --------------------------------------------------
+
+void API::SetTempDB(const char* fname) {
+  // A database still open under its old name is completed first.
+  if (tempDB.IsOpen()) {
+    try {
+      tempDB.Close();
+    } catch (const Error& e) {
+      PrintError(e);
+    }
+  }
+  tempDB.path = fname;
+  tempDB.write = true;
+  tempDB.gzip = false;
+  tempDB.openMode = 0;
+  tempDB.unit = "LIBOUT";
+}
+
+void API::OpenTempDB() {
+  if (tempDB.path.empty() || !tempDB.write) {
+    PrintMessage("ERROR: Temporary database not named (SetTempDB)\n");
+    return;
+  }
+  if (!tempDB.Open())
+    PrintMessage("ERROR: Temporary database %s cannot be opened\n",
+                 tempDB.path.c_str());
+}
+
+void API::CloseTempDB() {
+  try {
+    tempDB.Close();
+  } catch (const Error& e) {
+    PrintError(e);
+  }
+}
+
+void API::CopyTempDB(const char* cname) {
+  RequireLibrary();
+  LibDB& lib = *currentLib;
+  // The database is read from its start: a stream still writing it
+  // writes its bytes out first.
+  try {
+    tempDB.Close();
+  } catch (const Error& e) {
+    PrintError(e);
+    return;
+  }
+  tempDB.write = false;
+  tempDB.gzip = false;
+  tempDB.openMode = 0;
+  if (tempDB.path.empty() || !tempDB.Open()) {
+    PrintMessage("Warning: Temporary database %s cannot be opened\n",
+                 tempDB.path.c_str());
+    return;
+  }
+  if (tempDB.fileSize == 0) {
+    tempDB.Close();
+    return;
+  }
+  DBCell* cell = nullptr;
+  // Where the cell's record was, put back when the new one is not complete.
+  uint16_t oldFile = 0;
+  int32_t oldStart = -1, oldRef = -1, oldEnd = -1;
+  bool recordStarted = false;
+  try {
+    ReadTables(lib);
+    cell = FindCellOrFirstRoot(lib, cname);
+    if (cell == nullptr) {
+      tempDB.Close();
+      return;
+    }
+    const TempScan scan = ScanTempDB(tempDB);
+    if (scan.validBytes < tempDB.fileSize)
+      PrintMessage("Warning: temporary database %s is damaged or cut off "
+                   "after byte %lld; only the records before are copied\n",
+                   tempDB.path.c_str(), static_cast<long long>(scan.validBytes));
+    if (scan.validBytes == 0) {
+      tempDB.Close();
+      return;
+    }
+    if (scan.validBytes > INT32_MAX)
+      throw Error("Temporary database exceeds 2147483647 bytes", "LIBOUT");
+    tempDB.Seek(0);
+
+    LoadIfStored(lib, cell);
+    lib.CloseDataFile();
+    oldFile = cell->dbFile;
+    oldStart = cell->startPos;
+    oldRef = cell->refPos;
+    oldEnd = cell->endPos;
+    recordStarted = true;
+    lib.OpenCellFile(cell);
+    const int64_t position = lib.dbStream.Tell();
+    // A large copy starts a data file of its own; so does one whose record
+    // would end beyond the int32 positions of the info file.
+    if ((position > kRollOverPosition && scan.validBytes > kRollOverCopySize) ||
+        (position > 0 && position + scan.validBytes > INT32_MAX))
+      RollOver(lib, cell);
+    lib.WriteCellLayers(cell);
+    CopyBytes(tempDB, lib.dbStream, scan.validBytes);
+    tempDB.Close();
+    lib.WriteCellReferences(cell);
+    lib.CloseDataFile();
+    recordStarted = false;  // every byte of the new record reached its file
+
+    // The cell now covers the copied shapes, and its layers are known.
+    cell->box.Merge(scan.box);
+    for (int32_t key : scan.keys) AddLayerKey(lib, key);
+    Unload(cell);
+    lib.flags |= LibDB::InfoDirty;
+  } catch (const Error& e) {
+    PrintError(e);
+    // A record that was not completed leaves the cell where it was stored.
+    if (recordStarted) {
+      cell->dbFile = oldFile;
+      cell->startPos = oldStart;
+      cell->refPos = oldRef;
+      cell->endPos = oldEnd;
+    }
+    try {
+      tempDB.Close();
+      lib.CloseDataFile();
+    } catch (const Error&) {
+      lib.openDb = 0;
+    }
+  }
+}
+
+void API::AppendBinaries(const char* fname1, const char* fname2) {
+  struct stat a, b;
+  if (::stat(fname1, &a) == 0 && ::stat(fname2, &b) == 0 && a.st_dev == b.st_dev &&
+      a.st_ino == b.st_ino) {
+    PrintMessage("ERROR: %s cannot be appended to itself\n", fname1);
+    return;
+  }
+  BinaryStream in;
+  in.path = fname2;
+  if (!in.Open()) {
+    PrintMessage("ERROR: File %s cannot be opened\n", fname2);
+    return;
+  }
+  BinaryStream out;
+  out.path = fname1;
+  out.write = true;
+  out.openMode = BinaryStream::kAppend;
+  out.unit = "LIBOUT";
+  if (!out.Open()) {
+    PrintMessage("ERROR: File %s cannot be opened\n", fname1);
+    return;
+  }
+  try {
+    out.AppendStream(in);
+    out.Close();
+  } catch (const Error& e) {
+    PrintError(e);
+  }
+}
+
+}  // namespace velmar
