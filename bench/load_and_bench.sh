@@ -13,7 +13,7 @@
 # in Release when it holds no velmar yet.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-build=${1:-$root/build/release}
+build=$(realpath -m "${1:-$root/build/release}")
 count=${2:-100000}
 velmar=$build/command/velmar
 if [ ! -x "$velmar" ]; then
