@@ -151,13 +151,12 @@ void WriteBack(LibDB& lib) {
     if (boxChanged || lib.depth != oldDepth) lib.flags |= LibDB::InfoDirty;
     lib.hierChanged = 0;
   }
-  if ((lib.flags & LibDB::DataDirty) != 0) {
-    lib.SaveModified();
-    lib.WriteInfo();
-  } else if ((lib.flags & LibDB::InfoDirty) != 0) {
-    lib.WriteInfo();
-  }
+  // Cell data first, then "names", then "info": an index never names more
+  // cells than the files it points at hold.
+  const bool dataDirty = (lib.flags & LibDB::DataDirty) != 0;
+  if (dataDirty) lib.SaveModified();
   if ((lib.flags & LibDB::NamesDirty) != 0) lib.WriteNames();
+  if (dataDirty || (lib.flags & LibDB::InfoDirty) != 0) lib.WriteInfo();
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <climits>
 #include <cmath>
 #include <cstdio>
+#include <limits>
 #include <utility>
 
 #include "foundation/error.h"
@@ -670,7 +671,13 @@ bool GdsReader::ReadStrans(Trans& t) {
   const uint16_t flags = uint16_t(ReadInt16("Transformation defined but end of file"));
   const bool reflect = (flags & 0x8000) != 0;
   if (ReadRecordHeader(GdsRecord::Mag)) {
-    t.mag = float(ReadReal("Magnification defined but end of file"));
+    // A value beyond the range of the stored magnification becomes infinite
+    // (and is refused for a reference) instead of an undefined conversion.
+    const double mag = ReadReal("Magnification defined but end of file");
+    constexpr float kInf = std::numeric_limits<float>::infinity();
+    t.mag = std::fabs(mag) <= double(std::numeric_limits<float>::max())
+                ? float(mag)
+                : (mag < 0 ? -kInf : kInf);
   }
   int angle = 0;
   if (ReadRecordHeader(GdsRecord::Angle)) {

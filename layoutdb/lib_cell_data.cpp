@@ -142,6 +142,16 @@ bool ValidPolygonHeader(uint32_t header) {
 
 bool ValidMagnification(float mag) { return std::isfinite(mag) && mag > 0; }
 
+// A square or rectangle runs counter-clockwise from its lower-left corner:
+// its side values are never negative (a negative one would make a
+// clockwise ring, a hole without an outline).
+bool ValidBoxValues(const DBPolygon& polygon) {
+  if (!polygon.IsSquare() && !polygon.IsRectangle()) return true;
+  for (int32_t v : polygon.values)
+    if (v < 0) return false;
+  return true;
+}
+
 // A file offset as a stored position; every position must fit int32.
 int32_t StoredPosition(int64_t position, const char* unit) {
   if (position < 0 || position > INT32_MAX)
@@ -189,6 +199,7 @@ std::unique_ptr<DBPolygon> ReadPolygonRecord(BinaryStream& in) {
   polygon->values.resize(size_t(polygon->CountValues()));
   for (int32_t& v : polygon->values)
     if (!ReadSigned(in, v)) ThrowIn("Insufficient Polygon Data");
+  if (!ValidBoxValues(*polygon)) ThrowIn("Wrong polygon format");
   return polygon;
 }
 
@@ -291,7 +302,7 @@ void WriteLayerBlock(BinaryStream& out, LayerKey key, const CPgonList& layer) {
   uint32_t count = 0;
   for (const CPgonListNode* s = layer.first; s != nullptr; s = s->next) {
     if (s->placements.count <= 0) continue;
-    if (!ValidPolygonHeader(s->polygon->header))
+    if (!ValidPolygonHeader(s->polygon->header) || !ValidBoxValues(*s->polygon))
       ThrowOut("Wrong polygon format");
     ++count;
   }

@@ -38,16 +38,22 @@ struct InfoContent {
   std::vector<std::unique_ptr<DBCell>> cells;
 };
 
+// Records reserved ahead at most for a file whose size is unknown (a
+// compressed file's uncompressed size): beyond it, its vectors grow as the
+// records actually arrive.
+constexpr int64_t kUnknownSizeReserve = 1 << 20;
+
 // Room to reserve for count records of recordSize bytes: never more than the
-// rest of a plain file can hold, so that a damaged count cannot cause a huge
-// allocation (a compressed file's size is unknown; its vectors grow as the
-// records actually arrive).
+// rest of a plain file can hold, nor more than kUnknownSizeReserve when the
+// size is unknown, so that a damaged count cannot cause a huge allocation.
 size_t SafeReserve(BinaryStream& in, int64_t count, int64_t recordSize,
                    int64_t cap) {
   int64_t n = std::min(count, cap);
   if (!in.gzip && in.fileSize > 0) {
     int64_t left = in.fileSize - in.Tell();
     n = std::min(n, std::max<int64_t>(left, 0) / recordSize);
+  } else {
+    n = std::min(n, kUnknownSizeReserve);
   }
   return static_cast<size_t>(std::max<int64_t>(n, 0));
 }

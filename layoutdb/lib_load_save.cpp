@@ -62,12 +62,24 @@ bool StoredButNotLoaded(const DBCell& cell) {
 
 void LibDB::LoadAll(bool referencesOnly, bool index) {
   PrintMessage("Loading all...\n");
+  // Only stored cells have something to load. They are read in the order in
+  // which they lie in the data files, not by id: a compressed file can only
+  // be read forwards, and every step back would decompress it again from its
+  // start (quadratic in the file size when ids and file order differ).
+  std::vector<DBCell*> stored;
+  for (DBCell* cell : cells) {
+    if (cell == nullptr || !cell->box.IsValid() || !cell->IsEmpty() ||
+        cell->dbFile == 0)
+      continue;
+    stored.push_back(cell);
+  }
+  std::stable_sort(stored.begin(), stored.end(),
+                   [](const DBCell* a, const DBCell* b) {
+                     return a->dbFile != b->dbFile ? a->dbFile < b->dbFile
+                                                   : a->startPos < b->startPos;
+                   });
   try {
-    for (DBCell* cell : cells) {
-      // Only stored cells have something to load.
-      if (cell == nullptr || !cell->box.IsValid() || !cell->IsEmpty() ||
-          cell->dbFile == 0)
-        continue;
+    for (DBCell* cell : stored) {
       if (referencesOnly) LoadReferences(cell);
       else LoadCell(cell, index);
     }

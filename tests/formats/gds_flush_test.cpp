@@ -200,6 +200,41 @@ TEST(GdsFlush, TiledFlushKeepsTheGeometry) {
   }
 }
 
+// A coarse database unit (1 micrometre): the 100-nanometre tile grid is
+// below one unit and becomes one unit; the 200,000-nanometre tile is 200
+// units.
+TEST(GdsFlush, CoarseUnitsTileOnAGridOfOneUnit) {
+  GdsBuilder b;
+  b.BeginLib("COARSE", 1.0, 1e-6).BeginStr("BIG");
+  std::vector<Ring> input;
+  auto rect = [&](int32_t x1, int32_t y1, int32_t x2, int32_t y2) {
+    b.Rect(1, 0, x1, y1, x2, y2);
+    input.push_back(BoxRing(x1, y1, x2, y2));
+  };
+  for (int i = 0; i < 4; ++i) rect(0, 20 * i, 10, 20 * i + 10);      // tile 0
+  for (int i = 0; i < 4; ++i) rect(440, 20 * i, 450, 20 * i + 10);  // tile 2
+  rect(149, 90, 151, 100);  // across the edge of tiles 0 and 1 (step 150)
+  b.EndStr().EndLib();
+  GdsReadOptions o;
+  o.flushThreshold = 4 * int64_t(input.size());
+  ScratchLibrary lib;
+  GdsReadResult r = lib.Read(b.Bytes(), o);
+  ASSERT_TRUE(r.ok) << r.error;
+  EXPECT_NE(r.output.find("Created 3 cells under BIG\n"), std::string::npos) << r.output;
+  StoredLibrary stored(lib.Dir(), false);
+  const auto placements = stored.Placements("BIG");
+  ASSERT_EQ(placements.size(), 3u);
+  const int tiles[] = {0, 1, 2};
+  for (size_t k = 0; k < placements.size(); ++k) {
+    const Box box = stored.Lib().FindCell(placements[k].child)->box;
+    EXPECT_GE(box.x1, tiles[k] * 150);
+    EXPECT_LE(box.x2, (tiles[k] + 1) * 150);
+  }
+  const std::vector<Ring> rings = FlattenedRings(stored, "BIG");
+  EXPECT_EQ(TotalTwiceArea(rings), TotalTwiceArea(input));
+  EXPECT_EQ(rings.size(), input.size() + 1);
+}
+
 TEST(GdsFlush, GeneratedNamesNeverTakeAStructureOfTheFile) {
   GdsBuilder b;
   b.BeginLib();

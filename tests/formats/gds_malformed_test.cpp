@@ -207,6 +207,14 @@ TEST(GdsMalformed, DamagedRecordsTable) {
   cases.push_back({"zero magnification",
                    lib([](GdsBuilder& b) { b.SRef("X", {0, 0}, GdsStrans{false, 0.0, {}}); }),
                    "Invalid reference magnification 0"});
+  cases.push_back({"magnification beyond the stored range",
+                   lib([](GdsBuilder& b) { b.SRef("X", {0, 0}, GdsStrans{false, 1e50, {}}); }),
+                   "Invalid reference magnification inf"});
+  cases.push_back({"negative magnification beyond the stored range",
+                   lib([](GdsBuilder& b) {
+                     b.ARef("X", 2, 1, {0, 0}, {20, 0}, {0, 10}, GdsStrans{false, -1e50, {}});
+                   }),
+                   "Invalid reference magnification -inf"});
   cases.push_back({"element in no structure",
                    [] {
                      GdsBuilder b;

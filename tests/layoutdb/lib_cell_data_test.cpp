@@ -275,6 +275,10 @@ std::vector<CorruptCase> CorruptCases() {
        "Wrong polygon format"},
       {"general of one vertex", block(2, 1).I32(int32_t(0x80000001u)).SC(0).UC(1).SC(0).SC(0), -1,
        0, "Wrong polygon format"},
+      {"square of negative side", block(2, 1).I32(3).SC(-10).UC(1).SC(0).SC(0), -1, 0,
+       "Wrong polygon format"},
+      {"rectangle of negative height", block(2, 1).I32(4).SC(10).SC(-5).UC(1).SC(0).SC(0), -1,
+       0, "Wrong polygon format"},
       {"manhattan of five vertices", block(2, 1).I32(5).SC(1).SC(1).SC(1).UC(1).SC(0).SC(0),
        -1, 0, "Wrong polygon format"},
       {"polygon cut short", block(2, 1).I32(int32_t(0x80000000u | 0x3FFFF)).I32(0).I32(0), -1,
@@ -481,6 +485,39 @@ TEST(CellRecordWrite, ShapesWithoutPlacementsAreNotStored) {
   lib.LoadCell(c, false);
   EXPECT_EQ(Snap(*c), before);
   EXPECT_EQ(c->rawLayers.count(9), 0u);
+}
+
+// Degenerate boxes (a side of 0) are stored and read back; a square or
+// rectangle of negative side, which the reader refuses, is never written.
+TEST(CellRecordWrite, BoxesOfZeroSideAreKeptNegativeSidesRefused) {
+  TempDir dir;
+  LibDB lib(dir.path().c_str(), 0);
+  DBCell* c = NewCell(lib, "c");
+  AddRings(*c, 1, {Square(0, 0, 10)});
+  CPgonListNode* shape = nullptr;
+  c->AddBox(Box(5, 5, 5, 9), 1, shape);
+  c->AddBox(Box(3, 3, 3, 3), 1, shape);
+  const auto before = Snap(*c);
+  lib.SaveModified();
+  Unload(*c);
+  lib.LoadCell(c, false);
+  EXPECT_EQ(Snap(*c), before);
+
+  DBCell* bad = NewCell(lib, "bad");
+  CPgonListNode* s = CPgonList::Append(
+      bad->FindOrCreateRawLayer(1), std::make_unique<DBPolygon>(4u, std::vector<int32_t>{3, -4}));
+  LocList::Append(s->placements, s, 0, 0);
+  bad->box = Box(0, -4, 3, 0);
+  bad->flags |= DBCell::Modified;
+  try {
+    lib.SaveModified();
+    ADD_FAILURE();
+  } catch (const Error& e) {
+    EXPECT_EQ(UnitOf(e), "LIBOUT");
+    EXPECT_STREQ(e.Message(), "Wrong polygon format");
+  }
+  EXPECT_EQ(bad->dbFile, 0);
+  EXPECT_NE(bad->flags & DBCell::Modified, 0);
 }
 
 TEST(CellRecordWrite, ReferenceLayerWithoutLiveItemsWritesNoSection) {

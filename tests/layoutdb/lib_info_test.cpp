@@ -4,8 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cmath>
+#include <cstdlib>
 #include <limits>
+#include <new>
 #include <string>
 
 #include "foundation/binary_stream.h"
@@ -15,8 +18,44 @@
 #include "layoutdb/lib_db.h"
 #include "layoutdb/lib_test_dir.h"
 
+// The largest single allocation made while a probe is on: the replacement of
+// the global allocation function records every request, so that a test can
+// show that a damaged count never turns into a huge allocation (which the
+// system's out-of-memory handler would answer by ending the process).
+namespace {
+std::atomic<bool> gProbing{false};
+std::atomic<size_t> gLargest{0};
+}  // namespace
+
+// Kept out of line, so that the compiler does not pair the allocations of
+// inlined code with the free below.
+[[gnu::noinline]] void* operator new(std::size_t n) {
+  if (gProbing.load(std::memory_order_relaxed)) {
+    size_t seen = gLargest.load(std::memory_order_relaxed);
+    while (n > seen && !gLargest.compare_exchange_weak(seen, n)) {
+    }
+  }
+  if (void* p = std::malloc(n != 0 ? n : 1)) return p;
+  throw std::bad_alloc();
+}
+[[gnu::noinline]] void operator delete(void* p) noexcept { std::free(p); }
+[[gnu::noinline]] void operator delete(void* p, std::size_t) noexcept {
+  std::free(p);
+}
+
 namespace velmar {
 namespace {
+
+// Records the largest allocation while it lives.
+class AllocationProbe {
+ public:
+  AllocationProbe() {
+    gLargest = 0;
+    gProbing = true;
+  }
+  ~AllocationProbe() { gProbing = false; }
+  size_t Largest() const { return gLargest.load(); }
+};
 
 using test::Bytes;
 using test::StdoutCapture;
@@ -335,6 +374,56 @@ TEST(LibInfo, CorruptCompressedIndexIsRefused) {
   }
   out.Stop();
   ExpectUntouched(lib);
+}
+
+// Huge counts in a short index, plain and compressed: refused as
+// "Insufficient ..." without reserving room for them first (the size of a
+// compressed index is not known before it is read).
+TEST(LibInfo, HugeCountsAllocateNothingLarge) {
+  const Box kBox(0, 0, 10, 10);
+  struct Case {
+    const char* name;
+    std::string bytes;
+    const char* message;
+  } cases[] = {
+      {"huge roots", Header().I32(INT32_MAX).I32(0).I32(0).I32(0).str(),
+       "Insufficient root info"},
+      {"huge layers", Header().I32(1).I32(0).I32(INT32_MAX).U32(1).str(),
+       "Insufficient layer info"},
+      {"huge cells",
+       Record(Header().I32(1).I32(0).I32(0).I32(INT32_MAX), kBox, 1, 0, -1, 8).str(),
+       "Insufficient cell info"},
+  };
+  for (int gz : {0, 1}) {
+    for (const Case& c : cases) {
+      SCOPED_TRACE(std::string(c.name) + (gz ? " (compressed)" : ""));
+      TempDir dir;
+      if (gz) {
+        BinaryStream out;
+        out.path = dir.File("info.gz");
+        out.write = true;
+        out.gzip = true;
+        ASSERT_TRUE(out.Open());
+        out.PutBlock(c.bytes.data(), c.bytes.size());
+        out.Close();
+      } else {
+        dir.Write("info", c.bytes);
+      }
+      LibDB lib(dir.path().c_str(), gz);
+      StdoutCapture out;
+      AllocationProbe probe;
+      try {
+        lib.ReadInfo();
+        ADD_FAILURE() << "no error";
+      } catch (const Error& e) {
+        EXPECT_STREQ(e.Message(), c.message);
+        EXPECT_EQ(Unit(e), "LIBIN");
+      }
+      EXPECT_LT(probe.Largest(), size_t(64) << 20);
+      out.Stop();
+      ExpectUntouched(lib);
+    }
+  }
 }
 
 TEST(LibInfo, ReadingIntoALibraryWithCellsIsRefused) {

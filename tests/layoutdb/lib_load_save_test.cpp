@@ -315,6 +315,63 @@ TEST(LoadAll, CorruptCellStopsLoadingAndClosesTheDataFile) {
   EXPECT_FALSE(lib.dbStream.IsOpen());
 }
 
+// Cells stored in two data files, each in the reverse order of their ids
+// (as a GDSII file written top down leaves them): loading everything goes
+// through the files in their order and gives back every cell, shapes and
+// references, plain and compressed.
+TEST(LoadAll, CellsStoredAgainstTheirIdOrderReadBack) {
+  for (bool gz : {false, true}) {
+    SCOPED_TRACE(gz ? "compressed" : "plain");
+    TempDir dir;
+    Snaps want;
+    {
+      LibDB lib(dir.path().c_str(), gz);
+      for (int i = 0; i < 6; ++i) {
+        const std::string name = "c" + std::to_string(i);
+        DBCell* c = NewCell(lib, name.c_str());
+        AddRings(*c, (1 + i) * 256, {Square(10 * i, 0, 5 + i), Rect(0, 20 * i, 7, 3 + i)});
+      }
+      AddRef(lib, *lib.cells[0], NewSRef(5, 100, 0, 3));
+      AddRef(lib, *lib.cells[3], NewARef(1, 0, 50, 1, 2, 3, 40, 60));
+      for (int file : {1, 2}) {
+        lib.writeDb = uint16_t(file);
+        for (int i = file == 1 ? 5 : 2; i >= (file == 1 ? 3 : 0); --i) {
+          DBCell* c = lib.cells[size_t(i)];
+          lib.OpenCellFile(c);
+          lib.WriteCellLayers(c);
+          lib.WriteCellReferences(c);
+          EXPECT_EQ(c->dbFile, file);
+        }
+        lib.CloseDataFile();
+      }
+      EXPECT_GT(lib.cells[3]->startPos, lib.cells[4]->startPos);
+      want = SnapAll(lib);
+      StdoutCapture quiet;
+      lib.WriteInfo();
+      lib.WriteNames();
+    }
+    {
+      LibDB lib(dir.path().c_str(), gz);
+      Reopen(lib);
+      StdoutCapture quiet;
+      lib.LoadAll(false, true);
+      EXPECT_EQ(SnapAll(lib), want);
+      EXPECT_FALSE(lib.dbStream.IsOpen());
+    }
+    {
+      LibDB lib(dir.path().c_str(), gz);
+      Reopen(lib);
+      StdoutCapture quiet;
+      lib.LoadAll(true, false);
+      for (const DBCell* c : lib.cells) {
+        SCOPED_TRACE(*c->name);
+        EXPECT_TRUE(c->rawLayers.empty());
+        EXPECT_EQ(Stored(Snap(*c)).refs, want[*c->name].refs);
+      }
+    }
+  }
+}
+
 // ---------------------------------------------------------------------------
 
 TEST(SaveModified, NewLibraryWritesFileOneAndSkipsWhatCannotBeStored) {
