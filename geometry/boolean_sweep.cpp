@@ -45,7 +45,23 @@ PSPoint* HoleStartOf(PSPoint* p, bool& closed) {
   return c < 0 ? v : nullptr;
 }
 
+// Crossing passes before a classifying sweep give up after this many; a
+// pass that still adds vertices then is left to the classifying sweep.
+constexpr int kMaxSettlePasses = 16;
+
 }  // namespace
+
+void SettleCrossings(PSList& list) {
+  // Axis-parallel edges cross and overlap only at grid points: nothing is
+  // rounded, and the classifying sweep's own splits never move an edge.
+  if (!list.head || !list.head->link || ClassifyList(list) == 0) return;
+  for (int pass = 0; pass < kMaxSettlePasses; ++pass) {
+    if (!IsSortedBy(list.head, ComparePoint)) SortPointsByPosition(list, false);
+    const int32_t before = list.pointCount;
+    ScanSweep(list, nullptr, BooleanOpCode::CrossingPass, true);
+    if (list.pointCount == before) return;
+  }
+}
 
 PSPoint* HoleStart(PSPoint* p) {
   bool closed = false;
@@ -77,11 +93,12 @@ void BooleanSweep(PSList& list, PSList* out, BooleanOpCode code,
   if (!list.head) return;
   if (code == BooleanOpCode::CutHoles && SelectHoles(list, nullptr, false) == 0)
     return;
-  if (list.head->link && !IsSortedBy(list.head, ComparePoint))
-    SortPointsByPosition(list, false);
   const bool keep = code != BooleanOpCode::CutHoles &&
                     code != BooleanOpCode::Fracture &&
                     code != BooleanOpCode::FractureCommand;
+  if (keep && code != BooleanOpCode::CrossingPass) SettleCrossings(list);
+  if (list.head->link && !IsSortedBy(list.head, ComparePoint))
+    SortPointsByPosition(list, false);
   WorkList work;
   if (out && !edgesOnly && keep && code != BooleanOpCode::CrossingPass) {
     // Rings: the sweep records its output so that joining it into rings

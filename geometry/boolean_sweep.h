@@ -18,6 +18,8 @@ namespace velmar {
 // - CutHoles (25): every hole ring is joined to the boundary above it by two
 //   coincident vertical edges, in place, then simplified; nothing happens
 //   when the list holds no hole;
+// - Fracture, FractureCommand (30, 31): the vertical fracturing sweep of
+//   FractureVertical (geometry/fracture.h), in place;
 // - CrossingPass (32): a vertex at every crossing and overlap, in place.
 // The list is sorted first unless it is already in (x, then y) order; it
 // keeps its points (now with the vertices of the splits) and the caller
@@ -27,9 +29,19 @@ namespace velmar {
 // edge chains of the sweep, each with the inside on its left. The ring count
 // of the result is not recomputed (use CountRings). An empty list gives an
 // empty result. Throws Error (unit "DRC"): "Wrong segment ordering",
-// "Polygon connection failed", or for the vertical fracturing codes 30, 31.
+// "Polygon connection failed".
 void BooleanSweep(PSList& list, PSList* out, BooleanOpCode code,
                   bool edgesOnly);
+
+// Puts a vertex at every crossing and overlap of the list's edges, in place,
+// and repeats the crossing pass (code 32) until a pass adds no vertex (at
+// most 16 passes): a crossing point rounded to the grid moves the pieces of
+// its edges, and they may then cross further edges. A sweep that classifies
+// edges (booleans, relational classification) must meet no crossing left
+// to split: a split while it classifies can move a piece of an edge it has
+// classified already, and the kept edges would not close. Lists whose edges
+// are all axis-parallel are left alone (they cross only at grid points).
+void SettleCrossings(PSList& list);
 
 // The start vertex of the ring through p when the ring is a hole (it turns
 // clockwise at its leftmost vertex, ties the larger y), else null. Marks

@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "foundation/error.h"
+#include "geometry/boolean_sweep.h"
 #include "geometry/point_list_edit.h"
 #include "geometry/point_list_order.h"
 #include "geometry/ring_connect.h"
@@ -202,6 +203,9 @@ void ClassifyPoints(PSList& list) {
   if (!list.head) return;
   // Start from clean fields: the walk ORs them into the points.
   MaskFlags(list, ~0x00FF);
+  // Every crossing a vertex first, so that the classifying walk sees the
+  // final geometry (see SettleCrossings).
+  SettleCrossings(list);
   SortPoints(list, ComparePointLess);
   ScanSweepColumns(list, ClassifyColumn, nullptr);
 }

@@ -677,6 +677,49 @@ TEST_F(BinaryStreamTest, WriteFailuresAreReported) {
   }
 }
 
+// Flush makes everything written so far readable from the file while the
+// stream stays open (a gzip stream ends its pending block), writing goes on
+// afterwards, and a flush that cannot write is reported.
+TEST_F(BinaryStreamTest, FlushMakesWrittenBytesReadableBeforeClose) {
+  Bytes first(5000), second(3000);
+  for (size_t i = 0; i < first.size(); ++i) first[i] = uint8_t(i * 7 + 1);
+  for (size_t i = 0; i < second.size(); ++i) second[i] = uint8_t(i * 13 + 2);
+  for (bool gzip : {false, true}) {
+    SCOPED_TRACE(gzip ? "gzip" : "plain");
+    const std::string path = PathOf(gzip ? "flushed.gz" : "flushed");
+    BinaryStream out;
+    ASSERT_TRUE(OpenStream(out, path, true, gzip));
+    out.PutBlock(first.data(), first.size());
+    out.Flush();
+    EXPECT_EQ(out.Tell(), int64_t(first.size()));
+    // Read back with an independent reader while the stream is open.
+    Bytes seen;
+    if (gzip) {
+      gzFile gz = gzopen(path.c_str(), "rb");
+      ASSERT_NE(gz, nullptr);
+      seen.resize(first.size());
+      EXPECT_EQ(gzread(gz, seen.data(), unsigned(seen.size())), int(first.size()));
+      gzclose(gz);
+    } else {
+      seen = RawFile(path);
+    }
+    EXPECT_EQ(seen, first);
+    out.PutBlock(second.data(), second.size());
+    out.Close();
+    Bytes all = first;
+    all.insert(all.end(), second.begin(), second.end());
+    EXPECT_EQ(gzip ? GunzipFile(path) : RawFile(path), all);
+  }
+  if (::access("/dev/full", W_OK) == 0) {
+    BinaryStream full;
+    full.unit = "LIBOUT";
+    ASSERT_TRUE(OpenStream(full, "/dev/full", true, false));
+    full.PutInt32(1);
+    EXPECT_THROW(full.Flush(), Error);
+    EXPECT_THROW(full.Close(), Error);
+  }
+}
+
 // Reopening a stream that is still open for writing first writes out its
 // pending bytes (a temporary file switched from writing to reading).
 TEST_F(BinaryStreamTest, ReopeningWritesOutPendingBytes) {

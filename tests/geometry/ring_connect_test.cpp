@@ -82,6 +82,17 @@ TEST(RingConnect, UnpairedChainsFailAndTheTolerantFormLeavesThemOpen) {
   const std::vector<Case> cases = {
       {"lone start", {{{0, 0}, {10, 0}}, {{10, 0}, {10, 10}}}},
       {"two starts, one end", {{{0, 0}, {5, 5}}, {{5, 5}, {10, 0}}, {{5, 5}, {10, 10}}}},
+      // Three chains end and three start at one point, but the ends all
+      // come from one side and the starts all leave to the other: around
+      // the point the edges do not alternate, so no end can be paired with
+      // a start that bounds the same inside.
+      {"three ends beside each other",
+       {{{10, 0}, {0, 0}},
+        {{10, 1}, {0, 0}},
+        {{10, 2}, {0, 0}},
+        {{0, 0}, {-10, 0}},
+        {{0, 0}, {-10, 1}},
+        {{0, 0}, {-10, 2}}}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
