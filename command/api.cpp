@@ -3,6 +3,7 @@
 
 #include "command/api.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -190,7 +191,13 @@ void API::Print(const char* msg) {
     text.push_back(*p);
     if (p[0] == '%' && p[1] == '%') ++p;
   }
-  PrintMessage("%s", text.c_str());
+  // Messages are formatted into a buffer of 1024 bytes: a longer text goes
+  // out in pieces, so that nothing of it is cut off.
+  constexpr std::size_t kPiece = 1000;
+  for (std::size_t at = 0; at < text.size(); at += kPiece) {
+    const std::size_t n = std::min(kPiece, text.size() - at);
+    PrintMessage("%.*s", int(n), text.data() + at);
+  }
 }
 
 // --- Library slots --------------------------------------------------------------

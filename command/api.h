@@ -265,7 +265,8 @@ class API {
   // the vertex limit and stores the list under layer * 256 + datatype; the
   // list is then empty. 1; 0 after a reported failure (an Error, or a
   // temporary database that is not open), which leaves the result, as far
-  // as it was prepared, in the list: a failed store loses nothing.
+  // as it was prepared, in the list: a failed store loses nothing, and no
+  // part of its record stays in the temporary database.
   int StorePolygons(PSList& list, int layer, int datatype);
   // Writes temporary layer layer1 to the polygon text file fname (appended
   // to when savedPolygonsText is not 0); the layer is then empty. 1; 0

@@ -316,12 +316,19 @@ void API::ChangeDBUnit(double unit) {
     PrintMessage("ERROR: Database unit %g nm is not above 0\n", unit);
     return;
   }
+  // A unit so small that its size in metres is 0 (or its count per
+  // nanometre infinite) would make every conversion meaningless.
+  const double meters = unit * 1e-9;
+  if (!(meters > 0) || !std::isfinite(1e-9 / meters)) {
+    PrintMessage("ERROR: Database unit %g nm is too small\n", unit);
+    return;
+  }
   LibDB& lib = *currentLib;
   // The stored units would otherwise replace the new ones when the info
   // file is read later.
   if ((lib.flags & LibDB::InfoRead) == 0 && DirectoryHoldsLibrary(lib))
     lib.ReadInfo();
-  lib.meterPerUnit = unit * 1e-9;
+  lib.meterPerUnit = meters;
   lib.unitPerNm = SnapUnit(1e-9 / lib.meterPerUnit);
   lib.flags |= LibDB::InfoDirty;
 }

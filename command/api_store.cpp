@@ -16,6 +16,7 @@
 // the whole cell unreadable).
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <climits>
@@ -278,6 +279,32 @@ void RollOver(LibDB& lib, DBCell* cell) {
   cell->dbFile = lib.writeDb;
 }
 
+// After a record could not be written completely: cuts the temporary
+// database back to its last complete record (start) and opens it again for
+// appending, so that later records follow complete ones and are copied.
+// When that fails the database is left closed, and later stores refuse
+// (and keep) their results instead of writing behind a damaged record.
+void RollBackTempDB(BinaryStream& db, int64_t start) {
+  try {
+    db.Close();  // whatever it still writes is cut off below
+  } catch (const Error&) {
+  }
+  if (::truncate(db.path.c_str(), off_t(start)) != 0) {
+    PrintMessage("ERROR: LIBOUT: Temporary database %s is closed: its last "
+                 "record could not be removed\n",
+                 db.path.c_str());
+    return;
+  }
+  db.write = true;
+  db.gzip = false;
+  db.openMode = BinaryStream::kAppend;
+  const bool reopened = db.Open();
+  db.openMode = 0;  // as SetTempDB left it: OpenTempDB starts the file anew
+  if (!reopened)
+    PrintMessage("ERROR: LIBOUT: Temporary database %s cannot be opened again\n",
+                 db.path.c_str());
+}
+
 // Drops what a cell holds in memory (shapes, trees, references); it is read
 // again from its data file when needed.
 void Unload(DBCell* cell) {
@@ -362,14 +389,22 @@ int API::StorePolygons(PSList& list, int layer, int datatype) {
       const Box bb = ListBBox(work);
       RawLayer shapes;
       CPgonList::AddRings(shapes, work);
-      tempDB.PutInt16(int16_t(uint16_t(layer)));
-      tempDB.PutChar(uint8_t(datatype));
-      CPgonList::Write(shapes, tempDB);
-      tempDB.Flush();
-      // Stored positions of cell records are int32: a database beyond that
-      // cannot be copied into a cell.
-      if (tempDB.Tell() > INT32_MAX)
-        throw Error("Temporary database exceeds 2147483647 bytes", "LIBOUT");
+      const int64_t start = tempDB.Tell();
+      try {
+        tempDB.PutInt16(int16_t(uint16_t(layer)));
+        tempDB.PutChar(uint8_t(datatype));
+        CPgonList::Write(shapes, tempDB);
+        tempDB.Flush();
+        // Stored positions of cell records are int32: a database beyond
+        // that cannot be copied into a cell.
+        if (tempDB.Tell() > INT32_MAX)
+          throw Error("Temporary database exceeds 2147483647 bytes", "LIBOUT");
+      } catch (const Error&) {
+        // A part of the record may be in the file (and the rest in the
+        // stream's buffer): nothing of it may stay in front of later records.
+        RollBackTempDB(tempDB, start);
+        throw;
+      }
       cell->box.Merge(bb);
     }
     lib.flags |= LibDB::DataDirty;

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <limits>
 #include <string>
 
 #include "command/api.h"
@@ -329,7 +330,7 @@ TEST_F(LibraryTest, ChangeDBUnit) {
     EXPECT_DOUBLE_EQ(api.currentLib->unitPerNm, c.unitPerNm) << c.unit;
     EXPECT_DOUBLE_EQ(api.currentLib->meterPerUnit, c.unit * 1e-9);
   }
-  for (double bad : {0.0, -1.0}) {
+  for (double bad : {0.0, -1.0, 1e-320, std::numeric_limits<double>::infinity()}) {
     std::string out = Captured([&] { api.ChangeDBUnit(bad); });
     EXPECT_NE(out.find("ERROR: "), std::string::npos);
     EXPECT_DOUBLE_EQ(api.currentLib->unitPerNm, 4.0);

@@ -2,7 +2,10 @@
 // polygon text files; copying and joining temporary databases.
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <unistd.h>
 
+#include <csignal>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -181,6 +184,78 @@ TEST_F(StoreTest, RefusedStoresKeepTheSource) {
   EXPECT_EQ(ListArea(kept), 140000.0L * 140001 / 2);
 }
 
+// Boxes of distinct sizes, so that every one is a shape of its own in a
+// record: count of them, 100 units apart on one row starting at y.
+std::vector<Box> DistinctBoxes(int count, int32_t y) {
+  std::vector<Box> boxes;
+  for (int i = 0; i < count; ++i)
+    boxes.emplace_back(100 * i, y, 100 * i + 10 + i % 80, y + 10 + i / 80);
+  return boxes;
+}
+
+long double BoxesArea(const std::vector<Box>& boxes) {
+  long double area = 0;
+  for (const Box& b : boxes) area += (long double)(b.x2 - b.x1) * (b.y2 - b.y1);
+  return area;
+}
+
+TEST_F(StoreTest, ARecordThatCannotBeWrittenLeavesNoPartOfItInTheFile) {
+  OpenTempDB();
+  const std::vector<Box> first = DistinctBoxes(400, 2000);
+  const std::vector<Box> second = DistinctBoxes(400, 3000);
+  ASSERT_EQ(api_.SaveDB(TempLayerOf(api_, first), 0, 5, 0), 1);
+  const long long complete = (long long)ReadFile(tempDB_).size();
+  ASSERT_GT(complete, 1000);
+
+  // The file may grow by 32 bytes only: the second record is cut off.
+  const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+  rlimit saved;
+  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+  rlimit small = saved;
+  small.rlim_cur = rlim_t(complete + 32);
+  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+  const int b = TempLayerOf(api_, second);
+  int result = -1;
+  const std::string out = Captured([&] { result = api_.SaveDB(b, 0, 6, 0); });
+  ::setrlimit(RLIMIT_FSIZE, &saved);
+  std::signal(SIGXFSZ, oldHandler);
+  EXPECT_EQ(result, 0);
+  EXPECT_NE(out.find("ERROR: LIBOUT: "), std::string::npos) << out;
+  // The file holds the complete first record only, and the result is kept.
+  EXPECT_EQ((long long)ReadFile(tempDB_).size(), complete);
+  EXPECT_EQ(api_.tempLayers[1]->pointCount, 1600);
+  EXPECT_EQ(api_.savedPolygonsDB, 400);
+
+  // Stored again, it follows the first record and both are copied.
+  EXPECT_EQ(api_.SaveDB(b, 0, 6, 0), 1);
+  std::string copied;
+  Captured([&] { api_.CloseTempDB(); });
+  copied = Captured([&] { api_.CopyTempDB("top"); });
+  EXPECT_EQ(copied.find("damaged"), std::string::npos) << copied;
+  Captured([&] { api_.UpdateLibrary(); });
+  EXPECT_EQ(StoredArea(dir_, "top", Key(5, 0)), BoxesArea(first));
+  EXPECT_EQ(StoredArea(dir_, "top", Key(6, 0)), BoxesArea(second));
+}
+
+TEST_F(StoreTest, ATemporaryDatabaseThatCannotBeCutBackIsClosed) {
+  // A device that takes no byte and cannot be truncated.
+  if (!store_test::Exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
+  api_.SetTempDB("/dev/full");
+  api_.OpenTempDB();
+  const int a = TempLayerOf(api_, {Box(0, 0, 10, 10)});
+  int result = -1;
+  std::string out = Captured([&] { result = api_.SaveDB(a, 0, 5, 0); });
+  EXPECT_EQ(result, 0);
+  EXPECT_NE(out.find("ERROR: LIBOUT: Temporary database /dev/full is closed"),
+            std::string::npos) << out;
+  // Later stores refuse and keep their result.
+  out = Captured([&] { result = api_.SaveDB(a, 0, 5, 0); });
+  EXPECT_EQ(result, 0);
+  EXPECT_NE(out.find("is not open"), std::string::npos) << out;
+  EXPECT_EQ(api_.tempLayers[0]->pointCount, 4);
+  EXPECT_EQ(api_.savedPolygonsDB, 0);
+}
+
 TEST_F(StoreTest, ResultsAreClippedBackToTheAreaExceptAtTheCellBorder) {
   // Margin 10 nm = 10 units, so sides on or within 20 of the cell's border
   // move out by 20. top's box is (0,0)-(2150,1000).
@@ -249,6 +324,27 @@ TEST_F(StoreTest, HierarchicalStoreJoinsTheCellsStoredShapes) {
   Captured([&] { api_.UpdateLibrary(); });
   EXPECT_EQ(StoredArea(dir_, "top", Key(1, 0)), 1000000.0L + 10000 + 10000);
   EXPECT_EQ(StoredArea(dir_, "top", Key(7, 0)), 80000.0L);
+}
+
+// SavePoly needs no library unless it clips or chops; chopping a ring
+// beyond the vertex limit needs the library's units and the working cell.
+TEST(StoreDeathTest, SavePolyChoppingWithoutALibraryEndsTheProcess) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  test::TempDir tmp;
+  const std::string small = tmp.File("small.txt");
+  const std::string huge = tmp.File("huge.txt");
+  EXPECT_EXIT(
+      {
+        API a;
+        const int s = TempLayerOf(a, {Box(0, 0, 10, 10)});
+        if (a.SavePoly(s, 0, small.c_str()) != 1) std::exit(3);
+        const int index = a.GetTempLayer();
+        Staircase(*a.tempLayers[size_t(index)], 140000);
+        ::dup2(2, 1);
+        a.SavePoly(API::kTempLayerBase - index, 0, huge.c_str());
+        std::exit(4);
+      },
+      ::testing::ExitedWithCode(1), "ERROR: Library not assigned\n");
 }
 
 TEST_F(StoreTest, RingsBeyondTheVertexLimitAreChopped) {
@@ -339,6 +435,39 @@ TEST_F(StoreTest, CopyTempDBTakesOnlyCompleteRecords) {
   EXPECT_EQ(StoredArea(dir_, "top", Key(5, 0)), 10000.0L);
   EXPECT_EQ(StoredArea(dir_, "top", Key(6, 0)), 0.0L);
   EXPECT_EQ(StoredArea(dir_, "top", Key(1, 0)), 1010000.0L);
+}
+
+TEST_F(StoreTest, ACopyThatCannotBeWrittenLeavesTheCellAsItWasStored) {
+  OpenTempDB();
+  const std::vector<Box> boxes = DistinctBoxes(300, 2000);
+  ASSERT_EQ(api_.SaveDB(TempLayerOf(api_, boxes), 0, 5, 0), 1);
+  Captured([&] { api_.CloseTempDB(); });
+  const std::string db1 = dir_ + "/db1";
+  const long long before = (long long)ReadFile(db1).size();
+
+  // The data file may grow by 16 bytes only: the cell's new record fails.
+  const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+  rlimit saved;
+  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+  rlimit small = saved;
+  small.rlim_cur = rlim_t(before + 16);
+  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+  const std::string out = Captured([&] { api_.CopyTempDB("top"); });
+  ::setrlimit(RLIMIT_FSIZE, &saved);
+  std::signal(SIGXFSZ, oldHandler);
+  EXPECT_NE(out.find("ERROR: LIBOUT: "), std::string::npos) << out;
+
+  // The library still reads top from its old record.
+  Captured([&] { api_.UpdateLibrary(); });
+  EXPECT_EQ(StoredArea(dir_, "top", Key(1, 0)), 1010000.0L);
+  EXPECT_EQ(StoredArea(dir_, "top", Key(5, 0)), 0.0L);
+  // Copied again without the limit, the records arrive.
+  Captured([&] {
+    api_.CopyTempDB("top");
+    api_.UpdateLibrary();
+  });
+  EXPECT_EQ(StoredArea(dir_, "top", Key(1, 0)), 1010000.0L);
+  EXPECT_EQ(StoredArea(dir_, "top", Key(5, 0)), BoxesArea(boxes));
 }
 
 TEST_F(StoreTest, CopyTempDBWithNothingToCopy) {

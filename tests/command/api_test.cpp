@@ -184,6 +184,15 @@ TEST_F(ApiTest, PrintWritesTheTextLiterally) {
     api.Print(c.msg);
     EXPECT_EQ(out.Stop(), c.printed) << c.msg;
   }
+  // A text longer than a message buffer arrives whole.
+  std::string longText;
+  for (int i = 0; i < 700; ++i) longText += std::to_string(i) + "%%,";
+  std::string expected = longText;
+  for (size_t at = 0; (at = expected.find("%%", at)) != std::string::npos; ++at)
+    expected.erase(at, 1);
+  test::StdoutCapture out;
+  api.Print(longText.c_str());
+  EXPECT_EQ(out.Stop(), expected);
 }
 
 TEST_F(ApiTest, LogFileReceivesExactlyWhatStandardOutputGets) {

@@ -129,6 +129,23 @@ run {
   {API__dpFile_get $a}
 }
 
+puts "== API command forms"
+run {
+  {API_SetArea $a top 1 2 3}
+  {API_SetArea $a top 1 2 3 4 5}
+  {API_XOR $a one 0 2 0}
+  {API_XOR $a 1 0 2}
+  {API_AND $a one 0 2 0}
+  {API_AND $a 1 0 2}
+  {API_AND $t 1 0}
+  {API_OR $a 1}
+  {API_OR $a 1 0 2 0 5}
+  {API_OR NULL 1 0}
+  {API_SaveDB $a 16384 0 x 0}
+  {API_SavePoly $a 16384 0}
+  {API_ChangeDBUnit $a one}
+}
+
 puts "== object commands as self"
 API myapi
 Tech mytech
