@@ -15,13 +15,41 @@ namespace velmar {
 
 namespace {
 
-struct ScratchList {
-  PSList list;
-  ScratchList() = default;
-  ScratchList(const ScratchList&) = delete;
-  ScratchList& operator=(const ScratchList&) = delete;
-  ~ScratchList() { ClearPointList(list); }
-};
+// Reports the size of an operation's output layer.
+void ReportOutput(const PSList& out) {
+  PrintMessage("  Total output vertices = %d\n", out.pointCount);
+  ReportPointSystemMemory(false);
+}
+
+// The layer number that names temporary layer index, echoed when reporting.
+int ResultLayer(int index, bool report) {
+  const int layer = API::kTempLayerBase - index;
+  if (report) PrintMessage("Resulting layer is {%d 0}\n", layer);
+  return layer;
+}
+
+// The frame of an operation on input layers gathered from the working area:
+// collects them, takes a fresh temporary layer for the result and, unless
+// nothing was gathered, runs step(input, out). An Error ends the process.
+// Returns the temporary layer's index.
+template <class Step>
+int OnCollectedLayers(API& api, bool report, int layer1, int datatype1,
+                      int layer2, int datatype2, Step step) {
+  try {
+    ScratchList input;
+    api.CollectLayers(input.list, layer1, datatype1, layer2, datatype2);
+    const int index = api.GetTempLayer();
+    PSList& out = *api.tempLayers[size_t(index)];
+    if (input.list.IsEmpty()) {
+      if (report) PrintMessage("Warning: no input layer exists\n");
+    } else {
+      step(input.list, out);
+    }
+    return index;
+  } catch (const Error& e) {
+    API::ExitOnError(e);
+  }
+}
 
 // Echo of a boolean code: its name and whether it names two layers.
 struct BooleanEcho {
@@ -60,29 +88,15 @@ int API::BooleanOp(int op, int layer1, int datatype1, int layer2,
   }
   RequireWorkingArea();
 
-  int index = 0;
-  try {
-    if (op < 0 || op > 9) throw Error("Unknown boolean operation", "DRC");
-    ScratchList input;
-    CollectLayers(input.list, layer1, datatype1, layer2, datatype2);
-    index = GetTempLayer();
-    PSList& out = *tempLayers[size_t(index)];
-    if (input.list.IsEmpty()) {
-      if (report) PrintMessage("Warning: no input layer exists\n");
-    } else {
-      if (report) PrintMessage("%sProcess starts\n", DateText());
-      BooleanSweep(input.list, &out, BooleanOpCode(op), _edge != 0);
-      if (report) {
-        PrintMessage("  Total output vertices = %d\n", out.pointCount);
-        ReportPointSystemMemory(false);
-      }
-    }
-  } catch (const Error& e) {
-    ExitOnError(e);
-  }
-  if (report)
-    PrintMessage("Resulting layer is {%d 0}\n", kTempLayerBase - index);
-  return kTempLayerBase - index;
+  if (op < 0 || op > 9) ExitOnError(Error("Unknown boolean operation", "DRC"));
+  const int index = OnCollectedLayers(
+      *this, report, layer1, datatype1, layer2, datatype2,
+      [&](PSList& input, PSList& out) {
+        if (report) PrintMessage("%sProcess starts\n", DateText());
+        BooleanSweep(input, &out, BooleanOpCode(op), _edge != 0);
+        if (report) ReportOutput(out);
+      });
+  return ResultLayer(index, report);
 }
 
 int API::Relate(int layer1, int datatype1, int layer2, int datatype2) {
@@ -94,25 +108,15 @@ int API::Relate(int layer1, int datatype1, int layer2, int datatype2) {
   }
   RequireWorkingArea();
 
-  int index = 0;
-  try {
-    ScratchList input;
-    CollectLayers(input.list, layer1, datatype1, layer2, datatype2);
-    index = GetTempLayer();
-    PSList& out = *tempLayers[size_t(index)];
-    if (input.list.IsEmpty()) {
-      if (report) PrintMessage("Warning: no input layer exists\n");
-    } else {
-      ClassifyPoints(input.list);
-      SpliceList(out, input.list);
-    }
-    relationalLayers_[index] = RelationalMark{out.head, out.pointCount};
-  } catch (const Error& e) {
-    ExitOnError(e);
-  }
-  if (report)
-    PrintMessage("Resulting layer is {%d 0}\n", kTempLayerBase - index);
-  return kTempLayerBase - index;
+  const int index = OnCollectedLayers(
+      *this, report, layer1, datatype1, layer2, datatype2,
+      [](PSList& input, PSList& out) {
+        ClassifyPoints(input);
+        SpliceList(out, input);
+      });
+  const PSList& out = *tempLayers[size_t(index)];
+  relationalLayers_[index] = RelationalMark{out.head, out.pointCount};
+  return ResultLayer(index, report);
 }
 
 int API::RelationOp(int code, int layer1, int datatype1) {
@@ -155,17 +159,12 @@ int API::RelationOp(int code, int layer1, int datatype1) {
         RelationalSelectEdges(source, out, rc, _not != 0);
       else
         RelationalSelect(source, out, rc, _not != 0);
-      if (report) {
-        PrintMessage("  Total output vertices = %d\n", out.pointCount);
-        ReportPointSystemMemory(false);
-      }
+      if (report) ReportOutput(out);
     }
   } catch (const Error& e) {
     ExitOnError(e);
   }
-  if (report)
-    PrintMessage("Resulting layer is {%d 0}\n", kTempLayerBase - index);
-  return kTempLayerBase - index;
+  return ResultLayer(index, report);
 }
 
 int API::Append(int layer1, int datatype1, int layer2, int datatype2) {
@@ -205,32 +204,21 @@ int API::Compress(int layer1, int datatype1, int amount) {
                  amount);
   RequireWorkingArea();
 
-  int index = 0;
-  try {
-    ScratchList input;
-    CollectLayers(input.list, layer1, datatype1, -1, 0);
-    index = GetTempLayer();
-    PSList& out = *tempLayers[size_t(index)];
-    if (input.list.IsEmpty()) {
-      if (report) PrintMessage("Warning: no input layer exists\n");
-    } else {
-      const int32_t tolerance = ToDatabaseUnits(double(amount));
-      if (layer1 < kLowestTempLayer) {
-        // Library shapes overlap and touch: merge them first.
-        ScratchList merged;
-        BooleanSweep(input.list, &merged.list, BooleanOpCode::Merge, false);
-        ClearPointList(input.list);
-        SpliceList(input.list, merged.list);
-      }
-      Simplify(input.list, tolerance);
-      SpliceList(out, input.list);
-    }
-  } catch (const Error& e) {
-    ExitOnError(e);
-  }
-  if (report)
-    PrintMessage("Resulting layer is {%d 0}\n", kTempLayerBase - index);
-  return kTempLayerBase - index;
+  const int index = OnCollectedLayers(
+      *this, report, layer1, datatype1, -1, 0,
+      [&](PSList& input, PSList& out) {
+        const int32_t tolerance = ToDatabaseUnits(double(amount));
+        if (layer1 < kLowestTempLayer) {
+          // Library shapes overlap and touch: merge them first.
+          ScratchList merged;
+          BooleanSweep(input, &merged.list, BooleanOpCode::Merge, false);
+          ClearPointList(input);
+          SpliceList(input, merged.list);
+        }
+        Simplify(input, tolerance);
+        SpliceList(out, input);
+      });
+  return ResultLayer(index, report);
 }
 
 }  // namespace velmar

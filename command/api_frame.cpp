@@ -23,16 +23,6 @@ namespace velmar {
 
 namespace {
 
-// A point list that returns its points to the pool unless they were handed
-// on, also when an Error ends the operation.
-struct ScratchList {
-  PSList list;
-  ScratchList() = default;
-  ScratchList(const ScratchList&) = delete;
-  ScratchList& operator=(const ScratchList&) = delete;
-  ~ScratchList() { ClearPointList(list); }
-};
-
 int32_t ClampToInt32(int64_t v) {
   if (v < INT32_MIN) return INT32_MIN;
   if (v > INT32_MAX) return INT32_MAX;

@@ -32,6 +32,31 @@ void PrintError(const Error& e) {
   PrintMessage("ERROR: %s: %s\n", e.Unit() ? e.Unit() : "", e.Message());
 }
 
+// Prints the summary of an update and starts its counters again from zero.
+void ReportSummary(API& api) {
+  PrintMessage("\nSummary:\n");
+  api.ReportCount();
+  for (int API::*counter :
+       {&API::savedPolygonsDB, &API::savedPolygonsText, &API::lengthViolations,
+        &API::acuteViolations, &API::spaceViolations, &API::widthViolations,
+        &API::encViolations, &API::sspaceViolations, &API::swidthViolations,
+        &API::sencViolations, &API::offgridViolations, &API::non45Violations})
+    api.*counter = 0;
+}
+
+// Runs one reading step: 1 when it succeeds, else 0 after reporting the
+// Error that ended it.
+template <class Step>
+int SucceedsOrReports(Step&& step) {
+  try {
+    step();
+    return 1;
+  } catch (const Error& e) {
+    PrintError(e);
+    return 0;
+  }
+}
+
 bool FileExists(const std::string& path) {
   struct stat st;
   return ::stat(path.c_str(), &st) == 0;
@@ -208,11 +233,8 @@ int API::LoadPoly(const char* fname, const char* cname, int layer, int datatype)
     }
     // New shapes join the cell's stored contents.
     LoadIfStored(lib, cell);
-    PSList list;
-    struct Guard {
-      PSList& l;
-      ~Guard() { ClearPointList(l); }
-    } guard{list};
+    ScratchList scratch;
+    PSList& list = scratch.list;
     bool read = ReadPolygonFile(list, fname, false);
     if (read) Simplify(list, 0);
     if (!read || list.IsEmpty()) {
@@ -236,42 +258,28 @@ int API::LoadPoly(const char* fname, const char* cname, int layer, int datatype)
 int API::LoadLibraryInfo() {
   PrintMessage("\n%sReading Library Info\n", API::DateText());
   RequireLibrary();
-  try {
-    ReadTables(*currentLib);
-    return 1;
-  } catch (const Error& e) {
-    PrintError(e);
-    return 0;
-  }
+  return SucceedsOrReports([&] { ReadTables(*currentLib); });
 }
 
 int API::LoadLibraryInfos() {
   PrintMessage("\n%sReading Libraries Info\n", API::DateText());
   RequireLibrary();
-  try {
+  return SucceedsOrReports([&] {
     for (LibDB* lib : libs) {
       if (lib == nullptr) break;
       ReadTables(*lib);
     }
-    return 1;
-  } catch (const Error& e) {
-    PrintError(e);
-    return 0;
-  }
+  });
 }
 
 int API::LoadLibraryAll(int db) {
   PrintMessage("\n%sReading whole library\n", API::DateText());
   RequireLibrary();
-  try {
+  return SucceedsOrReports([&] {
     ReadTables(*currentLib);
     // LoadAll ends with the search-tree pool report.
     currentLib->LoadAll(false, db != 0);
-    return 1;
-  } catch (const Error& e) {
-    PrintError(e);
-    return 0;
-  }
+  });
 }
 
 // --- Writing back --------------------------------------------------------------------
@@ -279,14 +287,7 @@ int API::LoadLibraryAll(int db) {
 void API::UpdateLibrary() {
   RequireLibrary();
   WriteBack(*currentLib);
-  PrintMessage("\nSummary:\n");
-  ReportCount();
-  for (int API::*counter :
-       {&API::savedPolygonsDB, &API::savedPolygonsText, &API::lengthViolations,
-        &API::acuteViolations, &API::spaceViolations, &API::widthViolations,
-        &API::encViolations, &API::sspaceViolations, &API::swidthViolations,
-        &API::sencViolations, &API::offgridViolations, &API::non45Violations})
-    this->*counter = 0;
+  ReportSummary(*this);
 }
 
 void API::UpdateLibraries() {
@@ -298,14 +299,7 @@ void API::UpdateLibraries() {
     WriteBack(*lib);
   }
   currentLib = libs[currentSlot];
-  PrintMessage("\nSummary:\n");
-  ReportCount();
-  for (int API::*counter :
-       {&API::savedPolygonsDB, &API::savedPolygonsText, &API::lengthViolations,
-        &API::acuteViolations, &API::spaceViolations, &API::widthViolations,
-        &API::encViolations, &API::sspaceViolations, &API::swidthViolations,
-        &API::sencViolations, &API::offgridViolations, &API::non45Violations})
-    this->*counter = 0;
+  ReportSummary(*this);
 }
 
 // --- Units, scale, memory ----------------------------------------------------------

@@ -615,6 +615,27 @@ bool IsRectangle(const std::vector<Point>& p) {
   return true;
 }
 
+// Passes every polygon of the binary file in to put, finishes out, closes
+// in and reports what was converted.
+template <typename Output, typename Put>
+void CopyBinaryPolygons(BinaryStream& in, const std::string& path,
+                        Output& out, Put put) {
+  BinaryPolygonReader reader(in, path);
+  int64_t polygons = 0, vertices = 0;
+  FilePolygon polygon;
+  while (reader.Next(polygon)) {
+    put(polygon);
+    ++polygons;
+    vertices += polygon.VertexCount();
+  }
+  out.Finish();
+  in.Close();
+  PrintMessage("  %lld polygons with %lld vertices converted\n",
+               static_cast<long long>(polygons),
+               static_cast<long long>(vertices));
+  reader.Report().Summary();
+}
+
 }  // namespace
 
 bool ReadPolygonFile(PSList& list, const std::string& path, bool mark) {
@@ -775,20 +796,8 @@ bool ConvertBinaryToText(const std::string& binaryPath,
     PrintMessage("Error: Output file %s cannot be opened !\n", textPath.c_str());
     return false;
   }
-  BinaryPolygonReader reader(in, binaryPath);
-  int64_t polygons = 0, vertices = 0;
-  FilePolygon polygon;
-  while (reader.Next(polygon)) {
-    PutTextPolygon(out, polygon);
-    ++polygons;
-    vertices += polygon.VertexCount();
-  }
-  out.Finish();
-  in.Close();
-  PrintMessage("  %lld polygons with %lld vertices converted\n",
-               static_cast<long long>(polygons),
-               static_cast<long long>(vertices));
-  reader.Report().Summary();
+  CopyBinaryPolygons(in, binaryPath, out,
+                     [&](const FilePolygon& p) { PutTextPolygon(out, p); });
   return true;
 }
 
@@ -807,20 +816,9 @@ bool CopyBinaryPolygonFile(const std::string& inputPath,
   }
   PrintMessage("Converting %s into binary file %s\n", inputPath.c_str(),
                outputPath.c_str());
-  BinaryPolygonReader reader(in, inputPath);
-  int64_t polygons = 0, vertices = 0;
-  FilePolygon polygon;
-  while (reader.Next(polygon)) {
-    PutBinaryPolygon(out.Stream(), polygon);
-    ++polygons;
-    vertices += polygon.VertexCount();
-  }
-  out.Finish();
-  in.Close();
-  PrintMessage("  %lld polygons with %lld vertices converted\n",
-               static_cast<long long>(polygons),
-               static_cast<long long>(vertices));
-  reader.Report().Summary();
+  CopyBinaryPolygons(in, inputPath, out, [&](const FilePolygon& p) {
+    PutBinaryPolygon(out.Stream(), p);
+  });
   return true;
 }
 

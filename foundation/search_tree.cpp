@@ -6,6 +6,7 @@
 #include <new>
 
 #include "foundation/error.h"
+#include "foundation/search_tree_walk.h"
 
 namespace velmar {
 
@@ -22,12 +23,11 @@ constinit PoolAllocator gNodePool(static_cast<int32_t>(sizeof(DBSearchNode)),
 constexpr uint32_t kSplitCount = 9;
 constexpr int64_t kMinSplitExtent = 20;
 
-enum class Slot { kChain, kLow, kHigh };
+using search_tree_walk::LinkOf;
+using search_tree_walk::Mid;
+using search_tree_walk::Slot;
+using search_tree_walk::SlotOf;
 
-// Midline of lo .. hi, rounded toward minus infinity, computed in 64 bits.
-inline int32_t Mid(int32_t lo, int32_t hi) {
-  return static_cast<int32_t>((static_cast<int64_t>(lo) + hi) >> 1);
-}
 inline int32_t Lo(const Box& b, int dim) { return dim == 0 ? b.x1 : b.y1; }
 inline int32_t Hi(const Box& b, int dim) { return dim == 0 ? b.x2 : b.y2; }
 inline int32_t& LoRef(Box& b, int dim) { return dim == 0 ? b.x1 : b.y1; }
@@ -37,24 +37,30 @@ inline int32_t BranchMid(const DBSearchNode* n) {
   return Mid(Lo(n->box, n->level), Hi(n->box, n->level));
 }
 
-inline bool IsSentinel(const DBSearchNode* n) {
-  return n->level == DBSearchNode::kSentinel;
-}
-
-// Which link of p names child. A data node or the sentinel names its child
-// only through its chain link.
-inline Slot SlotOf(const DBSearchNode* p, const DBSearchNode* child) {
-  if (p->chain == child || !p->IsBranch()) return Slot::kChain;
-  return p->low == child ? Slot::kLow : Slot::kHigh;
-}
-
-inline DBSearchNode*& LinkOf(DBSearchNode* p, Slot s) {
-  switch (s) {
-    case Slot::kLow: return p->low;
-    case Slot::kHigh: return p->high;
-    default: return p->chain;
+// How the shared walk reads a 2-D tree's boxes.
+struct PlaneKey {
+  static bool Overlaps(const DBSearchNode* n, const Box& q) {
+    return n->box.Overlaps(q);
   }
-}
+  static int32_t QueryLo(const Box& q, int dim) { return Lo(q, dim); }
+  static int32_t QueryHi(const Box& q, int dim) { return Hi(q, dim); }
+  static int32_t BranchMid(const DBSearchNode* n) {
+    return velmar::BranchMid(n);
+  }
+  static int32_t NodeLo(const DBSearchNode* n, int dim) {
+    return Lo(n->box, dim);
+  }
+  static int32_t NodeHi(const DBSearchNode* n, int dim) {
+    return Hi(n->box, dim);
+  }
+  // A straddle chain of an x-branch may split in y: its y side.
+  static uint32_t StraddleFlags(const DBSearchNode* branch,
+                                const DBSearchNode* q) {
+    if (branch->level != DBSearchNode::kBranchX) return 0;
+    return search_tree_walk::SideFlags(
+        q->box.y1, q->box.y2, Mid(branch->box.y1, branch->box.y2));
+  }
+};
 
 inline void MarkFreed(DBSearchNode* n) {
   n->level = DBSearchNode::kFreed;
@@ -62,20 +68,6 @@ inline void MarkFreed(DBSearchNode* n) {
   n->chain = nullptr;
   n->low = nullptr;
   n->high = nullptr;
-}
-
-// The traversal successor of a node that sat in slot s of p (p keeps its
-// other slots). For a node inside a chain (p a data node) it is p.
-DBSearchNode* SuccessorFromSlot(DBSearchNode* p, Slot s) {
-  if (IsSentinel(p)) return nullptr;
-  if (!p->IsBranch()) return p;
-  if (s == Slot::kChain) {
-    if (p->low) return DBSearchSystem::Leftmost(p->low);
-    if (p->high) return DBSearchSystem::Leftmost(p->high);
-    return p;
-  }
-  if (s == Slot::kLow && p->high) return DBSearchSystem::Leftmost(p->high);
-  return p;
 }
 
 }  // namespace
@@ -149,57 +141,15 @@ DBSearchNode* DBSearchSystem::Insert(DBSearchSystem& tree, const Box& box,
 
 void DBSearchSystem::InsertNode(DBSearchNode* start, DBSearchNode* q,
                                 const Box& region) {
-  DBSearchNode* last = start->parent;  // holder of the chain reached
-  Slot slot = Slot::kChain;            // its slot that holds it
+  DBSearchNode* last = nullptr;     // holder of the chain reached
+  Slot slot = Slot::kChain;  // its slot that holds it
   int straddles = 0;
-  DBSearchNode* n = start;
+  DBSearchNode* h =
+      search_tree_walk::Descend<PlaneKey>(start, q, last, slot, straddles);
+  if (h == nullptr) return;
 
-  while (n->IsBranch()) {
-    last = n;
-    const int dim = n->level;
-    const int32_t lo = Lo(n->box, dim);
-    const int32_t hi = Hi(n->box, dim);
-    const int32_t mid = Mid(lo, hi);
-    const int32_t a = Lo(q->box, dim);
-    const int32_t b = Hi(q->box, dim);
-    uint32_t flags = 0;
-    if (b <= mid) {
-      slot = Slot::kLow;
-      const int32_t childMid = Mid(mid, lo);
-      if (b <= childMid) flags = DBSearchNode::kLowSide;
-      else if (a >= childMid) flags = DBSearchNode::kHighSide;
-    } else if (a >= mid) {
-      slot = Slot::kHigh;
-      const int32_t childMid = Mid(mid, hi);
-      if (b <= childMid) flags = DBSearchNode::kLowSide;
-      else if (a >= childMid) flags = DBSearchNode::kHighSide;
-    } else {
-      slot = Slot::kChain;
-      if (n->chain) ++straddles;
-      if (dim == 0) {
-        // A straddle chain of an x-branch may split in y: note its y side.
-        const int32_t ymid = Mid(n->box.y1, n->box.y2);
-        if (q->box.y2 <= ymid) flags = DBSearchNode::kLowSide;
-        else if (q->box.y1 >= ymid) flags = DBSearchNode::kHighSide;
-      }
-    }
-    DBSearchNode*& link = LinkOf(n, slot);
-    if (link == nullptr) {
-      link = q;
-      q->parent = n;
-      q->info.flags = flags;
-      return;
-    }
-    n = link;
-  }
-
-  // n is the first node h of an existing chain: q joins right after h.
-  DBSearchNode* h = n;
-  q->chain = h->chain;
-  if (q->chain) q->chain->parent = q;
-  h->chain = q;
-  q->parent = h;
-  ++h->info.count;
+  // h is the first node of an existing chain: q joins right after h.
+  search_tree_walk::JoinChain(h, q);
   if (last->IsBranch()) {
     const int dim = last->level;
     const int32_t mid = BranchMid(last);
@@ -226,7 +176,7 @@ void DBSearchSystem::InsertNode(DBSearchNode* start, DBSearchNode* q,
   DBSearchNode* s = AllocNode();
   s->level = static_cast<int8_t>(straddles);
   s->parent = last;
-  if (IsSentinel(last)) {
+  if (last->IsSentinel()) {
     s->box = region;
     last->chain = s;
   } else {
@@ -240,28 +190,15 @@ void DBSearchSystem::InsertNode(DBSearchNode* start, DBSearchNode* q,
   // Insert the chain again (h, q, then the rest of the old chain); the
   // zero box is not a valid region, so nothing splits meanwhile.
   const Box zero(0, 0, 0, 0);
-  for (DBSearchNode* c = h; c != nullptr;) {
-    DBSearchNode* next = c->chain;
-    c->info.count = 1;
-    c->info.flags = 0;
-    c->chain = nullptr;
-    c->parent = nullptr;
-    InsertNode(s, c, zero);
-    c = next;
-  }
+  search_tree_walk::Redistribute(
+      h, s, [&](DBSearchNode* b, DBSearchNode* c) { InsertNode(b, c, zero); });
 }
 
 // ---------------------------------------------------------------------------
 // Traversal
 
 DBSearchNode* DBSearchSystem::Leftmost(DBSearchNode* n) {
-  for (;;) {
-    while (n->chain) n = n->chain;
-    if (!n->IsBranch()) return n;
-    if (n->low) n = n->low;
-    else if (n->high) n = n->high;
-    else return n;
-  }
+  return search_tree_walk::Leftmost(n);
 }
 
 DBSearchNode* DBSearchSystem::First(const DBSearchSystem& tree) {
@@ -269,36 +206,14 @@ DBSearchNode* DBSearchSystem::First(const DBSearchSystem& tree) {
 }
 
 DBSearchNode* DBSearchSystem::Next(const DBSearchNode* n) {
-  DBSearchNode* p = n->parent;
-  return SuccessorFromSlot(p, SlotOf(p, n));
+  return search_tree_walk::Next(n);
 }
 
 // ---------------------------------------------------------------------------
 // Queries
 
 DBSearchNode* DBSearchSystem::FindInSubtree(DBSearchNode* n, const Box& q) {
-  if (!n->IsBranch()) {
-    // A chain: test from its last node back to its first, in traversal
-    // order.
-    DBSearchNode* e = n;
-    while (e->chain) e = e->chain;
-    for (;;) {
-      if (e->box.Overlaps(q)) return e;
-      if (e == n) return nullptr;
-      e = e->parent;
-    }
-  }
-  if (n->chain) {
-    if (DBSearchNode* r = FindInSubtree(n->chain, q)) return r;
-  }
-  const int32_t mid = BranchMid(n);
-  if (n->low && Lo(q, n->level) < mid) {
-    if (DBSearchNode* r = FindInSubtree(n->low, q)) return r;
-  }
-  if (n->high && Hi(q, n->level) > mid) {
-    if (DBSearchNode* r = FindInSubtree(n->high, q)) return r;
-  }
-  return nullptr;
+  return search_tree_walk::FindInSubtree<PlaneKey>(n, q);
 }
 
 DBSearchNode* DBSearchSystem::FirstInBox(const DBSearchSystem& tree,
@@ -309,70 +224,15 @@ DBSearchNode* DBSearchSystem::FirstInBox(const DBSearchSystem& tree,
 
 DBSearchNode* DBSearchSystem::NextInBox(const DBSearchNode* node,
                                         const Box& q) {
-  const DBSearchNode* c = node;
-  for (;;) {
-    DBSearchNode* p = c->parent;
-    if (p->IsData()) {
-      // c lies inside a chain: its predecessor in the chain comes next.
-      if (p->box.Overlaps(q)) return p;
-    } else if (IsSentinel(p)) {
-      return nullptr;
-    } else {
-      const int32_t mid = BranchMid(p);
-      const Slot s = SlotOf(p, c);
-      if (s == Slot::kChain && p->low && Lo(q, p->level) < mid) {
-        if (DBSearchNode* r = FindInSubtree(p->low, q)) return r;
-      }
-      if (s != Slot::kHigh && p->high && Hi(q, p->level) > mid) {
-        if (DBSearchNode* r = FindInSubtree(p->high, q)) return r;
-      }
-    }
-    c = p;
-  }
+  return search_tree_walk::NextInBox<PlaneKey>(node, q);
 }
 
 // ---------------------------------------------------------------------------
 // Removal
 
 DBSearchNode* DBSearchSystem::Remove(DBSearchSystem& tree, DBSearchNode* n) {
-  const uint32_t count = n->info.count;
   --tree.itemCount;
-
-  // Unlink n: the link of its holder that named it takes its chain
-  // successor c.
-  DBSearchNode* p = n->parent;
-  DBSearchNode* c = n->chain;
-  Slot slot = SlotOf(p, n);
-  LinkOf(p, slot) = c;
-  if (c) c->parent = p;
-  // Freeing may move p or c into n's slot.
-  if (DBSearchNode* moved = FreeNode(n)) {
-    if (moved == p) p = n;
-    if (moved == c) c = n;
-  }
-
-  if (p->IsData()) {
-    // n was inside a chain: its first node loses one.
-    DBSearchNode* first = p;
-    while (first->parent->IsData()) first = first->parent;
-    --first->info.count;
-  } else if (c) {
-    // n was a chain's first node: c takes its place and its count.
-    c->info.count = count - 1;
-  }
-
-  // Branches left without any slot go too, upward. p and slot end as the
-  // holder of the removed position and the slot it held it in; no freed
-  // node is used afterwards.
-  while (p->IsBranch() && !p->chain && !p->low && !p->high) {
-    DBSearchNode* gp = p->parent;
-    const Slot ps = SlotOf(gp, p);
-    LinkOf(gp, ps) = nullptr;
-    if (FreeNode(p) == gp) gp = p;
-    p = gp;
-    slot = ps;
-  }
-  return SuccessorFromSlot(p, slot);
+  return search_tree_walk::RemoveNode(n, FreeNode);
 }
 
 void DBSearchSystem::Clear(DBSearchSystem& tree) {
@@ -398,27 +258,7 @@ void DBSearchSystem::MoveItemsTo(DBSearchSystem& tree, DBSearchSystem& other) {
 }
 
 void DBSearchSystem::PrintStatistics(const DBSearchSystem& tree) {
-  int32_t data = 0;
-  int32_t branches = 0;
-  uint32_t maxChild = 0;
-  uint32_t maxNext = 0;
-  for (DBSearchNode* n = First(tree); n; n = Next(n)) {
-    if (n->IsBranch()) {
-      ++branches;
-      continue;
-    }
-    ++data;
-    const DBSearchNode* p = n->parent;
-    if (p->IsData()) continue;  // not a chain's first node
-    if (p->IsBranch() && SlotOf(p, n) != Slot::kChain)
-      maxChild = std::max(maxChild, n->info.count);
-    else
-      maxNext = std::max(maxNext, n->info.count);
-  }
-  PrintMessage(
-      "Total data = %d, branch nodes = %d, max child list = %d, max next "
-      "list = %d\n",
-      data, branches, static_cast<int>(maxChild), static_cast<int>(maxNext));
+  search_tree_walk::PrintStatistics(First(tree));
 }
 
 }  // namespace velmar

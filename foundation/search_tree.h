@@ -69,6 +69,7 @@ struct DBSearchNode {
   // Data nodes have a negative level.
   bool IsData() const { return level == kData; }
   bool IsBranch() const { return level == kBranchX || level == kBranchY; }
+  bool IsSentinel() const { return level == kSentinel; }
 };
 
 class DBSearchSystem {

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "foundation/error.h"
+#include "foundation/search_tree_walk.h"
 
 namespace velmar {
 
@@ -20,11 +21,11 @@ constexpr int64_t kMinSplitExtent = 10;
 // Rule tables are looked up by the geometry engine's checks.
 constexpr const char* kUnit = "DRC";
 
-enum class Slot { kChain, kLow, kHigh };
+using search_tree_walk::LinkOf;
+using search_tree_walk::Mid;
+using search_tree_walk::Slot;
+using search_tree_walk::SlotOf;
 
-inline int32_t Mid(int32_t lo, int32_t hi) {
-  return static_cast<int32_t>((static_cast<int64_t>(lo) + hi) >> 1);
-}
 
 inline int32_t BranchMid(const DBSearchNodeKD* n) {
   return Mid(n->min[n->level], n->max[n->level]);
@@ -44,30 +45,32 @@ bool Overlaps(const DBSearchNodeKD* n, const KDBox& q) {
   return true;
 }
 
-inline Slot SlotOf(const DBSearchNodeKD* p, const DBSearchNodeKD* child) {
-  if (p->chain == child || !p->IsBranch()) return Slot::kChain;
-  return p->low == child ? Slot::kLow : Slot::kHigh;
-}
-
-inline DBSearchNodeKD*& LinkOf(DBSearchNodeKD* p, Slot s) {
-  switch (s) {
-    case Slot::kLow: return p->low;
-    case Slot::kHigh: return p->high;
-    default: return p->chain;
+// How the shared walk reads a k-dimensional tree's boxes.
+struct RangeKey {
+  static bool Overlaps(const DBSearchNodeKD* n, const KDBox& q) {
+    return velmar::Overlaps(n, q);
   }
-}
-
-DBSearchNodeKD* SuccessorFromSlot(DBSearchNodeKD* p, Slot s) {
-  if (p->IsSentinel()) return nullptr;
-  if (!p->IsBranch()) return p;
-  if (s == Slot::kChain) {
-    if (p->low) return DBSearchSystemKD::Leftmost(p->low);
-    if (p->high) return DBSearchSystemKD::Leftmost(p->high);
-    return p;
+  static int32_t QueryLo(const KDBox& q, int dim) { return q.min[dim]; }
+  static int32_t QueryHi(const KDBox& q, int dim) { return q.max[dim]; }
+  static int32_t BranchMid(const DBSearchNodeKD* n) {
+    return velmar::BranchMid(n);
   }
-  if (s == Slot::kLow && p->high) return DBSearchSystemKD::Leftmost(p->high);
-  return p;
-}
+  static int32_t NodeLo(const DBSearchNodeKD* n, int dim) {
+    return n->min[dim];
+  }
+  static int32_t NodeHi(const DBSearchNodeKD* n, int dim) {
+    return n->max[dim];
+  }
+  // A straddle chain may split in the next dimension: q's side in it.
+  static uint32_t StraddleFlags(const DBSearchNodeKD* branch,
+                                const DBSearchNodeKD* q) {
+    const size_t next = static_cast<size_t>(branch->level) + 1;
+    if (next >= q->min.size()) return 0;
+    return search_tree_walk::SideFlags(
+        q->min[next], q->max[next],
+        Mid(branch->min[next], branch->max[next]));
+  }
+};
 
 void CheckDimensions(const KDBox& box, size_t k, const char* what) {
   if (box.min.size() != k || box.max.size() != k)
@@ -139,56 +142,14 @@ DBSearchNodeKD* DBSearchSystemKD::Insert(DBSearchSystemKD& tree,
 void DBSearchSystemKD::InsertNode(DBSearchNodeKD* start, DBSearchNodeKD* q,
                                   const KDBox* region) {
   const size_t k = q->min.size();
-  DBSearchNodeKD* last = start->parent;
+  DBSearchNodeKD* last = nullptr;
   Slot slot = Slot::kChain;
   int straddles = 0;
-  DBSearchNodeKD* n = start;
+  DBSearchNodeKD* h =
+      search_tree_walk::Descend<RangeKey>(start, q, last, slot, straddles);
+  if (h == nullptr) return;
 
-  while (n->IsBranch()) {
-    last = n;
-    const int dim = n->level;
-    const int32_t lo = n->min[dim];
-    const int32_t hi = n->max[dim];
-    const int32_t mid = Mid(lo, hi);
-    const int32_t a = q->min[dim];
-    const int32_t b = q->max[dim];
-    uint32_t flags = 0;
-    if (b <= mid) {
-      slot = Slot::kLow;
-      const int32_t childMid = Mid(mid, lo);
-      if (b <= childMid) flags = 1;
-      else if (a >= childMid) flags = 2;
-    } else if (a >= mid) {
-      slot = Slot::kHigh;
-      const int32_t childMid = Mid(mid, hi);
-      if (b <= childMid) flags = 1;
-      else if (a >= childMid) flags = 2;
-    } else {
-      slot = Slot::kChain;
-      if (n->chain) ++straddles;
-      const size_t next = static_cast<size_t>(dim) + 1;
-      if (next < k) {
-        const int32_t nmid = Mid(n->min[next], n->max[next]);
-        if (q->max[next] <= nmid) flags = 1;
-        else if (q->min[next] >= nmid) flags = 2;
-      }
-    }
-    DBSearchNodeKD*& link = LinkOf(n, slot);
-    if (link == nullptr) {
-      link = q;
-      q->parent = n;
-      q->info.flags = flags;
-      return;
-    }
-    n = link;
-  }
-
-  DBSearchNodeKD* h = n;
-  q->chain = h->chain;
-  if (q->chain) q->chain->parent = q;
-  h->chain = q;
-  q->parent = h;
-  ++h->info.count;
+  search_tree_walk::JoinChain(h, q);
   if (last->IsBranch()) {
     const int dim = last->level;
     const int32_t mid = BranchMid(last);
@@ -225,28 +186,17 @@ void DBSearchSystemKD::InsertNode(DBSearchNodeKD* start, DBSearchNodeKD* q,
     else if (slot == Slot::kHigh) s->min[dim] = mid;
     LinkOf(last, slot) = s;
   }
-  for (DBSearchNodeKD* c = h; c != nullptr;) {
-    DBSearchNodeKD* next = c->chain;
-    c->info.count = 1;
-    c->info.flags = 0;
-    c->chain = nullptr;
-    c->parent = nullptr;
-    InsertNode(s, c, nullptr);
-    c = next;
-  }
+  search_tree_walk::Redistribute(h, s,
+                                 [](DBSearchNodeKD* b, DBSearchNodeKD* c) {
+                                   InsertNode(b, c, nullptr);
+                                 });
 }
 
 // ---------------------------------------------------------------------------
 // Traversal and queries
 
 DBSearchNodeKD* DBSearchSystemKD::Leftmost(DBSearchNodeKD* n) {
-  for (;;) {
-    while (n->chain) n = n->chain;
-    if (!n->IsBranch()) return n;
-    if (n->low) n = n->low;
-    else if (n->high) n = n->high;
-    else return n;
-  }
+  return search_tree_walk::Leftmost(n);
 }
 
 DBSearchNodeKD* DBSearchSystemKD::First(const DBSearchSystemKD& tree) {
@@ -254,32 +204,12 @@ DBSearchNodeKD* DBSearchSystemKD::First(const DBSearchSystemKD& tree) {
 }
 
 DBSearchNodeKD* DBSearchSystemKD::Next(const DBSearchNodeKD* n) {
-  DBSearchNodeKD* p = n->parent;
-  return SuccessorFromSlot(p, SlotOf(p, n));
+  return search_tree_walk::Next(n);
 }
 
 DBSearchNodeKD* DBSearchSystemKD::FindInSubtree(DBSearchNodeKD* n,
                                                 const KDBox& q) {
-  if (!n->IsBranch()) {
-    DBSearchNodeKD* e = n;
-    while (e->chain) e = e->chain;
-    for (;;) {
-      if (Overlaps(e, q)) return e;
-      if (e == n) return nullptr;
-      e = e->parent;
-    }
-  }
-  if (n->chain) {
-    if (DBSearchNodeKD* r = FindInSubtree(n->chain, q)) return r;
-  }
-  const int32_t mid = BranchMid(n);
-  if (n->low && q.min[n->level] < mid) {
-    if (DBSearchNodeKD* r = FindInSubtree(n->low, q)) return r;
-  }
-  if (n->high && q.max[n->level] > mid) {
-    if (DBSearchNodeKD* r = FindInSubtree(n->high, q)) return r;
-  }
-  return nullptr;
+  return search_tree_walk::FindInSubtree<RangeKey>(n, q);
 }
 
 DBSearchNodeKD* DBSearchSystemKD::FirstInBox(const DBSearchSystemKD& tree,
@@ -292,24 +222,7 @@ DBSearchNodeKD* DBSearchSystemKD::FirstInBox(const DBSearchSystemKD& tree,
 DBSearchNodeKD* DBSearchSystemKD::NextInBox(const DBSearchNodeKD* node,
                                             const KDBox& q) {
   CheckDimensions(q, node->min.size(), "Search query");
-  const DBSearchNodeKD* c = node;
-  for (;;) {
-    DBSearchNodeKD* p = c->parent;
-    if (p->IsSentinel()) return nullptr;
-    if (p->IsData()) {
-      if (Overlaps(p, q)) return p;
-    } else {
-      const int32_t mid = BranchMid(p);
-      const Slot s = SlotOf(p, c);
-      if (s == Slot::kChain && p->low && q.min[p->level] < mid) {
-        if (DBSearchNodeKD* r = FindInSubtree(p->low, q)) return r;
-      }
-      if (s != Slot::kHigh && p->high && q.max[p->level] > mid) {
-        if (DBSearchNodeKD* r = FindInSubtree(p->high, q)) return r;
-      }
-    }
-    c = p;
-  }
+  return search_tree_walk::NextInBox<RangeKey>(node, q);
 }
 
 // ---------------------------------------------------------------------------
@@ -317,32 +230,11 @@ DBSearchNodeKD* DBSearchSystemKD::NextInBox(const DBSearchNodeKD* node,
 
 DBSearchNodeKD* DBSearchSystemKD::Remove(DBSearchSystemKD& tree,
                                          DBSearchNodeKD* n) {
-  const uint32_t count = n->info.count;
   --tree.itemCount;
-  DBSearchNodeKD* p = n->parent;
-  DBSearchNodeKD* c = n->chain;
-  Slot slot = SlotOf(p, n);
-  LinkOf(p, slot) = c;
-  if (c) c->parent = p;
-  delete n;
-
-  if (p->IsData()) {
-    DBSearchNodeKD* first = p;
-    while (first->parent->IsData()) first = first->parent;
-    --first->info.count;
-  } else if (c) {
-    c->info.count = count - 1;
-  }
-
-  while (p->IsBranch() && !p->chain && !p->low && !p->high) {
-    DBSearchNodeKD* gp = p->parent;
-    const Slot ps = SlotOf(gp, p);
-    LinkOf(gp, ps) = nullptr;
-    delete p;
-    p = gp;
-    slot = ps;
-  }
-  return SuccessorFromSlot(p, slot);
+  return search_tree_walk::RemoveNode(n, [](DBSearchNodeKD* x) {
+    delete x;
+    return static_cast<DBSearchNodeKD*>(nullptr);
+  });
 }
 
 void DBSearchSystemKD::Clear(DBSearchSystemKD& tree) {
@@ -359,27 +251,7 @@ void DBSearchSystemKD::Clear(DBSearchSystemKD& tree) {
 }
 
 void DBSearchSystemKD::PrintStatistics(const DBSearchSystemKD& tree) {
-  int32_t data = 0;
-  int32_t branches = 0;
-  uint32_t maxChild = 0;
-  uint32_t maxNext = 0;
-  for (DBSearchNodeKD* n = First(tree); n; n = Next(n)) {
-    if (n->IsBranch()) {
-      ++branches;
-      continue;
-    }
-    ++data;
-    const DBSearchNodeKD* p = n->parent;
-    if (p->IsData()) continue;
-    if (p->IsBranch() && SlotOf(p, n) != Slot::kChain)
-      maxChild = std::max(maxChild, n->info.count);
-    else
-      maxNext = std::max(maxNext, n->info.count);
-  }
-  PrintMessage(
-      "Total data = %d, branch nodes = %d, max child list = %d, max next "
-      "list = %d\n",
-      data, branches, static_cast<int>(maxChild), static_cast<int>(maxNext));
+  search_tree_walk::PrintStatistics(First(tree));
 }
 
 }  // namespace velmar

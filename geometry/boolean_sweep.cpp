@@ -12,15 +12,6 @@ namespace velmar {
 
 namespace {
 
-// Releases the sweep's work list however the call ends.
-struct WorkList {
-  PSList list;
-  WorkList() = default;
-  WorkList(const WorkList&) = delete;
-  WorkList& operator=(const WorkList&) = delete;
-  ~WorkList() { ClearPointList(list); }
-};
-
 // HoleStart that also tells whether the walk went round a closed ring.
 PSPoint* HoleStartOf(PSPoint* p, bool& closed) {
   PSPoint* v = p;
@@ -99,7 +90,7 @@ void BooleanSweep(PSList& list, PSList* out, BooleanOpCode code,
   if (keep && code != BooleanOpCode::CrossingPass) SettleCrossings(list);
   if (list.head->link && !IsSortedBy(list.head, ComparePoint))
     SortPointsByPosition(list, false);
-  WorkList work;
+  ScratchList work;
   if (out && !edgesOnly && keep && code != BooleanOpCode::CrossingPass) {
     // Rings: the sweep records its output so that joining it into rings
     // need not read the points back (the same result as ReconnectPolygons).

@@ -110,6 +110,17 @@ void ClearPointList(PSList& list);
 // link; only its head is maintained). Clearing it resets the pool.
 PSList& PointFreeList();
 
+// A point list that gives its points back to the pool when it goes out of
+// scope, however the work ends (also when an Error is thrown), unless they
+// were handed on before (splicing them away empties it).
+struct ScratchList {
+  PSList list;
+  ScratchList() = default;
+  ScratchList(const ScratchList&) = delete;
+  ScratchList& operator=(const ScratchList&) = delete;
+  ~ScratchList() { ClearPointList(list); }
+};
+
 // Empties the point free list and releases every block of the point pool.
 // Every vertex of every list becomes invalid.
 void ResetPointPool();

@@ -20,16 +20,6 @@ namespace velmar {
 
 namespace {
 
-// A point list that gives its points back to the pool unless they were
-// handed on, also when an error ends the collection.
-struct ScratchList {
-  PSList list;
-  ScratchList() = default;
-  ScratchList(const ScratchList&) = delete;
-  ScratchList& operator=(const ScratchList&) = delete;
-  ~ScratchList() { ClearPointList(list); }
-};
-
 bool IsIdentity(const Trans& t) {
   return t.x == 0 && t.y == 0 && t.orientation == 0 && !t.Magnified();
 }

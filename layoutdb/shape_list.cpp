@@ -31,11 +31,36 @@ constinit PoolExitReset ShapeExit(&CPgonList::ResetPool);
 LocListNode*& LocLink(LocListNode* n) { return n->next; }
 CPgonListNode*& ShapeLink(CPgonListNode* n) { return n->next; }
 
-// Frees the rings of a scratch list when it goes out of scope.
-struct ScratchList {
-  PSList list;
-  ~ScratchList() { ClearPointList(list); }
-};
+// Takes node off a doubly linked list (first, last, count) and returns the
+// node that followed it; the node itself is left to the caller.
+template <class List, class Node>
+Node* Unlink(List& list, Node* node) {
+  Node* next = node->next;
+  if (node->prev != nullptr) node->prev->next = next;
+  else list.first = next;
+  if (next != nullptr) next->prev = node->prev;
+  else list.last = node->prev;
+  --list.count;
+  return next;
+}
+
+// Puts every node of list in front of the free list in one splice (the
+// nodes stay chained through next); the list header is left to the caller.
+template <class List>
+void SpliceOntoFree(List& list, List& freeList) {
+  if (list.first == nullptr) return;
+  list.last->next = freeList.first;
+  freeList.first = list.first;
+}
+
+// Lets a shape node own nothing (polygon and placements released) and takes
+// its back link, as every node on the free list is.
+void ClearShapeNode(CPgonListNode* node) {
+  node->polygon.reset();
+  if (node->placements.first != nullptr) LocList::Release(node->placements);
+  node->placements = LocList{};
+  node->prev = nullptr;
+}
 
 // Checks that a coordinate plus a placement fits 32 bits.
 inline int32_t Placed(int64_t value) {
@@ -79,12 +104,7 @@ LocListNode* LocList::Append(LocList& list, CPgonListNode* owner, int32_t x,
 }
 
 LocListNode* LocList::Remove(LocList& list, LocListNode* node) {
-  LocListNode* next = node->next;
-  if (node->prev != nullptr) node->prev->next = next;
-  else list.first = next;
-  if (next != nullptr) next->prev = node->prev;
-  else list.last = node->prev;
-  --list.count;
+  LocListNode* next = Unlink(list, node);
   FreeNode(node);
   return next;
 }
@@ -94,10 +114,7 @@ void LocList::Release(LocList& list) {
     ResetPool();
     return;
   }
-  if (list.first != nullptr) {
-    list.last->next = LocFree.first;
-    LocFree.first = list.first;
-  }
+  SpliceOntoFree(list, LocFree);
   list = LocList{};
 }
 
@@ -132,10 +149,7 @@ CPgonListNode* CPgonList::NewNode() {
 }
 
 void CPgonList::FreeNode(CPgonListNode* node) {
-  node->polygon.reset();
-  if (node->placements.first != nullptr) LocList::Release(node->placements);
-  node->placements = LocList{};
-  node->prev = nullptr;
+  ClearShapeNode(node);
   node->next = ShapeFree.first;
   ShapeFree.first = node;
 }
@@ -161,12 +175,7 @@ CPgonListNode* CPgonList::InsertBefore(CPgonList& list,
 }
 
 CPgonListNode* CPgonList::Remove(CPgonList& list, CPgonListNode* node) {
-  CPgonListNode* next = node->next;
-  if (node->prev != nullptr) node->prev->next = next;
-  else list.first = next;
-  if (next != nullptr) next->prev = node->prev;
-  else list.last = node->prev;
-  --list.count;
+  CPgonListNode* next = Unlink(list, node);
   FreeNode(node);
   return next;
 }
@@ -176,16 +185,9 @@ void CPgonList::Release(CPgonList& list) {
     ResetPool();
     return;
   }
-  if (list.first != nullptr) {
-    for (CPgonListNode* n = list.first; n != nullptr; n = n->next) {
-      n->polygon.reset();
-      if (n->placements.first != nullptr) LocList::Release(n->placements);
-      n->placements = LocList{};
-      n->prev = nullptr;
-    }
-    list.last->next = ShapeFree.first;
-    ShapeFree.first = list.first;
-  }
+  for (CPgonListNode* n = list.first; n != nullptr; n = n->next)
+    ClearShapeNode(n);
+  SpliceOntoFree(list, ShapeFree);
   list = CPgonList{};
 }
 

@@ -23,6 +23,7 @@
 
 #include "foundation/error.h"
 #include "geometry/point_system.h"
+#include "geometry/point_list_fixtures.h"
 
 namespace velmar {
 namespace {
@@ -31,29 +32,8 @@ using Ring = std::vector<Point>;
 
 // --- Builders and independent readers ------------------------------------
 
-PSPoint* AddRing(PSList& list, const Ring& pts, uint16_t flags = 0) {
-  PSPoint* first = nullptr;
-  PSPoint* last = nullptr;
-  for (const Point& pt : pts) {
-    PSPoint* p = PushPoint(list, pt.x, pt.y);
-    p->flags = flags;
-    if (!first) first = p;
-    LinkPoints(last, p);
-    last = p;
-  }
-  LinkPoints(last, first);
-  ++list.ringCount;
-  return first;
-}
-
-void AddChain(PSList& list, const Ring& pts) {
-  PSPoint* last = nullptr;
-  for (const Point& pt : pts) {
-    PSPoint* p = PushPoint(list, pt.x, pt.y);
-    LinkPoints(last, p);
-    last = p;
-  }
-}
+using test::AddChain;
+using test::AddRing;
 
 // The rings of a list filled by the readers, in file order, each from the
 // vertex read first. A reader pushes a polygon's points at the head of the

@@ -16,6 +16,7 @@
 #include "foundation/box.h"
 #include "geometry/boolean_sweep.h"
 #include "geometry/point_list_order.h"
+#include "point_list_fixtures.h"
 #include "geometry/point_system.h"
 
 namespace velmar::oracle {
@@ -279,29 +280,12 @@ inline long double Dist2(long double px, long double py, const Point& a,
 // Builds the operand list: every ring pushed as given, the second operand
 // flagged SecondLayer.
 inline void BuildList(PSList& list, const std::vector<Ring>& rings) {
-  for (const Ring& r : rings) {
-    PSPoint* first = nullptr;
-    PSPoint* last = nullptr;
-    for (const Point& pt : r.pts) {
-      PSPoint* p = PushPoint(list, pt.x, pt.y);
-      p->flags = r.layer == 2 ? PSPointFlags::SecondLayer : 0;
-      if (!first) first = p;
-      LinkPoints(last, p);
-      last = p;
-    }
-    LinkPoints(last, first);
-    ++list.ringCount;
-  }
+  for (const Ring& r : rings)
+    test::AddRing(list, r.pts, r.layer == 2 ? PSPointFlags::SecondLayer : 0);
 }
 
 // Owns a list for the duration of a test.
-struct OwnedList {
-  PSList list;
-  OwnedList() = default;
-  OwnedList(const OwnedList&) = delete;
-  OwnedList& operator=(const OwnedList&) = delete;
-  ~OwnedList() { ClearPointList(list); }
-};
+using OwnedList = ScratchList;
 
 // Runs BooleanSweep(code) on a fresh list of the rings and returns the
 // result's rings; the result list is left in `out`.

@@ -13,24 +13,6 @@
 
 namespace velmar::test {
 
-// Pushes the points as one closed ring (next runs in the given order) at the
-// head of the list; ring count + 1. Returns the vertex of the first point.
-inline PSPoint* AddRing(PSList& list, const std::vector<Point>& pts,
-                        uint16_t flags = 0) {
-  PSPoint* first = nullptr;
-  PSPoint* last = nullptr;
-  for (const Point& pt : pts) {
-    PSPoint* p = PushPoint(list, pt.x, pt.y);
-    p->flags = flags;
-    if (!first) first = p;
-    LinkPoints(last, p);
-    last = p;
-  }
-  LinkPoints(last, first);
-  ++list.ringCount;
-  return first;
-}
-
 // Pushes the points as one open chain (first has no prev, last no next).
 // Returns the chain's first vertex.
 inline PSPoint* AddChain(PSList& list, const std::vector<Point>& pts,
@@ -44,6 +26,17 @@ inline PSPoint* AddChain(PSList& list, const std::vector<Point>& pts,
     LinkPoints(last, p);
     last = p;
   }
+  return first;
+}
+
+// Pushes the points as one closed ring (next runs in the given order) at the
+// head of the list; ring count + 1. Returns the vertex of the first point.
+inline PSPoint* AddRing(PSList& list, const std::vector<Point>& pts,
+                        uint16_t flags = 0) {
+  PSPoint* first = AddChain(list, pts, flags);
+  // The point pushed last stands at the head of the list.
+  if (first) LinkPoints(list.head, first);
+  ++list.ringCount;
   return first;
 }
 

@@ -14,6 +14,7 @@
 #include "geometry/boolean_sweep.h"
 #include "geometry/point_list_order.h"
 #include "geometry/point_system.h"
+#include "point_list_fixtures.h"
 
 namespace velmar::test {
 
@@ -72,21 +73,11 @@ inline void MergeRings(const std::vector<oracle::Ring>& rings, PSList& out) {
   BooleanSweep(in.list, &out, BooleanOpCode::Merge, false);
 }
 
-// Pushes one ring at the head of the list (ring count + 1).
+// Pushes one ring at the head of the list (ring count + 1): AddRing under
+// the name the shape tests use.
 inline PSPoint* PushRing(PSList& list, const std::vector<Point>& pts,
                          uint16_t flags = 0) {
-  PSPoint* first = nullptr;
-  PSPoint* last = nullptr;
-  for (const Point& pt : pts) {
-    PSPoint* p = PushPoint(list, pt.x, pt.y);
-    p->flags = flags;
-    if (!first) first = p;
-    LinkPoints(last, p);
-    last = p;
-  }
-  LinkPoints(last, first);
-  ++list.ringCount;
-  return first;
+  return AddRing(list, pts, flags);
 }
 
 // The list's rings as oracle rings of operand 1.

@@ -18,47 +18,14 @@
 #include "layoutdb/db_cell.h"
 #include "layoutdb/db_polygon.h"
 #include "layoutdb/shape_list.h"
+#include "ring_builders.h"
 
 namespace velmar::cell_test {
 
-using Ring = std::vector<Point>;
-
-// Appends the points as one closed ring at the tail of the link chain (next
-// in the given order); ring count + 1.
-inline PSPoint* AppendRing(PSList& list, const Ring& pts) {
-  PSPoint* first = nullptr;
-  PSPoint* last = nullptr;
-  for (const Point& pt : pts) {
-    PSPoint* p = AllocPoint();
-    p->x = pt.x;
-    p->y = pt.y;
-    p->flags = 0;
-    p->link = nullptr;
-    p->next = p->prev = nullptr;
-    if (list.tail != nullptr) list.tail->link = p;
-    else list.head = p;
-    list.tail = p;
-    ++list.pointCount;
-    if (first == nullptr) first = p;
-    LinkPoints(last, p);
-    last = p;
-  }
-  LinkPoints(last, first);
-  ++list.ringCount;
-  return first;
-}
-
-inline Ring Moved(const Ring& r, int32_t dx, int32_t dy) {
-  Ring out;
-  for (const Point& p : r) out.push_back(Point(p.x + dx, p.y + dy));
-  return out;
-}
-
-inline Box BoxOf(const Ring& r) {
-  Box b;
-  for (const Point& p : r) b.Extend(p.x, p.y);
-  return b;
-}
+using ring_test::AppendRing;
+using ring_test::BoxOf;
+using ring_test::Moved;
+using ring_test::Ring;
 
 // Twice the signed area (shoelace), exact.
 inline __int128 Area2(const Ring& r) {

@@ -40,6 +40,30 @@ struct ModelRef {
   int32_t columnPitch = 0, rowPitch = 0;
 };
 
+// One placement of child at (x, y).
+inline ModelRef Ref(int32_t child, int32_t x, int32_t y,
+                    uint8_t orientation = 0) {
+  ModelRef r;
+  r.child = child;
+  r.x = x;
+  r.y = y;
+  r.orientation = orientation;
+  return r;
+}
+
+// An array of cols x rows placements of child from (x, y), column pitch cp
+// and row pitch rp.
+inline ModelRef Array(int32_t child, int32_t x, int32_t y, int16_t cols,
+                      int16_t rows, int32_t cp, int32_t rp) {
+  ModelRef r = Ref(child, x, y);
+  r.array = true;
+  r.columns = cols;
+  r.rows = rows;
+  r.columnPitch = cp;
+  r.rowPitch = rp;
+  return r;
+}
+
 struct ModelCell {
   std::map<LayerKey, std::vector<Ring>> shapes;
   std::vector<ModelRef> refs;

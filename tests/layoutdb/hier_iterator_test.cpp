@@ -19,8 +19,10 @@
 namespace velmar {
 namespace {
 
+using hier_test::Array;
 using hier_test::Model;
 using hier_test::ModelRef;
+using hier_test::Ref;
 using Ring = cell_test::Ring;
 
 const Ring kSquare{{0, 0}, {10, 0}, {10, 10}, {0, 10}};
@@ -42,26 +44,6 @@ std::vector<Visit> Walk(HierIterator& it, bool skipOwnShapes, bool resume) {
     if (out.size() > 10000) break;  // a walk that never ends
   }
   return out;
-}
-
-ModelRef Ref(int32_t child, int32_t x, int32_t y, uint8_t orientation = 0) {
-  ModelRef r;
-  r.child = child;
-  r.x = x;
-  r.y = y;
-  r.orientation = orientation;
-  return r;
-}
-
-ModelRef Array(int32_t child, int32_t x, int32_t y, int16_t cols, int16_t rows,
-               int32_t cp, int32_t rp) {
-  ModelRef r = Ref(child, x, y);
-  r.array = true;
-  r.columns = cols;
-  r.rows = rows;
-  r.columnPitch = cp;
-  r.rowPitch = rp;
-  return r;
 }
 
 const SRef* RefAt(DBCell* cell, int32_t x, int32_t y) {

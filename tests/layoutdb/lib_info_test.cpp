@@ -73,6 +73,13 @@ DBCell* AddStored(LibDB& lib, const char* name, Box box, uint16_t file,
   return c;
 }
 
+// Writes the index of a library that holds one stored cell "A" into dir.
+void WriteOneCellIndex(const TempDir& dir, int gz) {
+  LibDB lib(dir.path().c_str(), gz);
+  AddStored(lib, "A", Box(0, 0, 4, 4), 1, 0, -1, 10);
+  lib.WriteInfo();
+}
+
 std::string Unit(const Error& e) { return e.Unit() ? e.Unit() : ""; }
 
 // True when ReadInfo has left the library exactly as constructed.
@@ -245,11 +252,7 @@ TEST(LibInfo, UnitsPerNanometreAreSnapped) {
 
 TEST(LibInfo, UncompressedOpenFindsCompressedIndex) {
   TempDir dir;
-  {
-    LibDB lib(dir.path().c_str(), 1);
-    AddStored(lib, "A", Box(0, 0, 4, 4), 1, 0, -1, 10);
-    lib.WriteInfo();
-  }
+  WriteOneCellIndex(dir, 1);
   LibDB back(dir.path().c_str(), 0);
   StdoutCapture out;
   back.ReadInfo();
@@ -428,11 +431,7 @@ TEST(LibInfo, HugeCountsAllocateNothingLarge) {
 
 TEST(LibInfo, ReadingIntoALibraryWithCellsIsRefused) {
   TempDir dir;
-  {
-    LibDB lib(dir.path().c_str(), 0);
-    AddStored(lib, "A", Box(0, 0, 4, 4), 1, 0, -1, 10);
-    lib.WriteInfo();
-  }
+  WriteOneCellIndex(dir, 0);
   LibDB lib(dir.path().c_str(), 0);
   lib.AddCell("X");
   StdoutCapture out;

@@ -32,6 +32,11 @@ using data_test::Unload;
 using test::StdoutCapture;
 using test::TempDir;
 using Ring = cell_test::Ring;
+
+// Names the instances of a suite run on plain and on compressed libraries.
+std::string PlainOrCompressed(const ::testing::TestParamInfo<bool>& info) {
+  return info.param ? "Compressed" : "Plain";
+}
 using Snaps = std::map<std::string, CellSnap>;
 
 Ring Square(int32_t x, int32_t y, int32_t s) {
@@ -247,9 +252,7 @@ TEST_P(LibraryRoundTrip, EveryCellReadsBackAlsoAfterSavingTwice) {
 }
 
 INSTANTIATE_TEST_SUITE_P(PlainAndCompressed, LibraryRoundTrip, ::testing::Bool(),
-                         [](const auto& info) {
-                           return info.param ? "Compressed" : "Plain";
-                         });
+                         PlainOrCompressed);
 
 // ---------------------------------------------------------------------------
 
@@ -482,9 +485,7 @@ TEST_P(SaveFailure, WriteFailingHalfWayLosesNoCell) {
 }
 
 INSTANTIATE_TEST_SUITE_P(PlainAndCompressed, SaveFailure, ::testing::Bool(),
-                         [](const auto& info) {
-                           return info.param ? "Compressed" : "Plain";
-                         });
+                         PlainOrCompressed);
 
 // ---------------------------------------------------------------------------
 

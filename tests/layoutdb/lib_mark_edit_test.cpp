@@ -18,31 +18,13 @@
 namespace velmar {
 namespace {
 
+using hier_test::Array;
 using hier_test::Model;
 using hier_test::ModelRef;
+using hier_test::Ref;
 using Ring = cell_test::Ring;
 
 Ring Rect(int32_t w, int32_t h) { return {{0, 0}, {w, 0}, {w, h}, {0, h}}; }
-
-ModelRef Ref(int32_t child, int32_t x, int32_t y, uint8_t orientation = 0) {
-  ModelRef r;
-  r.child = child;
-  r.x = x;
-  r.y = y;
-  r.orientation = orientation;
-  return r;
-}
-
-ModelRef Array(int32_t child, int32_t x, int32_t y, int16_t cols, int16_t rows,
-               int32_t cp, int32_t rp) {
-  ModelRef r = Ref(child, x, y);
-  r.array = true;
-  r.columns = cols;
-  r.rows = rows;
-  r.columnPitch = cp;
-  r.rowPitch = rp;
-  return r;
-}
 
 // References of a cell, in tree order.
 std::vector<const SRef*> RefsOf(const DBCell* cell) {

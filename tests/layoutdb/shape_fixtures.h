@@ -17,34 +17,14 @@
 #include "foundation/box.h"
 #include "geometry/point_system.h"
 #include "layoutdb/db_polygon.h"
+#include "ring_builders.h"
 
 namespace velmar::shape_test {
 
-using Ring = std::vector<Point>;
-
-// Appends the points as one closed ring (next in the given order, link chain
-// in the same order); ring count + 1. Returns the first point's vertex.
-inline PSPoint* AppendRing(PSList& list, const Ring& pts) {
-  PSPoint* first = nullptr;
-  PSPoint* last = nullptr;
-  for (const Point& pt : pts) {
-    PSPoint* p = AllocPoint();
-    p->x = pt.x;
-    p->y = pt.y;
-    p->flags = 0;
-    p->link = nullptr;
-    if (list.tail != nullptr) list.tail->link = p;
-    else list.head = p;
-    list.tail = p;
-    ++list.pointCount;
-    if (first == nullptr) first = p;
-    LinkPoints(last, p);
-    last = p;
-  }
-  LinkPoints(last, first);
-  ++list.ringCount;
-  return first;
-}
+using ring_test::AppendRing;
+using ring_test::BoxOf;
+using ring_test::Moved;
+using ring_test::Ring;
 
 // Coordinates of the ring through p, following next.
 inline Ring RingFrom(const PSPoint* p) {
@@ -57,13 +37,6 @@ inline Ring RingFrom(const PSPoint* p) {
   return out;
 }
 
-// The ring moved by (dx, dy).
-inline Ring Moved(const Ring& r, int32_t dx, int32_t dy) {
-  Ring out;
-  for (const Point& p : r) out.push_back(Point(p.x + dx, p.y + dy));
-  return out;
-}
-
 // The ring rotated to start at its first occurrence of start.
 inline Ring StartingAt(const Ring& r, const Point& start) {
   size_t i = 0;
@@ -71,12 +44,6 @@ inline Ring StartingAt(const Ring& r, const Point& start) {
   Ring out;
   for (size_t k = 0; k < r.size(); ++k) out.push_back(r[(i + k) % r.size()]);
   return out;
-}
-
-inline Box BoxOf(const Ring& r) {
-  Box b;
-  for (const Point& p : r) b.Extend(p.x, p.y);
-  return b;
 }
 
 // A scratch file in the test temporary directory.
