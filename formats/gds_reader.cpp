@@ -388,9 +388,9 @@ bool GdsReader::ReadStructure() {
   if (refs.empty()) {
     cell->flags |= DBCell::Leaf;
   } else {
-    // A 1 x 1 array is a single placement. (ARef copies set the array bit,
-    // so the list is brought to that form here, after its last growth, and
-    // sorted through pointers.)
+    // A 1 x 1 array is a single placement. The list is sorted through
+    // pointers; the kept references are copied in that order (ARef copies
+    // keep the array bit of their source).
     for (ARef& r : refs) {
       if (r.columns == 1 && r.rows == 1) {
         r.cellId &= SRef::kIdMask;
@@ -413,10 +413,7 @@ bool GdsReader::ReadStructure() {
     library->dbStream.PutInt16(int16_t(ReferenceKey >> 8));
     std::vector<ARef> sorted;
     sorted.reserve(order.size());
-    for (const ARef* r : order) {
-      sorted.push_back(*r);
-      sorted.back().cellId = r->cellId;  // keep single references single
-    }
+    for (const ARef* r : order) sorted.push_back(*r);
     SRef* previous = nullptr;
     for (ARef& r : sorted) library->WriteReference(&r, previous);
     refs.swap(sorted);

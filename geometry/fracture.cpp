@@ -1,6 +1,8 @@
 // Vertical fracturing.
 #include "geometry/fracture.h"
 
+#include <algorithm>
+
 #include "foundation/error.h"
 #include "geometry/boolean_sweep.h"
 #include "geometry/op_codes.h"
@@ -50,6 +52,19 @@ inline SweepEdge EdgeOf(PSPoint* a, PSPoint* b) {
   return ComparePoint(a, b) <= 0 ? SweepEdge{a, b, true} : SweepEdge{b, a, false};
 }
 
+// True when the edge runs exactly through p's position: an edge of another
+// ring (or of p's own ring elsewhere) that only touches p there. A cut from p
+// to such an edge would have no length and would tie the rings together.
+inline bool PassesThrough(const SweepEdge& t, const PSPoint* p) {
+  if (p->x < t.left->x || p->x > t.right->x) return false;
+  const int64_t dx = int64_t(t.right->x) - t.left->x;
+  const int64_t dy = int64_t(t.right->y) - t.left->y;
+  if (dx == 0) return p->y >= std::min(t.left->y, t.right->y) &&
+                      p->y <= std::max(t.left->y, t.right->y);
+  return __int128(dx) * (int64_t(p->y) - t.left->y) ==
+         __int128(dy) * (int64_t(p->x) - t.left->x);
+}
+
 // Lower-chain vertex p: the region above p is cut up to the boundary T above
 // it, or p is joined to the upper-chain vertex e straight above it.
 bool CutUpward(PSList& list, PSPoint* p, PSPoint* e, FractureView& active,
@@ -59,6 +74,10 @@ bool CutUpward(PSList& list, PSPoint* p, PSPoint* e, FractureView& active,
   if (!pn || !pp) return false;
   ActiveEdge* at = active.Locate(EdgeOf(p, pn), p->x);
   if (!active.IsSentinel(at) && active.Edge(at).left == p) at = active.Above(at);
+  // Edges of touching rings that meet p's position lie between p and its
+  // boundary in the active order; the boundary is the first edge above them.
+  while (!active.IsSentinel(at) && PassesThrough(active.Edge(at), p))
+    at = active.Above(at);
   if (active.IsSentinel(at)) return false;
   SweepEdge& t = active.Edge(at);
   // The boundary above the inside must run right to left. Anything else
@@ -66,7 +85,7 @@ bool CutUpward(PSList& list, PSPoint* p, PSPoint* e, FractureView& active,
   if (t.forward || t.right->next != t.left) return false;
   const int32_t y = EdgeYAt(t, p->x);
 
-  if (e && e->x == p->x && e->y <= y && (e->flags & kUpper)) {
+  if (e && e->x == p->x && e->y > p->y && e->y <= y && (e->flags & kUpper)) {
     // Facing pair: one segment from p up to e splits the ring.
     PSPoint* p2 = PushPoint(list, p->x, p->y);
     PSPoint* e2 = InsertAfterInChain(list, e);
@@ -100,7 +119,12 @@ bool CutUpward(PSList& list, PSPoint* p, PSPoint* e, FractureView& active,
   LinkPoints(pp, p2);
   LinkPoints(p2, b);
   LinkPoints(b, tl);
-  t.left = a;
+  // A cut that ends on T's right end uses T up: T would be left with no
+  // length, and no later event removes it.
+  if (tr->x == p->x)
+    active.Remove(at);
+  else
+    t.left = a;
   return true;
 }
 
@@ -119,6 +143,8 @@ bool CutDownward(PSList& list, PSPoint* p, FractureView& active,
     q = EdgeOf(pp->prev, pp);
   }
   ActiveEdge* at = active.Below(active.Locate(q, p->x));
+  while (!active.IsSentinel(at) && PassesThrough(active.Edge(at), p))
+    at = active.Below(at);
   if (active.IsSentinel(at)) return false;
   SweepEdge& t = active.Edge(at);
   // The boundary below the inside must run left to right.
@@ -143,7 +169,10 @@ bool CutDownward(PSList& list, PSPoint* p, FractureView& active,
   LinkPoints(tl, b);
   LinkPoints(b, p2);
   LinkPoints(p2, pn);
-  t.left = a;
+  if (tr->x == p->x)
+    active.Remove(at);
+  else
+    t.left = a;
   return true;
 }
 

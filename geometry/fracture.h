@@ -27,7 +27,10 @@ namespace velmar {
 // vertex. Returns 0 for an empty list or when no vertex needed a mark (the
 // list is then unchanged), else 1; afterwards every flag of the list is 0 and
 // it is simplified at tolerance 0 (its ring count is not recomputed). Rings
-// only; throws Error (unit "DRC") for another n and on a lost sweep order.
+// that touch at a vertex (as merging leaves them) are never tied together by
+// a cut; a piece may still touch itself at a vertex where the input did, and
+// each of its lobes is then monotone. Rings only; throws Error (unit "DRC")
+// for another n and on a lost sweep order.
 int FractureVertical(PSList& list, int n);
 
 // Marks every vertex of the sorted list with its chain, splitting the

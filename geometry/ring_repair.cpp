@@ -215,6 +215,7 @@ int32_t TrimAcute(PSList& list, int32_t length) {
     for (PSPoint* q = list.head; q; q = q->link) {
       PSPoint* n = q->next;
       PSPoint* p = q->prev;
+      if (!n || !p) continue;  // an end of an open chain has no angle
       const Turn t = TurnAt(q->x, q->y, n->x, n->y, p->x, p->y);
       if (t.dot <= 0) continue;
       if (pass == 0 ? t.cross <= 0 : t.cross >= 0) continue;

@@ -917,6 +917,10 @@ void FractureView::InsertBelow(const SweepEdge& e, ActiveEdge* at) const {
   s->LinkBelow(s->NewNode(e), at);
 }
 
+void FractureView::Remove(ActiveEdge* n) const {
+  static_cast<Sweep*>(sweep_)->RemoveNode(n);
+}
+
 void ScanSweep(PSList& list, PSList* out, BooleanOpCode code, bool keep) {
   if (!list.head) return;
   Mode mode = Mode::Cross;

@@ -110,6 +110,8 @@ class FractureView {
   static SweepEdge& Edge(ActiveEdge* n);
   // Links a new node holding e just below `at`.
   void InsertBelow(const SweepEdge& e, ActiveEdge* at) const;
+  // Unlinks and frees a node whose edge a cut has used up.
+  void Remove(ActiveEdge* n) const;
 
  private:
   void* sweep_;

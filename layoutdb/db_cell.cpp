@@ -224,8 +224,8 @@ LocListNode* DBCell::AddSharedRing(PSPoint* ring, LayerKey key) {
 }
 
 int DBCell::InsertPolygons(PSList& rings, LayerKey key, bool index) {
-  if (rings.head == nullptr) return 1;
   CheckShapeKey(key);
+  if (rings.head == nullptr) return 1;
 
   // The rings become shapes of their own first (sorted, equal ones merged):
   // an encoding error then leaves the cell as it was.

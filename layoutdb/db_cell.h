@@ -185,6 +185,7 @@ class DBCell {
   // per placement (none for placements the merge removed). Sets Modified.
   // Returns 1 when rings is empty (nothing changes) or the cell's box did
   // not grow, 2 when it grew. An encoding error leaves the cell as it was.
+  // The key is checked first, also for an empty list.
   int InsertPolygons(PSList& rings, LayerKey key, bool index);
 
   // --- Indexing -------------------------------------------------------------

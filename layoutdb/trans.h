@@ -98,8 +98,9 @@ struct SRef : Trans {
 
   SRef() = default;
   SRef(const Trans& t, int32_t id) : Trans(t), cellId(id & kIdMask) {}
-  // Copies keep the array bit to the object's own kind, so that an ARef
-  // copied into an SRef (sliced) is not taken for an array.
+  // An SRef copy never carries the array bit: an ARef copied into an SRef
+  // (sliced) is not taken for an array. Assigning to an SRef keeps the
+  // target's own bit.
   SRef(const SRef& o) : Trans(o), cellId(o.cellId & kIdMask) {}
   SRef& operator=(const SRef& o) {
     Trans::operator=(o);
@@ -151,12 +152,24 @@ struct ARef : SRef {
         rowPitch(rwPitch) {
     cellId |= kArrayBit;
   }
+  // Copies take the source's whole cell id word, array bit included: an
+  // ARef value without the bit stands for a single reference (the reference
+  // lists of the stream readers hold them so), and copying it, as a growing
+  // or sorted std::vector<ARef> does, must not turn it into a 1 x 1 array.
   ARef(const ARef& o)
       : SRef(o), columns(o.columns), rows(o.rows), columnPitch(o.columnPitch),
         rowPitch(o.rowPitch) {
-    cellId |= kArrayBit;
+    cellId = o.cellId;
   }
-  ARef& operator=(const ARef&) = default;
+  ARef& operator=(const ARef& o) {
+    SRef::operator=(o);
+    cellId = o.cellId;
+    columns = o.columns;
+    rows = o.rows;
+    columnPitch = o.columnPitch;
+    rowPitch = o.rowPitch;
+    return *this;
+  }
 
   // The placement of element (column, row) by the element rule above.
   Trans ElementTrans(int32_t column, int32_t row) const;

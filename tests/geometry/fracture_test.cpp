@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <string>
 #include <vector>
@@ -61,16 +62,39 @@ int Winding4(const Rings& rings, int64_t px4, int64_t py4) {
   return w;
 }
 
+// The lobes of a ring that passes more than once through a position: the
+// ring is cut at every repeated position into the loops between.
+Rings Lobes(const std::vector<Point>& ring) {
+  Rings out;
+  std::vector<Point> open;
+  for (const Point& p : ring) {
+    auto it = std::find(open.begin(), open.end(), p);
+    if (it == open.end()) {
+      open.push_back(p);
+      continue;
+    }
+    out.emplace_back(it, open.end());
+    open.erase(it + 1, open.end());
+  }
+  out.push_back(open);
+  return out;
+}
+
 // Every piece counter-clockwise and vertically monotone, the pieces' area
 // the input's area, and every sample point of the input in exactly one
-// piece (quarter-unit samples stay off the octilinear edges).
-void ExpectFractured(const Rings& input, PSList& result) {
+// piece (quarter-unit samples stay off the octilinear edges). With byLobe,
+// a piece may touch itself at a vertex where input rings touched (the
+// boolean engine's own form of touching regions): each of its lobes must
+// then be monotone.
+void ExpectFractured(const Rings& input, PSList& result, bool byLobe = false) {
   test::ExpectConsistent(result);
   const Rings pieces = ResultRings(result);
   Box bb;
   for (const auto& piece : pieces) {
-    EXPECT_GT(oracle::Area2(piece), 0) << "piece not counter-clockwise";
-    EXPECT_EQ(TurnsInX(piece), 2) << "piece not vertically monotone";
+    for (const auto& part : byLobe ? Lobes(piece) : Rings{piece}) {
+      EXPECT_GT(oracle::Area2(part), 0) << "piece not counter-clockwise";
+      EXPECT_EQ(TurnsInX(part), 2) << "piece not vertically monotone";
+    }
     for (const Point& p : piece) bb.Extend(p.x, p.y);
   }
   EXPECT_EQ(oracle::ToString(TotalArea2(pieces)),
@@ -240,6 +264,60 @@ TEST(FractureVertical, RandomOctilinearSetsCoverExactly) {
     if (input.empty()) continue;
     FractureVertical(l.list, iter % 2);
     ExpectFractured(input, l.list);
+  }
+}
+
+// Merged sets where shapes touch at vertices, as merging leaves them: two
+// triangles tip to tip (a lower-chain vertex of one on an upper-chain vertex
+// of the other), a hole touching its outer ring, a cut that ends exactly on
+// a vertex of the boundary above. The touching rings stay apart: no cut of
+// zero length ties them together, and a boundary used up by a cut leaves the
+// sweep.
+TEST(FractureVertical, ShapesTouchingAtVertices) {
+  const Rings tips = {{{0, 0}, {20, 0}, {10, 10}}, {{10, 10}, {20, 20}, {0, 20}}};
+  const Rings holeTip = {{{0, 0}, {40, 0}, {40, 40}, {20, 30}, {0, 40}},
+                         {{20, 30}, {30, 20}, {10, 20}}};
+  // The cut up from (33, 6) ends on (33, 8), the right end of the edge above.
+  const Rings chain = {{{32, 6}, {33, 4}, {34, 6}, {33, 8}},
+                       {{33, 8}, {36, 12}, {33, 10}},
+                       {{36, 10}, {38, 12}, {36, 12}},
+                       {{37, 14}, {38, 12}, {39, 12}}};
+  for (const Rings* input : {&tips, &holeTip, &chain}) {
+    for (int n = 0; n < 2; ++n) {
+      // Either order of the rings in the list.
+      for (int reversed = 0; reversed < 2; ++reversed) {
+        SCOPED_TRACE("set " + std::to_string(input - &tips) + " form " +
+                     std::to_string(n) + " order " + std::to_string(reversed));
+        OwnedList l;
+        Rings rings = *input;
+        if (reversed) std::reverse(rings.begin(), rings.end());
+        for (const auto& r : rings) test::PushRing(l.list, r);
+        ASSERT_NO_THROW(FractureVertical(l.list, n));
+        ExpectFractured(*input, l.list);
+      }
+    }
+  }
+  // The tips each get their own cuts: four triangles with code 30.
+  OwnedList l;
+  for (const auto& r : tips) test::PushRing(l.list, r);
+  FractureVertical(l.list, 0);
+  EXPECT_EQ(ResultRings(l.list).size(), 4u);
+}
+
+// Merged octilinear sets on a small grid, where shapes touch each other at
+// vertices and along edges all the time.
+TEST(FractureVertical, DenseSetsWithTouchingShapesCoverExactly) {
+  std::mt19937 rng(1170);
+  for (int iter = 0; iter < 300; ++iter) {
+    SCOPED_TRACE("iteration " + std::to_string(iter));
+    OwnedList l;
+    test::MergeRings(
+        test::RandomOctilinearRings(rng, 4 + iter % 20, 20 + iter % 5 * 10, true),
+        l.list);
+    const Rings input = ResultRings(l.list);
+    if (input.empty()) continue;
+    ASSERT_NO_THROW(FractureVertical(l.list, iter % 2));
+    ExpectFractured(input, l.list, true);
   }
 }
 

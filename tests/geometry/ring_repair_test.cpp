@@ -351,5 +351,21 @@ TEST(TrimAcute, MovesAlongTheEdgeThatOpensTheAngle) {
   }
 }
 
+// An open chain among the rings: its ends have a single neighbour and no
+// angle; they stay, the chain's inner acute vertex and the ring's move.
+TEST(TrimAcute, OpenChainEndsHaveNoAngle) {
+  OwnedList l;
+  test::AddChain(l.list, {{100, 0}, {110, 0}, {109, 2}});
+  test::PushRing(l.list, {{0, 0}, {10, 0}, {9, 2}, {9, 10}, {0, 10}});
+  EXPECT_EQ(TrimAcute(l.list, 3), 2);
+  int ends = 0;
+  for (PSPoint* p = l.list.head; p; p = p->link) {
+    if (p->next && p->prev) continue;
+    ++ends;
+    EXPECT_TRUE((p->x == 100 && p->y == 0) || (p->x == 109 && p->y == 2));
+  }
+  EXPECT_EQ(ends, 2);
+}
+
 }  // namespace
 }  // namespace velmar

@@ -274,6 +274,7 @@ TEST(DBCellLayerKeys, KeysOfTheReferenceStoreAndNegativeKeysAreRefused) {
     expectDB([&] { cell.InsertPolygons(ring, key, true); });
     expectDB([&] { cell.AddSharedRing(ring.head, key); });
     ClearPointList(ring);
+    expectDB([&] { cell.InsertPolygons(ring, key, false); });  // empty list
     EXPECT_TRUE(cell.IsEmpty());
     EXPECT_TRUE(cell.box.IsEmpty());
     EXPECT_EQ(cell.flags, 0);

@@ -384,6 +384,53 @@ TEST(ReferenceCompare, SortingAndDroppingDuplicatesKeepsEveryPlacement) {
   SList::Clear(list);
 }
 
+// The stream readers keep a cell's references as ARef values, a single
+// reference being an ARef without the array bit. Copies and assignments
+// between ARef values carry the source's bit, so a std::vector<ARef> that
+// grows or is sorted keeps every single reference single.
+TEST(ReferenceCellId, ARefValuesKeepTheirKindThroughCopies) {
+  auto single = [](int32_t id) {
+    ARef r(Trans(id, -id, 1.0f, 0), id, 1, 1, 0, 0);
+    r.cellId &= SRef::kIdMask;
+    return r;
+  };
+  const ARef one = single(5);
+  ASSERT_FALSE(one.IsArray());
+  const ARef copied(one);
+  EXPECT_FALSE(copied.IsArray());
+  EXPECT_EQ(copied.CellId(), 5);
+  ARef target(Trans(), 9, 2, 2, 10, 10);
+  target = one;
+  EXPECT_FALSE(target.IsArray());
+  target = ARef(Trans(), 9, 2, 2, 10, 10);
+  EXPECT_TRUE(target.IsArray());
+  EXPECT_EQ(target.columns, 2);
+
+  // Even ids single, odd ids 3 x 2 arrays; growth copies every element many
+  // times, sorting assigns them.
+  std::vector<ARef> refs;
+  for (int32_t id = 0; id < 1000; ++id) {
+    if (id % 2 == 0)
+      refs.push_back(single(id));
+    else
+      refs.emplace_back(Trans(id, 0, 1.0f, 1), id, 3, 2, 7, 8);
+  }
+  std::sort(refs.begin(), refs.end(), [](const ARef& a, const ARef& b) {
+    return SRef::Compare(&a, &b) < 0;
+  });
+  int arrays = 0;
+  for (size_t i = 0; i < refs.size(); ++i) {
+    const ARef& r = refs[i];
+    EXPECT_EQ(r.IsArray(), r.CellId() % 2 == 1) << "cell " << r.CellId();
+    arrays += r.IsArray();
+    if (i < 500) {
+      EXPECT_TRUE(r.IsArray());  // arrays sort first
+    }
+  }
+  EXPECT_EQ(arrays, 500);
+  EXPECT_EQ(refs.front().columns, 3);
+}
+
 TEST(ReferenceCellId, ArrayBitIsKeptApartFromTheId) {
   ARef a;
   EXPECT_TRUE(a.IsArray());
