@@ -124,7 +124,7 @@ class API {
   // touching their points: call right after the point pool was released.
   static void ForgetPooledPoints();
 
-  // ======== Working cell, area and layer operations (ops) ==================
+  // ======== Working cell, area and layer operations ====================
 
   // --- Working cell and area (api_area.cpp) -------------------------------
   // Chooses the working cell (by name; "" = the first root) in every
@@ -305,7 +305,7 @@ class API {
   API* livePrev_ = nullptr;
   API* liveNext_ = nullptr;
 
-  // (ops) Relational databases among the temporary layers: index -> the
+  // Relational databases among the temporary layers: index -> the
   // head and point count Relate left; a layer whose header no longer shows
   // them has been consumed or changed since.
   struct RelationalMark {
@@ -313,7 +313,7 @@ class API {
     int32_t pointCount = 0;
   };
   std::map<int, RelationalMark> relationalLayers_;
-  // (ops) Sets the working cell of slot k from cname; false after the
+  // Sets the working cell of slot k from cname; false after the
   // "not defined" message.
   bool PickSlotCell(int k, const char* cname);
 };
