@@ -710,18 +710,10 @@ void CheckMagnification(float mag) {
 
 }  // namespace
 
-bool GdsReader::ReadSRef(CellDef* def) {
-  if (!ReadRecordHeader(GdsRecord::SRef)) return false;
-  ReadElementHead(*this);
-  if (!ReadRecordHeader(GdsRecord::SName)) Fail("Structure Reference cell name missing");
-  const std::string name = ReadCellName();
-  Trans t;
-  ReadStrans(t);
-  if (!ReadRecordHeader(GdsRecord::XY)) Fail("Structure Reference location missing");
-  ReadPoint(t.x, t.y);
-  CheckMagnification(t.mag);
+int32_t GdsReader::ReferencedCell(const char* kind, const std::string& name,
+                                  const Trans& t) {
   if (t.Magnified()) {
-    PrintMessage("  Sref magnification=%f at (%d, %d)nm on cell %s under cell %s\n",
+    PrintMessage("  %s magnification=%f at (%d, %d)nm on cell %s under cell %s\n", kind,
                  double(t.mag), Nm(t.x), Nm(t.y), name.c_str(), cellName_.c_str());
     ++magnifiedRefs;
   }
@@ -736,6 +728,20 @@ bool GdsReader::ReadSRef(CellDef* def) {
     CountProblem(refAngleReports);
     pendingAngle = 0;
   }
+  return id;
+}
+
+bool GdsReader::ReadSRef(CellDef* def) {
+  if (!ReadRecordHeader(GdsRecord::SRef)) return false;
+  ReadElementHead(*this);
+  if (!ReadRecordHeader(GdsRecord::SName)) Fail("Structure Reference cell name missing");
+  const std::string name = ReadCellName();
+  Trans t;
+  ReadStrans(t);
+  if (!ReadRecordHeader(GdsRecord::XY)) Fail("Structure Reference location missing");
+  ReadPoint(t.x, t.y);
+  CheckMagnification(t.mag);
+  const int32_t id = ReferencedCell("Sref", name, t);
   def->refs.push_back(SingleRef(t, id));
   ++singleRefs;
   return true;
@@ -804,22 +810,7 @@ bool GdsReader::ReadARef(CellDef* def) {
     Fail("Array Reference displacement out of range");
   }
 
-  if (t.Magnified()) {
-    PrintMessage("  Aref magnification=%f at (%d, %d)nm on cell %s under cell %s\n",
-                 double(t.mag), Nm(t.x), Nm(t.y), name.c_str(), cellName_.c_str());
-    ++magnifiedRefs;
-  }
-  int32_t id = FindFileCell(name);
-  if (id < 0) id = library->AddCell(name.c_str());
-  if (pendingAngle != 0) {
-    if (Reportable(refAngleReports)) {
-      PrintMessage("Warning: Arbitrary angle %d changed to manhattan angle\n", pendingAngle);
-      PrintMessage("  cell %s under cell %s at (%d, %d)nm\n", name.c_str(),
-                   cellName_.c_str(), Nm(t.x), Nm(t.y));
-    }
-    CountProblem(refAngleReports);
-    pendingAngle = 0;
-  }
+  const int32_t id = ReferencedCell("Aref", name, t);
   if (columns == 1 && rows == 1) {
     def->refs.push_back(SingleRef(t, id));
     ++singleRefs;

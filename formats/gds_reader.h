@@ -144,6 +144,12 @@ class GdsReader : public GdsRecordReader {
   // holds the name gives it up first: the generated cell takes the next free
   // name, so that a structure of the file never lands on it.
   int32_t FindFileCell(const std::string& name);
+  // The id of the cell a reference (SREF or AREF, named by kind in the
+  // report) places, the cell added when it is new. Reports a magnified
+  // reference and an arbitrary angle snapped by ReadStrans (pendingAngle,
+  // then cleared); t holds the reference's origin.
+  int32_t ReferencedCell(const char* kind, const std::string& name,
+                         const Trans& t);
   // A new definition for cell id, appended and indexed.
   CellDef* NewDefinition(int32_t id);
   // The definition of cell id made by a stream read, or null.

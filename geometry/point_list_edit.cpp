@@ -28,23 +28,21 @@ inline PSPoint* PushCopy(PSList& list, const PSPoint* src) {
   return PushPoint(list, src->x, src->y);
 }
 
-// A new vertex (x, y), flags 0, no ring links, appended at the tail of list.
-PSPoint* AppendPoint(PSList& list, int32_t x, int32_t y) {
-  PSPoint* p = AllocPoint();
-  p->x = x;
-  p->y = y;
-  p->link = nullptr;
-  p->next = nullptr;
-  p->prev = nullptr;
-  p->flags = 0;
-  if (list.tail)
-    list.tail->link = p;
-  else
-    list.head = p;
-  list.tail = p;
-  ++list.pointCount;
-  return p;
-}
+// Appends vertices to the tail of a list, each linked after the one
+// before; Close links the last back to the first.
+struct RingAppender {
+  PSList& list;
+  PSPoint* first = nullptr;
+  PSPoint* last = nullptr;
+
+  void Add(int32_t x, int32_t y) {
+    PSPoint* p = AppendPoint(list, x, y);
+    if (!first) first = p;
+    LinkPoints(last, p);
+    last = p;
+  }
+  void Close() { LinkPoints(last, first); }
+};
 
 // Distance of q from the line p -> r, rounded half away from zero, as a
 // magnitude. When p and r coincide the line is undefined and the distance
@@ -378,20 +376,13 @@ void RingFromVertexArray(PSList& list, const Circle& circle, int32_t start,
   const int32_t n = circle.count;
   const int32_t e = ArcEnd(circle, start, end);
   const Point* v = circle.vertices.get();
-  PSPoint* first = nullptr;
-  PSPoint* last = nullptr;
-  auto add = [&](int32_t x, int32_t y) {
-    PSPoint* p = AppendPoint(list, x, y);
-    if (!first) first = p;
-    LinkPoints(last, p);
-    last = p;
-  };
-  for (int32_t i = start; i < e; ++i) add(v[i].x, v[i].y);
+  RingAppender ring{list};
+  for (int32_t i = start; i < e; ++i) ring.Add(v[i].x, v[i].y);
   if (!(start == 0 && e == n)) {
-    add(v[e % n].x, v[e % n].y);
-    add(circle.cx, circle.cy);
+    ring.Add(v[e % n].x, v[e % n].y);
+    ring.Add(circle.cx, circle.cy);
   }
-  LinkPoints(last, first);
+  ring.Close();
 }
 
 void RingFromTwoVertexArrays(PSList& list, const Circle& outer,
@@ -402,19 +393,12 @@ void RingFromTwoVertexArrays(PSList& list, const Circle& outer,
     throw Error("Inner and outer circle differ in vertex count", "DRC", 0);
   const Point* vo = outer.vertices.get();
   const Point* vi = inner.vertices.get();
-  PSPoint* first = nullptr;
-  PSPoint* last = nullptr;
-  auto add = [&](int32_t x, int32_t y) {
-    PSPoint* p = AppendPoint(list, x, y);
-    if (!first) first = p;
-    LinkPoints(last, p);
-    last = p;
-  };
-  for (int32_t i = start; i < e; ++i) add(vo[i].x, vo[i].y);
-  add(vo[e % n].x, vo[e % n].y);
-  add(vi[e % n].x, vi[e % n].y);
-  for (int32_t i = e - 1; i >= start; --i) add(vi[i].x, vi[i].y);
-  LinkPoints(last, first);
+  RingAppender ring{list};
+  for (int32_t i = start; i < e; ++i) ring.Add(vo[i].x, vo[i].y);
+  ring.Add(vo[e % n].x, vo[e % n].y);
+  ring.Add(vi[e % n].x, vi[e % n].y);
+  for (int32_t i = e - 1; i >= start; --i) ring.Add(vi[i].x, vi[i].y);
+  ring.Close();
 }
 
 }  // namespace velmar

@@ -44,6 +44,23 @@ PSPoint* PushPoint(PSList& list, int32_t x, int32_t y) {
   return p;
 }
 
+PSPoint* AppendPoint(PSList& list, int32_t x, int32_t y) {
+  PSPoint* p = AllocPoint();
+  p->x = x;
+  p->y = y;
+  p->link = nullptr;
+  p->next = nullptr;
+  p->prev = nullptr;
+  p->flags = 0;
+  if (list.tail)
+    list.tail->link = p;
+  else
+    list.head = p;
+  list.tail = p;
+  ++list.pointCount;
+  return p;
+}
+
 void ClearPointList(PSList& list) {
   if (&list == &pointFreeList) {
     ResetPointPool();

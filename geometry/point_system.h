@@ -95,6 +95,10 @@ void FreePoint(PSPoint* p);
 // (also the tail when the list was empty); point count + 1, ring count kept.
 PSPoint* PushPoint(PSList& list, int32_t x, int32_t y);
 
+// New vertex (x, y) with null links and flags 0 at the tail of the link chain
+// (also the head when the list was empty); point count + 1, ring count kept.
+PSPoint* AppendPoint(PSList& list, int32_t x, int32_t y);
+
 // a->next = b when a is not null; b->prev = a when b is not null.
 inline void LinkPoints(PSPoint* a, PSPoint* b) {
   if (a) a->next = b;

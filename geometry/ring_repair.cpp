@@ -137,19 +137,7 @@ bool CollectSelfTouch(PSList& list, PSList& out) {
       p = q;
       continue;
     }
-    PSPoint* m = AllocPoint();
-    m->x = p->x;
-    m->y = p->y;
-    m->link = nullptr;
-    m->next = nullptr;
-    m->prev = nullptr;
-    m->flags = 0;
-    if (out.tail)
-      out.tail->link = m;
-    else
-      out.head = m;
-    out.tail = m;
-    ++out.pointCount;
+    AppendPoint(out, p->x, p->y);
     found = true;
     p = q->link;
   }

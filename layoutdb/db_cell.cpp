@@ -28,18 +28,6 @@ void CheckShapeKey(LayerKey key) {
                 "DB");
 }
 
-// A shape's relative box moved to a placement. The sums are formed in 64
-// bits; a placed box beyond the coordinate range means corrupted data.
-Box PlacedBox(const Box& rel, int32_t x, int32_t y) {
-  const int64_t x1 = int64_t(rel.x1) + x;
-  const int64_t y1 = int64_t(rel.y1) + y;
-  const int64_t x2 = int64_t(rel.x2) + x;
-  const int64_t y2 = int64_t(rel.y2) + y;
-  if (x1 < INT32_MIN || y1 < INT32_MIN || x2 > INT32_MAX || y2 > INT32_MAX)
-    throw Error("Shape placed beyond the coordinate range", "DB");
-  return Box(int32_t(x1), int32_t(y1), int32_t(x2), int32_t(y2));
-}
-
 // Fills tree with one item per placement of layer; a tree that holds items
 // is emptied first, so no placement ever gets two.
 void FillTree(LayerTree& tree, const CPgonList& layer) {
@@ -59,7 +47,31 @@ void IndexPlacement(DBCell& cell, LayerKey key, LocListNode* p) {
       it->second, PlacedBox(p->owner->polygon->RelativeBox(), p->x, p->y), p);
 }
 
+// Appends polygon to layer key of the cell as a new shape placed once at
+// (x, y) and indexes the placement; sets shape and count (the layer's shape
+// count). Returns the polygon's kind.
+int AppendPlacedShape(DBCell& cell, LayerKey key,
+                      std::unique_ptr<DBPolygon> polygon, int32_t x, int32_t y,
+                      CPgonListNode*& shape, int& count) {
+  const int kind = int(polygon->Kind());
+  RawLayer& layer = cell.FindOrCreateRawLayer(key);
+  shape = CPgonList::Append(layer, std::move(polygon));
+  IndexPlacement(cell, key, LocList::Append(shape->placements, shape, x, y));
+  count = layer.count;
+  return kind;
+}
+
 }  // namespace
+
+Box PlacedBox(const Box& rel, int32_t x, int32_t y, const char* unit) {
+  const int64_t x1 = int64_t(rel.x1) + x;
+  const int64_t y1 = int64_t(rel.y1) + y;
+  const int64_t x2 = int64_t(rel.x2) + x;
+  const int64_t y2 = int64_t(rel.y2) + y;
+  if (x1 < INT32_MIN || y1 < INT32_MIN || x2 > INT32_MAX || y2 > INT32_MAX)
+    throw Error("Shape placed beyond the coordinate range", unit);
+  return Box(int32_t(x1), int32_t(y1), int32_t(x2), int32_t(y2));
+}
 
 // ---------------------------------------------------------------------------
 // LayerTree
@@ -183,13 +195,8 @@ int DBCell::AddPolygon(PSList& rings, LayerKey key, CPgonListNode*& shape,
   PSPoint* origin = LowestLeftPoint(rings.head);
   std::unique_ptr<DBPolygon> polygon = DBPolygon::Build(origin);
   box.Merge(outBox);
-  const int kind = int(polygon->Kind());
-  RawLayer& layer = FindOrCreateRawLayer(key);
-  shape = CPgonList::Append(layer, std::move(polygon));
-  IndexPlacement(*this, key, LocList::Append(shape->placements, shape,
-                                             origin->x, origin->y));
-  count = layer.count;
-  return kind;
+  return AppendPlacedShape(*this, key, std::move(polygon), origin->x, origin->y,
+                           shape, count);
 }
 
 int DBCell::AddRing(PSPoint* ring, LayerKey key, CPgonListNode*& shape,
@@ -198,13 +205,8 @@ int DBCell::AddRing(PSPoint* ring, LayerKey key, CPgonListNode*& shape,
   if (ring == nullptr) throw Error("No polygon to add", "DB");
   PSPoint* origin = LowestLeftPoint(ring);
   std::unique_ptr<DBPolygon> polygon = DBPolygon::Build(origin);
-  const int kind = int(polygon->Kind());
-  RawLayer& layer = FindOrCreateRawLayer(key);
-  shape = CPgonList::Append(layer, std::move(polygon));
-  IndexPlacement(*this, key, LocList::Append(shape->placements, shape,
-                                             origin->x, origin->y));
-  count = layer.count;
-  return kind;
+  return AppendPlacedShape(*this, key, std::move(polygon), origin->x, origin->y,
+                           shape, count);
 }
 
 LocListNode* DBCell::AddSharedRing(PSPoint* ring, LayerKey key) {

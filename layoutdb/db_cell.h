@@ -222,4 +222,9 @@ class DBCell {
                             LayerRings& out, int mode, int clipFlag) const;
 };
 
+// A shape's relative box moved to a placement, the sums formed in 64 bits. A
+// placed box beyond the coordinate range means corrupted data: throws
+// Error("Shape placed beyond the coordinate range", unit).
+Box PlacedBox(const Box& rel, int32_t x, int32_t y, const char* unit = "DB");
+
 }  // namespace velmar

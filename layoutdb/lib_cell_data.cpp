@@ -168,17 +168,6 @@ void CheckRecordPositions(const DBCell& cell) {
     ThrowIn("Cell file position invalid");
 }
 
-// A shape's relative box moved to a placement, the sums in 64 bits.
-Box PlacedBox(const Box& rel, int32_t x, int32_t y) {
-  const int64_t x1 = int64_t(rel.x1) + x;
-  const int64_t y1 = int64_t(rel.y1) + y;
-  const int64_t x2 = int64_t(rel.x2) + x;
-  const int64_t y2 = int64_t(rel.y2) + y;
-  if (x1 < INT32_MIN || y1 < INT32_MIN || x2 > INT32_MAX || y2 > INT32_MAX)
-    ThrowIn("Shape placed beyond the coordinate range");
-  return Box(int32_t(x1), int32_t(y1), int32_t(x2), int32_t(y2));
-}
-
 // One polygon record from the stream position.
 std::unique_ptr<DBPolygon> ReadPolygonRecord(BinaryStream& in) {
   int32_t word;
@@ -288,7 +277,7 @@ void ReadLayerBlocks(LibDB& lib, DBCell* cell, bool index) {
         x = AddWrapped(x, dx);
         y = AddWrapped(y, dy);
         LocListNode* p = LocList::Append(shape->placements, shape, x, y);
-        if (tree != nullptr) DBSearchSystem::Insert(*tree, PlacedBox(rel, x, y), p);
+        if (tree != nullptr) DBSearchSystem::Insert(*tree, PlacedBox(rel, x, y, kIn), p);
       }
     }
   }

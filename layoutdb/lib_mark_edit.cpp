@@ -122,6 +122,18 @@ void MarkInWindow(LibDB& lib, int32_t id, const Box& window,
   path.pop_back();
 }
 
+// Calls visit(childId) for every reference in the cell's reference tree.
+template <class Visit>
+void ForEachChildId(DBCell* cell, Visit visit) {
+  LayerTree* refs = ReferenceTree(cell);
+  if (refs == nullptr) return;
+  for (DBSearchNode* n = DBSearchSystem::First(*refs); n != nullptr;
+       n = DBSearchSystem::Next(n)) {
+    if (n->IsData() && n->item != nullptr)
+      visit(static_cast<const SRef*>(n->item)->CellId());
+  }
+}
+
 // Marks cell id and every cell placed below it, loading cells on demand.
 // Unlike the marking by window, this walk follows every reference whatever
 // the boxes say: between an edit and the library update that recomputes
@@ -137,18 +149,13 @@ void MarkHierarchy(LibDB& lib, int32_t id) {
   while (!pending.empty()) {
     DBCell* cell = lib.cells[size_t(pending.back())];
     pending.pop_back();
-    LayerTree* refs = ReferenceTree(cell);
-    if (refs == nullptr) continue;
-    for (DBSearchNode* n = DBSearchSystem::First(*refs); n != nullptr;
-         n = DBSearchSystem::Next(n)) {
-      if (!n->IsData() || n->item == nullptr) continue;
-      const int32_t childId = static_cast<const SRef*>(n->item)->CellId();
+    ForEachChildId(cell, [&](int32_t childId) {
       DBCell* child = CellAt(lib, childId);
-      if (child == nullptr || (child->flags & DBCell::Marked)) continue;
+      if (child == nullptr || (child->flags & DBCell::Marked)) return;
       LoadCellOnDemand(lib, child, true);
       child->flags |= DBCell::Marked;
       pending.push_back(childId);
-    }
+    });
   }
 }
 
@@ -181,16 +188,11 @@ void RefuseCycle(LibDB& lib, int32_t newId,
                   "DB");
     DBCell* cell = lib.cells[size_t(id)];
     LoadCellOnDemand(lib, cell, true);
-    LayerTree* refs = ReferenceTree(cell);
-    if (refs == nullptr) continue;
-    for (DBSearchNode* n = DBSearchSystem::First(*refs); n != nullptr;
-         n = DBSearchSystem::Next(n)) {
-      if (!n->IsData() || n->item == nullptr) continue;
-      const int32_t childId = static_cast<const SRef*>(n->item)->CellId();
-      if (CellAt(lib, childId) == nullptr || seen[size_t(childId)]) continue;
+    ForEachChildId(cell, [&](int32_t childId) {
+      if (CellAt(lib, childId) == nullptr || seen[size_t(childId)]) return;
       seen[size_t(childId)] = 1;
       pending.push_back(childId);
-    }
+    });
   }
 }
 

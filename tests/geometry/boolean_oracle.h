@@ -38,22 +38,39 @@ inline std::vector<Point> Reversed(std::vector<Point> pts) {
   return pts;
 }
 
-// Winding number of a closed ring at the point (px2 / 2, py2 / 2): the
-// point is given in doubled coordinates so that cell centres are exact.
-inline int Winding(const std::vector<Point>& ring, int64_t px2, int64_t py2) {
+// Winding number of a closed ring at the point (px / scale, py / scale):
+// the point is given in scaled coordinates so that it can lie between the
+// grid points.
+inline int WindingScaled(const std::vector<Point>& ring, int64_t px, int64_t py,
+                         int64_t scale) {
   int w = 0;
   const size_t n = ring.size();
   for (size_t i = 0; i < n; ++i) {
-    const int64_t ax = 2 * int64_t(ring[i].x), ay = 2 * int64_t(ring[i].y);
-    const int64_t bx = 2 * int64_t(ring[(i + 1) % n].x);
-    const int64_t by = 2 * int64_t(ring[(i + 1) % n].y);
-    const i128 side = i128(bx - ax) * (py2 - ay) - i128(by - ay) * (px2 - ax);
-    if (ay <= py2) {
-      if (by > py2 && side > 0) ++w;
-    } else if (by <= py2 && side < 0) {
+    const int64_t ax = scale * int64_t(ring[i].x), ay = scale * int64_t(ring[i].y);
+    const int64_t bx = scale * int64_t(ring[(i + 1) % n].x);
+    const int64_t by = scale * int64_t(ring[(i + 1) % n].y);
+    const i128 side = i128(bx - ax) * (py - ay) - i128(by - ay) * (px - ax);
+    if (ay <= py) {
+      if (by > py && side > 0) ++w;
+    } else if (by <= py && side < 0) {
       --w;
     }
   }
+  return w;
+}
+
+// Winding number at (px2 / 2, py2 / 2): doubled coordinates make cell
+// centres exact.
+inline int Winding(const std::vector<Point>& ring, int64_t px2, int64_t py2) {
+  return WindingScaled(ring, px2, py2, 2);
+}
+
+// Winding number of a set of rings at (px4 / 4, py4 / 4): quarter units
+// keep the sample points off every edge of octilinear shapes.
+inline int Winding4(const std::vector<std::vector<Point>>& rings, int64_t px4,
+                    int64_t py4) {
+  int w = 0;
+  for (const auto& r : rings) w += WindingScaled(r, px4, py4, 4);
   return w;
 }
 
@@ -85,11 +102,10 @@ inline void Windings(const std::vector<Ring>& rings, int64_t px2, int64_t py2,
   }
 }
 
-// Exact area of the region inside by `code`, for rings whose edges are all
-// horizontal or vertical: the plane is cut at every vertex coordinate and
-// each cell is judged at its centre.
-inline i128 ManhattanArea(const std::vector<Ring>& rings, int code) {
-  std::vector<int32_t> xs, ys;
+// The distinct vertex x and y coordinates of the rings, ascending: the cuts
+// of the grid on which manhattan rings are judged cell by cell.
+inline void GridCuts(const std::vector<Ring>& rings, std::vector<int32_t>& xs,
+                     std::vector<int32_t>& ys) {
   for (const Ring& r : rings)
     for (const Point& p : r.pts) {
       xs.push_back(p.x);
@@ -99,6 +115,14 @@ inline i128 ManhattanArea(const std::vector<Ring>& rings, int code) {
   xs.erase(std::unique(xs.begin(), xs.end()), xs.end());
   std::sort(ys.begin(), ys.end());
   ys.erase(std::unique(ys.begin(), ys.end()), ys.end());
+}
+
+// Exact area of the region inside by `code`, for rings whose edges are all
+// horizontal or vertical: the plane is cut at every vertex coordinate and
+// each cell is judged at its centre.
+inline i128 ManhattanArea(const std::vector<Ring>& rings, int code) {
+  std::vector<int32_t> xs, ys;
+  GridCuts(rings, xs, ys);
   i128 area = 0;
   for (size_t i = 0; i + 1 < xs.size(); ++i)
     for (size_t j = 0; j + 1 < ys.size(); ++j) {
@@ -275,6 +299,27 @@ inline long double Dist2(long double px, long double py, const Point& a,
   t = std::clamp(t, (long double)0, (long double)1);
   const long double ex = a.x + t * dx - px, ey = a.y + t * dy - py;
   return ex * ex + ey * ey;
+}
+
+// Whether (px, py) lies within distance 2 of an edge of the ring.
+inline bool NearRing(long double px, long double py, const std::vector<Point>& ring) {
+  for (size_t i = 0; i < ring.size(); ++i)
+    if (Dist2(px, py, ring[i], ring[(i + 1) % ring.size()]) < 4) return true;
+  return false;
+}
+
+// Pieces cut from input cover it exactly: at quarter-unit sample points
+// (off every octilinear edge) stepping stepX and stepY units across bb, the
+// pieces wind once where the input is inside and nowhere else.
+inline void ExpectSameCover(const std::vector<std::vector<Point>>& input,
+                            const std::vector<std::vector<Point>>& pieces,
+                            const Box& bb, int stepX, int stepY) {
+  for (int64_t x4 = 4 * int64_t(bb.x1) + 1; x4 < 4 * int64_t(bb.x2); x4 += 4 * stepX)
+    for (int64_t y4 = 4 * int64_t(bb.y1) + 2; y4 < 4 * int64_t(bb.y2); y4 += 4 * stepY) {
+      const int want = Winding4(input, x4, y4) > 0 ? 1 : 0;
+      ASSERT_EQ(Winding4(pieces, x4, y4), want)
+          << "at (" << x4 / 4.0 << ", " << y4 / 4.0 << ")";
+    }
 }
 
 // Builds the operand list: every ring pushed as given, the second operand

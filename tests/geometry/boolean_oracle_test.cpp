@@ -187,15 +187,7 @@ void CheckOperation(const Fixture& fx, int code) {
     EXPECT_TRUE(got2 == 2 * want) << "area " << oracle::ToString(got2) << "/2, oracle "
                                   << oracle::ToString(want);
     std::vector<int32_t> xs, ys;
-    for (const Ring& r : fx.rings)
-      for (const Point& p : r.pts) {
-        xs.push_back(p.x);
-        ys.push_back(p.y);
-      }
-    std::sort(xs.begin(), xs.end());
-    xs.erase(std::unique(xs.begin(), xs.end()), xs.end());
-    std::sort(ys.begin(), ys.end());
-    ys.erase(std::unique(ys.begin(), ys.end()), ys.end());
+    oracle::GridCuts(fx.rings, xs, ys);
     for (size_t i = 0; i + 1 < xs.size(); ++i)
       for (size_t j = 0; j + 1 < ys.size(); ++j)
         samples.push_back({int64_t(xs[i]) + xs[i + 1], int64_t(ys[j]) + ys[j + 1]});

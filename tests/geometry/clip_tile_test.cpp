@@ -23,33 +23,8 @@ namespace {
 using oracle::OwnedList;
 using oracle::ResultRings;
 using oracle::TotalArea2;
+using oracle::Winding4;
 using Rings = std::vector<std::vector<Point>>;
-
-// Winding number of a ring at (px4 / 4, py4 / 4): quarter units keep the
-// sample points off every edge of the octilinear test shapes.
-int Winding4(const std::vector<Point>& ring, int64_t px4, int64_t py4) {
-  int w = 0;
-  const size_t n = ring.size();
-  for (size_t i = 0; i < n; ++i) {
-    const int64_t ax = 4 * int64_t(ring[i].x), ay = 4 * int64_t(ring[i].y);
-    const int64_t bx = 4 * int64_t(ring[(i + 1) % n].x);
-    const int64_t by = 4 * int64_t(ring[(i + 1) % n].y);
-    const __int128 side =
-        __int128(bx - ax) * (py4 - ay) - __int128(by - ay) * (px4 - ax);
-    if (ay <= py4) {
-      if (by > py4 && side > 0) ++w;
-    } else if (by <= py4 && side < 0) {
-      --w;
-    }
-  }
-  return w;
-}
-
-int Winding4(const Rings& rings, int64_t px4, int64_t py4) {
-  int w = 0;
-  for (const auto& r : rings) w += Winding4(r, px4, py4);
-  return w;
-}
 
 bool InsideBox(const Box& b, int64_t px4, int64_t py4) {
   return px4 > 4 * int64_t(b.x1) && px4 < 4 * int64_t(b.x2) &&
@@ -202,12 +177,7 @@ TEST(ClipToWindow, RandomStarsBySampling) {
     const std::vector<Point> w = oracle::Rect(window.x1, window.y1, window.x2, window.y2);
     for (int32_t x = 1; x < 200; x += 3)
       for (int32_t y = 2; y < 200; y += 3) {
-        bool nearEdge = false;
-        for (const auto* poly : {&star, &w})
-          for (size_t i = 0; i < poly->size() && !nearEdge; ++i)
-            nearEdge = oracle::Dist2(x, y, (*poly)[i],
-                                     (*poly)[(i + 1) % poly->size()]) < 4;
-        if (nearEdge) continue;
+        if (oracle::NearRing(x, y, star) || oracle::NearRing(x, y, w)) continue;
         const bool in = oracle::Winding(star, 2 * x, 2 * y) > 0 &&
                         InsideBox(window, 4 * x, 4 * y);
         ASSERT_EQ(oracle::ResultWinding(got, 2 * x, 2 * y), in ? 1 : 0)
@@ -263,12 +233,7 @@ void ExpectTiledRing(const std::vector<Point>& ring, const Rings& pieces,
     EXPECT_LE(int64_t(pb.y2), bb.y1 + (j + 1) * size) << "piece spans tiles";
   }
   EXPECT_EQ(oracle::ToString(sum), oracle::ToString(oracle::Area2(ring)));
-  for (int64_t x4 = 4 * int64_t(bb.x1) + 1; x4 < 4 * int64_t(bb.x2); x4 += 4 * 2)
-    for (int64_t y4 = 4 * int64_t(bb.y1) + 2; y4 < 4 * int64_t(bb.y2); y4 += 4 * 3) {
-      const int want = Winding4(ring, x4, y4) > 0 ? 1 : 0;
-      ASSERT_EQ(Winding4(pieces, x4, y4), want)
-          << "at (" << x4 / 4.0 << ", " << y4 / 4.0 << ")";
-    }
+  oracle::ExpectSameCover({ring}, pieces, bb, 2, 3);
 }
 
 TEST(ChopIntoTiles, TwoAndAHalfTilesGiveThreePieces) {

@@ -222,6 +222,19 @@ TEST(RelationalSelect, RefusesCodesOutsideItsRange) {
   EXPECT_EQ(out.pointCount, 0);
 }
 
+// Selecting by code copies `rings` rings of `points` vertices in all; the
+// negated selection copies nothing.
+void ExpectSelectsRings(PSList& list, RelationalCode code, int rings, int points) {
+  for (bool negate : {false, true}) {
+    SCOPED_TRACE(negate ? "negated" : "plain");
+    PSList out;
+    ListGuard go{out};
+    RelationalSelect(list, out, code, negate);
+    EXPECT_EQ(out.ringCount, negate ? 0 : rings);
+    EXPECT_EQ(out.pointCount, negate ? 0 : points);
+  }
+}
+
 TEST(RelationalSelect, AnOverlappingRingIsCopiedOnce) {
   // The OVER walk stops at the first edge inside layer 2; the rest of the
   // ring must still count as judged, or a later vertex of the same ring
@@ -232,13 +245,7 @@ TEST(RelationalSelect, AnOverlappingRingIsCopiedOnce) {
   test::AddRing(list, Scaled(Rect(60, 50, 150, 60)));
   test::AddRing(list, Scaled(Rect(0, 0, 100, 100)), PSPointFlags::SecondLayer);
   ClassifyPoints(list);
-  for (bool negate : {false, true}) {
-    PSList out;
-    ListGuard go{out};
-    RelationalSelect(list, out, RelationalCode::Over, negate);
-    EXPECT_EQ(out.ringCount, negate ? 0 : 2);
-    EXPECT_EQ(out.pointCount, negate ? 0 : 8);
-  }
+  ExpectSelectsRings(list, RelationalCode::Over, 2, 8);
 }
 
 TEST(RelationalSelect, OpenChainsAreNotTakenForRings) {
@@ -251,13 +258,7 @@ TEST(RelationalSelect, OpenChainsAreNotTakenForRings) {
   test::AddRing(list, Scaled(Rect(30, 30, 40, 40)));
   test::AddRing(list, Scaled(Rect(0, 0, 100, 100)), PSPointFlags::SecondLayer);
   ClassifyPoints(list);
-  for (bool negate : {false, true}) {
-    PSList out;
-    ListGuard go{out};
-    RelationalSelect(list, out, RelationalCode::SIn, negate);
-    EXPECT_EQ(out.ringCount, negate ? 0 : 1);
-    EXPECT_EQ(out.pointCount, negate ? 0 : 4);
-  }
+  ExpectSelectsRings(list, RelationalCode::SIn, 1, 4);
   PSList edges;
   ListGuard ge{edges};
   RelationalSelectEdges(list, edges, RelationalCode::SIn, false);

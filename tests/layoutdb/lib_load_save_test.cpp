@@ -144,6 +144,16 @@ void Reopen(LibDB& lib) {
   lib.ReadNames();
 }
 
+// Stores the library of BuildLibrary in dir, plain, with its directory files.
+void SaveBuiltLibrary(const TempDir& dir) {
+  LibDB lib(dir.path().c_str(), 0);
+  BuildLibrary(lib);
+  lib.SaveModified();
+  StdoutCapture quiet;
+  lib.WriteInfo();
+  lib.WriteNames();
+}
+
 class LibraryRoundTrip : public ::testing::TestWithParam<bool> {};
 
 TEST_P(LibraryRoundTrip, EveryCellReadsBackAlsoAfterSavingTwice) {
@@ -258,14 +268,7 @@ INSTANTIATE_TEST_SUITE_P(PlainAndCompressed, LibraryRoundTrip, ::testing::Bool()
 
 TEST(LoadAll, LeavesCellsInMemoryAloneAndClosesTheDataFile) {
   TempDir dir;
-  {
-    LibDB lib(dir.path().c_str(), 0);
-    BuildLibrary(lib);
-    lib.SaveModified();
-    StdoutCapture quiet;
-    lib.WriteInfo();
-    lib.WriteNames();
-  }
+  SaveBuiltLibrary(dir);
   LibDB lib(dir.path().c_str(), 0);
   Reopen(lib);
   // A cell already loaded and changed in memory.
@@ -289,14 +292,7 @@ TEST(LoadAll, LeavesCellsInMemoryAloneAndClosesTheDataFile) {
 
 TEST(LoadAll, CorruptCellStopsLoadingAndClosesTheDataFile) {
   TempDir dir;
-  {
-    LibDB lib(dir.path().c_str(), 0);
-    BuildLibrary(lib);
-    lib.SaveModified();
-    StdoutCapture quiet;
-    lib.WriteInfo();
-    lib.WriteNames();
-  }
+  SaveBuiltLibrary(dir);
   LibDB lib(dir.path().c_str(), 0);
   Reopen(lib);
   DBCell* far = Named(lib, "far");
