@@ -8,6 +8,7 @@
 #include <cstdlib>
 
 #include "command/api.h"
+#include "command/api_library_support.h"
 #include "foundation/error.h"
 #include "layoutdb/db_cell.h"
 #include "layoutdb/lib_db.h"
@@ -140,8 +141,7 @@ int API::SetArea(const char* cname, int x1, int y1, int x2, int y2) {
     }
     return 1;
   } catch (const Error& e) {
-    PrintMessage("ERROR: %s: %s\n", e.Unit() != nullptr ? e.Unit() : "",
-                 e.Message());
+    api_support::PrintError(e);
     return 0;
   }
 }

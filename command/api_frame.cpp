@@ -8,6 +8,7 @@
 #include <ctime>
 
 #include "command/api.h"
+#include "command/api_library_support.h"
 #include "foundation/error.h"
 #include "foundation/search_tree.h"
 #include "geometry/boolean_sweep.h"
@@ -94,8 +95,7 @@ PSList& API::RequireTempLayer(int number) {
 }
 
 void API::ExitOnError(const Error& e) {
-  PrintMessage("ERROR: %s: %s\n", e.Unit() != nullptr ? e.Unit() : "",
-               e.Message());
+  api_support::PrintError(e);
   std::exit(1);
 }
 

@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "foundation/binary_stream.h"
 #include "foundation/error.h"
 #include "layoutdb/db_cell.h"
 #include "layoutdb/lib_db.h"
@@ -41,6 +42,35 @@ void LoadIfStored(LibDB& lib, DBCell* cell) {
 void AddLayerKey(LibDB& lib, int32_t key) {
   if (lib.layers.emplace(static_cast<uint32_t>(key), LayerInfo()).second)
     lib.flags |= LibDB::InfoDirty;
+}
+
+std::string DataFilePath(const LibDB& lib, uint16_t number) {
+  std::string path = lib.dirPath + "/db" + std::to_string(number);
+  if (lib.gz) path += ".gz";
+  return path;
+}
+
+bool OpenDataFileForWriting(LibDB& lib, uint16_t number, int32_t openMode) {
+  BinaryStream& s = lib.dbStream;
+  s.path = DataFilePath(lib, number);
+  s.write = true;
+  s.gzip = lib.gz != 0;
+  s.openMode = openMode;
+  s.unit = "LIBOUT";
+  if (!s.Open()) return false;
+  lib.openDb = number;
+  return true;
+}
+
+void UnloadCell(DBCell* cell) {
+  cell->FreeRawLayers();
+  cell->indexedLayers.clear();  // reference trees delete their references
+  cell->flags &= uint16_t(~(DBCell::Modified | DBCell::Loaded));
+}
+
+void PrintError(const Error& e) {
+  PrintMessage("ERROR: %s: %s\n", e.Unit() != nullptr ? e.Unit() : "",
+               e.Message());
 }
 
 }  // namespace velmar::api_support

@@ -1,14 +1,16 @@
 // Small services shared by the library, storing and loading methods of API:
-// reading a library's tables, cell look-ups and additions to the layer
-// table. (The preconditions, the date line and the rounding of lengths are
+// reading a library's tables, cell look-ups, additions to the layer table,
+// cell data files and error lines. (The preconditions, the date line and the rounding of lengths are
 // API members, see api.h.)
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 namespace velmar {
 
 class DBCell;
+class Error;
 class LibDB;
 
 namespace api_support {
@@ -31,6 +33,23 @@ void LoadIfStored(LibDB& lib, DBCell* cell);
 // Adds key to the library's layer table (setting its info-dirty flag) when
 // it is not there yet.
 void AddLayerKey(LibDB& lib, int32_t key);
+
+// Path of cell data file number of the library ("db<number>", ".gz" added
+// for a compressed library).
+std::string DataFilePath(const LibDB& lib, uint16_t number);
+
+// Opens cell data file number for writing as the library's open data file
+// (openMode as BinaryStream takes it); false, with nothing open, when the
+// file cannot be opened.
+bool OpenDataFileForWriting(LibDB& lib, uint16_t number, int32_t openMode);
+
+// Drops what a cell holds in memory (shapes, trees, references) and its
+// Modified and Loaded flags; it is read again from its data file when
+// needed.
+void UnloadCell(DBCell* cell);
+
+// Prints "ERROR: <unit>: <message>\n" for an Error that ends an operation.
+void PrintError(const Error& e);
 
 }  // namespace api_support
 }  // namespace velmar

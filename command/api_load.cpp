@@ -28,10 +28,6 @@ using namespace api_support;
 
 namespace {
 
-void PrintError(const Error& e) {
-  PrintMessage("ERROR: %s: %s\n", e.Unit() ? e.Unit() : "", e.Message());
-}
-
 // Prints the summary of an update and starts its counters again from zero.
 void ReportSummary(API& api) {
   PrintMessage("\nSummary:\n");
@@ -60,12 +56,6 @@ int SucceedsOrReports(Step&& step) {
 bool FileExists(const std::string& path) {
   struct stat st;
   return ::stat(path.c_str(), &st) == 0;
-}
-
-std::string DataFilePath(const LibDB& lib, uint16_t number) {
-  std::string path = lib.dirPath + "/db" + std::to_string(number);
-  if (lib.gz) path += ".gz";
-  return path;
 }
 
 // True when the library directory holds the index of a stored library.
@@ -141,15 +131,7 @@ bool OpenNewDataFile(LibDB& lib) {
     if (lib.writeDb == UINT16_MAX) throw Error("No cell data file number left", "LIBOUT");
     ++lib.writeDb;
   } while (FileExists(DataFilePath(lib, lib.writeDb)));
-  BinaryStream& s = lib.dbStream;
-  s.path = DataFilePath(lib, lib.writeDb);
-  s.write = true;
-  s.gzip = lib.gz != 0;
-  s.openMode = 0;
-  s.unit = "LIBOUT";
-  if (!s.Open()) return false;
-  lib.openDb = lib.writeDb;
-  return true;
+  return OpenDataFileForWriting(lib, lib.writeDb, 0);
 }
 
 // Steps 1 to 3 of writing back one library.
@@ -342,9 +324,7 @@ void API::ClearMemory() {
         cell->IsEmpty() || (cell->flags & DBCell::Modified) != 0 ||
         cell->dbFile == 0)
       continue;
-    cell->FreeRawLayers();
-    cell->indexedLayers.clear();  // reference trees delete their references
-    cell->flags &= uint16_t(~DBCell::Loaded);
+    UnloadCell(cell);  // not Modified: only its Loaded flag changes
   }
 }
 

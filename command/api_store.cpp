@@ -57,17 +57,6 @@ constexpr int32_t kVertexLimit = int32_t(DBPolygon::kMaxVertices);
 constexpr int64_t kRollOverPosition = 499999999;
 constexpr int64_t kRollOverCopySize = 999999999;
 
-// Returns the points of a working list to the pool when it goes out of
-// scope, whatever way the method is left.
-struct ListGuard {
-  PSList& list;
-  ~ListGuard() { ClearPointList(list); }
-};
-
-void PrintError(const Error& e) {
-  PrintMessage("ERROR: %s: %s\n", e.Unit() ? e.Unit() : "", e.Message());
-}
-
 // A box from 64-bit sides, held to the int32 range.
 Box ClampedBox(int64_t x1, int64_t y1, int64_t x2, int64_t y2) {
   auto c = [](int64_t v) {
@@ -80,11 +69,10 @@ Box ClampedBox(int64_t x1, int64_t y1, int64_t x2, int64_t y2) {
 // as a second-operand ring and the AND runs into a new list.
 void IntersectWithWindow(PSList& list, const Box& window) {
   BoxToRing(list, window, true);
-  PSList out;
-  ListGuard outGuard{out};
-  BooleanSweep(list, &out, BooleanOpCode::And, false);
+  ScratchList out;
+  BooleanSweep(list, &out.list, BooleanOpCode::And, false);
   ClearPointList(list);
-  SpliceList(list, out);
+  SpliceList(list, out.list);
 }
 
 void CutHolesOpen(PSList& list) {
@@ -135,11 +123,10 @@ void ReportAndChop(API& api, PSList& list, int32_t& maxRing) {
     // reaches 0 means the rings cannot be cut small enough.
     if (size < 1)
       throw Error("Polygons cannot be chopped below the vertex limit", "DB");
-    PSList out;
-    ListGuard outGuard{out};
-    ChopIntoTiles(list, out, int32_t(size));
+    ScratchList out;
+    ChopIntoTiles(list, out.list, int32_t(size));
     ClearPointList(list);
-    SpliceList(list, out);
+    SpliceList(list, out.list);
     CutHolesOpen(list);
     maxRing = CountRings(list);
     size >>= 2;
@@ -255,27 +242,15 @@ void CopyBytes(BinaryStream& in, BinaryStream& out, int64_t n) {
   }
 }
 
-std::string DataFilePath(const LibDB& lib, uint16_t number) {
-  std::string path = lib.dirPath + "/db" + std::to_string(number);
-  if (lib.gz) path += ".gz";
-  return path;
-}
-
 // Moves the cell's new record to the next data file number (appending to a
 // file of that number should one exist, never replacing it).
 void RollOver(LibDB& lib, DBCell* cell) {
   lib.CloseDataFile();
   if (lib.writeDb == UINT16_MAX) throw Error("No cell data file number left", "LIBOUT");
   ++lib.writeDb;
-  BinaryStream& s = lib.dbStream;
-  s.path = DataFilePath(lib, lib.writeDb);
-  s.write = true;
-  s.gzip = lib.gz != 0;
-  s.openMode = BinaryStream::kAppend;
-  s.unit = "LIBOUT";
-  if (!s.Open()) throw Error("Cannot open cell data file " + s.path, "LIBOUT");
-  s.SeekEnd();
-  lib.openDb = lib.writeDb;
+  if (!OpenDataFileForWriting(lib, lib.writeDb, BinaryStream::kAppend))
+    throw Error("Cannot open cell data file " + lib.dbStream.path, "LIBOUT");
+  lib.dbStream.SeekEnd();
   cell->dbFile = lib.writeDb;
 }
 
@@ -303,14 +278,6 @@ void RollBackTempDB(BinaryStream& db, int64_t start) {
   if (!reopened)
     PrintMessage("ERROR: LIBOUT: Temporary database %s cannot be opened again\n",
                  db.path.c_str());
-}
-
-// Drops what a cell holds in memory (shapes, trees, references); it is read
-// again from its data file when needed.
-void Unload(DBCell* cell) {
-  cell->FreeRawLayers();
-  cell->indexedLayers.clear();  // reference trees delete their references
-  cell->flags &= uint16_t(~(DBCell::Modified | DBCell::Loaded));
 }
 
 }  // namespace
@@ -347,9 +314,9 @@ int API::StorePolygons(PSList& list, int layer, int datatype) {
   }
   LibDB& lib = *currentLib;
   DBCell* cell = lib.cells[workingCell];
-  PSList work;
+  ScratchList scratch;
+  PSList& work = scratch.list;
   SpliceList(work, list);
-  ListGuard guard{work};
   int32_t counted = 0;  // rings added to savedPolygonsDB
   try {
     if (hierarchical == 0 && tech.areaMargin != 0 && HasPointOutside(work, area)) {
@@ -428,9 +395,9 @@ int API::SavePoly(int layer1, int datatype1, const char* fname) {
   PSList* source = SourceLayer(*this, layer1, datatype1);
   if (source == nullptr) return 0;
   if (source->IsEmpty()) return 1;
-  PSList work;
+  ScratchList scratch;
+  PSList& work = scratch.list;
   SpliceList(work, *source);
-  ListGuard guard{work};
   try {
     if (hierarchical == 0 && tech.areaMargin != 0 && HasPointOutside(work, area)) {
       RequireWorkingArea();
@@ -587,7 +554,7 @@ void API::CopyTempDB(const char* cname) {
     // The cell now covers the copied shapes, and its layers are known.
     cell->box.Merge(scan.box);
     for (int32_t key : scan.keys) AddLayerKey(lib, key);
-    Unload(cell);
+    UnloadCell(cell);
     lib.flags |= LibDB::InfoDirty;
   } catch (const Error& e) {
     PrintError(e);
