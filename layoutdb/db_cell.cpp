@@ -18,25 +18,26 @@ namespace velmar {
 
 namespace {
 
-bool Passes(const LayerKeySet* filter, LayerKey key) {
-  return filter == nullptr || filter->empty() || filter->count(key) != 0;
-}
-
 void CheckShapeKey(LayerKey key) {
   if (!IsShapeLayerKey(key))
     throw Error("Layer key " + std::to_string(key) + " cannot hold shapes",
                 "DB");
 }
 
-// Fills tree with one item per placement of layer; a tree that holds items
-// is emptied first, so no placement ever gets two.
-void FillTree(LayerTree& tree, const CPgonList& layer) {
-  tree.ClearItems();
-  for (CPgonListNode* s = layer.first; s != nullptr; s = s->next) {
+// Gives tree one item per placement of first and every shape after it.
+void InsertItems(LayerTree& tree, const CPgonListNode* first) {
+  for (const CPgonListNode* s = first; s != nullptr; s = s->next) {
     const Box rel = s->polygon->RelativeBox();
     for (LocListNode* p = s->placements.first; p != nullptr; p = p->next)
       DBSearchSystem::Insert(tree, PlacedBox(rel, p->x, p->y), p);
   }
+}
+
+// Fills tree with one item per placement of layer; a tree that holds items
+// is emptied first, so no placement ever gets two.
+void FillTree(LayerTree& tree, const CPgonList& layer) {
+  tree.ClearItems();
+  InsertItems(tree, layer.first);
 }
 
 // Gives a new placement its item when its layer has a tree.
@@ -130,7 +131,7 @@ Box DBCell::RawLayersBox(const LayerKeySet* filter) const {
   Box result;
   for (const auto& [key, layer] : rawLayers) {
     if (key >= WorkLayerKey) break;
-    if (layer.count == 0 || !Passes(filter, key)) continue;
+    if (layer.count == 0 || !PassesFilter(filter, key)) continue;
     for (const CPgonListNode* s = layer.first; s != nullptr; s = s->next) {
       const Box rel = s->polygon->RelativeBox();
       for (const LocListNode* p = s->placements.first; p; p = p->next)
@@ -144,16 +145,16 @@ Box DBCell::IndexedLayersBox(const LayerKeySet* filter) const {
   Box result;
   for (const auto& [key, tree] : indexedLayers) {
     if (key >= WorkLayerKey) break;
-    if (tree.IsEmpty() || !Passes(filter, key)) continue;
+    if (tree.IsEmpty() || !PassesFilter(filter, key)) continue;
     result.Merge(tree.itemsBox);
   }
   return result;
 }
 
 void DBCell::PrintReferences() const {
-  auto it = indexedLayers.find(ReferenceKey);
-  if (it == indexedLayers.end()) return;
-  for (DBSearchNode* n = DBSearchSystem::First(it->second); n != nullptr;
+  const LayerTree* refs = ReferenceTree();
+  if (refs == nullptr) return;
+  for (DBSearchNode* n = DBSearchSystem::First(*refs); n != nullptr;
        n = DBSearchSystem::Next(n)) {
     if (!n->IsData() || n->item == nullptr) continue;
     const SRef* r = static_cast<const SRef*>(n->item);
@@ -266,13 +267,7 @@ int DBCell::InsertPolygons(PSList& rings, LayerKey key, bool index) {
     layer.count += fresh.count;
   }
   static_cast<CPgonList&>(fresh) = CPgonList{};
-  if (tree != nullptr) {
-    for (CPgonListNode* s = firstNew; s != nullptr; s = s->next) {
-      const Box rel = s->polygon->RelativeBox();
-      for (LocListNode* p = s->placements.first; p != nullptr; p = p->next)
-        DBSearchSystem::Insert(*tree, PlacedBox(rel, p->x, p->y), p);
-    }
-  }
+  if (tree != nullptr) InsertItems(*tree, firstNew);
   if (!wasEmpty) {
     CPgonList::SortByPolygon(layer);
     if (CPgonList::MergeEqualShapes(layer) != 0 && tree != nullptr) {
@@ -316,11 +311,10 @@ void DBCell::Copy(DBCell& target) const {
     target.box.Merge(own);
   }
 
-  auto refs = indexedLayers.find(ReferenceKey);
-  if (refs != indexedLayers.end() && !refs->second.IsEmpty()) {
-    LayerTree& to =
-        target.FindOrCreateTree(ReferenceKey, refs->second.itemsBox);
-    for (DBSearchNode* n = DBSearchSystem::First(refs->second); n != nullptr;
+  const LayerTree* refs = ReferenceTree();
+  if (refs != nullptr && !refs->IsEmpty()) {
+    LayerTree& to = target.FindOrCreateTree(ReferenceKey, refs->itemsBox);
+    for (DBSearchNode* n = DBSearchSystem::First(*refs); n != nullptr;
          n = DBSearchSystem::Next(n)) {
       if (!n->IsData() || n->item == nullptr) continue;
       const SRef* r = static_cast<const SRef*>(n->item);

@@ -52,6 +52,11 @@ inline constexpr LayerKey ReferenceKey = 0x400000;
 // unless an operation says otherwise).
 using LayerKeySet = std::set<LayerKey>;
 
+// True when key passes filter: null or empty lets every key pass.
+inline bool PassesFilter(const LayerKeySet* filter, LayerKey key) {
+  return filter == nullptr || filter->empty() || filter->count(key) != 0;
+}
+
 // True for the keys a raw layer may have: 0 <= key < ReferenceKey.
 constexpr bool IsShapeLayerKey(LayerKey key) {
   return key >= 0 && key < ReferenceKey;
@@ -137,6 +142,14 @@ class DBCell {
   LayerTree& FindOrCreateTree(LayerKey key, const Box& region);
 
   // --- Queries -------------------------------------------------------------
+  // The tree of the reference layer, or null when the cell has none.
+  LayerTree* ReferenceTree() {
+    auto it = indexedLayers.find(ReferenceKey);
+    return it == indexedLayers.end() ? nullptr : &it->second;
+  }
+  const LayerTree* ReferenceTree() const {
+    return const_cast<DBCell*>(this)->ReferenceTree();
+  }
   // Finds ReferenceKey in indexedLayers; out = its position (end() when
   // absent). True when the layer exists and holds at least one item.
   bool HasRefs(IndexedLayerMap::iterator& out);

@@ -201,7 +201,7 @@ void DBCell::RawLayersToRings(const LayerKeySet& filter, LayerRings& out,
     if (StopsAt(key, mode)) break;
     if (layer.count == 0 || Skips(key, mode)) continue;
     const LayerKey k = key & 0xFFFF;
-    if (!filter.empty() && filter.count(k) == 0) continue;
+    if (!PassesFilter(&filter, k)) continue;
     CPgonList::ToRings(layer, out[uint32_t(k)]);
   }
 }
@@ -213,7 +213,7 @@ void DBCell::IndexedLayersToRings(const Box& window, const LayerKeySet& filter,
     if (StopsAt(key, mode)) break;
     if (tree.IsEmpty() || Skips(key, mode)) continue;
     const LayerKey k = key & 0xFFFF;
-    if (!filter.empty() && filter.count(k) == 0) continue;
+    if (!PassesFilter(&filter, k)) continue;
     LayerRings scratch;  // returns its points should gathering throw
     PSList& list = scratch[0];
     GatherLayerRingsInWindow(tree, window, list, false, clipFlag);

@@ -303,12 +303,6 @@ void WriteLayerBlock(BinaryStream& out, LayerKey key, const CPgonList& layer) {
     if (s->placements.count > 0) CPgonList::WriteShape(*s, out);
 }
 
-std::string DataFilePath(const LibDB& lib, uint16_t number) {
-  std::string path = lib.dirPath + "/db" + std::to_string(number);
-  if (lib.gz) path += ".gz";
-  return path;
-}
-
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -463,7 +457,7 @@ bool AppendTo(LibDB& lib, uint16_t number, std::set<uint16_t>& fullFiles) {
   if (fullFiles.count(number) != 0) return false;
   if (lib.openDb != number || !lib.dbStream.IsWriting()) {
     lib.CloseDataFile();
-    const std::string path = DataFilePath(lib, number);
+    const std::string path = lib.DataFilePath(number);
     BinaryStream& s = lib.dbStream;
     s.path = path;
     s.write = true;

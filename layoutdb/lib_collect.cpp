@@ -24,10 +24,6 @@ bool IsIdentity(const Trans& t) {
   return t.x == 0 && t.y == 0 && t.orientation == 0 && !t.Magnified();
 }
 
-bool Selected(const LayerKeySet* filter, LayerKey key) {
-  return filter == nullptr || filter->empty() || filter->count(key) != 0;
-}
-
 // Closed containment of b in the window.
 bool Contains(const Box& window, const Box& b) {
   return window.x1 <= b.x1 && b.x2 <= window.x2 && window.y1 <= b.y1 &&
@@ -120,10 +116,10 @@ class Collector {
     else
       CutCell(cell, window, trans);
 
-    auto refs = cell->indexedLayers.find(ReferenceKey);
-    if (refs == cell->indexedLayers.end() || refs->second.IsEmpty()) return;
+    LayerTree* refs = cell->ReferenceTree();
+    if (refs == nullptr || refs->IsEmpty()) return;
     path_.push_back(cell);
-    for (DBSearchNode* n = DBSearchSystem::FirstInBox(refs->second, window);
+    for (DBSearchNode* n = DBSearchSystem::FirstInBox(*refs, window);
          n != nullptr; n = DBSearchSystem::NextInBox(n, window)) {
       if (n->item == nullptr) continue;
       const SRef& ref = *static_cast<const SRef*>(n->item);
@@ -165,7 +161,7 @@ class Collector {
   void WholeCell(DBCell* cell, const Trans& trans) {
     const bool identity = IsIdentity(trans);
     for (auto& [key, layer] : cell->rawLayers) {
-      if (layer.count == 0 || !Selected(filter_, key)) continue;
+      if (layer.count == 0 || !PassesFilter(filter_, key)) continue;
       ScratchList list;
       for (const CPgonListNode* s = layer.first; s != nullptr; s = s->next) {
         const LocListNode* p = s->placements.first;
@@ -204,7 +200,7 @@ class Collector {
     const bool identity = IsIdentity(trans);
     for (auto& [key, tree] : cell->indexedLayers) {
       if (key >= ReferenceKey) break;
-      if (tree.IsEmpty() || !Selected(filter_, key)) continue;
+      if (tree.IsEmpty() || !PassesFilter(filter_, key)) continue;
       ScratchList list;
       for (DBSearchNode* n = DBSearchSystem::FirstInBox(tree, window);
            n != nullptr; n = DBSearchSystem::NextInBox(n, window)) {

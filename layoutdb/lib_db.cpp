@@ -56,6 +56,12 @@ DBCell* LibDB::FindCell(const std::string& name) const {
   return cells[id];
 }
 
+std::string LibDB::DataFilePath(uint16_t number) const {
+  std::string path = dirPath + "/db" + std::to_string(number);
+  if (gz) path += ".gz";
+  return path;
+}
+
 void LibDB::SeekCellData(DBCell* cell) {
   if (cell->dbFile == 0) throw Error("Cell file id invalid", "LIBIN");
   // A file open for appending is reopened for reading: its buffered bytes
@@ -65,8 +71,7 @@ void LibDB::SeekCellData(DBCell* cell) {
       openDb = 0;
       dbStream.Close();
     }
-    std::string path = dirPath + "/db" + std::to_string(cell->dbFile);
-    if (gz) path += ".gz";
+    const std::string path = DataFilePath(cell->dbFile);
     dbStream.path = path;
     dbStream.write = false;
     dbStream.gzip = gz != 0;

@@ -121,6 +121,9 @@ class LibDB {
   // Error("Cell file id invalid", "LIBIN") for a cell without stored data
   // and a "LIBIN" error when the data file cannot be opened.
   void SeekCellData(DBCell* cell);
+  // Path of cell data file number: "<dirPath>/db<number>", ".gz" appended
+  // when gz is set.
+  std::string DataFilePath(uint16_t number) const;
 
   // ---- Directory text files and generated cell names (lib_text_files.cpp)
   // Reads "names": library name and the name of every existing cell.

@@ -41,10 +41,10 @@ std::string CellName(const LibDB& lib, int32_t id) {
   return name;
 }
 
-LayerTree* ReferenceTree(DBCell* cell) {
-  auto it = cell->indexedLayers.find(ReferenceKey);
-  if (it == cell->indexedLayers.end() || it->second.IsEmpty()) return nullptr;
-  return &it->second;
+// The reference tree of a cell when it holds anything, else null.
+LayerTree* FilledReferenceTree(DBCell* cell) {
+  LayerTree* tree = cell->ReferenceTree();
+  return tree != nullptr && !tree->IsEmpty() ? tree : nullptr;
 }
 
 void ClearMarks(LibDB& lib) {
@@ -80,7 +80,7 @@ void MarkInWindow(LibDB& lib, int32_t id, const Box& window,
     cell->flags |= DBCell::Marked;
     record.box1 = window;
   }
-  LayerTree* refs = ReferenceTree(cell);
+  LayerTree* refs = FilledReferenceTree(cell);
   if (refs == nullptr) return;
 
   path.push_back(id);
@@ -125,7 +125,7 @@ void MarkInWindow(LibDB& lib, int32_t id, const Box& window,
 // Calls visit(childId) for every reference in the cell's reference tree.
 template <class Visit>
 void ForEachChildId(DBCell* cell, Visit visit) {
-  LayerTree* refs = ReferenceTree(cell);
+  LayerTree* refs = FilledReferenceTree(cell);
   if (refs == nullptr) return;
   for (DBSearchNode* n = DBSearchSystem::First(*refs); n != nullptr;
        n = DBSearchSystem::Next(n)) {
@@ -160,7 +160,7 @@ void MarkHierarchy(LibDB& lib, int32_t id) {
 }
 
 bool HoldsReferenceTo(DBCell* cell, int32_t id) {
-  LayerTree* refs = ReferenceTree(cell);
+  LayerTree* refs = FilledReferenceTree(cell);
   if (refs == nullptr) return false;
   for (DBSearchNode* n = DBSearchSystem::First(*refs); n != nullptr;
        n = DBSearchSystem::Next(n)) {
@@ -235,7 +235,7 @@ int32_t LibDB::ReplaceReferences(int32_t parentId, int32_t oldId,
   std::vector<SRef*> moved;
   for (int32_t id : holders) {
     DBCell* cell = cells[size_t(id)];
-    LayerTree& refs = *ReferenceTree(cell);
+    LayerTree& refs = *FilledReferenceTree(cell);
     // Each redirected reference leaves the tree and goes back in with the
     // box of the new cell placed by it.
     moved.clear();
@@ -268,7 +268,7 @@ int32_t LibDB::RemoveReferences(int32_t parentId, int32_t cellId) {
   for (size_t id = 0; id < cells.size(); ++id) {
     DBCell* cell = cells[id];
     if (cell == nullptr || !(cell->flags & DBCell::Marked)) continue;
-    LayerTree* refs = ReferenceTree(cell);
+    LayerTree* refs = FilledReferenceTree(cell);
     if (refs == nullptr) continue;
     for (DBSearchNode* n = DBSearchSystem::First(*refs); n != nullptr;) {
       if (!n->IsData() || n->item == nullptr ||

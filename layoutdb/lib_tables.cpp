@@ -16,12 +16,6 @@ namespace velmar {
 
 namespace {
 
-// The reference tree of a cell, or null when the cell has none.
-LayerTree* ReferenceTree(DBCell* cell) {
-  auto it = cell->indexedLayers.find(ReferenceKey);
-  return it == cell->indexedLayers.end() ? nullptr : &it->second;
-}
-
 // Number of placements a reference stands for.
 int64_t PlacementCount(const SRef& ref) {
   if (!ref.IsArray()) return 1;
@@ -85,7 +79,7 @@ void LibDB::AddParentLinks(int32_t id) {
   if (id < 0 || static_cast<size_t>(id) >= cells.size()) return;
   DBCell* cell = cells[id];
   if (cell == nullptr || (cell->flags & DBCell::Leaf) != 0) return;
-  LayerTree* tree = ReferenceTree(cell);
+  LayerTree* tree = cell->ReferenceTree();
   if (tree == nullptr || tree->IsEmpty()) return;
   for (DBSearchNode* node = DBSearchSystem::First(*tree); node != nullptr;
        node = DBSearchSystem::Next(node)) {
@@ -237,7 +231,7 @@ bool LibDB::UpdateRefBoxes() {
   for (auto it = cellOrder.rbegin(); it != cellOrder.rend(); ++it) {
     DBCell* cell = cells[*it];
     if (cell == nullptr) continue;
-    LayerTree* tree = ReferenceTree(cell);
+    LayerTree* tree = cell->ReferenceTree();
     if (tree == nullptr || tree->IsEmpty()) continue;
     Box box = RefreshTree(cells, *tree).placed;
     if (HasDrawnLayersInMemory(cell)) {
@@ -258,7 +252,7 @@ Box LibDB::ComputeCellBox(DBCell* cell) {
   Box box;
   Box raw = cell->RawLayersBox(nullptr);
   if (raw.IsValid()) box = raw;
-  if (LayerTree* tree = ReferenceTree(cell)) {
+  if (LayerTree* tree = cell->ReferenceTree()) {
     for (DBSearchNode* node = DBSearchSystem::First(*tree); node != nullptr;
          node = DBSearchSystem::Next(node))
       if (node->IsData()) box.Merge(node->box);
@@ -271,7 +265,7 @@ bool LibDB::RefreshRefBoxes() {
   for (auto it = cellOrder.rbegin(); it != cellOrder.rend(); ++it) {
     DBCell* cell = cells[*it];
     if (cell == nullptr) continue;
-    LayerTree* tree = ReferenceTree(cell);
+    LayerTree* tree = cell->ReferenceTree();
     if (tree == nullptr || tree->IsEmpty()) continue;
     RefreshResult r = RefreshTree(cells, *tree);
     const Box& u = r.items;

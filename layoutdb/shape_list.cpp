@@ -4,6 +4,7 @@
 #include "layoutdb/shape_list.h"
 
 #include <new>
+#include <type_traits>
 
 #include "foundation/binary_stream.h"
 #include "foundation/error.h"
@@ -28,8 +29,20 @@ constinit PoolAllocator ShapePool(sizeof(CPgonListNode),
 constinit CPgonList ShapeFree;
 constinit PoolExitReset ShapeExit(&CPgonList::ResetPool);
 
-LocListNode*& LocLink(LocListNode* n) { return n->next; }
-CPgonListNode*& ShapeLink(CPgonListNode* n) { return n->next; }
+// Stable sort of a doubly linked list (first, last) by cmp; the prev links
+// are rebuilt afterwards.
+template <class List, class Cmp>
+void SortList(List& list, Cmp cmp) {
+  using Node = std::remove_pointer_t<decltype(list.first)>;
+  if (list.first == nullptr) return;
+  MergeSortChain(list.first, list.last,
+                 [](Node* n) -> Node*& { return n->next; }, cmp);
+  Node* prev = nullptr;
+  for (Node* n = list.first; n != nullptr; n = n->next) {
+    n->prev = prev;
+    prev = n;
+  }
+}
 
 // Takes node off a doubly linked list (first, last, count) and returns the
 // node that followed it; the node itself is left to the caller.
@@ -226,29 +239,11 @@ int CPgonList::CompareShapes(const CPgonListNode* a, const CPgonListNode* b) {
 }
 
 void CPgonList::SortByPolygon(CPgonList& list) {
-  if (list.first == nullptr) return;
-  MergeSortChain(list.first, list.last, ShapeLink,
-                 [](const CPgonListNode* a, const CPgonListNode* b) {
-                   return ComparePolygons(a, b);
-                 });
-  CPgonListNode* prev = nullptr;
-  for (CPgonListNode* n = list.first; n != nullptr; n = n->next) {
-    n->prev = prev;
-    prev = n;
-  }
+  SortList(list, ComparePolygons);
 }
 
 void CPgonList::SortPlacements(LocList& list) {
-  if (list.first == nullptr) return;
-  MergeSortChain(list.first, list.last, LocLink,
-                 [](const LocListNode* a, const LocListNode* b) {
-                   return LocList::ComparePlacements(a, b);
-                 });
-  LocListNode* prev = nullptr;
-  for (LocListNode* n = list.first; n != nullptr; n = n->next) {
-    n->prev = prev;
-    prev = n;
-  }
+  SortList(list, LocList::ComparePlacements);
 }
 
 // --- List operations ------------------------------------------------------------------
