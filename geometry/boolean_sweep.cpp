@@ -28,12 +28,8 @@ PSPoint* HoleStartOf(PSPoint* p, bool& closed) {
     for (q = p->prev; q && q != p; q = q->prev) q->flags |= PSPointFlags::Visited;
     return nullptr;
   }
-  const PSPoint* a = v->prev;
-  const PSPoint* n = v->next;
-  const __int128 c =
-      __int128(int64_t(a->y) - v->y) * (int64_t(n->x) - v->x) -
-      __int128(int64_t(a->x) - v->x) * (int64_t(n->y) - v->y);
-  return c < 0 ? v : nullptr;
+  // Clockwise turn at the leftmost vertex: the ring is a hole.
+  return Cross(v, v->next, v->prev) < 0 ? v : nullptr;
 }
 
 // Crossing passes before a classifying sweep give up after this many; a

@@ -9,6 +9,7 @@
 #include "geometry/op_codes.h"
 #include "geometry/point_list_edit.h"
 #include "geometry/point_list_order.h"
+#include "geometry/segment_geometry.h"
 
 namespace velmar {
 
@@ -24,25 +25,6 @@ inline int32_t Across(const PSPoint* p, int axis) {
 }
 inline int32_t Along(const PSPoint* p, int axis) {
   return axis == 0 ? p->y : p->x;
-}
-
-// floor(v + 0.5) of the along-coordinate at across-coordinate c on the edge
-// from (ua, va) to (ub, vb), ua != ub; exact in 128 bits. c lies between ua
-// and ub, so the result lies between va and vb.
-int32_t InterpolateHalfUp(int32_t ua, int32_t va, int32_t ub, int32_t vb,
-                          int32_t c) {
-  __int128 num = static_cast<__int128>(int64_t(c) - ua) * (int64_t(vb) - va);
-  __int128 den = int64_t(ub) - ua;
-  if (den < 0) {
-    num = -num;
-    den = -den;
-  }
-  // floor(num / den + 1/2) = floor((2 num + den) / (2 den)).
-  const __int128 n2 = 2 * num + den;
-  const __int128 d2 = 2 * den;
-  __int128 q = n2 / d2;
-  if (n2 % d2 != 0 && n2 < 0) --q;
-  return static_cast<int32_t>(va + q);
 }
 
 // A new vertex (flags 0) on the side c, pushed at the head of the list and

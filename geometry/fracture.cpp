@@ -183,9 +183,7 @@ bool CutDownward(PSList& list, PSPoint* p, FractureView& active,
 // turn in x: s above p when both lie to the right, below p when both lie to
 // the left.
 inline bool TurnsBack(const PSPoint* p, const PSPoint* q, const PSPoint* s) {
-  return __int128(int64_t(p->x) - q->x) * (int64_t(s->y) - q->y) -
-             __int128(int64_t(p->y) - q->y) * (int64_t(s->x) - q->x) >
-         0;
+  return Cross(q, p, s) > 0;
 }
 
 int MarkMonotoneChains(PSList& list) {

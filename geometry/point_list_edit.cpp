@@ -16,13 +16,6 @@ namespace {
 constexpr uint16_t kVisited = PSPointFlags::Visited;
 constexpr uint16_t kDeleted = PSPointFlags::Deleted;
 
-// Exact cross product (b - a) x (c - a): each difference needs 33 bits, each
-// product up to 66.
-inline __int128 Cross(const PSPoint* a, const PSPoint* b, const PSPoint* c) {
-  return static_cast<__int128>(int64_t(b->x) - a->x) * (int64_t(c->y) - a->y) -
-         static_cast<__int128>(int64_t(c->x) - a->x) * (int64_t(b->y) - a->y);
-}
-
 // A new vertex (x, y), flags 0, no ring links, pushed at the head of list.
 inline PSPoint* PushCopy(PSList& list, const PSPoint* src) {
   return PushPoint(list, src->x, src->y);

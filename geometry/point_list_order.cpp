@@ -164,12 +164,6 @@ PSPoint* MergeSortRec(PSPoint* head, int64_t n, PointComparator cmp,
 
 }  // namespace
 
-int ComparePoint(const PSPoint* a, const PSPoint* b) {
-  if (a->x != b->x) return a->x < b->x ? -1 : 1;
-  if (a->y != b->y) return a->y < b->y ? -1 : 1;
-  return 0;
-}
-
 int ComparePointLess(const PSPoint* a, const PSPoint* b) {
   if (a->x != b->x) return a->x < b->x ? -1 : 0;
   return a->y < b->y ? -1 : 0;

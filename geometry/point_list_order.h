@@ -17,8 +17,12 @@ namespace velmar {
 // Three-way comparator of two vertices: negative, zero or positive.
 using PointComparator = int (*)(const PSPoint* a, const PSPoint* b);
 
-// Three-way on x, then y.
-int ComparePoint(const PSPoint* a, const PSPoint* b);
+// Three-way on x, then y (inline: the sweep's event loop calls it per step).
+inline int ComparePoint(const PSPoint* a, const PSPoint* b) {
+  if (a->x != b->x) return a->x < b->x ? -1 : 1;
+  if (a->y != b->y) return a->y < b->y ? -1 : 1;
+  return 0;
+}
 // Less-than predicate on (x, then y): -1 when a is smaller, else 0. Orders
 // every list before a sweep. Never use it to test sortedness (IsSortedBy with
 // it is always true): use ComparePoint there.

@@ -99,6 +99,18 @@ PSPoint* PushPoint(PSList& list, int32_t x, int32_t y);
 // (also the head when the list was empty); point count + 1, ring count kept.
 PSPoint* AppendPoint(PSList& list, int32_t x, int32_t y);
 
+// True when a and b lie at the same position.
+inline bool SamePosition(const PSPoint* a, const PSPoint* b) {
+  return a->x == b->x && a->y == b->y;
+}
+
+// Exact cross product (b - a) x (c - a); positive when a -> b -> c turns
+// counter-clockwise. Each difference needs 33 bits, each product up to 66.
+inline __int128 Cross(const PSPoint* a, const PSPoint* b, const PSPoint* c) {
+  return static_cast<__int128>(int64_t(b->x) - a->x) * (int64_t(c->y) - a->y) -
+         static_cast<__int128>(int64_t(c->x) - a->x) * (int64_t(b->y) - a->y);
+}
+
 // a->next = b when a is not null; b->prev = a when b is not null.
 inline void LinkPoints(PSPoint* a, PSPoint* b) {
   if (a) a->next = b;

@@ -13,10 +13,6 @@ namespace velmar {
 
 namespace {
 
-inline bool SamePosition(const PSPoint* a, const PSPoint* b) {
-  return a->x == b->x && a->y == b->y;
-}
-
 // Sorts the list by position, runs the crossing pass on it and moves the
 // vertices the pass created (pushed in front of the former first vertex)
 // into created, sorted by position. The rings of the list still run through
@@ -103,27 +99,16 @@ bool TryTrim(PSPoint* q, const PSPoint* along, const PSPoint* other,
 
 bool HasSelfTouch(PSList& list) {
   if (!list.head) return false;
-  PSList work;
-  PSList created;
-  bool found = false;
-  try {
-    CopyPointList(list, work);
-    RunCrossingPass(work, created);
-  } catch (...) {
-    ClearPointList(work);
-    throw;
-  }
-  for (const PSPoint* p = created.head; p && p->link; p = p->link) {
-    if (SamePosition(p, p->link)) {
-      found = true;
-      break;
-    }
-  }
   // The work rings still run through the created vertices: both lists go
-  // whole.
-  ClearPointList(created);
-  ClearPointList(work);
-  return found;
+  // whole (created first, then work), however the work ends.
+  ScratchList work;
+  ScratchList created;
+  CopyPointList(list, work.list);
+  RunCrossingPass(work.list, created.list);
+  for (const PSPoint* p = created.list.head; p && p->link; p = p->link) {
+    if (SamePosition(p, p->link)) return true;
+  }
+  return false;
 }
 
 bool CollectSelfTouch(PSList& list, PSList& out) {

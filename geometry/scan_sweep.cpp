@@ -46,25 +46,9 @@ constexpr uint16_t kBackwardMask = EdgeClass::BackwardMask;  // 0x18
 constexpr uint16_t kSecond = PSPointFlags::SecondLayer;
 constexpr uint16_t kHoleStart = PSPointFlags::HoleStart;
 
-// ComparePoint, inlined for the event loop.
-inline int Cmp(const PSPoint* a, const PSPoint* b) {
-  if (a->x != b->x) return a->x < b->x ? -1 : 1;
-  if (a->y != b->y) return a->y < b->y ? -1 : 1;
-  return 0;
-}
-
 int HeapCompare(const void* a, const void* b) {
-  return Cmp(static_cast<const PSPoint*>(a), static_cast<const PSPoint*>(b));
-}
-
-inline bool SamePosition(const PSPoint* a, const PSPoint* b) {
-  return a->x == b->x && a->y == b->y;
-}
-
-// Cross product of (b - a) and (c - a), exact.
-inline i128 Turn(const PSPoint* a, const PSPoint* b, const PSPoint* c) {
-  return i128(int64_t(b->x) - a->x) * (int64_t(c->y) - a->y) -
-         i128(int64_t(b->y) - a->y) * (int64_t(c->x) - a->x);
+  return ComparePoint(static_cast<const PSPoint*>(a),
+                      static_cast<const PSPoint*>(b));
 }
 
 }  // namespace
@@ -93,8 +77,7 @@ int ComparePointGreater(const PSPoint* a, const PSPoint* b) {
 }
 
 int ComparePointChain(const PSPoint* a, const PSPoint* b) {
-  if (a->x != b->x) return a->x < b->x ? -1 : 1;
-  if (a->y != b->y) return a->y < b->y ? -1 : 1;
+  if (const int c = ComparePoint(a, b)) return c;
   bool an = a->next != nullptr, bn = b->next != nullptr;
   if (an == bn) return 0;
   return an ? -1 : 1;
@@ -158,8 +141,8 @@ int32_t EdgeYAt(const SweepEdge& e, int32_t x) {
 }
 
 bool SameEdgeGroup(const SweepEdge& rep, const SweepEdge& e) {
-  return e.left->y == rep.left->y && Turn(rep.left, rep.right, e.left) == 0 &&
-         Turn(rep.left, rep.right, e.right) == 0;
+  return e.left->y == rep.left->y && Cross(rep.left, rep.right, e.left) == 0 &&
+         Cross(rep.left, rep.right, e.right) == 0;
 }
 
 namespace {
@@ -506,7 +489,7 @@ int Sweep::CheckCrossing(ActiveEdge* a, ActiveEdge* b) {
     const bool splitB = SplitActiveEdge(x, y, b);
     return splitA || splitB ? 1 : 0;
   }
-  if (Turn(ea.left, ea.right, eb.left) != 0) return 0;  // parallel
+  if (Cross(ea.left, ea.right, eb.left) != 0) return 0;  // parallel
   // Collinear: cut the longer one where the other begins or ends, one cut
   // per check; the pieces meet again as neighbours until they are equal.
   if (ComparePoint(ea.left, eb.right) >= 0 ||
@@ -658,23 +641,23 @@ void Sweep::HandleEvent(PSPoint* p) {
     }
   }
   PSPoint* prev = p->prev;
-  if (prev && Cmp(prev, p) < 0) {
+  if (prev && ComparePoint(prev, p) < 0) {
     const SweepEdge e{prev, p, true};
     if (classify && prev->x == p->x) verticals_.push_back(e);
     CheckSegmentOrder(e);
     Emit(e);
   }
   PSPoint* next = p->next;
-  if (next && Cmp(next, p) < 0) {
+  if (next && ComparePoint(next, p) < 0) {
     const SweepEdge e{next, p, false};
     if (classify && next->x == p->x) verticals_.push_back(e);
     CheckSegmentOrder(e);
     Emit(e);
-  } else if (next && Cmp(p, next) < 0) {
+  } else if (next && ComparePoint(p, next) < 0) {
     InsertActiveEdge(SweepEdge{p, next, true});
   }
   prev = p->prev;
-  if (prev && Cmp(p, prev) < 0) InsertActiveEdge(SweepEdge{p, prev, false});
+  if (prev && ComparePoint(p, prev) < 0) InsertActiveEdge(SweepEdge{p, prev, false});
 }
 
 void Sweep::Run() {
@@ -689,7 +672,7 @@ void Sweep::Run() {
     HandleEvent(p);
     PSPoint* nextEvent = nullptr;
     if (heap_.root &&
-        (!d || Cmp(static_cast<PSPoint*>(heap_.root->item), d) <= 0)) {
+        (!d || ComparePoint(static_cast<PSPoint*>(heap_.root->item), d) <= 0)) {
       nextEvent = static_cast<PSPoint*>(heap_.root->item);
       LeftistHeap::PopMin(heap_, HeapCompare);
     } else if (d) {

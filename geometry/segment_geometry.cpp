@@ -61,16 +61,6 @@ inline long double Length(const Box& s) {
   return std::sqrt(dx * dx + dy * dy);
 }
 
-// halfup(a + (b2 - b1) / (a2 - a1) * (w - a1)) + b1 style interpolation:
-// the value b at abscissa w on the line through (a1, b1) and (a2, b2),
-// exactly rounded half up. a1 != a2.
-inline int32_t InterpolateHalfUp(int32_t a1, int32_t b1, int32_t a2,
-                                 int32_t b2, int32_t w) {
-  i128 num = i128(int64_t(b2) - b1) * (int64_t(w) - a1);
-  i128 den = int64_t(a2) - a1;
-  return ToCoord128(i128(b1) + HalfUpRatio(num, den));
-}
-
 // Intersection of the infinite lines through a and b as the exact ratio
 // (xn / den, yn / den), den > 0. False when the direction cross product is
 // zero (parallel lines, or a zero-length segment).
@@ -136,6 +126,13 @@ Point SegmentFoot(const Box& s, int32_t px, int32_t py) {
   i128 den = i128(dx) * dx + i128(dy) * dy;
   return Point(ToCoord128(i128(s.x1) + AwayRatio(i128(dx) * num, den)),
                ToCoord128(i128(s.y1) + AwayRatio(i128(dy) * num, den)));
+}
+
+int32_t InterpolateHalfUp(int32_t a1, int32_t b1, int32_t a2, int32_t b2,
+                          int32_t w) {
+  i128 num = i128(int64_t(b2) - b1) * (int64_t(w) - a1);
+  i128 den = int64_t(a2) - a1;
+  return ToCoord128(i128(b1) + HalfUpRatio(num, den));
 }
 
 // ---------------------------------------------------------------------------

@@ -23,6 +23,12 @@ long double RoundAway(long double v);
 // Half up: floor(v + 0.5). Crossing points, line intersections and
 // interpolation at a given abscissa use it.
 long double RoundHalfUp(long double v);
+// The value b at abscissa w on the line through (a1, b1) and (a2, b2),
+// a1 != a2, exactly rounded half up (floor(v + 0.5), in 128 bits). Throws
+// Error(..., "DRC") when it does not fit into int32; with w between a1 and
+// a2 it lies between b1 and b2 and always fits.
+int32_t InterpolateHalfUp(int32_t a1, int32_t b1, int32_t a2, int32_t b2,
+                          int32_t w);
 // An integral value as a coordinate; throws Error(..., "DRC") when it does
 // not fit into int32 (the result would otherwise wrap silently).
 int32_t ToCoord(long double v);
