@@ -44,15 +44,9 @@ void AddLayerKey(LibDB& lib, int32_t key) {
     lib.flags |= LibDB::InfoDirty;
 }
 
-std::string DataFilePath(const LibDB& lib, uint16_t number) {
-  std::string path = lib.dirPath + "/db" + std::to_string(number);
-  if (lib.gz) path += ".gz";
-  return path;
-}
-
 bool OpenDataFileForWriting(LibDB& lib, uint16_t number, int32_t openMode) {
   BinaryStream& s = lib.dbStream;
-  s.path = DataFilePath(lib, number);
+  s.path = lib.DataFilePath(number);
   s.write = true;
   s.gzip = lib.gz != 0;
   s.openMode = openMode;

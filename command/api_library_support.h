@@ -34,10 +34,6 @@ void LoadIfStored(LibDB& lib, DBCell* cell);
 // it is not there yet.
 void AddLayerKey(LibDB& lib, int32_t key);
 
-// Path of cell data file number of the library ("db<number>", ".gz" added
-// for a compressed library).
-std::string DataFilePath(const LibDB& lib, uint16_t number);
-
 // Opens cell data file number for writing as the library's open data file
 // (openMode as BinaryStream takes it); false, with nothing open, when the
 // file cannot be opened.

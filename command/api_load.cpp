@@ -63,12 +63,6 @@ bool DirectoryHoldsLibrary(const LibDB& lib) {
   return FileExists(lib.dirPath + "/info") || FileExists(lib.dirPath + "/info.gz");
 }
 
-// The reference tree of a cell, or null.
-LayerTree* ReferenceTree(DBCell* cell) {
-  auto it = cell->indexedLayers.find(ReferenceKey);
-  return it == cell->indexedLayers.end() ? nullptr : &it->second;
-}
-
 // Definitions, as the stream readers keep them, for the stored cells that
 // have none: a read into a library that already holds cells rebuilds the
 // hierarchy tables from the definitions, which must then know the
@@ -84,13 +78,13 @@ void DefineStoredCells(LibDB& lib) {
         lib.cellDefs[size_t(index)] != nullptr)
       continue;
     bool loadedHere = false;
-    if (ReferenceTree(cell) == nullptr && cell->refPos >= 0 && cell->dbFile != 0) {
+    if (cell->ReferenceTree() == nullptr && cell->refPos >= 0 && cell->dbFile != 0) {
       lib.LoadReferences(cell);
       loadedHere = true;
     }
     auto def = std::make_unique<CellDef>();
     def->cellId = int32_t(id);
-    if (LayerTree* tree = ReferenceTree(cell)) {
+    if (LayerTree* tree = cell->ReferenceTree()) {
       for (DBSearchNode* n = DBSearchSystem::First(*tree); n != nullptr;
            n = DBSearchSystem::Next(n)) {
         if (!n->IsData() || n->item == nullptr) continue;
@@ -130,7 +124,7 @@ bool OpenNewDataFile(LibDB& lib) {
   do {
     if (lib.writeDb == UINT16_MAX) throw Error("No cell data file number left", "LIBOUT");
     ++lib.writeDb;
-  } while (FileExists(DataFilePath(lib, lib.writeDb)));
+  } while (FileExists(lib.DataFilePath(lib.writeDb)));
   return OpenDataFileForWriting(lib, lib.writeDb, 0);
 }
 
