@@ -61,6 +61,11 @@ struct Box {
     return x1 < o.x2 && o.x1 < x2 && y1 < o.y2 && o.y1 < y2;
   }
 
+  // Closed containment: every side of o on or inside this box.
+  constexpr bool Contains(const Box& o) const {
+    return x1 <= o.x1 && o.x2 <= x2 && y1 <= o.y1 && o.y2 <= y2;
+  }
+
   constexpr int64_t Width() const { return int64_t(x2) - x1; }
   constexpr int64_t Height() const { return int64_t(y2) - y1; }
 

@@ -279,9 +279,7 @@ int DBCell::InsertPolygons(PSList& rings, LayerKey key, bool index) {
   }
 
   flags |= Modified;
-  if (box.x1 <= ringsBox.x1 && ringsBox.x2 <= box.x2 && box.y1 <= ringsBox.y1 &&
-      ringsBox.y2 <= box.y2)
-    return 1;
+  if (box.Contains(ringsBox)) return 1;
   box.Merge(ringsBox);
   return 2;
 }

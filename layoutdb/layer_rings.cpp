@@ -21,12 +21,6 @@ bool IsBoxShape(const DBPolygon& polygon) {
   return polygon.IsSquare() || polygon.IsRectangle();
 }
 
-// Closed containment: every side of b on or inside the window.
-bool Inside(const Box& b, const Box& window) {
-  return window.x1 <= b.x1 && b.x2 <= window.x2 && window.y1 <= b.y1 &&
-         b.y2 <= window.y2;
-}
-
 Box Intersection(const Box& a, const Box& b) {
   return Box(std::max(a.x1, b.x1), std::max(a.y1, b.y1), std::min(a.x2, b.x2),
              std::min(a.y2, b.y2));
@@ -134,7 +128,7 @@ int GatherLayerRingsInWindow(const DBSearchSystem& tree, const Box& window,
     }
     PSList ring;
     PlacedRing(p, ring);
-    if (!Inside(n->box, window)) {
+    if (!window.Contains(n->box)) {
       ClipToWindow(ring, window, clipFlag != 0);
       if (ring.head == nullptr) {
         ClearPointList(ring);
@@ -163,7 +157,7 @@ int TakeLayerRingsInWindow(DBSearchSystem& tree, const Box& window,
     } else {
       PSList ring;
       PlacedRing(p, ring);
-      if (!Inside(n->box, window)) {
+      if (!window.Contains(n->box)) {
         // Clipped only to see whether anything of it lies inside.
         PSList test;
         CopyPointList(ring, test);

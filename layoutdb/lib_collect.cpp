@@ -24,12 +24,6 @@ bool IsIdentity(const Trans& t) {
   return t.x == 0 && t.y == 0 && t.orientation == 0 && !t.Magnified();
 }
 
-// Closed containment of b in the window.
-bool Contains(const Box& window, const Box& b) {
-  return window.x1 <= b.x1 && b.x2 <= window.x2 && window.y1 <= b.y1 &&
-         b.y2 <= window.y2;
-}
-
 int32_t FitCoordinate(int64_t v) {
   if (v < INT32_MIN || v > INT32_MAX)
     throw Error("Shape placed beyond the coordinate range", "DB");
@@ -93,7 +87,7 @@ void AddItemRing(const DBSearchNode* node, const Box& window, int clipMode,
   }
   ScratchList ring;
   PlacedRing(polygon, p->x, p->y, ring.list);
-  if (!Contains(window, node->box)) {
+  if (!window.Contains(node->box)) {
     ClipToWindow(ring.list, window, clipMode != 0);
     if (ring.list.head == nullptr) return;
   }
@@ -111,7 +105,7 @@ class Collector {
 
   void Collect(DBCell* cell, const Box& window, const Trans& trans) {
     LoadCellOnDemand(lib_, cell, false);
-    if (Contains(window, cell->box))
+    if (window.Contains(cell->box))
       WholeCell(cell, trans);
     else
       CutCell(cell, window, trans);

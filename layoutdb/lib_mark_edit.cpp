@@ -16,12 +16,6 @@ namespace velmar {
 
 namespace {
 
-// Closed containment: inner is not larger than outer on any side.
-bool Contains(const Box& outer, const Box& inner) {
-  return outer.x1 <= inner.x1 && inner.x2 <= outer.x2 &&
-         outer.y1 <= inner.y1 && inner.y2 <= outer.y2;
-}
-
 DBCell* CellAt(const LibDB& lib, int32_t id) {
   return size_t(id) < lib.cells.size() ? lib.cells[size_t(id)] : nullptr;
 }
@@ -73,7 +67,7 @@ void MarkInWindow(LibDB& lib, int32_t id, const Box& window,
   DBCell* cell = lib.cells[size_t(id)];
   HierCellRecord& record = lib.hierRecords[size_t(id)];
   if (cell->flags & DBCell::Marked) {
-    if (Contains(record.box1, window)) return;  // nothing new below
+    if (record.box1.Contains(window)) return;  // nothing new below
     record.box1.Merge(window);
   } else {
     LoadCellOnDemand(lib, cell, true);

@@ -270,8 +270,7 @@ bool LibDB::RefreshRefBoxes() {
     RefreshResult r = RefreshTree(cells, *tree);
     const Box& u = r.items;
     const Box& b = cell->box;
-    bool contained = !u.IsValid() || (b.IsValid() && b.x1 <= u.x1 &&
-                                      b.y1 <= u.y1 && u.x2 <= b.x2 && u.y2 <= b.y2);
+    bool contained = !u.IsValid() || (b.IsValid() && b.Contains(u));
     if (!contained) {
       cell->box.Merge(u);
       grew = true;
