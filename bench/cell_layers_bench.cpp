@@ -41,19 +41,25 @@ void RandomRings(PSList& list, int n, int span, uint32_t seed) {
   }
 }
 
+// Stores n fresh random rings into the indexed layer 1 of cell; only the
+// store is timed.
+void TimedInsert(benchmark::State& state, DBCell& cell, int n, uint32_t seed) {
+  state.PauseTiming();
+  PSList list;
+  RandomRings(list, n, 100000, seed);
+  state.ResumeTiming();
+  cell.InsertPolygons(list, 1, true);
+  state.PauseTiming();
+  ClearPointList(list);
+  state.ResumeTiming();
+}
+
 // One call storing n rings into an indexed layer.
 void BM_InsertPolygonsIndexed(benchmark::State& state) {
   const int n = int(state.range(0));
   for (auto _ : state) {
-    state.PauseTiming();
-    PSList list;
-    RandomRings(list, n, 100000, 1);
     DBCell cell;
-    state.ResumeTiming();
-    cell.InsertPolygons(list, 1, true);
-    state.PauseTiming();
-    ClearPointList(list);
-    state.ResumeTiming();
+    TimedInsert(state, cell, n, 1);
   }
   state.SetItemsProcessed(state.iterations() * n);
 }
@@ -64,16 +70,7 @@ void BM_InsertPolygonsInBatches(benchmark::State& state) {
   const int n = int(state.range(0));
   for (auto _ : state) {
     DBCell cell;
-    for (int b = 0; b < n / 1000; ++b) {
-      state.PauseTiming();
-      PSList list;
-      RandomRings(list, 1000, 100000, uint32_t(b + 1));
-      state.ResumeTiming();
-      cell.InsertPolygons(list, 1, true);
-      state.PauseTiming();
-      ClearPointList(list);
-      state.ResumeTiming();
-    }
+    for (int b = 0; b < n / 1000; ++b) TimedInsert(state, cell, 1000, uint32_t(b + 1));
   }
   state.SetItemsProcessed(state.iterations() * n);
 }

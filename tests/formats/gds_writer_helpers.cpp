@@ -4,8 +4,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <cstdlib>
-#include <filesystem>
 #include <stdexcept>
 
 #include "formats/gds_records.h"
@@ -232,21 +230,6 @@ void WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes,
   const bool ok = bytes.empty() ||
                   std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
   if (std::fclose(f) != 0 || !ok) throw std::runtime_error("cannot write " + path);
-}
-
-TempDir::TempDir() {
-  char templ[] = "/tmp/velmar_gds_XXXXXX";
-  if (!::mkdtemp(templ)) throw std::runtime_error("mkdtemp failed");
-  path_ = templ;
-}
-
-TempDir::~TempDir() {
-  std::error_code ec;
-  std::filesystem::remove_all(path_, ec);
-}
-
-std::string TempDir::File(std::string_view name) const {
-  return path_ + "/" + std::string(name);
 }
 
 }  // namespace velmar::test

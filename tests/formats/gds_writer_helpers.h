@@ -1,6 +1,6 @@
 // Test fixtures for GDSII input: a small record-by-record GDSII writer that
-// builds files in memory (including deliberately malformed ones), and a
-// scratch directory that removes itself.
+// builds files in memory (including deliberately malformed ones); the
+// scratch directory (TempDir) comes from foundation/temp_dir.h.
 //
 // The builder writes the published record layout directly (big-endian
 // lengths and values, strings padded with one NUL to an even length, 8-byte
@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "foundation/box.h"
+#include "foundation/temp_dir.h"
 
 namespace velmar::test {
 
@@ -98,20 +99,5 @@ class GdsBuilder {
 // Writes bytes to path (plain or gzip); throws std::runtime_error on failure.
 void WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes,
                 bool gzip = false);
-
-// A fresh directory under /tmp, removed with its contents on destruction.
-class TempDir {
- public:
-  TempDir();
-  ~TempDir();
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  const std::string& Path() const { return path_; }
-  // Path of a file inside the directory.
-  std::string File(std::string_view name) const;
-
- private:
-  std::string path_;
-};
 
 }  // namespace velmar::test

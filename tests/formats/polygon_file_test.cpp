@@ -2,9 +2,7 @@
 #include "formats/polygon_file.h"
 
 #include <gtest/gtest.h>
-#include <signal.h>
 #include <stdlib.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <zlib.h>
@@ -22,6 +20,7 @@
 #include <vector>
 
 #include "foundation/error.h"
+#include "foundation/temp_dir.h"
 #include "geometry/point_system.h"
 #include "geometry/point_list_fixtures.h"
 
@@ -160,27 +159,6 @@ std::vector<int32_t> ReadBinary(const std::string& path, bool gzip) {
 }
 
 bool HasDevFull() { return ::access("/dev/full", W_OK) == 0; }
-
-// Lowers the process's file-size limit for its lifetime, so that writing a
-// regular file fails part-way (EFBIG; SIGXFSZ ignored meanwhile).
-class FileSizeLimit {
- public:
-  explicit FileSizeLimit(rlim_t bytes) {
-    ::getrlimit(RLIMIT_FSIZE, &saved_);
-    oldHandler_ = ::signal(SIGXFSZ, SIG_IGN);
-    rlimit lowered = saved_;
-    lowered.rlim_cur = bytes;
-    ::setrlimit(RLIMIT_FSIZE, &lowered);
-  }
-  ~FileSizeLimit() {
-    ::setrlimit(RLIMIT_FSIZE, &saved_);
-    ::signal(SIGXFSZ, oldHandler_);
-  }
-
- private:
-  rlimit saved_{};
-  sighandler_t oldHandler_ = SIG_DFL;
-};
 
 const Ring kBox100x50 = {{0, 0}, {100, 0}, {100, 50}, {0, 50}};
 const Ring kTriangle = {{0, 0}, {10, 0}, {0, 10}};
@@ -542,7 +520,7 @@ TEST_F(PolygonFileTest, FailedWriteCutsTheFileBack) {
     WriteFile(path, old);
     bool threw = false;
     {
-      FileSizeLimit limit(64 * 1024);
+      test::FileSizeLimit limit(64 * 1024);
       try {
         WritePolygonFile(list_, path, append);
       } catch (const Error& e) {
@@ -560,7 +538,7 @@ TEST_F(PolygonFileTest, FailedWriteCutsTheFileBack) {
   WriteFile(Path("in.txt"), dialect);
   bool threw = false;
   {
-    FileSizeLimit limit(64 * 1024);
+    test::FileSizeLimit limit(64 * 1024);
     try {
       ConvertTextToBinary(Path("in.txt"), Path("out.bin"), false);
     } catch (const Error&) {

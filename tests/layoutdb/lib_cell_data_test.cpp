@@ -26,18 +26,14 @@ using data_test::AddRings;
 using data_test::NewARef;
 using data_test::NewSRef;
 using data_test::Record;
+using data_test::Rect;
 using data_test::Snap;
+using data_test::Square;
 using data_test::UnitOf;
 using data_test::Unload;
 using test::TempDir;
 using Ring = cell_test::Ring;
 
-Ring Square(int32_t x, int32_t y, int32_t s) {
-  return {{x, y}, {x + s, y}, {x + s, y + s}, {x, y + s}};
-}
-Ring Rect(int32_t x, int32_t y, int32_t w, int32_t h) {
-  return {{x, y}, {x + w, y}, {x + w, y + h}, {x, y + h}};
-}
 // Octangular, 8 vertices: carries code words.
 Ring Chamfered(int32_t x, int32_t y) {
   return {{x + 5, y},       {x + 25, y},      {x + 30, y + 5}, {x + 30, y + 15},

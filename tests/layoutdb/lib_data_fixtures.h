@@ -105,6 +105,13 @@ inline std::string ReadGzip(const std::string& path) {
 // ---------------------------------------------------------------------------
 // Filling cells.
 
+inline Ring Square(int32_t x, int32_t y, int32_t s) {
+  return {{x, y}, {x + s, y}, {x + s, y + s}, {x, y + s}};
+}
+inline Ring Rect(int32_t x, int32_t y, int32_t w, int32_t h) {
+  return {{x, y}, {x + w, y}, {x + w, y + h}, {x, y + h}};
+}
+
 // Adds the rings as shared shapes of key (equal rings merge into one shape).
 inline void AddRings(DBCell& cell, LayerKey key, const std::vector<Ring>& rings) {
   PSList list;

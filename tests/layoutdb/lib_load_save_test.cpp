@@ -26,7 +26,9 @@ using data_test::AddRings;
 using data_test::CellSnap;
 using data_test::NewARef;
 using data_test::NewSRef;
+using data_test::Rect;
 using data_test::Snap;
+using data_test::Square;
 using data_test::UnitOf;
 using data_test::Unload;
 using test::StdoutCapture;
@@ -39,12 +41,6 @@ std::string PlainOrCompressed(const ::testing::TestParamInfo<bool>& info) {
 }
 using Snaps = std::map<std::string, CellSnap>;
 
-Ring Square(int32_t x, int32_t y, int32_t s) {
-  return {{x, y}, {x + s, y}, {x + s, y + s}, {x, y + s}};
-}
-Ring Rect(int32_t x, int32_t y, int32_t w, int32_t h) {
-  return {{x, y}, {x + w, y}, {x + w, y + h}, {x, y + h}};
-}
 Ring Moved(const Ring& r, int32_t x, int32_t y) { return cell_test::Moved(r, x, y); }
 
 DBCell* NewCell(LibDB& lib, const char* name, Box box = Box()) {

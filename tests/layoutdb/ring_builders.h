@@ -18,16 +18,7 @@ inline PSPoint* AppendRing(PSList& list, const Ring& pts) {
   PSPoint* first = nullptr;
   PSPoint* last = nullptr;
   for (const Point& pt : pts) {
-    PSPoint* p = AllocPoint();
-    p->x = pt.x;
-    p->y = pt.y;
-    p->flags = 0;
-    p->link = nullptr;
-    p->next = p->prev = nullptr;
-    if (list.tail != nullptr) list.tail->link = p;
-    else list.head = p;
-    list.tail = p;
-    ++list.pointCount;
+    PSPoint* p = AppendPoint(list, pt.x, pt.y);
     if (first == nullptr) first = p;
     LinkPoints(last, p);
     last = p;

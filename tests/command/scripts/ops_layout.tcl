@@ -12,76 +12,32 @@
 
 set ops_scripts_dir [file dirname [file normalize [info script]]]
 
-proc gds_record {type data} {
-  return [binary format Su [expr {[string length $data] + 4}]][binary format Su $type]$data
-}
-
-proc gds_string {s} {
-  if {[string length $s] % 2} {append s "\0"}
-  return $s
-}
-
-# 8-byte GDSII reals of the values used here.
-proc gds_real {name} {
-  array set r {
-    user  3E4189374BC6A7EF
-    meter 3944B82FA09B5A53
-    0     0000000000000000
-    90    425A000000000000
-    180   42B4000000000000
-    270   4310E00000000000
-  }
-  return [binary format H16 $r($name)]
-}
+source [file join $ops_scripts_dir .. .. .. examples gdsgen.tcl]
 
 proc gds_write {path cells} {
-  set dates [binary format S12 {107 10 2 0 0 0 107 10 2 0 0 0}]
-  set out [gds_record 0x0002 [binary format S 600]]
-  append out [gds_record 0x0102 $dates]
-  append out [gds_record 0x0206 [gds_string OPS]]
-  append out [gds_record 0x0305 "[gds_real user][gds_real meter]"]
+  gdsgen::begin OPS
   foreach cell $cells {
     lassign $cell name elements
-    append out [gds_record 0x0502 $dates]
-    append out [gds_record 0x0606 [gds_string $name]]
+    gdsgen::structure $name
     foreach e $elements {
       switch -- [lindex $e 0] {
         box {
           lassign $e - layer datatype x1 y1 x2 y2
-          append out [gds_record 0x0800 ""]
-          append out [gds_record 0x0D02 [binary format S $layer]]
-          append out [gds_record 0x0E02 [binary format S $datatype]]
-          append out [gds_record 0x1003 [binary format I10 \
-              [list $x1 $y1 $x2 $y1 $x2 $y2 $x1 $y2 $x1 $y1]]]
-          append out [gds_record 0x1100 ""]
+          gdsgen::rect $layer $datatype $x1 $y1 $x2 $y2
         }
         sref {
           lassign $e - child x y angle mirror
-          append out [gds_record 0x0A00 ""]
-          append out [gds_record 0x1206 [gds_string $child]]
-          append out [gds_record 0x1A01 \
-              [binary format S [expr {$mirror ? 0x8000 : 0}]]]
-          append out [gds_record 0x1C05 [gds_real $angle]]
-          append out [gds_record 0x1003 [binary format I2 [list $x $y]]]
-          append out [gds_record 0x1100 ""]
+          gdsgen::sref $child $x $y $angle $mirror
         }
         aref {
           lassign $e - child x y cols rows dx dy
-          append out [gds_record 0x0B00 ""]
-          append out [gds_record 0x1206 [gds_string $child]]
-          append out [gds_record 0x1302 [binary format S2 [list $cols $rows]]]
-          append out [gds_record 0x1003 [binary format I6 [list $x $y \
-              [expr {$x + $cols * $dx}] $y $x [expr {$y + $rows * $dy}]]]]
-          append out [gds_record 0x1100 ""]
+          gdsgen::aref $child $cols $rows $x $y $dx 0 0 $dy
         }
       }
     }
-    append out [gds_record 0x0700 ""]
+    gdsgen::endstructure
   }
-  append out [gds_record 0x0400 ""]
-  set f [open $path wb]
-  puts -nonewline $f $out
-  close $f
+  gdsgen::write $path
 }
 
 proc make_library {dir gds} {
