@@ -137,6 +137,11 @@ int API::SetArea(const char* cname, int x1, int y1, int x2, int y2) {
                           ToCoordinate(LowerCorner(s, y1)),
                           ToCoordinate(UpperCorner(s, x2)),
                           ToCoordinate(UpperCorner(s, y2)));
+      // A box narrower than a database unit rounds to no width or height:
+      // it holds nothing and clipping to it is meaningless, so it is
+      // refused like a box beyond the coordinate range (area unchanged).
+      if (converted.x1 >= converted.x2 || converted.y1 >= converted.y2)
+        throw Error("Area has no width or height in database units", "DB");
       area = converted;
     }
     return 1;

@@ -44,12 +44,16 @@ bool ClampAxis(PSList& list, int axis, int32_t lo, int32_t hi) {
   for (PSPoint* p = list.head; p; p = p->link) {
     const int32_t u = Across(p, axis);
     if (u >= lo && u <= hi) continue;
-    const int32_t c = u < lo ? lo : hi;
-    // A neighbour beyond c towards the window: the edge crosses the side.
+    const bool below = u < lo;
+    const int32_t c = below ? lo : hi;
+    // A neighbour beyond c towards the window: the edge crosses the side
+    // strictly between the two vertices. The side is told by p's own
+    // position, not by c, which is ambiguous for a window of no width
+    // (lo == hi).
     auto inner = [&](const PSPoint* q) {
       if (!q) return false;
       const int32_t qu = Across(q, axis);
-      return c == lo ? qu > lo : qu < hi;
+      return below ? qu > lo : qu < hi;
     };
     PSPoint* prev = p->prev;
     PSPoint* next = p->next;

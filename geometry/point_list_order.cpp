@@ -307,7 +307,13 @@ int32_t CountRings(PSList& list) {
       q->flags |= kVisited;
       ++n;
       q = q->next;
-    } while (q && q != p);
+    } while (q && q != p && !(q->flags & kVisited));
+    // A walk that meets a vertex it has passed before without coming back
+    // to its start would never end: the links are corrupt.
+    if (q && q != p) {
+      MaskFlags(list, -2);
+      throw Error("Polygon is in loop", "DRC", 0);
+    }
     points += n;
     ++rings;
     if (n > largest) largest = n;

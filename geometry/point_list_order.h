@@ -62,6 +62,8 @@ int32_t CountRingPoints(const PSPoint* p);  // rings only
 int32_t CountLinkPoints(const PSList& list);
 // Rings only: sets the point count to the number of ring vertices and the
 // ring count to the number of rings; returns the size of the largest ring.
+// Error "Polygon is in loop" (DRC) when a walk along next meets a vertex
+// again without coming back to its start.
 int32_t CountRings(PSList& list);
 Box RingBBox(const PSPoint* p);  // rings only
 Box ListBBox(const PSList& list);

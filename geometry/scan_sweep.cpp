@@ -270,6 +270,8 @@ class Sweep {
   void ProcessVerticalEdges(int32_t x);
   void CountsBelow(int32_t x, int32_t y, int32_t& c1, int32_t& c2);
   void CutHoleOpen(int32_t x);
+  ActiveEdge* NodeThrough(ActiveEdge* n, const PSPoint* left,
+                          const PSPoint* right);
   void SortVerticals();
   int RandomLevel();
   uint16_t Decide(bool forward, int32_t c1b, int32_t c1a, int32_t c2b,
@@ -846,17 +848,34 @@ void Sweep::ProcessVerticalEdges(int32_t x) {
 // here is hung from the boundary T directly above it by two coincident
 // vertical edges at x: ... -> TR -> A -> H -> around the hole -> H's
 // previous vertex -> (B ->) J -> TL -> ...
+//
+// Every relink keeps the active edges true to the rings: T is re-pointed to
+// run from A, and the hole's lower edge from H to its previous vertex hp,
+// whose ring now runs hp -> B, to run from B. A later hole hung from one of
+// them (a hole below this one, or below the boundary above) is then joined
+// to the vertices that are really adjacent there.
 void Sweep::CutHoleOpen(int32_t x) {
   for (ActiveEdge* q : fresh_) {
     if (!q->live) continue;
     PSPoint* h = q->edge.left;
     if (!(h->flags & kHoleStart)) continue;
     h->flags &= static_cast<uint16_t>(~kHoleStart);
-    ActiveEdge* t = q->up[0];
-    if (t != &top_ && t->edge.forward) t = t->up[0];
     PSPoint* hp = h->prev;
-    // A hole with nothing above it (a stray clockwise ring) stays as it is.
-    if (t == &top_ || !hp) continue;
+    PSPoint* hn = h->next;
+    if (!hp || !hn) continue;
+    // The hole's upper edge leaves H towards its next vertex; the boundary
+    // above the hole is the edge just above it, and runs backward (the
+    // inside lies below it). A hole with nothing of the kind above it (a
+    // stray clockwise ring) stays as it is.
+    ActiveEdge* upper = NodeThrough(q, h, hn);
+    if (!upper) continue;
+    ActiveEdge* t = upper->up[0];
+    if (t == &top_ || t->edge.forward) continue;
+    ActiveEdge* lower = nullptr;
+    if (hp->x != h->x) {
+      lower = NodeThrough(q, h, hp);
+      if (!lower) throw Error("Wrong segment ordering", "DRC");
+    }
     PSPoint* tl = t->edge.left;
     PSPoint* tr = t->edge.right;
     const int32_t y = EdgeYAt(t->edge, x);
@@ -866,17 +885,33 @@ void Sweep::CutHoleOpen(int32_t x) {
       j = PushPoint(list_, x, y);
       LinkPoints(j, tl);
     }
-    if (hp->x == h->x) {
+    if (!lower) {
       LinkPoints(hp, j);
     } else {
       PSPoint* bp = PushPoint(list_, h->x, h->y);
       LinkPoints(hp, bp);
       LinkPoints(bp, j);
+      lower->edge.left = bp;
     }
     LinkPoints(tr, a);
     LinkPoints(a, h);
     t->edge.left = a;
   }
+}
+
+// The active node of the edge from left to right, among the nodes next to
+// n that pass through left's position at the column (edges of one vertex
+// stand together there, ordered by slope); null when none is.
+ActiveEdge* Sweep::NodeThrough(ActiveEdge* n, const PSPoint* left,
+                               const PSPoint* right) {
+  auto through = [&](const ActiveEdge* c) {
+    return !IsSentinel(c) && CompareYAtWith(c->edge, left->x, left->y) == 0;
+  };
+  for (ActiveEdge* c = n; through(c); c = c->down[0])
+    if (c->edge.left == left && c->edge.right == right) return c;
+  for (ActiveEdge* c = n->up[0]; through(c); c = c->up[0])
+    if (c->edge.left == left && c->edge.right == right) return c;
+  return nullptr;
 }
 
 }  // namespace

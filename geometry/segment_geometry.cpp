@@ -132,6 +132,9 @@ int32_t InterpolateHalfUp(int32_t a1, int32_t b1, int32_t a2, int32_t b2,
                           int32_t w) {
   i128 num = i128(int64_t(b2) - b1) * (int64_t(w) - a1);
   i128 den = int64_t(a2) - a1;
+  // No line through two points of one abscissa: an internal fault, never
+  // a division by zero.
+  if (den == 0) throw Error("Interpolation between points of one abscissa", "DRC");
   return ToCoord128(i128(b1) + HalfUpRatio(num, den));
 }
 

@@ -25,8 +25,8 @@ long double RoundAway(long double v);
 long double RoundHalfUp(long double v);
 // The value b at abscissa w on the line through (a1, b1) and (a2, b2),
 // a1 != a2, exactly rounded half up (floor(v + 0.5), in 128 bits). Throws
-// Error(..., "DRC") when it does not fit into int32; with w between a1 and
-// a2 it lies between b1 and b2 and always fits.
+// Error(..., "DRC") when a1 == a2 or when it does not fit into int32; with
+// w between a1 and a2 it lies between b1 and b2 and always fits.
 int32_t InterpolateHalfUp(int32_t a1, int32_t b1, int32_t a2, int32_t b2,
                           int32_t w);
 // An integral value as a coordinate; throws Error(..., "DRC") when it does

@@ -250,6 +250,33 @@ TEST_F(OpsTest, SetAreaBeyondTheCoordinateRangeIsRefused) {
   EXPECT_EQ(api.area, Box(0, 0, 100, 100));
 }
 
+// With 10 nm database units a proper nanometre box can round to no width
+// or no height: refused like a box beyond the range, the area kept.
+TEST_F(OpsTest, SetAreaWithoutWidthOrHeightInDatabaseUnitsIsRefused) {
+  Model m(1);
+  m[0].shapes[kLayer1] = {Rect(0, 0, 10, 10)};
+  Install(0, MakeLibrary(m, 0.1));
+  ASSERT_EQ(SetAreaQuiet("c0", 0, 0, 100, 100), 1);
+  const Box kept(0, 0, 10, 10);
+  ASSERT_EQ(api.area, kept);
+  struct Case {
+    int x1, y1, x2, y2;
+  } refused[] = {{0, 0, 4, 4}, {0, 0, 4, 100}, {0, 0, 100, 4}, {-4, -4, -3, -3}};
+  for (const Case& c : refused) {
+    SCOPED_TRACE(std::to_string(c.x1) + " " + std::to_string(c.y1) + " " +
+                 std::to_string(c.x2) + " " + std::to_string(c.y2));
+    test::StdoutCapture out;
+    EXPECT_EQ(api.SetArea("c0", c.x1, c.y1, c.x2, c.y2), 0);
+    EXPECT_NE(out.Stop().find(
+                  "ERROR: DB: Area has no width or height in database units\n"),
+              std::string::npos);
+    EXPECT_EQ(api.area, kept);
+  }
+  // One unit each way is enough.
+  EXPECT_EQ(SetAreaQuiet("c0", 0, 0, 5, 5), 1);
+  EXPECT_EQ(api.area, Box(0, 0, 1, 1));
+}
+
 TEST_F(OpsTest, SetAreaReportsEveryAreaReportIterThArea) {
   Install(0, MakeLibrary(TwoCellModel()));
   struct Case {

@@ -85,6 +85,39 @@ TEST(ClipToWindow, Cases) {
   }
 }
 
+// A window of no width or no height (or a single point) holds no area:
+// every ring collapses onto it and goes, whichever side its vertices lie
+// on, and nothing divides by zero (vertices above one another on one side
+// of a line window were once taken for a crossing of it).
+TEST(ClipToWindow, WindowWithoutAreaLeavesNoArea) {
+  const std::vector<std::vector<Point>> rings = {
+      oracle::Rect(-10, -10, 10, 10),     // across the window
+      oracle::Rect(3, 3, 9, 9),           // beside it, above and right
+      {{-7, -9}, {8, -2}, {1, 12}},       // slanted sides across it
+      {{0, 0}, {6, 0}, {6, 6}, {0, 6}},   // a corner on it
+  };
+  const std::vector<Box> windows = {Box(0, -20, 0, 20), Box(-20, 0, 20, 0),
+                                    Box(0, 0, 0, 0), Box(5, 5, 5, 5),
+                                    Box(-3, 4, 7, 4)};
+  std::mt19937 rng(5);
+  for (const Box& w : windows) {
+    for (int runs = 0; runs < 2; ++runs) {
+      SCOPED_TRACE("window (" + std::to_string(w.x1) + ", " + std::to_string(w.y1) +
+                   ") - (" + std::to_string(w.x2) + ", " + std::to_string(w.y2) +
+                   "), runs " + std::to_string(runs));
+      OwnedList l;
+      for (const auto& r : rings) test::PushRing(l.list, r);
+      // Random octilinear rings too, merged and not.
+      for (const oracle::Ring& r : test::RandomOctilinearRings(rng, 12, 40, true))
+        test::PushRing(l.list, r.pts);
+      ASSERT_NO_THROW(ClipToWindow(l.list, w, runs != 0));
+      test::ExpectConsistent(l.list);
+      EXPECT_FALSE(HasPointOutside(l.list, w));
+      EXPECT_EQ(TotalArea2(ResultRings(l.list)), 0);
+    }
+  }
+}
+
 TEST(ClipToWindow, InsideListIsNotTouched) {
   OwnedList l;
   PSPoint* a = test::PushRing(l.list, {{0, 0}, {5, 0}, {10, 0}, {10, 10}});
