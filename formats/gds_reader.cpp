@@ -930,8 +930,18 @@ void GdsReader::FlushGeometry(CellDef* def, DBCell* cell) {
 void GdsReader::TileCell(CellDef* def, DBCell* cell, int32_t tile) {
   const Box b = cell->box;
   const int64_t width = b.Width(), height = b.Height();
-  const int64_t nx = std::max<int64_t>(1, (width + tile - 1) / tile);
-  const int64_t ny = std::max<int64_t>(1, (height + tile - 1) / tile);
+  // The tiles cover the box of the geometry stored since the last flush.
+  // A sparse box (one huge shape among small ones) or a coarse database
+  // unit (a tile of one unit) would ask for millions of tiles, each one a
+  // query and possibly a cell: the tile edge doubles until one flush makes
+  // at most kMaxFlushTiles tiles.
+  int64_t edge = std::max<int64_t>(tile, 1);
+  auto tiles = [](int64_t extent, int64_t t) {
+    return std::max<int64_t>(1, (extent + t - 1) / t);
+  };
+  while (tiles(width, edge) * tiles(height, edge) > kMaxFlushTiles) edge *= 2;
+  const int64_t nx = tiles(width, edge);
+  const int64_t ny = tiles(height, edge);
   // Tile steps on a 100-nanometre grid (at least one database unit).
   const int64_t grid = int64_t(std::clamp(std::trunc(100.0 * library->unitPerNm), 1.0,
                                           double(INT32_MAX)));

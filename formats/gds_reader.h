@@ -41,6 +41,8 @@ class GdsReader : public GdsRecordReader {
  public:
   static constexpr int64_t kDefaultFlushThreshold = 50000000;
   static constexpr int32_t kDefaultFlushTileSize = 200000;  // nanometres
+  // Largest number of tiles of one flush; beyond it the tiles grow.
+  static constexpr int64_t kMaxFlushTiles = 65536;
 
   // Opens the input (gzip when gzip is set). Throws Error("Cannot open file
   // %s!", "GDSIN") when it cannot be opened. flushThreshold is the stored

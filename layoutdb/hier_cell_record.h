@@ -41,8 +41,9 @@ struct HierCellRecord {
   int32_t vertexCount = 0;
   // Vertex count recorded once the cell has been processed.
   int32_t processedVertexCount = 0;
-  // Level in the cell order: 0 for top cells.
-  int16_t level = 0;
+  // Level in the cell order: 0 for top cells. Held in 32 bits: a legal file
+  // may nest cells far deeper than 32,767 levels.
+  int32_t level = 0;
 };
 
 }  // namespace velmar

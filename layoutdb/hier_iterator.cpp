@@ -164,9 +164,7 @@ HierIterator::HierIterator(LibDB* library, DBCell* start, const Box* w,
 
 DBSearchNode* HierIterator::First(Trans* outTrans, int32_t* layerKey,
                                   bool skipOwnShapes) {
-  LoadCellOnDemand(*lib, cell, true);
-  if (!cell->rawLayers.empty() && !cell->IsIndexed()) cell->IndexLayers();
-  LayerPos pos = cell->indexedLayers.begin();
+  LayerPos pos = StartCell();
   if (skipOwnShapes) {
     pos = cell->indexedLayers.lower_bound(ReferenceKey);
     while (pos != cell->indexedLayers.end() && !IsReferenceLayer(pos->first))
@@ -176,129 +174,167 @@ DBSearchNode* HierIterator::First(Trans* outTrans, int32_t* layerKey,
   return NextLayer(pos, outTrans, layerKey);
 }
 
+HierIterator::LayerPos HierIterator::StartCell() {
+  LoadCellOnDemand(*lib, cell, true);
+  if (!cell->rawLayers.empty() && !cell->IsIndexed()) cell->IndexLayers();
+  return cell->indexedLayers.begin();
+}
+
 DBSearchNode* HierIterator::NextLayer(LayerPos pos, Trans* outTrans,
                                       int32_t* layerKey) {
-  for (; pos != cell->indexedLayers.end(); ++pos) {
-    LayerTree& tree = pos->second;
-    if (tree.IsEmpty()) continue;
-    const LayerKey key = pos->first;
-    if (IsReferenceLayer(key)) {
-      for (cursor = DBSearchSystem::FirstInBox(tree, window); cursor != nullptr;
-           cursor = DBSearchSystem::NextInBox(cursor, window)) {
-        if (cursor->item == nullptr || cursor->item == excluded) continue;
-        if (Descend(pos, outTrans, layerKey)) return cursor;
-      }
-      continue;
-    }
-    if (filter != nullptr && filter->count(key & 0xFFFF) == 0) continue;
-    DBSearchNode* node = DBSearchSystem::FirstInBox(tree, window);
-    while (node != nullptr && node->item == nullptr)
-      node = DBSearchSystem::NextInBox(node, window);
-    if (node == nullptr) continue;
-    cursor = node;
-    frames.push_front(HierFrame{trans, cell, window, pos, cursor, -1, -1});
-    *outTrans = trans;
-    *layerKey = key;
-    return cursor;
-  }
-  return nullptr;
+  return Run(Step::Layers, pos, -1, -1, frames.size(), false, outTrans,
+             layerKey);
 }
 
 bool HierIterator::Descend(LayerPos pos, Trans* work, int32_t* layerKey) {
-  const SRef* ref = static_cast<const SRef*>(cursor->item);
-  const int32_t id = ref->CellId();
-  if (target >= 0 && id == target) {
-    frames.push_front(HierFrame{trans, cell, window, pos, cursor, -1, -1});
-    *layerKey = pos->first;
-    return true;
-  }
-  DBCell* child = EnterableChild(*lib, *ref);
-  if (child == nullptr) return false;
-  if (!ref->IsArray())
-    return Enter(child, id, *ref, pos, -1, -1, work, layerKey);
-  return DescendArray(pos, 0, 0, work, layerKey);
+  return Run(Step::Reference, pos, -1, -1, frames.size(), true, work,
+             layerKey) != nullptr;
 }
 
-bool HierIterator::DescendArray(LayerPos pos, int32_t column, int32_t row,
-                                Trans* work, int32_t* layerKey) {
-  const ARef* ref = static_cast<const ARef*>(cursor->item);
-  const int32_t id = ref->CellId();
-  DBCell* child = EnterableChild(*lib, *ref);
-  if (child == nullptr) return false;
-  int32_t c0, c1, r0, r1;
-  if (!ArrayElementRange(*ref, child->box, window, &c0, &c1, &r0, &r1))
-    return false;
-  // Enter restores the cursor (this array's node) when a child yields
-  // nothing.
-  for (int32_t a = std::max(column, c0); a <= c1; ++a) {
-    for (int32_t b = std::max(a == column ? row : 0, r0); b <= r1; ++b) {
-      const Trans e = ref->ElementTrans(a, b);
-      Box placed = child->box;
-      e.TransformBox(placed);
-      if (!placed.Overlaps(window)) continue;
-      if (Enter(child, id, e, pos, a, b, work, layerKey)) return true;
-    }
-  }
-  return false;
+bool HierIterator::OnDescent(const DBCell* child, int32_t childId) const {
+  if (child == cell) return true;
+  if (frames.empty()) return false;
+  if (frames.back().cell == child) return true;  // the start cell
+  if (size_t(childId) >= depthOf_.size()) return false;
+  const uint32_t d = depthOf_[size_t(childId)];
+  return d != 0 && d <= frames.size() && frames[frames.size() - d].cell == child;
 }
 
-bool HierIterator::Enter(DBCell* child, int32_t childId, const Trans& e,
-                         LayerPos pos, int32_t column, int32_t row,
-                         Trans* work, int32_t* layerKey) {
+HierIterator::LayerPos HierIterator::Enter(DBCell* child, int32_t childId,
+                                           const Trans& e, LayerPos pos,
+                                           int32_t column, int32_t row) {
   // A cell on the descent (the current cell or a frame's cell) placed again
   // below itself would make the walk endless.
-  if (child == cell) ThrowPlacementCycle(*lib, childId);
-  for (const HierFrame& f : frames)
-    if (f.cell == child) ThrowPlacementCycle(*lib, childId);
-
+  if (OnDescent(child, childId)) ThrowPlacementCycle(*lib, childId);
   frames.push_front(HierFrame{trans, cell, window, pos, cursor, column, row});
+  // Every frame the child pushes stands at this depth.
+  if (size_t(childId) >= depthOf_.size())
+    depthOf_.resize(size_t(childId) + 1, 0);
+  depthOf_[size_t(childId)] = uint32_t(frames.size() + 1);
   window = ChildWindow(e, window);
   trans = Trans::Compose(e, trans);
   cell = child;
-  if (DBSearchNode* node = First(work, layerKey)) {
-    cursor = node;
-    return true;
-  }
-  const HierFrame& f = frames.front();
-  trans = f.trans;
-  cell = f.cell;
-  window = f.window;
-  cursor = f.cursor;
-  frames.pop_front();
-  return false;
+  return StartCell();
 }
 
-DBSearchNode* HierIterator::ContinueReferences(LayerPos pos, Trans* outTrans,
-                                               int32_t* layerKey) {
-  for (cursor = DBSearchSystem::NextInBox(cursor, window); cursor != nullptr;
-       cursor = DBSearchSystem::NextInBox(cursor, window)) {
-    if (cursor->item == nullptr || cursor->item == excluded) continue;
-    if (Descend(pos, outTrans, layerKey)) return cursor;
-  }
-  return nullptr;
-}
-
-DBSearchNode* HierIterator::Climb(LayerPos pos, Trans* outTrans,
-                                  int32_t* layerKey) {
+DBSearchNode* HierIterator::Run(Step step, LayerPos pos, int32_t column,
+                                int32_t row, size_t floor, bool oneReference,
+                                Trans* outTrans, int32_t* layerKey) {
   for (;;) {
-    ++pos;
-    if (DBSearchNode* node = NextLayer(pos, outTrans, layerKey)) return node;
-    if (frames.empty()) return nullptr;
-    const HierFrame f = frames.front();
-    frames.pop_front();
-    cell = f.cell;
-    trans = f.trans;
-    window = f.window;
-    cursor = f.cursor;
-    pos = f.layerPos;
-    if (f.column >= 0) {
-      // The elements after the one left: the rest of its column, then the
-      // following columns.
-      if (DescendArray(pos, f.column, f.row + 1, outTrans, layerKey))
-        return cursor;
+    switch (step) {
+      case Step::Layers: {
+        // The current cell's layers from pos on: the first item of a shape
+        // layer that passes the filter, or the start of a reference layer.
+        for (; pos != cell->indexedLayers.end(); ++pos) {
+          LayerTree& tree = pos->second;
+          if (tree.IsEmpty()) continue;
+          const LayerKey key = pos->first;
+          if (IsReferenceLayer(key)) {
+            cursor = DBSearchSystem::FirstInBox(tree, window);
+            break;
+          }
+          if (filter != nullptr && filter->count(key & 0xFFFF) == 0) continue;
+          DBSearchNode* node = DBSearchSystem::FirstInBox(tree, window);
+          while (node != nullptr && node->item == nullptr)
+            node = DBSearchSystem::NextInBox(node, window);
+          if (node == nullptr) continue;
+          cursor = node;
+          frames.push_front(HierFrame{trans, cell, window, pos, cursor, -1, -1});
+          *outTrans = trans;
+          *layerKey = key;
+          return cursor;
+        }
+        step = pos == cell->indexedLayers.end() ? Step::Climb : Step::Reference;
+        break;
+      }
+      case Step::Reference: {
+        // The reference at the cursor, or the next one of the layer.
+        if (oneReference && frames.size() <= floor &&
+            (cursor == nullptr || cursor->item == nullptr ||
+             cursor->item == excluded))
+          return nullptr;
+        while (cursor != nullptr &&
+               (cursor->item == nullptr || cursor->item == excluded))
+          cursor = DBSearchSystem::NextInBox(cursor, window);
+        if (cursor == nullptr) {
+          ++pos;
+          step = Step::Layers;
+          break;
+        }
+        const SRef* ref = static_cast<const SRef*>(cursor->item);
+        const int32_t id = ref->CellId();
+        if (target >= 0 && id == target) {
+          frames.push_front(HierFrame{trans, cell, window, pos, cursor, -1, -1});
+          *layerKey = pos->first;
+          return cursor;
+        }
+        DBCell* child = EnterableChild(*lib, *ref);
+        if (child == nullptr) {
+          step = Step::NextReference;
+        } else if (ref->IsArray()) {
+          column = 0;
+          row = 0;
+          step = Step::Elements;
+        } else {
+          pos = Enter(child, id, *ref, pos, -1, -1);
+          *layerKey = 0;
+          step = Step::Layers;
+        }
+        break;
+      }
+      case Step::Elements: {
+        // The array at the cursor, elements from (column, row) on in walk
+        // order: the first whose placed child box meets the window.
+        step = Step::NextReference;
+        const ARef* ref = static_cast<const ARef*>(cursor->item);
+        const int32_t id = ref->CellId();
+        DBCell* child = EnterableChild(*lib, *ref);
+        int32_t c0, c1, r0, r1;
+        if (child == nullptr ||
+            !ArrayElementRange(*ref, child->box, window, &c0, &c1, &r0, &r1))
+          break;
+        bool entered = false;
+        for (int32_t a = std::max(column, c0); a <= c1 && !entered; ++a) {
+          for (int32_t b = std::max(a == column ? row : 0, r0); b <= r1; ++b) {
+            const Trans e = ref->ElementTrans(a, b);
+            Box placed = child->box;
+            e.TransformBox(placed);
+            if (!placed.Overlaps(window)) continue;
+            pos = Enter(child, id, e, pos, a, b);
+            *layerKey = 0;
+            step = Step::Layers;
+            entered = true;
+            break;
+          }
+        }
+        break;
+      }
+      case Step::NextReference:
+        if (oneReference && frames.size() <= floor) return nullptr;
+        cursor = DBSearchSystem::NextInBox(cursor, window);
+        step = Step::Reference;
+        break;
+      case Step::Climb: {
+        // The current cell is done: back to the placement that led into it,
+        // then its array's further elements and the following references.
+        if (frames.size() <= floor) return nullptr;
+        const HierFrame f = frames.front();
+        frames.pop_front();
+        cell = f.cell;
+        trans = f.trans;
+        window = f.window;
+        cursor = f.cursor;
+        pos = f.layerPos;
+        if (f.column >= 0) {
+          column = f.column;
+          row = f.row + 1;
+          step = Step::Elements;
+        } else {
+          step = Step::NextReference;
+        }
+        break;
+      }
     }
-    if (DBSearchNode* node = ContinueReferences(pos, outTrans, layerKey))
-      return node;
   }
 }
 
@@ -314,12 +350,10 @@ DBSearchNode* HierIterator::Next(Trans* outTrans, int32_t* layerKey,
       // Left from inside an array element: the array's further elements
       // are placements of their own and still to be walked.
       cursor = f.cursor;
-      if (DescendArray(pos, f.column, f.row + 1, outTrans, layerKey))
-        return cursor;
+      return Run(Step::Elements, pos, f.column, f.row + 1, 0, false, outTrans,
+                 layerKey);
     }
-    if (DBSearchNode* node = ContinueReferences(pos, outTrans, layerKey))
-      return node;
-    return Climb(pos, outTrans, layerKey);
+    return Run(Step::NextReference, pos, -1, -1, 0, false, outTrans, layerKey);
   }
   HierFrame& top = frames.front();
   DBSearchNode* node = DBSearchSystem::NextInBox(top.cursor, top.window);
@@ -333,7 +367,7 @@ DBSearchNode* HierIterator::Next(Trans* outTrans, int32_t* layerKey,
     return node;
   }
   frames.pop_front();
-  return Climb(pos, outTrans, layerKey);
+  return Run(Step::Layers, ++pos, -1, -1, 0, false, outTrans, layerKey);
 }
 
 }  // namespace velmar

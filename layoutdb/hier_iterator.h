@@ -13,7 +13,9 @@
 // of the reference, layer key ReferenceKey) instead of being entered; an
 // array reference is reported once.
 //
-// The walk keeps its descent as a stack of frames, innermost at the front.
+// The walk keeps its descent as a stack of frames, innermost at the front,
+// and never recurses per level: the depth of the hierarchy is bounded by
+// memory, not by the call stack.
 // Entering a placement pushes a frame of the placing cell whose cursor
 // stands at that placement; starting the scan of a shape layer pushes a
 // frame of the current cell for that layer. Hierarchy processing reads and
@@ -27,6 +29,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <vector>
 
 #include "foundation/box.h"
 #include "foundation/search_tree.h"
@@ -119,17 +122,38 @@ class HierIterator {
   bool Descend(LayerPos pos, Trans* work, int32_t* layerKey);
 
  private:
-  // Enters array elements from (column, row) on in walk order.
-  bool DescendArray(LayerPos pos, int32_t column, int32_t row, Trans* work,
+  // Where the walk stands in the current cell.
+  enum class Step {
+    Layers,         // scanning the layers from a position on
+    Reference,      // at the reference under the cursor (or the next one)
+    Elements,       // at the array under the cursor, from an element on
+    NextReference,  // past the reference under the cursor
+    Climb,          // the current cell is done
+  };
+
+  // The walk from the given step on, one loop over an explicit descent
+  // (no recursion per level): the next item, or null once the cell at
+  // depth floor (the number of frames) is done; with oneReference, null
+  // as soon as the reference under the cursor at that depth is done.
+  DBSearchNode* Run(Step step, LayerPos pos, int32_t column, int32_t row,
+                    size_t floor, bool oneReference, Trans* outTrans,
                     int32_t* layerKey);
-  // Enters child under element transform e from the frame (column, row).
-  bool Enter(DBCell* child, int32_t childId, const Trans& e, LayerPos pos,
-             int32_t column, int32_t row, Trans* work, int32_t* layerKey);
-  // The references after the cursor in the layer at pos.
-  DBSearchNode* ContinueReferences(LayerPos pos, Trans* outTrans,
-                                   int32_t* layerKey);
-  // Pops frames until a cell yields an item; null at the end.
-  DBSearchNode* Climb(LayerPos pos, Trans* outTrans, int32_t* layerKey);
+  // Loads and indexes the current cell as needed; its first layer.
+  LayerPos StartCell();
+  // Pushes the frame of the current cell standing at the placement (and
+  // array element column, row) and makes child under element transform e
+  // the current cell; returns the child's first layer.
+  LayerPos Enter(DBCell* child, int32_t childId, const Trans& e, LayerPos pos,
+                 int32_t column, int32_t row);
+  // True when child is the current cell or a frame's cell: a placement
+  // cycle. Constant time per placement whatever the depth.
+  bool OnDescent(const DBCell* child, int32_t childId) const;
+
+  // Cell id -> 1 + the position, counted from the outermost frame, of the
+  // frames the cell pushes while it is the current cell. A record is valid
+  // only while the frame at that position is the cell's, so frames popped
+  // by the caller leave no stale marks behind.
+  std::vector<uint32_t> depthOf_;
 };
 
 // ---------------------------------------------------------------------------

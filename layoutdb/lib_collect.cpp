@@ -94,16 +94,85 @@ void AddItemRing(const DBSearchNode* node, const Box& window, int clipMode,
   SpliceList(out, ring.list);
 }
 
-// One recursive collection: the library, the output, the filter and the
-// clip mode stay; cell, window and transform change per level. path holds
-// the cells being collected above, to refuse placement cycles.
+// One collection: the library, the output, the filter and the clip mode
+// stay; cell, window and transform change per placement. The descent is a
+// stack of its own, one frame per cell whose references are being walked,
+// so the depth of the hierarchy is bounded by memory and not by the call
+// stack. Cells are visited in the same depth-first order as a recursive
+// walk would visit them.
 class Collector {
  public:
   Collector(LibDB& lib, const LayerKeySet* filter, LayerRings& out,
             int clipMode)
       : lib_(lib), filter_(filter), out_(out), clipMode_(clipMode) {}
 
-  void Collect(DBCell* cell, const Box& window, const Trans& trans) {
+  void Collect(DBCell* top, const Box& window, const Trans& trans) {
+    Visit(top, -1, window, trans);
+    while (!stack_.empty()) {
+      Frame& f = stack_.back();
+      DBCell* child = nullptr;
+      int32_t childId = -1;
+      Trans e;
+      if (f.array != nullptr) {
+        if (!NextElement(f, e)) {
+          f.array = nullptr;
+          continue;
+        }
+        child = f.child;
+        childId = f.childId;
+      } else {
+        DBSearchNode* n = f.next;
+        if (n == nullptr) {
+          stack_.pop_back();
+          continue;
+        }
+        f.next = DBSearchSystem::NextInBox(n, f.window);
+        if (n->item == nullptr) continue;
+        const SRef& ref = *static_cast<const SRef*>(n->item);
+        child = EnterableChild(lib_, ref);
+        if (child == nullptr) continue;
+        childId = ref.CellId();
+        if (ref.IsArray()) {
+          const ARef& array = static_cast<const ARef&>(ref);
+          if (ArrayElementRange(array, child->box, f.window, &f.c0, &f.c1,
+                                &f.r0, &f.r1)) {
+            f.array = &array;
+            f.child = child;
+            f.childId = childId;
+            f.column = f.c0;
+            f.row = f.r0;
+          }
+          continue;
+        }
+        e = ref;
+      }
+      if (OnDescent(child, childId)) ThrowPlacementCycle(lib_, childId);
+      const Box childWindow = ChildWindow(e, f.window);
+      const Trans childTrans = Trans::Compose(e, f.trans);
+      Visit(child, childId, childWindow, childTrans);  // f may move
+    }
+  }
+
+ private:
+  // A cell whose references are being walked.
+  struct Frame {
+    DBCell* cell;
+    Box window;
+    Trans trans;
+    // The next reference node to look at; null: the cell is done.
+    DBSearchNode* next;
+    // The array reference whose elements are being entered, or null; its
+    // child, the element ranges and the next element (column, row).
+    const ARef* array = nullptr;
+    DBCell* child = nullptr;
+    int32_t childId = -1;
+    int32_t c0 = 0, c1 = -1, r0 = 0, r1 = -1;
+    int32_t column = 0, row = 0;
+  };
+
+  // Collects the cell's own shapes and, when it places cells inside the
+  // window, pushes its frame.
+  void Visit(DBCell* cell, int32_t id, const Box& window, const Trans& trans) {
     LoadCellOnDemand(lib_, cell, false);
     if (window.Contains(cell->box))
       WholeCell(cell, trans);
@@ -112,39 +181,40 @@ class Collector {
 
     LayerTree* refs = cell->ReferenceTree();
     if (refs == nullptr || refs->IsEmpty()) return;
-    path_.push_back(cell);
-    for (DBSearchNode* n = DBSearchSystem::FirstInBox(*refs, window);
-         n != nullptr; n = DBSearchSystem::NextInBox(n, window)) {
-      if (n->item == nullptr) continue;
-      const SRef& ref = *static_cast<const SRef*>(n->item);
-      DBCell* child = EnterableChild(lib_, ref);
-      if (child == nullptr) continue;
-      for (const DBCell* c : path_)
-        if (c == child) ThrowPlacementCycle(lib_, ref.CellId());
-      if (!ref.IsArray()) {
-        Enter(child, ref, window, trans);
-        continue;
-      }
-      const ARef& array = static_cast<const ARef&>(ref);
-      int32_t c0, c1, r0, r1;
-      if (!ArrayElementRange(array, child->box, window, &c0, &c1, &r0, &r1))
-        continue;
-      for (int32_t a = c0; a <= c1; ++a) {
-        for (int32_t b = r0; b <= r1; ++b) {
-          const Trans e = array.ElementTrans(a, b);
-          Box placed = child->box;
-          e.TransformBox(placed);
-          if (placed.Overlaps(window)) Enter(child, e, window, trans);
-        }
-      }
+    DBSearchNode* first = DBSearchSystem::FirstInBox(*refs, window);
+    if (first == nullptr) return;
+    if (id >= 0) {
+      if (size_t(id) >= depthOf_.size()) depthOf_.resize(size_t(id) + 1, 0);
+      depthOf_[size_t(id)] = uint32_t(stack_.size() + 1);
     }
-    path_.pop_back();
+    stack_.push_back(Frame{cell, window, trans, first});
   }
 
- private:
-  void Enter(DBCell* child, const Trans& e, const Box& window,
-             const Trans& trans) {
-    Collect(child, ChildWindow(e, window), Trans::Compose(e, trans));
+  // The next element of the frame's array whose placed child box meets the
+  // window, its transform in e; false when there is none left.
+  static bool NextElement(Frame& f, Trans& e) {
+    while (f.column <= f.c1) {
+      if (f.row > f.r1) {
+        ++f.column;
+        f.row = f.r0;
+        continue;
+      }
+      e = f.array->ElementTrans(f.column, f.row++);
+      Box placed = f.child->box;
+      e.TransformBox(placed);
+      if (placed.Overlaps(f.window)) return true;
+    }
+    return false;
+  }
+
+  // True when the cell is on the descent: the start cell, or the cell of
+  // the frame its last visit pushed (a stale record names another frame or
+  // none). Constant time per placement, whatever the depth.
+  bool OnDescent(const DBCell* child, int32_t id) const {
+    if (stack_.front().cell == child) return true;
+    if (size_t(id) >= depthOf_.size()) return false;
+    const uint32_t d = depthOf_[size_t(id)];
+    return d != 0 && d <= stack_.size() && stack_[d - 1].cell == child;
   }
 
   // The window holds the whole cell: every shape of the selected raw layers,
@@ -210,7 +280,9 @@ class Collector {
   const LayerKeySet* filter_;
   LayerRings& out_;
   int clipMode_;
-  std::vector<const DBCell*> path_;
+  std::vector<Frame> stack_;
+  // Cell id -> 1 + the stack index of the frame its last visit pushed.
+  std::vector<uint32_t> depthOf_;
 };
 
 }  // namespace

@@ -62,40 +62,66 @@ class MarkScope {
   LibDB& lib_;
 };
 
-void MarkInWindow(LibDB& lib, int32_t id, const Box& window,
-                  std::vector<int32_t>& path) {
-  DBCell* cell = lib.cells[size_t(id)];
-  HierCellRecord& record = lib.hierRecords[size_t(id)];
-  if (cell->flags & DBCell::Marked) {
-    if (record.box1.Contains(window)) return;  // nothing new below
-    record.box1.Merge(window);
-  } else {
-    LoadCellOnDemand(lib, cell, true);
-    cell->flags |= DBCell::Marked;
-    record.box1 = window;
-  }
-  LayerTree* refs = FilledReferenceTree(cell);
-  if (refs == nullptr) return;
+// Marks cell id for the window and every cell placed below it for the
+// window mapped into it. The descent is a stack of its own (one frame per
+// cell whose references are being walked), depth-first in the order of the
+// reference trees, so a deep hierarchy needs memory, not call stack.
+void MarkInWindow(LibDB& lib, int32_t topId, const Box& topWindow) {
+  struct Frame {
+    int32_t id;
+    Box window;
+    DBSearchNode* next;  // the next reference node to look at
+  };
+  std::vector<Frame> stack;
+  // Cell id -> 1 + the stack index of the frame its last visit pushed; a
+  // record is valid while that frame is the cell's.
+  std::vector<uint32_t> depthOf(lib.cells.size(), 0);
 
-  path.push_back(id);
-  for (DBSearchNode* n = DBSearchSystem::FirstInBox(*refs, window);
-       n != nullptr; n = DBSearchSystem::NextInBox(n, window)) {
+  auto visit = [&](int32_t id, const Box& window) {
+    DBCell* cell = lib.cells[size_t(id)];
+    HierCellRecord& record = lib.hierRecords[size_t(id)];
+    if (cell->flags & DBCell::Marked) {
+      if (record.box1.Contains(window)) return;  // nothing new below
+      record.box1.Merge(window);
+    } else {
+      LoadCellOnDemand(lib, cell, true);
+      cell->flags |= DBCell::Marked;
+      record.box1 = window;
+    }
+    LayerTree* refs = FilledReferenceTree(cell);
+    if (refs == nullptr) return;
+    DBSearchNode* first = DBSearchSystem::FirstInBox(*refs, window);
+    if (first == nullptr) return;
+    depthOf[size_t(id)] = uint32_t(stack.size() + 1);
+    stack.push_back(Frame{id, window, first});
+  };
+
+  visit(topId, topWindow);
+  while (!stack.empty()) {
+    Frame& f = stack.back();
+    DBSearchNode* n = f.next;
+    if (n == nullptr) {
+      stack.pop_back();
+      continue;
+    }
+    f.next = DBSearchSystem::NextInBox(n, f.window);
     if (n->item == nullptr) continue;
     const SRef& ref = *static_cast<const SRef*>(n->item);
     DBCell* child = EnterableChild(lib, ref);
     if (child == nullptr) continue;
     const int32_t childId = ref.CellId();
-    for (int32_t above : path)
-      if (above == childId) ThrowPlacementCycle(lib, childId);
+    const uint32_t d = depthOf[size_t(childId)];
+    if (d != 0 && d <= stack.size() && stack[d - 1].id == childId)
+      ThrowPlacementCycle(lib, childId);
     if (!ref.IsArray()) {
-      MarkInWindow(lib, childId, ChildWindow(ref, window), path);
+      visit(childId, ChildWindow(ref, f.window));  // f may move
       continue;
     }
     // An array: one element meeting the window marks the child for that
     // element's window, two or more for the child's whole box.
     const ARef& array = static_cast<const ARef&>(ref);
     int32_t c0, c1, r0, r1;
-    if (!ArrayElementRange(array, child->box, window, &c0, &c1, &r0, &r1))
+    if (!ArrayElementRange(array, child->box, f.window, &c0, &c1, &r0, &r1))
       continue;
     int found = 0;
     Trans only;
@@ -104,16 +130,15 @@ void MarkInWindow(LibDB& lib, int32_t id, const Box& window,
         const Trans e = array.ElementTrans(a, b);
         Box placed = child->box;
         e.TransformBox(placed);
-        if (!placed.Overlaps(window)) continue;
+        if (!placed.Overlaps(f.window)) continue;
         if (found++ == 0) only = e;
       }
     }
     if (found == 1)
-      MarkInWindow(lib, childId, ChildWindow(only, window), path);
+      visit(childId, ChildWindow(only, f.window));
     else if (found > 1)
-      MarkInWindow(lib, childId, child->box, path);
+      visit(childId, child->box);
   }
-  path.pop_back();
 }
 
 // Calls visit(childId) for every reference in the cell's reference tree.
@@ -195,8 +220,7 @@ void RefuseCycle(LibDB& lib, int32_t newId,
 void LibDB::MarkCellsInWindow(int32_t id, const Box* window) {
   ExistingCell(*this, id);
   if (hierRecords.size() < cells.size()) hierRecords.resize(cells.size());
-  std::vector<int32_t> path;
-  MarkInWindow(*this, id, *window, path);
+  MarkInWindow(*this, id, *window);
 }
 
 int32_t LibDB::ReplaceReferences(int32_t parentId, int32_t oldId,

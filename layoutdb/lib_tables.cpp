@@ -130,8 +130,8 @@ void LibDB::OrderCells(bool leafLast) {
         continue;
       if (--remaining[child] != 0) continue;
       cellOrder.push_back(child);
-      int32_t level = std::min<int32_t>(record.level + 1, INT16_MAX);
-      hierRecords[child].level = static_cast<int16_t>(level);
+      const int32_t level = record.level + 1;  // below the number of cells
+      hierRecords[child].level = level;
       depth = std::max(depth, level);
     }
   }

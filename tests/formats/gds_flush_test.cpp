@@ -6,7 +6,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <climits>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -52,6 +54,14 @@ std::vector<Ring> FlattenedRings(StoredLibrary& lib, const std::string& name,
                                         });
   });
   return out;
+}
+
+Box BoundingBox(const Ring& ring) {
+  Box box(INT32_MAX, INT32_MAX, INT32_MIN, INT32_MIN);
+  for (const Point& p : ring)
+    box = Box(std::min(box.x1, p.x), std::min(box.y1, p.y),
+              std::max(box.x2, p.x), std::max(box.y2, p.y));
+  return box;
 }
 
 int64_t TotalTwiceArea(const std::vector<Ring>& rings) {
@@ -233,6 +243,92 @@ TEST(GdsFlush, CoarseUnitsTileOnAGridOfOneUnit) {
   const std::vector<Ring> rings = FlattenedRings(stored, "BIG");
   EXPECT_EQ(TotalTwiceArea(rings), TotalTwiceArea(input));
   EXPECT_EQ(rings.size(), input.size() + 1);
+}
+
+// A box far larger than its geometry, and a database unit so coarse that
+// the tile is one unit: the flush makes at most kMaxFlushTiles tiles (the
+// tiles grow) instead of one per tile edge over the whole box, and every
+// shape still lands exactly once: the pieces of each input rectangle lie
+// inside it and add up to its area.
+TEST(GdsFlush, SparseBoxesAndCoarseUnitsMakeABoundedNumberOfTiles) {
+  struct Case {
+    const char* what;
+    double metersPerUnit;
+    int32_t extent;  // the box is (0, 0)-(extent, extent)
+    bool huge;       // one rectangle on layer 2 covers the whole box
+  } cases[] = {
+      {"(0,0)-(2e9,2e9) covered by one shape, 1 nm units", 1e-9, 2000000000, true},
+      {"sparse shapes, 1 mm units: a tile of one unit", 1e-3, 1000000, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    GdsBuilder b;
+    b.BeginLib("SPARSE", 1.0, c.metersPerUnit).BeginStr("BIG");
+    // Small rectangles on layer 1, one in each cell of a 20 x 20 grid at a
+    // seeded random offset and size (so they are disjoint), and two that
+    // pin the corners of the box.
+    std::vector<Box> small;
+    uint64_t seed = 12345;
+    auto next = [&seed](int64_t n) {
+      seed = seed * 6364136223846793005ULL + 1442695040888963407ULL;
+      return int64_t((seed >> 33) % uint64_t(n));
+    };
+    const int64_t cellSize = c.extent / 20;
+    for (int i = 0; i < 20; ++i) {
+      for (int j = 0; j < 20; ++j) {
+        if (next(3) == 0) continue;
+        const int64_t w = 1 + next(cellSize / 4), h = 1 + next(cellSize / 4);
+        const int64_t x = i * cellSize + 1 + next(cellSize - w - 2);
+        const int64_t y = j * cellSize + 1 + next(cellSize - h - 2);
+        small.push_back(Box(int32_t(x), int32_t(y), int32_t(x + w), int32_t(y + h)));
+      }
+    }
+    small.push_back(Box(0, 0, 1, 1));
+    small.push_back(Box(c.extent - 1, c.extent - 1, c.extent, c.extent));
+    for (const Box& r : small) b.Rect(1, 0, r.x1, r.y1, r.x2, r.y2);
+    if (c.huge) b.Rect(2, 0, 0, 0, c.extent, c.extent);
+    b.EndStr().EndLib();
+
+    GdsReadOptions o;
+    o.flushThreshold = 4 * int64_t(small.size() + (c.huge ? 1 : 0));
+    ScratchLibrary lib;
+    GdsReadResult r = lib.Read(b.Bytes(), o);
+    ASSERT_TRUE(r.ok) << r.error;
+    StoredLibrary stored(lib.Dir(), false);
+    const auto placements = stored.Placements("BIG");
+    ASSERT_FALSE(placements.empty());
+    EXPECT_LE(int64_t(placements.size()), GdsReader::kMaxFlushTiles);
+
+    // Every piece of a small rectangle lies inside one input rectangle;
+    // the pieces of each add up to its area.
+    std::vector<int64_t> covered(small.size(), 0);
+    for (const Ring& piece : FlattenedRings(stored, "BIG", 256)) {
+      const Box box = BoundingBox(piece);
+      size_t k = 0;
+      while (k < small.size() && !small[k].Contains(box)) ++k;
+      ASSERT_LT(k, small.size()) << "a piece at (" << box.x1 << " " << box.y1
+                                 << ") belongs to no input rectangle";
+      covered[k] += test::TwiceArea(piece) / 2;
+    }
+    for (size_t k = 0; k < small.size(); ++k)
+      EXPECT_EQ(covered[k], small[k].Width() * small[k].Height()) << "rectangle " << k;
+
+    if (!c.huge) continue;
+    // The huge rectangle is cut into rectangular pieces, one per tile
+    // (distinct corners), inside the box, adding up to its area.
+    int64_t area = 0;
+    std::set<std::pair<int32_t, int32_t>> corners;
+    const std::vector<Ring> pieces = FlattenedRings(stored, "BIG", 512);
+    for (const Ring& piece : pieces) {
+      ASSERT_EQ(piece.size(), 4u);
+      const Box box = BoundingBox(piece);
+      EXPECT_TRUE(Box(0, 0, c.extent, c.extent).Contains(box));
+      area += box.Width() * box.Height();
+      corners.insert({box.x1, box.y1});
+    }
+    EXPECT_EQ(corners.size(), pieces.size());
+    EXPECT_EQ(area, int64_t(c.extent) * c.extent);
+  }
 }
 
 TEST(GdsFlush, GeneratedNamesNeverTakeAStructureOfTheFile) {

@@ -4,9 +4,11 @@
 // in every hierarchy walk of the library.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "foundation/error.h"
@@ -311,6 +313,135 @@ TEST(HierarchyWalkTest, PlacementCyclesAreRefused) {
             << what << ": " << msg;
       }
     }
+  }
+}
+
+// A chain of 100,000 cells, each placing the next (every orientation in
+// turn), with one ring in the last: every hierarchy walk reaches it with a
+// descent of its own instead of one call per level, the cell order gives
+// the leaf its level beyond 16 bits, and the chain closed into a cycle is
+// refused by every walk.
+TEST(HierarchyWalkTest, ChainsDeeperThanTheCallStack) {
+  constexpr int32_t kCells = 100000;
+  const Ring leafRing{{0, 0}, {30, 0}, {30, 10}, {10, 10}, {10, 40}, {0, 40}};
+  Model m(kCells);
+  for (int32_t i = 0; i + 1 < kCells; ++i)
+    m[size_t(i)].refs = {Ref(i + 1, 3 + i % 5, i % 3 - 1, uint8_t(i % 8))};
+  m[kCells - 1].shapes[0x0100] = {leafRing};
+  // The ring in the top cell, placed level by level from the bottom.
+  std::vector<std::pair<int32_t, int32_t>> expected;
+  for (Point p : leafRing) {
+    for (int32_t i = kCells - 2; i >= 0; --i) {
+      const ModelRef& r = m[size_t(i)].refs[0];
+      p = hier_test::Place(r.x, r.y, r.orientation, 1, p);
+    }
+    expected.emplace_back(p.x, p.y);
+  }
+  std::sort(expected.begin(), expected.end());
+  auto vertices = [](const LayerRings& rings) {
+    std::vector<std::pair<int32_t, int32_t>> out;
+    for (const auto& [key, ringList] : hier_test::RingsOf(rings)) {
+      EXPECT_EQ(key, 0x0100);
+      for (const Ring& r : ringList)
+        for (const Point& p : r) out.emplace_back(p.x, p.y);
+    }
+    std::sort(out.begin(), out.end());
+    return out;
+  };
+
+  LibDB lib("/nonexistent", 0);
+  hier_test::Build(lib, m);
+  const Box whole = lib.cells[0]->box;
+  {
+    SCOPED_TRACE("iterator");
+    HierIterator it(&lib, lib.cells[0], &whole, nullptr, -1);
+    const std::vector<Visit> visits = Walk(it, false, false);
+    ASSERT_EQ(visits.size(), 1u);
+    EXPECT_EQ(visits[0].cell, lib.cells[kCells - 1]);
+    int32_t x = 0, y = 0;
+    visits[0].trans.Apply(x, y);
+    const Point origin = [&] {
+      Point p(0, 0);
+      for (int32_t i = kCells - 2; i >= 0; --i) {
+        const ModelRef& r = m[size_t(i)].refs[0];
+        p = hier_test::Place(r.x, r.y, r.orientation, 1, p);
+      }
+      return p;
+    }();
+    EXPECT_EQ(std::make_pair(x, y), std::make_pair(origin.x, origin.y));
+  }
+  {
+    SCOPED_TRACE("CollectPolygons, whole and cut by a window");
+    const Trans id;
+    LayerRings out;
+    lib.CollectPolygons(lib.cells[0], &whole, &id, nullptr, &out, 0);
+    EXPECT_EQ(vertices(out), expected);
+    // A window that cuts every cell's box: the cut path at every level.
+    const Box cut(whole.x1 + 1, whole.y1 + 1, whole.x2 - 1, whole.y2 - 1);
+    LayerRings clipped;
+    lib.CollectPolygons(lib.cells[0], &cut, &id, nullptr, &clipped, 0);
+    EXPECT_FALSE(hier_test::RingsOf(clipped).empty());
+  }
+  {
+    SCOPED_TRACE("CollectWindowPolygons");
+    LayerRings out;
+    lib.CollectWindowPolygons(lib.cells[0], &whole, nullptr, &out, nullptr, 0);
+    EXPECT_EQ(vertices(out), expected);
+  }
+  {
+    SCOPED_TRACE("MarkCellsInWindow");
+    lib.MarkCellsInWindow(0, &whole);
+    int32_t marked = 0;
+    for (DBCell* cell : lib.cells) marked += (cell->flags & DBCell::Marked) ? 1 : 0;
+    EXPECT_EQ(marked, kCells);
+  }
+  {
+    SCOPED_TRACE("levels");
+    lib.BuildParents();
+    lib.OrderCells(false);
+    lib.CollectRoots();
+    EXPECT_EQ(lib.hierRecords[kCells - 1].level, kCells - 1);
+    EXPECT_EQ(lib.depth, kCells - 1);
+    EXPECT_EQ(lib.roots, std::vector<int32_t>{0});
+  }
+  {
+    SCOPED_TRACE("closed into a cycle");
+    // The leaf places the top so that the top's box covers the leaf's
+    // window: the inverse of the chain's placement of the leaf.
+    Trans back;
+    {
+      HierIterator it(&lib, lib.cells[0], &whole, nullptr, -1);
+      back = Walk(it, false, false).at(0).trans;
+    }
+    back.Invert();
+    hier_test::AddRef(lib, kCells - 1, new SRef(back, 0));
+    auto refused = [&](const char* what, const std::function<void()>& walk) {
+      try {
+        walk();
+        ADD_FAILURE() << what << " accepted a placement cycle";
+      } catch (const Error& e) {
+        EXPECT_NE(std::string(e.Message()).find("is placed inside itself"),
+                  std::string::npos)
+            << what;
+      }
+    };
+    refused("iterator", [&] {
+      HierIterator it(&lib, lib.cells[0], &whole, nullptr, -1);
+      Walk(it, false, false);
+    });
+    refused("CollectPolygons", [&] {
+      const Trans id;
+      LayerRings out;
+      lib.CollectPolygons(lib.cells[0], &whole, &id, nullptr, &out, 0);
+    });
+    refused("CollectWindowPolygons", [&] {
+      LayerRings out;
+      lib.CollectWindowPolygons(lib.cells[0], &whole, nullptr, &out, nullptr, 0);
+    });
+    refused("MarkCellsInWindow", [&] {
+      for (DBCell* cell : lib.cells) cell->flags &= uint16_t(~DBCell::Marked);
+      lib.MarkCellsInWindow(0, &whole);
+    });
   }
 }
 
