@@ -102,7 +102,7 @@ struct OasisCounters {
 
 class OasisFile {
  public:
-  // Repetition types (SEMI P39).
+  // Highest repetition type.
   static constexpr int32_t kRepetitionLast = 11;
 
   OasisFile();

@@ -711,6 +711,15 @@ TEST_F(OasisPrimitives, WriterRefusals) {
   }
 }
 
+TEST_F(OasisPrimitives, OpenFailures) {
+  const std::string missing = temp_.File("missing.oas");
+  const std::string noDirectory = temp_.File("no/such/dir.oas");
+  OasisFile in, out;
+  ExpectError([&] { in.OpenInput(missing); }, "OASISIN", "Cannot open file " + missing + "!");
+  ExpectError([&] { out.OpenOutput(noDirectory); }, "OASISOUT",
+              "Cannot open file " + noDirectory + "!");
+}
+
 // The builder's file frame: START and an END of exactly 256 bytes.
 TEST(OasisBuilderFrame, EndIs256Bytes) {
   for (bool offsetsInEnd : {true, false}) {
