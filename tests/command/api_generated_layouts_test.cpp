@@ -76,7 +76,7 @@ std::vector<std::vector<Point>> FileRings(const std::string& path) {
 // each walked once).
 i128 StoredArea2(DBCell* cell, uint32_t key) {
   LayerRings rings;
-  cell->RawLayersToRings({key}, rings, 0);
+  cell->RawLayersToRings({static_cast<int32_t>(key)}, rings, 0);
   return oracle::TotalArea2(oracle::ResultRings(rings[key]));
 }
 
