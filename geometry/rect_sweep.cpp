@@ -25,6 +25,7 @@
 #include <climits>
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <vector>
 
 namespace velmar {
@@ -152,10 +153,69 @@ inline void LinkVertical(PSPoint* low, PSPoint* high, int dir) {
     LinkPoints(high, low);
 }
 
+// Nodes of the sweep line from blocks of one sweep, recycled through a free
+// list: the line inserts and removes a breakpoint for nearly every edge.
+class NodeArena {
+ public:
+  void* Take(size_t size) {
+    if (free_) {
+      void* p = free_;
+      free_ = *static_cast<void**>(p);
+      return p;
+    }
+    size = (size + 15) & ~size_t(15);
+    if (blocks_.empty() || used_ + size > kBlockBytes) {
+      blocks_.emplace_back(new char[kBlockBytes]);
+      used_ = 0;
+    }
+    void* p = blocks_.back().get() + used_;
+    used_ += size;
+    return p;
+  }
+  void Give(void* p) {
+    *static_cast<void**>(p) = free_;
+    free_ = p;
+  }
+
+ private:
+  static constexpr size_t kBlockBytes = 64 * 1024;
+  std::vector<std::unique_ptr<char[]>> blocks_;
+  size_t used_ = 0;
+  void* free_ = nullptr;
+};
+
+// Allocator of the line's map: single nodes from the arena (every node of
+// one map has one size), anything else from the heap.
+template <class T>
+struct ArenaAllocator {
+  using value_type = T;
+  NodeArena* arena;
+  explicit ArenaAllocator(NodeArena* a) : arena(a) {}
+  template <class U>
+  ArenaAllocator(const ArenaAllocator<U>& o) : arena(o.arena) {}
+  T* allocate(size_t n) {
+    if (n == 1) return static_cast<T*>(arena->Take(sizeof(T)));
+    return std::allocator<T>().allocate(n);
+  }
+  void deallocate(T* p, size_t n) {
+    if (n == 1)
+      arena->Give(p);
+    else
+      std::allocator<T>().deallocate(p, n);
+  }
+  template <class U>
+  bool operator==(const ArenaAllocator<U>& o) const {
+    return arena == o.arena;
+  }
+};
+
 template <BooleanOpCode C>
 class RectSweep {
  public:
-  explicit RectSweep(PSList& out) : out_(out) { line_.emplace(INT64_MIN, Interval{}); }
+  explicit RectSweep(PSList& out)
+      : out_(out), line_(std::less<int64_t>(), Alloc(&arena_)) {
+    line_.emplace(INT64_MIN, Interval{});
+  }
 
   // Sweeps the sorted edges; false when a region is neither inside nor
   // outside, or the edges do not close.
@@ -186,7 +246,8 @@ class RectSweep {
   }
 
  private:
-  using Line = std::map<int64_t, Interval>;
+  using Alloc = ArenaAllocator<std::pair<const int64_t, Interval>>;
+  using Line = std::map<int64_t, Interval, std::less<int64_t>, Alloc>;
   using Iter = Line::iterator;
 
   static int State(const Interval& v) { return StateOf<C>(v.c1, v.c2); }
@@ -195,8 +256,19 @@ class RectSweep {
   }
 
   // The breakpoint at y, made by splitting the interval that holds y.
-  Iter Breakpoint(int64_t y) {
-    Iter it = line_.lower_bound(y);
+  Iter Breakpoint(int64_t y) { return SplitAt(y, line_.lower_bound(y)); }
+
+  // The breakpoint at y above `from` (y > from's key): a few steps up from
+  // there, where the other end of an edge usually is, else a search.
+  Iter BreakpointAbove(Iter from, int64_t y) {
+    Iter it = std::next(from);
+    for (int steps = 0; it != line_.end() && it->first < y; ++it)
+      if (++steps == 8) return Breakpoint(y);
+    return SplitAt(y, it);
+  }
+
+  // The breakpoint at y given the first breakpoint at or above y.
+  Iter SplitAt(int64_t y, Iter it) {
     if (it != line_.end() && it->first == y) return it;
     const Interval& below = std::prev(it)->second;
     Interval v;
@@ -209,7 +281,7 @@ class RectSweep {
 
   Iter Apply(const VerticalEdge& e) {
     const Iter first = Breakpoint(e.lo);
-    const Iter last = Breakpoint(e.hi);
+    const Iter last = BreakpointAbove(first, e.hi);
     for (Iter it = first; it != last; ++it) {
       Interval& v = it->second;
       if (v.stamp != stamp_) {
@@ -304,6 +376,7 @@ class RectSweep {
   };
 
   PSList& out_;
+  NodeArena arena_;  // before the line: the line's nodes live in it
   Line line_;
   std::vector<Stretch> stretches_;
   uint32_t stamp_ = 0;
