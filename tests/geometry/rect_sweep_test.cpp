@@ -259,6 +259,10 @@ TEST(RectilinearBoolean, FixedCases) {
       {{oracle::Rect(0, 0, 4, 4), 1}, {oracle::Rect(0, 0, 4, 4), 2}},
       {{oracle::Rect(0, 0, 4, 4), 1}, {oracle::Rect(4, 0, 8, 4), 2},
        {oracle::Rect(0, 4, 4, 8), 2}, {oracle::Rect(4, 4, 8, 8), 1}},
+      // The ends of the coordinate range.
+      {{oracle::Rect(INT32_MIN, INT32_MIN, INT32_MAX, 0), 1},
+       {oracle::Rect(-5, INT32_MIN + 1, INT32_MAX, INT32_MAX), 2},
+       {oracle::Rect(INT32_MIN, -7, 3, INT32_MAX), 1}},
   };
   for (const auto& rings : layouts) EXPECT_EQ(CompareOnLayout(rings), int(std::size(kCodes)));
 }
