@@ -5,9 +5,10 @@
 // of the first set alone and of all 2N as one layer. Built only when the
 // Boost headers are installed: a comparison, not a dependency.
 //
-//   manhattan_compare [N] [runs]
+//   manhattan_compare [N] [runs] [velmar]
 //
-// N defaults to 100000, runs to 5. Per operation the median CPU seconds of
+// N defaults to 100000, runs to 5; a third argument "velmar" runs velmar
+// alone (for profiling). Per operation the median CPU seconds of
 // the runs, the output vertex count and the area of each engine, and their
 // ratio, are printed. velmar's time is BooleanSweep on an operand list
 // built beforehand (as the scripting layer hands it over); Boost's is the
@@ -20,6 +21,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "foundation/box.h"
@@ -128,6 +130,7 @@ Result RunBoost(const std::vector<velmar::Box>& rects, int perLayer, Op op, int 
 int main(int argc, char** argv) {
   const int perLayer = argc > 1 ? std::atoi(argv[1]) : 100000;
   const int runs = argc > 2 ? std::atoi(argv[2]) : 5;
+  const bool velmarOnly = argc > 3 && std::string(argv[3]) == "velmar";
   const std::vector<velmar::Box> rects = Rects(perLayer);
   std::printf("%d + %d rectangles, median of %d runs, CPU seconds\n", perLayer, perLayer,
               runs);
@@ -140,7 +143,7 @@ int main(int argc, char** argv) {
   for (const Row& row : {Row{"AND", Op::And}, Row{"OR", Op::Or}, Row{"XOR", Op::Xor},
                          Row{"merge {1 0}", Op::MergeFirst}, Row{"merge all", Op::MergeAll}}) {
     const Result v = RunVelmar(rects, perLayer, row.op, runs);
-    const Result b = RunBoost(rects, perLayer, row.op, runs);
+    const Result b = velmarOnly ? v : RunBoost(rects, perLayer, row.op, runs);
     std::printf("%-14s %10.3f %12lld %10.3f %12lld %8.2f  %s\n", row.name, v.seconds,
                 v.vertices, b.seconds, b.vertices, v.seconds / b.seconds,
                 v.area == b.area ? "equal" : "DIFFER");

@@ -236,11 +236,14 @@ class RectSweep {
           Apply(edges[i]);
           hi = std::max<int64_t>(hi, edges[i].hi);
         }
-        stretches_.push_back(Stretch{first, hi});
+        stretches_.push_back(Stretch{first, hi, first});
       }
-      for (const Stretch& s : stretches_)
-        if (!Walk(s.first, s.hi, x)) return false;
-      for (const Stretch& s : stretches_) Coalesce(s.first, s.hi);
+      for (Stretch& s : stretches_)
+        if (!Walk(s.first, s.hi, x, s.top)) return false;
+      for (const Stretch& s : stretches_) {
+        const Iter below = std::prev(s.top);
+        if (SameCounts(s.top->second, below->second)) line_.erase(s.top);
+      }
     }
     return line_.size() == 1;
   }
@@ -294,13 +297,22 @@ class RectSweep {
     return first;
   }
 
-  // Walks the breakpoints from `first` up to the one at hi and puts out the
-  // vertices where output edges meet.
-  bool Walk(Iter first, int64_t hi, int32_t x) {
+  static bool SameCounts(const Interval& a, const Interval& b) {
+    return a.c1 == b.c1 && a.c2 == b.c2;
+  }
+
+  // Walks the breakpoints from `first` up to the one at hi (returned in
+  // top) and puts out the vertices where output edges meet. Breakpoints
+  // below hi whose interval has the counts of the one below go; the one at
+  // hi is left to the caller: its interval was not changed, and merging it
+  // into the changed one below before every stretch at x is walked would
+  // give it that interval's west state.
+  bool Walk(Iter first, int64_t hi, int32_t x, Iter& top) {
     PSPoint* runLow = nullptr;  // lower vertex of the open vertical edge
     int runDir = 0;
-    int eastBelow = State(std::prev(first)->second);
-    for (Iter it = first;; ++it) {
+    Iter below = std::prev(first);
+    int eastBelow = State(below->second);
+    for (Iter it = first;;) {
       Interval& v = it->second;
       const int west = WestState(v);
       const int east = State(v);
@@ -349,30 +361,24 @@ class RectSweep {
         }
       }
       eastBelow = east;
-      if (it->first == hi) break;
-    }
-    return runDir == 0;
-  }
-
-  // Removes the breakpoints from `first` up to hi whose interval has the
-  // counts of the one below.
-  void Coalesce(Iter first, int64_t hi) {
-    Iter below = std::prev(first);
-    for (Iter it = first;;) {
-      const bool last = it->first == hi;
+      if (it->first == hi) {
+        top = it;
+        break;
+      }
       const Iter next = std::next(it);
-      if (it->second.c1 == below->second.c1 && it->second.c2 == below->second.c2)
+      if (SameCounts(v, below->second))
         line_.erase(it);
       else
         below = it;
-      if (last) break;
       it = next;
     }
+    return runDir == 0;
   }
 
   struct Stretch {
     Iter first;
     int64_t hi;
+    Iter top;  // the breakpoint at hi, once walked
   };
 
   PSList& out_;
