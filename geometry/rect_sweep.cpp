@@ -230,16 +230,24 @@ class RectSweep {
       // the west states of the untouched intervals between stretches.
       stretches_.clear();
       while (i < n && edges[i].x == x) {
-        const Iter first = Apply(edges[i]);
+        size_t j = i + 1;
         int64_t hi = edges[i].hi;
-        for (++i; i < n && edges[i].x == x && edges[i].lo <= hi; ++i) {
-          Apply(edges[i]);
-          hi = std::max<int64_t>(hi, edges[i].hi);
+        for (; j < n && edges[j].x == x && edges[j].lo <= hi; ++j)
+          hi = std::max<int64_t>(hi, edges[j].hi);
+        if (j == i + 1) {
+          // A lone edge: the walk adds its counts as it passes.
+          const Iter first = Breakpoint(edges[i].lo);
+          BreakpointAbove(first, hi);
+          stretches_.push_back(Stretch{first, hi, first, edges[i].d1, edges[i].d2});
+        } else {
+          const Iter first = Apply(edges[i]);
+          for (size_t k = i + 1; k < j; ++k) Apply(edges[k]);
+          stretches_.push_back(Stretch{first, hi, first, 0, 0});
         }
-        stretches_.push_back(Stretch{first, hi, first});
+        i = j;
       }
       for (Stretch& s : stretches_)
-        if (!Walk(s.first, s.hi, x, s.top)) return false;
+        if (!Walk(s, x)) return false;
       for (const Stretch& s : stretches_) {
         const Iter below = std::prev(s.top);
         if (SameCounts(s.top->second, below->second)) line_.erase(s.top);
@@ -252,6 +260,14 @@ class RectSweep {
   using Alloc = ArenaAllocator<std::pair<const int64_t, Interval>>;
   using Line = std::map<int64_t, Interval, std::less<int64_t>, Alloc>;
   using Iter = Line::iterator;
+
+  struct Stretch {
+    Iter first;
+    int64_t hi;
+    Iter top;     // the breakpoint at hi, once walked
+    int16_t d1;   // counts the walk adds below hi (a lone edge; otherwise
+    int16_t d2;   // they were added before the walk)
+  };
 
   static int State(const Interval& v) { return StateOf<C>(v.c1, v.c2); }
   int WestState(const Interval& v) const {
@@ -301,20 +317,27 @@ class RectSweep {
     return a.c1 == b.c1 && a.c2 == b.c2;
   }
 
-  // Walks the breakpoints from `first` up to the one at hi (returned in
-  // top) and puts out the vertices where output edges meet. Breakpoints
+  // Walks the breakpoints of the stretch from `first` up to the one at hi
+  // (returned in top), adding the stretch's own counts to the intervals
+  // below hi when it is a lone edge, and puts out the vertices where output
+  // edges meet. Breakpoints
   // below hi whose interval has the counts of the one below go; the one at
   // hi is left to the caller: its interval was not changed, and merging it
   // into the changed one below before every stretch at x is walked would
   // give it that interval's west state.
-  bool Walk(Iter first, int64_t hi, int32_t x, Iter& top) {
+  bool Walk(Stretch& s, int32_t x) {
+    const int64_t hi = s.hi;
     PSPoint* runLow = nullptr;  // lower vertex of the open vertical edge
     int runDir = 0;
-    Iter below = std::prev(first);
+    Iter below = std::prev(s.first);
     int eastBelow = State(below->second);
-    for (Iter it = first;;) {
+    for (Iter it = s.first;;) {
       Interval& v = it->second;
       const int west = WestState(v);
+      if (it->first != hi) {
+        v.c1 += s.d1;
+        v.c2 += s.d2;
+      }
       const int east = State(v);
       if (west < 0 || east < 0 || eastBelow < 0) return false;
       const int oldH = v.open ? v.openDir : 0;
@@ -362,7 +385,7 @@ class RectSweep {
       }
       eastBelow = east;
       if (it->first == hi) {
-        top = it;
+        s.top = it;
         break;
       }
       const Iter next = std::next(it);
@@ -375,11 +398,6 @@ class RectSweep {
     return runDir == 0;
   }
 
-  struct Stretch {
-    Iter first;
-    int64_t hi;
-    Iter top;  // the breakpoint at hi, once walked
-  };
 
   PSList& out_;
   NodeArena arena_;  // before the line: the line's nodes live in it
