@@ -349,14 +349,14 @@ class RectSweep {
         const int hE = oldH != newH ? newH : 0;
         const int vS = runDir != vA ? runDir : 0;
         const int vN = runDir != vA ? vA : 0;
-        PSPoint* west_vertex = v.open;
+        PSPoint* westVertex = v.open;
         if (hW && hE && vS && vN) {
           // Two rings touch here: one vertex per inside quadrant, the
           // upper one first.
           PSPoint* up = AppendPoint(out_, x, y);
           PSPoint* down = AppendPoint(out_, x, y);
           const bool westUp = west == 1;  // the north-west quadrant is inside
-          LinkHorizontal(west_vertex, westUp ? up : down, hW);
+          LinkHorizontal(westVertex, westUp ? up : down, hW);
           LinkVertical(runLow, down, vS);
           v.open = westUp ? down : up;
           v.openDir = int8_t(hE);
@@ -366,7 +366,7 @@ class RectSweep {
           if ((hW != 0) + (hE != 0) != 1 || (vS != 0) + (vN != 0) != 1) return false;
           PSPoint* p = AppendPoint(out_, x, y);
           if (hW) {
-            LinkHorizontal(west_vertex, p, hW);
+            LinkHorizontal(westVertex, p, hW);
             v.open = nullptr;
             v.openDir = 0;
           } else {
