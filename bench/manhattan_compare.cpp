@@ -5,10 +5,11 @@
 // of the first set alone and of all 2N as one layer. Built only when the
 // Boost headers are installed: a comparison, not a dependency.
 //
-//   manhattan_compare [N] [runs] [velmar]
+//   manhattan_compare [N] [runs] [velmar | general]
 //
 // N defaults to 100000, runs to 5; a third argument "velmar" runs velmar
-// alone (for profiling). Per operation the median CPU seconds of
+// alone (for profiling), "general" runs velmar's general sweep in place of
+// the axis-parallel path (and Boost). Per operation the median CPU seconds of
 // the runs, the output vertex count and the area of each engine, and their
 // ratio, are printed. velmar's time is BooleanSweep on an operand list
 // built beforehand (as the scripting layer hands it over); Boost's is the
@@ -28,6 +29,7 @@
 #include "geometry/boolean_sweep.h"
 #include "geometry/point_list_order.h"
 #include "geometry/point_system.h"
+#include "geometry/rect_sweep.h"
 
 namespace {
 
@@ -131,6 +133,7 @@ int main(int argc, char** argv) {
   const int perLayer = argc > 1 ? std::atoi(argv[1]) : 100000;
   const int runs = argc > 2 ? std::atoi(argv[2]) : 5;
   const bool velmarOnly = argc > 3 && std::string(argv[3]) == "velmar";
+  if (argc > 3 && std::string(argv[3]) == "general") velmar::EnableRectilinearBoolean(false);
   const std::vector<velmar::Box> rects = Rects(perLayer);
   std::printf("%d + %d rectangles, median of %d runs, CPU seconds\n", perLayer, perLayer,
               runs);
