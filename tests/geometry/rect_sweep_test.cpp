@@ -56,16 +56,23 @@ Snapshot Snap(const PSList& list) {
 // The header and the vertices from the first one that differs from
 // `other` on (a few of them).
 std::string Describe(const Snapshot& s, const Snapshot& other) {
-  std::string t = "points " + std::to_string(s.pointCount) + ", rings " +
-                  std::to_string(s.ringCount) + ":";
+  std::string t = "points ";
+  t += std::to_string(s.pointCount);
+  t += ", rings ";
+  t += std::to_string(s.ringCount);
+  t += ":";
   size_t first = 0;
   while (first < s.vertices.size() && first < other.vertices.size() &&
          s.vertices[first] == other.vertices[first])
     ++first;
   for (size_t i = first; i < s.vertices.size() && i < first + 6; ++i) {
     const auto& [x, y, f, n, p] = s.vertices[i];
-    t += " [" + std::to_string(i) + "] (" + std::to_string(x) + "," + std::to_string(y) +
-         " f" + std::to_string(f) + " n" + std::to_string(n) + " p" + std::to_string(p) + ")";
+    for (const std::string& part :
+         {std::string(" ["), std::to_string(i), std::string("] ("), std::to_string(x),
+          std::string(","), std::to_string(y), std::string(" f"), std::to_string(f),
+          std::string(" n"), std::to_string(n), std::string(" p"), std::to_string(p),
+          std::string(")")})
+      t += part;
   }
   return t;
 }
@@ -74,8 +81,15 @@ std::string DescribeInput(const std::vector<Ring>& rings) {
   if (rings.size() > 40) return std::to_string(rings.size()) + " rings";
   std::string t;
   for (const Ring& r : rings) {
-    t += "L" + std::to_string(r.layer) + "{";
-    for (const Point& p : r.pts) t += " " + std::to_string(p.x) + "," + std::to_string(p.y);
+    t += "L";
+    t += std::to_string(r.layer);
+    t += "{";
+    for (const Point& p : r.pts) {
+      t += " ";
+      t += std::to_string(p.x);
+      t += ",";
+      t += std::to_string(p.y);
+    }
     t += " } ";
   }
   return t;
@@ -184,7 +198,11 @@ int CompareOnLayout(const std::vector<Ring>& rings) {
   int taken = 0;
   const bool neither = DiffHasNeither(rings);
   for (int code : kCodes) {
-    SCOPED_TRACE("code " + std::to_string(code) + ", input " + DescribeInput(rings));
+    std::string trace = "code ";
+    trace += std::to_string(code);
+    trace += ", input ";
+    trace += DescribeInput(rings);
+    SCOPED_TRACE(trace);
     oracle::OwnedList out;
     Outcome general;
     if (code == 6 && neither) {
