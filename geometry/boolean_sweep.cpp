@@ -5,6 +5,7 @@
 
 #include "geometry/point_list_edit.h"
 #include "geometry/point_list_order.h"
+#include "geometry/rect_sweep.h"
 #include "geometry/ring_connect.h"
 #include "geometry/scan_sweep.h"
 
@@ -78,6 +79,8 @@ int32_t SelectHoles(PSList& list, PSList* out, bool invert) {
 void BooleanSweep(PSList& list, PSList* out, BooleanOpCode code,
                   bool edgesOnly) {
   if (!list.head) return;
+  // Axis-parallel input: interval counts, no splitting (same result).
+  if (out && !edgesOnly && RectilinearBoolean(list, *out, code)) return;
   if (code == BooleanOpCode::CutHoles && SelectHoles(list, nullptr, false) == 0)
     return;
   const bool keep = code != BooleanOpCode::CutHoles &&

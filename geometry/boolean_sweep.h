@@ -23,7 +23,9 @@ namespace velmar {
 // - CrossingPass (32): a vertex at every crossing and overlap, in place.
 // The list is sorted first unless it is already in (x, then y) order; it
 // keeps its points (now with the vertices of the splits) and the caller
-// frees it. The result goes into out: moved in when out is empty, else
+// frees it. Ring results of axis-parallel input come from
+// RectilinearBoolean (geometry/rect_sweep.h), the same output without
+// splitting; the list is then left as it was. The result goes into out: moved in when out is empty, else
 // appended. Without edgesOnly it is closed counter-clockwise rings with
 // clockwise holes, collinear vertices removed; with edgesOnly the 2-point
 // edge chains of the sweep, each with the inside on its left. The ring count

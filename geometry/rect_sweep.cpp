@@ -1,0 +1,460 @@
+// Booleans of axis-parallel input by interval counts along the sweep line.
+//
+// The sweep line is the set of intervals [y, next y) between the
+// breakpoints of a sorted map; each interval holds the winding counts of
+// both operands of the slab to the right of the line. At each x the
+// vertical input edges there add their +1 (running down: the inside lies
+// east) or -1 (running up) to the intervals they span. Then the touched
+// stretch of the line is walked bottom-up, breakpoint by breakpoint:
+// - an interval whose inside state differs west and east of x is a piece
+//   of a vertical output edge; neighbouring pieces of one direction form
+//   one edge;
+// - a breakpoint between an inside and an outside interval carries a
+//   horizontal output edge in the slab; it starts at the x where that
+//   boundary appears and ends where it changes.
+// Where a vertical and a horizontal output edge meet there is a vertex;
+// where four meet (two rings touching at a corner, inside quadrants on
+// one diagonal) there are two, one for each inside quadrant. Vertices come
+// out in (x, then y) order, the one of the upper quadrant first, and are
+// linked into rings as the edges close, with the inside on the left.
+// Breakpoints whose intervals have equal counts are merged away, so the
+// line holds only the breakpoints of the edges that cross it.
+#include "geometry/rect_sweep.h"
+
+#include <algorithm>
+#include <climits>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <vector>
+
+namespace velmar {
+
+namespace {
+
+bool enabledFlag = true;
+
+// A vertical input edge: at x from lo to hi (lo < hi); d1 and d2 are the
+// changes of the first and second operand's counts east of it.
+struct VerticalEdge {
+  int32_t x;
+  int32_t lo;
+  int32_t hi;
+  int16_t d1;
+  int16_t d2;
+};
+
+// Inside state of a region for the code: 1 inside, 0 outside, -1 neither
+// (DIFF only; the general sweep drops every edge next to such a region).
+template <BooleanOpCode C>
+inline int StateOf(int32_t c1, int32_t c2) {
+  if constexpr (C == BooleanOpCode::Merge) {
+    return c1 > 0 ? 1 : 0;
+  } else if constexpr (C == BooleanOpCode::Or) {
+    return int64_t(c1) + c2 > 0 ? 1 : 0;
+  } else if constexpr (C == BooleanOpCode::Overlap) {
+    return c1 >= 2 ? 1 : 0;
+  } else if constexpr (C == BooleanOpCode::And) {
+    return c1 > 0 && c2 > 0 ? 1 : 0;
+  } else if constexpr (C == BooleanOpCode::Diff) {
+    if (c1 > 0 && c2 == 0) return 1;
+    if (c1 == 0 || (c1 > 0 && c2 > 0)) return 0;
+    return -1;
+  } else if constexpr (C == BooleanOpCode::Xor) {
+    return (c1 > 0) != (c2 > 0) ? 1 : 0;
+  } else {
+    static_assert(C == BooleanOpCode::NegativeWinding);
+    return c1 < 0 ? 1 : 0;
+  }
+}
+
+// Sorts the edges by x, then lo: least significant digit first, 16 bits a
+// pass, passes over a digit that all edges share skipped.
+void SortEdges(std::vector<VerticalEdge>& a) {
+  const size_t n = a.size();
+  if (n < 2) return;
+  auto key = [](const VerticalEdge& e) {
+    return (uint64_t(uint32_t(e.x) ^ 0x80000000u) << 32) |
+           uint64_t(uint32_t(e.lo) ^ 0x80000000u);
+  };
+  if (n < 1024) {
+    std::sort(a.begin(), a.end(), [&](const VerticalEdge& u, const VerticalEdge& v) {
+      return key(u) < key(v);
+    });
+    return;
+  }
+  std::vector<VerticalEdge> b(n);
+  std::vector<uint32_t> count(1 << 16);
+  for (int shift = 0; shift < 64; shift += 16) {
+    std::fill(count.begin(), count.end(), 0u);
+    for (const VerticalEdge& e : a) ++count[(key(e) >> shift) & 0xFFFF];
+    if (count[(key(a[0]) >> shift) & 0xFFFF] == n) continue;
+    uint32_t sum = 0;
+    for (uint32_t& c : count) {
+      const uint32_t t = c;
+      c = sum;
+      sum += t;
+    }
+    for (const VerticalEdge& e : a) b[count[(key(e) >> shift) & 0xFFFF]++] = e;
+    a.swap(b);
+  }
+}
+
+// Reads the operands into vertical edges. False when the input is not for
+// this path.
+bool CollectEdges(const PSList& list, bool firstOnly, std::vector<VerticalEdge>& edges) {
+  constexpr uint16_t kClassBits = PSPointFlags::EdgeClassMask;
+  constexpr uint16_t kSecond = PSPointFlags::SecondLayer;
+  edges.reserve(size_t(list.pointCount > 0 ? list.pointCount : 0) / 2 + 1);
+  for (const PSPoint* p = list.head; p; p = p->link) {
+    const PSPoint* q = p->next;
+    if (!q || !p->prev) return false;  // an open chain or a lone point
+    if (p->flags & kClassBits) return false;
+    if ((p->flags ^ q->flags) & kSecond) return false;
+    if (p->x == q->x) {
+      if (p->y == q->y) continue;
+      const bool second = (p->flags & kSecond) != 0;
+      if (firstOnly && second) continue;
+      // Running down puts the inside east: +1 to the east.
+      const int16_t d = p->y > q->y ? 1 : -1;
+      edges.push_back(VerticalEdge{p->x, std::min(p->y, q->y), std::max(p->y, q->y),
+                                   int16_t(second ? 0 : d), int16_t(second ? d : 0)});
+    } else if (p->y != q->y) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// One interval [key, next key) of the sweep line.
+struct Interval {
+  int32_t c1 = 0;           // counts of the slab east of the line
+  int32_t c2 = 0;
+  uint32_t stamp = 0;       // the step in which westState was taken
+  int8_t westState = 0;     // state west of the line, valid when stamp is
+                            // the current step
+  int8_t openDir = 0;       // +1 east, -1 west: the horizontal output edge
+  PSPoint* open = nullptr;  // along the breakpoint, from this west vertex
+};
+
+// Directions: a horizontal edge runs east (+1, inside above) or west (-1,
+// inside below); a vertical edge runs north (+1, inside west) or south
+// (-1, inside east).
+inline void LinkHorizontal(PSPoint* west, PSPoint* east, int dir) {
+  if (dir > 0)
+    LinkPoints(west, east);
+  else
+    LinkPoints(east, west);
+}
+inline void LinkVertical(PSPoint* low, PSPoint* high, int dir) {
+  if (dir > 0)
+    LinkPoints(low, high);
+  else
+    LinkPoints(high, low);
+}
+
+// Nodes of the sweep line from blocks of one sweep, recycled through a free
+// list: the line inserts and removes a breakpoint for nearly every edge.
+class NodeArena {
+ public:
+  void* Take(size_t size) {
+    if (free_) {
+      void* p = free_;
+      free_ = *static_cast<void**>(p);
+      return p;
+    }
+    size = (size + 15) & ~size_t(15);
+    if (blocks_.empty() || used_ + size > kBlockBytes) {
+      blocks_.emplace_back(new char[kBlockBytes]);
+      used_ = 0;
+    }
+    void* p = blocks_.back().get() + used_;
+    used_ += size;
+    return p;
+  }
+  void Give(void* p) {
+    *static_cast<void**>(p) = free_;
+    free_ = p;
+  }
+
+ private:
+  static constexpr size_t kBlockBytes = 64 * 1024;
+  std::vector<std::unique_ptr<char[]>> blocks_;
+  size_t used_ = 0;
+  void* free_ = nullptr;
+};
+
+// Allocator of the line's map: single nodes from the arena (every node of
+// one map has one size), anything else from the heap.
+template <class T>
+struct ArenaAllocator {
+  using value_type = T;
+  NodeArena* arena;
+  explicit ArenaAllocator(NodeArena* a) : arena(a) {}
+  template <class U>
+  ArenaAllocator(const ArenaAllocator<U>& o) : arena(o.arena) {}
+  T* allocate(size_t n) {
+    if (n == 1) return static_cast<T*>(arena->Take(sizeof(T)));
+    return std::allocator<T>().allocate(n);
+  }
+  void deallocate(T* p, size_t n) {
+    if (n == 1)
+      arena->Give(p);
+    else
+      std::allocator<T>().deallocate(p, n);
+  }
+  template <class U>
+  bool operator==(const ArenaAllocator<U>& o) const {
+    return arena == o.arena;
+  }
+};
+
+template <BooleanOpCode C>
+class RectSweep {
+ public:
+  explicit RectSweep(PSList& out)
+      : out_(out), line_(std::less<int64_t>(), Alloc(&arena_)) {
+    line_.emplace(INT64_MIN, Interval{});
+  }
+
+  // Sweeps the sorted edges; false when a region is neither inside nor
+  // outside, or the edges do not close.
+  bool Run(const std::vector<VerticalEdge>& edges) {
+    const size_t n = edges.size();
+    size_t i = 0;
+    while (i < n) {
+      const int32_t x = edges[i].x;
+      ++stamp_;
+      // All edges at x first, in stretches of edges that overlap or abut:
+      // merging breakpoints away before every stretch is walked would lose
+      // the west states of the untouched intervals between stretches.
+      stretches_.clear();
+      while (i < n && edges[i].x == x) {
+        size_t j = i + 1;
+        int64_t hi = edges[i].hi;
+        for (; j < n && edges[j].x == x && edges[j].lo <= hi; ++j)
+          hi = std::max<int64_t>(hi, edges[j].hi);
+        if (j == i + 1) {
+          // A lone edge: the walk adds its counts as it passes.
+          const Iter first = Breakpoint(edges[i].lo);
+          BreakpointAbove(first, hi);
+          stretches_.push_back(Stretch{first, hi, first, edges[i].d1, edges[i].d2});
+        } else {
+          const Iter first = Apply(edges[i]);
+          for (size_t k = i + 1; k < j; ++k) Apply(edges[k]);
+          stretches_.push_back(Stretch{first, hi, first, 0, 0});
+        }
+        i = j;
+      }
+      for (Stretch& s : stretches_)
+        if (!Walk(s, x)) return false;
+      for (const Stretch& s : stretches_) {
+        const Iter below = std::prev(s.top);
+        if (SameCounts(s.top->second, below->second)) line_.erase(s.top);
+      }
+    }
+    return line_.size() == 1;
+  }
+
+ private:
+  using Alloc = ArenaAllocator<std::pair<const int64_t, Interval>>;
+  using Line = std::map<int64_t, Interval, std::less<int64_t>, Alloc>;
+  using Iter = Line::iterator;
+
+  struct Stretch {
+    Iter first;
+    int64_t hi;
+    Iter top;     // the breakpoint at hi, once walked
+    int16_t d1;   // counts the walk adds below hi (a lone edge; otherwise
+    int16_t d2;   // they were added before the walk)
+  };
+
+  static int State(const Interval& v) { return StateOf<C>(v.c1, v.c2); }
+  int WestState(const Interval& v) const {
+    return v.stamp == stamp_ ? v.westState : State(v);
+  }
+
+  // The breakpoint at y, made by splitting the interval that holds y.
+  Iter Breakpoint(int64_t y) { return SplitAt(y, line_.lower_bound(y)); }
+
+  // The breakpoint at y above `from` (y > from's key): a few steps up from
+  // there, where the other end of an edge usually is, else a search.
+  Iter BreakpointAbove(Iter from, int64_t y) {
+    Iter it = std::next(from);
+    for (int steps = 0; it != line_.end() && it->first < y; ++it)
+      if (++steps == 8) return Breakpoint(y);
+    return SplitAt(y, it);
+  }
+
+  // The breakpoint at y given the first breakpoint at or above y.
+  Iter SplitAt(int64_t y, Iter it) {
+    if (it != line_.end() && it->first == y) return it;
+    const Interval& below = std::prev(it)->second;
+    Interval v;
+    v.c1 = below.c1;
+    v.c2 = below.c2;
+    v.stamp = stamp_;
+    v.westState = int8_t(WestState(below));
+    return line_.emplace_hint(it, y, v);
+  }
+
+  Iter Apply(const VerticalEdge& e) {
+    const Iter first = Breakpoint(e.lo);
+    const Iter last = BreakpointAbove(first, e.hi);
+    for (Iter it = first; it != last; ++it) {
+      Interval& v = it->second;
+      if (v.stamp != stamp_) {
+        v.westState = int8_t(State(v));
+        v.stamp = stamp_;
+      }
+      v.c1 += e.d1;
+      v.c2 += e.d2;
+    }
+    return first;
+  }
+
+  static bool SameCounts(const Interval& a, const Interval& b) {
+    return a.c1 == b.c1 && a.c2 == b.c2;
+  }
+
+  // Walks the breakpoints of the stretch from `first` up to the one at hi
+  // (returned in top), adding the stretch's own counts to the intervals
+  // below hi when it is a lone edge, and puts out the vertices where output
+  // edges meet. Breakpoints
+  // below hi whose interval has the counts of the one below go; the one at
+  // hi is left to the caller: its interval was not changed, and merging it
+  // into the changed one below before every stretch at x is walked would
+  // give it that interval's west state.
+  bool Walk(Stretch& s, int32_t x) {
+    const int64_t hi = s.hi;
+    PSPoint* runLow = nullptr;  // lower vertex of the open vertical edge
+    int runDir = 0;
+    Iter below = std::prev(s.first);
+    int eastBelow = State(below->second);
+    for (Iter it = s.first;;) {
+      Interval& v = it->second;
+      const int west = WestState(v);
+      if (it->first != hi) {
+        v.c1 += s.d1;
+        v.c2 += s.d2;
+      }
+      const int east = State(v);
+      if (west < 0 || east < 0 || eastBelow < 0) return false;
+      const int oldH = v.open ? v.openDir : 0;
+      const int newH = eastBelow == east ? 0 : (east ? 1 : -1);
+      const int vA = west == east ? 0 : (east ? -1 : 1);
+      if (oldH != newH || runDir != vA) {
+        const int32_t y = int32_t(it->first);
+        const int hW = oldH != newH ? oldH : 0;
+        const int hE = oldH != newH ? newH : 0;
+        const int vS = runDir != vA ? runDir : 0;
+        const int vN = runDir != vA ? vA : 0;
+        PSPoint* westVertex = v.open;
+        if (hW && hE && vS && vN) {
+          // Two rings touch here: one vertex per inside quadrant, the
+          // upper one first.
+          PSPoint* up = AppendPoint(out_, x, y);
+          PSPoint* down = AppendPoint(out_, x, y);
+          const bool westUp = west == 1;  // the north-west quadrant is inside
+          LinkHorizontal(westVertex, westUp ? up : down, hW);
+          LinkVertical(runLow, down, vS);
+          v.open = westUp ? down : up;
+          v.openDir = int8_t(hE);
+          runLow = up;
+          runDir = vN;
+        } else {
+          if ((hW != 0) + (hE != 0) != 1 || (vS != 0) + (vN != 0) != 1) return false;
+          PSPoint* p = AppendPoint(out_, x, y);
+          if (hW) {
+            LinkHorizontal(westVertex, p, hW);
+            v.open = nullptr;
+            v.openDir = 0;
+          } else {
+            v.open = p;
+            v.openDir = int8_t(hE);
+          }
+          if (vS) {
+            LinkVertical(runLow, p, vS);
+            runLow = nullptr;
+            runDir = 0;
+          } else {
+            runLow = p;
+            runDir = vN;
+          }
+        }
+      }
+      eastBelow = east;
+      if (it->first == hi) {
+        s.top = it;
+        break;
+      }
+      const Iter next = std::next(it);
+      if (SameCounts(v, below->second))
+        line_.erase(it);
+      else
+        below = it;
+      it = next;
+    }
+    return runDir == 0;
+  }
+
+
+  PSList& out_;
+  NodeArena arena_;  // before the line: the line's nodes live in it
+  Line line_;
+  std::vector<Stretch> stretches_;
+  uint32_t stamp_ = 0;
+};
+
+template <BooleanOpCode C>
+bool Sweep(const std::vector<VerticalEdge>& edges, PSList& out) {
+  RectSweep<C> sweep(out);
+  return sweep.Run(edges);
+}
+
+}  // namespace
+
+void EnableRectilinearBoolean(bool enabled) { enabledFlag = enabled; }
+bool RectilinearBooleanEnabled() { return enabledFlag; }
+
+bool RectilinearBoolean(PSList& list, PSList& out, BooleanOpCode code) {
+  if (!enabledFlag || !list.head) return false;
+  bool empty = false;
+  switch (code) {
+    case BooleanOpCode::Empty1:
+    case BooleanOpCode::Empty4:
+    case BooleanOpCode::Empty7:
+      empty = true;
+      break;
+    case BooleanOpCode::Merge:
+    case BooleanOpCode::Or:
+    case BooleanOpCode::Overlap:
+    case BooleanOpCode::And:
+    case BooleanOpCode::Diff:
+    case BooleanOpCode::Xor:
+    case BooleanOpCode::NegativeWinding:
+      break;
+    default:
+      return false;
+  }
+  std::vector<VerticalEdge> edges;
+  if (!CollectEdges(list, code == BooleanOpCode::Merge, edges)) return false;
+  if (empty) return true;
+  SortEdges(edges);
+  ScratchList work;
+  bool done = false;
+  switch (code) {
+    case BooleanOpCode::Merge: done = Sweep<BooleanOpCode::Merge>(edges, work.list); break;
+    case BooleanOpCode::Or: done = Sweep<BooleanOpCode::Or>(edges, work.list); break;
+    case BooleanOpCode::Overlap: done = Sweep<BooleanOpCode::Overlap>(edges, work.list); break;
+    case BooleanOpCode::And: done = Sweep<BooleanOpCode::And>(edges, work.list); break;
+    case BooleanOpCode::Diff: done = Sweep<BooleanOpCode::Diff>(edges, work.list); break;
+    case BooleanOpCode::Xor: done = Sweep<BooleanOpCode::Xor>(edges, work.list); break;
+    default: done = Sweep<BooleanOpCode::NegativeWinding>(edges, work.list); break;
+  }
+  if (!done) return false;
+  SpliceList(out, work.list);
+  return true;
+}
+
+}  // namespace velmar
