@@ -209,6 +209,13 @@ class API {
   // The same; a number that names no temporary layer ends the process with
   // "ERROR: Temporary layer %d does not exist\n".
   PSList& RequireTempLayer(int number);
+  // Refuses, ending the process with status 1, a layer argument of a layer
+  // operation that names neither a library layer (layer and datatype
+  // 0..255) nor an existing temporary layer: a negative layer number is a
+  // temporary layer that does not exist, like one above the last; a library
+  // layer with a datatype outside 0..255 prints "ERROR: Layer {%d %d} is not
+  // a library layer: datatype must lie in 0..255\n".
+  void RequireLayerArgument(int layer, int datatype);
   // Prints "ERROR: %s: %s\n" (unit tag, message) and ends the process
   // with status 1: the failure policy of the layer operations.
   [[noreturn]] static void ExitOnError(const Error& e);
