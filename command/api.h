@@ -276,8 +276,9 @@ class API {
   // part of its record stays in the temporary database.
   int StorePolygons(PSList& list, int layer, int datatype);
   // Writes temporary layer layer1 to the polygon text file fname (appended
-  // to when savedPolygonsText is not 0); the layer is then empty. 1; 0
-  // after a reported failure, which keeps the result in the layer.
+  // to when savedPolygonsText is not 0); the layer is then empty. An empty
+  // layer still writes the file, with no polygon. 1; 0 after a reported
+  // failure, which keeps the result in the layer.
   int SavePoly(int layer1, int datatype1, const char* fname);
   // Names the temporary database (a plain file, created anew when opened).
   void SetTempDB(const char* fname);
@@ -291,6 +292,9 @@ class API {
   void AppendBinaries(const char* fname1, const char* fname2);
 
   // --- Loading layouts and library maintenance (api_load.cpp) --------------
+  // Reads a GDSII file into the current library. 1; 0 after a reported
+  // failure, which leaves the library in memory as it was (LibraryLoad). A
+  // library that holds cells refuses a file in another database unit.
   int LoadGds(const char* gdsName, int gz, const char* prefix);
   int LoadPoly(const char* fname, const char* cname, int layer, int datatype);
   int LoadLibraryInfo();

@@ -169,9 +169,9 @@ int API::LoadGds(const char* gdsName, int gz, const char* prefix) {
   LibDB& lib = *currentLib;
   try {
     GdsReader reader(gdsName, gz != 0);
+    ReadStoredLibrary(lib);
     // A load that does not complete leaves the library as it was.
     LibraryLoad load(lib);
-    ReadStoredLibrary(lib);
     reader.ReadLibraryHead(&lib);
     // The cells known before the read get their definitions: the hierarchy
     // tables are rebuilt from the definitions, which must then know the

@@ -235,7 +235,8 @@ class LibDB {
   // fields and contents), names, definitions, layer table, hierarchy
   // tables, roots, units and file numbers as they were, and closes the data
   // file. Data files the load appended stay on disk, referenced by nothing;
-  // the next load skips their numbers. One load at a time; the LibraryLoad
+  // the next load skips their numbers. Index files the load wrote before it
+  // failed are written again from the restored state. One load at a time; the LibraryLoad
   // guard below pairs the calls.
   void BeginLoad();
   void CommitLoad();
@@ -297,6 +298,9 @@ class LibDB {
   std::set<uint16_t> fullDataFiles_;
   // The state before the load in progress; null when none.
   std::unique_ptr<LoadCheckpoint> load_;
+  // Called by the writers of "names", "info" and "parents": a load that
+  // wrote them and then fails writes them again from the restored state.
+  void NoteIndexWrite();
 };
 
 // Scope of one layout load: begins it on construction; rolls it back on

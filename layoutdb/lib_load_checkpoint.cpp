@@ -102,6 +102,10 @@ void LibDB::BeginLoad() {
 
 void LibDB::CommitLoad() { load_.reset(); }
 
+void LibDB::NoteIndexWrite() {
+  if (load_ != nullptr) load_->indexWritten = true;
+}
+
 void LibDB::ClearForRedefinition(int32_t id) {
   if (id < 0 || size_t(id) >= cells.size() || cells[size_t(id)] == nullptr) return;
   DBCell* cell = cells[size_t(id)];
@@ -196,6 +200,24 @@ void LibDB::RollBackLoad() {
   magnified = cp->magnified;
   depth = cp->depth;
   hierChanged = cp->hierChanged;
+
+  // A load that failed while writing the index files (a full disk) may
+  // have replaced some of them: they are made to describe the library as
+  // it is again, as far as the disk allows.
+  // A library that had no cell had no index: the files go again.
+  if (cp->indexWritten) {
+    if (cells.empty()) {
+      for (const char* name : {"/names", gz ? "/info.gz" : "/info", "/parents"})
+        std::remove((dirPath + name).c_str());
+      return;
+    }
+    try {
+      WriteNames();
+      WriteInfo();
+      WriteParents();
+    } catch (const Error&) {
+    }
+  }
 }
 
 }  // namespace velmar

@@ -71,6 +71,9 @@ struct LoadCheckpoint {
   // a cell is among them.
   std::vector<SetAsideCell> setAside;
   std::vector<char> isSetAside;
+
+  // "names", "info" or "parents" was written during the load.
+  bool indexWritten = false;
 };
 
 }  // namespace velmar

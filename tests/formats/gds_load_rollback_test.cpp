@@ -7,6 +7,8 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -151,6 +153,39 @@ TEST(GdsLoadRollback, AReadCutInAnyRecordLeavesTheLibraryAsItWas) {
     EXPECT_EQ(leaf->rawLayers.at(9 * 256).count, 1);
   }
   EXPECT_EQ(failed, int(cuts.size()));
+}
+
+std::string FileText(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return "<none>";
+  std::ostringstream o;
+  o << in.rdbuf();
+  return o.str();
+}
+
+// The last index file of a read cannot be written (a directory stands in
+// the way of its rename): the index files already replaced describe the
+// library as it was again; a library that had none has none again.
+TEST(GdsLoadRollback, IndexFilesWrittenBeforeTheFailureAreRestored) {
+  GdsReadOptions asLoad;
+  asLoad.asLoad = true;
+  for (bool heldCells : {true, false}) {
+    SCOPED_TRACE(heldCells ? "library with cells" : "empty library");
+    ScratchLibrary lib;
+    if (heldCells) {
+      ASSERT_TRUE(lib.Read(FirstFile()).ok);
+    }
+    const std::string names = FileText(lib.Dir() + "/names");
+    const std::string info = FileText(lib.Dir() + "/info");
+    const std::string before = Dump(lib.Lib());
+    std::filesystem::remove(lib.Dir() + "/parents");
+    std::filesystem::create_directories(lib.Dir() + "/parents/blocked");
+    const GdsReadResult r = lib.Read(SecondFile(), asLoad);
+    ASSERT_FALSE(r.ok);
+    EXPECT_EQ(Dump(lib.Lib()), before);
+    EXPECT_EQ(FileText(lib.Dir() + "/names"), names);
+    EXPECT_EQ(FileText(lib.Dir() + "/info"), info);
+  }
 }
 
 TEST(GdsLoadRollback, ACompletedLoadIsKept) {
