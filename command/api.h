@@ -209,6 +209,13 @@ class API {
   // The same; a number that names no temporary layer ends the process with
   // "ERROR: Temporary layer %d does not exist\n".
   PSList& RequireTempLayer(int number);
+  // Refuses, ending the process with status 1, a layer argument of a layer
+  // operation that names neither a library layer (layer and datatype
+  // 0..255) nor an existing temporary layer: a negative layer number is a
+  // temporary layer that does not exist, like one above the last; a library
+  // layer with a datatype outside 0..255 prints "ERROR: Layer {%d %d} is not
+  // a library layer: datatype must lie in 0..255\n".
+  void RequireLayerArgument(int layer, int datatype);
   // Prints "ERROR: %s: %s\n" (unit tag, message) and ends the process
   // with status 1: the failure policy of the layer operations.
   [[noreturn]] static void ExitOnError(const Error& e);
@@ -269,8 +276,9 @@ class API {
   // part of its record stays in the temporary database.
   int StorePolygons(PSList& list, int layer, int datatype);
   // Writes temporary layer layer1 to the polygon text file fname (appended
-  // to when savedPolygonsText is not 0); the layer is then empty. 1; 0
-  // after a reported failure, which keeps the result in the layer.
+  // to when savedPolygonsText is not 0); the layer is then empty. An empty
+  // layer still writes the file, with no polygon. 1; 0 after a reported
+  // failure, which keeps the result in the layer.
   int SavePoly(int layer1, int datatype1, const char* fname);
   // Names the temporary database (a plain file, created anew when opened).
   void SetTempDB(const char* fname);
@@ -284,6 +292,9 @@ class API {
   void AppendBinaries(const char* fname1, const char* fname2);
 
   // --- Loading layouts and library maintenance (api_load.cpp) --------------
+  // Reads a GDSII file into the current library. 1; 0 after a reported
+  // failure, which leaves the library in memory as it was (LibraryLoad). A
+  // library that holds cells refuses a file in another database unit.
   int LoadGds(const char* gdsName, int gz, const char* prefix);
   int LoadPoly(const char* fname, const char* cname, int layer, int datatype);
   int LoadLibraryInfo();

@@ -89,6 +89,11 @@ int API::BooleanOp(int op, int layer1, int datatype1, int layer2,
   RequireWorkingArea();
 
   if (op < 0 || op > 9) ExitOnError(Error("Unknown boolean operation", "DRC"));
+  // A two-layer code takes its second layer from the script: a negative
+  // number there names no layer (it must not turn the operation into a
+  // one-layer one).
+  for (const BooleanEcho& e : kBooleanEchoes)
+    if (e.code == op && e.twoLayers) RequireLayerArgument(layer2, datatype2);
   const int index = OnCollectedLayers(
       *this, report, layer1, datatype1, layer2, datatype2,
       [&](PSList& input, PSList& out) {
@@ -107,6 +112,7 @@ int API::Relate(int layer1, int datatype1, int layer2, int datatype2) {
                  datatype2);
   }
   RequireWorkingArea();
+  RequireLayerArgument(layer2, datatype2);
 
   const int index = OnCollectedLayers(
       *this, report, layer1, datatype1, layer2, datatype2,

@@ -94,6 +94,18 @@ PSList& API::RequireTempLayer(int number) {
   std::exit(1);
 }
 
+void API::RequireLayerArgument(int layer, int datatype) {
+  if (layer < 0 || layer >= kLowestTempLayer) {
+    RequireTempLayer(layer);
+    return;
+  }
+  if (datatype >= 0 && datatype <= 255) return;
+  PrintMessage("ERROR: Layer {%d %d} is not a library layer: datatype must lie "
+               "in 0..255\n",
+               layer, datatype);
+  std::exit(1);
+}
+
 void API::ExitOnError(const Error& e) {
   api_support::PrintError(e);
   std::exit(1);
@@ -179,6 +191,10 @@ void API::CollectLayers(PSList& list, int layer1, int datatype1, int layer2,
       SpliceList(dst, moved.list);
     }
   };
+
+  // A pair that names nothing ends the process before anything is taken.
+  RequireLayerArgument(layer1, datatype1);
+  if (layer2 >= 0) RequireLayerArgument(layer2, datatype2);
 
   if (layer1 < kLowestTempLayer) {
     addLibraryLayer(layer1, datatype1);

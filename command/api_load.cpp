@@ -107,14 +107,13 @@ void DefineStoredCells(LibDB& lib) {
 }
 
 // Before a stream read into a library directory that already holds a
-// library: its tables are read first, so that its cells stay and the new
-// data file gets the next number instead of replacing "db1"; and the cells
-// known before the read get their definitions.
-void PrepareForRead(LibDB& lib) {
+// library: its tables are read first, so that its cells stay (and decide
+// the database unit the file must have) and the new data file gets the next
+// number instead of replacing "db1".
+void ReadStoredLibrary(LibDB& lib) {
   if ((lib.flags & LibDB::InfoRead) == 0 && lib.cells.empty() &&
       DirectoryHoldsLibrary(lib))
     ReadTables(lib);
-  if (!lib.cells.empty()) DefineStoredCells(lib);
 }
 
 // Opens a new cell data file with the next free number for the reader.
@@ -170,7 +169,14 @@ int API::LoadGds(const char* gdsName, int gz, const char* prefix) {
   LibDB& lib = *currentLib;
   try {
     GdsReader reader(gdsName, gz != 0);
-    PrepareForRead(lib);
+    ReadStoredLibrary(lib);
+    // A load that does not complete leaves the library as it was.
+    LibraryLoad load(lib);
+    reader.ReadLibraryHead(&lib);
+    // The cells known before the read get their definitions: the hierarchy
+    // tables are rebuilt from the definitions, which must then know the
+    // references of the cells read before.
+    if (!lib.cells.empty()) DefineStoredCells(lib);
     if (!OpenNewDataFile(lib)) {
       PrintMessage("ERROR: Library cannot be written\n");
       return 0;
@@ -179,15 +185,11 @@ int API::LoadGds(const char* gdsName, int gz, const char* prefix) {
     reader.layerMap = layerMap.empty() ? nullptr : &layerMap;
     reader.ignoreText = tech.ignoreText;
     reader.cellPrefix = prefix != nullptr ? prefix : "";
-    reader.Read(&lib);
+    reader.ReadLibraryBody();
+    load.Commit();
     return 1;
   } catch (const Error& e) {
     PrintError(e);
-    try {
-      lib.CloseDataFile();
-    } catch (const Error&) {
-      lib.openDb = 0;
-    }
     return 0;
   }
 }

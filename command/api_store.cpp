@@ -394,7 +394,21 @@ int API::SavePoly(int layer1, int datatype1, const char* fname) {
   }
   PSList* source = SourceLayer(*this, layer1, datatype1);
   if (source == nullptr) return 0;
-  if (source->IsEmpty()) return 1;
+  // An empty result still writes its file, with no polygon in it: a file
+  // of that name left by an earlier run would otherwise read as this
+  // result. (A file that this batch appends to keeps what it holds.)
+  auto writeEmpty = [&]() -> int {
+    ScratchList none;
+    return WritePolygonFile(none.list, fname, savedPolygonsText != 0) ? 1 : 0;
+  };
+  if (source->IsEmpty()) {
+    try {
+      return writeEmpty();
+    } catch (const Error& e) {
+      PrintError(e);
+      return 0;
+    }
+  }
   ScratchList scratch;
   PSList& work = scratch.list;
   SpliceList(work, *source);
@@ -412,7 +426,7 @@ int API::SavePoly(int layer1, int datatype1, const char* fname) {
       IntersectWithWindow(work, ClampedBox(x1, y1, x2, y2));
     }
     CutHolesOpen(work);
-    if (work.IsEmpty()) return 1;
+    if (work.IsEmpty()) return writeEmpty();
     int32_t maxRing = CountRings(work);
     ReportAndChop(*this, work, maxRing);
 

@@ -213,13 +213,24 @@ int32_t GdsReader::RecordOffset() {
 // --- Read -------------------------------------------------------------------------
 
 void GdsReader::Read(LibDB* lib) {
+  ReadLibraryHead(lib);
+  ReadLibraryBody();
+}
+
+void GdsReader::ReadLibraryHead(LibDB* lib) {
   library = lib;
   int16_t version = 0;
   if (!ReadHeader(version)) Fail("Library Header missing");
-  library->version = uint16_t(version);
   ReadBgnLib();
+  fileLibName_.reset();
   ReadLibrarySettings();
+  // The library takes the file's version and name only once it has
+  // accepted the file's units.
+  library->version = uint16_t(version);
+  if (fileLibName_) library->libName = *fileLibName_;
+}
 
+void GdsReader::ReadLibraryBody() {
   boundaries = paths = arbitraryPolygons = singleRefs = arrayRefs = 0;
   duplicateRefs = magnifiedRefs = polygons45 = texts = nodes = boxes = 0;
   properties = badLayerElements = 0;
@@ -299,7 +310,7 @@ void GdsReader::ReadLibName() {
   if (name.find('\n') != std::string::npos) {
     Fail("Library name holds a line break");
   }
-  library->libName = name;
+  fileLibName_ = name;
 }
 
 void GdsReader::ReadUnits() {
@@ -314,10 +325,10 @@ void GdsReader::ReadUnits() {
                   meters);
     Fail(message);
   }
-  library->userUnit = user;
-  library->meterPerUnit = meters;
-  library->unitPerNm = SnapUnit(1e-9 / meters);
   PrintMessage("DB unit=%e meter\n", meters);
+  // A library that holds cells refuses a file in another unit: its cells
+  // would be read at the wrong scale.
+  library->TakeFileUnits(user, meters, kUnit);
 }
 
 // --- Structures ---------------------------------------------------------------------
@@ -340,10 +351,10 @@ bool GdsReader::ReadStructure() {
   } else {
     cell = library->cells[id];
     // The structure replaces whatever the cell held: its box, contents in
-    // memory and leaf state come from this definition alone.
+    // memory and leaf state come from this definition alone. (The library
+    // keeps the old contents while the load may still be rolled back.)
+    library->ClearForRedefinition(id);
     cell->box.SetEmpty();
-    cell->indexedLayers.clear();
-    cell->rawLayers.clear();
     cell->flags &= uint16_t(~(DBCell::Leaf | DBCell::Modified | DBCell::Loaded));
     def = DefinitionOf(id);
     if (def != nullptr) {

@@ -17,11 +17,14 @@
 //
 // Use: construct on the file, set the options, open the library's cell data
 // stream for writing (a new "db%d" file, whose number is the library's write
-// and open file number), call Read once, drop the reader.
+// and open file number), call Read once, drop the reader. A failed read
+// leaves what it added in the library's memory; a caller that must keep the
+// library as it was runs the read inside a LibraryLoad (lib_db.h).
 #pragma once
 
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -56,6 +59,13 @@ class GdsReader : public GdsRecordReader {
   // the unit of a library service). On an error the structures completed so
   // far are in the cell data file and the directory files are not written.
   void Read(LibDB* library);
+  // Read in two steps, as Read runs them: the library head (HEADER to
+  // UNITS; a library that holds cells refuses a file in another database
+  // unit here, before the cell data file is needed), then the structures
+  // and the end of the read. The cell data stream must be open before
+  // ReadLibraryBody.
+  void ReadLibraryHead(LibDB* library);
+  void ReadLibraryBody();
 
   // --- Options, set before Read ---------------------------------------------
   // Only these layer keys are read (BOUNDARY, PATH; TEXT counting); null:
@@ -185,6 +195,7 @@ class GdsReader : public GdsRecordReader {
   void CheckCycles();
   void PrintReport(size_t definitionsBefore);
 
+  std::optional<std::string> fileLibName_;  // LIBNAME read, not yet taken
   PSList work_;                // rings of the element being read
   DBCell* cell_ = nullptr;     // cell of the structure being read
   CellDef* def_ = nullptr;     // its definition

@@ -8,6 +8,7 @@
 
 #include "foundation/error.h"
 #include "layoutdb/db_cell.h"
+#include "layoutdb/load_checkpoint.h"
 
 namespace velmar {
 

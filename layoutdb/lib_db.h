@@ -22,6 +22,7 @@
 #include <cstdint>
 #include <list>
 #include <map>
+#include <memory>
 #include <set>
 #include <string>
 #include <vector>
@@ -36,6 +37,7 @@ namespace velmar {
 class DBCell;
 class DBPolygon;
 class LayerRings;
+struct LoadCheckpoint;
 struct SList;
 
 // Snaps a derived unit ratio (database units per nanometre) to 1, 10, 0.1,
@@ -226,6 +228,33 @@ class LibDB {
   // buffered bytes first; a failure throws "LIBOUT"); openDb becomes 0.
   void CloseDataFile();
 
+  // ---- Layout loads (lib_load_checkpoint.cpp) ------------------------------
+  // A layout load (a GDSII or OASIS read) changes the library only when it
+  // completes. BeginLoad records the library's state in memory; CommitLoad
+  // keeps what the load did; RollBackLoad puts back the cells (their
+  // fields and contents), names, definitions, layer table, hierarchy
+  // tables, roots, units and file numbers as they were, and closes the data
+  // file. Data files the load appended stay on disk, referenced by nothing;
+  // the next load skips their numbers. Index files the load wrote before it
+  // failed are written again from the restored state. One load at a time; the LibraryLoad
+  // guard below pairs the calls.
+  void BeginLoad();
+  void CommitLoad();
+  void RollBackLoad();
+  bool LoadInProgress() const { return load_ != nullptr; }
+  // Before a reader redefines cell id: empties the cell's contents in
+  // memory and the references of its definition; while a load is in
+  // progress they are kept for a rollback.
+  void ClearForRedefinition(int32_t id);
+  // True when the library holds at least one cell (removed cells aside).
+  bool HoldsCells() const;
+  // Takes the units of a layout file: user units and metres per database
+  // unit. A library that holds cells keeps its own: a file whose unit
+  // differs throws Error("Database unit %e differs from the library's %e",
+  // unitTag), file's unit first, and nothing changes. An empty library
+  // takes the file's units.
+  void TakeFileUnits(double userUnits, double meters, const char* unitTag);
+
   // ---- Collecting geometry (lib_collect.cpp) -------------------------------
   // Appends to out the rings of the filtered layers (null or empty filter:
   // all drawn layers) of cell and of everything it places inside window
@@ -267,6 +296,32 @@ class LibDB {
   // Data files found past the size limit; files never shrink, so they are
   // not opened again to take a cell.
   std::set<uint16_t> fullDataFiles_;
+  // The state before the load in progress; null when none.
+  std::unique_ptr<LoadCheckpoint> load_;
+  // Called by the writers of "names", "info" and "parents": a load that
+  // wrote them and then fails writes them again from the restored state.
+  void NoteIndexWrite();
+};
+
+// Scope of one layout load: begins it on construction; rolls it back on
+// destruction unless Commit was called (also when an exception leaves the
+// scope).
+class LibraryLoad {
+ public:
+  explicit LibraryLoad(LibDB& lib) : lib_(lib) { lib_.BeginLoad(); }
+  ~LibraryLoad() {
+    if (!committed_) lib_.RollBackLoad();
+  }
+  LibraryLoad(const LibraryLoad&) = delete;
+  LibraryLoad& operator=(const LibraryLoad&) = delete;
+  void Commit() {
+    lib_.CommitLoad();
+    committed_ = true;
+  }
+
+ private:
+  LibDB& lib_;
+  bool committed_ = false;
 };
 
 }  // namespace velmar

@@ -180,6 +180,7 @@ void LibDB::ReadInfo() {
 }
 
 void LibDB::WriteInfo() {
+  NoteIndexWrite();
   std::string path = dirPath + (gz ? "/info.gz" : "/info");
   AtomicFile file(path, "LIBOUT", "Cannot open file info");
   file.CloseDescriptor();

@@ -59,6 +59,7 @@ void LibDB::ReadNames() {
 }
 
 void LibDB::WriteNames() {
+  NoteIndexWrite();
   CheckLine(libName, "Library name");
   for (const DBCell* cell : cells)
     if (cell != nullptr && cell->name != nullptr) CheckLine(*cell->name, "Cell name");
@@ -82,6 +83,7 @@ void LibDB::WriteNames() {
 }
 
 void LibDB::WriteParents() {
+  NoteIndexWrite();
   // The name of a cell as it appears in the file.
   auto nameOf = [this](int32_t id) -> const std::string* {
     static const std::string kEmpty = "empty";

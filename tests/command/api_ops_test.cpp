@@ -456,6 +456,20 @@ TEST_F(OpsDeathTest, PreconditionsEndTheProcess) {
          a.ResetTempLayer(16384);
        },
        "ERROR: Temporary layer 16384 does not exist\n"},
+      // Layer arguments that name no layer: never read as another layer.
+      {"negative layer", withArea, [](API& a) { a.BooleanOp(5, -1, 0, 1, 0); },
+       "ERROR: Temporary layer -1 does not exist\n"},
+      {"negative second layer of a two-layer code", withArea,
+       [](API& a) { a.BooleanOp(5, 1, 0, -1, 0); },
+       "ERROR: Temporary layer -1 does not exist\n"},
+      {"negative second layer of a relation", withArea,
+       [](API& a) { a.Relate(1, 0, -2, 0); },
+       "ERROR: Temporary layer -2 does not exist\n"},
+      {"negative datatype", withArea, [](API& a) { a.BooleanOp(0, 1, -1, -1, 0); },
+       "ERROR: Layer {1 -1} is not a library layer: datatype must lie in 0..255\n"},
+      {"datatype above 255 ({0 261} would alias {1 5})", withArea,
+       [](API& a) { a.BooleanOp(2, 1, 0, 0, 261); },
+       "ERROR: Layer {0 261} is not a library layer: datatype must lie in 0..255\n"},
       {"too many temporary layers", none,
        [](API& a) {
          for (int i = 0; i < 20000; ++i) a.GetTempLayer();
@@ -639,16 +653,16 @@ TEST_F(GatherTest, MissingLayersWarnOnlyWithReportDegree) {
   PSList list;
   {
     test::StdoutCapture out;
-    api.CollectLayers(list, 9, 0, 1, 300);
+    api.CollectLayers(list, 9, 0, 8, 255);
     EXPECT_EQ(out.Stop(), "");
   }
   EXPECT_TRUE(list.IsEmpty());
   api.tech.reportDegree = 1;
   test::StdoutCapture out;
-  api.CollectLayers(list, 9, 0, 0, 261);  // {0 261} would alias {1 5}
+  api.CollectLayers(list, 9, 0, 0, 255);
   EXPECT_EQ(out.Stop(),
             "Warning: no layer {9 0} exists\n"
-            "Warning: no layer {0 261} exists\n"
+            "Warning: no layer {0 255} exists\n"
             "  Total input vertices = 0\n");
 }
 

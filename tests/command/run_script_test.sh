@@ -8,6 +8,9 @@
 #   NAME.out     expected standard output (required);
 #   NAME.status  expected exit status (optional, default 0);
 #   NAME.err     expected standard error (optional; compared only if present).
+# A script that cannot run here (the shared test data is missing) prints
+# why and exits with status 77: the test is then reported as skipped, with
+# that text shown.
 # Before the comparison, date lines as ctime writes them become "<DATE>" and
 # every run of exactly 16 hexadecimal digits standing apart from other
 # letters and digits (an address in a pointer string or in the type-table
@@ -24,6 +27,10 @@ rm -rf "$workdir" && mkdir -p "$workdir" || exit 2
 cd "$workdir" || exit 2
 "$velmar" "$script" "$@" < /dev/null > stdout.raw 2> stderr.raw
 status=$?
+if [ "$status" = 77 ] && [ "$expected_status" != 77 ]; then
+  cat stdout.raw
+  exit 77
+fi
 
 mask() {
   sed -E \

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <optional>
 #include <stdexcept>
 #include <tuple>
 #include <unordered_set>
@@ -13,6 +14,7 @@
 #include "foundation/stdout_capture.h"
 #include "geometry/point_system.h"
 #include "layoutdb/db_cell.h"
+#include "layoutdb/lib_db.h"
 #include "layoutdb/shape_list.h"
 
 namespace velmar::test {
@@ -74,9 +76,11 @@ GdsReadResult ScratchLibrary::ReadFile(const std::string& path,
   try {
     GdsReader reader(path, options.gzipInput, options.flushThreshold);
     reader.flushTileSize = options.flushTileSize;
+    LibDB& lib = *lib_;
+    std::optional<LibraryLoad> load;
+    if (options.asLoad) load.emplace(lib);
     // A new cell data file with the next number, as the command layer
     // prepares it.
-    LibDB& lib = *lib_;
     lib.writeDb = uint16_t(lib.writeDb + 1);
     char name[32];
     std::snprintf(name, sizeof name, lib.gz ? "db%d.gz" : "db%d", int(lib.writeDb));
@@ -93,6 +97,7 @@ GdsReadResult ScratchLibrary::ReadFile(const std::string& path,
     reader.cellPrefix = options.prefix;
     try {
       reader.Read(&lib);
+      if (load) load->Commit();
       result.ok = true;
     } catch (const Error& e) {
       result.error = e.Message();

@@ -38,6 +38,9 @@ struct GdsReadOptions {
   // The new cell data file is written from this offset on (a plain file
   // grows sparsely), to reach its roll-over size without writing it.
   int64_t dataFileStart = 0;
+  // The read runs as a library load (LibraryLoad): committed when it
+  // completes, rolled back when it fails.
+  bool asLoad = false;
 };
 
 // A placed element of a reference (arrays expanded), by child name.

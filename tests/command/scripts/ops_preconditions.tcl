@@ -76,6 +76,25 @@ run "next leaf without a working cell" {
   a OpenLibrary lib 0
   a GetNextLeaf
 }
+# Layer arguments that name no layer end the process like a temporary layer
+# number above the last: a negative layer number (also as the second layer
+# of a two-layer operation, which must not become a one-layer one), and a
+# library layer whose datatype lies outside 0..255.
+foreach {what call} {
+  "negative first layer"                   {AND -1 0 1 0}
+  "negative second layer"                  {AND 1 0 -1 0}
+  "negative second layer of a relation"    {Relate 1 0 -5 0}
+  "negative datatype"                      {OR 1 -1}
+  "negative datatype of the second layer"  {DIFF 1 0 2 -3}
+  "datatype above 255"                     {XOR 1 0 2 256}
+} {
+  run "layer argument: $what" "$area; puts \[a $call]"
+}
+# A temporary layer's datatype only chooses between moving and copying.
+run "layer argument: temporary layer with a negative datatype" "$area
+  set t \[a OR 1 0]
+  puts \"\[a OR \$t -1] \[a OR \$t 0]\"
+"
 # An Error of the library (a damaged cell data file) inside a layer
 # operation ends the process after its message.
 file copy lib damaged
