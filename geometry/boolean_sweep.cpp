@@ -7,6 +7,7 @@
 #include "geometry/point_list_order.h"
 #include "geometry/ring_connect.h"
 #include "geometry/scan_sweep.h"
+#include "geometry/snap_round.h"
 
 namespace velmar {
 
@@ -32,23 +33,7 @@ PSPoint* HoleStartOf(PSPoint* p, bool& closed) {
   return Cross(v, v->next, v->prev) < 0 ? v : nullptr;
 }
 
-// Crossing passes before a classifying sweep give up after this many; a
-// pass that still adds vertices then is left to the classifying sweep.
-constexpr int kMaxSettlePasses = 16;
-
 }  // namespace
-
-void SettleCrossings(PSList& list) {
-  // Axis-parallel edges cross and overlap only at grid points: nothing is
-  // rounded, and the classifying sweep's own splits never move an edge.
-  if (!list.head || !list.head->link || ClassifyList(list) == 0) return;
-  for (int pass = 0; pass < kMaxSettlePasses; ++pass) {
-    if (!IsSortedBy(list.head, ComparePoint)) SortPointsByPosition(list, false);
-    const int32_t before = list.pointCount;
-    ScanSweep(list, nullptr, BooleanOpCode::CrossingPass, true);
-    if (list.pointCount == before) return;
-  }
-}
 
 PSPoint* HoleStart(PSPoint* p) {
   bool closed = false;
@@ -83,7 +68,9 @@ void BooleanSweep(PSList& list, PSList* out, BooleanOpCode code,
   const bool keep = code != BooleanOpCode::CutHoles &&
                     code != BooleanOpCode::Fracture &&
                     code != BooleanOpCode::FractureCommand;
-  if (keep && code != BooleanOpCode::CrossingPass) SettleCrossings(list);
+  // Crossings off the grid are snap-rounded first, so that the sweep only
+  // ever splits edges at grid points and its order never breaks.
+  if (keep) SnapRoundCrossings(list);
   if (list.head->link && !IsSortedBy(list.head, ComparePoint))
     SortPointsByPosition(list, false);
   ScratchList work;

@@ -33,16 +33,6 @@ namespace velmar {
 void BooleanSweep(PSList& list, PSList* out, BooleanOpCode code,
                   bool edgesOnly);
 
-// Puts a vertex at every crossing and overlap of the list's edges, in place,
-// and repeats the crossing pass (code 32) until a pass adds no vertex (at
-// most 16 passes): a crossing point rounded to the grid moves the pieces of
-// its edges, and they may then cross further edges. A sweep that classifies
-// edges (booleans, relational classification) must meet no crossing left
-// to split: a split while it classifies can move a piece of an edge it has
-// classified already, and the kept edges would not close. Lists whose edges
-// are all axis-parallel are left alone (they cross only at grid points).
-void SettleCrossings(PSList& list);
-
 // The start vertex of the ring through p when the ring is a hole (it turns
 // clockwise at its leftmost vertex, ties the larger y), else null. Marks
 // every vertex of the ring visited (PSPointFlags::Visited). An open chain is

@@ -9,6 +9,7 @@
 #include "geometry/point_list_order.h"
 #include "geometry/ring_connect.h"
 #include "geometry/scan_sweep.h"
+#include "geometry/snap_round.h"
 
 namespace velmar {
 
@@ -203,9 +204,9 @@ void ClassifyPoints(PSList& list) {
   if (!list.head) return;
   // Start from clean fields: the walk ORs them into the points.
   MaskFlags(list, ~0x00FF);
-  // Every crossing a vertex first, so that the classifying walk sees the
-  // final geometry (see SettleCrossings).
-  SettleCrossings(list);
+  // Crossings off the grid snap-rounded first, so that the classifying
+  // sweep splits edges at grid points only.
+  SnapRoundCrossings(list);
   SortPoints(list, ComparePointLess);
   ScanSweepColumns(list, ClassifyColumn, nullptr);
 }
