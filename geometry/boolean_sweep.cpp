@@ -35,6 +35,15 @@ PSPoint* HoleStartOf(PSPoint* p, bool& closed) {
 
 }  // namespace
 
+void SettleCrossings(PSList& list) {
+  // Axis-parallel edges cross and touch only at grid points, where the
+  // classifying sweep's own splits are exact.
+  if (!list.head || !list.head->link || ClassifyList(list) == 0) return;
+  SnapRoundCrossings(list);
+  if (!IsSortedBy(list.head, ComparePoint)) SortPointsByPosition(list, false);
+  ScanSweep(list, nullptr, BooleanOpCode::CrossingPass, true);
+}
+
 PSPoint* HoleStart(PSPoint* p) {
   bool closed = false;
   return HoleStartOf(p, closed);
@@ -68,9 +77,10 @@ void BooleanSweep(PSList& list, PSList* out, BooleanOpCode code,
   const bool keep = code != BooleanOpCode::CutHoles &&
                     code != BooleanOpCode::Fracture &&
                     code != BooleanOpCode::FractureCommand;
-  // Crossings off the grid are snap-rounded first, so that the sweep only
-  // ever splits edges at grid points and its order never breaks.
-  if (keep) SnapRoundCrossings(list);
+  if (keep && code != BooleanOpCode::CrossingPass)
+    SettleCrossings(list);
+  else if (keep)
+    SnapRoundCrossings(list);
   if (list.head->link && !IsSortedBy(list.head, ComparePoint))
     SortPointsByPosition(list, false);
   ScratchList work;

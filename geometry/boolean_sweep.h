@@ -33,6 +33,16 @@ namespace velmar {
 void BooleanSweep(PSList& list, PSList* out, BooleanOpCode code,
                   bool edgesOnly);
 
+// Prepares a list of any-angle edges for a sweep that classifies them
+// (booleans, relational classification): crossings off the grid are
+// snap-rounded (geometry/snap_round.h), then one crossing pass (code 32)
+// puts a vertex wherever an edge touches, crosses on the grid or overlaps
+// another, so that the classifying sweep splits nothing: all its splits
+// would be exact, but a split while it classifies can leave a piece it has
+// already counted out of step with its group. Lists whose edges are all
+// axis-parallel are left alone.
+void SettleCrossings(PSList& list);
+
 // The start vertex of the ring through p when the ring is a hole (it turns
 // clockwise at its leftmost vertex, ties the larger y), else null. Marks
 // every vertex of the ring visited (PSPointFlags::Visited). An open chain is

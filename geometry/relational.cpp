@@ -9,7 +9,6 @@
 #include "geometry/point_list_order.h"
 #include "geometry/ring_connect.h"
 #include "geometry/scan_sweep.h"
-#include "geometry/snap_round.h"
 
 namespace velmar {
 
@@ -204,9 +203,9 @@ void ClassifyPoints(PSList& list) {
   if (!list.head) return;
   // Start from clean fields: the walk ORs them into the points.
   MaskFlags(list, ~0x00FF);
-  // Crossings off the grid snap-rounded first, so that the classifying
-  // sweep splits edges at grid points only.
-  SnapRoundCrossings(list);
+  // Crossings snap-rounded and split first, so that the classifying walk
+  // sees the final geometry.
+  SettleCrossings(list);
   SortPoints(list, ComparePointLess);
   ScanSweepColumns(list, ClassifyColumn, nullptr);
 }

@@ -196,6 +196,13 @@ TEST(SnapRound, AnyAngleTrianglesThatFailedBefore) {
         {Tri(204, 275, 100, 269, 218, 389), 2},
         {Tri(251, 287, 248, 281, 263, 306), 2},
         {Tri(89, 178, 178, 282, 163, 212), 2}}},
+      {"merge of a triangle drawn three times, touched at a shared vertex",
+       0,
+       {{Tri(0, 0, 4, 2, 0, 1), 1},
+        {Tri(0, 1, 0, 0, 4, 2), 1},
+        {Tri(0, 1, 0, 0, 4, 2), 1},
+        {Tri(1, 3, 0, 1, 1, 2), 1},
+        {Tri(1, 2, 2, 2, 2, 3), 1}}},
   };
   for (const Reproducer& c : cases) {
     SCOPED_TRACE(c.name);
