@@ -14,8 +14,7 @@
 //    half up) and every vertex is a hot pixel. A grid of cells indexes the
 //    hot pixels; each edge visits only the cells along its own length and
 //    takes a vertex at every hot pixel whose closed unit square it touches,
-//    in order along the edge. The new pieces are checked again until none
-//    passes through a hot pixel it does not hold.
+//    in order along the edge.
 #include "geometry/snap_round.h"
 
 #include <algorithm>
@@ -415,42 +414,38 @@ int32_t SnapRoundCrossings(PSList& list) {
   hot.erase(std::unique(hot.begin(), hot.end()), hot.end());
   const HotPixelIndex index(hot);
 
+  // Each input edge takes the hot pixels that it touches itself. Checking
+  // the new pieces again against the hot pixels would let an edge creep
+  // along a row of hot pixels, a little further each round, far from where
+  // it was; the pieces of one round already meet other pieces only at hot
+  // pixels.
   std::vector<PSPoint*> work;
   for (PSPoint* p = list.head; p; p = p->link)
     if (p->next && !SamePosition(p, p->next)) work.push_back(p);
-  std::vector<PSPoint*> next;
   std::vector<HotPoint> touched;
   int32_t added = 0;
-  // Each round checks the pieces the previous one made; the first round
-  // normally does everything.
-  for (int round = 0; round < 64 && !work.empty(); ++round) {
-    next.clear();
-    for (PSPoint* p : work) {
-      PSPoint* q = p->next;
-      touched.clear();
-      index.Touched(p, q, touched);
-      if (touched.empty()) continue;
-      // In order along the edge.
-      const int64_t dx = int64_t(q->x) - p->x, dy = int64_t(q->y) - p->y;
-      std::sort(touched.begin(), touched.end(), [&](const HotPoint& u, const HotPoint& v) {
-        const i128 du = i128(int64_t(u.x) - p->x) * dx + i128(int64_t(u.y) - p->y) * dy;
-        const i128 dv = i128(int64_t(v.x) - p->x) * dx + i128(int64_t(v.y) - p->y) * dy;
-        if (du != dv) return du < dv;
-        return u < v;
-      });
-      PSPoint* prev = p;
-      for (const HotPoint& h : touched) {
-        PSPoint* v = PushPoint(list, h.x, h.y);
-        v->flags = p->flags & PSPointFlags::SecondLayer;
-        LinkPoints(prev, v);
-        next.push_back(prev);
-        prev = v;
-        ++added;
-      }
-      LinkPoints(prev, q);
-      next.push_back(prev);
+  for (PSPoint* p : work) {
+    PSPoint* q = p->next;
+    touched.clear();
+    index.Touched(p, q, touched);
+    if (touched.empty()) continue;
+    // In order along the edge.
+    const int64_t dx = int64_t(q->x) - p->x, dy = int64_t(q->y) - p->y;
+    std::sort(touched.begin(), touched.end(), [&](const HotPoint& u, const HotPoint& v) {
+      const i128 du = i128(int64_t(u.x) - p->x) * dx + i128(int64_t(u.y) - p->y) * dy;
+      const i128 dv = i128(int64_t(v.x) - p->x) * dx + i128(int64_t(v.y) - p->y) * dy;
+      if (du != dv) return du < dv;
+      return u < v;
+    });
+    PSPoint* prev = p;
+    for (const HotPoint& h : touched) {
+      PSPoint* v = PushPoint(list, h.x, h.y);
+      v->flags = p->flags & PSPointFlags::SecondLayer;
+      LinkPoints(prev, v);
+      prev = v;
+      ++added;
     }
-    work.swap(next);
+    LinkPoints(prev, q);
   }
   return added;
 }

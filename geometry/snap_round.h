@@ -6,11 +6,12 @@
 // its order break. Snap rounding avoids that for good. Every crossing point
 // and every vertex is a "hot pixel": the unit square around its grid point.
 // Every edge that passes through a hot pixel gets a vertex at that grid
-// point, and the pieces that this makes are checked again until no piece
-// passes through a hot pixel it does not hold. The rounded edges then meet
-// only at their vertices or along common pieces, on the grid: no new
-// crossing appears and no thin piece turns inside out. Every point of an
-// edge moves by less than one unit (at most half a unit on each axis).
+// point. The rounded edges then meet only at their vertices or along common
+// pieces, on the grid: no new crossing appears and no thin piece turns
+// inside out. Every point of an edge moves by less than one unit (at most
+// half a unit on each axis). The pieces are not snapped again: a second
+// round would let an edge creep along a row of hot pixels, further each
+// round (an edge moved by 2.6 units in a random test that way).
 #pragma once
 
 #include <cstdint>
