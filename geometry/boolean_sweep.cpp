@@ -8,6 +8,7 @@
 #include "geometry/rect_sweep.h"
 #include "geometry/ring_connect.h"
 #include "geometry/scan_sweep.h"
+#include "geometry/snap_round.h"
 
 namespace velmar {
 
@@ -33,22 +34,15 @@ PSPoint* HoleStartOf(PSPoint* p, bool& closed) {
   return Cross(v, v->next, v->prev) < 0 ? v : nullptr;
 }
 
-// Crossing passes before a classifying sweep give up after this many; a
-// pass that still adds vertices then is left to the classifying sweep.
-constexpr int kMaxSettlePasses = 16;
-
 }  // namespace
 
 void SettleCrossings(PSList& list) {
-  // Axis-parallel edges cross and overlap only at grid points: nothing is
-  // rounded, and the classifying sweep's own splits never move an edge.
+  // Axis-parallel edges cross and touch only at grid points, where the
+  // classifying sweep's own splits are exact.
   if (!list.head || !list.head->link || ClassifyList(list) == 0) return;
-  for (int pass = 0; pass < kMaxSettlePasses; ++pass) {
-    if (!IsSortedBy(list.head, ComparePoint)) SortPointsByPosition(list, false);
-    const int32_t before = list.pointCount;
-    ScanSweep(list, nullptr, BooleanOpCode::CrossingPass, true);
-    if (list.pointCount == before) return;
-  }
+  SnapRoundCrossings(list);
+  if (!IsSortedBy(list.head, ComparePoint)) SortPointsByPosition(list, false);
+  ScanSweep(list, nullptr, BooleanOpCode::CrossingPass, true);
 }
 
 PSPoint* HoleStart(PSPoint* p) {
@@ -86,7 +80,10 @@ void BooleanSweep(PSList& list, PSList* out, BooleanOpCode code,
   const bool keep = code != BooleanOpCode::CutHoles &&
                     code != BooleanOpCode::Fracture &&
                     code != BooleanOpCode::FractureCommand;
-  if (keep && code != BooleanOpCode::CrossingPass) SettleCrossings(list);
+  if (keep && code != BooleanOpCode::CrossingPass)
+    SettleCrossings(list);
+  else if (keep)
+    SnapRoundCrossings(list);
   if (list.head->link && !IsSortedBy(list.head, ComparePoint))
     SortPointsByPosition(list, false);
   ScratchList work;

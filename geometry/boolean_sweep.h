@@ -35,14 +35,14 @@ namespace velmar {
 void BooleanSweep(PSList& list, PSList* out, BooleanOpCode code,
                   bool edgesOnly);
 
-// Puts a vertex at every crossing and overlap of the list's edges, in place,
-// and repeats the crossing pass (code 32) until a pass adds no vertex (at
-// most 16 passes): a crossing point rounded to the grid moves the pieces of
-// its edges, and they may then cross further edges. A sweep that classifies
-// edges (booleans, relational classification) must meet no crossing left
-// to split: a split while it classifies can move a piece of an edge it has
-// classified already, and the kept edges would not close. Lists whose edges
-// are all axis-parallel are left alone (they cross only at grid points).
+// Prepares a list of any-angle edges for a sweep that classifies them
+// (booleans, relational classification): crossings off the grid are
+// snap-rounded (geometry/snap_round.h), then one crossing pass (code 32)
+// puts a vertex wherever an edge touches, crosses on the grid or overlaps
+// another, so that the classifying sweep splits nothing: all its splits
+// would be exact, but a split while it classifies can leave a piece it has
+// already counted out of step with its group. Lists whose edges are all
+// axis-parallel are left alone.
 void SettleCrossings(PSList& list);
 
 // The start vertex of the ring through p when the ring is a hole (it turns

@@ -203,8 +203,8 @@ void ClassifyPoints(PSList& list) {
   if (!list.head) return;
   // Start from clean fields: the walk ORs them into the points.
   MaskFlags(list, ~0x00FF);
-  // Every crossing a vertex first, so that the classifying walk sees the
-  // final geometry (see SettleCrossings).
+  // Crossings snap-rounded and split first, so that the classifying walk
+  // sees the final geometry.
   SettleCrossings(list);
   SortPoints(list, ComparePointLess);
   ScanSweepColumns(list, ClassifyColumn, nullptr);

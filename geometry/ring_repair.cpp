@@ -3,6 +3,8 @@
 
 #include <climits>
 #include <cstdint>
+#include <algorithm>
+#include <vector>
 
 #include "geometry/boolean_sweep.h"
 #include "geometry/op_codes.h"
@@ -14,26 +16,35 @@ namespace velmar {
 namespace {
 
 // Sorts the list by position, runs the crossing pass on it and moves the
-// vertices the pass created (pushed in front of the former first vertex)
-// into created, sorted by position. The rings of the list still run through
-// the created vertices. The list must not be empty.
+// vertices the pass created (also those of snap rounding) into created,
+// sorted by position; the list keeps its own vertices in position order.
+// The rings of the list still run through the created vertices. The list
+// must not be empty.
 void RunCrossingPass(PSList& list, PSList& created) {
   SortPoints(list, ComparePointLess);
-  PSPoint* first = list.head;
+  std::vector<const PSPoint*> own;
+  own.reserve(size_t(list.pointCount));
+  for (const PSPoint* p = list.head; p; p = p->link) own.push_back(p);
+  std::sort(own.begin(), own.end());
   BooleanSweep(list, nullptr, BooleanOpCode::CrossingPass, false);
-  if (list.head == first) return;
-  int32_t n = 1;
-  PSPoint* last = list.head;
-  while (last->link != first) {
-    last = last->link;
-    ++n;
+  if (list.pointCount == int32_t(own.size())) return;
+  PSList kept;
+  for (PSPoint* p = list.head; p;) {
+    PSPoint* n = p->link;
+    p->link = nullptr;
+    PSList& to = std::binary_search(own.begin(), own.end(), p) ? kept : created;
+    if (to.tail)
+      to.tail->link = p;
+    else
+      to.head = p;
+    to.tail = p;
+    ++to.pointCount;
+    p = n;
   }
-  created.head = list.head;
-  created.tail = last;
-  created.pointCount = n;
-  last->link = nullptr;
-  list.head = first;
-  list.pointCount -= n;
+  kept.ringCount = list.ringCount;
+  list.head = kept.head;
+  list.tail = kept.tail;
+  list.pointCount = kept.pointCount;
   SortPoints(created, ComparePointLess);
 }
 

@@ -447,13 +447,8 @@ void Sweep::CheckSegmentOrder(const SweepEdge& e) {
   if (IsSentinel(n) || !same(n)) {
     n = Locate(e, e.right->x);
     while (n != &top_ && !same(n)) n = n->up[0];
-    if (n == &top_) {
-      // Rounded crossing points can leave neighbours locally out of order,
-      // and the search above may then stop above the edge: before giving
-      // up, look at every active node.
-      for (n = bottom_.up[0]; n != &top_ && !same(n); n = n->up[0]) {
-      }
-    }
+    // The engine snap-rounds crossings before it sweeps, so the order is
+    // exact and the edge is at or above its place; this is the last guard.
     if (n == &top_) throw Error("Wrong segment ordering", "DRC");
   }
   RemoveNode(n);

@@ -221,6 +221,12 @@ inline std::vector<std::vector<Point>> ResultRings(PSList& list) {
         MaskFlags(list, ~int(PSPointFlags::Visited));
         return rings;
       }
+      if (q->flags & PSPointFlags::Visited) {
+        ADD_FAILURE() << "ring walk from (" << p->x << ", " << p->y
+                      << ") does not come back to its start";
+        MaskFlags(list, ~int(PSPointFlags::Visited));
+        return rings;
+      }
       q->flags |= PSPointFlags::Visited;
       ring.push_back(Point(q->x, q->y));
       q = q->next;

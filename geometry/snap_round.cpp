@@ -1,0 +1,453 @@
+// Snap rounding of the crossings of a polygon set.
+//
+// Two steps, both exact (products of coordinate differences in 128-bit
+// integers):
+// 1. The crossings of the edges, found by a sweep over the integer columns.
+//    The non-vertical edges that span the current column are kept ordered
+//    by their exact y there (ties: the smaller slope first, then the edge's
+//    number). Two neighbours that cross exchange their places at the first
+//    column at or after their crossing; each exchange is one crossing, found
+//    when the two become neighbours, so the cost grows with the edges and
+//    the crossings, not with their product. Vertical edges collect the edges
+//    that pass strictly between their ends from the same order.
+// 2. When some crossing lies off the grid, every crossing point (rounded
+//    half up) and every vertex is a hot pixel. A grid of cells indexes the
+//    hot pixels; each edge visits only the cells along its own length and
+//    takes a vertex at every hot pixel whose closed unit square it touches,
+//    in order along the edge.
+#include "geometry/snap_round.h"
+
+#include <algorithm>
+#include <climits>
+#include <cmath>
+#include <memory_resource>
+#include <queue>
+#include <set>
+#include <vector>
+
+#include "geometry/point_list_order.h"
+
+namespace velmar {
+
+namespace {
+
+using i128 = __int128;
+
+// floor(n / d) for d > 0.
+inline i128 FloorDiv(i128 n, i128 d) {
+  i128 q = n / d;
+  if ((n % d != 0) && (n < 0)) --q;
+  return q;
+}
+
+// n / d rounded half up (floor(n / d + 1/2)), d > 0.
+inline int32_t RoundHalfUp(i128 n, i128 d) {
+  return static_cast<int32_t>(FloorDiv(2 * n + d, 2 * d));
+}
+
+struct Seg {
+  int32_t lx, ly, rx, ry;  // left end < right end in (x, then y) order
+};
+
+inline int Sign(i128 v) { return v < 0 ? -1 : (v > 0 ? 1 : 0); }
+
+inline i128 Orient(int64_t ax, int64_t ay, int64_t bx, int64_t by, int64_t cx,
+                   int64_t cy) {
+  return i128(bx - ax) * (cy - ay) - i128(by - ay) * (cx - ax);
+}
+
+// True when the two segments meet in one point that is inside both (not an
+// end of either).
+bool ProperCross(const Seg& a, const Seg& b) {
+  const int o1 = Sign(Orient(a.lx, a.ly, a.rx, a.ry, b.lx, b.ly));
+  const int o2 = Sign(Orient(a.lx, a.ly, a.rx, a.ry, b.rx, b.ry));
+  if (o1 * o2 >= 0) return false;
+  const int o3 = Sign(Orient(b.lx, b.ly, b.rx, b.ry, a.lx, a.ly));
+  const int o4 = Sign(Orient(b.lx, b.ly, b.rx, b.ry, a.rx, a.ry));
+  return o3 * o4 < 0;
+}
+
+// The crossing point of two properly crossing segments as fractions
+// (xn / d, yn / d), d > 0.
+void CrossingPoint(const Seg& a, const Seg& b, i128& xn, i128& yn, i128& d) {
+  const int64_t adx = int64_t(a.rx) - a.lx, ady = int64_t(a.ry) - a.ly;
+  const int64_t bdx = int64_t(b.rx) - b.lx, bdy = int64_t(b.ry) - b.ly;
+  d = i128(adx) * bdy - i128(ady) * bdx;
+  i128 t = i128(int64_t(b.lx) - a.lx) * bdy - i128(int64_t(b.ly) - a.ly) * bdx;
+  if (d < 0) {
+    d = -d;
+    t = -t;
+  }
+  xn = i128(a.lx) * d + t * adx;
+  yn = i128(a.ly) * d + t * ady;
+}
+
+struct HotPoint {
+  int32_t x, y;
+  bool operator<(const HotPoint& o) const {
+    return x != o.x ? x < o.x : y < o.y;
+  }
+  bool operator==(const HotPoint& o) const { return x == o.x && y == o.y; }
+};
+
+// ---------------------------------------------------------------------------
+// Step 1: the crossings.
+
+class CrossingFinder {
+ public:
+  CrossingFinder(const std::vector<Seg>& segs, const std::vector<Seg>& verticals)
+      : segs_(segs), verticals_(verticals), order_(Less{this}, &pool_) {}
+
+  // Collects the crossing points rounded half up; returns whether one of
+  // them lies off the grid.
+  bool Run(std::vector<HotPoint>& hot);
+
+ private:
+  struct Probe {
+    int32_t y;
+  };
+  struct Less {
+    using is_transparent = void;
+    const CrossingFinder* f;
+    bool operator()(uint32_t a, uint32_t b) const { return f->Compare(a, b) < 0; }
+    // A segment lies before a probe when its y at the column is at most the
+    // probe's y.
+    bool operator()(uint32_t a, Probe p) const { return f->CompareY(a, p.y) <= 0; }
+    bool operator()(Probe p, uint32_t a) const { return f->CompareY(a, p.y) > 0; }
+  };
+  using Order = std::pmr::set<uint32_t, Less>;
+
+  struct Event {
+    int32_t col;
+    uint32_t lo, hi;
+    bool operator>(const Event& o) const { return col > o.col; }
+  };
+
+  // y of segment s at the current column as num / den (den > 0).
+  void YAt(uint32_t s, i128& num, i128& den) const {
+    const Seg& g = segs_[s];
+    den = int64_t(g.rx) - g.lx;
+    num = i128(g.ly) * den + i128(int64_t(g.ry) - g.ly) * (int64_t(x_) - g.lx);
+  }
+  int CompareY(uint32_t s, int32_t y) const {
+    i128 n, d;
+    YAt(s, n, d);
+    return Sign(n - i128(y) * d);
+  }
+  int Compare(uint32_t a, uint32_t b) const {
+    if (a == b) return 0;
+    i128 na, da, nb, db;
+    YAt(a, na, da);
+    YAt(b, nb, db);
+    if (int c = Sign(na * db - nb * da)) return c;
+    const Seg& sa = segs_[a];
+    const Seg& sb = segs_[b];
+    const i128 slope = i128(int64_t(sa.ry) - sa.ly) * (int64_t(sb.rx) - sb.lx) -
+                       i128(int64_t(sb.ry) - sb.ly) * (int64_t(sa.rx) - sa.lx);
+    if (int c = Sign(slope)) return c;
+    return a < b ? -1 : 1;
+  }
+
+  void Schedule(Order::iterator lo, Order::iterator hi);
+  void Record(uint32_t a, uint32_t b);
+
+  const std::vector<Seg>& segs_;
+  const std::vector<Seg>& verticals_;
+  int32_t x_ = INT_MIN;
+  std::pmr::unsynchronized_pool_resource pool_;
+  Order order_;
+  std::vector<Order::iterator> where_;
+  std::vector<uint8_t> live_;
+  std::priority_queue<Event, std::vector<Event>, std::greater<Event>> events_;
+  std::vector<HotPoint>* hot_ = nullptr;
+  bool offGrid_ = false;
+};
+
+// Schedules the exchange of two neighbours (lo below hi) that cross ahead:
+// lo, the steeper one, passes above hi at the first column at or after the
+// crossing.
+void CrossingFinder::Schedule(Order::iterator lo, Order::iterator hi) {
+  if (lo == order_.end() || hi == order_.end()) return;
+  const uint32_t a = *lo, b = *hi;
+  const Seg& sa = segs_[a];
+  const Seg& sb = segs_[b];
+  const i128 slope = i128(int64_t(sa.ry) - sa.ly) * (int64_t(sb.rx) - sb.lx) -
+                     i128(int64_t(sb.ry) - sb.ly) * (int64_t(sa.rx) - sa.lx);
+  if (slope <= 0 || !ProperCross(sa, sb)) return;
+  i128 xn, yn, d;
+  CrossingPoint(sa, sb, xn, yn, d);
+  const i128 col = -FloorDiv(-xn, d);  // ceil
+  events_.push(Event{static_cast<int32_t>(col), a, b});
+}
+
+void CrossingFinder::Record(uint32_t a, uint32_t b) {
+  i128 xn, yn, d;
+  CrossingPoint(segs_[a], segs_[b], xn, yn, d);
+  if (xn % d != 0 || yn % d != 0) offGrid_ = true;
+  hot_->push_back(HotPoint{RoundHalfUp(xn, d), RoundHalfUp(yn, d)});
+}
+
+bool CrossingFinder::Run(std::vector<HotPoint>& hot) {
+  hot_ = &hot;
+  const uint32_t n = static_cast<uint32_t>(segs_.size());
+  where_.assign(n, order_.end());
+  live_.assign(n, 0);
+  std::vector<uint32_t> byLeft(n), byRight(n);
+  for (uint32_t i = 0; i < n; ++i) byLeft[i] = byRight[i] = i;
+  std::sort(byLeft.begin(), byLeft.end(), [&](uint32_t a, uint32_t b) {
+    return segs_[a].lx < segs_[b].lx;
+  });
+  std::sort(byRight.begin(), byRight.end(), [&](uint32_t a, uint32_t b) {
+    return segs_[a].rx < segs_[b].rx;
+  });
+  std::vector<uint32_t> vert(verticals_.size());
+  for (uint32_t i = 0; i < vert.size(); ++i) vert[i] = i;
+  std::sort(vert.begin(), vert.end(), [&](uint32_t a, uint32_t b) {
+    return verticals_[a].lx < verticals_[b].lx;
+  });
+  size_t il = 0, ir = 0, iv = 0;
+  while (il < n || ir < n || iv < vert.size()) {
+    int32_t col = INT_MAX;
+    if (il < n) col = std::min(col, segs_[byLeft[il]].lx);
+    if (ir < n) col = std::min(col, segs_[byRight[ir]].rx);
+    if (iv < vert.size()) col = std::min(col, verticals_[vert[iv]].lx);
+    x_ = col;
+    // Exchanges of neighbours that crossed up to this column.
+    while (!events_.empty() && events_.top().col <= col) {
+      const Event ev = events_.top();
+      events_.pop();
+      if (!live_[ev.lo] || !live_[ev.hi]) continue;
+      Order::iterator lo = where_[ev.lo];
+      Order::iterator hi = std::next(lo);
+      if (hi == order_.end() || *hi != ev.hi) continue;
+      Record(ev.lo, ev.hi);
+      const_cast<uint32_t&>(*lo) = ev.hi;
+      const_cast<uint32_t&>(*hi) = ev.lo;
+      where_[ev.hi] = lo;
+      where_[ev.lo] = hi;
+      if (lo != order_.begin()) Schedule(std::prev(lo), lo);
+      Schedule(hi, std::next(hi));
+    }
+    // Vertical edges: every edge that passes strictly between their ends.
+    for (; iv < vert.size() && verticals_[vert[iv]].lx == col; ++iv) {
+      const Seg& v = verticals_[vert[iv]];
+      for (auto it = order_.upper_bound(Probe{v.ly}); it != order_.end(); ++it) {
+        if (CompareY(*it, v.ry) >= 0) break;
+        const Seg& s = segs_[*it];
+        if (s.lx == col || s.rx == col) continue;
+        i128 num, den;
+        YAt(*it, num, den);
+        if (num % den != 0) offGrid_ = true;
+        hot.push_back(HotPoint{col, RoundHalfUp(num, den)});
+      }
+    }
+    // Edges that end here leave the order; their neighbours meet.
+    for (; ir < n && segs_[byRight[ir]].rx == col; ++ir) {
+      const uint32_t s = byRight[ir];
+      Order::iterator it = where_[s];
+      Order::iterator above = std::next(it);
+      Order::iterator below = it == order_.begin() ? order_.end() : std::prev(it);
+      order_.erase(it);
+      live_[s] = 0;
+      if (below != order_.end()) Schedule(below, above);
+    }
+    // Edges that begin here join it.
+    for (; il < n && segs_[byLeft[il]].lx == col; ++il) {
+      const uint32_t s = byLeft[il];
+      Order::iterator it = order_.insert(s).first;
+      where_[s] = it;
+      live_[s] = 1;
+      if (it != order_.begin()) Schedule(std::prev(it), it);
+      Schedule(it, std::next(it));
+    }
+  }
+  return offGrid_;
+}
+
+// ---------------------------------------------------------------------------
+// Step 2: edges through hot pixels.
+
+class HotPixelIndex {
+ public:
+  explicit HotPixelIndex(std::vector<HotPoint>& hot);
+
+  // Appends the hot pixels whose closed unit square the edge a-b touches,
+  // other than a and b themselves.
+  void Touched(const PSPoint* a, const PSPoint* b, std::vector<HotPoint>& out) const;
+
+ private:
+  int64_t CellOf(int64_t v) const { return FloorDivI(v - origin_, cell_); }
+  static int64_t FloorDivI(int64_t n, int64_t d) {
+    int64_t q = n / d;
+    if ((n % d != 0) && (n < 0)) --q;
+    return q;
+  }
+  // Cells are numbered from a few below 0 (the widened ends of an edge).
+  static uint64_t Key(int64_t cx, int64_t cy) {
+    return (uint64_t(cx + 4) << 32) | uint32_t(cy + 4);
+  }
+  void VisitCell(int64_t cx, int64_t cy, const PSPoint* a, const PSPoint* b,
+                 std::vector<HotPoint>& out) const;
+
+  std::vector<HotPoint> pixels_;  // ordered by cell key
+  std::vector<uint64_t> keys_;    // cell key of each pixel
+  int64_t cell_ = 1;
+  int64_t origin_ = 0;
+};
+
+HotPixelIndex::HotPixelIndex(std::vector<HotPoint>& hot) {
+  // Cells of about one hot pixel each on average over the bounding box: an
+  // edge then tests few pixels per cell it visits.
+  int64_t x1 = INT64_MAX, y1 = INT64_MAX, x2 = INT64_MIN, y2 = INT64_MIN;
+  for (const HotPoint& h : hot) {
+    x1 = std::min<int64_t>(x1, h.x);
+    y1 = std::min<int64_t>(y1, h.y);
+    x2 = std::max<int64_t>(x2, h.x);
+    y2 = std::max<int64_t>(y2, h.y);
+  }
+  const long double area = (long double)(x2 - x1 + 1) * (y2 - y1 + 1);
+  long double c = std::sqrt(area / (long double)std::max<size_t>(hot.size(), 1));
+  cell_ = std::max<int64_t>(1, int64_t(std::min<long double>(c, 1LL << 30)));
+  origin_ = std::min(x1, y1);
+  pixels_ = hot;
+  keys_.resize(pixels_.size());
+  std::vector<size_t> idx(pixels_.size());
+  std::vector<uint64_t> k(pixels_.size());
+  for (size_t i = 0; i < pixels_.size(); ++i) {
+    idx[i] = i;
+    k[i] = Key(CellOf(pixels_[i].x), CellOf(pixels_[i].y));
+  }
+  std::sort(idx.begin(), idx.end(), [&](size_t a, size_t b) { return k[a] < k[b]; });
+  for (size_t i = 0; i < idx.size(); ++i) {
+    pixels_[i] = hot[idx[i]];
+    keys_[i] = k[idx[i]];
+  }
+}
+
+// Whether the segment a-b touches the closed square of side 1 around h.
+// Doubled coordinates make the square's sides integers.
+inline bool TouchesPixel(const PSPoint* a, const PSPoint* b, const HotPoint& h) {
+  const int64_t ax = 2 * int64_t(a->x), ay = 2 * int64_t(a->y);
+  const int64_t bx = 2 * int64_t(b->x), by = 2 * int64_t(b->y);
+  const int64_t sx1 = 2 * int64_t(h.x) - 1, sx2 = sx1 + 2;
+  const int64_t sy1 = 2 * int64_t(h.y) - 1, sy2 = sy1 + 2;
+  if (std::max(ax, bx) < sx1 || std::min(ax, bx) > sx2) return false;
+  if (std::max(ay, by) < sy1 || std::min(ay, by) > sy2) return false;
+  const int s1 = Sign(Orient(ax, ay, bx, by, sx1, sy1));
+  const int s2 = Sign(Orient(ax, ay, bx, by, sx2, sy1));
+  const int s3 = Sign(Orient(ax, ay, bx, by, sx2, sy2));
+  const int s4 = Sign(Orient(ax, ay, bx, by, sx1, sy2));
+  if (s1 > 0 && s2 > 0 && s3 > 0 && s4 > 0) return false;
+  if (s1 < 0 && s2 < 0 && s3 < 0 && s4 < 0) return false;
+  return true;
+}
+
+void HotPixelIndex::VisitCell(int64_t cx, int64_t cy, const PSPoint* a,
+                              const PSPoint* b, std::vector<HotPoint>& out) const {
+  const uint64_t key = Key(cx, cy);
+  auto it = std::lower_bound(keys_.begin(), keys_.end(), key);
+  for (size_t i = size_t(it - keys_.begin()); i < keys_.size() && keys_[i] == key; ++i) {
+    const HotPoint& h = pixels_[i];
+    if ((h.x == a->x && h.y == a->y) || (h.x == b->x && h.y == b->y)) continue;
+    if (TouchesPixel(a, b, h)) out.push_back(h);
+  }
+}
+
+void HotPixelIndex::Touched(const PSPoint* a, const PSPoint* b,
+                            std::vector<HotPoint>& out) const {
+  if (pixels_.empty()) return;
+  // The pixels an edge touches have their grid points within half a unit
+  // (on each axis) of the edge: walk the cell columns the edge spans,
+  // widened by one unit, and in each the cell rows of the edge's y range
+  // over that column, widened likewise.
+  const PSPoint* l = a;
+  const PSPoint* r = b;
+  if (r->x < l->x) std::swap(l, r);
+  const int64_t lx = l->x, ly = l->y, rx = r->x, ry = r->y;
+  const int64_t cx1 = CellOf(lx - 1), cx2 = CellOf(rx + 1);
+  for (int64_t cx = cx1; cx <= cx2; ++cx) {
+    // x range of this cell column, clipped to the edge (widened by 1).
+    const int64_t colLo = origin_ + cx * cell_, colHi = colLo + cell_ - 1;
+    const int64_t xa = std::max(colLo - 1, lx), xb = std::min(colHi + 1, rx);
+    int64_t ya, yb;
+    if (lx == rx) {
+      ya = std::min(ly, ry);
+      yb = std::max(ly, ry);
+    } else {
+      if (xa > xb) continue;
+      // y at xa and xb, floor and ceiling.
+      const int64_t dx = rx - lx, dy = ry - ly;
+      const i128 na = i128(ly) * dx + i128(dy) * (xa - lx);
+      const i128 nb = i128(ly) * dx + i128(dy) * (xb - lx);
+      const int64_t fa = int64_t(FloorDiv(na, dx)), fb = int64_t(FloorDiv(nb, dx));
+      ya = std::min(fa, fb);
+      yb = std::max(fa, fb) + 1;
+    }
+    const int64_t cy1 = CellOf(ya - 1), cy2 = CellOf(yb + 1);
+    for (int64_t cy = cy1; cy <= cy2; ++cy) VisitCell(cx, cy, a, b, out);
+  }
+}
+
+}  // namespace
+
+int32_t SnapRoundCrossings(PSList& list) {
+  if (!list.head || !list.head->link || ClassifyList(list) == 0) return 0;
+  std::vector<Seg> segs, verticals;
+  std::vector<HotPoint> hot;
+  for (const PSPoint* p = list.head; p; p = p->link) {
+    hot.push_back(HotPoint{p->x, p->y});
+    const PSPoint* q = p->next;
+    if (!q || SamePosition(p, q)) continue;
+    Seg s;
+    if (ComparePoint(p, q) < 0)
+      s = Seg{p->x, p->y, q->x, q->y};
+    else
+      s = Seg{q->x, q->y, p->x, p->y};
+    (s.lx == s.rx ? verticals : segs).push_back(s);
+  }
+  {
+    CrossingFinder finder(segs, verticals);
+    // Crossings on grid points split exactly in the sweep: nothing to do.
+    if (!finder.Run(hot)) return 0;
+  }
+  std::sort(hot.begin(), hot.end());
+  hot.erase(std::unique(hot.begin(), hot.end()), hot.end());
+  const HotPixelIndex index(hot);
+
+  // Each input edge takes the hot pixels that it touches itself. Checking
+  // the new pieces again against the hot pixels would let an edge creep
+  // along a row of hot pixels, a little further each round, far from where
+  // it was; the pieces of one round already meet other pieces only at hot
+  // pixels.
+  std::vector<PSPoint*> work;
+  for (PSPoint* p = list.head; p; p = p->link)
+    if (p->next && !SamePosition(p, p->next)) work.push_back(p);
+  std::vector<HotPoint> touched;
+  int32_t added = 0;
+  for (PSPoint* p : work) {
+    PSPoint* q = p->next;
+    touched.clear();
+    index.Touched(p, q, touched);
+    if (touched.empty()) continue;
+    // In order along the edge.
+    const int64_t dx = int64_t(q->x) - p->x, dy = int64_t(q->y) - p->y;
+    std::sort(touched.begin(), touched.end(), [&](const HotPoint& u, const HotPoint& v) {
+      const i128 du = i128(int64_t(u.x) - p->x) * dx + i128(int64_t(u.y) - p->y) * dy;
+      const i128 dv = i128(int64_t(v.x) - p->x) * dx + i128(int64_t(v.y) - p->y) * dy;
+      if (du != dv) return du < dv;
+      return u < v;
+    });
+    PSPoint* prev = p;
+    for (const HotPoint& h : touched) {
+      PSPoint* v = PushPoint(list, h.x, h.y);
+      v->flags = p->flags & PSPointFlags::SecondLayer;
+      LinkPoints(prev, v);
+      prev = v;
+      ++added;
+    }
+    LinkPoints(prev, q);
+  }
+  return added;
+}
+
+}  // namespace velmar
