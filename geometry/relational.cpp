@@ -154,10 +154,15 @@ class RingTable {
         }
       }
       ring.clockwise = ring.closed && area2 < 0;
+      if (ring.clockwise || !ring.closed) allCounterClockwise_ = false;
       rings_.push_back(ring);
     }
     MaskFlags(list, -2);
   }
+
+  // Whether every input ring is a closed counter-clockwise ring: the
+  // winding count of an operand is then at least 1 inside each of its rings.
+  bool AllCounterClockwise() const { return allCounterClockwise_; }
 
   Ring& operator[](uint32_t r) { return rings_[r]; }
 
@@ -206,23 +211,21 @@ class RingTable {
 
   const uint32_t* Find(const PSPoint* p) const {
     for (size_t i = Slot(p);; i = (i + 1) & mask_) {
-      if (keys_[i] == p) return &values_[i];
-      if (!keys_[i]) return nullptr;
+      if (slots_[i].key == p) return &slots_[i].value;
+      if (!slots_[i].key) return nullptr;
     }
   }
 
   void Insert(PSPoint* p, uint32_t v) {
-    if (2 * (used_ + 1) > keys_.size()) Grow();
+    if (2 * (used_ + 1) > slots_.size()) Grow();
     size_t i = Slot(p);
-    while (keys_[i] && keys_[i] != p) i = (i + 1) & mask_;
-    if (!keys_[i]) ++used_;
-    keys_[i] = p;
-    values_[i] = v;
+    while (slots_[i].key && slots_[i].key != p) i = (i + 1) & mask_;
+    if (!slots_[i].key) ++used_;
+    slots_[i] = Entry{p, v};
   }
 
   void Resize(size_t capacity) {
-    keys_.assign(capacity, nullptr);
-    values_.assign(capacity, 0);
+    slots_.assign(capacity, Entry{});
     mask_ = capacity - 1;
     shift_ = 64;
     for (size_t c = capacity; c > 1; c >>= 1) --shift_;
@@ -230,21 +233,23 @@ class RingTable {
   }
 
   void Grow() {
-    std::vector<PSPoint*> keys;
-    std::vector<uint32_t> values;
-    keys.swap(keys_);
-    values.swap(values_);
-    Resize(keys.size() * 2);
-    for (size_t i = 0; i < keys.size(); ++i)
-      if (keys[i]) Insert(keys[i], values[i]);
+    std::vector<Entry> old;
+    old.swap(slots_);
+    Resize(old.size() * 2);
+    for (const Entry& e : old)
+      if (e.key) Insert(e.key, e.value);
   }
 
-  std::vector<PSPoint*> keys_;
-  std::vector<uint32_t> values_;
+  struct Entry {
+    PSPoint* key = nullptr;
+    uint32_t value = 0;
+  };
+  std::vector<Entry> slots_;
   size_t mask_ = 0;
   int shift_ = 64;
   size_t used_ = 0;
   std::vector<Ring> rings_;
+  bool allCounterClockwise_ = true;
 };
 
 // State of the classification sweep shared by its column walks.
@@ -261,11 +266,42 @@ struct Classification {
   std::vector<uint32_t> groupRings;
 };
 
-// Running counts of the walk up one column.
+// Running counts of the walk up one column, and whether the walk follows
+// the rings' intervals in it.
 struct ColumnWalk {
   int32_t count1 = 0;
   int32_t count2 = 0;
+  bool track = true;
 };
+
+// The ring of an edge as far as its orientation goes: looked up only when
+// the list holds rings that are not counter-clockwise.
+// Ring index of an active edge, kept with the edge while it stays active.
+uint32_t RingOfEdge(Classification& c, const SweepEdge& e) {
+  if (e.tag == SweepEdge::kNoTag) e.tag = c.rings.RingOf(StartPoint(e));
+  return e.tag;
+}
+
+const RingTable::Ring& OrientationOf(Classification& c, const SweepEdge& e) {
+  static const RingTable::Ring kCounterClockwise{0, false, true};
+  if (c.rings.AllCounterClockwise()) return kCounterClockwise;
+  return c.rings[RingOfEdge(c, e)];
+}
+
+// Whether some region of the column lies inside both operands. When every
+// ring is counter-clockwise, no ring's interval can share area with the
+// other operand in a column without one, and the walk need not follow the
+// intervals there. Regions between coincident edges count too (harmless:
+// the walk then merely follows the intervals).
+bool ColumnHasCommonRegion(const SweepColumn& col) {
+  int32_t c1 = 0, c2 = 0;
+  for (const ActiveEdge* e = col.First(); e; e = SweepColumn::Next(e)) {
+    const SweepEdge& m = SweepColumn::Edge(e);
+    (EdgeIsSecond(m) ? c2 : c1) += Contribution(m);
+    if (c1 >= 1 && c2 >= 1) return true;
+  }
+  return false;
+}
 
 // Marks the representatives of a group: OwnBoundary on each operand's, and
 // Abutting on both when both exist and run in opposite directions.
@@ -316,8 +352,7 @@ int32_t ClassifyVerticalGroup(Classification& c, const SweepColumn& col,
   const SweepEdge* rep[2] = {nullptr, nullptr};
   for (int32_t j = i; j < end; ++j) {
     const SweepEdge& e = col.verticals[j];
-    MarkRingAbutting(e, c.rings[c.rings.RingOf(StartPoint(e))], w.count1, c1,
-                     w.count2, c2);
+    MarkRingAbutting(e, OrientationOf(c, e), w.count1, c1, w.count2, c2);
     if (!ClassifyEdge(e.left, e.right, w.count1, c1, w.count2, c2)) continue;
     const SweepEdge*& r = rep[EdgeIsSecond(e) ? 1 : 0];
     if (!r || e.right->y < r->right->y) r = &e;
@@ -343,7 +378,7 @@ const ActiveEdge* CountClassifyGroup(Classification& c, const SweepColumn& col,
   while (end && SameEdgeGroup(first, SweepColumn::Edge(end))) {
     const SweepEdge& m = SweepColumn::Edge(end);
     (EdgeIsSecond(m) ? c2a : c1a) += Contribution(m);
-    c.groupRings.push_back(c.rings.RingOf(StartPoint(m)));
+    if (w.track) c.groupRings.push_back(RingOfEdge(c, m));
     end = SweepColumn::Next(end);
   }
   const SweepEdge* rep[2] = {nullptr, nullptr};
@@ -351,24 +386,29 @@ const ActiveEdge* CountClassifyGroup(Classification& c, const SweepColumn& col,
   for (const ActiveEdge* n = e; n != end; n = SweepColumn::Next(n), ++k) {
     const SweepEdge& m = SweepColumn::Edge(n);
     const bool second = EdgeIsSecond(m);
-    const RingTable::Ring& ring = c.rings[c.groupRings[k]];
     if (m.left->x == col.x) {
-      MarkRingAbutting(m, ring, c1b, c1a, c2b, c2a);
+      MarkRingAbutting(m,
+                       w.track ? c.rings[c.groupRings[k]] : OrientationOf(c, m),
+                       c1b, c1a, c2b, c2a);
       if (ClassifyEdge(m.left, m.right, c1b, c1a, c2b, c2a)) {
         const SweepEdge*& r = rep[second ? 1 : 0];
         if (!r || m.right->x < r->right->x) r = &m;
       }
     }
+    if (!w.track) continue;
+    const RingTable::Ring& ring = c.rings[c.groupRings[k]];
     if (ring.closed && !InsideAbove(m, ring) &&
         c.seen[second ? 0 : 1] > ring.stamp)
       StartPoint(m)->flags |= kOverlap;
   }
-  k = 0;
-  for (const ActiveEdge* n = e; n != end; n = SweepColumn::Next(n), ++k) {
-    const SweepEdge& m = SweepColumn::Edge(n);
-    RingTable::Ring& ring = c.rings[c.groupRings[k]];
-    if (ring.closed && InsideAbove(m, ring))
-      ring.stamp = c.seen[EdgeIsSecond(m) ? 0 : 1];
+  if (w.track) {
+    k = 0;
+    for (const ActiveEdge* n = e; n != end; n = SweepColumn::Next(n), ++k) {
+      const SweepEdge& m = SweepColumn::Edge(n);
+      RingTable::Ring& ring = c.rings[c.groupRings[k]];
+      if (ring.closed && InsideAbove(m, ring))
+        ring.stamp = c.seen[EdgeIsSecond(m) ? 0 : 1];
+    }
   }
   MarkRepresentatives(rep[0], rep[1]);
   // The region above the group.
@@ -385,6 +425,7 @@ const ActiveEdge* CountClassifyGroup(Classification& c, const SweepColumn& col,
 void ClassifyColumn(void* context, const SweepColumn& col) {
   Classification& c = *static_cast<Classification*>(context);
   ColumnWalk w;
+  w.track = !c.rings.AllCounterClockwise() || ColumnHasCommonRegion(col);
   int32_t v = 0;
   for (const ActiveEdge* e = col.First(); e;) {
     const int32_t g = EdgeYAt(SweepColumn::Edge(e), col.x);

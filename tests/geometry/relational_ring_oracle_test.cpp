@@ -204,8 +204,13 @@ std::string Describe(const Layout& l) {
 bool CheckAllCodes(const Layout& l) {
   RingFacts facts[2][16];
   for (int k = 0; k < 2; ++k)
-    for (size_t i = 0; i < l.rings[k].size(); ++i)
-      facts[k][i] = Judge(l.rings[k][i], l.rings[1 - k]);
+    for (size_t i = 0; i < l.rings[k].size(); ++i) {
+      // A clockwise ring is judged by the area it encloses; as the other
+      // operand it counts with its own (negative) winding.
+      const auto& r = l.rings[k][i];
+      facts[k][i] = Judge(test::ShoelaceArea2(r) < 0 ? oracle::Reversed(r) : r,
+                          l.rings[1 - k]);
+    }
   PSList list;
   ListGuard g{list};
   Build(list, l);
@@ -270,14 +275,20 @@ std::vector<Point> RandomManhattanRing(std::mt19937& rng, bool coarse) {
   }
 }
 
+// In some layouts part of the first operand's rings run clockwise.
 Layout RandomManhattan(std::mt19937& rng) {
   std::uniform_int_distribution<int> count(1, 5);
-  std::bernoulli_distribution coarse(0.6);
+  std::bernoulli_distribution coarse(0.6), someClockwise(0.25), half(0.5);
   Layout l;
   const bool c = coarse(rng);
+  const bool cw = someClockwise(rng);
   for (int k = 0; k < 2; ++k) {
     const int n = count(rng);
-    for (int i = 0; i < n; ++i) l.rings[k].push_back(RandomManhattanRing(rng, c));
+    for (int i = 0; i < n; ++i) {
+      auto r = RandomManhattanRing(rng, c);
+      if (k == 0 && cw && half(rng)) r = oracle::Reversed(r);
+      l.rings[k].push_back(r);
+    }
   }
   return l;
 }
