@@ -47,6 +47,13 @@ struct PSPointFlags {
   static constexpr uint16_t OwnBoundary = 0x0020;
   static constexpr uint16_t Abutting = 0x0040;
   static constexpr uint16_t Overlap = 0x0080;
+  // The other operand lies along the edge on the outer side of the edge's
+  // own ring only: the ring abuts it there (judged for that ring alone,
+  // whatever other rings of its operand lie on either side).
+  static constexpr uint16_t RingAbutting = 0x0100;
+  // A vertex that the classification inserted into an input ring where
+  // edges cross or overlap; ring copies leave it out.
+  static constexpr uint16_t SplitVertex = 0x0200;
 
   // Edge bias: 0x0002 input vertex (Marker), 0x0004 sign of the bias (set for
   // a negative bias), bits 3-14 its magnitude (0..4095 database units).

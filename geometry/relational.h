@@ -11,7 +11,14 @@
 // with the values 0: the operand's count < 1 on both sides; 1: one side
 // < 1 and the other >= 1, counts differing by less than 2; 3: the same with
 // a difference of 2 or more; 2: >= 1 on both sides; and, set by the walk,
-// OwnBoundary (0x20), Abutting (0x40) and Overlap (0x80).
+// OwnBoundary (0x20) and Abutting (0x40) of the merged operands (read by
+// codes 0..8), and the ring's own relation to the other operand (read by
+// codes 10..23): RingAbutting (0x100) where the other operand lies only on
+// the outer side of the edge's ring, and Overlap (0x80) on an edge that
+// closes, in some column, an interval of its ring that shared area with the
+// other operand. Other rings of the edge's own operand never change these
+// two. Vertices that the classification inserts carry SplitVertex (0x200),
+// so that ring copies give the input rings unchanged.
 #pragma once
 
 #include <cstdint>
@@ -46,9 +53,14 @@ void ClassifyPoints(PSList& list);
 // edge's direction, 2 reverse it.
 int SelectByClass(const PSPoint* p, RelationalCode code);
 
-// Decision of the edge leaving p for a code 10..23: 0 to 3 (ring mode
-// unless edgeMode; SOUT and SOUT2 test the overlap bit in ring mode only).
-int RelationalDecision(const PSPoint* p, RelationalCode code, bool edgeMode);
+// Decision of the edge leaving p for a code 10..23: 0 to 3. Abutting is
+// read from RingAbutting. In edge mode the edge is judged alone, with its
+// own Overlap bit for OVER. In ring mode ringOverlap tells whether the
+// edge's ring shares area with the other operand (an Overlap bit anywhere
+// on the ring): such a ring is not outside, so SOUT, TOUT and OUTSIDE give
+// 0 and OVER gives 3.
+int RelationalDecision(const PSPoint* p, RelationalCode code, bool edgeMode,
+                       bool ringOverlap = false);
 
 // Copies the edges of a classified list whose SelectByClass decision is
 // non-zero onto out: runs of consecutive edges with the same decision share
@@ -69,8 +81,10 @@ void SelectEdges(PSList& list, PSList& out, RelationalCode code,
 
 // Copies of the rings of the code's operand (even codes: the first, odd
 // codes: the second) that the code selects (codes 10..23; with negate the
-// other rings of that operand), simplified at tolerance 0 and appended to
-// out. A ring is judged once and copied at most once. Throws Error(...,
+// other rings of that operand), appended to out. Each ring is judged for
+// itself against the other operand; the copy is the input ring as it was
+// given, vertex for vertex (without the vertices that the classification
+// inserted). A ring is judged once and copied at most once. Throws Error(...,
 // "DRC") for a code outside 10..23.
 void RelationalSelect(PSList& list, PSList& out, RelationalCode code,
                       bool negate);

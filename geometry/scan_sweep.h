@@ -60,9 +60,14 @@ void SortPositionItems(std::vector<PositionItem>& items, bool chainOrder);
 // in (x, then y) order. A forward edge is one whose ring runs from its left
 // end to its right end; a backward edge runs from right to left.
 struct SweepEdge {
+  static constexpr uint32_t kNoTag = 0xFFFFFFFFu;
+
   PSPoint* left = nullptr;
   PSPoint* right = nullptr;
   bool forward = true;
+  // Left to the column walk of classification mode: a value that stays with
+  // the edge while it is active (kNoTag when the edge enters the list).
+  mutable uint32_t tag = kNoTag;
 
   bool IsVertical() const { return left->x == right->x; }
 };
