@@ -3,8 +3,10 @@
 
 #include "layoutdb/shape_list.h"
 
+#include <algorithm>
 #include <new>
 #include <type_traits>
+#include <vector>
 
 #include "foundation/binary_stream.h"
 #include "foundation/error.h"
@@ -239,7 +241,56 @@ int CPgonList::CompareShapes(const CPgonListNode* a, const CPgonListNode* b) {
 }
 
 void CPgonList::SortByPolygon(CPgonList& list) {
-  SortList(list, ComparePolygons);
+  // Sorted as an array of small keys rather than by relinking the nodes:
+  // a flat cell holds hundreds of thousands of shapes scattered over the
+  // pool, and most comparisons (rectangles, squares, short rings) are
+  // settled by the key alone. The key holds the leading fields of
+  // DBPolygonExt::Compare in its own order; where they tie and the polygons
+  // have more to compare, Compare decides. std::stable_sort keeps equal
+  // shapes in list order, as the merge sort did.
+  if (list.first == nullptr || list.first->next == nullptr) return;
+  struct Key {
+    uint32_t header;
+    uint32_t size;     // value count
+    int32_t v0, v1;    // first two values (0 when absent)
+    bool settled;      // no code words and at most two values
+    CPgonListNode* node;
+  };
+  std::vector<Key> keys;
+  keys.reserve(size_t(list.count > 0 ? list.count : 0));
+  for (CPgonListNode* n = list.first; n != nullptr; n = n->next) {
+    const DBPolygon& p = *n->polygon;
+    Key k{p.header, uint32_t(p.values.size()), 0, 0, false, n};
+    if (p.values.size() != k.size) {
+      k.size = UINT32_MAX;  // beyond any vertex limit: Compare decides
+    } else if (DBPolygon::CodeWordCount(p.header) == 0) {
+      if (k.size > 0) k.v0 = p.values[0];
+      if (k.size > 1) k.v1 = p.values[1];
+      k.settled = k.size <= 2;
+    }
+    keys.push_back(k);
+  }
+  std::stable_sort(keys.begin(), keys.end(), [](const Key& a, const Key& b) {
+    if (a.header != b.header) return a.header < b.header;
+    if (a.size != b.size) return a.size < b.size;
+    if (DBPolygon::CodeWordCount(a.header) == 0) {
+      // Values come next in Compare's order.
+      if (a.v0 != b.v0) return a.v0 < b.v0;
+      if (a.v1 != b.v1) return a.v1 < b.v1;
+      if (a.settled) return false;  // equal: both hold the same values
+    }
+    return DBPolygonExt::Compare(a.node->polygon.get(),
+                                 b.node->polygon.get()) < 0;
+  });
+  CPgonListNode* prev = nullptr;
+  for (const Key& k : keys) {
+    k.node->prev = prev;
+    if (prev != nullptr) prev->next = k.node;
+    prev = k.node;
+  }
+  prev->next = nullptr;
+  list.first = keys.front().node;
+  list.last = prev;
 }
 
 void CPgonList::SortPlacements(LocList& list) {

@@ -543,5 +543,66 @@ TEST(ShapePools, ResetReleasesEverything) {
   CPgonList::Release(fresh);
 }
 
+// Random polygons of every encoding, drawn from small value ranges so that
+// headers, value counts, code words and values tie often: the list sort must
+// give exactly the order of a plain stable insertion sort by ComparePolygons.
+std::unique_ptr<DBPolygon> RandomEncodedPolygon(std::mt19937& rng) {
+  auto pick = [&](int lo, int hi) {
+    return std::uniform_int_distribution<int>(lo, hi)(rng);
+  };
+  uint32_t header = 0;
+  switch (pick(0, 4)) {
+    case 0: header = DBPolygon::kSquareHeader; break;
+    case 1: header = DBPolygon::kRectangleHeader; break;
+    case 2: header = uint32_t(2 * pick(3, 5)); break;  // manhattan, 6..10
+    case 3: header = uint32_t(pick(5, 12)) | DBPolygon::kOctangularBits; break;
+    default: header = uint32_t(pick(4, 9)) | DBPolygon::kGeneralBits; break;
+  }
+  std::unique_ptr<DBPolygon> p = DBPolygon::New(header);
+  const int c = DBPolygon::CodeBitsPerEdge(header);
+  const int n = int(DBPolygon::VertexCount(header));
+  // A few code bits, mostly the same ones, so code words tie as well.
+  for (int a = 0; c > 0 && a < n - 1; ++a) {
+    if (pick(0, 3) == 0) p->SetCodeBit(a, pick(0, c - 1), c, 1);
+  }
+  p->values.resize(size_t(p->CountValues()));
+  for (int32_t& v : p->values) v = pick(-2, 2);
+  return p;
+}
+
+TEST(ShapeSort, SameOrderAsAStableReferenceSort) {
+  std::mt19937 rng(1515);
+  for (int round = 0; round < 60; ++round) {
+    const int count = round < 10 ? round : 50 + round * 40;
+    CPgonList list;
+    std::vector<CPgonListNode*> expected;
+    for (int i = 0; i < count; ++i) {
+      expected.push_back(CPgonList::Append(list, RandomEncodedPolygon(rng)));
+    }
+    // Stable insertion sort as the reference.
+    for (size_t i = 1; i < expected.size(); ++i) {
+      for (size_t j = i; j > 0 &&
+                         CPgonList::ComparePolygons(expected[j - 1],
+                                                    expected[j]) > 0;
+           --j) {
+        std::swap(expected[j - 1], expected[j]);
+      }
+    }
+    CPgonList::SortByPolygon(list);
+    std::vector<CPgonListNode*> got;
+    const CPgonListNode* prev = nullptr;
+    for (CPgonListNode* s = list.first; s; s = s->next) {
+      ASSERT_EQ(prev, s->prev) << "round " << round;
+      got.push_back(s);
+      prev = s;
+    }
+    EXPECT_EQ(prev, list.last);
+    EXPECT_EQ(count, list.count);
+    ASSERT_EQ(expected, got) << "round " << round << ", " << count
+                             << " shapes";
+    CPgonList::Release(list);
+  }
+}
+
 }  // namespace
 }  // namespace velmar
