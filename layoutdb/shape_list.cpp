@@ -85,6 +85,127 @@ inline int32_t Placed(int64_t value) {
   return int32_t(value);
 }
 
+// Sorts list by polygon (see SortByPolygon). When equal is given, it is
+// filled with one entry per shape of the sorted list: 1 when the shape's
+// polygon equals its predecessor's, found from the keys where they settle it.
+void SortShapes(CPgonList& list, std::vector<uint8_t>* equal) {
+  // Sorted as an array of small keys rather than by relinking the nodes:
+  // a flat cell holds hundreds of thousands of shapes scattered over the
+  // pool, and most comparisons (rectangles, squares, short rings) are
+  // settled by the key alone. The key holds the leading fields of
+  // DBPolygonExt::Compare in its own order; where they tie and the polygons
+  // have more to compare, Compare decides. std::stable_sort keeps equal
+  // shapes in list order, as the merge sort did.
+  if (equal != nullptr) equal->clear();
+  if (list.first == nullptr) return;
+  if (list.first->next == nullptr) {
+    if (equal != nullptr) equal->push_back(0);
+    return;
+  }
+  struct Key {
+    uint32_t header;
+    uint32_t size;     // value count
+    int32_t v0, v1;    // first two values (0 when absent)
+    bool settled;      // no code words and at most two values
+    CPgonListNode* node;
+  };
+  std::vector<Key> keys;
+  keys.reserve(size_t(list.count > 0 ? list.count : 0));
+  for (CPgonListNode* n = list.first; n != nullptr; n = n->next) {
+    const DBPolygon& p = *n->polygon;
+    Key k{p.header, uint32_t(p.values.size()), 0, 0, false, n};
+    if (p.values.size() != k.size) {
+      k.size = UINT32_MAX;  // beyond any vertex limit: Compare decides
+    } else if (DBPolygon::CodeWordCount(p.header) == 0) {
+      if (k.size > 0) k.v0 = p.values[0];
+      if (k.size > 1) k.v1 = p.values[1];
+      k.settled = k.size <= 2;
+    }
+    keys.push_back(k);
+  }
+  auto less = [](const Key& a, const Key& b) {
+    if (a.header != b.header) return a.header < b.header;
+    if (a.size != b.size) return a.size < b.size;
+    if (DBPolygon::CodeWordCount(a.header) == 0) {
+      // Values come next in Compare's order.
+      if (a.v0 != b.v0) return a.v0 < b.v0;
+      if (a.v1 != b.v1) return a.v1 < b.v1;
+      if (a.settled) return false;  // equal: both hold the same values
+    }
+    return DBPolygonExt::Compare(a.node->polygon.get(),
+                                 b.node->polygon.get()) < 0;
+  };
+  std::stable_sort(keys.begin(), keys.end(), less);
+  CPgonListNode* prev = nullptr;
+  for (const Key& k : keys) {
+    k.node->prev = prev;
+    if (prev != nullptr) prev->next = k.node;
+    prev = k.node;
+  }
+  prev->next = nullptr;
+  list.first = keys.front().node;
+  list.last = prev;
+  if (equal == nullptr) return;
+  equal->resize(keys.size());
+  (*equal)[0] = 0;
+  for (size_t i = 1; i < keys.size(); ++i) {
+    const Key& a = keys[i - 1];
+    const Key& b = keys[i];
+    // Sorted: a is not above b, so they are equal exactly when b is not
+    // above a.
+    (*equal)[i] = a.header == b.header && a.size == b.size &&
+                  (a.settled ? a.v0 == b.v0 && a.v1 == b.v1 : !less(a, b));
+  }
+}
+
+// MergeEqualShapes with the test "shape s equals shape k" given as
+// same(k, s, i), i the position of s in the list as it was on entry.
+template <class Same>
+int MergeRuns(CPgonList& list, Same same) {
+  int removed = 0;
+  size_t i = 0;  // position of k
+  CPgonListNode* k = list.first;
+  while (k != nullptr) {
+    CPgonListNode* s = k->next;
+    ++i;
+    while (s != nullptr && same(k, s, i)) {
+      LocList& from = s->placements;
+      if (from.first != nullptr) {
+        for (LocListNode* p = from.first; p != nullptr; p = p->next) {
+          p->owner = k;
+        }
+        LocList& to = k->placements;
+        if (to.first == nullptr) {
+          to = from;
+        } else {
+          to.last->next = from.first;
+          from.first->prev = to.last;
+          to.last = from.last;
+          to.count += from.count;
+        }
+        from = LocList{};
+      }
+      s->polygon.reset();
+      s = CPgonList::Remove(list, s);
+      ++i;
+    }
+    if (k->placements.count >= 2) {
+      CPgonList::SortPlacements(k->placements);
+      LocListNode* p = k->placements.first->next;
+      while (p != nullptr) {
+        if (LocList::ComparePlacements(p->prev, p) == 0) {
+          p = LocList::Remove(k->placements, p);
+          ++removed;
+        } else {
+          p = p->next;
+        }
+      }
+    }
+    k = s;
+  }
+  return removed;
+}
+
 }  // namespace
 
 // --- Placements -------------------------------------------------------------------
@@ -241,56 +362,7 @@ int CPgonList::CompareShapes(const CPgonListNode* a, const CPgonListNode* b) {
 }
 
 void CPgonList::SortByPolygon(CPgonList& list) {
-  // Sorted as an array of small keys rather than by relinking the nodes:
-  // a flat cell holds hundreds of thousands of shapes scattered over the
-  // pool, and most comparisons (rectangles, squares, short rings) are
-  // settled by the key alone. The key holds the leading fields of
-  // DBPolygonExt::Compare in its own order; where they tie and the polygons
-  // have more to compare, Compare decides. std::stable_sort keeps equal
-  // shapes in list order, as the merge sort did.
-  if (list.first == nullptr || list.first->next == nullptr) return;
-  struct Key {
-    uint32_t header;
-    uint32_t size;     // value count
-    int32_t v0, v1;    // first two values (0 when absent)
-    bool settled;      // no code words and at most two values
-    CPgonListNode* node;
-  };
-  std::vector<Key> keys;
-  keys.reserve(size_t(list.count > 0 ? list.count : 0));
-  for (CPgonListNode* n = list.first; n != nullptr; n = n->next) {
-    const DBPolygon& p = *n->polygon;
-    Key k{p.header, uint32_t(p.values.size()), 0, 0, false, n};
-    if (p.values.size() != k.size) {
-      k.size = UINT32_MAX;  // beyond any vertex limit: Compare decides
-    } else if (DBPolygon::CodeWordCount(p.header) == 0) {
-      if (k.size > 0) k.v0 = p.values[0];
-      if (k.size > 1) k.v1 = p.values[1];
-      k.settled = k.size <= 2;
-    }
-    keys.push_back(k);
-  }
-  std::stable_sort(keys.begin(), keys.end(), [](const Key& a, const Key& b) {
-    if (a.header != b.header) return a.header < b.header;
-    if (a.size != b.size) return a.size < b.size;
-    if (DBPolygon::CodeWordCount(a.header) == 0) {
-      // Values come next in Compare's order.
-      if (a.v0 != b.v0) return a.v0 < b.v0;
-      if (a.v1 != b.v1) return a.v1 < b.v1;
-      if (a.settled) return false;  // equal: both hold the same values
-    }
-    return DBPolygonExt::Compare(a.node->polygon.get(),
-                                 b.node->polygon.get()) < 0;
-  });
-  CPgonListNode* prev = nullptr;
-  for (const Key& k : keys) {
-    k.node->prev = prev;
-    if (prev != nullptr) prev->next = k.node;
-    prev = k.node;
-  }
-  prev->next = nullptr;
-  list.first = keys.front().node;
-  list.last = prev;
+  SortShapes(list, nullptr);
 }
 
 void CPgonList::SortPlacements(LocList& list) {
@@ -322,50 +394,19 @@ int CPgonList::AddRings(CPgonList& list, PSList& rings) {
     } while (start != nullptr && (start->flags & PSPointFlags::Visited));
   }
   if (list.first == nullptr) return 0;
-  SortByPolygon(list);
-  return MergeEqualShapes(list);
+  return SortAndMergeEqualShapes(list);
 }
 
 int CPgonList::MergeEqualShapes(CPgonList& list) {
-  int removed = 0;
-  CPgonListNode* k = list.first;
-  while (k != nullptr) {
-    CPgonListNode* s = k->next;
-    while (s != nullptr && ComparePolygons(k, s) == 0) {
-      LocList& from = s->placements;
-      if (from.first != nullptr) {
-        for (LocListNode* p = from.first; p != nullptr; p = p->next) {
-          p->owner = k;
-        }
-        LocList& to = k->placements;
-        if (to.first == nullptr) {
-          to = from;
-        } else {
-          to.last->next = from.first;
-          from.first->prev = to.last;
-          to.last = from.last;
-          to.count += from.count;
-        }
-        from = LocList{};
-      }
-      s->polygon.reset();
-      s = Remove(list, s);
-    }
-    if (k->placements.count >= 2) {
-      SortPlacements(k->placements);
-      LocListNode* p = k->placements.first->next;
-      while (p != nullptr) {
-        if (LocList::ComparePlacements(p->prev, p) == 0) {
-          p = LocList::Remove(k->placements, p);
-          ++removed;
-        } else {
-          p = p->next;
-        }
-      }
-    }
-    k = s;
-  }
-  return removed;
+  return MergeRuns(list, [](const CPgonListNode* k, const CPgonListNode* s,
+                            size_t) { return ComparePolygons(k, s) == 0; });
+}
+
+int CPgonList::SortAndMergeEqualShapes(CPgonList& list) {
+  std::vector<uint8_t> equal;
+  SortShapes(list, &equal);
+  return MergeRuns(list, [&equal](const CPgonListNode*, const CPgonListNode*,
+                                  size_t i) { return equal[i] != 0; });
 }
 
 void CPgonList::ToRings(const CPgonList& list, PSList& out) {

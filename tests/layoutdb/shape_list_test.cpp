@@ -604,5 +604,52 @@ TEST(ShapeSort, SameOrderAsAStableReferenceSort) {
   }
 }
 
+// Sorting and merging in one step must leave exactly the list that sorting,
+// then merging, leaves: the same polygons in the same order, each with the
+// same placements, and the same count of dropped duplicate placements.
+TEST(ShapeSort, SortAndMergeMatchesSortThenMerge) {
+  std::mt19937 rng(2626);
+  auto pick = [&](int lo, int hi) {
+    return std::uniform_int_distribution<int>(lo, hi)(rng);
+  };
+  for (int round = 0; round < 40; ++round) {
+    const int count = round < 5 ? round : 30 + round * 50;
+    CPgonList a;
+    for (int i = 0; i < count; ++i) {
+      CPgonListNode* shape = CPgonList::Append(a, RandomEncodedPolygon(rng));
+      for (int j = pick(1, 3); j > 0; --j) {
+        LocList::Append(shape->placements, shape, pick(0, 3), pick(0, 3));
+      }
+    }
+    CPgonList b;
+    CPgonList::CopyShapes(a, b);
+    CPgonList::SortByPolygon(a);
+    const int removedA = CPgonList::MergeEqualShapes(a);
+    const int removedB = CPgonList::SortAndMergeEqualShapes(b);
+    EXPECT_EQ(removedA, removedB) << "round " << round;
+    ASSERT_EQ(a.count, b.count) << "round " << round;
+    const CPgonListNode* prev = nullptr;
+    for (const CPgonListNode *s = a.first, *t = b.first; s || t;
+         s = s->next, prev = t, t = t->next) {
+      ASSERT_TRUE(s && t) << "round " << round;
+      ASSERT_EQ(prev, t->prev);
+      ASSERT_EQ(0, DBPolygonExt::Compare(s->polygon.get(), t->polygon.get()))
+          << "round " << round;
+      ASSERT_EQ(s->placements.count, t->placements.count);
+      for (const LocListNode *p = s->placements.first,
+                             *q = t->placements.first;
+           p || q; p = p->next, q = q->next) {
+        ASSERT_TRUE(p && q);
+        EXPECT_EQ(t, q->owner);
+        EXPECT_EQ(p->x, q->x);
+        EXPECT_EQ(p->y, q->y);
+      }
+    }
+    EXPECT_EQ(prev, b.last);
+    CPgonList::Release(a);
+    CPgonList::Release(b);
+  }
+}
+
 }  // namespace
 }  // namespace velmar
