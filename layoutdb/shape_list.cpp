@@ -94,8 +94,9 @@ void SortShapes(CPgonList& list, std::vector<uint8_t>* equal) {
   // pool, and most comparisons (rectangles, squares, short rings) are
   // settled by the key alone. The key holds the leading fields of
   // DBPolygonExt::Compare in its own order; where they tie and the polygons
-  // have more to compare, Compare decides. std::stable_sort keeps equal
-  // shapes in list order, as the merge sort did.
+  // have more to compare, Compare decides. Ties go by list position, so
+  // equal shapes keep their order, as a stable sort keeps them; std::sort
+  // then needs no buffer beside the keys.
   if (equal != nullptr) equal->clear();
   if (list.first == nullptr) return;
   if (list.first->next == nullptr) {
@@ -106,14 +107,16 @@ void SortShapes(CPgonList& list, std::vector<uint8_t>* equal) {
     uint32_t header;
     uint32_t size;     // value count
     int32_t v0, v1;    // first two values (0 when absent)
+    uint32_t index;    // position in the list on entry
     bool settled;      // no code words and at most two values
     CPgonListNode* node;
   };
   std::vector<Key> keys;
   keys.reserve(size_t(list.count > 0 ? list.count : 0));
-  for (CPgonListNode* n = list.first; n != nullptr; n = n->next) {
+  uint32_t index = 0;
+  for (CPgonListNode* n = list.first; n != nullptr; n = n->next, ++index) {
     const DBPolygon& p = *n->polygon;
-    Key k{p.header, uint32_t(p.values.size()), 0, 0, false, n};
+    Key k{p.header, uint32_t(p.values.size()), 0, 0, index, false, n};
     if (p.values.size() != k.size) {
       k.size = UINT32_MAX;  // beyond any vertex limit: Compare decides
     } else if (DBPolygon::CodeWordCount(p.header) == 0) {
@@ -123,19 +126,22 @@ void SortShapes(CPgonList& list, std::vector<uint8_t>* equal) {
     }
     keys.push_back(k);
   }
-  auto less = [](const Key& a, const Key& b) {
-    if (a.header != b.header) return a.header < b.header;
-    if (a.size != b.size) return a.size < b.size;
+  // Three-way, as DBPolygonExt::Compare.
+  auto compare = [](const Key& a, const Key& b) -> int {
+    if (a.header != b.header) return a.header < b.header ? -1 : 1;
+    if (a.size != b.size) return a.size < b.size ? -1 : 1;
     if (DBPolygon::CodeWordCount(a.header) == 0) {
       // Values come next in Compare's order.
-      if (a.v0 != b.v0) return a.v0 < b.v0;
-      if (a.v1 != b.v1) return a.v1 < b.v1;
-      if (a.settled) return false;  // equal: both hold the same values
+      if (a.v0 != b.v0) return a.v0 < b.v0 ? -1 : 1;
+      if (a.v1 != b.v1) return a.v1 < b.v1 ? -1 : 1;
+      if (a.settled) return 0;  // both hold just these values
     }
-    return DBPolygonExt::Compare(a.node->polygon.get(),
-                                 b.node->polygon.get()) < 0;
+    return DBPolygonExt::Compare(a.node->polygon.get(), b.node->polygon.get());
   };
-  std::stable_sort(keys.begin(), keys.end(), less);
+  std::sort(keys.begin(), keys.end(), [&compare](const Key& a, const Key& b) {
+    const int c = compare(a, b);
+    return c != 0 ? c < 0 : a.index < b.index;
+  });
   CPgonListNode* prev = nullptr;
   for (const Key& k : keys) {
     k.node->prev = prev;
@@ -149,12 +155,7 @@ void SortShapes(CPgonList& list, std::vector<uint8_t>* equal) {
   equal->resize(keys.size());
   (*equal)[0] = 0;
   for (size_t i = 1; i < keys.size(); ++i) {
-    const Key& a = keys[i - 1];
-    const Key& b = keys[i];
-    // Sorted: a is not above b, so they are equal exactly when b is not
-    // above a.
-    (*equal)[i] = a.header == b.header && a.size == b.size &&
-                  (a.settled ? a.v0 == b.v0 && a.v1 == b.v1 : !less(a, b));
+    (*equal)[i] = compare(keys[i - 1], keys[i]) == 0;
   }
 }
 
