@@ -3,10 +3,11 @@
 
 #include "layoutdb/shape_list.h"
 
+#include <sys/mman.h>
+
 #include <algorithm>
 #include <new>
 #include <type_traits>
-#include <vector>
 
 #include "foundation/binary_stream.h"
 #include "foundation/error.h"
@@ -85,10 +86,37 @@ inline int32_t Placed(int64_t value) {
   return int32_t(value);
 }
 
-// Sorts list by polygon (see SortByPolygon). When equal is given, it is
-// filled with one entry per shape of the sorted list: 1 when the shape's
-// polygon equals its predecessor's, found from the keys where they settle it.
-void SortShapes(CPgonList& list, std::vector<uint8_t>* equal) {
+// Lists shorter than this sort by relinking their chain (no buffer, and
+// the few nodes stay in cache); longer ones as an array of keys.
+constexpr int32_t kArraySortFrom = 64;
+
+// Memory for a sort's keys taken from the system and given back at once:
+// a large block taken from the heap right after a cell's shapes were freed
+// would make the heap coalesce them all, and every later allocation of a
+// shape slower.
+class PageBuffer {
+ public:
+  explicit PageBuffer(size_t bytes) : bytes_(bytes == 0 ? 1 : bytes) {
+    void* p = ::mmap(nullptr, bytes_, PROT_READ | PROT_WRITE,
+                     MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (p == MAP_FAILED) throw std::bad_alloc();
+    data_ = p;
+  }
+  PageBuffer(const PageBuffer&) = delete;
+  PageBuffer& operator=(const PageBuffer&) = delete;
+  ~PageBuffer() { ::munmap(data_, bytes_); }
+  void* data() const { return data_; }
+
+ private:
+  size_t bytes_;
+  void* data_ = nullptr;
+};
+
+// Sorts a list of at least kArraySortFrom shapes by polygon (see
+// SortByPolygon). When equal is given (list.count bytes), equal[i] is set to
+// 1 when the i-th shape of the sorted list has the polygon of its
+// predecessor, else 0; the keys settle most of these without the polygons.
+void SortShapes(CPgonList& list, uint8_t* equal) {
   // Sorted as an array of small keys rather than by relinking the nodes:
   // a flat cell holds hundreds of thousands of shapes scattered over the
   // pool, and most comparisons (rectangles, squares, short rings) are
@@ -97,12 +125,6 @@ void SortShapes(CPgonList& list, std::vector<uint8_t>* equal) {
   // have more to compare, Compare decides. Ties go by list position, so
   // equal shapes keep their order, as a stable sort keeps them; std::sort
   // then needs no buffer beside the keys.
-  if (equal != nullptr) equal->clear();
-  if (list.first == nullptr) return;
-  if (list.first->next == nullptr) {
-    if (equal != nullptr) equal->push_back(0);
-    return;
-  }
   struct Key {
     uint32_t header;
     uint32_t size;     // value count
@@ -111,10 +133,12 @@ void SortShapes(CPgonList& list, std::vector<uint8_t>* equal) {
     bool settled;      // no code words and at most two values
     CPgonListNode* node;
   };
-  std::vector<Key> keys;
-  keys.reserve(size_t(list.count > 0 ? list.count : 0));
+  const size_t count = size_t(list.count);
+  PageBuffer buffer(count * sizeof(Key));
+  Key* const keys = static_cast<Key*>(buffer.data());
   uint32_t index = 0;
   for (CPgonListNode* n = list.first; n != nullptr; n = n->next, ++index) {
+    if (index >= count) throw Error("Inconsistent shape list", "DB");
     const DBPolygon& p = *n->polygon;
     Key k{p.header, uint32_t(p.values.size()), 0, 0, index, false, n};
     if (p.values.size() != k.size) {
@@ -124,8 +148,9 @@ void SortShapes(CPgonList& list, std::vector<uint8_t>* equal) {
       if (k.size > 1) k.v1 = p.values[1];
       k.settled = k.size <= 2;
     }
-    keys.push_back(k);
+    keys[index] = k;
   }
+  if (index != count) throw Error("Inconsistent shape list", "DB");
   // Three-way, as DBPolygonExt::Compare.
   auto compare = [](const Key& a, const Key& b) -> int {
     if (a.header != b.header) return a.header < b.header ? -1 : 1;
@@ -138,24 +163,24 @@ void SortShapes(CPgonList& list, std::vector<uint8_t>* equal) {
     }
     return DBPolygonExt::Compare(a.node->polygon.get(), b.node->polygon.get());
   };
-  std::sort(keys.begin(), keys.end(), [&compare](const Key& a, const Key& b) {
+  std::sort(keys, keys + count, [&compare](const Key& a, const Key& b) {
     const int c = compare(a, b);
     return c != 0 ? c < 0 : a.index < b.index;
   });
   CPgonListNode* prev = nullptr;
-  for (const Key& k : keys) {
+  for (size_t i = 0; i < count; ++i) {
+    const Key& k = keys[i];
     k.node->prev = prev;
     if (prev != nullptr) prev->next = k.node;
     prev = k.node;
   }
   prev->next = nullptr;
-  list.first = keys.front().node;
+  list.first = keys[0].node;
   list.last = prev;
   if (equal == nullptr) return;
-  equal->resize(keys.size());
-  (*equal)[0] = 0;
-  for (size_t i = 1; i < keys.size(); ++i) {
-    (*equal)[i] = compare(keys[i - 1], keys[i]) == 0;
+  equal[0] = 0;
+  for (size_t i = 1; i < count; ++i) {
+    equal[i] = compare(keys[i - 1], keys[i]) == 0;
   }
 }
 
@@ -363,7 +388,11 @@ int CPgonList::CompareShapes(const CPgonListNode* a, const CPgonListNode* b) {
 }
 
 void CPgonList::SortByPolygon(CPgonList& list) {
-  SortShapes(list, nullptr);
+  if (list.count < kArraySortFrom) {
+    SortList(list, ComparePolygons);
+  } else {
+    SortShapes(list, nullptr);
+  }
 }
 
 void CPgonList::SortPlacements(LocList& list) {
@@ -404,10 +433,15 @@ int CPgonList::MergeEqualShapes(CPgonList& list) {
 }
 
 int CPgonList::SortAndMergeEqualShapes(CPgonList& list) {
-  std::vector<uint8_t> equal;
-  SortShapes(list, &equal);
-  return MergeRuns(list, [&equal](const CPgonListNode*, const CPgonListNode*,
-                                  size_t i) { return equal[i] != 0; });
+  if (list.count < kArraySortFrom) {
+    SortList(list, ComparePolygons);
+    return MergeEqualShapes(list);
+  }
+  PageBuffer buffer(size_t(list.count));
+  uint8_t* const equal = static_cast<uint8_t*>(buffer.data());
+  SortShapes(list, equal);
+  return MergeRuns(list, [equal](const CPgonListNode*, const CPgonListNode*,
+                                 size_t i) { return equal[i] != 0; });
 }
 
 void CPgonList::ToRings(const CPgonList& list, PSList& out) {
