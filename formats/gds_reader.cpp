@@ -444,8 +444,7 @@ void GdsReader::StoreCellGeometry(DBCell* cell) {
     library->layers.try_emplace(uint32_t(key));
     out.PutInt16(int16_t(uint16_t(uint32_t(key) >> 8)));
     out.PutChar(uint8_t(key & 0xff));
-    CPgonList::SortByPolygon(layer);
-    CPgonList::MergeEqualShapes(layer);
+    CPgonList::SortAndMergeEqualShapes(layer);
     out.PutUnsignedChained(uint32_t(layer.count));
     CPgonListNode* shape = layer.first;
     while (shape != nullptr) {

@@ -269,8 +269,7 @@ int DBCell::InsertPolygons(PSList& rings, LayerKey key, bool index) {
   static_cast<CPgonList&>(fresh) = CPgonList{};
   if (tree != nullptr) InsertItems(*tree, firstNew);
   if (!wasEmpty) {
-    CPgonList::SortByPolygon(layer);
-    if (CPgonList::MergeEqualShapes(layer) != 0 && tree != nullptr) {
+    if (CPgonList::SortAndMergeEqualShapes(layer) != 0 && tree != nullptr) {
       // Dropped placements may be older ones with items: the tree is
       // rebuilt from the placements, so no item outlives its placement.
       tree->region.Merge(ringsBox);

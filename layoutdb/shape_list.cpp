@@ -3,6 +3,9 @@
 
 #include "layoutdb/shape_list.h"
 
+#include <sys/mman.h>
+
+#include <algorithm>
 #include <new>
 #include <type_traits>
 
@@ -81,6 +84,152 @@ inline int32_t Placed(int64_t value) {
     throw Error("Placed polygon exceeds coordinate range", "DB");
   }
   return int32_t(value);
+}
+
+// Lists shorter than this sort by relinking their chain (no buffer, and
+// the few nodes stay in cache); longer ones as an array of keys.
+constexpr int32_t kArraySortFrom = 64;
+
+// Memory for a sort's keys taken from the system and given back at once:
+// a large block taken from the heap right after a cell's shapes were freed
+// would make the heap coalesce them all, and every later allocation of a
+// shape slower.
+class PageBuffer {
+ public:
+  explicit PageBuffer(size_t bytes) : bytes_(bytes == 0 ? 1 : bytes) {
+    void* p = ::mmap(nullptr, bytes_, PROT_READ | PROT_WRITE,
+                     MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (p == MAP_FAILED) throw std::bad_alloc();
+    data_ = p;
+  }
+  PageBuffer(const PageBuffer&) = delete;
+  PageBuffer& operator=(const PageBuffer&) = delete;
+  ~PageBuffer() { ::munmap(data_, bytes_); }
+  void* data() const { return data_; }
+
+ private:
+  size_t bytes_;
+  void* data_ = nullptr;
+};
+
+// Sorts a list of at least kArraySortFrom shapes by polygon (see
+// SortByPolygon). When equal is given (list.count bytes), equal[i] is set to
+// 1 when the i-th shape of the sorted list has the polygon of its
+// predecessor, else 0; the keys settle most of these without the polygons.
+void SortShapes(CPgonList& list, uint8_t* equal) {
+  // Sorted as an array of small keys rather than by relinking the nodes:
+  // a flat cell holds hundreds of thousands of shapes scattered over the
+  // pool, and most comparisons (rectangles, squares, short rings) are
+  // settled by the key alone. The key holds the leading fields of
+  // DBPolygonExt::Compare in its own order; where they tie and the polygons
+  // have more to compare, Compare decides. Ties go by list position, so
+  // equal shapes keep their order, as a stable sort keeps them; std::sort
+  // then needs no buffer beside the keys.
+  struct Key {
+    uint32_t header;
+    uint32_t size;     // value count
+    int32_t v0, v1;    // first two values (0 when absent)
+    uint32_t index;    // position in the list on entry
+    bool settled;      // no code words and at most two values
+    CPgonListNode* node;
+  };
+  const size_t count = size_t(list.count);
+  PageBuffer buffer(count * sizeof(Key));
+  Key* const keys = static_cast<Key*>(buffer.data());
+  uint32_t index = 0;
+  for (CPgonListNode* n = list.first; n != nullptr; n = n->next, ++index) {
+    if (index >= count) throw Error("Inconsistent shape list", "DB");
+    const DBPolygon& p = *n->polygon;
+    Key k{p.header, uint32_t(p.values.size()), 0, 0, index, false, n};
+    if (p.values.size() != k.size) {
+      k.size = UINT32_MAX;  // beyond any vertex limit: Compare decides
+    } else if (DBPolygon::CodeWordCount(p.header) == 0) {
+      if (k.size > 0) k.v0 = p.values[0];
+      if (k.size > 1) k.v1 = p.values[1];
+      k.settled = k.size <= 2;
+    }
+    keys[index] = k;
+  }
+  if (index != count) throw Error("Inconsistent shape list", "DB");
+  // Three-way, as DBPolygonExt::Compare.
+  auto compare = [](const Key& a, const Key& b) -> int {
+    if (a.header != b.header) return a.header < b.header ? -1 : 1;
+    if (a.size != b.size) return a.size < b.size ? -1 : 1;
+    if (DBPolygon::CodeWordCount(a.header) == 0) {
+      // Values come next in Compare's order.
+      if (a.v0 != b.v0) return a.v0 < b.v0 ? -1 : 1;
+      if (a.v1 != b.v1) return a.v1 < b.v1 ? -1 : 1;
+      if (a.settled) return 0;  // both hold just these values
+    }
+    return DBPolygonExt::Compare(a.node->polygon.get(), b.node->polygon.get());
+  };
+  std::sort(keys, keys + count, [&compare](const Key& a, const Key& b) {
+    const int c = compare(a, b);
+    return c != 0 ? c < 0 : a.index < b.index;
+  });
+  CPgonListNode* prev = nullptr;
+  for (size_t i = 0; i < count; ++i) {
+    const Key& k = keys[i];
+    k.node->prev = prev;
+    if (prev != nullptr) prev->next = k.node;
+    prev = k.node;
+  }
+  prev->next = nullptr;
+  list.first = keys[0].node;
+  list.last = prev;
+  if (equal == nullptr) return;
+  equal[0] = 0;
+  for (size_t i = 1; i < count; ++i) {
+    equal[i] = compare(keys[i - 1], keys[i]) == 0;
+  }
+}
+
+// MergeEqualShapes with the test "shape s equals shape k" given as
+// same(k, s, i), i the position of s in the list as it was on entry.
+template <class Same>
+int MergeRuns(CPgonList& list, Same same) {
+  int removed = 0;
+  size_t i = 0;  // position of k
+  CPgonListNode* k = list.first;
+  while (k != nullptr) {
+    CPgonListNode* s = k->next;
+    ++i;
+    while (s != nullptr && same(k, s, i)) {
+      LocList& from = s->placements;
+      if (from.first != nullptr) {
+        for (LocListNode* p = from.first; p != nullptr; p = p->next) {
+          p->owner = k;
+        }
+        LocList& to = k->placements;
+        if (to.first == nullptr) {
+          to = from;
+        } else {
+          to.last->next = from.first;
+          from.first->prev = to.last;
+          to.last = from.last;
+          to.count += from.count;
+        }
+        from = LocList{};
+      }
+      s->polygon.reset();
+      s = CPgonList::Remove(list, s);
+      ++i;
+    }
+    if (k->placements.count >= 2) {
+      CPgonList::SortPlacements(k->placements);
+      LocListNode* p = k->placements.first->next;
+      while (p != nullptr) {
+        if (LocList::ComparePlacements(p->prev, p) == 0) {
+          p = LocList::Remove(k->placements, p);
+          ++removed;
+        } else {
+          p = p->next;
+        }
+      }
+    }
+    k = s;
+  }
+  return removed;
 }
 
 }  // namespace
@@ -239,7 +388,11 @@ int CPgonList::CompareShapes(const CPgonListNode* a, const CPgonListNode* b) {
 }
 
 void CPgonList::SortByPolygon(CPgonList& list) {
-  SortList(list, ComparePolygons);
+  if (list.count < kArraySortFrom) {
+    SortList(list, ComparePolygons);
+  } else {
+    SortShapes(list, nullptr);
+  }
 }
 
 void CPgonList::SortPlacements(LocList& list) {
@@ -271,50 +424,24 @@ int CPgonList::AddRings(CPgonList& list, PSList& rings) {
     } while (start != nullptr && (start->flags & PSPointFlags::Visited));
   }
   if (list.first == nullptr) return 0;
-  SortByPolygon(list);
-  return MergeEqualShapes(list);
+  return SortAndMergeEqualShapes(list);
 }
 
 int CPgonList::MergeEqualShapes(CPgonList& list) {
-  int removed = 0;
-  CPgonListNode* k = list.first;
-  while (k != nullptr) {
-    CPgonListNode* s = k->next;
-    while (s != nullptr && ComparePolygons(k, s) == 0) {
-      LocList& from = s->placements;
-      if (from.first != nullptr) {
-        for (LocListNode* p = from.first; p != nullptr; p = p->next) {
-          p->owner = k;
-        }
-        LocList& to = k->placements;
-        if (to.first == nullptr) {
-          to = from;
-        } else {
-          to.last->next = from.first;
-          from.first->prev = to.last;
-          to.last = from.last;
-          to.count += from.count;
-        }
-        from = LocList{};
-      }
-      s->polygon.reset();
-      s = Remove(list, s);
-    }
-    if (k->placements.count >= 2) {
-      SortPlacements(k->placements);
-      LocListNode* p = k->placements.first->next;
-      while (p != nullptr) {
-        if (LocList::ComparePlacements(p->prev, p) == 0) {
-          p = LocList::Remove(k->placements, p);
-          ++removed;
-        } else {
-          p = p->next;
-        }
-      }
-    }
-    k = s;
+  return MergeRuns(list, [](const CPgonListNode* k, const CPgonListNode* s,
+                            size_t) { return ComparePolygons(k, s) == 0; });
+}
+
+int CPgonList::SortAndMergeEqualShapes(CPgonList& list) {
+  if (list.count < kArraySortFrom) {
+    SortList(list, ComparePolygons);
+    return MergeEqualShapes(list);
   }
-  return removed;
+  PageBuffer buffer(size_t(list.count));
+  uint8_t* const equal = static_cast<uint8_t*>(buffer.data());
+  SortShapes(list, equal);
+  return MergeRuns(list, [equal](const CPgonListNode*, const CPgonListNode*,
+                                 size_t i) { return equal[i] != 0; });
 }
 
 void CPgonList::ToRings(const CPgonList& list, PSList& out) {

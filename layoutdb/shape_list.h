@@ -154,6 +154,10 @@ struct CPgonList {
   // each placement equal to its predecessor (of equal placements the first
   // in list order stays). Returns the number of placements removed.
   static int MergeEqualShapes(CPgonList& list);
+  // SortByPolygon, then MergeEqualShapes (the same result), with equal
+  // neighbours found while sorting rather than by comparing the polygons
+  // once more.
+  static int SortAndMergeEqualShapes(CPgonList& list);
   // Appends one ring per placement, in list order: the shape's polygon
   // decoded once, moved to each placement. New vertices have flags 0. A
   // placed vertex beyond 32 bits throws Error (unit "DB").

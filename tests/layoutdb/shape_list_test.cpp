@@ -543,5 +543,113 @@ TEST(ShapePools, ResetReleasesEverything) {
   CPgonList::Release(fresh);
 }
 
+// Random polygons of every encoding, drawn from small value ranges so that
+// headers, value counts, code words and values tie often: the list sort must
+// give exactly the order of a plain stable insertion sort by ComparePolygons.
+std::unique_ptr<DBPolygon> RandomEncodedPolygon(std::mt19937& rng) {
+  auto pick = [&](int lo, int hi) {
+    return std::uniform_int_distribution<int>(lo, hi)(rng);
+  };
+  uint32_t header = 0;
+  switch (pick(0, 4)) {
+    case 0: header = DBPolygon::kSquareHeader; break;
+    case 1: header = DBPolygon::kRectangleHeader; break;
+    case 2: header = uint32_t(2 * pick(3, 5)); break;  // manhattan, 6..10
+    case 3: header = uint32_t(pick(5, 12)) | DBPolygon::kOctangularBits; break;
+    default: header = uint32_t(pick(4, 9)) | DBPolygon::kGeneralBits; break;
+  }
+  std::unique_ptr<DBPolygon> p = DBPolygon::New(header);
+  const int c = DBPolygon::CodeBitsPerEdge(header);
+  const int n = int(DBPolygon::VertexCount(header));
+  // A few code bits, mostly the same ones, so code words tie as well.
+  for (int a = 0; c > 0 && a < n - 1; ++a) {
+    if (pick(0, 3) == 0) p->SetCodeBit(a, pick(0, c - 1), c, 1);
+  }
+  p->values.resize(size_t(p->CountValues()));
+  for (int32_t& v : p->values) v = pick(-2, 2);
+  return p;
+}
+
+TEST(ShapeSort, SameOrderAsAStableReferenceSort) {
+  std::mt19937 rng(1515);
+  for (int round = 0; round < 60; ++round) {
+    const int count = round < 10 ? round : 50 + round * 40;
+    CPgonList list;
+    std::vector<CPgonListNode*> expected;
+    for (int i = 0; i < count; ++i) {
+      expected.push_back(CPgonList::Append(list, RandomEncodedPolygon(rng)));
+    }
+    // Stable insertion sort as the reference.
+    for (size_t i = 1; i < expected.size(); ++i) {
+      for (size_t j = i; j > 0 &&
+                         CPgonList::ComparePolygons(expected[j - 1],
+                                                    expected[j]) > 0;
+           --j) {
+        std::swap(expected[j - 1], expected[j]);
+      }
+    }
+    CPgonList::SortByPolygon(list);
+    std::vector<CPgonListNode*> got;
+    const CPgonListNode* prev = nullptr;
+    for (CPgonListNode* s = list.first; s; s = s->next) {
+      ASSERT_EQ(prev, s->prev) << "round " << round;
+      got.push_back(s);
+      prev = s;
+    }
+    EXPECT_EQ(prev, list.last);
+    EXPECT_EQ(count, list.count);
+    ASSERT_EQ(expected, got) << "round " << round << ", " << count
+                             << " shapes";
+    CPgonList::Release(list);
+  }
+}
+
+// Sorting and merging in one step must leave exactly the list that sorting,
+// then merging, leaves: the same polygons in the same order, each with the
+// same placements, and the same count of dropped duplicate placements.
+TEST(ShapeSort, SortAndMergeMatchesSortThenMerge) {
+  std::mt19937 rng(2626);
+  auto pick = [&](int lo, int hi) {
+    return std::uniform_int_distribution<int>(lo, hi)(rng);
+  };
+  for (int round = 0; round < 40; ++round) {
+    const int count = round < 5 ? round : 30 + round * 50;
+    CPgonList a;
+    for (int i = 0; i < count; ++i) {
+      CPgonListNode* shape = CPgonList::Append(a, RandomEncodedPolygon(rng));
+      for (int j = pick(1, 3); j > 0; --j) {
+        LocList::Append(shape->placements, shape, pick(0, 3), pick(0, 3));
+      }
+    }
+    CPgonList b;
+    CPgonList::CopyShapes(a, b);
+    CPgonList::SortByPolygon(a);
+    const int removedA = CPgonList::MergeEqualShapes(a);
+    const int removedB = CPgonList::SortAndMergeEqualShapes(b);
+    EXPECT_EQ(removedA, removedB) << "round " << round;
+    ASSERT_EQ(a.count, b.count) << "round " << round;
+    const CPgonListNode* prev = nullptr;
+    for (const CPgonListNode *s = a.first, *t = b.first; s || t;
+         s = s->next, prev = t, t = t->next) {
+      ASSERT_TRUE(s && t) << "round " << round;
+      ASSERT_EQ(prev, t->prev);
+      ASSERT_EQ(0, DBPolygonExt::Compare(s->polygon.get(), t->polygon.get()))
+          << "round " << round;
+      ASSERT_EQ(s->placements.count, t->placements.count);
+      for (const LocListNode *p = s->placements.first,
+                             *q = t->placements.first;
+           p || q; p = p->next, q = q->next) {
+        ASSERT_TRUE(p && q);
+        EXPECT_EQ(t, q->owner);
+        EXPECT_EQ(p->x, q->x);
+        EXPECT_EQ(p->y, q->y);
+      }
+    }
+    EXPECT_EQ(prev, b.last);
+    CPgonList::Release(a);
+    CPgonList::Release(b);
+  }
+}
+
 }  // namespace
 }  // namespace velmar
