@@ -20,81 +20,38 @@
 #include <filesystem>
 #include <string>
 
+#include "bench/bench_gds.h"
 #include "formats/gds_reader.h"
-#include "formats/gds_records.h"
 #include "layoutdb/lib_db.h"
 
 namespace velmar {
 namespace {
 
-std::string ScratchDir() {
-  static const std::string dir = [] {
-    char templ[] = "/tmp/velmar_flush_bench_XXXXXX";
-    if (!::mkdtemp(templ)) std::abort();
-    return std::string(templ);
-  }();
-  return dir;
-}
-
 // The huge rectangle on layer 2, then vertices / 4 small rectangles on
 // layer 1 scattered over a 20 mm square, in one structure "BIG".
 int64_t WriteFile(const std::string& path, int64_t vertices) {
-  GdsRecordWriter w;
-  w.output.path = path;
-  w.output.write = true;
-  if (!w.output.Open()) std::abort();
-  auto int16 = [&](uint8_t type, int16_t v) {
-    w.WriteRecordHeader(2, GdsData::Int16, type);
-    w.output.PutInt16Swapped(v);
-  };
-  auto name = [&](uint8_t type, const char* s) {
-    w.WriteRecordHeader(std::strlen(s), GdsData::Ascii, type);
-    w.WriteString(s);
-  };
-  auto dates = [&](uint8_t type) {
-    w.WriteRecordHeader(24, GdsData::Int16, type);
-    w.WriteDates();
-  };
-  auto rect = [&](int16_t layer, int32_t x1, int32_t y1, int32_t x2, int32_t y2) {
-    w.WriteRecordHeader(0, GdsData::None, GdsRecord::Boundary);
-    int16(GdsRecord::Layer, layer);
-    int16(GdsRecord::Datatype, 0);
-    w.WriteRecordHeader(40, GdsData::Int32, GdsRecord::XY);
-    const int32_t xy[10] = {x1, y1, x2, y1, x2, y2, x1, y2, x1, y1};
-    for (int32_t v : xy) w.output.PutInt32Swapped(v);
-    w.WriteRecordHeader(0, GdsData::None, GdsRecord::EndEl);
-  };
-  int16(GdsRecord::Header, 600);
-  dates(GdsRecord::BgnLib);
-  name(GdsRecord::LibName, "FLUSH");
-  w.WriteRecordHeader(16, GdsData::Real8, GdsRecord::Units);
-  w.WriteReal(0.001);
-  w.WriteReal(1e-9);
-  dates(GdsRecord::BgnStr);
-  name(GdsRecord::StrName, "BIG");
-  rect(2, 0, 0, 2000000000, 2000000000);
+  bench::GdsRectangleWriter w(path, false, "FLUSH");
+  w.BeginStructure("BIG");
+  w.Rectangle(2, 0, 0, 2000000000, 2000000000);
   uint64_t seed = 12345;
   for (int64_t i = 0; i < vertices / 4; ++i) {
     seed = seed * 6364136223846793005ULL + 1442695040888963407ULL;
     const int32_t x = int32_t((seed >> 20) % 20000000);
     const int32_t y = int32_t((seed >> 40) % 20000000);
     const int32_t size = 100 + int32_t((seed >> 8) % 400);
-    rect(1, x, y, x + size, y + size);
+    w.Rectangle(1, x, y, x + size, y + size);
   }
-  w.WriteRecordHeader(0, GdsData::None, GdsRecord::EndStr);
-  w.WriteRecordHeader(0, GdsData::None, GdsRecord::EndLib);
-  const int64_t size = w.output.Tell();
-  w.output.Close();
-  return size;
+  w.EndStructure();
+  return w.Finish();
 }
 
 void BM_GdsFlushHugeSparseBox(benchmark::State& state) {
   const int64_t vertices = state.range(0);
-  const std::string path = ScratchDir() + "/in.gds";
+  const std::string path = bench::ScratchDir("velmar_flush_bench") + "/in.gds";
   const int64_t size = WriteFile(path, vertices);
   int32_t generated = 0;
   for (auto _ : state) {
-    const std::string dir = ScratchDir() + "/lib";
+    const std::string dir = bench::ScratchDir("velmar_flush_bench") + "/lib";
     std::filesystem::create_directory(dir);
     std::fflush(stdout);
     const int saved = ::dup(1);

@@ -1,0 +1,84 @@
+// Helpers of the benchmarks that read generated GDSII files: a scratch
+// folder per process and a small writer of libraries of rectangles on the
+// system's own record layer (database unit 1 nm, user unit 1 um).
+#pragma once
+
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "formats/gds_records.h"
+
+namespace velmar::bench {
+
+// A folder under /tmp made once per process, named after stem.
+inline std::string ScratchDir(const char* stem) {
+  static const std::string dir = [stem] {
+    std::string templ = std::string("/tmp/") + stem + "_XXXXXX";
+    if (!::mkdtemp(templ.data())) std::abort();
+    return templ;
+  }();
+  return dir;
+}
+
+class GdsRectangleWriter {
+ public:
+  // Opens path (gzip-compressed with gzip set) and writes the library
+  // header, dates, name and units.
+  GdsRectangleWriter(const std::string& path, bool gzip, const char* library) {
+    w_.output.path = path;
+    w_.output.write = true;
+    w_.output.gzip = gzip;
+    if (!w_.output.Open()) std::abort();
+    Int16(GdsRecord::Header, 600);
+    Dates(GdsRecord::BgnLib);
+    Name(GdsRecord::LibName, library);
+    w_.WriteRecordHeader(16, GdsData::Real8, GdsRecord::Units);
+    w_.WriteReal(0.001);
+    w_.WriteReal(1e-9);
+  }
+
+  void BeginStructure(const char* name) {
+    Dates(GdsRecord::BgnStr);
+    Name(GdsRecord::StrName, name);
+  }
+  void EndStructure() { w_.WriteRecordHeader(0, GdsData::None, GdsRecord::EndStr); }
+
+  // A BOUNDARY of datatype 0 on layer: the rectangle (x1, y1)-(x2, y2).
+  void Rectangle(int16_t layer, int32_t x1, int32_t y1, int32_t x2, int32_t y2) {
+    w_.WriteRecordHeader(0, GdsData::None, GdsRecord::Boundary);
+    Int16(GdsRecord::Layer, layer);
+    Int16(GdsRecord::Datatype, 0);
+    w_.WriteRecordHeader(40, GdsData::Int32, GdsRecord::XY);
+    const int32_t xy[10] = {x1, y1, x2, y1, x2, y2, x1, y2, x1, y1};
+    for (int32_t v : xy) w_.output.PutInt32Swapped(v);
+    w_.WriteRecordHeader(0, GdsData::None, GdsRecord::EndEl);
+  }
+
+  // Ends the library and closes the file; returns its uncompressed size.
+  int64_t Finish() {
+    w_.WriteRecordHeader(0, GdsData::None, GdsRecord::EndLib);
+    const int64_t size = w_.output.Tell();
+    w_.output.Close();
+    return size;
+  }
+
+ private:
+  void Int16(uint8_t type, int16_t v) {
+    w_.WriteRecordHeader(2, GdsData::Int16, type);
+    w_.output.PutInt16Swapped(v);
+  }
+  void Name(uint8_t type, const char* s) {
+    w_.WriteRecordHeader(std::strlen(s), GdsData::Ascii, type);
+    w_.WriteString(s);
+  }
+  void Dates(uint8_t type) {
+    w_.WriteRecordHeader(24, GdsData::Int16, type);
+    w_.WriteDates();
+  }
+
+  GdsRecordWriter w_;
+};
+
+}  // namespace velmar::bench
