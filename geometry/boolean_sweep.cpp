@@ -1,6 +1,8 @@
 // Entry point of the scan-line boolean engine, and hole selection.
 #include "geometry/boolean_sweep.h"
 
+#include <cstddef>
+#include <unordered_map>
 #include <vector>
 
 #include "geometry/point_list_edit.h"
@@ -32,6 +34,150 @@ PSPoint* HoleStartOf(PSPoint* p, bool& closed) {
   }
   // Clockwise turn at the leftmost vertex: the ring is a hole.
   return Cross(v, v->next, v->prev) < 0 ? v : nullptr;
+}
+
+
+// Sets the operand mark of every vertex of the list to that of second.
+void MarkOperand(PSList& list, bool second) {
+  const uint16_t f = second ? PSPointFlags::SecondLayer : 0;
+  for (PSPoint* p = list.head; p; p = p->link) p->flags = f;
+}
+
+// Runs code over a copy of the rings in src (as the first operand).
+void SweepCopy(PSList& src, PSList& out, BooleanOpCode code) {
+  ScratchList copy;
+  CopyPointList(src, copy.list);
+  BooleanSweep(copy.list, &out, code, false);
+}
+
+// Rings of the sorted list that pass twice through one point.
+std::vector<PSPoint*> SelfMeetingRings(PSList& list) {
+  std::vector<PSPoint*> candidates;
+  for (PSPoint* p = list.head; p;) {
+    PSPoint* q = p->link;
+    while (q && q->x == p->x && q->y == p->y) q = q->link;
+    if (p->link != q)
+      for (PSPoint* r = p; r != q; r = r->link) candidates.push_back(r);
+    p = q;
+  }
+  std::vector<PSPoint*> rings;
+  if (candidates.empty()) return rings;
+  // Each candidate's ring, named by the first candidate met on it.
+  std::unordered_map<PSPoint*, PSPoint*> ringOf;
+  ringOf.reserve(candidates.size());
+  for (PSPoint* c : candidates) ringOf.emplace(c, nullptr);
+  for (PSPoint* c : candidates) {
+    if (ringOf[c]) continue;
+    PSPoint* q = c;
+    do {
+      auto it = ringOf.find(q);
+      if (it != ringOf.end()) it->second = c;
+      q = q->next;
+    } while (q && q != c);
+    if (!q) ringOf[c] = nullptr;  // an open chain: left alone
+  }
+  // Candidates of one position are adjacent in the sorted chain.
+  size_t i = 0;
+  while (i < candidates.size()) {
+    size_t j = i + 1;
+    while (j < candidates.size() && candidates[j]->x == candidates[i]->x &&
+           candidates[j]->y == candidates[i]->y)
+      ++j;
+    for (size_t a = i; a < j; ++a)
+      for (size_t b = a + 1; b < j; ++b) {
+        PSPoint* ra = ringOf[candidates[a]];
+        if (ra && ra == ringOf[candidates[b]] &&
+            !(ra->flags & PSPointFlags::Visited)) {
+          ra->flags |= PSPointFlags::Visited;
+          rings.push_back(ra);
+        }
+      }
+    i = j;
+  }
+  for (PSPoint* r : rings) r->flags &= static_cast<uint16_t>(~PSPointFlags::Visited);
+  return rings;
+}
+
+// Replaces every ring that crosses itself into lobes of both turning senses
+// (a "bow tie") by its lobes, each turning counter-clockwise: every region
+// the ring winds around, either way, counts once for its operand. A ring
+// that only touches itself, or winds one way only, stays as drawn (a
+// clockwise ring is a hole). Returns whether the list changed.
+bool SplitSelfCrossingRings(PSList& list) {
+  bool changed = false;
+  for (PSPoint* r : SelfMeetingRings(list)) {
+    ScratchList ring, neg, pos;
+    AppendRingCopy(r, ring.list);
+    SweepCopy(ring.list, neg.list, BooleanOpCode::NegativeWinding);
+    if (!neg.list.head) continue;
+    SweepCopy(ring.list, pos.list, BooleanOpCode::Or);
+    if (!pos.list.head) continue;
+    const bool second = r->flags & PSPointFlags::SecondLayer;
+    MarkRingDeleted(r);
+    --list.ringCount;
+    MarkOperand(pos.list, second);
+    MarkOperand(neg.list, second);
+    SpliceList(pos.list, neg.list);
+    SpliceList(list, pos.list);
+    changed = true;
+  }
+  if (changed) PurgeDeleted(list);
+  return changed;
+}
+
+// True when some closed ring of the list turns clockwise.
+bool HasClockwiseRing(PSList& list) {
+  bool found = false;
+  for (PSPoint* p = list.head; p && !found; p = p->link) {
+    if (p->flags & PSPointFlags::Visited) continue;
+    bool closed = false;
+    if (HoleStartOf(p, closed)) found = true;
+  }
+  MaskFlags(list, ~int(PSPointFlags::Visited));
+  return found;
+}
+
+// Copies the closed rings of one operand into out (as first operand); with
+// remove, takes them off the list as well.
+void CopyOperand(PSList& list, bool second, PSList& out, bool remove) {
+  for (PSPoint* p = list.head; p; p = p->link) {
+    if (p->flags & (PSPointFlags::Visited | PSPointFlags::Deleted)) continue;
+    if (bool(p->flags & PSPointFlags::SecondLayer) != second) continue;
+    bool closed = false;
+    HoleStartOf(p, closed);
+    if (!closed) continue;
+    AppendRingCopy(p, out);
+    if (remove) {
+      MarkRingDeleted(p);
+      --list.ringCount;
+    }
+  }
+  MaskFlags(list, ~int(PSPointFlags::Visited));
+  if (remove) PurgeDeleted(list);
+}
+
+// DIFF reads a region where an operand winds negatively (a clockwise ring
+// outside any counter-clockwise one) as neither inside nor outside, and
+// drops the edges around it, so that the result could not close. Such an
+// operand is replaced by its merge (the regions it winds positively around,
+// each counted once) first; operands without such regions are untouched.
+bool MergeNegativeOperands(PSList& list) {
+  if (!HasClockwiseRing(list)) return false;
+  bool changed = false;
+  for (bool second : {false, true}) {
+    ScratchList operand, neg;
+    CopyOperand(list, second, operand.list, false);
+    if (!operand.list.head) continue;
+    SweepCopy(operand.list, neg.list, BooleanOpCode::NegativeWinding);
+    if (!neg.list.head) continue;
+    ScratchList merged, dropped;
+    SweepCopy(operand.list, merged.list, BooleanOpCode::Or);
+    CopyOperand(list, second, dropped.list, true);
+    MarkOperand(merged.list, second);
+    SpliceList(list, merged.list);
+    changed = true;
+  }
+  return changed;
 }
 
 }  // namespace
@@ -80,10 +226,23 @@ void BooleanSweep(PSList& list, PSList* out, BooleanOpCode code,
   const bool keep = code != BooleanOpCode::CutHoles &&
                     code != BooleanOpCode::Fracture &&
                     code != BooleanOpCode::FractureCommand;
-  if (keep && code != BooleanOpCode::CrossingPass)
+  if (keep && code != BooleanOpCode::CrossingPass) {
+    if (code == BooleanOpCode::Diff) {
+      MergeNegativeOperands(list);
+      if (!list.head) return;
+    }
+    const int32_t before = list.pointCount;
     SettleCrossings(list);
-  else if (keep)
+    // Only a crossing pass that split edges can have found a ring crossing
+    // itself; other input is not searched.
+    if (list.pointCount != before) {
+      if (list.head->link && !IsSortedBy(list.head, ComparePoint))
+        SortPointsByPosition(list, false);
+      if (SplitSelfCrossingRings(list)) SettleCrossings(list);
+    }
+  } else if (keep) {
     SnapRoundCrossings(list);
+  }
   if (list.head->link && !IsSortedBy(list.head, ComparePoint))
     SortPointsByPosition(list, false);
   ScratchList work;

@@ -348,13 +348,8 @@ std::string CheckCase(const std::vector<Ring>& rings, Kind kind, uint32_t index)
     static const int codes[] = {2, 5, 6, 8, 0};
     const int code = codes[op];
     std::vector<Ring> in = code == 0 ? Layer(rings, 1) : rings;
-    if (code == 6) {
-      // DIFF leaves regions of negative winding neither inside nor outside
-      // and cannot close rings around them: its operands run
-      // counter-clockwise, as the layout database hands them over.
-      for (Ring& r : in)
-        if (oracle::Area2(r.pts) < 0) r.pts = oracle::Reversed(r.pts);
-    }
+    // Reversed rings stay reversed for DIFF too: a clockwise ring outside
+    // any counter-clockwise one winds negatively.
     Rings result;
     if (std::string f = CheckBoolean(in, code, manhattan,
                                      &result);
