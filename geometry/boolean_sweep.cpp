@@ -125,61 +125,6 @@ bool SplitSelfCrossingRings(PSList& list) {
   return changed;
 }
 
-// True when some closed ring of the list turns clockwise.
-bool HasClockwiseRing(PSList& list) {
-  bool found = false;
-  for (PSPoint* p = list.head; p && !found; p = p->link) {
-    if (p->flags & PSPointFlags::Visited) continue;
-    bool closed = false;
-    if (HoleStartOf(p, closed)) found = true;
-  }
-  MaskFlags(list, ~int(PSPointFlags::Visited));
-  return found;
-}
-
-// Copies the closed rings of one operand into out (as first operand); with
-// remove, takes them off the list as well.
-void CopyOperand(PSList& list, bool second, PSList& out, bool remove) {
-  for (PSPoint* p = list.head; p; p = p->link) {
-    if (p->flags & (PSPointFlags::Visited | PSPointFlags::Deleted)) continue;
-    if (bool(p->flags & PSPointFlags::SecondLayer) != second) continue;
-    bool closed = false;
-    HoleStartOf(p, closed);
-    if (!closed) continue;
-    AppendRingCopy(p, out);
-    if (remove) {
-      MarkRingDeleted(p);
-      --list.ringCount;
-    }
-  }
-  MaskFlags(list, ~int(PSPointFlags::Visited));
-  if (remove) PurgeDeleted(list);
-}
-
-// DIFF reads a region where an operand winds negatively (a clockwise ring
-// outside any counter-clockwise one) as neither inside nor outside, and
-// drops the edges around it, so that the result could not close. Such an
-// operand is replaced by its merge (the regions it winds positively around,
-// each counted once) first; operands without such regions are untouched.
-bool MergeNegativeOperands(PSList& list) {
-  if (!HasClockwiseRing(list)) return false;
-  bool changed = false;
-  for (bool second : {false, true}) {
-    ScratchList operand, neg;
-    CopyOperand(list, second, operand.list, false);
-    if (!operand.list.head) continue;
-    SweepCopy(operand.list, neg.list, BooleanOpCode::NegativeWinding);
-    if (!neg.list.head) continue;
-    ScratchList merged, dropped;
-    SweepCopy(operand.list, merged.list, BooleanOpCode::Or);
-    CopyOperand(list, second, dropped.list, true);
-    MarkOperand(merged.list, second);
-    SpliceList(list, merged.list);
-    changed = true;
-  }
-  return changed;
-}
-
 }  // namespace
 
 void SettleCrossings(PSList& list) {
@@ -227,10 +172,6 @@ void BooleanSweep(PSList& list, PSList* out, BooleanOpCode code,
                     code != BooleanOpCode::Fracture &&
                     code != BooleanOpCode::FractureCommand;
   if (keep && code != BooleanOpCode::CrossingPass) {
-    if (code == BooleanOpCode::Diff) {
-      MergeNegativeOperands(list);
-      if (!list.head) return;
-    }
     const int32_t before = list.pointCount;
     SettleCrossings(list);
     // Only a crossing pass that split edges can have found a ring crossing
