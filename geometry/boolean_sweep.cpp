@@ -50,49 +50,71 @@ void SweepCopy(PSList& src, PSList& out, BooleanOpCode code) {
   BooleanSweep(copy.list, &out, code, false);
 }
 
+// Whether b lies on the ring through a: 1 yes, 0 no, -1 not told within a
+// short walk (a long ring).
+int OnRingNear(const PSPoint* a, const PSPoint* b) {
+  constexpr int kSteps = 64;
+  const PSPoint* q = a->next;
+  for (int i = 0; i < kSteps; ++i) {
+    if (!q) return 0;  // an open chain: left alone
+    if (q == b) return 1;
+    if (q == a) return 0;
+    q = q->next;
+  }
+  return -1;
+}
+
 // Rings of the sorted list that pass twice through one point.
 std::vector<PSPoint*> SelfMeetingRings(PSList& list) {
-  std::vector<PSPoint*> candidates;
+  std::vector<PSPoint*> rings;
+  // Points of groups on long rings, told apart by one walk per ring below.
+  std::vector<PSPoint*> hard;
+  auto keep = [&](PSPoint* r) {
+    if (r->flags & PSPointFlags::Visited) return;
+    r->flags |= PSPointFlags::Visited;
+    rings.push_back(r);
+  };
   for (PSPoint* p = list.head; p;) {
     PSPoint* q = p->link;
     while (q && q->x == p->x && q->y == p->y) q = q->link;
-    if (p->link != q)
-      for (PSPoint* r = p; r != q; r = r->link) candidates.push_back(r);
+    bool unknown = false;
+    for (PSPoint* a = p; a != q && p->link != q; a = a->link)
+      for (PSPoint* b = a->link; b != q; b = b->link) {
+        const int on = OnRingNear(a, b);
+        if (on == 1) keep(a);
+        if (on < 0) unknown = true;
+      }
+    if (unknown)
+      for (PSPoint* r = p; r != q; r = r->link) hard.push_back(r);
     p = q;
   }
-  std::vector<PSPoint*> rings;
-  if (candidates.empty()) return rings;
-  // Each candidate's ring, named by the first candidate met on it.
-  std::unordered_map<PSPoint*, PSPoint*> ringOf;
-  ringOf.reserve(candidates.size());
-  for (PSPoint* c : candidates) ringOf.emplace(c, nullptr);
-  for (PSPoint* c : candidates) {
-    if (ringOf[c]) continue;
-    PSPoint* q = c;
-    do {
-      auto it = ringOf.find(q);
-      if (it != ringOf.end()) it->second = c;
-      q = q->next;
-    } while (q && q != c);
-    if (!q) ringOf[c] = nullptr;  // an open chain: left alone
-  }
-  // Candidates of one position are adjacent in the sorted chain.
-  size_t i = 0;
-  while (i < candidates.size()) {
-    size_t j = i + 1;
-    while (j < candidates.size() && candidates[j]->x == candidates[i]->x &&
-           candidates[j]->y == candidates[i]->y)
-      ++j;
-    for (size_t a = i; a < j; ++a)
-      for (size_t b = a + 1; b < j; ++b) {
-        PSPoint* ra = ringOf[candidates[a]];
-        if (ra && ra == ringOf[candidates[b]] &&
-            !(ra->flags & PSPointFlags::Visited)) {
-          ra->flags |= PSPointFlags::Visited;
-          rings.push_back(ra);
+  if (!hard.empty()) {
+    // Each candidate's ring, named by the first candidate met on it.
+    std::unordered_map<PSPoint*, PSPoint*> ringOf;
+    ringOf.reserve(hard.size());
+    for (PSPoint* c : hard) ringOf.emplace(c, nullptr);
+    for (PSPoint* c : hard) {
+      if (ringOf[c]) continue;
+      PSPoint* q = c;
+      do {
+        auto it = ringOf.find(q);
+        if (it != ringOf.end()) it->second = c;
+        q = q->next;
+      } while (q && q != c);
+      if (!q) ringOf[c] = nullptr;  // an open chain: left alone
+    }
+    // Points of one position are adjacent in the sorted chain.
+    size_t i = 0;
+    while (i < hard.size()) {
+      size_t j = i + 1;
+      while (j < hard.size() && hard[j]->x == hard[i]->x && hard[j]->y == hard[i]->y) ++j;
+      for (size_t a = i; a < j; ++a)
+        for (size_t b = a + 1; b < j; ++b) {
+          PSPoint* ra = ringOf[hard[a]];
+          if (ra && ra == ringOf[hard[b]]) keep(ra);
         }
-      }
-    i = j;
+      i = j;
+    }
   }
   for (PSPoint* r : rings) r->flags &= static_cast<uint16_t>(~PSPointFlags::Visited);
   return rings;
@@ -106,6 +128,7 @@ std::vector<PSPoint*> SelfMeetingRings(PSList& list) {
 bool SplitSelfCrossingRings(PSList& list) {
   bool changed = false;
   for (PSPoint* r : SelfMeetingRings(list)) {
+    if (r->flags & PSPointFlags::Deleted) continue;  // split already
     ScratchList ring, neg, pos;
     AppendRingCopy(r, ring.list);
     SweepCopy(ring.list, neg.list, BooleanOpCode::NegativeWinding);
