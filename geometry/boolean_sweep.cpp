@@ -2,7 +2,7 @@
 #include "geometry/boolean_sweep.h"
 
 #include <cstddef>
-#include <unordered_map>
+#include <algorithm>
 #include <vector>
 
 #include "geometry/point_list_edit.h"
@@ -50,73 +50,69 @@ void SweepCopy(PSList& src, PSList& out, BooleanOpCode code) {
   BooleanSweep(copy.list, &out, code, false);
 }
 
-// Whether b lies on the ring through a: 1 yes, 0 no, -1 not told within a
-// short walk (a long ring).
-int OnRingNear(const PSPoint* a, const PSPoint* b) {
+// Whether the ring through a comes back to a's position before it comes
+// back to a: 1 yes, 0 no (or an open chain), -1 not told within a short walk
+// (a long ring).
+int MeetsItselfNear(const PSPoint* a) {
   constexpr int kSteps = 64;
   const PSPoint* q = a->next;
   for (int i = 0; i < kSteps; ++i) {
-    if (!q) return 0;  // an open chain: left alone
-    if (q == b) return 1;
-    if (q == a) return 0;
+    if (!q || q == a) return 0;
+    if (q->x == a->x && q->y == a->y) return 1;
     q = q->next;
   }
   return -1;
 }
 
-// Rings of the sorted list that pass twice through one point.
+// Whether the closed ring through a passes twice through one position; sets
+// Visited on its vertices.
+bool RingMeetsItself(PSPoint* a, std::vector<Point>& scratch) {
+  scratch.clear();
+  PSPoint* q = a;
+  do {
+    q->flags |= PSPointFlags::Visited;
+    scratch.push_back(Point(q->x, q->y));
+    q = q->next;
+  } while (q && q != a);
+  if (!q) return false;
+  std::sort(scratch.begin(), scratch.end(), [](const Point& u, const Point& v) {
+    return u.x != v.x ? u.x < v.x : u.y < v.y;
+  });
+  for (size_t i = 1; i < scratch.size(); ++i)
+    if (scratch[i].x == scratch[i - 1].x && scratch[i].y == scratch[i - 1].y) return true;
+  return false;
+}
+
+// Rings of the sorted list that pass twice through one point. Short rings
+// are told by a walk from each point of a shared position; a long ring is
+// read whole once.
 std::vector<PSPoint*> SelfMeetingRings(PSList& list) {
-  std::vector<PSPoint*> rings;
-  // Points of groups on long rings, told apart by one walk per ring below.
-  std::vector<PSPoint*> hard;
-  auto keep = [&](PSPoint* r) {
-    if (r->flags & PSPointFlags::Visited) return;
-    r->flags |= PSPointFlags::Visited;
-    rings.push_back(r);
-  };
+  std::vector<PSPoint*> rings, hard;
   for (PSPoint* p = list.head; p;) {
     PSPoint* q = p->link;
     while (q && q->x == p->x && q->y == p->y) q = q->link;
-    bool unknown = false;
-    for (PSPoint* a = p; a != q && p->link != q; a = a->link)
-      for (PSPoint* b = a->link; b != q; b = b->link) {
-        const int on = OnRingNear(a, b);
-        if (on == 1) keep(a);
-        if (on < 0) unknown = true;
+    if (p->link != q)
+      for (PSPoint* a = p; a != q; a = a->link) {
+        if (a->flags & PSPointFlags::Visited) continue;
+        const int meets = MeetsItselfNear(a);
+        if (meets < 0) {
+          hard.push_back(a);
+        } else if (meets > 0) {
+          // Mark the ring so that it is taken once.
+          PSPoint* r = a;
+          do {
+            r->flags |= PSPointFlags::Visited;
+            r = r->next;
+          } while (r != a);
+          rings.push_back(a);
+        }
       }
-    if (unknown)
-      for (PSPoint* r = p; r != q; r = r->link) hard.push_back(r);
     p = q;
   }
-  if (!hard.empty()) {
-    // Each candidate's ring, named by the first candidate met on it.
-    std::unordered_map<PSPoint*, PSPoint*> ringOf;
-    ringOf.reserve(hard.size());
-    for (PSPoint* c : hard) ringOf.emplace(c, nullptr);
-    for (PSPoint* c : hard) {
-      if (ringOf[c]) continue;
-      PSPoint* q = c;
-      do {
-        auto it = ringOf.find(q);
-        if (it != ringOf.end()) it->second = c;
-        q = q->next;
-      } while (q && q != c);
-      if (!q) ringOf[c] = nullptr;  // an open chain: left alone
-    }
-    // Points of one position are adjacent in the sorted chain.
-    size_t i = 0;
-    while (i < hard.size()) {
-      size_t j = i + 1;
-      while (j < hard.size() && hard[j]->x == hard[i]->x && hard[j]->y == hard[i]->y) ++j;
-      for (size_t a = i; a < j; ++a)
-        for (size_t b = a + 1; b < j; ++b) {
-          PSPoint* ra = ringOf[hard[a]];
-          if (ra && ra == ringOf[hard[b]]) keep(ra);
-        }
-      i = j;
-    }
-  }
-  for (PSPoint* r : rings) r->flags &= static_cast<uint16_t>(~PSPointFlags::Visited);
+  std::vector<Point> scratch;
+  for (PSPoint* a : hard)
+    if (!(a->flags & PSPointFlags::Visited) && RingMeetsItself(a, scratch)) rings.push_back(a);
+  MaskFlags(list, ~int(PSPointFlags::Visited));
   return rings;
 }
 
