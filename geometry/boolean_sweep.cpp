@@ -1,6 +1,8 @@
 // Entry point of the scan-line boolean engine, and hole selection.
 #include "geometry/boolean_sweep.h"
 
+#include <cstddef>
+#include <algorithm>
 #include <vector>
 
 #include "geometry/point_list_edit.h"
@@ -32,6 +34,114 @@ PSPoint* HoleStartOf(PSPoint* p, bool& closed) {
   }
   // Clockwise turn at the leftmost vertex: the ring is a hole.
   return Cross(v, v->next, v->prev) < 0 ? v : nullptr;
+}
+
+
+// Sets the operand mark of every vertex of the list to that of second.
+void MarkOperand(PSList& list, bool second) {
+  const uint16_t f = second ? PSPointFlags::SecondLayer : 0;
+  for (PSPoint* p = list.head; p; p = p->link) p->flags = f;
+}
+
+// Runs code over a copy of the rings in src (as the first operand).
+void SweepCopy(PSList& src, PSList& out, BooleanOpCode code) {
+  ScratchList copy;
+  CopyPointList(src, copy.list);
+  BooleanSweep(copy.list, &out, code, false);
+}
+
+// Whether the ring through a comes back to a's position before it comes
+// back to a: 1 yes, 0 no (or an open chain), -1 not told within a short walk
+// (a long ring).
+int MeetsItselfNear(const PSPoint* a) {
+  constexpr int kSteps = 64;
+  const PSPoint* q = a->next;
+  for (int i = 0; i < kSteps; ++i) {
+    if (!q || q == a) return 0;
+    if (q->x == a->x && q->y == a->y) return 1;
+    q = q->next;
+  }
+  return -1;
+}
+
+// Whether the closed ring through a passes twice through one position; sets
+// Visited on its vertices.
+bool RingMeetsItself(PSPoint* a, std::vector<Point>& scratch) {
+  scratch.clear();
+  PSPoint* q = a;
+  do {
+    q->flags |= PSPointFlags::Visited;
+    scratch.push_back(Point(q->x, q->y));
+    q = q->next;
+  } while (q && q != a);
+  if (!q) return false;
+  std::sort(scratch.begin(), scratch.end(), [](const Point& u, const Point& v) {
+    return u.x != v.x ? u.x < v.x : u.y < v.y;
+  });
+  for (size_t i = 1; i < scratch.size(); ++i)
+    if (scratch[i].x == scratch[i - 1].x && scratch[i].y == scratch[i - 1].y) return true;
+  return false;
+}
+
+// Rings of the sorted list that pass twice through one point. Short rings
+// are told by a walk from each point of a shared position; a long ring is
+// read whole once.
+std::vector<PSPoint*> SelfMeetingRings(PSList& list) {
+  std::vector<PSPoint*> rings, hard;
+  for (PSPoint* p = list.head; p;) {
+    PSPoint* q = p->link;
+    while (q && q->x == p->x && q->y == p->y) q = q->link;
+    if (p->link != q)
+      for (PSPoint* a = p; a != q; a = a->link) {
+        if (a->flags & PSPointFlags::Visited) continue;
+        const int meets = MeetsItselfNear(a);
+        if (meets < 0) {
+          hard.push_back(a);
+        } else if (meets > 0) {
+          // Mark the ring so that it is taken once.
+          PSPoint* r = a;
+          do {
+            r->flags |= PSPointFlags::Visited;
+            r = r->next;
+          } while (r != a);
+          rings.push_back(a);
+        }
+      }
+    p = q;
+  }
+  std::vector<Point> scratch;
+  for (PSPoint* a : hard)
+    if (!(a->flags & PSPointFlags::Visited) && RingMeetsItself(a, scratch)) rings.push_back(a);
+  MaskFlags(list, ~int(PSPointFlags::Visited));
+  return rings;
+}
+
+// Replaces every ring that crosses itself into lobes of both turning senses
+// (a "bow tie") by its lobes, each turning counter-clockwise: every region
+// the ring winds around, either way, counts once for its operand. A ring
+// that only touches itself, or winds one way only, stays as drawn (a
+// clockwise ring is a hole). Returns whether the list changed.
+bool SplitSelfCrossingRings(PSList& list) {
+  bool changed = false;
+  for (PSPoint* r : SelfMeetingRings(list)) {
+    if (r->flags & PSPointFlags::Deleted) continue;  // split already
+    ScratchList ring, neg, pos;
+    AppendRingCopy(r, ring.list);
+    SweepCopy(ring.list, neg.list, BooleanOpCode::NegativeWinding);
+    if (!neg.list.head) continue;
+    SweepCopy(ring.list, pos.list, BooleanOpCode::Or);
+    if (!pos.list.head) continue;
+    const bool second = r->flags & PSPointFlags::SecondLayer;
+    MarkRingDeleted(r);
+    --list.ringCount;
+    MarkOperand(pos.list, second);
+    MarkOperand(neg.list, second);
+    SpliceList(pos.list, neg.list);
+    SpliceList(list, pos.list);
+    changed = true;
+  }
+  if (changed) PurgeDeleted(list);
+  return changed;
 }
 
 }  // namespace
@@ -80,10 +190,19 @@ void BooleanSweep(PSList& list, PSList* out, BooleanOpCode code,
   const bool keep = code != BooleanOpCode::CutHoles &&
                     code != BooleanOpCode::Fracture &&
                     code != BooleanOpCode::FractureCommand;
-  if (keep && code != BooleanOpCode::CrossingPass)
+  if (keep && code != BooleanOpCode::CrossingPass) {
+    const int32_t before = list.pointCount;
     SettleCrossings(list);
-  else if (keep)
+    // Only a crossing pass that split edges can have found a ring crossing
+    // itself; other input is not searched.
+    if (list.pointCount != before) {
+      if (list.head->link && !IsSortedBy(list.head, ComparePoint))
+        SortPointsByPosition(list, false);
+      if (SplitSelfCrossingRings(list)) SettleCrossings(list);
+    }
+  } else if (keep) {
     SnapRoundCrossings(list);
+  }
   if (list.head->link && !IsSortedBy(list.head, ComparePoint))
     SortPointsByPosition(list, false);
   ScratchList work;

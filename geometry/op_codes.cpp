@@ -5,7 +5,7 @@ namespace velmar {
 
 namespace {
 
-// Inside state of a region: 1 inside, 0 outside, -1 neither (DIFF only).
+// Inside state of a region: 1 inside, 0 outside.
 int RegionState(BooleanOpCode code, int32_t count1, int32_t count2) {
   switch (code) {
     case BooleanOpCode::Or:
@@ -15,9 +15,12 @@ int RegionState(BooleanOpCode code, int32_t count1, int32_t count2) {
     case BooleanOpCode::And:
       return count1 > 0 && count2 > 0 ? 1 : 0;
     case BooleanOpCode::Diff:
-      if (count1 > 0 && count2 == 0) return 1;
-      if (count1 == 0 || (count1 > 0 && count2 > 0)) return 0;
-      return -1;
+      // What the first operand winds positively around, less what the
+      // second does. A negative count (a clockwise ring outside any
+      // counter-clockwise one, or a snapped sliver folded over) covers
+      // nothing: reading it as neither inside nor outside dropped the edges
+      // around it, and the rings of the result could not close.
+      return count1 > 0 && count2 <= 0 ? 1 : 0;
     case BooleanOpCode::Xor:
       return (count1 > 0) != (count2 > 0) ? 1 : 0;
     case BooleanOpCode::NegativeWinding:
@@ -45,9 +48,8 @@ uint16_t EdgeClassDecision(BooleanOpCode code, bool forward, int32_t count1Below
   }
   const int below = RegionState(code, count1Below, count2Below);
   const int above = RegionState(code, count1Above, count2Above);
-  // An edge is output only between an inside and an outside region; a
-  // region that is neither (DIFF) drops the edge.
-  if (below < 0 || above < 0 || below == above) return EdgeClass::Dropped;
+  // An edge is output only between an inside and an outside region.
+  if (below == above) return EdgeClass::Dropped;
   if (above == 1)
     return forward ? EdgeClass::KeptForward : EdgeClass::ReversedBackward;
   return forward ? EdgeClass::ReversedForward : EdgeClass::KeptBackward;

@@ -44,8 +44,8 @@ struct VerticalEdge {
   int16_t d2;
 };
 
-// Inside state of a region for the code: 1 inside, 0 outside, -1 neither
-// (DIFF only; the general sweep drops every edge next to such a region).
+// Inside state of a region for the code: 1 inside, 0 outside (the rules of
+// EdgeClassDecision).
 template <BooleanOpCode C>
 inline int StateOf(int32_t c1, int32_t c2) {
   if constexpr (C == BooleanOpCode::Merge) {
@@ -57,9 +57,7 @@ inline int StateOf(int32_t c1, int32_t c2) {
   } else if constexpr (C == BooleanOpCode::And) {
     return c1 > 0 && c2 > 0 ? 1 : 0;
   } else if constexpr (C == BooleanOpCode::Diff) {
-    if (c1 > 0 && c2 == 0) return 1;
-    if (c1 == 0 || (c1 > 0 && c2 > 0)) return 0;
-    return -1;
+    return c1 > 0 && c2 <= 0 ? 1 : 0;
   } else if constexpr (C == BooleanOpCode::Xor) {
     return (c1 > 0) != (c2 > 0) ? 1 : 0;
   } else {

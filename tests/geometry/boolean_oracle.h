@@ -83,7 +83,9 @@ inline bool InsideBy(int code, int w1, int w2) {
     case 2: return w1 + w2 > 0;
     case 3: return w1 >= 2;
     case 5: return w1 > 0 && w2 > 0;
-    case 6: return w1 > 0 && w2 == 0;
+    // DIFF: what the first operand winds positively around, less what the
+    // second does (a negative winding covers nothing).
+    case 6: return w1 > 0 && w2 <= 0;
     case 8: return (w1 > 0) != (w2 > 0);
     case 9: return w1 < 0;
     default: return false;

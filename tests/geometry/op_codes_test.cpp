@@ -30,8 +30,9 @@ TEST(OpCodes, EdgeClassDecisionCases) {
       // OR: region above inside.
       {B::Or, true, 0, 0, 0, 1, EdgeClass::KeptForward},
       {B::Or, false, 0, 1, 0, 0, EdgeClass::ReversedBackward},
-      // DIFF: a side that is neither inside nor outside drops the edge.
-      {B::Diff, true, 1, 0, -1, 0, EdgeClass::Dropped},
+      // DIFF: a negative count of either operand covers nothing.
+      {B::Diff, true, 1, 0, -1, 0, EdgeClass::ReversedForward},
+      {B::Diff, false, 1, 1, -1, 1, EdgeClass::KeptBackward},
       {B::Diff, true, 1, 1, 0, 1, EdgeClass::ReversedForward},
       {B::Diff, true, -1, 0, 0, 0, EdgeClass::Dropped},
       {B::Diff, false, 0, 1, 0, 0, EdgeClass::ReversedBackward},
@@ -52,16 +53,13 @@ TEST(OpCodes, EdgeClassDecisionCases) {
   }
 }
 
-// Independent statement of the inside rules: 1 inside, 0 outside, -1
-// neither.
+// Independent statement of the inside rules: 1 inside, 0 outside.
 int Inside(int code, int c1, int c2) {
   switch (code) {
     case 2: return c1 + c2 > 0;
     case 3: return c1 >= 2;
     case 5: return c1 > 0 && c2 > 0;
-    case 6:
-      if (c1 < 0 || (c1 > 0 && c2 < 0)) return -1;
-      return c1 > 0 && c2 == 0;
+    case 6: return c1 > 0 && c2 <= 0;
     case 8: return (c1 > 0) + (c2 > 0) == 1;
     case 9: return c1 < 0;
   }

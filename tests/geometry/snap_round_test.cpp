@@ -348,13 +348,8 @@ std::string CheckCase(const std::vector<Ring>& rings, Kind kind, uint32_t index)
     static const int codes[] = {2, 5, 6, 8, 0};
     const int code = codes[op];
     std::vector<Ring> in = code == 0 ? Layer(rings, 1) : rings;
-    if (code == 6) {
-      // DIFF leaves regions of negative winding neither inside nor outside
-      // and cannot close rings around them: its operands run
-      // counter-clockwise, as the layout database hands them over.
-      for (Ring& r : in)
-        if (oracle::Area2(r.pts) < 0) r.pts = oracle::Reversed(r.pts);
-    }
+    // Reversed rings stay reversed for DIFF too: a clockwise ring outside
+    // any counter-clockwise one winds negatively.
     Rings result;
     if (std::string f = CheckBoolean(in, code, manhattan,
                                      &result);
@@ -474,5 +469,35 @@ TEST(SnapRound, RandomSmallCasesOfEveryOperation) { RunCases(20261210, 12000); }
 // snap_round_test --gtest_also_run_disabled_tests --gtest_filter='*MillionCases*'
 TEST(SnapRound, DISABLED_MillionCases) { RunCases(7, 1000000); }
 
+// Still failing, kept as a reproducer (run with --gtest_also_run_disabled_tests).
+// ROr and RXor of 45-degree triangles whose crossings all lie on the grid:
+// the selected edges cross at (114,109).
+TEST(SnapRound, DISABLED_RelationalSelectionOfOverlappingOctilinearTriangles) {
+  const std::vector<Ring> rings = {
+      {{{74, 34}, {105, 65}, {74, 65}}, 1}, {{{74, 65}, {81, 65}, {81, 72}}, 1},
+      {{{5, 62}, {49, 62}, {5, 106}}, 1},   {{{114, 93}, {130, 109}, {114, 109}}, 2},
+      {{{78, 84}, {135, 84}, {78, 141}}, 2}, {{{142, 133}, {142, 65}, {74, 65}}, 2}};
+  for (RelationalCode c : {RelationalCode::ROr, RelationalCode::RAnd, RelationalCode::RXor,
+                           RelationalCode::RDiff}) {
+    SCOPED_TRACE(int(c));
+    oracle::OwnedList in, out;
+    oracle::BuildList(in.list, rings);
+    ClassifyPoints(in.list);
+    SelectEdges(in.list, out.list, c, false);
+    EXPECT_EQ(StructureFault(oracle::ResultRings(out.list)), "");
+  }
+}
+
+// DIFF of counter-clockwise triangles: the thin second-layer triangle
+// (39,171)(69,96)(99,19), snapped, folds over near (53,134) and winds -1
+// there; reading that as neither inside nor outside dropped a first-layer
+// edge ("lost connection at (53, 134)").
+TEST(SnapRound, DiffWhereASnappedSliverFoldsOver) {
+  const std::vector<Ring> rings = {
+      {{{39, 171}, {117, 39}, {79, 106}}, 1}, {{{79, 106}, {68, 150}, {2, 79}}, 1},
+      {{{39, 171}, {69, 96}, {99, 19}}, 2},   {{{110, 3}, {160, 43}, {73, 135}}, 2},
+      {{{2, 114}, {58, 163}, {13, 157}}, 2}};
+  EXPECT_EQ(CheckBoolean(rings, 6, false), "");
+}
 }  // namespace
 }  // namespace velmar
