@@ -1,14 +1,21 @@
 // Helpers of the benchmarks that read generated GDSII files: a scratch
-// folder per process and a small writer of libraries of rectangles on the
-// system's own record layer (database unit 1 nm, user unit 1 um).
+// folder per process, a small writer of libraries of rectangles on the
+// system's own record layer (database unit 1 nm, user unit 1 um), and the
+// read into a new library.
 #pragma once
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
+#include "formats/gds_reader.h"
 #include "formats/gds_records.h"
+#include "layoutdb/lib_db.h"
 
 namespace velmar::bench {
 
@@ -80,5 +87,34 @@ class GdsRectangleWriter {
 
   GdsRecordWriter w_;
 };
+
+// Reads the GDSII file at path into a new library in the existing folder
+// dir, as LoadGds does, with the reader's messages kept off standard output
+// (they would mix with the benchmark report). Returns the library's number
+// of cells.
+inline int32_t ReadIntoNewLibrary(const std::string& path, bool gzip,
+                                  const std::string& dir) {
+  std::fflush(stdout);
+  const int saved = ::dup(1);
+  const int null = ::open("/dev/null", O_WRONLY);
+  ::dup2(null, 1);
+  int32_t cells = 0;
+  {
+    LibDB lib(dir.c_str(), 0);
+    GdsReader reader(path, gzip);
+    lib.writeDb = 1;
+    lib.openDb = 1;
+    lib.dbStream.path = dir + "/db1";
+    lib.dbStream.write = true;
+    if (!lib.dbStream.Open()) std::abort();
+    reader.Read(&lib);
+    cells = int32_t(lib.cells.size());
+  }
+  std::fflush(stdout);
+  ::dup2(saved, 1);
+  ::close(saved);
+  ::close(null);
+  return cells;
+}
 
 }  // namespace velmar::bench

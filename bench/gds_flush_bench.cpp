@@ -53,25 +53,7 @@ void BM_GdsFlushHugeSparseBox(benchmark::State& state) {
   for (auto _ : state) {
     const std::string dir = bench::ScratchDir("velmar_flush_bench") + "/lib";
     std::filesystem::create_directory(dir);
-    std::fflush(stdout);
-    const int saved = ::dup(1);
-    const int null = ::open("/dev/null", O_WRONLY);
-    ::dup2(null, 1);
-    {
-      LibDB lib(dir.c_str(), 0);
-      GdsReader reader(path, false);
-      lib.writeDb = 1;
-      lib.openDb = 1;
-      lib.dbStream.path = dir + "/db1";
-      lib.dbStream.write = true;
-      if (!lib.dbStream.Open()) std::abort();
-      reader.Read(&lib);
-      generated = int32_t(lib.cells.size()) - 1;
-    }
-    std::fflush(stdout);
-    ::dup2(saved, 1);
-    ::close(saved);
-    ::close(null);
+    generated = bench::ReadIntoNewLibrary(path, false, dir) - 1;
     state.PauseTiming();
     std::filesystem::remove_all(dir);
     state.ResumeTiming();

@@ -47,26 +47,7 @@ void ReadGds(benchmark::State& state, bool gzip) {
   for (auto _ : state) {
     const std::string dir = bench::ScratchDir("velmar_gds_bench") + "/lib" + std::to_string(run++);
     std::filesystem::create_directory(dir);
-    // The reader's messages go to standard output; keep them out of the
-    // benchmark report.
-    std::fflush(stdout);
-    const int saved = ::dup(1);
-    const int null = ::open("/dev/null", O_WRONLY);
-    ::dup2(null, 1);
-    {
-      LibDB lib(dir.c_str(), 0);
-      GdsReader reader(path, gzip);
-      lib.writeDb = 1;
-      lib.openDb = 1;
-      lib.dbStream.path = dir + "/db1";
-      lib.dbStream.write = true;
-      if (!lib.dbStream.Open()) std::abort();
-      reader.Read(&lib);
-    }
-    std::fflush(stdout);
-    ::dup2(saved, 1);
-    ::close(saved);
-    ::close(null);
+    bench::ReadIntoNewLibrary(path, gzip, dir);
     state.PauseTiming();
     std::filesystem::remove_all(dir);
     state.ResumeTiming();
