@@ -4,17 +4,11 @@
 
 #include <string>
 
-#include "foundation/binary_stream.h"
 #include "foundation/error.h"
 #include "layoutdb/db_cell.h"
 #include "layoutdb/lib_db.h"
 
 namespace velmar::api_support {
-
-void ReadTables(LibDB& lib) {
-  if ((lib.flags & LibDB::InfoRead) == 0) lib.ReadInfo();
-  if ((lib.flags & LibDB::NamesRead) == 0) lib.ReadNames();
-}
 
 DBCell* FindCellOrFirstRoot(LibDB& lib, const char* cname) {
   if (cname == nullptr || *cname == '\0') {
@@ -32,34 +26,6 @@ DBCell* FindCellOrFirstRoot(LibDB& lib, const char* cname) {
   DBCell* cell = lib.FindCell(cname);
   if (cell == nullptr) PrintMessage("ERROR: Cell %s is not defined", cname);
   return cell;
-}
-
-void LoadIfStored(LibDB& lib, DBCell* cell) {
-  if (cell->IsEmpty() && cell->box.IsValid() && cell->dbFile != 0)
-    lib.LoadCell(cell, false);
-}
-
-void AddLayerKey(LibDB& lib, int32_t key) {
-  if (lib.layers.emplace(static_cast<uint32_t>(key), LayerInfo()).second)
-    lib.flags |= LibDB::InfoDirty;
-}
-
-bool OpenDataFileForWriting(LibDB& lib, uint16_t number, int32_t openMode) {
-  BinaryStream& s = lib.dbStream;
-  s.path = lib.DataFilePath(number);
-  s.write = true;
-  s.gzip = lib.gz != 0;
-  s.openMode = openMode;
-  s.unit = "LIBOUT";
-  if (!s.Open()) return false;
-  lib.openDb = number;
-  return true;
-}
-
-void UnloadCell(DBCell* cell) {
-  cell->FreeRawLayers();
-  cell->indexedLayers.clear();  // reference trees delete their references
-  cell->flags &= uint16_t(~(DBCell::Modified | DBCell::Loaded));
 }
 
 void PrintError(const Error& e) {

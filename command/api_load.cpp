@@ -100,7 +100,7 @@ void DefineStoredCells(LibDB& lib) {
       }
     }
     if (loadedHere) cell->indexedLayers.erase(ReferenceKey);
-    lib.cellDefs.push_back(def.release());
+    lib.cellDefs.push_back(std::move(def));
     lib.cellDefIndex[id] = int32_t(lib.cellDefs.size() - 1);
   }
   lib.CloseDataFile();
@@ -111,9 +111,9 @@ void DefineStoredCells(LibDB& lib) {
 // the database unit the file must have) and the new data file gets the next
 // number instead of replacing "db1".
 void ReadStoredLibrary(LibDB& lib) {
-  if ((lib.flags & LibDB::InfoRead) == 0 && lib.cells.empty() &&
+  if (!lib.HasFlags(LibDB::InfoRead) && lib.cells.empty() &&
       DirectoryHoldsLibrary(lib))
-    ReadTables(lib);
+    lib.ReadTables();
 }
 
 // Opens a new cell data file with the next free number for the reader.
@@ -124,7 +124,7 @@ bool OpenNewDataFile(LibDB& lib) {
     if (lib.writeDb == UINT16_MAX) throw Error("No cell data file number left", "LIBOUT");
     ++lib.writeDb;
   } while (FileExists(lib.DataFilePath(lib.writeDb)));
-  return OpenDataFileForWriting(lib, lib.writeDb, 0);
+  return lib.OpenDataFileForWriting(lib.writeDb, 0);
 }
 
 // Steps 1 to 3 of writing back one library.
@@ -148,15 +148,15 @@ void WriteBack(LibDB& lib) {
     const bool boxChanged = lib.UpdateRefBoxes();
     for (DBCell* cell : borrowed) cell->indexedLayers.erase(ReferenceKey);
     lib.CloseDataFile();
-    if (boxChanged || lib.depth != oldDepth) lib.flags |= LibDB::InfoDirty;
+    if (boxChanged || lib.depth != oldDepth) lib.SetFlags(LibDB::InfoDirty);
     lib.hierChanged = 0;
   }
   // Cell data first, then "names", then "info": an index never names more
   // cells than the files it points at hold.
-  const bool dataDirty = (lib.flags & LibDB::DataDirty) != 0;
+  const bool dataDirty = lib.HasFlags(LibDB::DataDirty);
   if (dataDirty) lib.SaveModified();
-  if ((lib.flags & LibDB::NamesDirty) != 0) lib.WriteNames();
-  if (dataDirty || (lib.flags & LibDB::InfoDirty) != 0) lib.WriteInfo();
+  if (lib.HasFlags(LibDB::NamesDirty)) lib.WriteNames();
+  if (dataDirty || lib.HasFlags(LibDB::InfoDirty)) lib.WriteInfo();
 }
 
 }  // namespace
@@ -200,17 +200,17 @@ int API::LoadPoly(const char* fname, const char* cname, int layer, int datatype)
   RequireLibrary();
   LibDB& lib = *currentLib;
   try {
-    ReadTables(lib);
+    lib.ReadTables();
     DBCell* cell = FindCellOrFirstRoot(lib, cname);
     if (cell == nullptr) return 0;
-    if (layer < 0 || layer > 255 || datatype < 0 || datatype > 255) {
+    if (!IsLibraryPair(layer, datatype)) {
       PrintMessage("ERROR: Layer {%d %d} cannot be stored: layer and datatype "
                    "must lie in 0..255\n",
                    layer, datatype);
       return 0;
     }
     // New shapes join the cell's stored contents.
-    LoadIfStored(lib, cell);
+    lib.LoadIfStored(cell);
     ScratchList scratch;
     PSList& list = scratch.list;
     bool read = ReadPolygonFile(list, fname, false);
@@ -220,10 +220,10 @@ int API::LoadPoly(const char* fname, const char* cname, int layer, int datatype)
       return 0;
     }
     OrientRings(list);
-    const int32_t key = layer * 256 + datatype;
-    if (cell->InsertPolygons(list, key, false) == 2) lib.flags |= LibDB::InfoDirty;
-    lib.flags |= LibDB::DataDirty;
-    AddLayerKey(lib, key);
+    const LayerKey key = MakeLayerKey(layer, datatype);
+    if (cell->InsertPolygons(list, key, false) == 2) lib.SetFlags(LibDB::InfoDirty);
+    lib.SetFlags(LibDB::DataDirty);
+    lib.AddLayerKey(key);
     return 1;
   } catch (const Error& e) {
     PrintError(e);
@@ -236,7 +236,7 @@ int API::LoadPoly(const char* fname, const char* cname, int layer, int datatype)
 int API::LoadLibraryInfo() {
   PrintMessage("\n%sReading Library Info\n", API::DateText());
   RequireLibrary();
-  return SucceedsOrReports([&] { ReadTables(*currentLib); });
+  return SucceedsOrReports([&] { currentLib->ReadTables(); });
 }
 
 int API::LoadLibraryInfos() {
@@ -245,7 +245,7 @@ int API::LoadLibraryInfos() {
   return SucceedsOrReports([&] {
     for (LibDB* lib : libs) {
       if (lib == nullptr) break;
-      ReadTables(*lib);
+      lib->ReadTables();
     }
   });
 }
@@ -254,7 +254,7 @@ int API::LoadLibraryAll(int db) {
   PrintMessage("\n%sReading whole library\n", API::DateText());
   RequireLibrary();
   return SucceedsOrReports([&] {
-    ReadTables(*currentLib);
+    currentLib->ReadTables();
     // LoadAll ends with the search-tree pool report.
     currentLib->LoadAll(false, db != 0);
   });
@@ -298,11 +298,11 @@ void API::ChangeDBUnit(double unit) {
   LibDB& lib = *currentLib;
   // The stored units would otherwise replace the new ones when the info
   // file is read later.
-  if ((lib.flags & LibDB::InfoRead) == 0 && DirectoryHoldsLibrary(lib))
+  if (!lib.HasFlags(LibDB::InfoRead) && DirectoryHoldsLibrary(lib))
     lib.ReadInfo();
   lib.meterPerUnit = meters;
   lib.unitPerNm = SnapUnit(1e-9 / lib.meterPerUnit);
-  lib.flags |= LibDB::InfoDirty;
+  lib.SetFlags(LibDB::InfoDirty);
 }
 
 void API::ScaleOut(double sf) {
@@ -320,7 +320,7 @@ void API::ClearMemory() {
         cell->IsEmpty() || (cell->flags & DBCell::Modified) != 0 ||
         cell->dbFile == 0)
       continue;
-    UnloadCell(cell);  // not Modified: only its Loaded flag changes
+    cell->Unload();  // not Modified: only its Loaded flag changes
   }
 }
 

@@ -37,6 +37,7 @@
 #include "geometry/clip_tile.h"
 #include "geometry/point_list_order.h"
 #include "geometry/point_system.h"
+#include "layoutdb/cell_record.h"
 #include "layoutdb/db_cell.h"
 #include "layoutdb/db_polygon.h"
 #include "layoutdb/lib_db.h"
@@ -174,7 +175,7 @@ void ScanRecord(BinaryStream& in, Box& box, int32_t& key) {
   if (!in.GetInt16(word) || !in.GetChar(datatype)) Damaged();
   const uint16_t layer = uint16_t(word);
   if (layer > 255) Damaged();
-  key = int32_t(layer) * 256 + datatype;
+  key = KeyFromStored(layer, datatype);
   const uint32_t shapes = NextUnsigned(in);
   if (shapes == 0 || shapes >= 0x80000000u) Damaged();
   for (uint32_t s = 0; s < shapes; ++s) {
@@ -248,7 +249,7 @@ void RollOver(LibDB& lib, DBCell* cell) {
   lib.CloseDataFile();
   if (lib.writeDb == UINT16_MAX) throw Error("No cell data file number left", "LIBOUT");
   ++lib.writeDb;
-  if (!OpenDataFileForWriting(lib, lib.writeDb, BinaryStream::kAppend))
+  if (!lib.OpenDataFileForWriting(lib.writeDb, BinaryStream::kAppend))
     throw Error("Cannot open cell data file " + lib.dbStream.path, "LIBOUT");
   lib.dbStream.SeekEnd();
   cell->dbFile = lib.writeDb;
@@ -294,7 +295,7 @@ int API::SaveDB(int layer1, int datatype1, int layer2, int datatype2) {
   if (source == nullptr) return 0;
   // Layer 64 datatype 0 would otherwise alias the reference marker of a
   // cell record, and other numbers would alias each other.
-  if (layer2 < 0 || layer2 > 255 || datatype2 < 0 || datatype2 > 255) {
+  if (!IsLibraryPair(layer2, datatype2)) {
     PrintMessage("ERROR: Layer {%d %d} cannot be stored: layer and datatype "
                  "must lie in 0..255\n",
                  layer2, datatype2);
@@ -346,11 +347,11 @@ int API::StorePolygons(PSList& list, int layer, int datatype) {
     if (savedPolygonsDB != 0 && tech.reportDegree != 0)
       PrintMessage("\nTotal %d polygons were added\n", savedPolygonsDB);
 
-    const int32_t key = layer * 256 + datatype;
+    const LayerKey key = MakeLayerKey(layer, datatype);
     if (hierarchical != 0) {
       // Added shapes join the cell's stored contents (a cell written from
       // memory replaces its stored record).
-      LoadIfStored(lib, cell);
+      lib.LoadIfStored(cell);
       cell->InsertPolygons(work, key, false);
     } else {
       const Box bb = ListBBox(work);
@@ -358,9 +359,7 @@ int API::StorePolygons(PSList& list, int layer, int datatype) {
       CPgonList::AddRings(shapes, work);
       const int64_t start = tempDB.Tell();
       try {
-        tempDB.PutInt16(int16_t(uint16_t(layer)));
-        tempDB.PutChar(uint8_t(datatype));
-        CPgonList::Write(shapes, tempDB);
+        CellRecordWriter(tempDB, lib.cells.size()).WriteLayer(key, shapes);
         tempDB.Flush();
         // Stored positions of cell records are int32: a database beyond
         // that cannot be copied into a cell.
@@ -374,8 +373,8 @@ int API::StorePolygons(PSList& list, int layer, int datatype) {
       }
       cell->box.Merge(bb);
     }
-    lib.flags |= LibDB::DataDirty;
-    AddLayerKey(lib, key);
+    lib.SetFlags(LibDB::DataDirty);
+    lib.AddLayerKey(key);
     return 1;
   } catch (const Error& e) {
     PrintError(e);
@@ -525,7 +524,7 @@ void API::CopyTempDB(const char* cname) {
   int32_t oldStart = -1, oldRef = -1, oldEnd = -1;
   bool recordStarted = false;
   try {
-    ReadTables(lib);
+    lib.ReadTables();
     cell = FindCellOrFirstRoot(lib, cname);
     if (cell == nullptr) {
       tempDB.Close();
@@ -544,7 +543,7 @@ void API::CopyTempDB(const char* cname) {
       throw Error("Temporary database exceeds 2147483647 bytes", "LIBOUT");
     tempDB.Seek(0);
 
-    LoadIfStored(lib, cell);
+    lib.LoadIfStored(cell);
     lib.CloseDataFile();
     oldFile = cell->dbFile;
     oldStart = cell->startPos;
@@ -567,9 +566,9 @@ void API::CopyTempDB(const char* cname) {
 
     // The cell now covers the copied shapes, and its layers are known.
     cell->box.Merge(scan.box);
-    for (int32_t key : scan.keys) AddLayerKey(lib, key);
-    UnloadCell(cell);
-    lib.flags |= LibDB::InfoDirty;
+    for (int32_t key : scan.keys) lib.AddLayerKey(key);
+    cell->Unload();
+    lib.SetFlags(LibDB::InfoDirty);
   } catch (const Error& e) {
     PrintError(e);
     // A record that was not completed leaves the cell where it was stored.

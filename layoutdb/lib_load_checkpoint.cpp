@@ -155,8 +155,7 @@ void LibDB::RollBackLoad() {
     }
   }
   for (auto& [name, id] : cp->removedCellNames) cellIds.emplace(std::move(name), id);
-  for (size_t id = kept; id < cells.size(); ++id) delete cells[id];
-  cells.resize(kept);
+  cells.Truncate(kept);
 
   // Cells the library held: their fields, and the contents of those the
   // load redefined.
@@ -181,8 +180,7 @@ void LibDB::RollBackLoad() {
   }
 
   // Definitions the load made.
-  for (size_t i = cp->definitionCount; i < cellDefs.size(); ++i) delete cellDefs[i];
-  cellDefs.resize(cp->definitionCount);
+  cellDefs.Truncate(cp->definitionCount);
   cellDefIndex = std::move(cp->cellDefIndex);
 
   roots = std::move(cp->roots);

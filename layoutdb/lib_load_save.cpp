@@ -173,4 +173,9 @@ void LibDB::SaveAllTo(uint16_t fileNumber) {
   flags &= ~DataDirty;
 }
 
+void LibDB::LoadIfStored(DBCell* cell) {
+  if (cell->IsEmpty() && cell->box.IsValid() && cell->dbFile != 0)
+    LoadCell(cell, false);
+}
+
 }  // namespace velmar

@@ -59,14 +59,8 @@ static void LinkChild(std::vector<HierCellRecord>& records, int32_t parent,
 }
 
 int32_t LibDB::AddCell(const char* name) {
-  auto* cell = new DBCell();
   int32_t id = static_cast<int32_t>(cells.size());
-  try {
-    cells.push_back(cell);
-  } catch (...) {
-    delete cell;
-    throw;
-  }
+  DBCell* cell = cells.push_back(std::make_unique<DBCell>());
   if (name != nullptr) {
     // An existing entry stays: the name keeps finding the older cell.
     auto it = cellIds.emplace(name, id).first;
@@ -187,7 +181,7 @@ struct RefreshResult {
 // current box; items whose box changed are taken out and inserted again
 // with the new box. A reference whose child is missing or has no proper
 // box keeps its item box.
-RefreshResult RefreshTree(const std::vector<DBCell*>& cells, LayerTree& tree) {
+RefreshResult RefreshTree(const OwnedVector<DBCell>& cells, LayerTree& tree) {
   RefreshResult result;
   std::vector<std::pair<SRef*, Box>> moved;
   DBSearchNode* node = DBSearchSystem::First(tree);
