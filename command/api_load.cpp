@@ -82,8 +82,7 @@ void DefineStoredCells(LibDB& lib) {
       lib.LoadReferences(cell);
       loadedHere = true;
     }
-    auto def = std::make_unique<CellDef>();
-    def->cellId = int32_t(id);
+    CellDef* def = lib.AddDefinition(int32_t(id));
     if (LayerTree* tree = cell->ReferenceTree()) {
       for (DBSearchNode* n = DBSearchSystem::First(*tree); n != nullptr;
            n = DBSearchSystem::Next(n)) {
@@ -100,8 +99,6 @@ void DefineStoredCells(LibDB& lib) {
       }
     }
     if (loadedHere) cell->indexedLayers.erase(ReferenceKey);
-    lib.cellDefs.push_back(std::move(def));
-    lib.cellDefIndex[id] = int32_t(lib.cellDefs.size() - 1);
   }
   lib.CloseDataFile();
 }

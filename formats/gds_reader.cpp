@@ -113,28 +113,9 @@ std::string GdsReader::ReadCellName() {
   return name;
 }
 
-CellDef* GdsReader::DefinitionOf(int32_t id) {
-  if (id < 0 || size_t(id) >= library->cellDefIndex.size()) return nullptr;
-  const int32_t index = library->cellDefIndex[id];
-  if (index < 0 || size_t(index) >= library->cellDefs.size()) return nullptr;
-  CellDef* def = library->cellDefs[index];
-  return def != nullptr && def->cellId == id ? def : nullptr;
-}
-
-CellDef* GdsReader::NewDefinition(int32_t id) {
-  CellDef* def = library->cellDefs.push_back(std::make_unique<CellDef>());
-  def->cellId = id;
-  std::vector<int32_t>& index = library->cellDefIndex;
-  if (size_t(id) >= index.size()) {
-    index.resize(std::max(index.size() * 2, size_t(id) + 1), -1);
-  }
-  index[id] = int32_t(library->cellDefs.size() - 1);
-  return def;
-}
-
 DBCell* GdsReader::NewCell(const std::string& name, int32_t& id) {
   id = library->AddCell(name.c_str());
-  NewDefinition(id);
+  library->AddDefinition(id);
   if (generated_.size() <= size_t(id)) generated_.resize(size_t(id) + 1, 0);
   generated_[id] = 1;
   return library->cells[id];
@@ -145,7 +126,7 @@ int32_t GdsReader::FindFileCell(const std::string& name) {
   if (id < 0) return -1;
   if (library->cells[id] == nullptr) {
     // The name of a removed cell is free again.
-    library->cellIds.erase(name);
+    library->ReleaseCellName(name);
     return -1;
   }
   if (size_t(id) < generated_.size() && generated_[id]) {
@@ -158,9 +139,7 @@ int32_t GdsReader::FindFileCell(const std::string& name) {
     do {
       IncrementNameSuffix(fresh, start);
     } while (library->FindCellId(fresh) >= 0);
-    library->cellIds.erase(name);
-    auto it = library->cellIds.emplace(std::move(fresh), id).first;
-    library->cells[id]->name = &it->first;
+    library->RenameCell(id, std::move(fresh));
     return -1;
   }
   return id;
@@ -302,7 +281,7 @@ bool GdsReader::ReadStructure() {
   if (id < 0) {
     id = library->AddCell(name.c_str());
     cell = library->cells[id];
-    def = NewDefinition(id);
+    def = library->AddDefinition(id);
   } else {
     cell = library->cells[id];
     // The structure replaces whatever the cell held: its box, contents in
@@ -311,12 +290,12 @@ bool GdsReader::ReadStructure() {
     library->ClearForRedefinition(id);
     cell->box.SetEmpty();
     cell->flags &= uint16_t(~(DBCell::Leaf | DBCell::Modified | DBCell::Loaded));
-    def = DefinitionOf(id);
+    def = library->DefinitionOf(id);
     if (def != nullptr) {
       def->refs.clear();
       ++redefined;
     } else {
-      def = NewDefinition(id);
+      def = library->AddDefinition(id);
     }
   }
   cell_ = cell;
@@ -946,7 +925,7 @@ void GdsReader::CheckCycles() {
     state[start->cellId] = 1;
     while (!stack.empty()) {
       auto& [id, next] = stack.back();
-      const CellDef* def = DefinitionOf(id);
+      const CellDef* def = library->DefinitionOf(id);
       if (def == nullptr || next >= def->refs.size()) {
         state[id] = 2;
         stack.pop_back();

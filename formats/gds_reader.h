@@ -163,10 +163,6 @@ class GdsReader : public GdsRecordReader {
   // then cleared); t holds the reference's origin.
   int32_t ReferencedCell(const char* kind, const std::string& name,
                          const Trans& t);
-  // A new definition for cell id, appended and indexed.
-  CellDef* NewDefinition(int32_t id);
-  // The definition of cell id made by a stream read, or null.
-  CellDef* DefinitionOf(int32_t id);
   // The key of a BOUNDARY or PATH: layer * 256 + datatype, replaced by the
   // layer map. False when the element is not stored: silently when the
   // layer filter excludes it; reported and counted when the layer or

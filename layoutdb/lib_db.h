@@ -235,10 +235,21 @@ class LibDB {
   // ---- Library tables (lib_tables.cpp) -------------------------------------
   // Appends a new empty cell named name (null: no name yet); returns its id.
   int32_t AddCell(const char* name);
+  // Gives cell id the name newName, which no cell holds; the name map
+  // entry of its old name goes.
+  void RenameCell(int32_t id, std::string newName);
+  // Drops the name map entry of name (the name of a removed cell), so that
+  // a new cell can take it.
+  void ReleaseCellName(const std::string& name);
   // Records the references of cell id in the parent and child tables.
   void AddParentLinks(int32_t id);
   // Rebuilds hierRecords from every cell's reference tree.
   void BuildParents();
+  // The definition of cell id (the latest one made for it), or null.
+  CellDef* DefinitionOf(int32_t id) const;
+  // Appends a new empty definition of cell id and makes it the one of id
+  // in cellDefIndex (grown as needed, -1 for ids without one); returns it.
+  CellDef* AddDefinition(int32_t id);
   // Rebuilds hierRecords from cellDefs (after a stream read).
   void BuildParentsAfterRead();
   // Fills cellOrder (top-down), the levels and depth; with leafLast the

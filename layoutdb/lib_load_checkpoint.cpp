@@ -25,11 +25,7 @@ bool SameUnit(double a, double b) {
 
 // The definition of cell id, or -1.
 int32_t DefinitionIndex(const LibDB& lib, int32_t id) {
-  if (id < 0 || size_t(id) >= lib.cellDefIndex.size()) return -1;
-  const int32_t index = lib.cellDefIndex[size_t(id)];
-  if (index < 0 || size_t(index) >= lib.cellDefs.size()) return -1;
-  const CellDef* def = lib.cellDefs[size_t(index)];
-  return def != nullptr && def->cellId == id ? index : -1;
+  return lib.DefinitionOf(id) != nullptr ? lib.cellDefIndex[size_t(id)] : -1;
 }
 
 }  // namespace
