@@ -141,89 +141,24 @@ void ReportAndChop(API& api, PSList& list, int32_t& maxRing) {
 struct TempScan {
   int64_t validBytes = 0;  // length of the complete, decodable records
   Box box;                 // bounding box of every placed shape
-  std::set<int32_t> keys;  // layer keys of the records
+  std::set<LayerKey> keys;  // layer keys of the records
 };
 
-[[noreturn]] void Damaged() { throw Error("Damaged record", "LIBIN"); }
-
-uint32_t NextUnsigned(BinaryStream& in) {
-  if (in.AtEnd()) Damaged();
-  return in.GetUnsignedChained();
-}
-
-int32_t NextSigned(BinaryStream& in) {
-  if (in.AtEnd()) Damaged();
-  return in.GetSignedChained();
-}
-
-// The headers that the cell data reader takes: a square, a rectangle, a
-// manhattan polygon of an even count of at least 6, any other kind of at
-// least 3 vertices.
-bool ValidHeader(uint32_t header) {
-  if (header == DBPolygon::kSquareHeader || header == DBPolygon::kRectangleHeader)
-    return true;
-  const uint32_t n = header & DBPolygon::kCountMask;
-  if (DBPolygon::Kind(header) == PolygonKind::Manhattan) return n >= 6 && n % 2 == 0;
-  return n >= 3;
-}
-
-// Decodes one layer block from the stream position; merges its placed
-// shapes into box. Throws on anything a cell data reader would refuse.
-void ScanRecord(BinaryStream& in, Box& box, int32_t& key) {
-  int16_t word;
-  uint8_t datatype;
-  if (!in.GetInt16(word) || !in.GetChar(datatype)) Damaged();
-  const uint16_t layer = uint16_t(word);
-  if (layer > 255) Damaged();
-  key = KeyFromStored(layer, datatype);
-  const uint32_t shapes = NextUnsigned(in);
-  if (shapes == 0 || shapes >= 0x80000000u) Damaged();
-  for (uint32_t s = 0; s < shapes; ++s) {
-    int32_t headerWord;
-    if (!in.GetInt32(headerWord)) Damaged();
-    const uint32_t header = uint32_t(headerWord);
-    if (!ValidHeader(header)) Damaged();
-    std::unique_ptr<DBPolygon> polygon = DBPolygon::New(header);
-    const int32_t words = DBPolygon::CodeWordCount(header);
-    if (words > 0) {
-      uint32_t* codes = static_cast<DBPolygonExt*>(polygon.get())->codeBits;
-      for (int32_t i = 0; i < words; ++i) {
-        int32_t w;
-        if (!in.GetInt32(w)) Damaged();
-        codes[i] = uint32_t(w);
-      }
-    }
-    polygon->values.resize(size_t(polygon->CountValues()));
-    for (int32_t& v : polygon->values) v = NextSigned(in);
-    const Box rel = polygon->RelativeBox();
-    const uint32_t count = NextUnsigned(in);
-    if (count == 0 || count >= 0x80000000u) Damaged();
-    int32_t x = 0, y = 0;
-    for (uint32_t i = 0; i < count; ++i) {
-      // Placements are differences modulo 2^32, as the cell reader adds them.
-      x = int32_t(uint32_t(x) + uint32_t(NextSigned(in)));
-      y = int32_t(uint32_t(y) + uint32_t(NextSigned(in)));
-      const int64_t x1 = int64_t(rel.x1) + x, y1 = int64_t(rel.y1) + y;
-      const int64_t x2 = int64_t(rel.x2) + x, y2 = int64_t(rel.y2) + y;
-      if (x1 < INT32_MIN || y1 < INT32_MIN || x2 > INT32_MAX || y2 > INT32_MAX)
-        Damaged();
-      box.Merge(Box(int32_t(x1), int32_t(y1), int32_t(x2), int32_t(y2)));
-    }
-  }
-}
-
 // Decodes records from the start of the open stream up to the first one
-// that is cut off or damaged.
-TempScan ScanTempDB(BinaryStream& in) {
+// that is cut off, damaged (anything the cell data reader would refuse) or
+// not on a library layer.
+TempScan ScanTempDB(BinaryStream& in, const LibDB& lib) {
   TempScan scan;
+  CellRecordReader reader(in, INT64_MAX, lib.cells);
   while (!in.AtEnd()) {
     Box box;
-    int32_t key = 0;
+    LayerKey key = 0;
     try {
-      ScanRecord(in, box, key);
+      key = reader.ScanLayer(box);
     } catch (const Error&) {
       break;
     }
+    if (!IsDrawnLayerKey(key)) break;
     scan.validBytes = in.Tell();
     scan.box.Merge(box);
     scan.keys.insert(key);
@@ -530,7 +465,7 @@ void API::CopyTempDB(const char* cname) {
       tempDB.Close();
       return;
     }
-    const TempScan scan = ScanTempDB(tempDB);
+    const TempScan scan = ScanTempDB(tempDB, lib);
     if (scan.validBytes < tempDB.fileSize)
       PrintMessage("Warning: temporary database %s is damaged or cut off "
                    "after byte %lld; only the records before are copied\n",
@@ -566,7 +501,7 @@ void API::CopyTempDB(const char* cname) {
 
     // The cell now covers the copied shapes, and its layers are known.
     cell->box.Merge(scan.box);
-    for (int32_t key : scan.keys) lib.AddLayerKey(key);
+    for (LayerKey key : scan.keys) lib.AddLayerKey(key);
     cell->Unload();
     lib.SetFlags(LibDB::InfoDirty);
   } catch (const Error& e) {

@@ -119,19 +119,8 @@ bool ValidBoxValues(const DBPolygon& polygon) {
   return true;
 }
 
-}  // namespace
-
-int32_t StoredPosition(int64_t position, const char* unit) {
-  if (position < 0 || position > INT32_MAX)
-    throw Error("Cell file position invalid", unit);
-  return int32_t(position);
-}
-
-// ---------------------------------------------------------------------------
-// Reading
-
-std::unique_ptr<DBPolygon> CellRecordReader::ReadPolygon() {
-  BinaryStream& in = in_;
+// One polygon record from the stream position.
+std::unique_ptr<DBPolygon> ReadPolygonRecord(BinaryStream& in) {
   int32_t word;
   if (!in.GetInt32(word)) ThrowIn("Insufficient Polygon Data");
   const uint32_t header = uint32_t(word);
@@ -152,6 +141,51 @@ std::unique_ptr<DBPolygon> CellRecordReader::ReadPolygon() {
     if (!ReadSigned(in, v)) ThrowIn("Insufficient Polygon Data");
   if (!ValidBoxValues(*polygon)) ThrowIn("Wrong polygon format");
   return polygon;
+}
+
+// The shapes of one layer block, after its layer word and datatype byte:
+// each polygon goes to onShape, then each of its placements to
+// onPlacement(x, y).
+template <typename OnShape, typename OnPlacement>
+void ReadBlockShapes(BinaryStream& in, int64_t end, OnShape onShape,
+                     OnPlacement onPlacement) {
+  const uint32_t shapes = Unsigned(in, "Insufficient Cell Data");
+  if (shapes == 0 || shapes >= kCountLimit ||
+      int64_t(shapes) * kMinShapeBytes > end - in.Tell())
+    ThrowIn("Wrong layer format");
+  for (uint32_t s = 0; s < shapes; ++s) {
+    if (in.Tell() >= end) ThrowIn("Insufficient Cell Data");
+    onShape(ReadPolygonRecord(in));
+    const uint32_t count = Unsigned(in, "Insufficient Cell Data");
+    // Every placement takes at least two bytes.
+    if (count == 0 || count >= kCountLimit ||
+        int64_t(count) * 2 > end - in.Tell())
+      ThrowIn("Wrong format");
+    int32_t x = 0, y = 0;
+    for (uint32_t i = 0; i < count; ++i) {
+      int32_t dx, dy;
+      if (!ReadSigned(in, dx) || !ReadSigned(in, dy))
+        ThrowIn("Insufficient Cell Data");
+      x = AddWrapped(x, dx);
+      y = AddWrapped(y, dy);
+      onPlacement(x, y);
+    }
+  }
+}
+
+}  // namespace
+
+int32_t StoredPosition(int64_t position, const char* unit) {
+  if (position < 0 || position > INT32_MAX)
+    throw Error("Cell file position invalid", unit);
+  return int32_t(position);
+}
+
+// ---------------------------------------------------------------------------
+// Reading
+
+std::unique_ptr<DBPolygon> CellRecordReader::ReadPolygon() {
+  return ReadPolygonRecord(in_);
 }
 
 std::unique_ptr<SRef> CellRecordReader::ReadReference(int32_t& previousId,
@@ -226,36 +260,39 @@ bool CellRecordReader::ReadLayers(DBCell& cell, bool index) {
     const LayerKey key = KeyFromStored(layer, datatype);
     LayerTree* tree = index ? &cell.FindOrCreateTree(key, cell.box) : nullptr;
     RawLayer& raw = cell.FindOrCreateRawLayer(key);
-    const uint32_t shapes = Unsigned(in, "Insufficient Cell Data");
-    if (shapes == 0 || shapes >= kCountLimit ||
-        int64_t(shapes) * kMinShapeBytes > end - in.Tell())
-      ThrowIn("Wrong layer format");
-    for (uint32_t s = 0; s < shapes; ++s) {
-      if (in.Tell() >= end) ThrowIn("Insufficient Cell Data");
-      std::unique_ptr<DBPolygon> polygon = ReadPolygon();
-      const Box rel = index ? polygon->RelativeBox() : Box();
-      CPgonListNode* shape = CPgonList::Append(raw, std::move(polygon));
-      const uint32_t count = Unsigned(in, "Insufficient Cell Data");
-      // Every placement takes at least two bytes.
-      if (count == 0 || count >= kCountLimit ||
-          int64_t(count) * 2 > end - in.Tell())
-        ThrowIn("Wrong format");
-      int32_t x = 0, y = 0;
-      for (uint32_t i = 0; i < count; ++i) {
-        int32_t dx, dy;
-        if (!ReadSigned(in, dx) || !ReadSigned(in, dy))
-          ThrowIn("Insufficient Cell Data");
-        x = AddWrapped(x, dx);
-        y = AddWrapped(y, dy);
-        LocListNode* p = LocList::Append(shape->placements, shape, x, y);
-        if (tree != nullptr)
-          DBSearchSystem::Insert(*tree, PlacedBox(rel, x, y, kIn), p);
-      }
-    }
+    Box rel;
+    CPgonListNode* shape = nullptr;
+    ReadBlockShapes(
+        in, end,
+        [&](std::unique_ptr<DBPolygon> polygon) {
+          if (index) rel = polygon->RelativeBox();
+          shape = CPgonList::Append(raw, std::move(polygon));
+        },
+        [&](int32_t x, int32_t y) {
+          LocListNode* p = LocList::Append(shape->placements, shape, x, y);
+          if (tree != nullptr)
+            DBSearchSystem::Insert(*tree, PlacedBox(rel, x, y, kIn), p);
+        });
   }
   // A layer block that runs past the record's end is not the cell's.
   if (in.Tell() > end) ThrowIn("Insufficient Cell Data");
   return false;
+}
+
+LayerKey CellRecordReader::ScanLayer(Box& box) {
+  int16_t word;
+  uint8_t datatype;
+  if (!in_.GetInt16(word) || !in_.GetChar(datatype))
+    ThrowIn("Insufficient Cell Data");
+  const uint16_t layer = uint16_t(word);
+  if (layer > kMaxStoredLayerWord) ThrowIn("Wrong layer format");
+  Box rel;
+  ReadBlockShapes(
+      in_, end_,
+      [&](std::unique_ptr<DBPolygon> polygon) { rel = polygon->RelativeBox(); },
+      [&](int32_t x, int32_t y) { box.Merge(PlacedBox(rel, x, y, kIn)); });
+  if (in_.Tell() > end_) ThrowIn("Insufficient Cell Data");
+  return KeyFromStored(layer, datatype);
 }
 
 // ---------------------------------------------------------------------------

@@ -51,6 +51,11 @@ class CellRecordReader {
   // reference tree (created with the cell's box as region when absent).
   // References to missing or empty cells are dropped.
   void ReadReferences(DBCell& cell);
+  // Reads one layer block from the stream position without keeping its
+  // shapes: merges the placed box of every placement into box and returns
+  // the block's key. Refuses (a reference marker included) what ReadLayers
+  // refuses.
+  LayerKey ScanLayer(Box& box);
   // One polygon record.
   std::unique_ptr<DBPolygon> ReadPolygon();
   // One reference record; null when it refers to a missing or empty cell.
