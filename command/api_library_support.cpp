@@ -28,6 +28,14 @@ DBCell* FindCellOrFirstRoot(LibDB& lib, const char* cname) {
   return cell;
 }
 
+bool CheckStorableLayer(int layer, int datatype) {
+  if (IsLibraryPair(layer, datatype)) return true;
+  PrintMessage("ERROR: Layer {%d %d} cannot be stored: layer and datatype "
+               "must lie in 0..255\n",
+               layer, datatype);
+  return false;
+}
+
 void PrintError(const Error& e) {
   PrintMessage("ERROR: %s: %s\n", e.Unit() != nullptr ? e.Unit() : "",
                e.Message());

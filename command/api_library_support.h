@@ -22,6 +22,11 @@ namespace api_support {
 // after "ERROR: Library has no root cell\n".
 DBCell* FindCellOrFirstRoot(LibDB& lib, const char* cname);
 
+// True for a layer and datatype pair that can be stored in a cell (a
+// library pair); otherwise prints "ERROR: Layer {%d %d} cannot be stored:
+// layer and datatype must lie in 0..255\n" and returns false.
+bool CheckStorableLayer(int layer, int datatype);
+
 // Prints "ERROR: <unit>: <message>\n" for an Error that ends an operation.
 void PrintError(const Error& e);
 

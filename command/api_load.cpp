@@ -200,12 +200,7 @@ int API::LoadPoly(const char* fname, const char* cname, int layer, int datatype)
     lib.ReadTables();
     DBCell* cell = FindCellOrFirstRoot(lib, cname);
     if (cell == nullptr) return 0;
-    if (!IsLibraryPair(layer, datatype)) {
-      PrintMessage("ERROR: Layer {%d %d} cannot be stored: layer and datatype "
-                   "must lie in 0..255\n",
-                   layer, datatype);
-      return 0;
-    }
+    if (!CheckStorableLayer(layer, datatype)) return 0;
     // New shapes join the cell's stored contents.
     lib.LoadIfStored(cell);
     ScratchList scratch;

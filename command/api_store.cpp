@@ -228,14 +228,9 @@ int API::SaveDB(int layer1, int datatype1, int layer2, int datatype2) {
   RequireWorkingArea();
   PSList* source = SourceLayer(*this, layer1, datatype1);
   if (source == nullptr) return 0;
-  // Layer 64 datatype 0 would otherwise alias the reference marker of a
-  // cell record, and other numbers would alias each other.
-  if (!IsLibraryPair(layer2, datatype2)) {
-    PrintMessage("ERROR: Layer {%d %d} cannot be stored: layer and datatype "
-                 "must lie in 0..255\n",
-                 layer2, datatype2);
-    return 0;
-  }
+  // Other pairs would alias work layers, the reference marker of a cell
+  // record or each other.
+  if (!CheckStorableLayer(layer2, datatype2)) return 0;
   if (source->IsEmpty()) return 1;
   return StorePolygons(*source, layer2, datatype2) != 0 ? 1 : 0;
 }
