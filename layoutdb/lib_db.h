@@ -285,6 +285,11 @@ class LibDB {
   // Closes the open data file (a file open for writing writes out its
   // buffered bytes first; a failure throws "LIBOUT"); openDb becomes 0.
   void CloseDataFile();
+  // Appends the cell's record to the data file it goes to (OpenCellFile,
+  // WriteCellLayers, WriteCellReferences) and clears its Modified flag. The
+  // data file stays open for the next cell; the record counts as stored
+  // once the caller has closed it (CloseDataFile).
+  void StoreCell(DBCell* cell);
   // Loads a stored cell that holds nothing in memory (without search
   // trees), so that what is added to it joins its stored contents instead
   // of replacing them. Other cells are left alone.
