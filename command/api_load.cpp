@@ -113,17 +113,6 @@ void ReadStoredLibrary(LibDB& lib) {
     lib.ReadTables();
 }
 
-// Opens a new cell data file with the next free number for the reader.
-bool OpenNewDataFile(LibDB& lib) {
-  lib.CloseDataFile();
-  // A data file that no index knows of (left by a failed run) is kept too.
-  do {
-    if (lib.writeDb == UINT16_MAX) throw Error("No cell data file number left", "LIBOUT");
-    ++lib.writeDb;
-  } while (FileExists(lib.DataFilePath(lib.writeDb)));
-  return lib.OpenDataFileForWriting(lib.writeDb, 0);
-}
-
 // Steps 1 to 3 of writing back one library.
 void WriteBack(LibDB& lib) {
   if (lib.hierChanged != 0) {
@@ -174,7 +163,7 @@ int API::LoadGds(const char* gdsName, int gz, const char* prefix) {
     // tables are rebuilt from the definitions, which must then know the
     // references of the cells read before.
     if (!lib.cells.empty()) DefineStoredCells(lib);
-    if (!OpenNewDataFile(lib)) {
+    if (!lib.OpenNewDataFile()) {
       PrintMessage("ERROR: Library cannot be written\n");
       return 0;
     }

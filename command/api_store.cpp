@@ -166,30 +166,6 @@ TempScan ScanTempDB(BinaryStream& in, const LibDB& lib) {
   return scan;
 }
 
-// Copies n bytes from the read stream in to the write stream out.
-void CopyBytes(BinaryStream& in, BinaryStream& out, int64_t n) {
-  uint8_t block[BinaryStream::kBufferSize];
-  while (n > 0) {
-    const size_t take = size_t(std::min<int64_t>(n, sizeof block));
-    if (in.GetBlock(block, take) != take)
-      throw Error("Temporary database ended early", "LIBIN");
-    out.PutBlock(block, take);
-    n -= int64_t(take);
-  }
-}
-
-// Moves the cell's new record to the next data file number (appending to a
-// file of that number should one exist, never replacing it).
-void RollOver(LibDB& lib, DBCell* cell) {
-  lib.CloseDataFile();
-  if (lib.writeDb == UINT16_MAX) throw Error("No cell data file number left", "LIBOUT");
-  ++lib.writeDb;
-  if (!lib.OpenDataFileForWriting(lib.writeDb, BinaryStream::kAppend))
-    throw Error("Cannot open cell data file " + lib.dbStream.path, "LIBOUT");
-  lib.dbStream.SeekEnd();
-  cell->dbFile = lib.writeDb;
-}
-
 // After a record could not be written completely: cuts the temporary
 // database back to its last complete record (start) and opens it again for
 // appending, so that later records follow complete ones and are copied.
@@ -486,9 +462,9 @@ void API::CopyTempDB(const char* cname) {
     // would end beyond the int32 positions of the info file.
     if ((position > kRollOverPosition && scan.validBytes > kRollOverCopySize) ||
         (position > 0 && position + scan.validBytes > INT32_MAX))
-      RollOver(lib, cell);
+      lib.MoveRecordToNextDataFile(cell);
     lib.WriteCellLayers(cell);
-    CopyBytes(tempDB, lib.dbStream, scan.validBytes);
+    lib.CopyLayerBlocks(tempDB, scan.validBytes, "Temporary database ended early");
     tempDB.Close();
     lib.WriteCellReferences(cell);
     lib.CloseDataFile();

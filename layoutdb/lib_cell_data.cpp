@@ -7,6 +7,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <climits>
 #include <cmath>
 #include <cstring>
@@ -269,8 +270,39 @@ bool LibDB::OpenDataFileForWriting(uint16_t number, int32_t openMode) {
   return true;
 }
 
+void LibDB::MoveRecordToNextDataFile(DBCell* cell) {
+  CloseDataFile();
+  if (writeDb == UINT16_MAX) ThrowOut("No cell data file number left");
+  ++writeDb;
+  if (!OpenDataFileForWriting(writeDb, BinaryStream::kAppend))
+    throw Error("Cannot open cell data file " + dbStream.path, kOut);
+  dbStream.SeekEnd();
+  cell->dbFile = writeDb;
+}
+
+void LibDB::CopyLayerBlocks(BinaryStream& in, int64_t n,
+                            const char* endedEarly) {
+  uint8_t block[BinaryStream::kBufferSize];
+  while (n > 0) {
+    const size_t take = size_t(std::min<int64_t>(n, sizeof block));
+    if (in.GetBlock(block, take) != take) throw Error(endedEarly, kIn);
+    dbStream.PutBlock(block, take);
+    n -= int64_t(take);
+  }
+}
+
 // ---------------------------------------------------------------------------
 // Cell records of the layout readers
+
+bool LibDB::OpenNewDataFile() {
+  CloseDataFile();
+  struct stat st;
+  do {
+    if (writeDb == UINT16_MAX) ThrowOut("No cell data file number left");
+    ++writeDb;
+  } while (::stat(DataFilePath(writeDb).c_str(), &st) == 0);
+  return OpenDataFileForWriting(writeDb, 0);
+}
 
 void LibDB::BeginReadRecord(DBCell* cell) {
   int64_t position = dbStream.Tell();

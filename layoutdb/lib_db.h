@@ -210,10 +210,28 @@ class LibDB {
   // cannot be opened.
   bool OpenDataFileForWriting(uint16_t number, int32_t openMode);
 
+  // For a record started by OpenCellFile that would not fit behind the
+  // records of its file: closes that file and makes the next file number
+  // (writeDb + 1, appended to when it exists, never replaced) the cell's
+  // and the open one. Throws "LIBOUT" when no number is left or the file
+  // cannot be opened.
+  void MoveRecordToNextDataFile(DBCell* cell);
+  // Appends n bytes of layer blocks read from in (checked beforehand, e.g.
+  // by CellRecordReader::ScanLayer) to the record being written, between
+  // WriteCellLayers and WriteCellReferences. Throws Error(endedEarly,
+  // "LIBIN") when in ends before.
+  void CopyLayerBlocks(BinaryStream& in, int64_t n, const char* endedEarly);
+
   // ---- Cell records of the layout readers (lib_cell_data.cpp) --------------
+  // Before a read: closes the open data file and opens a new one, created
+  // empty, with the next number past writeDb whose file does not exist (a
+  // data file that no index knows of, left by a failed run, is kept);
+  // writeDb and openDb take that number. False when it cannot be opened;
+  // "LIBOUT" when no number is left.
+  bool OpenNewDataFile();
   // A layout reader (GDSII, OASIS) builds one cell at a time in memory and
   // appends it as one record to the data file opened for it
-  // (OpenDataFileForWriting), without knowing the record's bytes:
+  // (OpenNewDataFile), without knowing the record's bytes:
   //   BeginReadRecord(cell)               where the record starts
   //   MoveLayersToRecord(source)          layer blocks, zero or more calls
   //   WriteReadReferences(cell, refs)     the reference section, if any
