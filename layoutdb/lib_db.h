@@ -81,8 +81,7 @@ class LibDB {
 
   // ---- Fields ------------------------------------------------------------
   // Other folders read these; they change the flags, the data stream, the
-  // layer table, cells, names and definitions only through the members
-  // below.
+  // layer table, cell names and definitions through the members below.
   std::string libName;          // first line of "names"
   std::string dirPath;          // library directory, used unchanged
   int32_t gz = 0;               // "info" and data files are gzip (".gz")
