@@ -40,10 +40,6 @@ const std::string* NameOf(const DBCell* cell) {
   return cell->name;
 }
 
-bool IsLibraryPair(int layer, int datatype) {
-  return layer >= 0 && layer <= 255 && datatype >= 0 && datatype <= 255;
-}
-
 // Warns and returns false for a pair that is not a library layer: its key
 // would alias another layer's.
 bool CheckLibraryPair(int layer, int datatype) {
@@ -75,8 +71,7 @@ int32_t ToCoordinate(double v) {
 
 bool API::PickSlotCell(int k, const char* cname) {
   LibDB& lib = *libs[k];
-  if ((lib.flags & LibDB::InfoRead) == 0) lib.ReadInfo();
-  if ((lib.flags & LibDB::NamesRead) == 0) lib.ReadNames();
+  lib.ReadTables();
 
   int64_t id = -1;
   if (cname[0] == '\0') {
@@ -254,17 +249,17 @@ std::string API::GetNextLeaf() {
 
 int API::LayerExist(int layer, int datatype) {
   if (currentLib == nullptr || !IsLibraryPair(layer, datatype)) return 0;
-  return currentLib->layers.count(uint32_t(layer * 256 + datatype)) != 0 ? 1
-                                                                         : 0;
+  return currentLib->layers.count(MakeLayerKey(layer, datatype)) != 0 ? 1 : 0;
 }
 
 void API::AddOpLayer(int layer, int datatype) {
-  if (CheckLibraryPair(layer, datatype)) opLayers.insert(layer * 256 + datatype);
+  if (CheckLibraryPair(layer, datatype))
+    opLayers.insert(MakeLayerKey(layer, datatype));
 }
 
 void API::AddOpLayer2(int layer, int datatype) {
   if (CheckLibraryPair(layer, datatype))
-    opLayers2.insert(layer * 256 + datatype);
+    opLayers2.insert(MakeLayerKey(layer, datatype));
 }
 
 void API::ResetOpLayers() { opLayers.clear(); }
@@ -274,7 +269,8 @@ void API::AddLayerMap(int layer1, int datatype1, int layer2, int datatype2) {
   if (!CheckLibraryPair(layer1, datatype1) ||
       !CheckLibraryPair(layer2, datatype2))
     return;
-  layerMap.emplace(layer1 * 256 + datatype1, layer2 * 256 + datatype2);
+  layerMap.emplace(MakeLayerKey(layer1, datatype1),
+                   MakeLayerKey(layer2, datatype2));
 }
 
 void API::ResetLayerMap() { layerMap.clear(); }

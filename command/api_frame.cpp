@@ -30,13 +30,6 @@ int32_t ClampToInt32(int64_t v) {
   return int32_t(v);
 }
 
-// Key of a library layer, or -1 when the pair cannot name one (layer or
-// datatype outside 0..255 would alias another layer's key).
-int32_t LibraryKey(int layer, int datatype) {
-  if (layer < 0 || layer > 255 || datatype < 0 || datatype > 255) return -1;
-  return layer * 256 + datatype;
-}
-
 }  // namespace
 
 // --- Building blocks -----------------------------------------------------------
@@ -163,15 +156,15 @@ void API::CollectLayers(PSList& list, int layer1, int datatype1, int layer2,
   LayerKeySet filter;
 
   // A library layer joins the filter when the library knows it.
-  auto addLibraryLayer = [&](int layer, int datatype) -> int32_t {
-    const int32_t key = LibraryKey(layer, datatype);
-    if (key >= 0 && currentLib->layers.count(uint32_t(key)) != 0) {
+  auto addLibraryLayer = [&](int layer, int datatype) -> LayerKey {
+    const LayerKey key = LibraryLayerKey(layer, datatype);
+    if (key != NoLayerKey && currentLib->layers.count(key) != 0) {
       filter.insert(key);
       return key;
     }
     if (report)
       PrintMessage("Warning: no layer {%d %d} exists\n", layer, datatype);
-    return -1;
+    return NoLayerKey;
   };
   // A temporary layer: moved out (datatype 0) or copied (kept), into dst.
   // Either way its points come without flags, as copies do: flags that an
@@ -202,7 +195,7 @@ void API::CollectLayers(PSList& list, int layer1, int datatype1, int layer2,
     takeTempLayer(layer1, datatype1, list);
   }
 
-  int32_t key2 = -1;
+  LayerKey key2 = NoLayerKey;
   if (layer2 >= 0) {
     if (layer2 < kLowestTempLayer) {
       key2 = addLibraryLayer(layer2, datatype2);
@@ -237,7 +230,7 @@ void API::CollectLayers(PSList& list, int layer1, int datatype1, int layer2,
     for (auto& [key, rs] : rings) {
       if (rs.IsEmpty()) continue;
       OrientRings(rs);
-      if (layer2 >= 0 && int32_t(key) == key2)
+      if (layer2 >= 0 && LayerKey(key) == key2)
         SetFlags(rs, PSPointFlags::SecondLayer);
       SpliceList(list, rs);
     }

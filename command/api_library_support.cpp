@@ -4,17 +4,11 @@
 
 #include <string>
 
-#include "foundation/binary_stream.h"
 #include "foundation/error.h"
 #include "layoutdb/db_cell.h"
 #include "layoutdb/lib_db.h"
 
 namespace velmar::api_support {
-
-void ReadTables(LibDB& lib) {
-  if ((lib.flags & LibDB::InfoRead) == 0) lib.ReadInfo();
-  if ((lib.flags & LibDB::NamesRead) == 0) lib.ReadNames();
-}
 
 DBCell* FindCellOrFirstRoot(LibDB& lib, const char* cname) {
   if (cname == nullptr || *cname == '\0') {
@@ -34,32 +28,12 @@ DBCell* FindCellOrFirstRoot(LibDB& lib, const char* cname) {
   return cell;
 }
 
-void LoadIfStored(LibDB& lib, DBCell* cell) {
-  if (cell->IsEmpty() && cell->box.IsValid() && cell->dbFile != 0)
-    lib.LoadCell(cell, false);
-}
-
-void AddLayerKey(LibDB& lib, int32_t key) {
-  if (lib.layers.emplace(static_cast<uint32_t>(key), LayerInfo()).second)
-    lib.flags |= LibDB::InfoDirty;
-}
-
-bool OpenDataFileForWriting(LibDB& lib, uint16_t number, int32_t openMode) {
-  BinaryStream& s = lib.dbStream;
-  s.path = lib.DataFilePath(number);
-  s.write = true;
-  s.gzip = lib.gz != 0;
-  s.openMode = openMode;
-  s.unit = "LIBOUT";
-  if (!s.Open()) return false;
-  lib.openDb = number;
-  return true;
-}
-
-void UnloadCell(DBCell* cell) {
-  cell->FreeRawLayers();
-  cell->indexedLayers.clear();  // reference trees delete their references
-  cell->flags &= uint16_t(~(DBCell::Modified | DBCell::Loaded));
+bool CheckStorableLayer(int layer, int datatype) {
+  if (IsLibraryPair(layer, datatype)) return true;
+  PrintMessage("ERROR: Layer {%d %d} cannot be stored: layer and datatype "
+               "must lie in 0..255\n",
+               layer, datatype);
+  return false;
 }
 
 void PrintError(const Error& e) {

@@ -82,8 +82,7 @@ void DefineStoredCells(LibDB& lib) {
       lib.LoadReferences(cell);
       loadedHere = true;
     }
-    auto def = std::make_unique<CellDef>();
-    def->cellId = int32_t(id);
+    CellDef* def = lib.AddDefinition(int32_t(id));
     if (LayerTree* tree = cell->ReferenceTree()) {
       for (DBSearchNode* n = DBSearchSystem::First(*tree); n != nullptr;
            n = DBSearchSystem::Next(n)) {
@@ -100,8 +99,6 @@ void DefineStoredCells(LibDB& lib) {
       }
     }
     if (loadedHere) cell->indexedLayers.erase(ReferenceKey);
-    lib.cellDefs.push_back(def.release());
-    lib.cellDefIndex[id] = int32_t(lib.cellDefs.size() - 1);
   }
   lib.CloseDataFile();
 }
@@ -111,20 +108,9 @@ void DefineStoredCells(LibDB& lib) {
 // the database unit the file must have) and the new data file gets the next
 // number instead of replacing "db1".
 void ReadStoredLibrary(LibDB& lib) {
-  if ((lib.flags & LibDB::InfoRead) == 0 && lib.cells.empty() &&
+  if (!lib.HasFlags(LibDB::InfoRead) && lib.cells.empty() &&
       DirectoryHoldsLibrary(lib))
-    ReadTables(lib);
-}
-
-// Opens a new cell data file with the next free number for the reader.
-bool OpenNewDataFile(LibDB& lib) {
-  lib.CloseDataFile();
-  // A data file that no index knows of (left by a failed run) is kept too.
-  do {
-    if (lib.writeDb == UINT16_MAX) throw Error("No cell data file number left", "LIBOUT");
-    ++lib.writeDb;
-  } while (FileExists(lib.DataFilePath(lib.writeDb)));
-  return OpenDataFileForWriting(lib, lib.writeDb, 0);
+    lib.ReadTables();
 }
 
 // Steps 1 to 3 of writing back one library.
@@ -148,15 +134,15 @@ void WriteBack(LibDB& lib) {
     const bool boxChanged = lib.UpdateRefBoxes();
     for (DBCell* cell : borrowed) cell->indexedLayers.erase(ReferenceKey);
     lib.CloseDataFile();
-    if (boxChanged || lib.depth != oldDepth) lib.flags |= LibDB::InfoDirty;
+    if (boxChanged || lib.depth != oldDepth) lib.SetFlags(LibDB::InfoDirty);
     lib.hierChanged = 0;
   }
   // Cell data first, then "names", then "info": an index never names more
   // cells than the files it points at hold.
-  const bool dataDirty = (lib.flags & LibDB::DataDirty) != 0;
+  const bool dataDirty = lib.HasFlags(LibDB::DataDirty);
   if (dataDirty) lib.SaveModified();
-  if ((lib.flags & LibDB::NamesDirty) != 0) lib.WriteNames();
-  if (dataDirty || (lib.flags & LibDB::InfoDirty) != 0) lib.WriteInfo();
+  if (lib.HasFlags(LibDB::NamesDirty)) lib.WriteNames();
+  if (dataDirty || lib.HasFlags(LibDB::InfoDirty)) lib.WriteInfo();
 }
 
 }  // namespace
@@ -177,7 +163,7 @@ int API::LoadGds(const char* gdsName, int gz, const char* prefix) {
     // tables are rebuilt from the definitions, which must then know the
     // references of the cells read before.
     if (!lib.cells.empty()) DefineStoredCells(lib);
-    if (!OpenNewDataFile(lib)) {
+    if (!lib.OpenNewDataFile()) {
       PrintMessage("ERROR: Library cannot be written\n");
       return 0;
     }
@@ -200,17 +186,12 @@ int API::LoadPoly(const char* fname, const char* cname, int layer, int datatype)
   RequireLibrary();
   LibDB& lib = *currentLib;
   try {
-    ReadTables(lib);
+    lib.ReadTables();
     DBCell* cell = FindCellOrFirstRoot(lib, cname);
     if (cell == nullptr) return 0;
-    if (layer < 0 || layer > 255 || datatype < 0 || datatype > 255) {
-      PrintMessage("ERROR: Layer {%d %d} cannot be stored: layer and datatype "
-                   "must lie in 0..255\n",
-                   layer, datatype);
-      return 0;
-    }
+    if (!CheckStorableLayer(layer, datatype)) return 0;
     // New shapes join the cell's stored contents.
-    LoadIfStored(lib, cell);
+    lib.LoadIfStored(cell);
     ScratchList scratch;
     PSList& list = scratch.list;
     bool read = ReadPolygonFile(list, fname, false);
@@ -220,10 +201,10 @@ int API::LoadPoly(const char* fname, const char* cname, int layer, int datatype)
       return 0;
     }
     OrientRings(list);
-    const int32_t key = layer * 256 + datatype;
-    if (cell->InsertPolygons(list, key, false) == 2) lib.flags |= LibDB::InfoDirty;
-    lib.flags |= LibDB::DataDirty;
-    AddLayerKey(lib, key);
+    const LayerKey key = MakeLayerKey(layer, datatype);
+    if (cell->InsertPolygons(list, key, false) == 2) lib.SetFlags(LibDB::InfoDirty);
+    lib.SetFlags(LibDB::DataDirty);
+    lib.AddLayerKey(key);
     return 1;
   } catch (const Error& e) {
     PrintError(e);
@@ -236,7 +217,7 @@ int API::LoadPoly(const char* fname, const char* cname, int layer, int datatype)
 int API::LoadLibraryInfo() {
   PrintMessage("\n%sReading Library Info\n", API::DateText());
   RequireLibrary();
-  return SucceedsOrReports([&] { ReadTables(*currentLib); });
+  return SucceedsOrReports([&] { currentLib->ReadTables(); });
 }
 
 int API::LoadLibraryInfos() {
@@ -245,7 +226,7 @@ int API::LoadLibraryInfos() {
   return SucceedsOrReports([&] {
     for (LibDB* lib : libs) {
       if (lib == nullptr) break;
-      ReadTables(*lib);
+      lib->ReadTables();
     }
   });
 }
@@ -254,7 +235,7 @@ int API::LoadLibraryAll(int db) {
   PrintMessage("\n%sReading whole library\n", API::DateText());
   RequireLibrary();
   return SucceedsOrReports([&] {
-    ReadTables(*currentLib);
+    currentLib->ReadTables();
     // LoadAll ends with the search-tree pool report.
     currentLib->LoadAll(false, db != 0);
   });
@@ -298,11 +279,11 @@ void API::ChangeDBUnit(double unit) {
   LibDB& lib = *currentLib;
   // The stored units would otherwise replace the new ones when the info
   // file is read later.
-  if ((lib.flags & LibDB::InfoRead) == 0 && DirectoryHoldsLibrary(lib))
+  if (!lib.HasFlags(LibDB::InfoRead) && DirectoryHoldsLibrary(lib))
     lib.ReadInfo();
   lib.meterPerUnit = meters;
   lib.unitPerNm = SnapUnit(1e-9 / lib.meterPerUnit);
-  lib.flags |= LibDB::InfoDirty;
+  lib.SetFlags(LibDB::InfoDirty);
 }
 
 void API::ScaleOut(double sf) {
@@ -320,7 +301,7 @@ void API::ClearMemory() {
         cell->IsEmpty() || (cell->flags & DBCell::Modified) != 0 ||
         cell->dbFile == 0)
       continue;
-    UnloadCell(cell);  // not Modified: only its Loaded flag changes
+    cell->Unload();  // not Modified: only its Loaded flag changes
   }
 }
 

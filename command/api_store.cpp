@@ -37,6 +37,7 @@
 #include "geometry/clip_tile.h"
 #include "geometry/point_list_order.h"
 #include "geometry/point_system.h"
+#include "layoutdb/cell_record.h"
 #include "layoutdb/db_cell.h"
 #include "layoutdb/db_polygon.h"
 #include "layoutdb/lib_db.h"
@@ -140,118 +141,29 @@ void ReportAndChop(API& api, PSList& list, int32_t& maxRing) {
 struct TempScan {
   int64_t validBytes = 0;  // length of the complete, decodable records
   Box box;                 // bounding box of every placed shape
-  std::set<int32_t> keys;  // layer keys of the records
+  std::set<LayerKey> keys;  // layer keys of the records
 };
 
-[[noreturn]] void Damaged() { throw Error("Damaged record", "LIBIN"); }
-
-uint32_t NextUnsigned(BinaryStream& in) {
-  if (in.AtEnd()) Damaged();
-  return in.GetUnsignedChained();
-}
-
-int32_t NextSigned(BinaryStream& in) {
-  if (in.AtEnd()) Damaged();
-  return in.GetSignedChained();
-}
-
-// The headers that the cell data reader takes: a square, a rectangle, a
-// manhattan polygon of an even count of at least 6, any other kind of at
-// least 3 vertices.
-bool ValidHeader(uint32_t header) {
-  if (header == DBPolygon::kSquareHeader || header == DBPolygon::kRectangleHeader)
-    return true;
-  const uint32_t n = header & DBPolygon::kCountMask;
-  if (DBPolygon::Kind(header) == PolygonKind::Manhattan) return n >= 6 && n % 2 == 0;
-  return n >= 3;
-}
-
-// Decodes one layer block from the stream position; merges its placed
-// shapes into box. Throws on anything a cell data reader would refuse.
-void ScanRecord(BinaryStream& in, Box& box, int32_t& key) {
-  int16_t word;
-  uint8_t datatype;
-  if (!in.GetInt16(word) || !in.GetChar(datatype)) Damaged();
-  const uint16_t layer = uint16_t(word);
-  if (layer > 255) Damaged();
-  key = int32_t(layer) * 256 + datatype;
-  const uint32_t shapes = NextUnsigned(in);
-  if (shapes == 0 || shapes >= 0x80000000u) Damaged();
-  for (uint32_t s = 0; s < shapes; ++s) {
-    int32_t headerWord;
-    if (!in.GetInt32(headerWord)) Damaged();
-    const uint32_t header = uint32_t(headerWord);
-    if (!ValidHeader(header)) Damaged();
-    std::unique_ptr<DBPolygon> polygon = DBPolygon::New(header);
-    const int32_t words = DBPolygon::CodeWordCount(header);
-    if (words > 0) {
-      uint32_t* codes = static_cast<DBPolygonExt*>(polygon.get())->codeBits;
-      for (int32_t i = 0; i < words; ++i) {
-        int32_t w;
-        if (!in.GetInt32(w)) Damaged();
-        codes[i] = uint32_t(w);
-      }
-    }
-    polygon->values.resize(size_t(polygon->CountValues()));
-    for (int32_t& v : polygon->values) v = NextSigned(in);
-    const Box rel = polygon->RelativeBox();
-    const uint32_t count = NextUnsigned(in);
-    if (count == 0 || count >= 0x80000000u) Damaged();
-    int32_t x = 0, y = 0;
-    for (uint32_t i = 0; i < count; ++i) {
-      // Placements are differences modulo 2^32, as the cell reader adds them.
-      x = int32_t(uint32_t(x) + uint32_t(NextSigned(in)));
-      y = int32_t(uint32_t(y) + uint32_t(NextSigned(in)));
-      const int64_t x1 = int64_t(rel.x1) + x, y1 = int64_t(rel.y1) + y;
-      const int64_t x2 = int64_t(rel.x2) + x, y2 = int64_t(rel.y2) + y;
-      if (x1 < INT32_MIN || y1 < INT32_MIN || x2 > INT32_MAX || y2 > INT32_MAX)
-        Damaged();
-      box.Merge(Box(int32_t(x1), int32_t(y1), int32_t(x2), int32_t(y2)));
-    }
-  }
-}
-
 // Decodes records from the start of the open stream up to the first one
-// that is cut off or damaged.
-TempScan ScanTempDB(BinaryStream& in) {
+// that is cut off, damaged (anything the cell data reader would refuse) or
+// not on a library layer.
+TempScan ScanTempDB(BinaryStream& in, const LibDB& lib) {
   TempScan scan;
+  CellRecordReader reader(in, INT64_MAX, lib.cells);
   while (!in.AtEnd()) {
     Box box;
-    int32_t key = 0;
+    LayerKey key = 0;
     try {
-      ScanRecord(in, box, key);
+      key = reader.ScanLayer(box);
     } catch (const Error&) {
       break;
     }
+    if (!IsDrawnLayerKey(key)) break;
     scan.validBytes = in.Tell();
     scan.box.Merge(box);
     scan.keys.insert(key);
   }
   return scan;
-}
-
-// Copies n bytes from the read stream in to the write stream out.
-void CopyBytes(BinaryStream& in, BinaryStream& out, int64_t n) {
-  uint8_t block[BinaryStream::kBufferSize];
-  while (n > 0) {
-    const size_t take = size_t(std::min<int64_t>(n, sizeof block));
-    if (in.GetBlock(block, take) != take)
-      throw Error("Temporary database ended early", "LIBIN");
-    out.PutBlock(block, take);
-    n -= int64_t(take);
-  }
-}
-
-// Moves the cell's new record to the next data file number (appending to a
-// file of that number should one exist, never replacing it).
-void RollOver(LibDB& lib, DBCell* cell) {
-  lib.CloseDataFile();
-  if (lib.writeDb == UINT16_MAX) throw Error("No cell data file number left", "LIBOUT");
-  ++lib.writeDb;
-  if (!OpenDataFileForWriting(lib, lib.writeDb, BinaryStream::kAppend))
-    throw Error("Cannot open cell data file " + lib.dbStream.path, "LIBOUT");
-  lib.dbStream.SeekEnd();
-  cell->dbFile = lib.writeDb;
 }
 
 // After a record could not be written completely: cuts the temporary
@@ -292,14 +204,9 @@ int API::SaveDB(int layer1, int datatype1, int layer2, int datatype2) {
   RequireWorkingArea();
   PSList* source = SourceLayer(*this, layer1, datatype1);
   if (source == nullptr) return 0;
-  // Layer 64 datatype 0 would otherwise alias the reference marker of a
-  // cell record, and other numbers would alias each other.
-  if (layer2 < 0 || layer2 > 255 || datatype2 < 0 || datatype2 > 255) {
-    PrintMessage("ERROR: Layer {%d %d} cannot be stored: layer and datatype "
-                 "must lie in 0..255\n",
-                 layer2, datatype2);
-    return 0;
-  }
+  // Other pairs would alias work layers, the reference marker of a cell
+  // record or each other.
+  if (!CheckStorableLayer(layer2, datatype2)) return 0;
   if (source->IsEmpty()) return 1;
   return StorePolygons(*source, layer2, datatype2) != 0 ? 1 : 0;
 }
@@ -346,11 +253,11 @@ int API::StorePolygons(PSList& list, int layer, int datatype) {
     if (savedPolygonsDB != 0 && tech.reportDegree != 0)
       PrintMessage("\nTotal %d polygons were added\n", savedPolygonsDB);
 
-    const int32_t key = layer * 256 + datatype;
+    const LayerKey key = MakeLayerKey(layer, datatype);
     if (hierarchical != 0) {
       // Added shapes join the cell's stored contents (a cell written from
       // memory replaces its stored record).
-      LoadIfStored(lib, cell);
+      lib.LoadIfStored(cell);
       cell->InsertPolygons(work, key, false);
     } else {
       const Box bb = ListBBox(work);
@@ -358,9 +265,7 @@ int API::StorePolygons(PSList& list, int layer, int datatype) {
       CPgonList::AddRings(shapes, work);
       const int64_t start = tempDB.Tell();
       try {
-        tempDB.PutInt16(int16_t(uint16_t(layer)));
-        tempDB.PutChar(uint8_t(datatype));
-        CPgonList::Write(shapes, tempDB);
+        CellRecordWriter(tempDB, lib.cells.size()).WriteLayer(key, shapes);
         tempDB.Flush();
         // Stored positions of cell records are int32: a database beyond
         // that cannot be copied into a cell.
@@ -374,8 +279,8 @@ int API::StorePolygons(PSList& list, int layer, int datatype) {
       }
       cell->box.Merge(bb);
     }
-    lib.flags |= LibDB::DataDirty;
-    AddLayerKey(lib, key);
+    lib.SetFlags(LibDB::DataDirty);
+    lib.AddLayerKey(key);
     return 1;
   } catch (const Error& e) {
     PrintError(e);
@@ -525,13 +430,13 @@ void API::CopyTempDB(const char* cname) {
   int32_t oldStart = -1, oldRef = -1, oldEnd = -1;
   bool recordStarted = false;
   try {
-    ReadTables(lib);
+    lib.ReadTables();
     cell = FindCellOrFirstRoot(lib, cname);
     if (cell == nullptr) {
       tempDB.Close();
       return;
     }
-    const TempScan scan = ScanTempDB(tempDB);
+    const TempScan scan = ScanTempDB(tempDB, lib);
     if (scan.validBytes < tempDB.fileSize)
       PrintMessage("Warning: temporary database %s is damaged or cut off "
                    "after byte %lld; only the records before are copied\n",
@@ -544,7 +449,7 @@ void API::CopyTempDB(const char* cname) {
       throw Error("Temporary database exceeds 2147483647 bytes", "LIBOUT");
     tempDB.Seek(0);
 
-    LoadIfStored(lib, cell);
+    lib.LoadIfStored(cell);
     lib.CloseDataFile();
     oldFile = cell->dbFile;
     oldStart = cell->startPos;
@@ -557,9 +462,9 @@ void API::CopyTempDB(const char* cname) {
     // would end beyond the int32 positions of the info file.
     if ((position > kRollOverPosition && scan.validBytes > kRollOverCopySize) ||
         (position > 0 && position + scan.validBytes > INT32_MAX))
-      RollOver(lib, cell);
+      lib.MoveRecordToNextDataFile(cell);
     lib.WriteCellLayers(cell);
-    CopyBytes(tempDB, lib.dbStream, scan.validBytes);
+    lib.CopyLayerBlocks(tempDB, scan.validBytes, "Temporary database ended early");
     tempDB.Close();
     lib.WriteCellReferences(cell);
     lib.CloseDataFile();
@@ -567,9 +472,9 @@ void API::CopyTempDB(const char* cname) {
 
     // The cell now covers the copied shapes, and its layers are known.
     cell->box.Merge(scan.box);
-    for (int32_t key : scan.keys) AddLayerKey(lib, key);
-    UnloadCell(cell);
-    lib.flags |= LibDB::InfoDirty;
+    for (LayerKey key : scan.keys) lib.AddLayerKey(key);
+    cell->Unload();
+    lib.SetFlags(LibDB::InfoDirty);
   } catch (const Error& e) {
     PrintError(e);
     // A record that was not completed leaves the cell where it was stored.

@@ -113,34 +113,9 @@ std::string GdsReader::ReadCellName() {
   return name;
 }
 
-CellDef* GdsReader::DefinitionOf(int32_t id) {
-  if (id < 0 || size_t(id) >= library->cellDefIndex.size()) return nullptr;
-  const int32_t index = library->cellDefIndex[id];
-  if (index < 0 || size_t(index) >= library->cellDefs.size()) return nullptr;
-  CellDef* def = library->cellDefs[index];
-  return def != nullptr && def->cellId == id ? def : nullptr;
-}
-
-CellDef* GdsReader::NewDefinition(int32_t id) {
-  auto* def = new CellDef;
-  def->cellId = id;
-  try {
-    library->cellDefs.push_back(def);
-  } catch (...) {
-    delete def;
-    throw;
-  }
-  std::vector<int32_t>& index = library->cellDefIndex;
-  if (size_t(id) >= index.size()) {
-    index.resize(std::max(index.size() * 2, size_t(id) + 1), -1);
-  }
-  index[id] = int32_t(library->cellDefs.size() - 1);
-  return def;
-}
-
 DBCell* GdsReader::NewCell(const std::string& name, int32_t& id) {
   id = library->AddCell(name.c_str());
-  NewDefinition(id);
+  library->AddDefinition(id);
   if (generated_.size() <= size_t(id)) generated_.resize(size_t(id) + 1, 0);
   generated_[id] = 1;
   return library->cells[id];
@@ -151,7 +126,7 @@ int32_t GdsReader::FindFileCell(const std::string& name) {
   if (id < 0) return -1;
   if (library->cells[id] == nullptr) {
     // The name of a removed cell is free again.
-    library->cellIds.erase(name);
+    library->ReleaseCellName(name);
     return -1;
   }
   if (size_t(id) < generated_.size() && generated_[id]) {
@@ -164,50 +139,10 @@ int32_t GdsReader::FindFileCell(const std::string& name) {
     do {
       IncrementNameSuffix(fresh, start);
     } while (library->FindCellId(fresh) >= 0);
-    library->cellIds.erase(name);
-    auto it = library->cellIds.emplace(std::move(fresh), id).first;
-    library->cells[id]->name = &it->first;
+    library->RenameCell(id, std::move(fresh));
     return -1;
   }
   return id;
-}
-
-int64_t GdsReader::DataPosition() {
-  BinaryStream& s = library->dbStream;
-  int64_t position = s.Tell();
-  // Roll over to the next data file number. A file of that number that
-  // already exists holds other cells: it is appended to, never replaced,
-  // and skipped when it is full itself.
-  while (position > LibDB::kDataFileLimit) {
-    s.Close();
-    library->openDb = 0;
-    if (library->writeDb == UINT16_MAX) {
-      throw Error("Too many cell data files", "LIBOUT");
-    }
-    library->writeDb = uint16_t(library->writeDb + 1);
-    char file[32];
-    std::snprintf(file, sizeof file, library->gz ? "db%d.gz" : "db%d",
-                  int(library->writeDb));
-    s.path = library->dirPath + "/" + file;
-    s.write = true;
-    s.gzip = library->gz != 0;
-    s.openMode = BinaryStream::kAppend;
-    s.unit = "LIBOUT";
-    if (!s.Open()) {
-      throw Error("Cannot open cell data file " + s.path, "LIBOUT");
-    }
-    library->openDb = library->writeDb;
-    position = s.Tell();
-  }
-  return position;
-}
-
-int32_t GdsReader::RecordOffset() {
-  const int64_t position = library->dbStream.Tell();
-  if (position < 0 || position > INT32_MAX) {
-    throw Error("Cell file position invalid", "LIBOUT");
-  }
-  return int32_t(position);
 }
 
 // --- Read -------------------------------------------------------------------------
@@ -274,8 +209,7 @@ void GdsReader::ReadLibraryBody() {
                  Nm(b.x2), Nm(b.y2));
   }
 
-  library->dbStream.Close();
-  library->openDb = 0;
+  library->CloseDataFile();
   library->WriteNames();
   library->WriteInfo();
   library->WriteParents();
@@ -347,7 +281,7 @@ bool GdsReader::ReadStructure() {
   if (id < 0) {
     id = library->AddCell(name.c_str());
     cell = library->cells[id];
-    def = NewDefinition(id);
+    def = library->AddDefinition(id);
   } else {
     cell = library->cells[id];
     // The structure replaces whatever the cell held: its box, contents in
@@ -356,12 +290,12 @@ bool GdsReader::ReadStructure() {
     library->ClearForRedefinition(id);
     cell->box.SetEmpty();
     cell->flags &= uint16_t(~(DBCell::Leaf | DBCell::Modified | DBCell::Loaded));
-    def = DefinitionOf(id);
+    def = library->DefinitionOf(id);
     if (def != nullptr) {
       def->refs.clear();
       ++redefined;
     } else {
-      def = NewDefinition(id);
+      def = library->AddDefinition(id);
     }
   }
   cell_ = cell;
@@ -384,10 +318,7 @@ bool GdsReader::ReadStructure() {
     }
   }
 
-  DataPosition();
-  cell->dbFile = uint16_t(library->openDb);
-  cell->startPos = RecordOffset();
-  cell->refPos = -1;
+  library->BeginReadRecord(cell);
   if (generatedCells > 0) {
     PrintMessage("Created %d cells under %s\n", generatedCells, name.c_str());
     generatedCells = 0;
@@ -420,16 +351,13 @@ bool GdsReader::ReadStructure() {
     duplicateRefs += int32_t(order.end() - last);
     order.erase(last, order.end());
 
-    cell->refPos = RecordOffset();
-    library->dbStream.PutInt16(int16_t(ReferenceKey >> 8));
     std::vector<ARef> sorted;
     sorted.reserve(order.size());
     for (const ARef* r : order) sorted.push_back(*r);
-    SRef* previous = nullptr;
-    for (ARef& r : sorted) library->WriteReference(&r, previous);
+    library->WriteReadReferences(cell, sorted);
     refs.swap(sorted);
   }
-  cell->endPos = RecordOffset();
+  library->EndReadRecord(cell);
   cell->flags &= uint16_t(~DBCell::Modified);
   ReportProgress();
   cell_ = nullptr;
@@ -438,22 +366,7 @@ bool GdsReader::ReadStructure() {
 }
 
 void GdsReader::StoreCellGeometry(DBCell* cell) {
-  BinaryStream& out = library->dbStream;
-  for (auto& [key, layer] : cell->rawLayers) {
-    if (layer.count == 0) continue;
-    library->layers.try_emplace(uint32_t(key));
-    out.PutInt16(int16_t(uint16_t(uint32_t(key) >> 8)));
-    out.PutChar(uint8_t(key & 0xff));
-    CPgonList::SortAndMergeEqualShapes(layer);
-    out.PutUnsignedChained(uint32_t(layer.count));
-    CPgonListNode* shape = layer.first;
-    while (shape != nullptr) {
-      CPgonList::WriteShape(*shape, out);
-      shape = CPgonList::Remove(layer, shape);
-    }
-  }
-  cell->indexedLayers.clear();
-  cell->rawLayers.clear();
+  library->MoveLayersToRecord(cell);
 }
 
 // --- Elements -------------------------------------------------------------------------
@@ -515,20 +428,20 @@ int32_t GdsReader::ReadXY(bool closed) {
   return n;
 }
 
-bool GdsReader::TakeLayer(int16_t layer, int16_t datatype, int32_t& key) {
+bool GdsReader::TakeLayer(int16_t layer, int16_t datatype, LayerKey& key) {
   int32_t badLayer = layer, badDatatype = datatype;
-  if (layer >= 0 && layer <= 255 && datatype >= 0 && datatype <= 255) {
-    key = int32_t(layer) * 256 + datatype;
+  if (IsLibraryPair(layer, datatype)) {
+    key = MakeLayerKey(layer, datatype);
     if (layerFilter != nullptr && layerFilter->count(key) == 0) return false;
     if (layerMap == nullptr) return true;
     auto it = layerMap->find(key);
     if (it == layerMap->end()) return true;
-    if (it->second >= 0 && it->second <= 0xffff) {
+    if (IsDrawnLayerKey(it->second)) {
       key = it->second;
       return true;
     }
-    badLayer = it->second >> 8;
-    badDatatype = it->second & 0xff;
+    badLayer = LayerOf(it->second);
+    badDatatype = DatatypeOf(it->second);
   }
   if (Reportable(badLayerReports_)) {
     const PSPoint* at = work_.head;
@@ -541,17 +454,17 @@ bool GdsReader::TakeLayer(int16_t layer, int16_t datatype, int32_t& key) {
   return false;
 }
 
-void GdsReader::ReportPointLine(int32_t x, int32_t y, int32_t key) {
+void GdsReader::ReportPointLine(int32_t x, int32_t y, LayerKey key) {
   if (Reportable(pointLineReports)) {
     PrintMessage("Warning: point/line polygon at (%d, %d)nm on layer (%d %d) & cell %s, skip\n",
-                 Nm(x), Nm(y), key >> 8, key & 0xff, cellName_.c_str());
+                 Nm(x), Nm(y), LayerOf(key), DatatypeOf(key), cellName_.c_str());
   }
   CountProblem(pointLineReports);
   ++problemPolygons;
   ClearPointList(work_);
 }
 
-void GdsReader::StoreRing(int32_t key, bool isPath) {
+void GdsReader::StoreRing(LayerKey key, bool isPath) {
   const int32_t px = work_.head->x, py = work_.head->y;
   if (work_.pointCount <= 2) {
     ReportPointLine(px, py, key);
@@ -570,7 +483,7 @@ void GdsReader::StoreRing(int32_t key, bool isPath) {
   if (kind == int(PolygonKind::General)) {
     if (Reportable(arbitraryPolygons)) {
       PrintMessage("  Arbitrary angle at (%d, %d)nm on layer (%d %d) & cell %s\n",
-                   Nm(px), Nm(py), key >> 8, key & 0xff, cellName_.c_str());
+                   Nm(px), Nm(py), LayerOf(key), DatatypeOf(key), cellName_.c_str());
     }
     CountProblem(arbitraryPolygons);
   } else if (kind == int(PolygonKind::Octangular)) {
@@ -610,7 +523,7 @@ bool GdsReader::ReadBoundary() {
   if (!ReadDatatype(datatype)) Fail("Boundary data Type missing");
   if (!ReadRecordHeader(GdsRecord::XY)) Fail("Boundary location missing");
   ReadXY(true);
-  int32_t key = 0;
+  LayerKey key = 0;
   if (!TakeLayer(layer, datatype, key)) {
     ClearPointList(work_);
     return true;
@@ -647,11 +560,11 @@ bool GdsReader::ReadPath() {
   }
 
   ClearPointList(work_);
-  int32_t key = 0;
+  LayerKey key = 0;
   if (!TakeLayer(layer, datatype, key)) return true;
   if (pathType == 1) {
     PrintMessage("Warning: Round tip path type found at (%d, %d)nm on layer (%d %d) & cell %s\n",
-                 Nm(path.points[0].x), Nm(path.points[0].y), key >> 8, key & 0xff,
+                 Nm(path.points[0].x), Nm(path.points[0].y), LayerOf(key), DatatypeOf(key),
                  cellName_.c_str());
     PrintMessage("  It is not supported and will be redefined to square tip\n");
   }
@@ -840,7 +753,7 @@ bool GdsReader::ReadText() {
   if (!ReadRecordHeader(GdsRecord::TextType)) Fail("Text Type is missing");
   const int16_t textType = ReadInt16("Text type defined but end of file");
   ReadTextBody();
-  const int32_t key = int32_t(layer) * 256 + textType;
+  const LayerKey key = MakeLayerKey(layer, textType);
   if (!ignoreText && (layerFilter == nullptr || layerFilter->count(key) != 0)) {
     ++texts;
   }
@@ -925,13 +838,10 @@ void GdsReader::FlushGeometry(CellDef* def, DBCell* cell) {
   library->MakeCellName(cellName_.c_str(), "vlh", generatedCells, name);
   int32_t id = -1;
   DBCell* generated = NewCell(name, id);
-  DataPosition();
-  generated->dbFile = uint16_t(library->openDb);
-  generated->startPos = RecordOffset();
-  generated->refPos = -1;
+  library->BeginReadRecord(generated);
   StoreCellGeometry(cell);
   generated->flags |= DBCell::Leaf;
-  generated->endPos = RecordOffset();
+  library->EndReadRecord(generated);
   generated->box = cell->box;
   cell->box.SetEmpty();
   def->refs.push_back(SingleRef(Trans(), id));
@@ -985,15 +895,11 @@ void GdsReader::TileCell(CellDef* def, DBCell* cell, int32_t tile) {
       for (auto& [key, list] : rings) {
         if (list.IsEmpty()) continue;
         generated->InsertPolygons(list, LayerKey(key), false);
-        library->layers.try_emplace(key);
       }
-      DataPosition();
-      generated->dbFile = uint16_t(library->openDb);
-      library->WriteCellLayers(generated);
-      library->WriteCellReferences(generated);
+      library->BeginReadRecord(generated);
+      StoreCellGeometry(generated);
+      library->EndReadRecord(generated);
       generated->flags &= uint16_t(~DBCell::Modified);
-      generated->indexedLayers.clear();
-      generated->rawLayers.clear();
       def->refs.push_back(SingleRef(Trans(), id));
     }
   }
@@ -1019,7 +925,7 @@ void GdsReader::CheckCycles() {
     state[start->cellId] = 1;
     while (!stack.empty()) {
       auto& [id, next] = stack.back();
-      const CellDef* def = DefinitionOf(id);
+      const CellDef* def = library->DefinitionOf(id);
       if (def == nullptr || next >= def->refs.size()) {
         state[id] = 2;
         stack.pop_back();
@@ -1043,7 +949,7 @@ void GdsReader::CheckCycles() {
 void GdsReader::PrintReport(size_t definitionsBefore) {
   PrintMessage("\nDefined Layers:\n");
   for (const auto& [key, info] : library->layers) {
-    PrintMessage("  %d %d\n", int(key >> 8), int(key & 0xff));
+    PrintMessage("  %d %d\n", int(LayerOf(key)), int(DatatypeOf(key)));
   }
   PrintMessage("\nTotal %d cells:\n", int(library->cells.size()));
   const int newly = int(library->cellDefs.size() - definitionsBefore);

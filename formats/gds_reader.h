@@ -31,6 +31,7 @@
 
 #include "formats/gds_records.h"
 #include "geometry/point_system.h"
+#include "layoutdb/layer_key.h"
 #include "layoutdb/trans.h"
 
 namespace velmar {
@@ -70,9 +71,9 @@ class GdsReader : public GdsRecordReader {
   // --- Options, set before Read ---------------------------------------------
   // Only these layer keys are read (BOUNDARY, PATH; TEXT counting); null:
   // every layer. Not owned.
-  const std::set<int32_t>* layerFilter = nullptr;
+  const LayerKeySet* layerFilter = nullptr;
   // Key replacement of stored shapes; null: none. Not owned.
-  const std::map<int32_t, int32_t>* layerMap = nullptr;
+  const std::map<LayerKey, LayerKey>* layerMap = nullptr;
   // TEXT elements are not counted.
   bool ignoreText = false;
   // Prepended to every cell name read (empty: none).
@@ -136,9 +137,9 @@ class GdsReader : public GdsRecordReader {
   // Reads an optional STRANS (with MAG and ANGLE) into t; false when no
   // STRANS comes next.
   bool ReadStrans(Trans& t);
-  // Appends the cell's raw layers as layer blocks to the library's cell
-  // data stream, adds their keys to the layer table and empties the cell's
-  // raw layers.
+  // Appends the cell's raw layers as layer blocks to the cell record being
+  // written (LibDB::MoveLayersToRecord): adds their keys to the layer table
+  // and empties the cell's raw layers.
   void StoreCellGeometry(DBCell* cell);
 
   // Large-cell flushing of the current structure's stored geometry into
@@ -162,28 +163,18 @@ class GdsReader : public GdsRecordReader {
   // then cleared); t holds the reference's origin.
   int32_t ReferencedCell(const char* kind, const std::string& name,
                          const Trans& t);
-  // A new definition for cell id, appended and indexed.
-  CellDef* NewDefinition(int32_t id);
-  // The definition of cell id made by a stream read, or null.
-  CellDef* DefinitionOf(int32_t id);
   // The key of a BOUNDARY or PATH: layer * 256 + datatype, replaced by the
   // layer map. False when the element is not stored: silently when the
   // layer filter excludes it; reported and counted when the layer or
   // datatype lies outside 0..255 or the map gives a key outside the drawn
   // layers (the key would alias another layer, a work layer or the
   // reference store). The report position is work's head.
-  bool TakeLayer(int16_t layer, int16_t datatype, int32_t& key);
+  bool TakeLayer(int16_t layer, int16_t datatype, LayerKey& key);
   // Stores the ring in work as a shape of key in the current cell, with the
   // reports of its kind; the report position is work's head.
-  void StoreRing(int32_t key, bool isPath);
+  void StoreRing(LayerKey key, bool isPath);
   // Point/line report and problem count at (x, y) database units.
-  void ReportPointLine(int32_t x, int32_t y, int32_t key);
-  // Closes the cell data file and continues in the next file number when
-  // the open file has grown past the roll-over size; returns the position
-  // at which the next record starts.
-  int64_t DataPosition();
-  // Position of the cell data stream as a stored int32 record offset.
-  int32_t RecordOffset();
+  void ReportPointLine(int32_t x, int32_t y, LayerKey key);
   // Flushes when the vertex count has reached the threshold.
   void FlushIfFull();
   // Progress line when the input fraction moved on by more than 0.1.

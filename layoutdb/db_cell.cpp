@@ -373,6 +373,12 @@ void DBCell::FreeTreeItems(LayerTree& tree) {
   }
 }
 
+void DBCell::Unload() {
+  FreeRawLayers();
+  indexedLayers.clear();  // reference trees delete their references
+  flags &= uint16_t(~(Modified | Loaded));
+}
+
 bool DBCell::FreeRawLayers() {
   // The trees of drawn and work layers point at the placements about to be
   // released: they go with them.

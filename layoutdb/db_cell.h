@@ -28,6 +28,7 @@
 
 #include "foundation/box.h"
 #include "foundation/search_tree.h"
+#include "layoutdb/layer_key.h"
 #include "layoutdb/shape_list.h"
 
 namespace velmar {
@@ -35,32 +36,6 @@ namespace velmar {
 struct PSList;
 struct PSPoint;
 class LayerRings;
-
-// Key of a cell's layer maps: layer * 256 + datatype.
-//  - drawn layers: layer 0..255 (keys 0 .. 0xFFFF);
-//  - work layers: keys from WorkLayerKey (layer 256 and up), derived by the
-//    command layer and hierarchy processing;
-//  - ReferenceKey: the reference layer (indexed only); keys above it
-//    (hierarchy processing's environment references) hold owned reference
-//    objects in the same way.
-// Both maps iterate in ascending key order: drawn, work, reference layers.
-using LayerKey = int32_t;
-inline constexpr LayerKey WorkLayerKey = 0x10000;
-inline constexpr LayerKey ReferenceKey = 0x400000;
-
-// A set of layer keys used as a filter (empty or null: every key passes,
-// unless an operation says otherwise).
-using LayerKeySet = std::set<LayerKey>;
-
-// True when key passes filter: null or empty lets every key pass.
-inline bool PassesFilter(const LayerKeySet* filter, LayerKey key) {
-  return filter == nullptr || filter->empty() || filter->count(key) != 0;
-}
-
-// True for the keys a raw layer may have: 0 <= key < ReferenceKey.
-constexpr bool IsShapeLayerKey(LayerKey key) {
-  return key >= 0 && key < ReferenceKey;
-}
 
 // The shape list of one raw layer, owned by its cell: destroying it releases
 // every shape with its polygon and placements.
@@ -225,6 +200,10 @@ class DBCell {
   // work layers, whose items pointed into them, are cleared and erased with
   // them. Reference-like trees stay. True when the raw map had entries.
   bool FreeRawLayers();
+  // Drops everything the cell holds in memory (shapes, trees, references)
+  // and its Modified and Loaded flags; a stored cell is read again from its
+  // data file when needed.
+  void Unload();
 
   // --- Rings for the geometry engine (layoutdb/layer_rings.cpp) ------------
   // mode 0: drawn layers; 1: drawn and work layers; 2: work layers only.

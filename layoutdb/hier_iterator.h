@@ -160,10 +160,6 @@ class HierIterator {
 // Helpers shared by the hierarchy walks of the library (the iterator,
 // collecting geometry, marking cells).
 
-// True for the layers whose items are reference objects: the reference
-// layer and the environment reference layer (key >> 8 is 0x4000).
-constexpr bool IsReferenceLayer(LayerKey key) { return (key >> 8) == 0x4000; }
-
 // Loads a cell that holds nothing in memory (with or without index). A cell
 // without stored data (data file 0) has nothing to load and stays empty.
 void LoadCellOnDemand(LibDB& lib, DBCell* cell, bool index);

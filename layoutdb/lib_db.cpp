@@ -36,14 +36,8 @@ LibDB::~LibDB() {
     openDb = 0;
   }
   // A cell frees its reference objects, trees and shapes with itself.
-  for (DBCell*& cell : cells) {
-    delete cell;
-    cell = nullptr;
-  }
-  for (CellDef*& def : cellDefs) {
-    delete def;
-    def = nullptr;
-  }
+  cells.clear();
+  cellDefs.clear();
 }
 
 int32_t LibDB::FindCellId(const std::string& name) const {
@@ -61,6 +55,17 @@ std::string LibDB::DataFilePath(uint16_t number) const {
   std::string path = dirPath + "/db" + std::to_string(number);
   if (gz) path += ".gz";
   return path;
+}
+
+void LibDB::ReadTables() {
+  if (!HasFlags(InfoRead)) ReadInfo();
+  if (!HasFlags(NamesRead)) ReadNames();
+}
+
+bool LibDB::AddLayerKey(LayerKey key) {
+  if (!layers.try_emplace(key).second) return false;
+  flags |= InfoDirty;
+  return true;
 }
 
 void LibDB::SeekCellData(DBCell* cell) {

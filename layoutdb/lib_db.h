@@ -30,6 +30,8 @@
 #include "foundation/binary_stream.h"
 #include "foundation/box.h"
 #include "layoutdb/hier_cell_record.h"
+#include "layoutdb/layer_key.h"
+#include "layoutdb/owned_vector.h"
 #include "layoutdb/trans.h"
 
 namespace velmar {
@@ -54,6 +56,9 @@ struct LayerInfo {
   std::string purpose;
 };
 
+// The library's layer table: keys in ascending unsigned order.
+using LayerTable = std::map<LayerKey, LayerInfo, LayerTableOrder>;
+
 // A cell definition gathered by the GDSII and OASIS readers: the cell id and
 // the references read for that cell (a single reference is held as an ARef
 // without the array bit in its cell id).
@@ -75,6 +80,8 @@ class LibDB {
   static constexpr int64_t kDataFileLimit = 999999999;
 
   // ---- Fields ------------------------------------------------------------
+  // Other folders read these; they change the flags, the data stream, the
+  // layer table, cell names and definitions through the members below.
   std::string libName;          // first line of "names"
   std::string dirPath;          // library directory, used unchanged
   int32_t gz = 0;               // "info" and data files are gzip (".gz")
@@ -88,7 +95,7 @@ class LibDB {
   double outScale = 1.0;        // scale of the layout writers (not stored)
   double unitPerNm = 1.0;       // database units per nanometre
   int32_t magnified = 0;        // non-zero: the library holds magnified refs
-  std::vector<DBCell*> cells;   // cell by id; null = removed cell; owned
+  OwnedVector<DBCell> cells;    // cell by id; null = removed cell; owned
   std::map<std::string, int32_t> cellIds;  // cell name -> id (first holder)
   std::map<std::string, int32_t> textIds;  // text -> index of first occurrence
   std::vector<const std::string*> texts;   // text by index: keys of textIds
@@ -97,8 +104,8 @@ class LibDB {
   int32_t depth = 0;                       // largest cell level
   uint8_t hierChanged = 0;                 // references changed since built
   std::list<int32_t> cellOrder;            // cell ids top-down
-  std::map<uint32_t, LayerInfo> layers;    // every layer of the library
-  std::vector<CellDef*> cellDefs;          // reader definitions; owned
+  LayerTable layers;                       // every layer of the library
+  OwnedVector<CellDef> cellDefs;           // reader definitions; owned
   std::vector<int32_t> cellDefIndex;       // cell id -> index into cellDefs
   std::set<int32_t> excludeCells;          // excluded from hierarchy processing
   std::set<int32_t> explodeCells;          // to explode
@@ -126,6 +133,18 @@ class LibDB {
   // Path of cell data file number: "<dirPath>/db<number>", ".gz" appended
   // when gz is set.
   std::string DataFilePath(uint16_t number) const;
+
+  // ---- State flags and the layer table (lib_db.cpp) ------------------------
+  // True when every bit of bits is set in flags.
+  bool HasFlags(uint32_t bits) const { return (flags & bits) == bits; }
+  // Sets bits in flags.
+  void SetFlags(uint32_t bits) { flags |= bits; }
+  // Reads "info" and then "names", each only when it has not been read (or
+  // written) yet.
+  void ReadTables();
+  // Adds key to the layer table when it is not there yet, setting
+  // InfoDirty; true when it was added.
+  bool AddLayerKey(LayerKey key);
 
   // ---- Directory text files and generated cell names (lib_text_files.cpp)
   // Reads "names": library name and the name of every existing cell.
@@ -184,14 +203,73 @@ class LibDB {
   // Writes the reference section (when the cell has references) and
   // commits the cell's start, reference and end positions.
   void WriteCellReferences(DBCell* cell);
+  // Opens cell data file number for writing as the library's open data
+  // file (openMode as BinaryStream takes it: 0 creates it empty,
+  // BinaryStream::kAppend appends); false, with nothing open, when the file
+  // cannot be opened.
+  bool OpenDataFileForWriting(uint16_t number, int32_t openMode);
+
+  // For a record started by OpenCellFile that would not fit behind the
+  // records of its file: closes that file and makes the next file number
+  // (writeDb + 1, appended to when it exists, never replaced) the cell's
+  // and the open one. Throws "LIBOUT" when no number is left or the file
+  // cannot be opened.
+  void MoveRecordToNextDataFile(DBCell* cell);
+  // Appends n bytes of layer blocks read from in (checked beforehand, e.g.
+  // by CellRecordReader::ScanLayer) to the record being written, between
+  // WriteCellLayers and WriteCellReferences. Throws Error(endedEarly,
+  // "LIBIN") when in ends before.
+  void CopyLayerBlocks(BinaryStream& in, int64_t n, const char* endedEarly);
+
+  // ---- Cell records of the layout readers (lib_cell_data.cpp) --------------
+  // Before a read: closes the open data file and opens a new one, created
+  // empty, with the next number past writeDb whose file does not exist (a
+  // data file that no index knows of, left by a failed run, is kept);
+  // writeDb and openDb take that number. False when it cannot be opened;
+  // "LIBOUT" when no number is left.
+  bool OpenNewDataFile();
+  // A layout reader (GDSII, OASIS) builds one cell at a time in memory and
+  // appends it as one record to the data file opened for it
+  // (OpenNewDataFile), without knowing the record's bytes:
+  //   BeginReadRecord(cell)               where the record starts
+  //   MoveLayersToRecord(source)          layer blocks, zero or more calls
+  //   WriteReadReferences(cell, refs)     the reference section, if any
+  //   EndReadRecord(cell)                 where it ends
+  // Sets the cell's data file number and start position (reference
+  // position -1). A data file grown past kDataFileLimit is closed first and
+  // the next file number (writeDb + 1, appended to when it exists) becomes
+  // the open file. Throws "LIBOUT" when no number is left, the file cannot
+  // be opened or the position exceeds the stored range.
+  void BeginReadRecord(DBCell* cell);
+  // Appends the raw layers of source (the record's cell or one whose
+  // geometry goes into it) as layer blocks, each sorted by polygon with
+  // equal shapes merged; adds their keys to the layer table; empties
+  // source's layers.
+  void MoveLayersToRecord(DBCell* source);
+  // Appends the reference section of refs, in the given order, and sets
+  // the cell's reference position; nothing when refs is empty.
+  void WriteReadReferences(DBCell* cell, const std::vector<ARef>& refs);
+  // Sets the cell's end position at the end of what was written.
+  void EndReadRecord(DBCell* cell);
 
   // ---- Library tables (lib_tables.cpp) -------------------------------------
   // Appends a new empty cell named name (null: no name yet); returns its id.
   int32_t AddCell(const char* name);
+  // Gives cell id the name newName, which no cell holds; the name map
+  // entry of its old name goes.
+  void RenameCell(int32_t id, std::string newName);
+  // Drops the name map entry of name (the name of a removed cell), so that
+  // a new cell can take it.
+  void ReleaseCellName(const std::string& name);
   // Records the references of cell id in the parent and child tables.
   void AddParentLinks(int32_t id);
   // Rebuilds hierRecords from every cell's reference tree.
   void BuildParents();
+  // The definition of cell id (the latest one made for it), or null.
+  CellDef* DefinitionOf(int32_t id) const;
+  // Appends a new empty definition of cell id and makes it the one of id
+  // in cellDefIndex (grown as needed, -1 for ids without one); returns it.
+  CellDef* AddDefinition(int32_t id);
   // Rebuilds hierRecords from cellDefs (after a stream read).
   void BuildParentsAfterRead();
   // Fills cellOrder (top-down), the levels and depth; with leafLast the
@@ -227,6 +305,15 @@ class LibDB {
   // Closes the open data file (a file open for writing writes out its
   // buffered bytes first; a failure throws "LIBOUT"); openDb becomes 0.
   void CloseDataFile();
+  // Appends the cell's record to the data file it goes to (OpenCellFile,
+  // WriteCellLayers, WriteCellReferences) and clears its Modified flag. The
+  // data file stays open for the next cell; the record counts as stored
+  // once the caller has closed it (CloseDataFile).
+  void StoreCell(DBCell* cell);
+  // Loads a stored cell that holds nothing in memory (without search
+  // trees), so that what is added to it joins its stored contents instead
+  // of replacing them. Other cells are left alone.
+  void LoadIfStored(DBCell* cell);
 
   // ---- Layout loads (lib_load_checkpoint.cpp) ------------------------------
   // A layout load (a GDSII or OASIS read) changes the library only when it

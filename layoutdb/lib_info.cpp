@@ -173,9 +173,9 @@ void LibDB::ReadInfo() {
   depth = info.depth;
   unitPerNm = SnapUnit(1e-9 / meterPerUnit);
   roots.insert(roots.end(), info.roots.begin(), info.roots.end());
-  for (uint32_t key : info.layerKeys) layers.emplace(key, LayerInfo());
+  for (uint32_t key : info.layerKeys) layers.emplace(LayerKey(key), LayerInfo());
   cells.reserve(std::max<size_t>(10000, info.cells.size()));
-  for (auto& cell : info.cells) cells.push_back(cell.release());
+  for (auto& cell : info.cells) cells.push_back(std::move(cell));
   flags |= InfoRead;
 }
 
@@ -192,8 +192,8 @@ void LibDB::WriteInfo() {
   // signed 16-bit value) passes 511.
   std::vector<uint32_t> keys;
   for (const auto& entry : layers) {
-    if (static_cast<int16_t>((entry.first >> 8) & 0xFFFF) > 511) break;
-    keys.push_back(entry.first);
+    if (static_cast<int16_t>(StoredLayerWord(entry.first)) > 511) break;
+    keys.push_back(uint32_t(entry.first));
   }
 
   int32_t emptyCount = 0;

@@ -25,11 +25,7 @@ bool SameUnit(double a, double b) {
 
 // The definition of cell id, or -1.
 int32_t DefinitionIndex(const LibDB& lib, int32_t id) {
-  if (id < 0 || size_t(id) >= lib.cellDefIndex.size()) return -1;
-  const int32_t index = lib.cellDefIndex[size_t(id)];
-  if (index < 0 || size_t(index) >= lib.cellDefs.size()) return -1;
-  const CellDef* def = lib.cellDefs[size_t(index)];
-  return def != nullptr && def->cellId == id ? index : -1;
+  return lib.DefinitionOf(id) != nullptr ? lib.cellDefIndex[size_t(id)] : -1;
 }
 
 }  // namespace
@@ -155,8 +151,7 @@ void LibDB::RollBackLoad() {
     }
   }
   for (auto& [name, id] : cp->removedCellNames) cellIds.emplace(std::move(name), id);
-  for (size_t id = kept; id < cells.size(); ++id) delete cells[id];
-  cells.resize(kept);
+  cells.Truncate(kept);
 
   // Cells the library held: their fields, and the contents of those the
   // load redefined.
@@ -181,8 +176,7 @@ void LibDB::RollBackLoad() {
   }
 
   // Definitions the load made.
-  for (size_t i = cp->definitionCount; i < cellDefs.size(); ++i) delete cellDefs[i];
-  cellDefs.resize(cp->definitionCount);
+  cellDefs.Truncate(cp->definitionCount);
   cellDefIndex = std::move(cp->cellDefIndex);
 
   roots = std::move(cp->roots);

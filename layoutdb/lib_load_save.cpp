@@ -126,10 +126,7 @@ void LibDB::SaveModified() {
   try {
     for (DBCell* cell : toWrite) {
       saved.emplace_back(cell);
-      OpenCellFile(cell);
-      WriteCellLayers(cell);
-      WriteCellReferences(cell);
-      cell->flags &= uint16_t(~DBCell::Modified);
+      StoreCell(cell);
     }
     // The records count as stored only once every byte reached the files.
     CloseDataFile();
@@ -171,6 +168,18 @@ void LibDB::SaveAllTo(uint16_t fileNumber) {
   }
   flags |= InfoDirty;
   flags &= ~DataDirty;
+}
+
+void LibDB::StoreCell(DBCell* cell) {
+  OpenCellFile(cell);
+  WriteCellLayers(cell);
+  WriteCellReferences(cell);
+  cell->flags &= uint16_t(~DBCell::Modified);
+}
+
+void LibDB::LoadIfStored(DBCell* cell) {
+  if (cell->IsEmpty() && cell->box.IsValid() && cell->dbFile != 0)
+    LoadCell(cell, false);
 }
 
 }  // namespace velmar

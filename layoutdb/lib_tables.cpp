@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <climits>
+#include <memory>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -59,14 +61,8 @@ static void LinkChild(std::vector<HierCellRecord>& records, int32_t parent,
 }
 
 int32_t LibDB::AddCell(const char* name) {
-  auto* cell = new DBCell();
   int32_t id = static_cast<int32_t>(cells.size());
-  try {
-    cells.push_back(cell);
-  } catch (...) {
-    delete cell;
-    throw;
-  }
+  DBCell* cell = cells.push_back(std::make_unique<DBCell>());
   if (name != nullptr) {
     // An existing entry stays: the name keeps finding the older cell.
     auto it = cellIds.emplace(name, id).first;
@@ -74,6 +70,18 @@ int32_t LibDB::AddCell(const char* name) {
   }
   return id;
 }
+
+void LibDB::RenameCell(int32_t id, std::string newName) {
+  DBCell* cell = cells[size_t(id)];
+  if (cell->name != nullptr) {
+    auto old = cellIds.find(*cell->name);
+    if (old != cellIds.end() && old->second == id) cellIds.erase(old);
+  }
+  auto it = cellIds.emplace(std::move(newName), id).first;
+  cell->name = &it->first;
+}
+
+void LibDB::ReleaseCellName(const std::string& name) { cellIds.erase(name); }
 
 void LibDB::AddParentLinks(int32_t id) {
   if (id < 0 || static_cast<size_t>(id) >= cells.size()) return;
@@ -94,6 +102,23 @@ void LibDB::BuildParents() {
   hierRecords.resize(cells.size());
   for (size_t id = 0; id < cells.size(); ++id)
     AddParentLinks(static_cast<int32_t>(id));
+}
+
+CellDef* LibDB::DefinitionOf(int32_t id) const {
+  if (id < 0 || size_t(id) >= cellDefIndex.size()) return nullptr;
+  const int32_t index = cellDefIndex[size_t(id)];
+  if (index < 0 || size_t(index) >= cellDefs.size()) return nullptr;
+  CellDef* def = cellDefs[size_t(index)];
+  return def != nullptr && def->cellId == id ? def : nullptr;
+}
+
+CellDef* LibDB::AddDefinition(int32_t id) {
+  CellDef* def = cellDefs.push_back(std::make_unique<CellDef>());
+  def->cellId = id;
+  if (size_t(id) >= cellDefIndex.size())
+    cellDefIndex.resize(std::max(cellDefIndex.size() * 2, size_t(id) + 1), -1);
+  cellDefIndex[size_t(id)] = int32_t(cellDefs.size() - 1);
+  return def;
 }
 
 void LibDB::BuildParentsAfterRead() {
@@ -187,7 +212,7 @@ struct RefreshResult {
 // current box; items whose box changed are taken out and inserted again
 // with the new box. A reference whose child is missing or has no proper
 // box keeps its item box.
-RefreshResult RefreshTree(const std::vector<DBCell*>& cells, LayerTree& tree) {
+RefreshResult RefreshTree(const OwnedVector<DBCell>& cells, LayerTree& tree) {
   RefreshResult result;
   std::vector<std::pair<SRef*, Box>> moved;
   DBSearchNode* node = DBSearchSystem::First(tree);

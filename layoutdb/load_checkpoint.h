@@ -63,7 +63,7 @@ struct LoadCheckpoint {
   std::vector<int32_t> roots;
   std::vector<HierCellRecord> hierRecords;
   std::list<int32_t> cellOrder;
-  std::map<uint32_t, LayerInfo> layers;
+  LayerTable layers;
   size_t definitionCount = 0;
   std::vector<int32_t> cellDefIndex;
 

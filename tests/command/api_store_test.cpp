@@ -437,6 +437,30 @@ TEST_F(StoreTest, CopyTempDBTakesOnlyCompleteRecords) {
   EXPECT_EQ(StoredArea(dir_, "top", Key(1, 0)), 1010000.0L);
 }
 
+TEST_F(StoreTest, CopyTempDBStopsAtARecordTheCellReaderWouldRefuse) {
+  OpenTempDB();
+  const int a = TempLayerOf(api_, {Box(100, 100, 200, 200)});
+  ASSERT_EQ(api_.SaveDB(a, 0, 5, 0), 1);
+  api_.CloseTempDB();
+  const size_t firstRecord = ReadFile(tempDB_).size();
+  // A complete record of layer 6/0: one square of side -10 (a clockwise
+  // box, which no cell record may hold) placed at (100, 100).
+  const unsigned char bad[] = {0x06, 0x00, 0x00, 0x01, 0x03, 0x00, 0x00,
+                               0x00, 0x15, 0x01, 0xC8, 0x01, 0xC8, 0x01};
+  std::ofstream(tempDB_, std::ios::binary | std::ios::app)
+      .write(reinterpret_cast<const char*>(bad), sizeof bad);
+  const std::string out = Captured([&] {
+    api_.CopyTempDB("top");
+    api_.UpdateLibrary();
+  });
+  EXPECT_NE(out.find("after byte " + std::to_string(firstRecord) + ";"),
+            std::string::npos) << out;
+  // The cell stays readable, with the record before the refused one.
+  EXPECT_EQ(StoredArea(dir_, "top", Key(5, 0)), 10000.0L);
+  EXPECT_EQ(StoredArea(dir_, "top", Key(6, 0)), 0.0L);
+  EXPECT_EQ(StoredArea(dir_, "top", Key(1, 0)), 1010000.0L);
+}
+
 TEST_F(StoreTest, ACopyThatCannotBeWrittenLeavesTheCellAsItWasStored) {
   OpenTempDB();
   const std::vector<Box> boxes = DistinctBoxes(300, 2000);

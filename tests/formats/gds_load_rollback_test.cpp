@@ -110,8 +110,7 @@ void Prepare(ScratchLibrary& lib) {
   ASSERT_TRUE(lib.Read(FirstFile()).ok);
   LibDB& l = lib.Lib();
   const int32_t gone = l.AddCell("gone");
-  delete l.cells[size_t(gone)];
-  l.cells[size_t(gone)] = nullptr;
+  l.cells.Free(size_t(gone));
   DBCell* leaf = l.FindCell("leafA");
   l.LoadCell(leaf, true);
   l.CloseDataFile();
@@ -248,8 +247,7 @@ TEST(GdsLoadRollback, TheUnitOfALibraryWithCellsIsKept) {
 TEST(GdsLoadRollback, RemovedCellsDoNotFixTheUnit) {
   LibDB lib("", 0);
   const int32_t id = lib.AddCell("a");
-  delete lib.cells[size_t(id)];
-  lib.cells[size_t(id)] = nullptr;
+  lib.cells.Free(size_t(id));
   EXPECT_FALSE(lib.HoldsCells());
   lib.TakeFileUnits(0.001, 1e-10, "GDSIN");
   EXPECT_DOUBLE_EQ(lib.unitPerNm, 10.0);

@@ -2,8 +2,9 @@
 // (references to empty cells dropped without breaking the delta chain),
 // refusal of corrupt and truncated records without leaving anything
 // half-read, refusal to write what could not be read back, the roll-over to
-// the next data file at the size limit (sparse files), and stored positions
-// that would not fit 32 bits.
+// the next data file at the size limit (sparse files), stored positions
+// that would not fit 32 bits, layer keys and their stored form, and the
+// records that layout readers write for the cells they build.
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -682,6 +683,151 @@ TEST(CellFileRollOver, PositionsBeyond32BitsAreRefused) {
     EXPECT_NE(c->flags & DBCell::Modified, 0);
     lib.CloseDataFile();
   }
+}
+
+
+// ---------------------------------------------------------------------------
+// Layer keys and their stored form.
+
+TEST(LayerKeys, PairsKeysAndStoredFormAgree) {
+  struct Case {
+    int32_t layer, datatype;
+    bool libraryPair;
+    LayerKey key;
+  };
+  const std::vector<Case> cases = {
+      {0, 0, true, 0},           {1, 200, true, 0x1C8},
+      {255, 255, true, 0xFFFF},  {256, 0, false, 0x10000},
+      {0x4000, 0, false, ReferenceKey},
+      {3, -1, false, 0x2FF},  // aliases 2/255: not a library pair
+      {-1, 0, false, -256},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.layer) + "/" + std::to_string(c.datatype));
+    const LayerKey key = MakeLayerKey(c.layer, c.datatype);
+    EXPECT_EQ(key, c.key);
+    EXPECT_EQ(IsLibraryPair(c.layer, c.datatype), c.libraryPair);
+    EXPECT_EQ(LibraryLayerKey(c.layer, c.datatype), c.libraryPair ? c.key : NoLayerKey);
+    if (c.libraryPair) {
+      EXPECT_TRUE(IsDrawnLayerKey(key));
+      EXPECT_EQ(LayerOf(key), c.layer);
+      EXPECT_EQ(DatatypeOf(key), c.datatype);
+      // The stored layer word and datatype byte give the key back, and no
+      // library layer stores the reference marker.
+      EXPECT_EQ(KeyFromStored(StoredLayerWord(key), StoredDatatype(key)), key);
+      EXPECT_FALSE(IsReferenceMarker(StoredLayerWord(key)));
+    }
+  }
+  EXPECT_FALSE(IsDrawnLayerKey(WorkLayerKey));
+  EXPECT_TRUE(IsReferenceMarker(StoredLayerWord(ReferenceKey)));
+  EXPECT_TRUE(IsReferenceLayer(ReferenceKey + 1));
+  EXPECT_FALSE(IsReferenceLayer(ReferenceKey - 1));
+}
+
+TEST(LayerKeys, LayerTableKeepsUnsignedOrder) {
+  // Keys read from an index file are 32-bit words: one with bit 31 set
+  // sorts after every proper key, as the index file lists them.
+  TempDir dir;
+  LibDB lib(dir.path().c_str(), 0);
+  for (LayerKey key : {LayerKey(0x80000100u), ReferenceKey, 0x101, 0})
+    EXPECT_TRUE(lib.AddLayerKey(key));
+  EXPECT_FALSE(lib.AddLayerKey(0x101));
+  std::vector<LayerKey> order;
+  for (const auto& [key, info] : lib.layers) order.push_back(key);
+  EXPECT_EQ(order, (std::vector<LayerKey>{0, 0x101, ReferenceKey,
+                                          LayerKey(0x80000100u)}));
+  EXPECT_TRUE(lib.HasFlags(LibDB::InfoDirty));
+}
+
+// ---------------------------------------------------------------------------
+// Records written by a layout reader: the cell is built in memory as a
+// reader builds it (shapes in file order, equal shapes not yet merged), its
+// references come as a list.
+
+TEST(ReaderRecord, WritesTheDocumentedBytesAndLoadsBack) {
+  TempDir dir;
+  LibDB lib(dir.path().c_str(), 0);
+  NewCell(lib, "B", Box(0, 0, 4, 4));
+  DBCell* a = NewCell(lib, "A");
+  CPgonListNode* shape = nullptr;
+  a->AddBox(Box(15, -3, 25, 7), 1 * 256 + 200, shape);
+  a->AddBox(Box(-4, 6, 16, 13), 3 * 256, shape);
+  a->AddBox(Box(5, -3, 15, 7), 1 * 256 + 200, shape);
+  std::vector<ARef> refs;
+  refs.emplace_back(Trans(100, 50, 1.0f, 3), 0, 1, 1, 0, 0);
+  refs.back().cellId = 0;  // a single reference
+  refs.emplace_back(Trans(90, 50, 1.0f, 0), 0, 2, 3, 7, -8);
+
+  ASSERT_TRUE(lib.OpenDataFileForWriting(1, 0));
+  lib.BeginReadRecord(a);
+  lib.MoveLayersToRecord(a);
+  lib.WriteReadReferences(a, refs);
+  lib.EndReadRecord(a);
+  lib.CloseDataFile();
+
+  Record want;
+  want.U16(1).U8(200).UC(1);                    // equal squares: one shape
+  want.I32(3).SC(10).UC(2).SC(5).SC(-3).SC(10).SC(0);
+  want.U16(3).U8(0).UC(1);
+  want.I32(4).SC(20).SC(7).UC(1).SC(-4).SC(6);
+  const int32_t marker = int32_t(want.size());
+  want.U16(0x4000);
+  want.U8(3).UC(0).SC(100).SC(50);              // single reference
+  want.U8(0x10 | 0x20).SC(-10).SC(0).UC(2).UC(3).SC(7).SC(-8);  // same cell
+  EXPECT_EQ(dir.Read("db1"), want.str());
+  EXPECT_EQ(a->dbFile, 1);
+  EXPECT_EQ(a->startPos, 0);
+  EXPECT_EQ(a->refPos, marker);
+  EXPECT_EQ(a->endPos, int32_t(want.size()));
+  EXPECT_TRUE(a->IsEmpty());
+  EXPECT_EQ(lib.layers.count(1 * 256 + 200), 1u);
+  EXPECT_EQ(lib.layers.count(3 * 256), 1u);
+
+  lib.LoadCell(a, true);
+  const auto snap = Snap(*a);
+  ASSERT_EQ(snap.layers.size(), 2u);
+  EXPECT_EQ(snap.layers.at(1 * 256 + 200)[0].placements,
+            (std::vector<std::pair<int32_t, int32_t>>{{5, -3}, {15, -3}}));
+  ASSERT_EQ(snap.refs.size(), 2u);
+  EXPECT_EQ(snap.refs[0].x, 90);
+  EXPECT_EQ(snap.refs[0].columns, 2);
+  EXPECT_EQ(snap.refs[1].x, 100);
+  EXPECT_EQ(snap.refs[1].orientation, 3);
+}
+
+TEST(ReaderRecord, RollsOverToTheNextFileNumberPastTheLimit) {
+  constexpr int64_t kLimit = 999999999;
+  TempDir dir;
+  MakeSparse(dir.File("db1"), kLimit + 1, "keep");
+  MakeSparse(dir.File("db2"), 10, "keep");
+  LibDB lib(dir.path().c_str(), 0);
+  DBCell* c = NewCell(lib, "c");
+  lib.writeDb = 1;
+  ASSERT_TRUE(lib.OpenDataFileForWriting(1, BinaryStream::kAppend));
+  lib.BeginReadRecord(c);
+  EXPECT_EQ(lib.writeDb, 2);
+  EXPECT_EQ(lib.openDb, 2);
+  EXPECT_EQ(c->dbFile, 2);
+  EXPECT_EQ(c->startPos, 10);  // appended to, never replaced
+  EXPECT_EQ(c->refPos, -1);
+  lib.EndReadRecord(c);
+  EXPECT_EQ(c->endPos, 10);
+  lib.CloseDataFile();
+  EXPECT_EQ(FileSize(dir.File("db1")), kLimit + 1);
+
+  // No number left after the last one.
+  LibDB full(dir.path().c_str(), 0);
+  DBCell* d = NewCell(full, "d");
+  full.writeDb = UINT16_MAX;
+  ASSERT_TRUE(full.OpenDataFileForWriting(1, BinaryStream::kAppend));
+  try {
+    full.BeginReadRecord(d);
+    ADD_FAILURE();
+  } catch (const Error& e) {
+    EXPECT_EQ(UnitOf(e), "LIBOUT");
+    EXPECT_STREQ(e.Message(), "Too many cell data files");
+  }
+  EXPECT_EQ(full.openDb, 0);
 }
 
 }  // namespace

@@ -144,8 +144,7 @@ TEST_P(LibInfoRoundTrip, KeepsEveryStoredFieldAndEmptiesUnstoredCells) {
     lib.layers[0xFF80];  // datatype 128 and more keep their key
     AddStored(lib, "top", Box(0, 0, 1000, 2000), 1, 0, 120, 200);
     lib.AddCell("gone");
-    delete lib.cells[1];
-    lib.cells[1] = nullptr;
+    lib.cells.Free(1);
     AddStored(lib, "leaf", Box(-10, -10, 10, 10), 2, 4096, -1, 5000);
     // Never stored, nothing unsaved: becomes an empty cell.
     DBCell* unstored = AddStored(lib, "new", Box(1, 1, 5, 5), 0, -1, -1, -1);

@@ -189,8 +189,7 @@ TEST(ReplaceReferencesTest, BadNewCellsAreRefused) {
     LibDB lib("/nonexistent", 0);
     hier_test::Build(lib, EditModel());
     lib.AddCell("removed");
-    delete lib.cells[7];
-    lib.cells[7] = nullptr;
+    lib.cells.Free(7);
     lib.AddCell("empty");
     try {
       lib.ReplaceReferences(kParent, kOld, c.newId);

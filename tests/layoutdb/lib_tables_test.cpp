@@ -110,8 +110,7 @@ TEST(LibTables, RemovedCellsAndReferencesBeyondTheTablesAreSkipped) {
   Lib t(3);
   t.Place(0, 1);
   t.Place(0, 2);
-  delete t.lib.cells[1];
-  t.lib.cells[1] = nullptr;
+  t.lib.cells.Free(1);
   auto* stray = new SRef(Trans(), 2);
   stray->SetCellId(77);  // names no cell
   DBSearchSystem::Insert(t.cell(0)->FindOrCreateTree(ReferenceKey, kUnit), kUnit, stray);
@@ -252,7 +251,7 @@ TEST(LibTables, ParentsFromReaderDefinitions) {
   def->refs.back().cellId = 1;  // a single reference: no array bit
   def->refs.push_back(ARef(Trans(), 1, 4, 5, 10, 10));
   def->refs.push_back(ARef(Trans(), 2, 2, 2, 10, 10));
-  t.lib.cellDefs.push_back(def);
+  t.lib.cellDefs.push_back(std::unique_ptr<CellDef>(def));
   t.cell(0)->flags |= DBCell::Leaf;  // not looked at here
   StdoutCapture out;
   t.lib.BuildParentsAfterRead();
@@ -261,7 +260,7 @@ TEST(LibTables, ParentsFromReaderDefinitions) {
   EXPECT_EQ(t.lib.hierRecords[2].parents, (std::map<int32_t, int32_t>{{0, 4}}));
   EXPECT_EQ(t.lib.hierRecords[0].children, (std::set<int32_t>{1, 2}));
 
-  for (int i = 0; i < 3; ++i) t.lib.cellDefs.push_back(new CellDef);
+  for (int i = 0; i < 3; ++i) t.lib.cellDefs.push_back(std::make_unique<CellDef>());
   StdoutCapture out2;
   t.lib.BuildParentsAfterRead();
   EXPECT_EQ(out2.Stop(), "Warning: cells read are more than actual cells\n");
@@ -282,7 +281,9 @@ TEST(LibTables, PropagateBoxesGrowsParentsBottomUpAndIgnoresEmptyChildren) {
   auto* d1 = new CellDef;
   d1->cellId = 1;
   d1->refs.push_back(ARef(Trans(0, 0), 2, 3, 1, 20, 0));
-  t.lib.cellDefs = {d0, d1};
+  t.lib.cellDefs.clear();
+  t.lib.cellDefs.push_back(std::unique_ptr<CellDef>(d0));
+  t.lib.cellDefs.push_back(std::unique_ptr<CellDef>(d1));
   t.lib.BuildParentsAfterRead();
   t.lib.OrderCells(false);
   t.lib.PropagateBoxes();

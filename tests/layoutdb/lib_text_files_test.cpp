@@ -48,8 +48,7 @@ TEST(LibNames, RemovedCellIsWrittenAsEmptyAndReadBackUnderThatName) {
       c->startPos = 0;
       c->endPos = 4;
     }
-    delete lib.cells[1];
-    lib.cells[1] = nullptr;
+    lib.cells.Free(1);
     lib.flags |= LibDB::NamesDirty;
     lib.WriteNames();
     EXPECT_EQ(lib.flags & LibDB::NamesDirty, 0u);
