@@ -219,18 +219,18 @@ void RunSize(const fs::path& work, int count) {
 
   struct Op {
     const char* name;
-    int code;
+    velmar::BooleanOpCode code;
     int layer2;
   };
-  const Op ops[] = {{"AND {1 0} {2 0}", 5, 2},
-                    {"OR {1 0} {2 0}", 2, 2},
-                    {"XOR {1 0} {2 0}", 8, 2},
-                    {"merge {1 0} (OR1)", 0, -1}};
+  using Code = velmar::BooleanOpCode;
+  const Op ops[] = {{"AND {1 0} {2 0}", Code::And, 2},
+                    {"OR {1 0} {2 0}", Code::Or, 2},
+                    {"XOR {1 0} {2 0}", Code::Xor, 2},
+                    {"merge {1 0} (OR1)", Code::Merge, -1}};
   for (const Op& op : ops) {
     int layer = 0;
     const Step s = Measure([&] { layer = api.BooleanOp(op.code, 1, 0, op.layer2, 0); });
-    const int index = velmar::API::kTempLayerBase - layer;
-    const int32_t vertices = api.tempLayers[size_t(index)]->pointCount;
+    const int32_t vertices = api.RequireTempLayer(layer).pointCount;
     std::snprintf(extra, sizeof extra, "%d output vertices", vertices);
     Row(op.name, s, extra);
     const std::string poly = (dir / "result.txt").string();
@@ -241,7 +241,7 @@ void RunSize(const fs::path& work, int count) {
                   double(fs::file_size(poly)) / 1e6);
     Row("  SavePoly", sp, extra);
     fs::remove(poly);
-    api.savedPolygonsText = 0;
+    api.ResetCounts();  // SavePoly writes a new file, not appends
     api.ResetTempLayers();
   }
   api.CloseLibraries();

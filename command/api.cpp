@@ -7,9 +7,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <set>
-#include <vector>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "foundation/avl_tree.h"
 #include "foundation/dlist.h"
@@ -36,25 +36,25 @@ constinit API* LiveApis = nullptr;
 // the element pools that their shapes and trees use are released.
 // (Never destroyed: the exit handler that reads them may run after the
 // destructors of statics made later than its registration.)
-std::vector<LibDB*>& OrphanLibraries() {
-  static auto& libraries = *new std::vector<LibDB*>;
+std::vector<std::unique_ptr<LibDB>>& OrphanLibraries() {
+  static auto& libraries = *new std::vector<std::unique_ptr<LibDB>>;
   return libraries;
 }
-std::set<std::ofstream*>& OpenLogs() {
-  static auto& logs = *new std::set<std::ofstream*>;
+// Every log file opened and not yet closed, whichever API object opened it.
+std::vector<std::unique_ptr<std::ofstream>>& OpenLogs() {
+  static auto& logs = *new std::vector<std::unique_ptr<std::ofstream>>;
   return logs;
 }
 
 void ReleaseAtExit() {
   API::CloseEveryLibrary();
   SetLogStream(nullptr);
-  for (std::ofstream* log : OpenLogs()) delete log;
   OpenLogs().clear();
 }
 
-void DeleteLog(std::ofstream* log) {
-  OpenLogs().erase(log);
-  delete log;
+void DeleteLog(const std::ofstream* log) {
+  std::erase_if(OpenLogs(),
+                [log](const auto& open) { return open.get() == log; });
 }
 
 }  // namespace
@@ -83,30 +83,26 @@ API::~API() {
   if (liveNext_ != nullptr) liveNext_->livePrev_ = livePrev_;
 
   // Temporary layers: their points go back to the pool (a layer emptied by
-  // a pool release holds none), then the headers are freed.
-  for (PSList* layer : tempLayers) {
-    if (layer == nullptr) continue;
-    ClearPointList(*layer);
-    delete layer;
+  // a pool release holds none); the headers go with the vector.
+  for (const auto& layer : tempLayers) {
+    if (layer != nullptr) ClearPointList(*layer);
   }
-  delete biasTable;
-  delete endcapTable;
   // A log file that another object's OpenLog replaced in PrintMessage is
   // no longer written: free it. The registered one must stay alive.
   if (logFile != nullptr && GetLogStream() != logFile) DeleteLog(logFile);
   // The libraries stay open (nothing is dropped or written now) until the
   // process ends.
-  for (LibDB*& lib : libs) {
-    if (lib != nullptr) OrphanLibraries().push_back(lib);
-    lib = nullptr;
+  for (std::unique_ptr<LibDB>& lib : libs) {
+    if (lib != nullptr) OrphanLibraries().push_back(std::move(lib));
   }
-  // tempDB closes a file still open through it (its buffered bytes are
-  // written); tech returns the nodes of its rule lists.
+  // The members free the rule tables; tempDB closes a file still open
+  // through it (its buffered bytes are written); tech returns the nodes of
+  // its rule lists.
 }
 
 void API::ForgetPooledPoints() {
   for (API* a = LiveApis; a != nullptr; a = a->liveNext_) {
-    for (PSList* layer : a->tempLayers) {
+    for (const auto& layer : a->tempLayers) {
       if (layer != nullptr) *layer = PSList{};
     }
   }
@@ -115,8 +111,10 @@ void API::ForgetPooledPoints() {
 // --- Log ----------------------------------------------------------------------
 
 int API::OpenLog(const char* log) {
-  auto* stream = new std::ofstream(log, std::ios::out | std::ios::trunc);
-  OpenLogs().insert(stream);
+  auto* stream = OpenLogs()
+                     .emplace_back(std::make_unique<std::ofstream>(
+                         log, std::ios::out | std::ios::trunc))
+                     .get();
   std::ofstream* previous = logFile;
   logFile = stream;
   if (!stream->is_open()) {
@@ -134,13 +132,9 @@ int API::OpenLog(const char* log) {
 
 void API::CloseEveryLibrary() {
   for (API* a = LiveApis; a != nullptr; a = a->liveNext_) {
-    for (LibDB*& lib : a->libs) {
-      delete lib;
-      lib = nullptr;
-    }
+    for (std::unique_ptr<LibDB>& lib : a->libs) lib.reset();
     a->currentLib = nullptr;
   }
-  for (LibDB* lib : OrphanLibraries()) delete lib;
   OrphanLibraries().clear();
 }
 
@@ -209,7 +203,7 @@ void API::SetLibrary(int lid) {
     return;
   }
   currentSlot = lid;
-  currentLib = libs[lid];
+  currentLib = libs[lid].get();
   workingCell = savedWorkingCells[lid];
 }
 
@@ -220,12 +214,7 @@ int API::ExistLibrary(int lid) const {
 
 // --- Counters ----------------------------------------------------------------
 
-void API::ReportCount() {
-  struct Line {
-    int API::*counter;
-    const char* format;
-  };
-  static constexpr Line kLines[] = {
+const API::CounterLine API::kCounterLines[12] = {
       {&API::savedPolygonsDB, "  Total saved polygons in DB = %d\n"},
       {&API::savedPolygonsText, "  Total saved polygons in text = %d\n"},
       {&API::encViolations, "  Total ENC violation vertices = %d\n"},
@@ -238,11 +227,17 @@ void API::ReportCount() {
       {&API::offgridViolations, "  Total Offgrid violation vertices = %d\n"},
       {&API::non45Violations, "  Total Non45 violation segments = %d\n"},
       {&API::lengthViolations, "  Total Length violation vertices = %d\n"},
-  };
-  for (const Line& line : kLines) {
+};
+
+void API::ReportCount() {
+  for (const CounterLine& line : kCounterLines) {
     int value = this->*line.counter;
     if (value != 0) PrintMessage(line.format, value);
   }
+}
+
+void API::ResetCounts() {
+  for (const CounterLine& line : kCounterLines) this->*line.counter = 0;
 }
 
 }  // namespace velmar

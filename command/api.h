@@ -17,6 +17,7 @@
 #include <ctime>
 #include <fstream>
 #include <map>
+#include <memory>
 #include <set>
 #include <string>
 #include <vector>
@@ -24,13 +25,13 @@
 #include "command/tech.h"
 #include "foundation/binary_stream.h"
 #include "foundation/box.h"
+#include "geometry/op_codes.h"
 
 namespace velmar {
 
 class LibDB;
 class DBCell;
 class DBSearchSystemKD;
-class Error;
 struct PSList;
 struct PSPoint;
 
@@ -42,7 +43,8 @@ constexpr int kLibrarySlots = 10;
 
 class API {
  public:
-  // --- Members, in declaration order --------------------------------------
+  // --- Attributes that scripts read and write (cget/configure, _get/_set);
+  // the command binding sets them through these members.
   Tech tech;                  // rule and setting values; built first
   char _dpFile[MAX_STRING];   // distributed-processing file name (scripts)
   char hostName[128];         // filled by HostName
@@ -53,37 +55,6 @@ class API {
   int areaIter = 0;           // area counter kept by the script
   int areaReportIter = 1;     // SetArea reports every areaReportIter-th area
   int dpId = 0;               // distributed-processing id (scripts)
-  std::ofstream* logFile = nullptr;  // the last log file opened
-  LibDB* currentLib = nullptr;       // library of the current slot
-  int workingCell = -1;              // working cell id in currentLib
-  int currentSlot = 0;               // 0..9
-  LibDB* libs[kLibrarySlots] = {};   // the library slots
-  int savedWorkingCells[kLibrarySlots];  // working cell per slot (SetArea)
-  Box area;                          // working area, database units
-  std::set<int> opLayers;            // layer keys (layer * 256 + datatype)
-  std::set<int> opLayers2;
-  // Counters: every operation adds to its counter; UpdateLibrary prints the
-  // summary and sets them to 0.
-  int savedPolygonsDB = 0;
-  int savedPolygonsText = 0;
-  int lengthViolations = 0;
-  int acuteViolations = 0;
-  int spaceViolations = 0;
-  int widthViolations = 0;
-  int encViolations = 0;
-  int sspaceViolations = 0;
-  int swidthViolations = 0;
-  int sencViolations = 0;
-  int offgridViolations = 0;
-  int non45Violations = 0;
-  time_t startTime = 0;              // set by OpenLog
-  std::map<int, int> layerMap;       // layer key -> layer key
-  BinaryStream tempDB;               // temporary database file (plain)
-  std::vector<PSList*> tempLayers;   // temporary layer i is 16384 - i
-  DBSearchSystemKD* biasTable = nullptr;    // prepared bias rules
-  DBSearchSystemKD* endcapTable = nullptr;  // prepared end-cap rules
-  int maxBias = 0;
-  int maxEndcap = 0;
 
   API();
   // Frees the object's own members: the temporary layers with their points,
@@ -119,6 +90,11 @@ class API {
   // --- Counters -----------------------------------------------------------
   // Prints every counter that is not 0 with its line.
   void ReportCount();
+  // Sets every counter to 0 (as the summary of an update does).
+  void ResetCounts();
+
+  // The library of the current slot; null when the slot is empty.
+  LibDB* CurrentLibrary() const { return currentLib; }
 
   // Empties the temporary-layer headers of every live API object without
   // touching their points: call right after the point pool was released.
@@ -216,14 +192,15 @@ class API {
   // layer with a datatype outside 0..255 prints "ERROR: Layer {%d %d} is not
   // a library layer: datatype must lie in 0..255\n".
   void RequireLayerArgument(int layer, int datatype);
-  // Prints "ERROR: %s: %s\n" (unit tag, message) and ends the process
-  // with status 1: the failure policy of the layer operations.
-  [[noreturn]] static void ExitOnError(const Error& e);
+  // An Error that ends a layer operation ends the process through
+  // ExitOnError (command/fatal.h).
 
   // --- Boolean and relational operations (api_boolean.cpp) ----------------
-  // Boolean code op (0..9) on one layer (layer2 < 0) or two; returns the
-  // number of the new temporary layer.
-  int BooleanOp(int op, int layer1, int datatype1, int layer2, int datatype2);
+  // Boolean code op (Merge .. NegativeWinding, 0..9) on one layer
+  // (layer2 < 0) or two; returns the number of the new temporary layer.
+  // Another code ends the process.
+  int BooleanOp(BooleanOpCode op, int layer1, int datatype1, int layer2,
+                int datatype2);
   // Classifies the two layers against each other into a new temporary
   // layer, the relational database; returns its number.
   int Relate(int layer1, int datatype1, int layer2, int datatype2);
@@ -311,7 +288,58 @@ class API {
   // cell; they are read again from their data files when needed.
   void ClearMemory();
 
+ protected:
+  // --- Working state: set by the methods above only. (A test fixture may
+  // derive from API to set up and inspect it.) ----------------------------
+  // The last log file opened. The process keeps every log file open until
+  // it ends or the file is no longer written (PrintMessage may still write
+  // to it after this object is gone); this is not its owner.
+  std::ofstream* logFile = nullptr;
+  LibDB* currentLib = nullptr;       // library of the current slot
+  int workingCell = -1;              // working cell id in currentLib
+  int currentSlot = 0;               // 0..9
+  std::unique_ptr<LibDB> libs[kLibrarySlots];  // the library slots
+  int savedWorkingCells[kLibrarySlots];  // working cell per slot (SetArea)
+  Box area;                          // working area, database units
+  std::set<int> opLayers;            // layer keys (layer * 256 + datatype)
+  std::set<int> opLayers2;
+  // Counters: every operation adds to its counter; UpdateLibrary prints the
+  // summary and sets them to 0.
+  int savedPolygonsDB = 0;
+  int savedPolygonsText = 0;
+  int lengthViolations = 0;
+  int acuteViolations = 0;
+  int spaceViolations = 0;
+  int widthViolations = 0;
+  int encViolations = 0;
+  int sspaceViolations = 0;
+  int swidthViolations = 0;
+  int sencViolations = 0;
+  int offgridViolations = 0;
+  int non45Violations = 0;
+  time_t startTime = 0;              // set by OpenLog
+  std::map<int, int> layerMap;       // layer key -> layer key
+  BinaryStream tempDB;               // temporary database file (plain)
+  // Temporary layer i is number kTempLayerBase - i; the headers are owned
+  // here, their points come from the point pool.
+  std::vector<std::unique_ptr<PSList>> tempLayers;
+  std::unique_ptr<DBSearchSystemKD> biasTable;    // prepared bias rules
+  std::unique_ptr<DBSearchSystemKD> endcapTable;  // prepared end-cap rules
+  int maxBias = 0;
+  int maxEndcap = 0;
+
  private:
+  // The counters with the lines ReportCount prints, in its order.
+  struct CounterLine {
+    int API::*counter;
+    const char* format;
+  };
+  static const CounterLine kCounterLines[12];
+
+  // Destroys the library of slot and empties the slot (and currentLib when
+  // it was the current one).
+  void CloseSlot(int slot);
+
   // Chain of the live API objects (ForgetPooledPoints).
   API* livePrev_ = nullptr;
   API* liveNext_ = nullptr;

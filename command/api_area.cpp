@@ -9,6 +9,7 @@
 
 #include "command/api.h"
 #include "command/api_library_support.h"
+#include "command/fatal.h"
 #include "foundation/error.h"
 #include "layoutdb/db_cell.h"
 #include "layoutdb/lib_db.h"
@@ -238,10 +239,7 @@ std::string API::GetFirstLeaf() {
 
 std::string API::GetNextLeaf() {
   RequireLibrary();
-  if (workingCell < 0) {
-    PrintMessage("ERROR: First area not assigned\n");
-    std::exit(1);
-  }
+  if (workingCell < 0) ExitWithMessage("ERROR: First area not assigned\n");
   return LeafFrom(*currentLib, size_t(workingCell) + 1);
 }
 

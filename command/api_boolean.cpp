@@ -2,9 +2,10 @@
 // the scan-line engine, relational databases and the selections from them,
 // joining temporary layers, and simplifying a layer.
 
-#include <cstdlib>
+#include <cstdint>
 
 #include "command/api.h"
+#include "command/fatal.h"
 #include "foundation/error.h"
 #include "geometry/boolean_sweep.h"
 #include "geometry/point_list_edit.h"
@@ -39,7 +40,7 @@ int OnCollectedLayers(API& api, bool report, int layer1, int datatype1,
     ScratchList input;
     api.CollectLayers(input.list, layer1, datatype1, layer2, datatype2);
     const int index = api.GetTempLayer();
-    PSList& out = *api.tempLayers[size_t(index)];
+    PSList& out = api.RequireTempLayer(API::kTempLayerBase - index);
     if (input.list.IsEmpty()) {
       if (report) PrintMessage("Warning: no input layer exists\n");
     } else {
@@ -47,19 +48,20 @@ int OnCollectedLayers(API& api, bool report, int layer1, int datatype1,
     }
     return index;
   } catch (const Error& e) {
-    API::ExitOnError(e);
+    ExitOnError(e);
   }
 }
 
 // Echo of a boolean code: its name and whether it names two layers.
 struct BooleanEcho {
-  int code;
+  BooleanOpCode code;
   const char* name;
   bool twoLayers;
 };
 constexpr BooleanEcho kBooleanEchoes[] = {
-    {0, "OR1", false}, {2, "OR", true},   {3, "AND1", false},
-    {5, "AND", true},  {6, "DIFF", true}, {8, "XOR", true},
+    {BooleanOpCode::Merge, "OR1", false}, {BooleanOpCode::Or, "OR", true},
+    {BooleanOpCode::Overlap, "AND1", false}, {BooleanOpCode::And, "AND", true},
+    {BooleanOpCode::Diff, "DIFF", true},  {BooleanOpCode::Xor, "XOR", true},
 };
 
 // Echo names of the relational codes 0..23 (code 9 has none).
@@ -71,7 +73,7 @@ constexpr const char* kRelationalNames[24] = {
 
 }  // namespace
 
-int API::BooleanOp(int op, int layer1, int datatype1, int layer2,
+int API::BooleanOp(BooleanOpCode op, int layer1, int datatype1, int layer2,
                    int datatype2) {
   const bool report = tech.reportDegree != 0;
   if (report) {
@@ -88,7 +90,10 @@ int API::BooleanOp(int op, int layer1, int datatype1, int layer2,
   }
   RequireWorkingArea();
 
-  if (op < 0 || op > 9) ExitOnError(Error("Unknown boolean operation", "DRC"));
+  // The sweep also runs in-place passes (codes above 9): not from here.
+  if (int32_t(op) < int32_t(BooleanOpCode::Merge) ||
+      int32_t(op) > int32_t(BooleanOpCode::NegativeWinding))
+    ExitOnError(Error("Unknown boolean operation", "DRC"));
   // A two-layer code takes its second layer from the script: a negative
   // number there names no layer (it must not turn the operation into a
   // one-layer one).
@@ -98,7 +103,7 @@ int API::BooleanOp(int op, int layer1, int datatype1, int layer2,
       *this, report, layer1, datatype1, layer2, datatype2,
       [&](PSList& input, PSList& out) {
         if (report) PrintMessage("%sProcess starts\n", DateText());
-        BooleanSweep(input, &out, BooleanOpCode(op), _edge != 0);
+        BooleanSweep(input, &out, op, _edge != 0);
         if (report) ReportOutput(out);
       });
   return ResultLayer(index, report);
@@ -132,24 +137,18 @@ int API::RelationOp(int code, int layer1, int datatype1) {
     if (_edge != 0) PrintMessage("EDGE ");
     if (_not != 0) PrintMessage("NOT ");
   }
-  if (code < 0 || code > 23 || code == 9) {
-    PrintMessage("ERROR: Unknown operation %d on Relational DB\n", code);
-    std::exit(1);
-  }
+  if (code < 0 || code > 23 || code == 9)
+    ExitWithMessage("ERROR: Unknown operation %d on Relational DB\n", code);
   if (report)
     PrintMessage("%s {%d %d}\n", kRelationalNames[code], layer1, datatype1);
   RequireWorkingArea();
-  if (layer1 < kLowestTempLayer) {
-    PrintMessage("ERROR: needs to input Relational DB\n");
-    std::exit(1);
-  }
+  if (layer1 < kLowestTempLayer)
+    ExitWithMessage("ERROR: needs to input Relational DB\n");
   PSList& source = RequireTempLayer(layer1);
   // Selections read the classification that Relate leaves in the points;
   // any other layer would be read as garbage.
-  if (!source.IsEmpty() && !IsRelationalDB(kTempLayerBase - layer1)) {
-    PrintMessage("ERROR: needs to input Relational DB\n");
-    std::exit(1);
-  }
+  if (!source.IsEmpty() && !IsRelationalDB(kTempLayerBase - layer1))
+    ExitWithMessage("ERROR: needs to input Relational DB\n");
 
   int index = 0;
   try {
@@ -177,10 +176,8 @@ int API::Append(int layer1, int datatype1, int layer2, int datatype2) {
   if (tech.reportDegree != 0)
     PrintMessage("Append {%d %d} {%d %d}\n", layer1, datatype1, layer2,
                  datatype2);
-  if (layer1 < kLowestTempLayer || layer2 < kLowestTempLayer) {
-    PrintMessage("ERROR: needs to input temporary layers\n");
-    std::exit(1);
-  }
+  if (layer1 < kLowestTempLayer || layer2 < kLowestTempLayer)
+    ExitWithMessage("ERROR: needs to input temporary layers\n");
   PSList& target = RequireTempLayer(layer1);
   PSList& source = RequireTempLayer(layer2);
   // A layer appended to itself stays as it is.
@@ -196,7 +193,6 @@ int API::Append(int layer1, int datatype1, int layer2, int datatype2) {
     relationalLayers_[targetIndex] = RelationalMark{target.head,
                                                     target.pointCount};
   if (size_t(sourceIndex) + 1 == tempLayers.size()) {
-    delete tempLayers.back();
     tempLayers.pop_back();
     relationalLayers_.erase(sourceIndex);
   }

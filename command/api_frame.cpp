@@ -4,11 +4,11 @@
 
 #include <cmath>
 #include <cstdint>
-#include <cstdlib>
 #include <ctime>
+#include <memory>
 
 #include "command/api.h"
-#include "command/api_library_support.h"
+#include "command/fatal.h"
 #include "foundation/error.h"
 #include "foundation/search_tree.h"
 #include "geometry/boolean_sweep.h"
@@ -43,8 +43,7 @@ void API::PrintDateLine() { PrintMessage("\n%s", DateText()); }
 
 void API::RequireLibrary() const {
   if (currentLib != nullptr) return;
-  PrintMessage("ERROR: Library not assigned\n");
-  std::exit(1);
+  ExitWithMessage("ERROR: Library not assigned\n");
 }
 
 void API::RequireWorkingArea() const {
@@ -55,8 +54,7 @@ void API::RequireWorkingArea() const {
       size_t(workingCell) < currentLib->cells.size() &&
       currentLib->cells[size_t(workingCell)] != nullptr)
     return;
-  PrintMessage("ERROR: Areas not assigned\n");
-  std::exit(1);
+  ExitWithMessage("ERROR: Areas not assigned\n");
 }
 
 DBCell* API::WorkingCellPtr() const {
@@ -77,14 +75,13 @@ PSList* API::FindTempLayer(int number) {
   if (number < kLowestTempLayer) return nullptr;
   const int64_t index = int64_t(kTempLayerBase) - number;
   if (index < 0 || index >= int64_t(tempLayers.size())) return nullptr;
-  return tempLayers[size_t(index)];
+  return tempLayers[size_t(index)].get();
 }
 
 PSList& API::RequireTempLayer(int number) {
   PSList* layer = FindTempLayer(number);
   if (layer != nullptr) return *layer;
-  PrintMessage("ERROR: Temporary layer %d does not exist\n", number);
-  std::exit(1);
+  ExitWithMessage("ERROR: Temporary layer %d does not exist\n", number);
 }
 
 void API::RequireLayerArgument(int layer, int datatype) {
@@ -93,15 +90,9 @@ void API::RequireLayerArgument(int layer, int datatype) {
     return;
   }
   if (datatype >= 0 && datatype <= 255) return;
-  PrintMessage("ERROR: Layer {%d %d} is not a library layer: datatype must lie "
-               "in 0..255\n",
-               layer, datatype);
-  std::exit(1);
-}
-
-void API::ExitOnError(const Error& e) {
-  api_support::PrintError(e);
-  std::exit(1);
+  ExitWithMessage("ERROR: Layer {%d %d} is not a library layer: datatype "
+                  "must lie in 0..255\n",
+                  layer, datatype);
 }
 
 // --- Temporary layers ------------------------------------------------------------
@@ -110,11 +101,11 @@ int API::GetTempLayer() {
   const size_t index = tempLayers.size();
   if (index > size_t(kTempLayerBase - kLowestTempLayer)) {
     // The next number would be a library layer's.
-    PrintMessage("ERROR: Too many temporary layers (the lowest number is %d)\n",
-                 kLowestTempLayer);
-    std::exit(1);
+    ExitWithMessage(
+        "ERROR: Too many temporary layers (the lowest number is %d)\n",
+        kLowestTempLayer);
   }
-  tempLayers.push_back(new PSList());
+  tempLayers.push_back(std::make_unique<PSList>());
   relationalLayers_.erase(int(index));
   return int(index);
 }
@@ -124,17 +115,11 @@ void API::ResetTempLayer(int layer) {
   ClearPointList(list);
   const int index = kTempLayerBase - layer;
   relationalLayers_.erase(index);
-  if (size_t(index) + 1 == tempLayers.size()) {
-    delete tempLayers.back();
-    tempLayers.pop_back();
-  }
+  if (size_t(index) + 1 == tempLayers.size()) tempLayers.pop_back();
 }
 
 void API::ResetTempLayers() {
-  for (PSList* layer : tempLayers) {
-    ClearPointList(*layer);
-    delete layer;
-  }
+  for (const auto& layer : tempLayers) ClearPointList(*layer);
   tempLayers.clear();
   relationalLayers_.clear();
 }

@@ -5,6 +5,7 @@
 // pools still exist. CloseLog therefore closes every open library before it
 // releases the pools (CloseEveryLibrary).
 
+#include <memory>
 #include <new>
 #include <string>
 
@@ -15,29 +16,20 @@
 
 namespace velmar {
 
-namespace {
-
-// Destroys the library of slot and empties the slot (and currentLib when it
-// was the current one). The destructor writes the data file's buffered
-// bytes; cell changes not written by UpdateLibrary are dropped.
-void CloseSlot(API& api, int slot) {
-  LibDB* lib = api.libs[slot];
-  if (lib == nullptr) return;
-  api.libs[slot] = nullptr;
-  if (api.currentLib == lib) api.currentLib = nullptr;
-  delete lib;
+// The destructor writes the data file's buffered bytes; cell changes not
+// written by UpdateLibrary are dropped.
+void API::CloseSlot(int slot) {
+  std::unique_ptr<LibDB> lib = std::move(libs[slot]);
+  if (currentLib == lib.get()) currentLib = nullptr;
 }
-
-}  // namespace
 
 int API::OpenLibrary(const char* libName, int gz) {
   std::set_new_handler(OutOfMemory);
   // A library left in the slot would be unreachable with its buffered data:
   // close it first.
-  CloseSlot(*this, currentSlot);
-  auto* lib = new LibDB(libName, gz);
-  libs[currentSlot] = lib;
-  currentLib = lib;
+  CloseSlot(currentSlot);
+  libs[currentSlot] = std::make_unique<LibDB>(libName, gz);
+  currentLib = libs[currentSlot].get();
   return 1;
 }
 
@@ -47,18 +39,18 @@ void API::CloseLibrary() {
   // currentLib is always the library of the current slot (SetLibrary and
   // OpenLibrary set both); a library elsewhere is looked for all the same.
   for (int slot = 0; slot < kLibrarySlots; ++slot) {
-    if (libs[slot] == currentLib) {
-      CloseSlot(*this, slot);
+    if (libs[slot].get() == currentLib) {
+      CloseSlot(slot);
       return;
     }
   }
-  delete currentLib;
+  // Not reached: every library is held by a slot.
   currentLib = nullptr;
 }
 
 void API::CloseLibraries() {
   ReportProcessMemory();
-  for (int slot = 0; slot < kLibrarySlots; ++slot) CloseSlot(*this, slot);
+  for (int slot = 0; slot < kLibrarySlots; ++slot) CloseSlot(slot);
   currentLib = nullptr;
 }
 

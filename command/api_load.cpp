@@ -32,12 +32,7 @@ namespace {
 void ReportSummary(API& api) {
   PrintMessage("\nSummary:\n");
   api.ReportCount();
-  for (int API::*counter :
-       {&API::savedPolygonsDB, &API::savedPolygonsText, &API::lengthViolations,
-        &API::acuteViolations, &API::spaceViolations, &API::widthViolations,
-        &API::encViolations, &API::sspaceViolations, &API::swidthViolations,
-        &API::sencViolations, &API::offgridViolations, &API::non45Violations})
-    api.*counter = 0;
+  api.ResetCounts();
 }
 
 // Runs one reading step: 1 when it succeeds, else 0 after reporting the
@@ -224,7 +219,7 @@ int API::LoadLibraryInfos() {
   PrintMessage("\n%sReading Libraries Info\n", API::DateText());
   RequireLibrary();
   return SucceedsOrReports([&] {
-    for (LibDB* lib : libs) {
+    for (const std::unique_ptr<LibDB>& lib : libs) {
       if (lib == nullptr) break;
       lib->ReadTables();
     }
@@ -252,12 +247,12 @@ void API::UpdateLibrary() {
 void API::UpdateLibraries() {
   // Each library is the current one while it is written; the current slot
   // keeps its library afterwards.
-  for (LibDB* lib : libs) {
+  for (const std::unique_ptr<LibDB>& lib : libs) {
     if (lib == nullptr) continue;
-    currentLib = lib;
+    currentLib = lib.get();
     WriteBack(*lib);
   }
-  currentLib = libs[currentSlot];
+  currentLib = libs[currentSlot].get();
   ReportSummary(*this);
 }
 

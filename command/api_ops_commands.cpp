@@ -108,27 +108,25 @@ void BindApiOps(ClassBinding<API>& c) {
 
   // Booleans: the one-layer forms of OR and AND merge and overlap one
   // layer.
-  c.Overloaded("OR", {c.MakeForm(oneLayer,
-                                 [](API& a, int l1, int d1) {
-                                   return a.BooleanOp(0, l1, d1, -1, 0);
-                                 }),
-                      c.MakeForm(twoLayers,
-                                 [](API& a, int l1, int d1, int l2, int d2) {
-                                   return a.BooleanOp(2, l1, d1, l2, d2);
-                                 })});
-  c.Overloaded("AND", {c.MakeForm(oneLayer,
-                                  [](API& a, int l1, int d1) {
-                                    return a.BooleanOp(3, l1, d1, -1, 0);
-                                  }),
-                       c.MakeForm(twoLayers,
-                                  [](API& a, int l1, int d1, int l2, int d2) {
-                                    return a.BooleanOp(5, l1, d1, l2, d2);
-                                  })});
+  auto oneLayerBoolean = [&c, &oneLayer](BooleanOpCode op) {
+    return c.MakeForm(oneLayer, [op](API& a, int l1, int d1) {
+      return a.BooleanOp(op, l1, d1, -1, 0);
+    });
+  };
+  auto twoLayerBoolean = [&c, &twoLayers](BooleanOpCode op) {
+    return c.MakeForm(twoLayers, [op](API& a, int l1, int d1, int l2, int d2) {
+      return a.BooleanOp(op, l1, d1, l2, d2);
+    });
+  };
+  c.Overloaded("OR", {oneLayerBoolean(BooleanOpCode::Merge),
+                      twoLayerBoolean(BooleanOpCode::Or)});
+  c.Overloaded("AND", {oneLayerBoolean(BooleanOpCode::Overlap),
+                       twoLayerBoolean(BooleanOpCode::And)});
   c.Method("XOR", twoLayers, [](API& a, int l1, int d1, int l2, int d2) {
-    return a.BooleanOp(8, l1, d1, l2, d2);
+    return a.BooleanOp(BooleanOpCode::Xor, l1, d1, l2, d2);
   });
   c.Method("DIFF", twoLayers, [](API& a, int l1, int d1, int l2, int d2) {
-    return a.BooleanOp(6, l1, d1, l2, d2);
+    return a.BooleanOp(BooleanOpCode::Diff, l1, d1, l2, d2);
   });
 }
 

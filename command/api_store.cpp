@@ -96,7 +96,7 @@ PSList* SourceLayer(API& api, int layer, int datatype) {
 // 16 x R(maxSize x s), the first tile size of the chopping loop; held to
 // the int32 range (a tile larger than every layout chops nothing).
 int64_t FirstTileSize(const API& api) {
-  const double v = double(api.tech.maxSize) * api.currentLib->unitPerNm;
+  const double v = double(api.tech.maxSize) * api.CurrentLibrary()->unitPerNm;
   const double r = std::trunc(v < 0 ? v - 0.5 : v + 0.5);
   if (!(r > 0)) return 0;
   return std::min<double>(16 * r, double(INT32_MAX));

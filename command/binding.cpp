@@ -9,6 +9,7 @@
 #include <new>
 #include <set>
 
+#include "command/fatal.h"
 #include "foundation/error.h"
 #include "foundation/pool_allocator.h"
 
@@ -516,31 +517,21 @@ int RunOverloaded(const Command& cmd, Tcl_Interp* interp, int objc,
   return Fail(interp, "No matching function for overloaded '" + cmd.name + "'");
 }
 
-// Errors escaping an operation end the process: nothing may unwind
-// through the interpreter.
-[[noreturn]] void FatalError(const Error& e) {
-  PrintMessage("ERROR: %s: %s\n", e.Unit() ? e.Unit() : "", e.Message());
-  std::exit(1);
-}
-
-[[noreturn]] void FatalUnknown(const char* what) {
-  PrintMessage("ERROR: %s\n", what);
-  std::exit(1);
-}
-
-// Runs the body of a Tcl command procedure; no exception leaves it.
+// Runs the body of a Tcl command procedure; no exception leaves it: errors
+// escaping an operation end the process, as nothing may unwind through the
+// interpreter.
 template <class F>
 int Guarded(F body) {
   try {
     return body();
   } catch (const Error& e) {
-    FatalError(e);
+    ExitOnError(e);
   } catch (const std::bad_alloc&) {
     OutOfMemory();
   } catch (const std::exception& e) {
-    FatalUnknown(e.what());
+    ExitWithMessage("ERROR: %s\n", e.what());
   } catch (...) {
-    FatalUnknown("unexpected exception");
+    ExitWithMessage("ERROR: %s\n", "unexpected exception");
   }
 }
 

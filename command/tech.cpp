@@ -30,11 +30,12 @@ int32_t Saturate(int64_t v) {
 // The chain of live Tech objects: ForgetPooledRuleNodes walks it.
 constinit Tech* LiveTechs = nullptr;
 
-// List handles handed to scripts: never freed, but emptied when the SList
-// pool is released. Allocated once and never destroyed, so it outlives
-// every static that might still name a handle at process exit.
+// List handles handed to scripts (they hold them, the store owns them):
+// never freed, but emptied when the SList pool is released. Allocated once
+// and never destroyed, so it outlives every static that might still name a
+// handle at process exit.
 struct HandleStore {
-  std::vector<SList*> handles;
+  std::vector<std::unique_ptr<SList>> handles;
   std::vector<std::unique_ptr<BiasRule>> rules;
 };
 
@@ -311,10 +312,9 @@ void Tech::AssignHammerRules(const SList& rules) {
 
 SList* Tech::NewRuleListHandle(const SList& rules) {
   HandleStore& store = Handles();
-  auto handle = std::make_unique<SList>();
-  CopyRuleList(rules, *handle, store.rules);
-  store.handles.push_back(handle.get());
-  return handle.release();
+  SList& handle = *store.handles.emplace_back(std::make_unique<SList>());
+  CopyRuleList(rules, handle, store.rules);
+  return &handle;
 }
 
 void Tech::ForgetPooledRuleNodes() {
@@ -322,7 +322,7 @@ void Tech::ForgetPooledRuleNodes() {
     t->biasRules = SList{};
     t->endcapRules = SList{};
   }
-  for (SList* handle : Handles().handles) *handle = SList{};
+  for (const auto& handle : Handles().handles) *handle = SList{};
 }
 
 }  // namespace velmar

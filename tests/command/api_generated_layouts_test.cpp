@@ -16,12 +16,15 @@
 #include <vector>
 
 #include "command/api.h"
+#include "command/inspectable_api.h"
 #include "command/store_fixtures.h"
 #include "geometry/boolean_oracle.h"
 #include "layoutdb/layer_rings.h"
 
 namespace velmar {
 namespace {
+
+using test::InspectableApi;
 
 using oracle::i128;
 using store_test::Captured;
@@ -107,7 +110,7 @@ class GeneratedLayouts : public ::testing::Test {
     return ok;
   }
 
-  int Op(int code, int l1, int l2) {
+  int Op(BooleanOpCode code, int l1, int l2) {
     int r = 0;
     Captured([&] { r = api_.BooleanOp(code, l1, 0, l2, 0); });
     return r;
@@ -115,7 +118,7 @@ class GeneratedLayouts : public ::testing::Test {
 
   // Runs the operation and writes its result with SavePoly; twice the area
   // written.
-  i128 SavedArea2(int code, int l1, int l2, const std::string& file,
+  i128 SavedArea2(BooleanOpCode code, int l1, int l2, const std::string& file,
                   int* rings = nullptr) {
     const int r = Op(code, l1, l2);
     int ok = 0;
@@ -131,7 +134,7 @@ class GeneratedLayouts : public ::testing::Test {
   void MergeSliverArray(int32_t half) {
     Load("sliver_array.gds");
     ASSERT_EQ(SetArea("", -half, -half, half, half), 1);
-    const int r = Op(0, 1, -1);
+    const int r = Op(BooleanOpCode::Merge, 1, -1);
     const std::string file = tmp_.File("or.txt");
     int ok = 0;
     Captured([&] { ok = api_.SavePoly(r, 0, file.c_str()); });
@@ -159,7 +162,7 @@ class GeneratedLayouts : public ::testing::Test {
   }
 
   test::TempDir tmp_;
-  API api_;
+  InspectableApi api_;
 };
 
 // Cutting the holes of the XOR open once hung SavePoly and SaveDB. The file
@@ -179,7 +182,7 @@ TEST_F(GeneratedLayouts, XorWithHolesIsSavedAndStored) {
   for (const oracle::Ring& r : input) ASSERT_EQ(r.layer, 1);
 
   int rings = 0;
-  const i128 saved = SavedArea2(8, 1, 2, "xor.txt", &rings);
+  const i128 saved = SavedArea2(BooleanOpCode::Xor, 1, 2, "xor.txt", &rings);
   EXPECT_GT(rings, 0);
   const auto result = FileRings(tmp_.File("xor.txt"));
   const std::vector<Point> side = oracle::Rect(w.x1, w.y1, w.x2, w.y2);
@@ -209,7 +212,7 @@ TEST_F(GeneratedLayouts, XorWithHolesIsSavedAndStored) {
 
   // Stored hierarchically into the working cell: the same result.
   api_.hierarchical = 1;
-  const int r = Op(8, 1, 2);
+  const int r = Op(BooleanOpCode::Xor, 1, 2);
   int ok = 0;
   Captured([&] { ok = api_.SaveDB(r, 0, 20, 0); });
   ASSERT_EQ(ok, 1);
@@ -245,7 +248,8 @@ TEST_F(GeneratedLayouts, CoarseUnitWindowWithoutWidthIsRefused) {
     std::vector<oracle::Ring> rings = input;
     rings.push_back({oracle::Rect(w.x1, w.y1, w.x2, w.y2), 2});
     const long double exact = oracle::SlabArea(rings, 5);
-    const i128 saved = SavedArea2(0, 1, -1, "or" + std::to_string(k++) + ".txt");
+    const i128 saved =
+        SavedArea2(BooleanOpCode::Merge, 1, -1, "or" + std::to_string(k++) + ".txt");
     // Clipping rounds each point where an edge crosses a side of the
     // window by at most half a unit along the side; the area between the
     // exact and the rounded cut is then at most a quarter unit times the
@@ -308,7 +312,8 @@ SnapBound OffGridCrossings(const std::vector<oracle::Ring>& rings) {
 // each short.
 struct DenseCase {
   const char* name;
-  int code, l2;
+  BooleanOpCode code;
+  int l2;
   long double reference;
 };
 
@@ -336,11 +341,12 @@ TEST_P(DenseTwoLevel, AreaMatchesTheReference) {
 
 INSTANTIATE_TEST_SUITE_P(
     Operations, DenseTwoLevel,
-    ::testing::Values(DenseCase{"AND", 5, 2, 6811941128.0L},
-                      DenseCase{"OR", 2, 2, 39135047019.0L},
-                      DenseCase{"XOR", 8, 2, 32323105891.0L},
-                      DenseCase{"DIFF", 6, 2, 16191075112.0L},
-                      DenseCase{"MERGE", 0, -1, 23003016271.0L}),
+    ::testing::Values(
+        DenseCase{"AND", BooleanOpCode::And, 2, 6811941128.0L},
+        DenseCase{"OR", BooleanOpCode::Or, 2, 39135047019.0L},
+        DenseCase{"XOR", BooleanOpCode::Xor, 2, 32323105891.0L},
+        DenseCase{"DIFF", BooleanOpCode::Diff, 2, 16191075112.0L},
+        DenseCase{"MERGE", BooleanOpCode::Merge, -1, 23003016271.0L}),
     [](const ::testing::TestParamInfo<DenseCase>& info) {
       return std::string(info.param.name);
     });

@@ -9,12 +9,15 @@
 #include <string>
 
 #include "command/api.h"
+#include "command/inspectable_api.h"
 #include "command/store_fixtures.h"
 #include "foundation/search_tree.h"
 #include "layoutdb/shape_list.h"
 
 namespace velmar {
 namespace {
+
+using test::InspectableApi;
 
 using store_test::Captured;
 using store_test::Exists;
@@ -33,7 +36,7 @@ class LibraryTest : public ::testing::Test {
     const std::string dir = LibraryDir(tmp_, name);
     const std::string gds = tmp_.File(name + ".gds");
     WriteStandardGds(gds);
-    API api;
+    InspectableApi api;
     api.OpenLibrary(dir.c_str(), 0);
     int ok = 0;
     Captured([&] { ok = api.LoadGds(gds.c_str(), 0, ""); });
@@ -48,7 +51,7 @@ class LibraryTest : public ::testing::Test {
 TEST_F(LibraryTest, OpenLibraryIntoAnOccupiedSlotClosesTheLibraryThere) {
   const std::string a = LibraryDir(tmp_, "a");
   const std::string b = LibraryDir(tmp_, "b");
-  API api;
+  InspectableApi api;
   EXPECT_EQ(api.OpenLibrary(a.c_str(), 0), 1);
   EXPECT_EQ(api.GetLibraryPath(0), a);
   // Bytes still buffered in the first library's data file.
@@ -62,7 +65,7 @@ TEST_F(LibraryTest, OpenLibraryIntoAnOccupiedSlotClosesTheLibraryThere) {
   EXPECT_EQ(api.OpenLibrary(b.c_str(), 1), 1);
   EXPECT_EQ(ReadFile(a + "/db1"), std::string("\x07\x08\x09", 3));
   EXPECT_EQ(api.GetLibraryPath(0), b);
-  EXPECT_EQ(api.currentLib, api.libs[0]);
+  EXPECT_EQ(api.currentLib, api.libs[0].get());
   EXPECT_EQ(api.currentLib->gz, 1);
   Captured([&] { api.CloseLibraries(); });
 }
@@ -70,7 +73,7 @@ TEST_F(LibraryTest, OpenLibraryIntoAnOccupiedSlotClosesTheLibraryThere) {
 TEST_F(LibraryTest, SlotsPathsAndClosing) {
   const std::string a = LibraryDir(tmp_, "a");
   const std::string b = LibraryDir(tmp_, "b");
-  API api;
+  InspectableApi api;
   for (int lid : {-1, 0, 9, 10}) EXPECT_EQ(api.GetLibraryPath(lid), "");
   api.OpenLibrary(a.c_str(), 0);
   api.SetLibrary(2);
@@ -96,9 +99,9 @@ TEST_F(LibraryTest, SlotsPathsAndClosing) {
 
 TEST_F(LibraryTest, CloseLogClosesEveryOpenLibraryBeforeReleasingThePools) {
   const std::string dir = LoadedLibrary("lib");
-  auto a = std::make_unique<API>();
-  auto b = std::make_unique<API>();
-  for (API* api : {a.get(), b.get()}) {
+  auto a = std::make_unique<InspectableApi>();
+  auto b = std::make_unique<InspectableApi>();
+  for (InspectableApi* api : {a.get(), b.get()}) {
     api->OpenLibrary(dir.c_str(), 0);
     // Every cell in memory with its search trees: pooled shapes,
     // placements and tree nodes.
@@ -111,9 +114,9 @@ TEST_F(LibraryTest, CloseLogClosesEveryOpenLibraryBeforeReleasingThePools) {
   std::string out = Captured([&] { a->CloseLog(); });
   // The libraries went silently: no process-size line.
   EXPECT_EQ(out.find("Total Memory"), std::string::npos) << out;
-  for (API* api : {a.get(), b.get()}) {
+  for (InspectableApi* api : {a.get(), b.get()}) {
     EXPECT_EQ(api->currentLib, nullptr);
-    for (LibDB* lib : api->libs) EXPECT_EQ(lib, nullptr);
+    for (const auto& lib : api->libs) EXPECT_EQ(lib, nullptr);
   }
   EXPECT_EQ(LocList::ReportPool(true), 0);
   EXPECT_EQ(CPgonList::ReportPool(true), 0);
@@ -132,7 +135,7 @@ TEST_F(LibraryTest, TwoReadsWriteTwoDataFiles) {
   const std::string second = tmp_.File("second.gds");
   WriteStandardGds(first);
   WriteStandardGds(second, "b_");
-  API api;
+  InspectableApi api;
   api.OpenLibrary(dir.c_str(), 0);
   std::string out = Captured([&] { EXPECT_EQ(api.LoadGds(first.c_str(), 0, ""), 1); });
   EXPECT_EQ(out.rfind("\n", 0), 0u);  // the date line starts with "\n"
@@ -156,7 +159,7 @@ TEST_F(LibraryTest, ReadIntoAStoredLibraryKeepsItsFilesAndHierarchy) {
     const std::string db1 = ReadFile(dir + "/db1");
     const std::string gds = tmp_.File("more.gds");
     WriteStandardGds(gds, "m_");
-    API api;
+    InspectableApi api;
     api.OpenLibrary(dir.c_str(), 0);
     if (tablesRead) Captured([&] { EXPECT_EQ(api.LoadLibraryInfo(), 1); });
     Captured([&] { EXPECT_EQ(api.LoadGds(gds.c_str(), 0, ""), 1); });
@@ -175,7 +178,7 @@ TEST_F(LibraryTest, ReadIntoAStoredLibraryKeepsItsFilesAndHierarchy) {
 
 TEST_F(LibraryTest, ReadFailuresReturnZero) {
   const std::string dir = LibraryDir(tmp_, "lib");
-  API api;
+  InspectableApi api;
   api.OpenLibrary(dir.c_str(), 0);
   std::string out = Captured([&] {
     EXPECT_EQ(api.LoadGds(tmp_.File("missing.gds").c_str(), 0, ""), 0);
@@ -195,7 +198,7 @@ TEST_F(LibraryTest, LoadPolyAddsToTheStoredCell) {
   const std::string dir = LoadedLibrary("lib");
   const std::string poly = tmp_.File("p.txt");
   std::ofstream(poly) << "4\n3000 0\n3100 0\n3100 100\n3000 100\n0 3000 200 3100 300\n";
-  API api;
+  InspectableApi api;
   api.OpenLibrary(dir.c_str(), 0);
   std::string out;
   out = Captured([&] { EXPECT_EQ(api.LoadPoly(poly.c_str(), "", 1, 0), 1); });
@@ -224,7 +227,7 @@ TEST_F(LibraryTest, LoadPolyAddsToTheStoredCell) {
 
 TEST_F(LibraryTest, TablesAreReadOncePerLibraryAndInfosStopAtAnEmptySlot) {
   const std::string dir = LoadedLibrary("lib");
-  API api;
+  InspectableApi api;
   api.OpenLibrary(dir.c_str(), 0);
   api.SetLibrary(2);
   api.OpenLibrary(dir.c_str(), 0);
@@ -248,7 +251,7 @@ TEST_F(LibraryTest, TablesAreReadOncePerLibraryAndInfosStopAtAnEmptySlot) {
 
 TEST_F(LibraryTest, UpdateWritesOnlyWhatChangedAndResetsTheCounters) {
   const std::string dir = LoadedLibrary("lib");
-  API api;
+  InspectableApi api;
   api.OpenLibrary(dir.c_str(), 0);
   Captured([&] { api.LoadLibraryInfo(); });
   std::remove((dir + "/info").c_str());
@@ -276,7 +279,7 @@ TEST_F(LibraryTest, UpdateWritesOnlyWhatChangedAndResetsTheCounters) {
 
 TEST_F(LibraryTest, RebuiltHierarchyTablesSeeTheReferencesOfUnloadedCells) {
   const std::string dir = LoadedLibrary("lib");
-  API api;
+  InspectableApi api;
   api.OpenLibrary(dir.c_str(), 0);
   Captured([&] { api.LoadLibraryInfo(); });
   LibDB& lib = *api.currentLib;
@@ -297,12 +300,12 @@ TEST_F(LibraryTest, RebuiltHierarchyTablesSeeTheReferencesOfUnloadedCells) {
 TEST_F(LibraryTest, UpdateLibrariesLeavesTheCurrentSlotsLibraryCurrent) {
   const std::string a = LoadedLibrary("a");
   const std::string b = LoadedLibrary("b");
-  API api;
+  InspectableApi api;
   api.OpenLibrary(a.c_str(), 0);
   api.SetLibrary(1);
   api.OpenLibrary(b.c_str(), 0);
   api.SetLibrary(0);
-  for (LibDB* lib : {api.libs[0], api.libs[1]}) {
+  for (LibDB* lib : {api.libs[0].get(), api.libs[1].get()}) {
     Captured([&] { lib->ReadInfo(); });
     lib->ReadNames();
     lib->flags |= LibDB::NamesDirty;
@@ -310,7 +313,7 @@ TEST_F(LibraryTest, UpdateLibrariesLeavesTheCurrentSlotsLibraryCurrent) {
   }
   std::string out = Captured([&] { api.UpdateLibraries(); });
   EXPECT_EQ(out, "\nSummary:\n");
-  EXPECT_EQ(api.currentLib, api.libs[0]);
+  EXPECT_EQ(api.currentLib, api.libs[0].get());
   for (const std::string& dir : {a, b})
     EXPECT_EQ(ReadFile(dir + "/names").substr(0, 8), "renamed\n");
   Captured([&] { api.CloseLibraries(); });
@@ -323,7 +326,7 @@ TEST_F(LibraryTest, ChangeDBUnit) {
     double unitPerNm;
   };
   const Case cases[] = {{0.5, 2.0}, {1.0, 1.0}, {10.0, 0.1}, {2.0, 0.5}, {0.25, 4.0}};
-  API api;
+  InspectableApi api;
   api.OpenLibrary(dir.c_str(), 0);
   for (const Case& c : cases) {
     api.ChangeDBUnit(c.unit);
@@ -342,7 +345,7 @@ TEST_F(LibraryTest, ChangeDBUnit) {
 
 TEST_F(LibraryTest, ClearMemoryKeepsTheWorkingCellAndModifiedCells) {
   const std::string dir = LoadedLibrary("lib");
-  API api;
+  InspectableApi api;
   api.OpenLibrary(dir.c_str(), 0);
   Captured([&] { api.ClearMemory(); });  // no working cell: nothing
   Captured([&] { ASSERT_EQ(api.LoadLibraryAll(1), 1); });

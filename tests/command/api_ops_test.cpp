@@ -11,12 +11,15 @@
 #include <ctime>
 #include <functional>
 #include <map>
+#include <memory>
 #include <random>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "command/api.h"
+#include "command/fatal.h"
+#include "command/inspectable_api.h"
 #include "foundation/error.h"
 #include "foundation/stdout_capture.h"
 #include "geometry/point_list_edit.h"
@@ -34,6 +37,7 @@ using cell_test::Ring;
 using hier_test::Model;
 using hier_test::ModelCell;
 using hier_test::ModelRef;
+using test::InspectableApi;
 
 constexpr LayerKey kLayer1 = 1 * 256;      // {1 0}
 constexpr LayerKey kLayer2 = 2 * 256;      // {2 0}
@@ -46,8 +50,8 @@ Ring Rect(int32_t x1, int32_t y1, int32_t x2, int32_t y2) {
 // A library built in memory from a model (cell i named "c<i>", cell 0 the
 // root), its info and names taken as read, every layer of the model in its
 // layer table.
-LibDB* MakeLibrary(const Model& m, double unitPerNm = 1.0) {
-  auto* lib = new LibDB("/nonexistent/velmar-ops-test", 0);
+std::unique_ptr<LibDB> MakeLibrary(const Model& m, double unitPerNm = 1.0) {
+  auto lib = std::make_unique<LibDB>("/nonexistent/velmar-ops-test", 0);
   hier_test::Build(*lib, m);
   lib->roots = {0};
   for (const ModelCell& c : m)
@@ -96,17 +100,13 @@ class OpsTest : public ::testing::Test {
  protected:
   void TearDown() override {
     api.ResetTempLayers();
-    for (LibDB*& lib : api.libs) {
-      delete lib;
-      lib = nullptr;
-    }
+    for (std::unique_ptr<LibDB>& lib : api.libs) lib.reset();
     api.currentLib = nullptr;
   }
 
   // Puts the library into slot k (current when k is the current slot).
-  void Install(int k, LibDB* lib) {
-    api.libs[k] = lib;
-    if (k == api.currentSlot) api.currentLib = lib;
+  void Install(int k, std::unique_ptr<LibDB> lib) {
+    api.InstallLibrary(k, std::move(lib));
   }
 
   int SetAreaQuiet(const char* cell, int x1, int y1, int x2, int y2) {
@@ -116,7 +116,7 @@ class OpsTest : public ::testing::Test {
 
   PSList& Temp(int number) { return *api.FindTempLayer(number); }
 
-  API api;
+  InspectableApi api;
 };
 
 // The rings of a temporary layer (closed rings only).
@@ -233,8 +233,7 @@ TEST_F(OpsTest, AreaConversionRoundsTheCornersAsSpecifiedAndGettersContainIt) {
     }
     EXPECT_EQ(api.GetPureAreaX1(), api.area.x1);
     EXPECT_EQ(api.GetPureAreaY2(), api.area.y2);
-    delete api.libs[0];
-    api.libs[0] = api.currentLib = nullptr;
+    api.InstallLibrary(0, nullptr);
   }
 }
 
@@ -299,13 +298,13 @@ TEST_F(OpsTest, SetAreaReportsEveryAreaReportIterThArea) {
 
 TEST_F(OpsTest, CellRootAndLeafQueries) {
   Model m = TwoCellModel();
-  LibDB* lib = MakeLibrary(m);
+  std::unique_ptr<LibDB> lib = MakeLibrary(m);
   lib->roots = {0, 2};
   lib->cells[1]->flags |= DBCell::Leaf;
   lib->cells[2]->flags |= DBCell::Leaf;
   lib->cells.push_back(nullptr);  // a free id
   lib->layers.emplace(uint32_t(7 * 256 + 3), LayerInfo());
-  Install(0, lib);
+  Install(0, std::move(lib));
   EXPECT_EQ(api.TotalCell(), 4);
   EXPECT_EQ(api.TotalRoot(), 2);
   EXPECT_EQ(api.TotalLeaf(), 2);
@@ -382,41 +381,41 @@ TEST_F(OpsDeathTest, PreconditionsEndTheProcess) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   struct Case {
     const char* what;
-    std::function<void(API&)> setup;
+    std::function<void(InspectableApi&)> setup;
     std::function<void(API&)> body;
     const char* message;
   };
-  auto none = [](API&) {};
-  auto withArea = [](API& a) {
-    a.libs[0] = a.currentLib = MakeLibrary(TwoCellModel());
+  auto none = [](InspectableApi&) {};
+  auto withArea = [](InspectableApi& a) {
+    a.InstallLibrary(0, MakeLibrary(TwoCellModel()));
     test::StdoutCapture out;
     a.SetArea("c0", 0, 0, 0, 0);
   };
-  auto withLibrary = [](API& a) {
-    a.libs[0] = a.currentLib = MakeLibrary(TwoCellModel());
+  auto withLibrary = [](InspectableApi& a) {
+    a.InstallLibrary(0, MakeLibrary(TwoCellModel()));
   };
   const Case cases[] = {
-      {"no library", none, [](API& a) { a.BooleanOp(2, 1, 0, 2, 0); },
+      {"no library", none, [](API& a) { a.BooleanOp(BooleanOpCode::Or, 1, 0, 2, 0); },
        "ERROR: Library not assigned\n"},
       {"no library, SetArea", none,
        [](API& a) { a.SetArea("c0", 0, 0, 1, 1); },
        "ERROR: Library not assigned\n"},
       {"no library, query", none, [](API& a) { a.TotalCell(); },
        "ERROR: Library not assigned\n"},
-      {"no area", withLibrary, [](API& a) { a.BooleanOp(5, 1, 0, 2, 0); },
+      {"no area", withLibrary, [](API& a) { a.BooleanOp(BooleanOpCode::And, 1, 0, 2, 0); },
        "ERROR: Areas not assigned\n"},
       {"working cell of another library",
-       [&](API& a) {
+       [&](InspectableApi& a) {
          withArea(a);
          a.workingCell = 2;
          Model small(1);
          small[0].shapes[kLayer1] = {Rect(0, 0, 1, 1)};
-         a.libs[0] = a.currentLib = MakeLibrary(small);
+         a.InstallLibrary(0, MakeLibrary(small));
        },
-       [](API& a) { a.BooleanOp(0, 1, 0, -1, 0); },
+       [](API& a) { a.BooleanOp(BooleanOpCode::Merge, 1, 0, -1, 0); },
        "ERROR: Areas not assigned\n"},
       {"unknown boolean code", withArea,
-       [](API& a) { a.BooleanOp(10, 1, 0, 2, 0); },
+       [](API& a) { a.BooleanOp(BooleanOpCode(10), 1, 0, 2, 0); },
        "ERROR: DRC: Unknown boolean operation\n"},
       {"relate without area", withLibrary,
        [](API& a) { a.Relate(1, 0, 2, 0); }, "ERROR: Areas not assigned\n"},
@@ -433,7 +432,7 @@ TEST_F(OpsDeathTest, PreconditionsEndTheProcess) {
        "ERROR: needs to input Relational DB\n"},
       {"relational op on a boolean result", withArea,
        [](API& a) {
-         const int l = a.BooleanOp(0, 1, 0, -1, 0);
+         const int l = a.BooleanOp(BooleanOpCode::Merge, 1, 0, -1, 0);
          a.RelationOp(10, l, 0);
        },
        "ERROR: needs to input Relational DB\n"},
@@ -441,12 +440,12 @@ TEST_F(OpsDeathTest, PreconditionsEndTheProcess) {
        [](API& a) { a.Append(16384, 0, 2, 0); },
        "ERROR: needs to input temporary layers\n"},
       {"missing temporary layer as input", withArea,
-       [](API& a) { a.BooleanOp(2, 16384, 0, 1, 0); },
+       [](API& a) { a.BooleanOp(BooleanOpCode::Or, 16384, 0, 1, 0); },
        "ERROR: Temporary layer 16384 does not exist\n"},
       {"temporary layer number above 16384", withArea,
        [](API& a) {
          a.GetTempLayer();
-         a.BooleanOp(0, 16385, 0, -1, 0);
+         a.BooleanOp(BooleanOpCode::Merge, 16385, 0, -1, 0);
        },
        "ERROR: Temporary layer 16385 does not exist\n"},
       {"reset of a removed layer", none,
@@ -457,18 +456,18 @@ TEST_F(OpsDeathTest, PreconditionsEndTheProcess) {
        },
        "ERROR: Temporary layer 16384 does not exist\n"},
       // Layer arguments that name no layer: never read as another layer.
-      {"negative layer", withArea, [](API& a) { a.BooleanOp(5, -1, 0, 1, 0); },
+      {"negative layer", withArea, [](API& a) { a.BooleanOp(BooleanOpCode::And, -1, 0, 1, 0); },
        "ERROR: Temporary layer -1 does not exist\n"},
       {"negative second layer of a two-layer code", withArea,
-       [](API& a) { a.BooleanOp(5, 1, 0, -1, 0); },
+       [](API& a) { a.BooleanOp(BooleanOpCode::And, 1, 0, -1, 0); },
        "ERROR: Temporary layer -1 does not exist\n"},
       {"negative second layer of a relation", withArea,
        [](API& a) { a.Relate(1, 0, -2, 0); },
        "ERROR: Temporary layer -2 does not exist\n"},
-      {"negative datatype", withArea, [](API& a) { a.BooleanOp(0, 1, -1, -1, 0); },
+      {"negative datatype", withArea, [](API& a) { a.BooleanOp(BooleanOpCode::Merge, 1, -1, -1, 0); },
        "ERROR: Layer {1 -1} is not a library layer: datatype must lie in 0..255\n"},
       {"datatype above 255 ({0 261} would alias {1 5})", withArea,
-       [](API& a) { a.BooleanOp(2, 1, 0, 0, 261); },
+       [](API& a) { a.BooleanOp(BooleanOpCode::Or, 1, 0, 0, 261); },
        "ERROR: Layer {0 261} is not a library layer: datatype must lie in 0..255\n"},
       {"too many temporary layers", none,
        [](API& a) {
@@ -481,7 +480,7 @@ TEST_F(OpsDeathTest, PreconditionsEndTheProcess) {
          try {
            a.GatherAreaLayers(5, list);
          } catch (const Error& e) {
-           API::ExitOnError(e);
+           ExitOnError(e);
          }
        },
        "ERROR: DRC: Sizing of the operation layers is not available\n"},
@@ -490,7 +489,7 @@ TEST_F(OpsDeathTest, PreconditionsEndTheProcess) {
     SCOPED_TRACE(c.what);
     EXPECT_EXIT(
         {
-          API a;
+          InspectableApi a;
           c.setup(a);
           WithStdoutOnStderr([&] { c.body(a); });
         },
@@ -741,20 +740,22 @@ TEST_F(OpsTest, BooleansEqualTheRasterisedFlatLayout) {
       const std::vector<bool> in2 = Raster(l2, w, [](int n) { return n > 0; });
       const std::vector<bool> twice1 =
           Raster(l1, w, [](int n) { return n > 1; });
+      using Code = BooleanOpCode;
       struct Op {
-        int code, layer2;
+        Code code;
+        int layer2;
         std::function<bool(size_t)> expected;
       };
       const Op ops[] = {
-          {0, -1, [&](size_t i) { return bool(in1[i]); }},
-          {3, -1, [&](size_t i) { return bool(twice1[i]); }},
-          {2, 2, [&](size_t i) { return in1[i] || in2[i]; }},
-          {5, 2, [&](size_t i) { return in1[i] && in2[i]; }},
-          {6, 2, [&](size_t i) { return in1[i] && !in2[i]; }},
-          {8, 2, [&](size_t i) { return in1[i] != in2[i]; }},
+          {Code::Merge, -1, [&](size_t i) { return bool(in1[i]); }},
+          {Code::Overlap, -1, [&](size_t i) { return bool(twice1[i]); }},
+          {Code::Or, 2, [&](size_t i) { return in1[i] || in2[i]; }},
+          {Code::And, 2, [&](size_t i) { return in1[i] && in2[i]; }},
+          {Code::Diff, 2, [&](size_t i) { return in1[i] && !in2[i]; }},
+          {Code::Xor, 2, [&](size_t i) { return in1[i] != in2[i]; }},
       };
       for (const Op& op : ops) {
-        SCOPED_TRACE(op.code);
+        SCOPED_TRACE(int(op.code));
         const int layer = api.BooleanOp(op.code, 1, 0, op.layer2, 0);
         const std::vector<Ring> result = RingsOfLayer(api, layer);
         EXPECT_FALSE(HasOpenChains(Temp(layer)));
@@ -773,8 +774,7 @@ TEST_F(OpsTest, BooleansEqualTheRasterisedFlatLayout) {
       }
       api.ResetTempLayers();
     }
-    delete api.libs[0];
-    api.libs[0] = api.currentLib = nullptr;
+    api.InstallLibrary(0, nullptr);
   }
 }
 
@@ -784,20 +784,20 @@ TEST_F(OpsTest, BooleansOnTemporaryLayersConsumeOnlyDatatypeZeroInputs) {
   m[0].shapes[kLayer2] = {Rect(5, 0, 15, 10)};
   Install(0, MakeLibrary(m));
   ASSERT_EQ(SetAreaQuiet("c0", 0, 0, 0, 0), 1);
-  const int a = api.BooleanOp(0, 1, 0, -1, 0);
-  const int b = api.BooleanOp(0, 2, 0, -1, 0);
+  const int a = api.BooleanOp(BooleanOpCode::Merge, 1, 0, -1, 0);
+  const int b = api.BooleanOp(BooleanOpCode::Merge, 2, 0, -1, 0);
   EXPECT_EQ(a, 16384);
   EXPECT_EQ(b, 16383);
-  const int x = api.BooleanOp(8, a, 1, b, 1);  // copies
+  const int x = api.BooleanOp(BooleanOpCode::Xor, a, 1, b, 1);  // copies
   EXPECT_EQ(ListArea(Temp(x)), 100);
   EXPECT_EQ(ListArea(Temp(a)), 100);
   EXPECT_EQ(ListArea(Temp(b)), 100);
-  const int d = api.BooleanOp(6, a, 0, b, 0);  // moves
+  const int d = api.BooleanOp(BooleanOpCode::Diff, a, 0, b, 0);  // moves
   EXPECT_EQ(ListArea(Temp(d)), 50);
   EXPECT_TRUE(Temp(a).IsEmpty());
   EXPECT_TRUE(Temp(b).IsEmpty());
   // A consumed layer is an empty input: the result is empty too.
-  const int e = api.BooleanOp(0, a, 0, -1, 0);
+  const int e = api.BooleanOp(BooleanOpCode::Merge, a, 0, -1, 0);
   EXPECT_TRUE(Temp(e).IsEmpty());
   EXPECT_EQ(e, 16380);
 }
@@ -807,11 +807,11 @@ TEST_F(OpsTest, EdgeModeDeliversOpenBoundaryPieces) {
   m[0].shapes[kLayer1] = {Rect(0, 0, 10, 10)};
   Install(0, MakeLibrary(m));
   ASSERT_EQ(SetAreaQuiet("c0", 0, 0, 0, 0), 1);
-  const int closed = api.BooleanOp(0, 1, 0, -1, 0);
+  const int closed = api.BooleanOp(BooleanOpCode::Merge, 1, 0, -1, 0);
   EXPECT_FALSE(HasOpenChains(Temp(closed)));
   EXPECT_EQ(Temp(closed).pointCount, 4);
   api._edge = 1;
-  const int edges = api.BooleanOp(0, 1, 0, -1, 0);
+  const int edges = api.BooleanOp(BooleanOpCode::Merge, 1, 0, -1, 0);
   EXPECT_TRUE(HasOpenChains(Temp(edges)));
   EXPECT_EQ(Temp(edges).pointCount, 8);  // four 2-point pieces
 }
@@ -825,7 +825,7 @@ TEST_F(OpsTest, ReportedRunOfOneBooleanOperation) {
   api.tech.reportDegree = 1;
   api._edge = 0;
   test::StdoutCapture out;
-  EXPECT_EQ(api.BooleanOp(5, 1, 0, 2, 0), 16384);
+  EXPECT_EQ(api.BooleanOp(BooleanOpCode::And, 1, 0, 2, 0), 16384);
   const std::string lines = DropPoolReports(MaskDates(out.Stop()));
   EXPECT_EQ(lines,
             "\n<DATE>\nAND {1 0} {2 0}\n"
@@ -836,7 +836,7 @@ TEST_F(OpsTest, ReportedRunOfOneBooleanOperation) {
 
   test::StdoutCapture out2;
   api._edge = 1;
-  EXPECT_EQ(api.BooleanOp(5, 3, 0, 2, 7), 16383);
+  EXPECT_EQ(api.BooleanOp(BooleanOpCode::And, 3, 0, 2, 7), 16383);
   const std::string lines2 = DropPoolReports(MaskDates(out2.Stop()));
   EXPECT_EQ(lines2,
             "\n<DATE>\nEDGE AND {3 0} {2 7}\n"
@@ -886,10 +886,10 @@ TEST_F(OpsTest, RelationalDatabaseServesManySelectionsAndStaysUnchanged) {
   EXPECT_TRUE(api.IsRelationalDB(API::kTempLayerBase - db));
 
   // A copy of the database as an input leaves it one; a move consumes it.
-  const int merged = api.BooleanOp(0, db, 1, -1, 0);
+  const int merged = api.BooleanOp(BooleanOpCode::Merge, db, 1, -1, 0);
   EXPECT_TRUE(api.IsRelationalDB(API::kTempLayerBase - db));
   EXPECT_GT(Temp(merged).pointCount, 0);
-  api.BooleanOp(0, db, 0, -1, 0);
+  api.BooleanOp(BooleanOpCode::Merge, db, 0, -1, 0);
   EXPECT_TRUE(Temp(db).IsEmpty());
   test::StdoutCapture out;
   api.tech.reportDegree = 1;

@@ -12,12 +12,15 @@
 #include <vector>
 
 #include "command/api.h"
+#include "command/inspectable_api.h"
 #include "command/store_fixtures.h"
 #include "formats/polygon_file.h"
 #include "layoutdb/db_polygon.h"
 
 namespace velmar {
 namespace {
+
+using test::InspectableApi;
 
 using store_test::Captured;
 using store_test::LibraryDir;
@@ -66,7 +69,7 @@ class StoreTest : public ::testing::Test {
   test::TempDir tmp_;
   std::string dir_;
   std::string tempDB_ = tmp_.File("temp.db");
-  API api_;
+  InspectableApi api_;
 };
 
 TEST_F(StoreTest, SaveDBAppendsOneFlushedRecordPerStore) {
@@ -335,7 +338,7 @@ TEST(StoreDeathTest, SavePolyChoppingWithoutALibraryEndsTheProcess) {
   const std::string huge = tmp.File("huge.txt");
   EXPECT_EXIT(
       {
-        API a;
+        InspectableApi a;
         const int s = TempLayerOf(a, {Box(0, 0, 10, 10)});
         if (a.SavePoly(s, 0, small.c_str()) != 1) std::exit(3);
         const int index = a.GetTempLayer();

@@ -14,6 +14,7 @@
 #include <sstream>
 #include <string>
 
+#include "command/inspectable_api.h"
 #include "foundation/error.h"
 #include "foundation/slist.h"
 #include "foundation/stdout_capture.h"
@@ -21,6 +22,8 @@
 
 namespace velmar {
 namespace {
+
+using test::InspectableApi;
 
 std::string ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -50,7 +53,7 @@ class ApiTest : public ::testing::Test {
 };
 
 TEST_F(ApiTest, FreshObject) {
-  API api;
+  InspectableApi api;
   EXPECT_EQ(api.tech.splitSize, 50000);  // the Tech defaults
   EXPECT_EQ(api.tech.less, -1);
   EXPECT_EQ(api._dpFile[0], 0);
@@ -90,7 +93,7 @@ TEST_F(ApiTest, FreshObject) {
 }
 
 TEST_F(ApiTest, LibrarySlots) {
-  API api;
+  InspectableApi api;
   for (int lid : {-1, 0, 5, 9, 10, 1000}) EXPECT_EQ(api.ExistLibrary(lid), 0);
 
   api.savedWorkingCells[3] = 7;
@@ -118,7 +121,7 @@ TEST_F(ApiTest, LibrarySlots) {
 }
 
 TEST_F(ApiTest, ReportCountPrintsTheNonZeroCountersInItsOrder) {
-  API api;
+  InspectableApi api;
   api.savedPolygonsDB = 3;
   api.savedPolygonsDB += 4;  // counters add up
   api.lengthViolations = 1;
@@ -178,7 +181,7 @@ TEST_F(ApiTest, PrintWritesTheTextLiterally) {
       {"", ""},
       {"no newline", "no newline"},
   };
-  API api;
+  InspectableApi api;
   for (const Case& c : cases) {
     test::StdoutCapture out;
     api.Print(c.msg);
@@ -197,14 +200,14 @@ TEST_F(ApiTest, PrintWritesTheTextLiterally) {
 
 TEST_F(ApiTest, LogFileReceivesExactlyWhatStandardOutputGets) {
   TempPath log("log");
-  API api;
+  InspectableApi api;
   test::StdoutCapture out;
   ASSERT_EQ(api.OpenLog(log.c_str()), 1);
   EXPECT_EQ(GetLogStream(), api.logFile);
   api.Print("first line\n");
   PrintMessage("value %d\n", 42);
   api.tech.CreateBiasRule();
-  api.tempLayers.push_back(new PSList);
+  api.tempLayers.push_back(std::make_unique<PSList>());
   BoxToRing(*api.tempLayers.back(), Box(0, 0, 10, 10), false);
   api.CloseLog();
   std::string printed = out.Stop();
@@ -230,8 +233,8 @@ TEST_F(ApiTest, OpenLogTruncatesAndALaterOpenWins) {
     std::ofstream old(first.str());
     old << "old contents\n";
   }
-  API a;
-  API b;
+  InspectableApi a;
+  InspectableApi b;
   test::StdoutCapture out;
   ASSERT_EQ(a.OpenLog(first.c_str()), 1);
   a.Print("one\n");
@@ -246,7 +249,7 @@ TEST_F(ApiTest, OpenLogTruncatesAndALaterOpenWins) {
 
 TEST_F(ApiTest, OpenLogFailureKeepsThePreviousLog) {
   TempPath good("good");
-  API api;
+  InspectableApi api;
   test::StdoutCapture out;
   ASSERT_EQ(api.OpenLog(good.c_str()), 1);
   std::ostream* registered = GetLogStream();
@@ -301,7 +304,7 @@ TEST_F(ApiTest, CloseLogPrintsDateAndElapsedTime) {
        "Elapsed total 2 hour 1 min 1 seconds\n"},
   };
   for (const Case& c : cases) {
-    API api;  // no log: CloseLog only prints
+    InspectableApi api;  // no log: CloseLog only prints
     api.startTime = std::time(nullptr) - c.elapsed;
     test::StdoutCapture out;
     api.CloseLog();
@@ -318,14 +321,14 @@ TEST_F(ApiTest, CloseLogPrintsDateAndElapsedTime) {
 }
 
 TEST_F(ApiTest, CloseLogReleasesPoolsAndEveryHolderForgetsItsElements) {
-  auto a = std::make_unique<API>();
-  auto b = std::make_unique<API>();
+  auto a = std::make_unique<InspectableApi>();
+  auto b = std::make_unique<InspectableApi>();
   Tech free;
   free.CreateHammerRule();
   a->tech.CreateBiasRule();
   b->tech.CreateBiasRule();
-  for (API* api : {a.get(), b.get()}) {
-    api->tempLayers.push_back(new PSList);
+  for (InspectableApi* api : {a.get(), b.get()}) {
+    api->tempLayers.push_back(std::make_unique<PSList>());
     BoxToRing(*api->tempLayers.back(), Box(0, 0, 5, 5), false);
   }
   test::StdoutCapture out;
@@ -333,7 +336,7 @@ TEST_F(ApiTest, CloseLogReleasesPoolsAndEveryHolderForgetsItsElements) {
   out.Stop();
   EXPECT_EQ(ReportPointSystemMemory(true), 0);
   EXPECT_EQ(ReportSListMemory(true), 0);
-  for (API* api : {a.get(), b.get()}) {
+  for (InspectableApi* api : {a.get(), b.get()}) {
     EXPECT_TRUE(api->tempLayers.back()->IsEmpty());
     EXPECT_EQ(api->tempLayers.back()->pointCount, 0);
     EXPECT_EQ(api->tech.biasRules.count, 0);
@@ -354,10 +357,10 @@ TEST_F(ApiTest, DestructionReturnsTemporaryLayersAndClosesTheTemporaryDB) {
   TempPath db("tempdb");
   int freeBefore = FreePointCount();
   {
-    API api;
-    api.tempLayers.push_back(new PSList);
+    InspectableApi api;
+    api.tempLayers.push_back(std::make_unique<PSList>());
     BoxToRing(*api.tempLayers.back(), Box(0, 0, 5, 5), false);
-    api.tempLayers.push_back(new PSList);  // an empty layer
+    api.tempLayers.push_back(std::make_unique<PSList>());  // an empty layer
     api.tempDB.path = db.str();
     api.tempDB.write = true;
     ASSERT_TRUE(api.tempDB.Open());
@@ -374,7 +377,7 @@ TEST_F(ApiTest, SettingTechCopiesTheRecordWithItsRules) {
   t->splitSize = 7;
   t->CreateBiasRule();
   t->SetBias(11);
-  API api;
+  InspectableApi api;
   api.tech.CreateHammerRule();
   api.tech = *t;
   EXPECT_EQ(api.tech.splitSize, 7);

@@ -75,9 +75,9 @@ std::string Captured(F f) {
 // A new temporary layer holding the boxes (counter-clockwise rings); its
 // number.
 inline int TempLayerOf(API& api, const std::vector<Box>& boxes) {
-  const int index = api.GetTempLayer();
-  for (const Box& b : boxes) BoxToRing(*api.tempLayers[size_t(index)], b, false);
-  return API::kTempLayerBase - index;
+  const int number = API::kTempLayerBase - api.GetTempLayer();
+  for (const Box& b : boxes) BoxToRing(api.RequireTempLayer(number), b, false);
+  return number;
 }
 
 // The area that cell covers with layer key, its children included, read
