@@ -16,7 +16,7 @@
 
 #include "foundation/error.h"
 #include "foundation/slist.h"
-#include "foundation/stdout_capture.h"
+#include "support/stdout_capture.h"
 #include "geometry/point_system.h"
 
 namespace velmar {

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "boolean_oracle.h"
+#include "support/boolean_oracle.h"
 #include "foundation/error.h"
 #include "geometry/boolean_sweep.h"
 #include "geometry/point_list_order.h"

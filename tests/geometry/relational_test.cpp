@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "foundation/error.h"
-#include "point_list_fixtures.h"
+#include "support/point_list_fixtures.h"
 
 namespace velmar {
 namespace {

@@ -9,9 +9,9 @@
 
 #include "foundation/error.h"
 #include "foundation/slist.h"
-#include "foundation/stdout_capture.h"
+#include "support/stdout_capture.h"
 #include "layoutdb/db_cell.h"
-#include "layoutdb/hier_fixtures.h"
+#include "support/hier_fixtures.h"
 #include "layoutdb/lib_db.h"
 #include "layoutdb/lib_test_dir.h"
 

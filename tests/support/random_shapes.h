@@ -10,11 +10,11 @@
 #include <random>
 #include <vector>
 
-#include "boolean_oracle.h"
+#include "support/boolean_oracle.h"
 #include "geometry/boolean_sweep.h"
 #include "geometry/point_list_order.h"
 #include "geometry/point_system.h"
-#include "point_list_fixtures.h"
+#include "support/point_list_fixtures.h"
 
 namespace velmar::test {
 
