@@ -14,6 +14,7 @@
 #include "formats/polygon_file.h"
 #include "layoutdb/db_polygon.h"
 #include "support/file_size_limit.h"
+#include "support/point_list_fixtures.h"
 
 namespace velmar {
 namespace {
@@ -123,16 +124,7 @@ void Staircase(PSList& list, int32_t k) {
     pts.emplace_back(k - i, i + 1);
   }
   pts.emplace_back(0, k);
-  PSPoint* first = nullptr;
-  PSPoint* prev = nullptr;
-  for (const Point& p : pts) {
-    PSPoint* q = PushPoint(list, p.x, p.y);
-    if (first == nullptr) first = q;
-    LinkPoints(prev, q);
-    prev = q;
-  }
-  LinkPoints(prev, first);
-  list.ringCount += 1;
+  test::AddRing(list, pts);
 }
 
 TEST_F(StoreTest, RefusedStoresKeepTheSource) {

@@ -156,15 +156,9 @@ std::vector<std::vector<Point>> OutputRings(const PSList& out) {
   std::set<const PSPoint*> seen;
   for (const PSPoint* p = out.head; p; p = p->link) {
     if (seen.count(p)) continue;
-    std::vector<Point> ring;
-    const PSPoint* q = p;
-    do {
-      seen.insert(q);
-      ring.emplace_back(q->x, q->y);
-      q = q->next;
-    } while (q && q != p);
-    EXPECT_EQ(q, p) << "open chain in a ring selection";
-    rings.push_back(ring);
+    const PSPoint* end;
+    rings.push_back(test::WalkRing(p, seen, end));
+    EXPECT_EQ(end, p) << "open chain in a ring selection";
   }
   return rings;
 }

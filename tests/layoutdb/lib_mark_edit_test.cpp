@@ -20,7 +20,6 @@ namespace {
 
 using hier_test::Array;
 using hier_test::Model;
-using hier_test::ModelRef;
 using hier_test::Ref;
 using Ring = cell_test::Ring;
 
