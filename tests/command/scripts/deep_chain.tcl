@@ -12,7 +12,6 @@ set scripts [lindex $argv 1]
 source [file join $scripts .. .. .. examples gdsgen.tcl]
 source [file join $scripts child_helpers.tcl]
 source [file join $scripts polygon_files.tcl]
-set velmar [info nameofexecutable]
 set levels 100000
 
 # The leaf shape: an L of area 600.
