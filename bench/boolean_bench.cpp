@@ -55,10 +55,30 @@ void Build(PSList& list, bool twoLayers) {
     velmar::BoxToRing(list, rects[i], twoLayers && i >= size_t(kRectsPerLayer));
 }
 
-void RunOperation(benchmark::State& state, BooleanOpCode code, const char* name) {
-  const bool twoLayers = code != BooleanOpCode::Merge;
+// Ring count and area of the last result, taken untimed.
+struct SweepResult {
   int32_t rings = 0;
   long double area = 0;
+
+  // Counts the rings and area of out, then frees both lists.
+  void Take(benchmark::State& state, PSList& in, PSList& out) {
+    state.PauseTiming();
+    velmar::CountRings(out);
+    rings = out.ringCount;
+    area = velmar::ListArea(out);
+    velmar::ClearPointList(in);
+    velmar::ClearPointList(out);
+    state.ResumeTiming();
+  }
+  void Report(benchmark::State& state) const {
+    state.counters["rings"] = rings;
+    state.counters["area"] = static_cast<double>(area);
+  }
+};
+
+void RunOperation(benchmark::State& state, BooleanOpCode code, const char* name) {
+  const bool twoLayers = code != BooleanOpCode::Merge;
+  SweepResult result;
   const bool recycled = state.range(0) != 0;
   for (auto _ : state) {
     state.PauseTiming();
@@ -73,20 +93,13 @@ void RunOperation(benchmark::State& state, BooleanOpCode code, const char* name)
     }
     state.ResumeTiming();
     velmar::BooleanSweep(in, &out, code, false);
-    state.PauseTiming();
-    velmar::CountRings(out);
-    rings = out.ringCount;
-    area = velmar::ListArea(out);
-    velmar::ClearPointList(in);
-    velmar::ClearPointList(out);
-    state.ResumeTiming();
+    result.Take(state, in, out);
   }
-  state.counters["rings"] = rings;
-  state.counters["area"] = static_cast<double>(area);
+  result.Report(state);
   static bool printed[16] = {};
   if (!printed[int(code) & 15]) {
     printed[int(code) & 15] = true;
-    std::printf("%s: %d rings, area %.0Lf\n", name, rings, area);
+    std::printf("%s: %d rings, area %.0Lf\n", name, result.rings, result.area);
   }
   velmar::ResetPointPool();
 }
@@ -104,8 +117,7 @@ void BM_Merge(benchmark::State& s) { RunOperation(s, BooleanOpCode::Merge, "merg
 void BM_TrianglesOr(benchmark::State& state) {
   const int64_t perLayer = state.range(0);
   const double side = 2000000.0 * std::sqrt(double(perLayer) / 100000.0);
-  int32_t rings = 0;
-  long double area = 0;
+  SweepResult result;
   for (auto _ : state) {
     state.PauseTiming();
     velmar::ResetPointPool();
@@ -126,16 +138,9 @@ void BM_TrianglesOr(benchmark::State& state) {
     }
     state.ResumeTiming();
     velmar::BooleanSweep(in, &out, BooleanOpCode::Or, false);
-    state.PauseTiming();
-    velmar::CountRings(out);
-    rings = out.ringCount;
-    area = velmar::ListArea(out);
-    velmar::ClearPointList(in);
-    velmar::ClearPointList(out);
-    state.ResumeTiming();
+    result.Take(state, in, out);
   }
-  state.counters["rings"] = rings;
-  state.counters["area"] = static_cast<double>(area);
+  result.Report(state);
   velmar::ResetPointPool();
 }
 

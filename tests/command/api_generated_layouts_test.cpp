@@ -18,7 +18,7 @@
 #include "command/api.h"
 #include "command/inspectable_api.h"
 #include "command/store_fixtures.h"
-#include "geometry/boolean_oracle.h"
+#include "support/boolean_oracle.h"
 #include "layoutdb/layer_rings.h"
 
 namespace velmar {

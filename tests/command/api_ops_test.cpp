@@ -21,13 +21,13 @@
 #include "command/fatal.h"
 #include "command/inspectable_api.h"
 #include "foundation/error.h"
-#include "foundation/stdout_capture.h"
+#include "support/stdout_capture.h"
 #include "geometry/point_list_edit.h"
 #include "geometry/point_list_order.h"
 #include "geometry/point_system.h"
-#include "layoutdb/cell_fixtures.h"
+#include "support/cell_fixtures.h"
 #include "layoutdb/db_cell.h"
-#include "layoutdb/hier_fixtures.h"
+#include "support/hier_fixtures.h"
 #include "layoutdb/lib_db.h"
 
 namespace velmar {

@@ -2,10 +2,8 @@
 // polygon text files; copying and joining temporary databases.
 
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 #include <unistd.h>
 
-#include <csignal>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -16,6 +14,8 @@
 #include "command/store_fixtures.h"
 #include "formats/polygon_file.h"
 #include "layoutdb/db_polygon.h"
+#include "support/file_size_limit.h"
+#include "support/point_list_fixtures.h"
 
 namespace velmar {
 namespace {
@@ -127,16 +127,7 @@ void Staircase(PSList& list, int32_t k) {
     pts.emplace_back(k - i, i + 1);
   }
   pts.emplace_back(0, k);
-  PSPoint* first = nullptr;
-  PSPoint* prev = nullptr;
-  for (const Point& p : pts) {
-    PSPoint* q = PushPoint(list, p.x, p.y);
-    if (first == nullptr) first = q;
-    LinkPoints(prev, q);
-    prev = q;
-  }
-  LinkPoints(prev, first);
-  list.ringCount += 1;
+  test::AddRing(list, pts);
 }
 
 TEST_F(StoreTest, RefusedStoresKeepTheSource) {
@@ -211,17 +202,13 @@ TEST_F(StoreTest, ARecordThatCannotBeWrittenLeavesNoPartOfItInTheFile) {
   ASSERT_GT(complete, 1000);
 
   // The file may grow by 32 bytes only: the second record is cut off.
-  const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-  rlimit saved;
-  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
-  rlimit small = saved;
-  small.rlim_cur = rlim_t(complete + 32);
-  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
-  const int b = TempLayerOf(api_, second);
-  int result = -1;
-  const std::string out = Captured([&] { result = api_.SaveDB(b, 0, 6, 0); });
-  ::setrlimit(RLIMIT_FSIZE, &saved);
-  std::signal(SIGXFSZ, oldHandler);
+  int b = -1, result = -1;
+  std::string out;
+  {
+    test::FileSizeLimit limit(rlim_t(complete + 32));
+    b = TempLayerOf(api_, second);
+    out = Captured([&] { result = api_.SaveDB(b, 0, 6, 0); });
+  }
   EXPECT_EQ(result, 0);
   EXPECT_NE(out.find("ERROR: LIBOUT: "), std::string::npos) << out;
   // The file holds the complete first record only, and the result is kept.
@@ -473,15 +460,11 @@ TEST_F(StoreTest, ACopyThatCannotBeWrittenLeavesTheCellAsItWasStored) {
   const long long before = (long long)ReadFile(db1).size();
 
   // The data file may grow by 16 bytes only: the cell's new record fails.
-  const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-  rlimit saved;
-  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
-  rlimit small = saved;
-  small.rlim_cur = rlim_t(before + 16);
-  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
-  const std::string out = Captured([&] { api_.CopyTempDB("top"); });
-  ::setrlimit(RLIMIT_FSIZE, &saved);
-  std::signal(SIGXFSZ, oldHandler);
+  std::string out;
+  {
+    test::FileSizeLimit limit(rlim_t(before + 16));
+    out = Captured([&] { api_.CopyTempDB("top"); });
+  }
   EXPECT_NE(out.find("ERROR: LIBOUT: "), std::string::npos) << out;
 
   // The library still reads top from its old record.

@@ -17,7 +17,7 @@
 #include "command/inspectable_api.h"
 #include "foundation/error.h"
 #include "foundation/slist.h"
-#include "foundation/stdout_capture.h"
+#include "support/stdout_capture.h"
 #include "geometry/point_system.h"
 
 namespace velmar {

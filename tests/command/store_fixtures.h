@@ -15,10 +15,10 @@
 #include <vector>
 
 #include "command/api.h"
-#include "formats/gds_writer_helpers.h"
+#include "support/gds_builder.h"
 #include "foundation/box.h"
 #include "foundation/error.h"
-#include "foundation/stdout_capture.h"
+#include "support/stdout_capture.h"
 #include "geometry/boolean_sweep.h"
 #include "geometry/point_list_order.h"
 #include "geometry/point_system.h"

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "foundation/slist.h"
-#include "foundation/stdout_capture.h"
+#include "support/stdout_capture.h"
 
 namespace velmar {
 namespace {

@@ -14,7 +14,7 @@
 
 #include "formats/gds_read_helpers.h"
 #include "formats/gds_reader.h"
-#include "formats/gds_writer_helpers.h"
+#include "support/gds_builder.h"
 #include "layoutdb/db_cell.h"
 #include "layoutdb/lib_db.h"
 

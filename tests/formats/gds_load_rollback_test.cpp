@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "formats/gds_read_helpers.h"
-#include "formats/gds_writer_helpers.h"
+#include "support/gds_builder.h"
 #include "foundation/error.h"
 #include "geometry/point_system.h"
 #include "layoutdb/db_cell.h"

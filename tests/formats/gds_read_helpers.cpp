@@ -11,7 +11,7 @@
 #include "formats/gds_reader.h"
 #include "foundation/error.h"
 #include "foundation/search_tree.h"
-#include "foundation/stdout_capture.h"
+#include "support/stdout_capture.h"
 #include "geometry/point_system.h"
 #include "layoutdb/db_cell.h"
 #include "layoutdb/lib_db.h"

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "formats/gds_writer_helpers.h"
+#include "support/gds_builder.h"
 #include "foundation/box.h"
 #include "layoutdb/lib_db.h"
 

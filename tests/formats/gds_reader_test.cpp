@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "formats/gds_read_helpers.h"
-#include "formats/gds_writer_helpers.h"
+#include "support/gds_builder.h"
 #include "foundation/error.h"
 #include "layoutdb/db_cell.h"
 #include "layoutdb/lib_db.h"

@@ -15,9 +15,9 @@
 #include <string>
 #include <vector>
 
-#include "formats/gds_writer_helpers.h"
+#include "support/gds_builder.h"
 #include "foundation/error.h"
-#include "foundation/stdout_capture.h"
+#include "support/stdout_capture.h"
 
 namespace velmar {
 namespace {

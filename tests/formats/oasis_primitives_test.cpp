@@ -18,9 +18,9 @@
 #include <string>
 #include <vector>
 
-#include "formats/oasis_build_helpers.h"
+#include "support/oasis_builder.h"
 #include "foundation/error.h"
-#include "foundation/temp_dir.h"
+#include "support/temp_dir.h"
 
 namespace velmar {
 

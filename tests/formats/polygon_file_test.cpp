@@ -20,9 +20,10 @@
 #include <vector>
 
 #include "foundation/error.h"
-#include "foundation/temp_dir.h"
+#include "support/file_size_limit.h"
+#include "support/temp_dir.h"
 #include "geometry/point_system.h"
-#include "geometry/point_list_fixtures.h"
+#include "support/point_list_fixtures.h"
 
 namespace velmar {
 namespace {

@@ -11,7 +11,7 @@
 #include <streambuf>
 
 #include "foundation/pool_allocator.h"
-#include "foundation/stdout_capture.h"
+#include "support/stdout_capture.h"
 
 namespace velmar {
 namespace {

@@ -11,7 +11,7 @@
 #include "foundation/dlist.h"
 #include "foundation/merge_sort.h"
 #include "foundation/slist.h"
-#include "foundation/stdout_capture.h"
+#include "support/stdout_capture.h"
 
 namespace velmar {
 namespace {

@@ -7,7 +7,7 @@
 #include <cstring>
 #include <vector>
 
-#include "foundation/stdout_capture.h"
+#include "support/stdout_capture.h"
 
 namespace velmar {
 namespace {

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "foundation/stdout_capture.h"
+#include "support/stdout_capture.h"
 
 namespace velmar {
 namespace {

@@ -7,7 +7,7 @@
 #include <random>
 #include <vector>
 
-#include "boolean_oracle.h"
+#include "support/boolean_oracle.h"
 #include "foundation/error.h"
 #include "geometry/boolean_sweep.h"
 

@@ -11,7 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "boolean_oracle.h"
+#include "support/boolean_oracle.h"
+#include "support/random_shapes.h"
 #include "foundation/error.h"
 #include "geometry/boolean_sweep.h"
 #include "geometry/point_list_order.h"
@@ -20,7 +21,6 @@
 namespace velmar {
 namespace {
 
-using oracle::i128;
 using oracle::OwnedList;
 using oracle::Rect;
 using oracle::Reversed;
@@ -101,25 +101,9 @@ TEST(HoleCut, StackedHolesHangFromTheCutsAboveThem) {
 // every crossing lies on the grid and merging is exact.
 std::vector<Ring> RandomShapes(std::mt19937& rng, int count, int32_t lo,
                                int32_t hi, int layer) {
-  std::uniform_int_distribution<int32_t> pos(lo / 2, hi / 2);
-  std::uniform_int_distribution<int32_t> len(1, (hi - lo) / 16 + 1);
-  std::uniform_int_distribution<int> kind(0, 4);
-  std::vector<Ring> rings;
-  for (int i = 0; i < count; ++i) {
-    const int32_t x = 2 * pos(rng), y = 2 * pos(rng);
-    const int32_t a = 2 * len(rng), b = 2 * len(rng);
-    Ring r;
-    r.layer = layer;
-    switch (kind(rng)) {
-      case 0: r.pts = Rect(x, y, x + a, y + b); break;
-      case 1: r.pts = {{x, y}, {x + a, y}, {x, y + a}}; break;
-      case 2: r.pts = {{x, y}, {x + a, y}, {x + a, y + a}}; break;
-      case 3: r.pts = {{x + a, y}, {x + a, y + a}, {x, y + a}}; break;
-      default: r.pts = {{x, y}, {x + a, y + a}, {x, y + a}}; break;
-    }
-    rings.push_back(r);
-  }
-  return rings;
+  using Range = std::uniform_int_distribution<int32_t>;
+  return test::RandomOctilinearShapes(rng, count, Range(lo / 2, hi / 2),
+                                      Range(1, (hi - lo) / 16 + 1), 0, true, layer);
 }
 
 // Merged results with many holes, islands in holes and holes touching

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "foundation/error.h"
-#include "geometry/point_list_fixtures.h"
+#include "support/point_list_fixtures.h"
 #include "geometry/point_list_order.h"
 #include "geometry/segment_geometry.h"
 

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "foundation/error.h"
-#include "geometry/point_list_fixtures.h"
+#include "support/point_list_fixtures.h"
 
 namespace velmar {
 namespace {

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "geometry/point_list_fixtures.h"
+#include "support/point_list_fixtures.h"
 #include "geometry/point_list_order.h"
 
 namespace velmar {

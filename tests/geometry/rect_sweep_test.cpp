@@ -14,9 +14,9 @@
 #include <tuple>
 #include <vector>
 
-#include "boolean_oracle.h"
+#include "support/boolean_oracle.h"
 #include "foundation/error.h"
-#include "foundation/stdout_capture.h"
+#include "support/stdout_capture.h"
 #include "geometry/boolean_sweep.h"
 #include "geometry/rect_sweep.h"
 

@@ -31,11 +31,11 @@
 #include <string>
 #include <vector>
 
-#include "boolean_oracle.h"
+#include "support/boolean_oracle.h"
 #include "foundation/error.h"
 #include "geometry/relational.h"
-#include "point_list_fixtures.h"
-#include "random_shapes.h"
+#include "support/point_list_fixtures.h"
+#include "support/random_shapes.h"
 
 namespace velmar {
 namespace {
@@ -156,15 +156,9 @@ std::vector<std::vector<Point>> OutputRings(const PSList& out) {
   std::set<const PSPoint*> seen;
   for (const PSPoint* p = out.head; p; p = p->link) {
     if (seen.count(p)) continue;
-    std::vector<Point> ring;
-    const PSPoint* q = p;
-    do {
-      seen.insert(q);
-      ring.emplace_back(q->x, q->y);
-      q = q->next;
-    } while (q && q != p);
-    EXPECT_EQ(q, p) << "open chain in a ring selection";
-    rings.push_back(ring);
+    const PSPoint* end;
+    rings.push_back(test::WalkRing(p, seen, end));
+    EXPECT_EQ(end, p) << "open chain in a ring selection";
   }
   return rings;
 }

@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "foundation/error.h"
-#include "point_list_fixtures.h"
+#include "support/point_list_fixtures.h"
 
 namespace velmar {
 namespace {
@@ -81,14 +81,8 @@ std::vector<std::vector<Point>> Rings(const PSList& list) {
     EXPECT_NE(p->next, nullptr);
     EXPECT_NE(p->prev, nullptr);
     if (!p->next || !p->prev) return rings;
-    std::vector<Point> ring;
-    const PSPoint* q = p;
-    do {
-      seen.insert(q);
-      ring.emplace_back(q->x, q->y);
-      q = q->next;
-    } while (q && q != p);
-    rings.push_back(ring);
+    const PSPoint* end;
+    rings.push_back(test::WalkRing(p, seen, end));
   }
   return rings;
 }

@@ -6,11 +6,11 @@
 
 #include <vector>
 
-#include "boolean_oracle.h"
+#include "support/boolean_oracle.h"
 #include "foundation/error.h"
 #include "geometry/point_list_order.h"
 #include "geometry/scan_sweep.h"
-#include "point_list_fixtures.h"
+#include "support/point_list_fixtures.h"
 
 namespace velmar {
 namespace {

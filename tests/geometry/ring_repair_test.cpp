@@ -8,10 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "boolean_oracle.h"
+#include "support/boolean_oracle.h"
 #include "geometry/point_list_order.h"
-#include "point_list_fixtures.h"
-#include "random_shapes.h"
+#include "support/point_list_fixtures.h"
+#include "support/random_shapes.h"
 
 namespace velmar {
 namespace {

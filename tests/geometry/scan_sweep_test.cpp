@@ -8,11 +8,11 @@
 #include <string>
 #include <vector>
 
-#include "boolean_oracle.h"
+#include "support/boolean_oracle.h"
 #include "foundation/error.h"
 #include "geometry/boolean_sweep.h"
 #include "geometry/point_list_order.h"
-#include "point_list_fixtures.h"
+#include "support/point_list_fixtures.h"
 
 namespace velmar {
 namespace {

@@ -5,7 +5,7 @@
 
 #include <vector>
 
-#include "boolean_oracle.h"
+#include "support/boolean_oracle.h"
 #include "foundation/error.h"
 #include "geometry/boolean_sweep.h"
 

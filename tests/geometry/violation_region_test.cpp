@@ -8,7 +8,7 @@
 #include <random>
 #include <vector>
 
-#include "point_list_fixtures.h"
+#include "support/point_list_fixtures.h"
 
 namespace velmar {
 namespace {

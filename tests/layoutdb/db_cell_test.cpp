@@ -15,7 +15,7 @@
 #include "layoutdb/db_cell.h"
 #include "layoutdb/layer_rings.h"
 #include "layoutdb/trans.h"
-#include "layoutdb/cell_fixtures.h"
+#include "support/cell_fixtures.h"
 
 namespace velmar {
 namespace {

@@ -12,7 +12,7 @@
 #include "geometry/point_system.h"
 #include "layoutdb/db_cell.h"
 #include "layoutdb/layer_rings.h"
-#include "layoutdb/cell_fixtures.h"
+#include "support/cell_fixtures.h"
 
 namespace velmar {
 namespace {

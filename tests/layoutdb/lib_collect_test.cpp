@@ -12,7 +12,7 @@
 
 #include "foundation/error.h"
 #include "layoutdb/db_cell.h"
-#include "layoutdb/hier_fixtures.h"
+#include "support/hier_fixtures.h"
 #include "layoutdb/layer_rings.h"
 #include "layoutdb/lib_db.h"
 #include "layoutdb/lib_test_dir.h"

@@ -22,7 +22,7 @@
 #include "foundation/error.h"
 #include "foundation/search_tree.h"
 #include "geometry/point_system.h"
-#include "layoutdb/cell_fixtures.h"
+#include "support/cell_fixtures.h"
 #include "layoutdb/db_cell.h"
 #include "layoutdb/db_polygon.h"
 #include "layoutdb/lib_db.h"

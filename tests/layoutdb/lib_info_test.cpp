@@ -13,7 +13,7 @@
 
 #include "foundation/binary_stream.h"
 #include "foundation/error.h"
-#include "foundation/stdout_capture.h"
+#include "support/stdout_capture.h"
 #include "layoutdb/db_cell.h"
 #include "layoutdb/lib_db.h"
 #include "layoutdb/lib_test_dir.h"

@@ -9,9 +9,9 @@
 
 #include "foundation/error.h"
 #include "foundation/slist.h"
-#include "foundation/stdout_capture.h"
+#include "support/stdout_capture.h"
 #include "layoutdb/db_cell.h"
-#include "layoutdb/hier_fixtures.h"
+#include "support/hier_fixtures.h"
 #include "layoutdb/lib_db.h"
 #include "layoutdb/lib_test_dir.h"
 
@@ -20,7 +20,6 @@ namespace {
 
 using hier_test::Array;
 using hier_test::Model;
-using hier_test::ModelRef;
 using hier_test::Ref;
 using Ring = cell_test::Ring;
 

@@ -10,7 +10,7 @@
 
 #include "foundation/error.h"
 #include "foundation/search_tree.h"
-#include "foundation/stdout_capture.h"
+#include "support/stdout_capture.h"
 #include "layoutdb/db_cell.h"
 #include "layoutdb/lib_db.h"
 

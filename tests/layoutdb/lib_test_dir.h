@@ -7,7 +7,8 @@
 #include <cstdint>
 #include <string>
 
-#include "foundation/temp_dir.h"
+#include "support/file_size_limit.h"
+#include "support/temp_dir.h"
 
 namespace velmar::test {
 

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "foundation/error.h"
-#include "foundation/stdout_capture.h"
+#include "support/stdout_capture.h"
 #include "layoutdb/db_cell.h"
 #include "layoutdb/lib_db.h"
 #include "layoutdb/lib_test_dir.h"

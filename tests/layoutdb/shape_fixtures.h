@@ -17,7 +17,7 @@
 #include "foundation/box.h"
 #include "geometry/point_system.h"
 #include "layoutdb/db_polygon.h"
-#include "ring_builders.h"
+#include "support/ring_builders.h"
 
 namespace velmar::shape_test {
 

@@ -3,18 +3,11 @@
 # handles, and the length limits of the character-array attributes.
 package require velmar
 
+source [file join [lindex $argv 1] command_cases.tcl]
+
 # Runs each case at global level and prints its result or its error with
 # the error code.
-proc run {cases} {
-  foreach c $cases {
-    set code [catch {uplevel #0 $c} result]
-    if {$code} {
-      puts "$c\n  error: $result\n  code:  $::errorCode"
-    } else {
-      puts "$c\n  ok: $result"
-    }
-  }
-}
+proc run {cases} { runCases $cases 1 }
 
 set t [new_Tech]
 set a [new_API]

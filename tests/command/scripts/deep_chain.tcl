@@ -10,7 +10,8 @@
 package require velmar
 set scripts [lindex $argv 1]
 source [file join $scripts .. .. .. examples gdsgen.tcl]
-set velmar [info nameofexecutable]
+source [file join $scripts child_helpers.tcl]
+source [file join $scripts polygon_files.tcl]
 set levels 100000
 
 # The leaf shape: an L of area 600.
@@ -53,17 +54,9 @@ set expected [lsort $placed]
 # file), sorted, and their area (shoelace).
 proc readPolygons {file} {
   if {![file exists $file]} { return [list 0 {}] }
-  set f [open $file]
-  set words [regexp -all -inline -- {-?[0-9]+} [read $f]]
-  close $f
   set twice 0
   set vertices {}
-  set i 0
-  while {$i < [llength $words]} {
-    set count [lindex $words $i]
-    incr i
-    set pts [lrange $words $i [expr {$i + 2 * $count - 1}]]
-    incr i [expr {2 * $count}]
+  foreach pts [polygonFileRings $file] {
     lassign [lrange $pts end-1 end] qx qy
     foreach {x y} $pts {
       incr twice [expr {$qx * $y - $x * $qy}]
@@ -73,18 +66,6 @@ proc readPolygons {file} {
     }
   }
   return [list [expr {abs($twice) / 2}] [lsort $vertices]]
-}
-
-proc run {script} {
-  global velmar
-  set f [open run.tcl w]
-  puts $f "package require velmar\n$script"
-  close $f
-  if {[catch {exec $velmar run.tcl} out]} {
-    puts "velmar failed: [string range $out end-400 end]"
-    exit 1
-  }
-  return $out
 }
 
 proc report {what file} {

@@ -3,16 +3,7 @@
 # forms of the class commands.
 package require velmar
 
-proc run {cases} {
-  foreach c $cases {
-    set code [catch {uplevel #0 $c} result]
-    if {$code} {
-      puts "$c\n  error: $result"
-    } else {
-      puts "$c\n  ok: $result"
-    }
-  }
-}
+source [file join [lindex $argv 1] command_cases.tcl]
 
 puts "== owning command made by the class command"
 run {

@@ -13,6 +13,7 @@
 set ops_scripts_dir [file dirname [file normalize [info script]]]
 
 source [file join $ops_scripts_dir .. .. .. examples gdsgen.tcl]
+source [file join $ops_scripts_dir polygon_files.tcl]
 
 proc gds_write {path cells} {
   gdsgen::begin OPS
@@ -51,17 +52,10 @@ proc make_library {dir gds} {
 
 proc poly_summary {path} {
   if {![file exists $path]} {return "no file"}
-  set f [open $path]
-  set words [regexp -all -inline {\S+} [read $f]]
-  close $f
   set n 0
   set area2 0
-  set i 0
-  while {$i < [llength $words]} {
-    set count [lindex $words $i]
-    incr i
-    set pts [lrange $words $i [expr {$i + 2 * $count - 1}]]
-    incr i [expr {2 * $count}]
+  foreach pts [polygonFileRings $path] {
+    set count [expr {[llength $pts] / 2}]
     for {set k 0} {$k < $count} {incr k} {
       set j [expr {($k + 1) % $count}]
       set xa [lindex $pts [expr {2 * $k}]]

@@ -11,7 +11,8 @@
 package require velmar
 set scripts [lindex $argv 1]
 source [file join $scripts .. .. .. examples gdsgen.tcl]
-set velmar [info nameofexecutable]
+source [file join $scripts child_helpers.tcl]
+source [file join $scripts polygon_files.tcl]
 
 # --- Independent areas -----------------------------------------------------
 
@@ -78,17 +79,8 @@ proc rasterAreas {boxesA boxesB} {
 # halved; 0 when the file does not exist (an empty result writes none).
 proc fileArea {file} {
   if {![file exists $file]} { return 0 }
-  set f [open $file]
-  set words [regexp -all -inline -- {-?[0-9]+} [read $f]]
-  close $f
   set twice 0
-  set i 0
-  set n [llength $words]
-  while {$i < $n} {
-    set count [lindex $words $i]
-    incr i
-    set pts [lrange $words $i [expr {$i + 2 * $count - 1}]]
-    incr i [expr {2 * $count}]
+  foreach pts [polygonFileRings $file] {
     lassign [lrange $pts end-1 end] px py
     foreach {x y} $pts {
       incr twice [expr {$px * $y - $x * $py}]
@@ -97,18 +89,6 @@ proc fileArea {file} {
     }
   }
   return [expr {$twice / 2}]
-}
-
-proc run {script} {
-  global velmar
-  set f [open run.tcl w]
-  puts $f "package require velmar\n$script"
-  close $f
-  if {[catch {exec $velmar run.tcl} out]} {
-    puts "velmar failed: $out"
-    exit 1
-  }
-  return $out
 }
 
 # --- The small layout: areas against the rasterisation ---------------------

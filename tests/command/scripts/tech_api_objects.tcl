@@ -5,16 +5,7 @@ package require velmar
 # Messages of the package go straight to standard output: keep puts in step.
 fconfigure stdout -buffering line
 
-proc run {cases} {
-  foreach c $cases {
-    set code [catch {uplevel #0 $c} result]
-    if {$code} {
-      puts "$c\n  error: $result"
-    } else {
-      puts "$c\n  ok: $result"
-    }
-  }
-}
+source [file join [lindex $argv 1] command_cases.tcl]
 
 puts "== Tech rules"
 run {

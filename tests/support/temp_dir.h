@@ -1,15 +1,12 @@
 // Scratch files for tests: a real temporary directory (mkdtemp), removed
 // with everything in it when the object goes away, with little helpers to
-// put files into it and read them back byte for byte; and a file-size limit
-// that makes a write fail half-way.
+// put files into it and read them back byte for byte.
 #pragma once
 
 #include <dirent.h>
 #include <stdlib.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 
-#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -67,30 +64,6 @@ class TempDir {
 
  private:
   std::string path_;
-};
-
-// Limits the size of every file this process writes (RLIMIT_FSIZE) while
-// the object lives: a write past the limit fails with EFBIG instead of
-// raising SIGXFSZ. Lets tests make a write fail half-way, also as root.
-class FileSizeLimit {
- public:
-  explicit FileSizeLimit(rlim_t bytes) {
-    ::getrlimit(RLIMIT_FSIZE, &old_);
-    struct rlimit r = old_;
-    r.rlim_cur = bytes;
-    ::setrlimit(RLIMIT_FSIZE, &r);
-    oldHandler_ = std::signal(SIGXFSZ, SIG_IGN);
-  }
-  ~FileSizeLimit() {
-    ::setrlimit(RLIMIT_FSIZE, &old_);
-    std::signal(SIGXFSZ, oldHandler_);
-  }
-  FileSizeLimit(const FileSizeLimit&) = delete;
-  FileSizeLimit& operator=(const FileSizeLimit&) = delete;
-
- private:
-  struct rlimit old_;
-  void (*oldHandler_)(int) = SIG_DFL;
 };
 
 }  // namespace velmar::test

@@ -18,7 +18,7 @@
 #include "layoutdb/db_cell.h"
 #include "layoutdb/db_polygon.h"
 #include "layoutdb/shape_list.h"
-#include "ring_builders.h"
+#include "support/ring_builders.h"
 
 namespace velmar::cell_test {
 

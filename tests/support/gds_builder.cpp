@@ -1,4 +1,4 @@
-#include "formats/gds_writer_helpers.h"
+#include "support/gds_builder.h"
 
 #include <zlib.h>
 

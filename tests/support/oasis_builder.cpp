@@ -1,4 +1,4 @@
-#include "formats/oasis_build_helpers.h"
+#include "support/oasis_builder.h"
 
 #include <cstring>
 #include <fstream>

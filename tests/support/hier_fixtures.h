@@ -18,7 +18,7 @@
 
 #include "foundation/box.h"
 #include "geometry/point_system.h"
-#include "layoutdb/cell_fixtures.h"
+#include "support/cell_fixtures.h"
 #include "layoutdb/db_cell.h"
 #include "layoutdb/layer_rings.h"
 #include "layoutdb/lib_db.h"

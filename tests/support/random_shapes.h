@@ -10,29 +10,30 @@
 #include <random>
 #include <vector>
 
-#include "boolean_oracle.h"
+#include "support/boolean_oracle.h"
 #include "geometry/boolean_sweep.h"
 #include "geometry/point_list_order.h"
 #include "geometry/point_system.h"
-#include "point_list_fixtures.h"
+#include "support/point_list_fixtures.h"
 
 namespace velmar::test {
 
 // Rectangles and right isosceles triangles (legs axis-parallel, hypotenuse
-// at 45 degrees), counter-clockwise, all coordinates even inside
-// [0, span]. Every 45-degree line then has an even intercept, so two of them
-// meet on the grid, and any line x = c or y = c meets them on the grid.
-inline std::vector<oracle::Ring> RandomOctilinearRings(std::mt19937& rng,
-                                                       int count, int32_t span,
-                                                       bool withTriangles) {
-  std::uniform_int_distribution<int32_t> pos(0, span / 2);
-  std::uniform_int_distribution<int32_t> len(1, span / 8 + 1);
+// at 45 degrees), counter-clockwise, on `layer`: corners at 2 * pos - shift,
+// sides of 2 * len, so every coordinate is even when shift is. Every
+// 45-degree line then has an even intercept, so two of them meet on the
+// grid, and any line x = c or y = c meets them on the grid.
+inline std::vector<oracle::Ring> RandomOctilinearShapes(
+    std::mt19937& rng, int count, std::uniform_int_distribution<int32_t> pos,
+    std::uniform_int_distribution<int32_t> len, int32_t shift,
+    bool withTriangles, int layer = 1) {
   std::uniform_int_distribution<int> kind(0, withTriangles ? 4 : 0);
   std::vector<oracle::Ring> rings;
   for (int i = 0; i < count; ++i) {
-    const int32_t x = 2 * pos(rng) - span / 4, y = 2 * pos(rng) - span / 4;
+    const int32_t x = 2 * pos(rng) - shift, y = 2 * pos(rng) - shift;
     const int32_t a = 2 * len(rng), b = 2 * len(rng);
     oracle::Ring r;
+    r.layer = layer;
     switch (kind(rng)) {
       case 0: r.pts = oracle::Rect(x, y, x + a, y + b); break;
       case 1: r.pts = {{x, y}, {x + a, y}, {x, y + a}}; break;
@@ -43,6 +44,15 @@ inline std::vector<oracle::Ring> RandomOctilinearRings(std::mt19937& rng,
     rings.push_back(r);
   }
   return rings;
+}
+
+// The shapes above with coordinates even inside [0, span] less span / 4.
+inline std::vector<oracle::Ring> RandomOctilinearRings(std::mt19937& rng,
+                                                       int count, int32_t span,
+                                                       bool withTriangles) {
+  using Range = std::uniform_int_distribution<int32_t>;
+  return RandomOctilinearShapes(rng, count, Range(0, span / 2), Range(1, span / 8 + 1),
+                                span / 4, withTriangles);
 }
 
 // A star-shaped counter-clockwise ring around (cx, cy) with n vertices at

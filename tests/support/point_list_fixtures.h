@@ -51,6 +51,22 @@ inline std::vector<Point> RingPoints(const PSPoint* p) {
   return out;
 }
 
+// Coordinates of the ring through p, following next, each vertex marked in
+// `seen`; `end` is where the walk stopped: p for a closed ring, nullptr at
+// the end of an open chain.
+inline std::vector<Point> WalkRing(const PSPoint* p, std::set<const PSPoint*>& seen,
+                                   const PSPoint*& end) {
+  std::vector<Point> out;
+  const PSPoint* q = p;
+  do {
+    seen.insert(q);
+    out.emplace_back(q->x, q->y);
+    q = q->next;
+  } while (q && q != p);
+  end = q;
+  return out;
+}
+
 // Coordinates of the chain from its first vertex (found along prev).
 inline std::vector<Point> ChainPoints(const PSPoint* p) {
   while (p->prev) p = p->prev;

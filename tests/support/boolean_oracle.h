@@ -16,7 +16,7 @@
 #include "foundation/box.h"
 #include "geometry/boolean_sweep.h"
 #include "geometry/point_list_order.h"
-#include "point_list_fixtures.h"
+#include "support/point_list_fixtures.h"
 #include "geometry/point_system.h"
 
 namespace velmar::oracle {

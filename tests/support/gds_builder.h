@@ -1,6 +1,6 @@
 // Test fixtures for GDSII input: a small record-by-record GDSII writer that
 // builds files in memory (including deliberately malformed ones); the
-// scratch directory (TempDir) comes from foundation/temp_dir.h.
+// scratch directory (TempDir) comes from support/temp_dir.h.
 //
 // The builder writes the published record layout directly (big-endian
 // lengths and values, strings padded with one NUL to an even length, 8-byte
@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "foundation/box.h"
-#include "foundation/temp_dir.h"
+#include "support/temp_dir.h"
 
 namespace velmar::test {
 

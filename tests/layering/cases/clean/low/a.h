@@ -1,0 +1,3 @@
+#pragma once
+#include <vector>
+#include "b.h"

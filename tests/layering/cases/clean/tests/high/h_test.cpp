@@ -1,0 +1,3 @@
+#include "high/h.h"
+#include "low/a.h"
+#include "support/s.h"

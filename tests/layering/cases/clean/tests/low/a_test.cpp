@@ -1,0 +1,3 @@
+#include "low/a.h"
+#include "low/own.h"
+#include "support/s.h"

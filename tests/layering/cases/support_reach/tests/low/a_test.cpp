@@ -1,0 +1,2 @@
+#include "low/a.h"
+#include "support/s.h"

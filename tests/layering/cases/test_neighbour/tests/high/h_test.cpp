@@ -1,0 +1,2 @@
+#include "high/h.h"
+#include "low/fixture.h"

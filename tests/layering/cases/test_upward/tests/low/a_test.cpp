@@ -1,0 +1,2 @@
+#include "low/a.h"
+#include "high/h.h"

@@ -1,0 +1,3 @@
+#include "low/a.h"
+
+#include "high/h.h"
