@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "foundation/box.h"
 #include "geometry/point_list_edit.h"
 #include "geometry/point_list_order.h"
 #include "geometry/rect_sweep.h"
@@ -156,6 +157,7 @@ void Sweep(PSList& list, PSList* out, BooleanOpCode code, bool edgesOnly,
 constexpr int32_t kPartsMinPoints = 4096;
 constexpr size_t kCrossingsPerEdge = 4;
 constexpr size_t kPartRings = 4;
+constexpr long double kBoxDepth = 4;
 
 struct PartRing {
   PSPoint* start;  // leftmost vertex (ties: the lowest)
@@ -187,13 +189,17 @@ bool UnionByParts(PSList& list, PSList& out) {
   if (list.pointCount < kPartsMinPoints) return false;
   std::vector<PartRing> rings;
   bool fit = true;
+  long double boxes = 0;  // total area of the rings' boxes
+  Box all;
   for (PSPoint* p = list.head; p && fit; p = p->link) {
     if (p->flags & PSPointFlags::Visited) continue;
     PSPoint* left = p;
     __int128 area2 = 0;
+    Box ringBox;
     PSPoint* q = p;
     do {
       q->flags |= PSPointFlags::Visited;
+      ringBox.Extend(q->x, q->y);
       PSPoint* n = q->next;
       if (!n) break;
       area2 += __int128(q->x) * n->y - __int128(n->x) * q->y;
@@ -202,9 +208,16 @@ bool UnionByParts(PSList& list, PSList& out) {
     } while (q != p);
     if (q != p || area2 <= 0) fit = false;
     rings.push_back(PartRing{left});
+    boxes += (long double)(ringBox.x2 - int64_t(ringBox.x1)) * (ringBox.y2 - int64_t(ringBox.y1));
+    all.Extend(ringBox.x1, ringBox.y1);
+    all.Extend(ringBox.x2, ringBox.y2);
   }
   MaskFlags(list, ~int(PSPointFlags::Visited));
   if (!fit || rings.size() <= kPartRings) return false;
+  // The boxes of the rings cover their common box several times over, or
+  // the crossings cannot be many: a cheap test before counting them.
+  if (boxes < kBoxDepth * (long double)(all.x2 - int64_t(all.x1)) * (all.y2 - int64_t(all.y1)))
+    return false;
   const size_t edges = size_t(list.pointCount);
   if (!CrossingsExceed(list, kCrossingsPerEdge * edges)) return false;
   std::sort(rings.begin(), rings.end(), [](const PartRing& a, const PartRing& b) {
