@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "foundation/box.h"
 #include "geometry/point_list_edit.h"
 #include "geometry/point_list_order.h"
 #include "geometry/rect_sweep.h"
@@ -144,6 +145,88 @@ bool SplitSelfCrossingRings(PSList& list) {
   return changed;
 }
 
+void Sweep(PSList& list, PSList* out, BooleanOpCode code, bool edgesOnly,
+           bool byParts);
+
+// A union whose rings overlap many deep (thousands of thin rings stacked on
+// each other) has far more crossings than edges, and nearly all of them lie
+// deep inside the result. Merging the rings a few at a time (in order of
+// their leftmost vertices), then the merged parts two by two, drops the covered edges early: every later sweep
+// sees only the outlines of its two parts. Lists below this size, or with
+// at most this many crossings per edge, are merged in one sweep.
+constexpr int32_t kPartsMinPoints = 4096;
+constexpr size_t kCrossingsPerEdge = 4;
+constexpr size_t kPartRings = 4;
+constexpr long double kBoxDepth = 4;
+
+struct PartRing {
+  PSPoint* start;  // leftmost vertex (ties: the lowest)
+};
+
+// Merges rings [lo, hi) into out (every ring taken as first operand).
+void MergePart(const std::vector<PartRing>& rings, size_t lo, size_t hi,
+               PSList& out) {
+  ScratchList work;
+  if (hi - lo <= kPartRings) {
+    for (size_t i = lo; i < hi; ++i) AppendRingCopy(rings[i].start, work.list);
+  } else {
+    const size_t mid = lo + (hi - lo) / 2;
+    MergePart(rings, lo, mid, work.list);
+    ScratchList right;
+    MergePart(rings, mid, hi, right.list);
+    SpliceList(work.list, right.list);
+  }
+  if (!work.list.head) return;
+  MarkOperand(work.list, false);
+  Sweep(work.list, &out, BooleanOpCode::Merge, false, false);
+}
+
+// The union (Merge, Or) of a large list whose edges cross far more often
+// than they number, merged by parts; false (list untouched) when the list
+// is not of that kind, or holds a ring that is open or winds clockwise
+// overall (a hole must be merged together with the ring around it).
+bool UnionByParts(PSList& list, PSList& out) {
+  if (list.pointCount < kPartsMinPoints) return false;
+  std::vector<PartRing> rings;
+  bool fit = true;
+  long double boxes = 0;  // total area of the rings' boxes
+  Box all;
+  for (PSPoint* p = list.head; p && fit; p = p->link) {
+    if (p->flags & PSPointFlags::Visited) continue;
+    PSPoint* left = p;
+    __int128 area2 = 0;
+    Box ringBox;
+    PSPoint* q = p;
+    do {
+      q->flags |= PSPointFlags::Visited;
+      ringBox.Extend(q->x, q->y);
+      PSPoint* n = q->next;
+      if (!n) break;
+      area2 += __int128(q->x) * n->y - __int128(n->x) * q->y;
+      if (n->x < left->x || (n->x == left->x && n->y < left->y)) left = n;
+      q = n;
+    } while (q != p);
+    if (q != p || area2 <= 0) fit = false;
+    rings.push_back(PartRing{left});
+    boxes += (long double)(ringBox.x2 - int64_t(ringBox.x1)) * (ringBox.y2 - int64_t(ringBox.y1));
+    all.Extend(ringBox.x1, ringBox.y1);
+    all.Extend(ringBox.x2, ringBox.y2);
+  }
+  MaskFlags(list, ~int(PSPointFlags::Visited));
+  if (!fit || rings.size() <= kPartRings) return false;
+  // The boxes of the rings cover their common box several times over, or
+  // the crossings cannot be many: a cheap test before counting them.
+  if (boxes < kBoxDepth * (long double)(all.x2 - int64_t(all.x1)) * (all.y2 - int64_t(all.y1)))
+    return false;
+  const size_t edges = size_t(list.pointCount);
+  if (!CrossingsExceed(list, kCrossingsPerEdge * edges)) return false;
+  std::sort(rings.begin(), rings.end(), [](const PartRing& a, const PartRing& b) {
+    return ComparePoint(a.start, b.start) < 0;
+  });
+  MergePart(rings, 0, rings.size(), out);
+  return true;
+}
+
 }  // namespace
 
 void SettleCrossings(PSList& list) {
@@ -180,11 +263,18 @@ int32_t SelectHoles(PSList& list, PSList* out, bool invert) {
   return holes;
 }
 
-void BooleanSweep(PSList& list, PSList* out, BooleanOpCode code,
-                  bool edgesOnly) {
+namespace {
+
+void Sweep(PSList& list, PSList* out, BooleanOpCode code, bool edgesOnly,
+           bool byParts) {
   if (!list.head) return;
   // Axis-parallel input: interval counts, no splitting (same result).
   if (out && !edgesOnly && RectilinearBoolean(list, *out, code)) return;
+  if (byParts && out && !edgesOnly &&
+      (code == BooleanOpCode::Merge || code == BooleanOpCode::Or) &&
+      UnionByParts(list, *out))
+    return;
+
   if (code == BooleanOpCode::CutHoles && SelectHoles(list, nullptr, false) == 0)
     return;
   const bool keep = code != BooleanOpCode::CutHoles &&
@@ -224,6 +314,13 @@ void BooleanSweep(PSList& list, PSList* out, BooleanOpCode code,
     // The cut list is the result, whether or not an output list was given.
     Simplify(list, 0);
   }
+}
+
+}  // namespace
+
+void BooleanSweep(PSList& list, PSList* out, BooleanOpCode code,
+                  bool edgesOnly) {
+  Sweep(list, out, code, edgesOnly, true);
 }
 
 }  // namespace velmar

@@ -104,9 +104,34 @@ void MoveOut(PSList& list, PSList& out, Take take) {
 // Simplify at tolerance 0 for a list that may also hold open chains:
 // Simplify walks rings only, so the chains are set aside meanwhile and put
 // back at the tail unchanged.
+// Removes the rings of a list of rings whose signed area is zero: clamping
+// a thin sloped ring can fold it into a figure eight of two equal lobes, in
+// which no vertex is in line with its neighbours.
+void DropRingsWithoutArea(PSList& list) {
+  bool dropped = false;
+  for (PSPoint* p = list.head; p; p = p->link) {
+    if (p->flags & (kVisited | PSPointFlags::Deleted)) continue;
+    __int128 area2 = 0;
+    PSPoint* q = p;
+    do {
+      q->flags |= kVisited;
+      area2 += __int128(q->x) * q->next->y - __int128(q->next->x) * q->y;
+      q = q->next;
+    } while (q != p);
+    if (area2 == 0) {
+      MarkRingDeleted(p);
+      --list.ringCount;
+      dropped = true;
+    }
+  }
+  MaskFlags(list, -2);
+  if (dropped) PurgeDeleted(list);
+}
+
 void SimplifyRings(PSList& list) {
   if (!HasOpenChains(list)) {
     Simplify(list, 0);
+    DropRingsWithoutArea(list);
     return;
   }
   // Mark every chain vertex, walking each chain from its first vertex.
@@ -120,7 +145,10 @@ void SimplifyRings(PSList& list) {
   PSList chains;
   MoveOut(list, chains, [](const PSPoint* p) { return p->flags & kVisited; });
   MaskFlags(chains, -2);
-  if (list.head) Simplify(list, 0);
+  if (list.head) {
+    Simplify(list, 0);
+    DropRingsWithoutArea(list);
+  }
   const int32_t rings = list.ringCount;
   SpliceList(list, chains);
   list.ringCount = rings;

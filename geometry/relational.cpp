@@ -581,6 +581,66 @@ void CollectSelectedEdges(PSList& list, PSList& out, RelationalCode code,
   MaskFlags(list, -2);
 }
 
+namespace {
+
+// Drops the ring vertices that lie in line with their neighbours, except
+// where two or more vertices of the list share a position: there a ring
+// passes a point several times (three rings of edges meeting in one point
+// can bound a region of alternate sectors), and joining the edges through
+// it would leave straight runs that cross each other. Rings left without
+// area go.
+void RemoveCollinearKeepingMeetings(PSList& list) {
+  std::vector<Point> all;
+  for (const PSPoint* p = list.head; p; p = p->link) all.push_back(Point(p->x, p->y));
+  const auto less = [](const Point& u, const Point& v) {
+    return u.x != v.x ? u.x < v.x : u.y < v.y;
+  };
+  std::sort(all.begin(), all.end(), less);
+  std::vector<Point> shared;
+  for (size_t i = 1; i < all.size(); ++i)
+    if (all[i].x == all[i - 1].x && all[i].y == all[i - 1].y &&
+        (shared.empty() || shared.back().x != all[i].x || shared.back().y != all[i].y))
+      shared.push_back(all[i]);
+  if (shared.empty()) {
+    Simplify(list, 0);
+    return;
+  }
+  const auto meets = [&](const PSPoint* p) {
+    return std::binary_search(shared.begin(), shared.end(), Point(p->x, p->y), less);
+  };
+  for (PSPoint* q = list.head; q; q = q->link) {
+    if ((q->flags & PSPointFlags::Deleted) || !q->next || !q->prev) continue;
+    PSPoint* v = q;
+    // Unlink v while it is in line; then its predecessor may be.
+    while (!(v->flags & PSPointFlags::Deleted) && v->prev != v->next && v->next != v &&
+           !meets(v) && Cross(v->prev, v, v->next) == 0) {
+      PSPoint* before = v->prev;
+      LinkPoints(before, v->next);
+      v->flags |= PSPointFlags::Deleted;
+      v = before;
+    }
+  }
+  // Rings without area (two vertices, or all in line) go whole.
+  for (PSPoint* p = list.head; p; p = p->link) {
+    if (p->flags & (PSPointFlags::Deleted | PSPointFlags::Visited) || !p->next) continue;
+    __int128 area2 = 0;
+    PSPoint* q = p;
+    do {
+      q->flags |= PSPointFlags::Visited;
+      area2 += __int128(q->x) * q->next->y - __int128(q->next->x) * q->y;
+      q = q->next;
+    } while (q != p);
+    if (area2 == 0) {
+      MarkRingDeleted(p);
+      --list.ringCount;
+    }
+  }
+  MaskFlags(list, ~int(PSPointFlags::Visited));
+  PurgeDeleted(list);
+}
+
+}  // namespace
+
 void SelectEdges(PSList& list, PSList& out, RelationalCode code,
                  bool edgesOnly) {
   if (int(code) < 0 || int(code) > 8)
@@ -612,7 +672,7 @@ void SelectEdges(PSList& list, PSList& out, RelationalCode code,
   // Joined rings are not counted by the connection: recount so that the
   // simplification below keeps an exact ring count.
   CountRings(work);
-  Simplify(work, 0);
+  RemoveCollinearKeepingMeetings(work);
   SpliceList(out, work);
 }
 

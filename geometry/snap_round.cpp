@@ -19,6 +19,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstdint>
 #include <cmath>
 #include <memory_resource>
 #include <queue>
@@ -99,8 +100,10 @@ class CrossingFinder {
       : segs_(segs), verticals_(verticals), order_(Less{this}, &pool_) {}
 
   // Collects the crossing points rounded half up; returns whether one of
-  // them lies off the grid.
-  bool Run(std::vector<HotPoint>& hot);
+  // them lies off the grid. With a limit, stops once more than limit
+  // crossings are found (see Stopped).
+  bool Run(std::vector<HotPoint>& hot, size_t limit = SIZE_MAX);
+  bool Stopped() const { return stopped_; }
 
  private:
   struct Probe {
@@ -161,6 +164,7 @@ class CrossingFinder {
   std::priority_queue<Event, std::vector<Event>, std::greater<Event>> events_;
   std::vector<HotPoint>* hot_ = nullptr;
   bool offGrid_ = false;
+  bool stopped_ = false;
 };
 
 // Schedules the exchange of two neighbours (lo below hi) that cross ahead:
@@ -187,8 +191,9 @@ void CrossingFinder::Record(uint32_t a, uint32_t b) {
   hot_->push_back(HotPoint{RoundHalfUp(xn, d), RoundHalfUp(yn, d)});
 }
 
-bool CrossingFinder::Run(std::vector<HotPoint>& hot) {
+bool CrossingFinder::Run(std::vector<HotPoint>& hot, size_t limit) {
   hot_ = &hot;
+  const size_t stopAt = limit > SIZE_MAX - hot.size() ? SIZE_MAX : hot.size() + limit;
   const uint32_t n = static_cast<uint32_t>(segs_.size());
   where_.assign(n, order_.end());
   live_.assign(n, 0);
@@ -212,6 +217,10 @@ bool CrossingFinder::Run(std::vector<HotPoint>& hot) {
     if (ir < n) col = std::min(col, segs_[byRight[ir]].rx);
     if (iv < vert.size()) col = std::min(col, verticals_[vert[iv]].lx);
     x_ = col;
+    if (hot.size() > stopAt) {
+      stopped_ = true;
+      return offGrid_;
+    }
     // Exchanges of neighbours that crossed up to this column.
     while (!events_.empty() && events_.top().col <= col) {
       const Event ev = events_.top();
@@ -388,14 +397,11 @@ void HotPixelIndex::Touched(const PSPoint* a, const PSPoint* b,
   }
 }
 
-}  // namespace
-
-int32_t SnapRoundCrossings(PSList& list) {
-  if (!list.head || !list.head->link || ClassifyList(list) == 0) return 0;
-  std::vector<Seg> segs, verticals;
-  std::vector<HotPoint> hot;
+// The edges of the list, non-vertical and vertical, each from its left end.
+void CollectSegments(const PSList& list, std::vector<Seg>& segs,
+                     std::vector<Seg>& verticals, std::vector<HotPoint>* hot) {
   for (const PSPoint* p = list.head; p; p = p->link) {
-    hot.push_back(HotPoint{p->x, p->y});
+    if (hot) hot->push_back(HotPoint{p->x, p->y});
     const PSPoint* q = p->next;
     if (!q || SamePosition(p, q)) continue;
     Seg s;
@@ -405,6 +411,24 @@ int32_t SnapRoundCrossings(PSList& list) {
       s = Seg{q->x, q->y, p->x, p->y};
     (s.lx == s.rx ? verticals : segs).push_back(s);
   }
+}
+
+}  // namespace
+
+bool CrossingsExceed(const PSList& list, size_t limit) {
+  std::vector<Seg> segs, verticals;
+  std::vector<HotPoint> hot;
+  CollectSegments(list, segs, verticals, nullptr);
+  CrossingFinder finder(segs, verticals);
+  finder.Run(hot, limit);
+  return finder.Stopped();
+}
+
+int32_t SnapRoundCrossings(PSList& list) {
+  if (!list.head || !list.head->link || ClassifyList(list) == 0) return 0;
+  std::vector<Seg> segs, verticals;
+  std::vector<HotPoint> hot;
+  CollectSegments(list, segs, verticals, &hot);
   {
     CrossingFinder finder(segs, verticals);
     // Crossings on grid points split exactly in the sweep: nothing to do.

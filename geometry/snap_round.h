@@ -14,6 +14,7 @@
 // round (an edge moved by 2.6 units in a random test that way).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "geometry/point_system.h"
@@ -29,5 +30,10 @@ namespace velmar {
 // points exactly as they are. Otherwise returns the number of vertices
 // added. The link chain's order is not kept.
 int32_t SnapRoundCrossings(PSList& list);
+
+// Whether the edges of the list cross each other (away from their ends) at
+// more than limit points. Stops counting there, so the cost stays near that
+// of a list with limit crossings however many there are.
+bool CrossingsExceed(const PSList& list, size_t limit);
 
 }  // namespace velmar

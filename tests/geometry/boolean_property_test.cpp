@@ -198,6 +198,39 @@ TEST(BooleanProperties, GeneralAngleTrianglesGiveClosedConsistentRings) {
   }
 }
 
+// Stacks of thin skewed rings, many deep, each crossing itself once (a bow
+// tie that winds counter-clockwise overall) and crossing every ring of its
+// stack: thousands of crossings more than edges, the kind of input that
+// unions merge a few rings at a time. Optionally framed by a ring with a
+// clockwise hole, which must be merged together with its frame.
+std::vector<Ring> SliverStacks(std::mt19937& rng, bool framed) {
+  std::uniform_int_distribution<int> jitter(0, 6);
+  std::vector<Ring> in;
+  for (int col = 0; col < 16; ++col)
+    for (int k = 0; k < 70; ++k) {
+      const int32_t x = 40 * col + jitter(rng), y = 5 * k + jitter(rng);
+      std::vector<Point> t = {{x, y}, {x + 30 + jitter(rng), y + 600},
+                              {x + 11, y + 3 + jitter(rng)}, {x, y + 150 + jitter(rng)}};
+      if (oracle::Area2(t) < 0) t = oracle::Reversed(t);
+      in.push_back({t, (col + k) % 3 == 0 ? 2 : 1});
+    }
+  if (framed) {
+    in.push_back({oracle::Rect(-50, -200, 700, -20), 1});
+    in.push_back({oracle::Reversed(oracle::Rect(-30, -180, 680, -40)), 1});
+  }
+  return in;
+}
+
+TEST(BooleanProperties, DeepStacksOfCrossingSliversMergeLikeTheOracle) {
+  std::mt19937 rng(4242);
+  const std::pair<bool, int> cases[] = {{false, 0}, {false, 2}, {true, 0}};
+  for (const auto& [framed, code] : cases) {
+    SCOPED_TRACE(std::string(framed ? "framed, " : "") + "code " + std::to_string(code));
+    const std::vector<Ring> in = SliverStacks(rng, framed);
+    ASSERT_NO_FATAL_FAILURE(ExpectOracleWindings(in, code, {-399, 2 * 700, 2 * 1100, 29, true}));
+  }
+}
+
 TEST(BooleanProperties, MergingIsIdempotent) {
   std::mt19937 rng(99);
   for (int iter = 0; iter < 500; ++iter) {

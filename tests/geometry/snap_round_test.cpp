@@ -469,23 +469,40 @@ TEST(SnapRound, RandomSmallCasesOfEveryOperation) { RunCases(20261210, 12000); }
 // snap_round_test --gtest_also_run_disabled_tests --gtest_filter='*MillionCases*'
 TEST(SnapRound, DISABLED_MillionCases) { RunCases(7, 1000000); }
 
-// Still failing, kept as a reproducer (run with --gtest_also_run_disabled_tests).
 // ROr and RXor of 45-degree triangles whose crossings all lie on the grid:
-// the selected edges cross at (114,109).
-TEST(SnapRound, DISABLED_RelationalSelectionOfOverlappingOctilinearTriangles) {
-  const std::vector<Ring> rings = {
-      {{{74, 34}, {105, 65}, {74, 65}}, 1}, {{{74, 65}, {81, 65}, {81, 72}}, 1},
-      {{{5, 62}, {49, 62}, {5, 106}}, 1},   {{{114, 93}, {130, 109}, {114, 109}}, 2},
-      {{{78, 84}, {135, 84}, {78, 141}}, 2}, {{{142, 133}, {142, 65}, {74, 65}}, 2}};
-  for (RelationalCode c : {RelationalCode::ROr, RelationalCode::RAnd, RelationalCode::RXor,
-                           RelationalCode::RDiff}) {
-    SCOPED_TRACE(int(c));
-    oracle::OwnedList in, out;
-    oracle::BuildList(in.list, rings);
-    ClassifyPoints(in.list);
-    SelectEdges(in.list, out.list, c, false);
-    EXPECT_EQ(StructureFault(oracle::ResultRings(out.list)), "");
-  }
+// the selected region has three sectors meeting at (114,105), where three
+// edges cross; removing the vertex there as in line with its neighbours
+// joined the edges of each pass, and they crossed.
+TEST(SnapRound, RelationalSelectionOfOverlappingOctilinearTriangles) {
+  constexpr int32_t m = -1073741823;  // near -2^30
+  const std::vector<std::vector<Ring>> cases = {
+      {{{{74, 34}, {105, 65}, {74, 65}}, 1}, {{{74, 65}, {81, 65}, {81, 72}}, 1},
+       {{{5, 62}, {49, 62}, {5, 106}}, 1},   {{{114, 93}, {130, 109}, {114, 109}}, 2},
+       {{{78, 84}, {135, 84}, {78, 141}}, 2}, {{{142, 133}, {142, 65}, {74, 65}}, 2}},
+      // Near the lower limit of the coordinates, squares and triangles.
+      {{{{m + 5, m + 7}, {m + 8, m + 7}, {m + 5, m + 4}}, 1},
+       {{{m, m + 4}, {m + 2, m + 6}, {m, m + 6}}, 1},
+       {{{m, m + 4}, {m + 1, m + 4}, {m + 1, m + 5}, {m, m + 5}}, 2},
+       {{{m + 1, m + 5}, {m + 2, m + 5}, {m + 2, m + 8}, {m + 1, m + 8}}, 2},
+       {{{m + 2, m + 5}, {m + 4, m + 7}, {m + 2, m + 7}}, 2},
+       {{{m + 2, m + 5}, {m + 4, m + 7}, {m + 2, m + 7}}, 2},
+       {{{m + 3, m + 3}, {m + 6, m + 6}, {m + 3, m + 6}}, 2}},
+      // Duplicated and touching small triangles.
+      {{{{2, 3}, {0, 4}, {3, 0}}, 1}, {{{2, 3}, {0, 4}, {3, 0}}, 1},
+       {{{2, 3}, {0, 4}, {0, 2}}, 1},  {{{4, 2}, {7, 3}, {5, 6}}, 1},
+       {{{0, 3}, {3, 3}, {0, 4}}, 1},  {{{0, 3}, {3, 4}, {1, 7}}, 2},
+       {{{4, 3}, {7, 4}, {5, 7}}, 2},  {{{0, 4}, {2, 1}, {1, 3}}, 2},
+       {{{4, 2}, {4, 3}, {3, 0}}, 2},  {{{4, 2}, {4, 3}, {3, 0}}, 2}}};
+  for (size_t k = 0; k < cases.size(); ++k)
+    for (RelationalCode c : {RelationalCode::ROr, RelationalCode::RAnd, RelationalCode::RXor,
+                             RelationalCode::RDiff}) {
+      SCOPED_TRACE("case " + std::to_string(k) + ", code " + std::to_string(int(c)));
+      oracle::OwnedList in, out;
+      oracle::BuildList(in.list, cases[k]);
+      ClassifyPoints(in.list);
+      SelectEdges(in.list, out.list, c, false);
+      EXPECT_EQ(StructureFault(oracle::ResultRings(out.list)), "");
+    }
 }
 
 // DIFF of counter-clockwise triangles: the thin second-layer triangle
@@ -499,5 +516,21 @@ TEST(SnapRound, DiffWhereASnappedSliverFoldsOver) {
       {{{2, 114}, {58, 163}, {13, 157}}, 2}};
   EXPECT_EQ(CheckBoolean(rings, 6, false), "");
 }
+// A thin sloped triangle of area 4 clipped to a window across it: moving
+// its far corner onto the window's corner folded the clamped ring into a
+// figure eight of two equal lobes, which no collinear vertex gave away.
+TEST(SnapRound, ClippingAThinTriangleLeavesNoFoldedRing) {
+  const std::vector<Ring> tri = {{{{132, 148}, {136, 118}, {140, 90}}, 1}};
+  for (const Box& window : {Box(134, 109, 139, 134), Box(133, 100, 138, 140)}) {
+    SCOPED_TRACE(std::to_string(window.x1) + " " + std::to_string(window.y1));
+    oracle::OwnedList l;
+    oracle::BuildList(l.list, tri);
+    ClipToWindow(l.list, window, false);
+    const Rings clipped = oracle::ResultRings(l.list);
+    EXPECT_EQ(StructureFault(clipped), "");
+    EXPECT_LE(oracle::TotalArea2(clipped), oracle::Area2(tri[0].pts));
+  }
+}
+
 }  // namespace
 }  // namespace velmar
