@@ -14,8 +14,8 @@
 #include <string>
 
 #include "foundation/error.h"
-#include "foundation/stdout_capture.h"
-#include "foundation/temp_dir.h"
+#include "support/stdout_capture.h"
+#include "support/temp_dir.h"
 
 namespace velmar {
 namespace {
