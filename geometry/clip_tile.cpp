@@ -108,24 +108,7 @@ void MoveOut(PSList& list, PSList& out, Take take) {
 // a thin sloped ring can fold it into a figure eight of two equal lobes, in
 // which no vertex is in line with its neighbours.
 void DropRingsWithoutArea(PSList& list) {
-  bool dropped = false;
-  for (PSPoint* p = list.head; p; p = p->link) {
-    if (p->flags & (kVisited | PSPointFlags::Deleted)) continue;
-    __int128 area2 = 0;
-    PSPoint* q = p;
-    do {
-      q->flags |= kVisited;
-      area2 += __int128(q->x) * q->next->y - __int128(q->next->x) * q->y;
-      q = q->next;
-    } while (q != p);
-    if (area2 == 0) {
-      MarkRingDeleted(p);
-      --list.ringCount;
-      dropped = true;
-    }
-  }
-  MaskFlags(list, -2);
-  if (dropped) PurgeDeleted(list);
+  if (MarkRingsWithoutArea(list)) PurgeDeleted(list);
 }
 
 void SimplifyRings(PSList& list) {

@@ -140,6 +140,27 @@ void MarkRingDeleted(PSPoint* p) {
   } while (q && q != p);
 }
 
+bool MarkRingsWithoutArea(PSList& list) {
+  bool marked = false;
+  for (PSPoint* p = list.head; p; p = p->link) {
+    if (p->flags & (kDeleted | PSPointFlags::Visited) || !p->next) continue;
+    __int128 area2 = 0;
+    PSPoint* q = p;
+    do {
+      q->flags |= PSPointFlags::Visited;
+      area2 += __int128(q->x) * q->next->y - __int128(q->next->x) * q->y;
+      q = q->next;
+    } while (q != p);
+    if (area2 == 0) {
+      MarkRingDeleted(p);
+      --list.ringCount;
+      marked = true;
+    }
+  }
+  MaskFlags(list, ~int(PSPointFlags::Visited));
+  return marked;
+}
+
 void RemoveCollinear(PSList& list) {
   PSPoint* last = nullptr;  // last vertex kept on the link chain
   PSPoint* q = list.head;

@@ -23,6 +23,12 @@ int32_t PurgeDeleted(PSList& list);
 // Sets Deleted on every vertex of the ring through p.
 void MarkRingDeleted(PSPoint* p);
 
+// Flags Deleted every ring (chains are passed over) whose signed area is
+// zero: two vertices, all in line, or a figure eight of two equal lobes, in
+// which no vertex is in line with its neighbours. Lowers the ring count;
+// returns whether any ring was flagged (PurgeDeleted takes them off).
+bool MarkRingsWithoutArea(PSList& list);
+
 // Drops every ring vertex that lies exactly on the line through its ring
 // neighbours (freed at once). Rings only.
 void RemoveCollinear(PSList& list);

@@ -621,21 +621,7 @@ void RemoveCollinearKeepingMeetings(PSList& list) {
     }
   }
   // Rings without area (two vertices, or all in line) go whole.
-  for (PSPoint* p = list.head; p; p = p->link) {
-    if (p->flags & (PSPointFlags::Deleted | PSPointFlags::Visited) || !p->next) continue;
-    __int128 area2 = 0;
-    PSPoint* q = p;
-    do {
-      q->flags |= PSPointFlags::Visited;
-      area2 += __int128(q->x) * q->next->y - __int128(q->next->x) * q->y;
-      q = q->next;
-    } while (q != p);
-    if (area2 == 0) {
-      MarkRingDeleted(p);
-      --list.ringCount;
-    }
-  }
-  MaskFlags(list, ~int(PSPointFlags::Visited));
+  MarkRingsWithoutArea(list);
   PurgeDeleted(list);
 }
 
