@@ -10,6 +10,7 @@
 #include "command/api.h"
 #include "command/fatal.h"
 #include "foundation/error.h"
+#include "foundation/rounding.h"
 #include "foundation/search_tree.h"
 #include "geometry/boolean_sweep.h"
 #include "geometry/point_list_edit.h"
@@ -21,16 +22,6 @@
 #include "layoutdb/trans.h"
 
 namespace velmar {
-
-namespace {
-
-int32_t ClampToInt32(int64_t v) {
-  if (v < INT32_MIN) return INT32_MIN;
-  if (v > INT32_MAX) return INT32_MAX;
-  return int32_t(v);
-}
-
-}  // namespace
 
 // --- Building blocks -----------------------------------------------------------
 

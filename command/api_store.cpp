@@ -33,6 +33,7 @@
 #include "foundation/binary_stream.h"
 #include "foundation/box.h"
 #include "foundation/error.h"
+#include "foundation/rounding.h"
 #include "geometry/boolean_sweep.h"
 #include "geometry/clip_tile.h"
 #include "geometry/point_list_order.h"
@@ -60,10 +61,8 @@ constexpr int64_t kRollOverCopySize = 999999999;
 
 // A box from 64-bit sides, held to the int32 range.
 Box ClampedBox(int64_t x1, int64_t y1, int64_t x2, int64_t y2) {
-  auto c = [](int64_t v) {
-    return int32_t(std::clamp<int64_t>(v, INT32_MIN, INT32_MAX));
-  };
-  return Box(c(x1), c(y1), c(x2), c(y2));
+  return Box(ClampToInt32(x1), ClampToInt32(y1), ClampToInt32(x2),
+             ClampToInt32(y2));
 }
 
 // Replaces list by its intersection with window: the window joins the list

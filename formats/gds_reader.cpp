@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "foundation/error.h"
+#include "foundation/rounding.h"
 #include "geometry/point_list_edit.h"
 #include "layoutdb/db_cell.h"
 #include "layoutdb/layer_rings.h"
@@ -31,13 +32,6 @@ constexpr size_t kInitialDefinitions = 10000;
 inline int32_t Load32(const uint8_t* p) {
   return int32_t((uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) |
                  (uint32_t(p[2]) << 8) | uint32_t(p[3]));
-}
-
-// Rounds half away from zero.
-double RoundHalfAway(double v) { return v < 0 ? -std::floor(0.5 - v) : std::floor(v + 0.5); }
-
-int64_t ClampToInt32(int64_t v) {
-  return std::clamp<int64_t>(v, INT32_MIN, INT32_MAX);
 }
 
 // A single reference (no array data, array bit clear) to cell id.
@@ -876,10 +870,10 @@ void GdsReader::TileCell(CellDef* def, DBCell* cell, int32_t tile) {
   const LayerKeySet all;
   for (int64_t i = 0; i < nx; ++i) {
     for (int64_t j = 0; j < ny; ++j) {
-      const Box window(int32_t(ClampToInt32(b.x1 + i * sx)),
-                       int32_t(ClampToInt32(b.y1 + j * sy)),
-                       int32_t(ClampToInt32(b.x1 + (i + 1) * sx)),
-                       int32_t(ClampToInt32(b.y1 + (j + 1) * sy)));
+      const Box window((ClampToInt32(b.x1 + i * sx)),
+                       (ClampToInt32(b.y1 + j * sy)),
+                       (ClampToInt32(b.x1 + (i + 1) * sx)),
+                       (ClampToInt32(b.y1 + (j + 1) * sy)));
       LayerRings rings;
       cell->IndexedLayersToRings(window, all, rings, 0, 1);
       bool any = false;

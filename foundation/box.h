@@ -15,7 +15,8 @@ struct Point {
 };
 
 // A bounding box (x1 <= x2, y1 <= y2 when not empty) or, in the segment
-// routines of the geometry engine, a segment from (x1, y1) to (x2, y2).
+// routines of the geometry engine (geometry/segment_geometry.h), a segment
+// from (x1, y1) to (x2, y2).
 // The empty box is INT_MAX, INT_MAX, INT_MIN, INT_MIN.
 struct Box {
   int32_t x1 = INT_MAX;
@@ -68,25 +69,6 @@ struct Box {
 
   constexpr int64_t Width() const { return int64_t(x2) - x1; }
   constexpr int64_t Height() const { return int64_t(y2) - y1; }
-
-  // Segment routines: the box read as the directed segment (x1, y1) ->
-  // (x2, y2). They belong to the geometry engine and are defined in
-  // geometry/segment_geometry.cpp (link velmar_geometry to use them).
-  Box Normalized() const;
-  int32_t YAt(int32_t x) const;
-  long double DistanceSquared(int32_t px, int32_t py) const;
-  long double SignedDistance(double px, double py) const;
-  void PointAlong(int32_t d, int32_t& x, int32_t& y) const;
-  void OffsetPoint(int32_t d, bool atEnd, int32_t& x, int32_t& y) const;
-  void Lengthen(int32_t d);
-  void ShiftPerpendicular(int32_t d);
-  Box Shifted(int32_t d) const;
-  bool SegmentIntersect(const Box& other, double& x, double& y) const;
-  int SegmentCrossing(const Box& other, int32_t& x, int32_t& y) const;
-  int CircleCrossings(int32_t cx, int32_t cy, int32_t r, int32_t& xa,
-                      int32_t& ya, int32_t& xb, int32_t& yb) const;
-  int Side(const Point& p) const;
-  bool MeetsBox(const Box& window);
 };
 
 }  // namespace velmar

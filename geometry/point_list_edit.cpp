@@ -45,10 +45,10 @@ long double RoundedDistance(const PSPoint* p, const PSPoint* q,
   if (p->x == r->x && p->y == r->y) {
     long double dx = static_cast<long double>(q->x) - p->x;
     long double dy = static_cast<long double>(q->y) - p->y;
-    return RoundAway(std::sqrt(dx * dx + dy * dy));
+    return RoundHalfAway(std::sqrt(dx * dx + dy * dy));
   }
   Box line(p->x, p->y, r->x, r->y);
-  return std::fabs(RoundAway(line.SignedDistance(q->x, q->y)));
+  return std::fabs(RoundHalfAway(SignedDistance(line, q->x, q->y)));
 }
 
 inline bool SharesCoordinate(const PSPoint* q, const PSPoint* a) {

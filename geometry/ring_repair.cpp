@@ -10,6 +10,7 @@
 #include "geometry/op_codes.h"
 #include "geometry/point_list_edit.h"
 #include "geometry/point_list_order.h"
+#include "geometry/segment_geometry.h"
 
 namespace velmar {
 
@@ -98,7 +99,7 @@ bool MarkVertex(const PSPoint* q, PSList* out, int mode, int32_t size) {
 bool TryTrim(PSPoint* q, const PSPoint* along, const PSPoint* other,
              int32_t length) {
   Box seg(q->x, q->y, along->x, along->y);
-  seg.Lengthen(-length);
+  Lengthen(seg, -length);
   const Turn t = TurnAt(seg.x1, seg.y1, seg.x2, seg.y2, other->x, other->y);
   if (t.dot > 0) return false;
   q->x = seg.x1;

@@ -57,7 +57,7 @@ bool MarkAcuteRing(PSPoint* ring, PSList* out, int mode, int32_t size);
 // Opens acute vertices by moving them along one of their edges: first every
 // acute left turn (trying its edge to the next vertex, then to the previous
 // one), then every acute right turn (the previous edge first). The edge is
-// shortened by length at both ends (Box::Lengthen); the vertex moves to the
+// shortened by length at both ends (Lengthen); the vertex moves to the
 // new start when the angle there is no longer acute. Returns the number of
 // moves. The ends of open chains have no angle and stay where they are.
 int32_t TrimAcute(PSList& list, int32_t length);

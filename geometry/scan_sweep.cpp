@@ -137,7 +137,7 @@ void SortPointsByPosition(PSList& list, bool chainOrder) {
 }
 
 int32_t EdgeYAt(const SweepEdge& e, int32_t x) {
-  return Box(e.left->x, e.left->y, e.right->x, e.right->y).YAt(x);
+  return YAt(Box(e.left->x, e.left->y, e.right->x, e.right->y), x);
 }
 
 bool SameEdgeGroup(const SweepEdge& rep, const SweepEdge& e) {
@@ -481,7 +481,7 @@ int Sweep::CheckCrossing(ActiveEdge* a, ActiveEdge* b) {
     Box sa(ea.left->x, ea.left->y, ea.right->x, ea.right->y);
     Box sb(eb.left->x, eb.left->y, eb.right->x, eb.right->y);
     int32_t x = 0, y = 0;
-    if (sa.SegmentCrossing(sb, x, y) != 1) return 0;
+    if (SegmentCrossing(sa, sb, x, y) != 1) return 0;
     const bool splitA = SplitActiveEdge(x, y, a);
     const bool splitB = SplitActiveEdge(x, y, b);
     return splitA || splitB ? 1 : 0;

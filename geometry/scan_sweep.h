@@ -12,7 +12,7 @@
 //
 // Every geometric test is exact: products of coordinate differences are
 // formed in 128-bit integers, and the y of an edge at an abscissa is the
-// exactly rounded (half up) value of Box::YAt.
+// exactly rounded (half up) value of YAt.
 #pragma once
 
 #include <cstdint>
@@ -162,7 +162,7 @@ using SweepColumnWalk = void (*)(void* context, const SweepColumn& column);
 // edges.
 void ScanSweepColumns(PSList& list, SweepColumnWalk walk, void* context);
 
-// y of a non-vertical edge at abscissa x (Box::YAt: the left end's y for a
+// y of a non-vertical edge at abscissa x (YAt: the left end's y for a
 // horizontal edge, otherwise rounded half up).
 int32_t EdgeYAt(const SweepEdge& e, int32_t x);
 // True when e belongs to the group of coincident edges of rep: e lies on

@@ -94,10 +94,6 @@ inline i128 Cross(int64_t ax, int64_t ay, int64_t bx, int64_t by) {
 
 }  // namespace
 
-long double RoundAway(long double v) {
-  return v < 0 ? std::trunc(v - 0.5L) : std::trunc(v + 0.5L);
-}
-
 long double RoundHalfUp(long double v) { return std::floor(v + 0.5L); }
 
 int32_t ToCoord(long double v) {
@@ -141,38 +137,43 @@ int32_t InterpolateHalfUp(int32_t a1, int32_t b1, int32_t a2, int32_t b2,
 // ---------------------------------------------------------------------------
 // Box as a segment
 
-Box Box::Normalized() const {
+Box Normalized(const Box& seg) {
+  const auto& [x1, y1, x2, y2] = seg;
   return Box(std::min(x1, x2), std::min(y1, y2), std::max(x1, x2),
              std::max(y1, y2));
 }
 
-int32_t Box::YAt(int32_t x) const {
+int32_t YAt(const Box& seg, int32_t x) {
+  const auto& [x1, y1, x2, y2] = seg;
   if (y1 == y2 || x == x1) return y1;
   if (x == x2) return y2;
   return InterpolateHalfUp(x1, y1, x2, y2, x);
 }
 
-long double Box::DistanceSquared(int32_t px, int32_t py) const {
+long double DistanceSquared(const Box& seg, int32_t px, int32_t py) {
+  const auto& [x1, y1, x2, y2] = seg;
   auto sq = [](int64_t dx, int64_t dy) {
     return i128(dx) * dx + i128(dy) * dy;
   };
-  Point f = SegmentFoot(*this, px, py);
-  if (InNormalized(*this, f.x, f.y))
+  Point f = SegmentFoot(seg, px, py);
+  if (InNormalized(seg, f.x, f.y))
     return (long double)sq(int64_t(px) - f.x, int64_t(py) - f.y);
   i128 ds = sq(int64_t(px) - x1, int64_t(py) - y1);
   i128 de = sq(int64_t(px) - x2, int64_t(py) - y2);
   return (long double)(de < ds ? de : ds);
 }
 
-long double Box::SignedDistance(double px, double py) const {
-  long double dx = Dx(*this), dy = Dy(*this);
+long double SignedDistance(const Box& seg, double px, double py) {
+  const auto& [x1, y1, x2, y2] = seg;
+  long double dx = Dx(seg), dy = Dy(seg);
   if (y1 == y2) return dx > 0 ? y1 - (long double)py : (long double)py - y1;
   if (x1 == x2) return dy > 0 ? (long double)px - x1 : x1 - (long double)px;
   return (((long double)px - x1) * dy - ((long double)py - y1) * dx) /
          std::sqrt(dx * dx + dy * dy);
 }
 
-void Box::PointAlong(int32_t d, int32_t& x, int32_t& y) const {
+void PointAlong(const Box& seg, int32_t d, int32_t& x, int32_t& y) {
+  const auto& [x1, y1, x2, y2] = seg;
   if (y1 == y2) {
     x = ToCoord(x1 < x2 ? int64_t(x1) + d : int64_t(x1) - d);
     y = y1;
@@ -183,19 +184,20 @@ void Box::PointAlong(int32_t d, int32_t& x, int32_t& y) const {
     x = x1;
     return;
   }
-  int64_t dx = Dx(*this), dy = Dy(*this);
-  if (Is45(*this)) {
-    int64_t f = int64_t(RoundAway(d / (long double)kSqrt2));
+  int64_t dx = Dx(seg), dy = Dy(seg);
+  if (Is45(seg)) {
+    int64_t f = int64_t(RoundHalfAway(d / (long double)kSqrt2));
     x = ToCoord(dx > 0 ? x1 + f : x1 - f);
     y = ToCoord(dy > 0 ? y1 + f : y1 - f);
     return;
   }
-  long double s = d / Length(*this);
-  x = ToCoord(RoundAway(x1 + s * dx));
-  y = ToCoord(RoundAway(y1 + s * dy));
+  long double s = d / Length(seg);
+  x = ToCoord(RoundHalfAway(x1 + s * dx));
+  y = ToCoord(RoundHalfAway(y1 + s * dy));
 }
 
-void Box::OffsetPoint(int32_t d, bool atEnd, int32_t& x, int32_t& y) const {
+void OffsetPoint(const Box& seg, int32_t d, bool atEnd, int32_t& x, int32_t& y) {
+  const auto& [x1, y1, x2, y2] = seg;
   if (x1 == x2) {
     x = x1;
     if (atEnd)
@@ -212,9 +214,9 @@ void Box::OffsetPoint(int32_t d, bool atEnd, int32_t& x, int32_t& y) const {
       x = ToCoord(x1 < x2 ? int64_t(x1) - d : int64_t(x1) + d);
     return;
   }
-  int64_t dx = Dx(*this), dy = Dy(*this);
-  if (Is45(*this)) {
-    int64_t f = int64_t(RoundAway(d / (long double)kSqrt2));
+  int64_t dx = Dx(seg), dy = Dy(seg);
+  if (Is45(seg)) {
+    int64_t f = int64_t(RoundHalfAway(d / (long double)kSqrt2));
     if (atEnd) {
       x = ToCoord(dx > 0 ? x2 + f : x2 - f);
       y = ToCoord(dy > 0 ? y2 + f : y2 - f);
@@ -224,73 +226,74 @@ void Box::OffsetPoint(int32_t d, bool atEnd, int32_t& x, int32_t& y) const {
     }
     return;
   }
-  long double s = d / Length(*this);
+  long double s = d / Length(seg);
   if (atEnd) {
-    x = ToCoord(RoundAway(x2 + s * dx));
-    y = ToCoord(RoundAway(y2 + s * dy));
+    x = ToCoord(RoundHalfAway(x2 + s * dx));
+    y = ToCoord(RoundHalfAway(y2 + s * dy));
   } else {
-    x = ToCoord(RoundAway(x1 - s * dx));
-    y = ToCoord(RoundAway(y1 - s * dy));
+    x = ToCoord(RoundHalfAway(x1 - s * dx));
+    y = ToCoord(RoundHalfAway(y1 - s * dy));
   }
 }
 
-void Box::Lengthen(int32_t d) {
+void Lengthen(Box& seg, int32_t d) {
+  auto& [x1, y1, x2, y2] = seg;
   // Moves: x1 -= mx, x2 += mx, y1 -= my, y2 += my.
   int64_t mx = 0, my = 0;
   if (x1 == x2) {
     my = y1 < y2 ? d : -int64_t(d);
   } else if (y1 == y2) {
     mx = x1 < x2 ? d : -int64_t(d);
-  } else if (Is45(*this)) {
-    int64_t f = int64_t(RoundAway(d / (long double)kSqrt2));
-    mx = Dx(*this) > 0 ? f : -f;
-    my = Dy(*this) > 0 ? f : -f;
+  } else if (Is45(seg)) {
+    int64_t f = int64_t(RoundHalfAway(d / (long double)kSqrt2));
+    mx = Dx(seg) > 0 ? f : -f;
+    my = Dy(seg) > 0 ? f : -f;
   } else {
-    long double s = d / Length(*this);
-    mx = int64_t(RoundAway(Dx(*this) * s));
-    my = int64_t(RoundAway(Dy(*this) * s));
+    long double s = d / Length(seg);
+    mx = int64_t(RoundHalfAway(Dx(seg) * s));
+    my = int64_t(RoundHalfAway(Dy(seg) * s));
   }
   int32_t nx1 = ToCoord(x1 - mx), nx2 = ToCoord(x2 + mx);
   int32_t ny1 = ToCoord(y1 - my), ny2 = ToCoord(y2 + my);
-  *this = Box(nx1, ny1, nx2, ny2);
+  seg = Box(nx1, ny1, nx2, ny2);
 }
 
-void Box::ShiftPerpendicular(int32_t d) {
+void ShiftPerpendicular(Box& seg, int32_t d) {
+  auto& [x1, y1, x2, y2] = seg;
   int64_t mx = 0, my = 0;  // x += mx, y -= my
   if (x1 == x2) {
     mx = y1 < y2 ? d : -int64_t(d);
   } else if (y1 == y2) {
     my = x1 < x2 ? d : -int64_t(d);
   } else {
-    long double len = Length(*this);
-    mx = int64_t(RoundAway(Dy(*this) * (long double)d / len));
-    my = int64_t(RoundAway((long double)d * Dx(*this) / len));
+    long double len = Length(seg);
+    mx = int64_t(RoundHalfAway(Dy(seg) * (long double)d / len));
+    my = int64_t(RoundHalfAway((long double)d * Dx(seg) / len));
   }
   int32_t nx1 = ToCoord(x1 + mx), nx2 = ToCoord(x2 + mx);
   int32_t ny1 = ToCoord(y1 - my), ny2 = ToCoord(y2 - my);
-  *this = Box(nx1, ny1, nx2, ny2);
+  seg = Box(nx1, ny1, nx2, ny2);
 }
 
-Box Box::Shifted(int32_t d) const {
-  Box b = *this;
-  b.ShiftPerpendicular(d);
+Box Shifted(const Box& seg, int32_t d) {
+  Box b = seg;
+  ShiftPerpendicular(b, d);
   return b;
 }
 
-bool Box::SegmentIntersect(const Box& other, double& x, double& y) const {
-  if (SegmentsParallel(*this, other)) return false;
+bool SegmentIntersect(const Box& seg, const Box& other, double& x, double& y) {
+  if (SegmentsParallel(seg, other)) return false;
   i128 xn, yn, den;
   // A zero-length segment passes the parallel test against an oblique or
   // vertical partner but has no line: report it as parallel.
-  if (!LineIntersection(*this, other, xn, yn, den)) return false;
+  if (!LineIntersection(seg, other, xn, yn, den)) return false;
   x = double((long double)xn / (long double)den);
   y = double((long double)yn / (long double)den);
   return true;
 }
 
-int Box::SegmentCrossing(const Box& b, int32_t& x, int32_t& y) const {
-  const Box& a = *this;
-  Box na = a.Normalized(), nb = b.Normalized();
+int SegmentCrossing(const Box& a, const Box& b, int32_t& x, int32_t& y) {
+  Box na = Normalized(a), nb = Normalized(b);
   if (na.x1 > nb.x2 || nb.x1 > na.x2 || na.y1 > nb.y2 || nb.y1 > na.y2)
     return -1;
   int64_t dax = Dx(a), day = Dy(a);
@@ -339,9 +342,10 @@ int Box::SegmentCrossing(const Box& b, int32_t& x, int32_t& y) const {
   return 1;
 }
 
-int Box::CircleCrossings(int32_t cx, int32_t cy, int32_t r, int32_t& xa,
-                         int32_t& ya, int32_t& xb, int32_t& yb) const {
-  long double dx = Dx(*this), dy = Dy(*this);
+int CircleCrossings(const Box& seg, int32_t cx, int32_t cy, int32_t r, int32_t& xa,
+                         int32_t& ya, int32_t& xb, int32_t& yb) {
+  const auto& [x1, y1, x2, y2] = seg;
+  long double dx = Dx(seg), dy = Dy(seg);
   long double k = (long double)(i128(int64_t(x1) - cx) * (int64_t(y2) - cy) -
                                 i128(int64_t(x2) - cx) * (int64_t(y1) - cy));
   long double l = dx * dx + dy * dy;
@@ -361,15 +365,17 @@ int Box::CircleCrossings(int32_t cx, int32_t cy, int32_t r, int32_t& xa,
   return (ax != bx || ay != by) ? 1 : 0;
 }
 
-int Box::Side(const Point& p) const {
-  int64_t dx = Dx(*this), dy = Dy(*this);
+int Side(const Box& seg, const Point& p) {
+  const auto& [x1, y1, x2, y2] = seg;
+  int64_t dx = Dx(seg), dy = Dy(seg);
   i128 cross = Cross(dx, dy, int64_t(p.x) - x1, int64_t(p.y) - y1);
   i128 dot = i128(dx) * (int64_t(p.x) - x2) + i128(dy) * (int64_t(p.y) - y2);
   if (dot >= 0 || cross == 0) return 0;
   return cross > 0 ? 1 : -1;
 }
 
-bool Box::MeetsBox(const Box& w) {
+bool MeetsBox(Box& seg, const Box& w) {
+  auto& [x1, y1, x2, y2] = seg;
   // Start in x.
   if (x1 < w.x1) {
     if (x2 <= w.x1) return false;
@@ -446,7 +452,7 @@ bool ClipSegmentToQuad(const Quad& quad, Box& seg) {
     p1 = s2;
     has1 = true;
   }
-  const Box nb = seg.Normalized();
+  const Box nb = Normalized(seg);
   // Squared distance of a later candidate from the first one; the farthest
   // becomes the second end. Taking simply the last one would let a vertex
   // found again by its second edge replace the true exit point.
@@ -509,7 +515,7 @@ namespace {
 // The point at distance r from the centre towards (tx, ty).
 Point Toward(int32_t cx, int32_t cy, int32_t tx, int32_t ty, int32_t r) {
   Point p;
-  Box(cx, cy, tx, ty).PointAlong(r, p.x, p.y);
+  PointAlong(Box(cx, cy, tx, ty), r, p.x, p.y);
   return p;
 }
 

@@ -1,13 +1,14 @@
 // Segment geometry: rounding rules, feet of perpendiculars, the band
 // quadrilateral with its containment test and segment clipping, and circles
-// as vertex rings. The member routines of `Box` read as a directed segment
-// are declared in foundation/box.h and defined in segment_geometry.cpp.
+// as vertex rings, and the routines of a `Box` read as the directed segment
+// (x1, y1) -> (x2, y2).
 #pragma once
 
 #include <cstdint>
 #include <memory>
 
 #include "foundation/box.h"
+#include "foundation/rounding.h"
 
 namespace velmar {
 
@@ -16,10 +17,6 @@ namespace velmar {
 inline constexpr double kSqrt2 = 1.4142135623730951;
 inline constexpr double kCrossingTolerance = 1.1920928955078125e-07;  // 2^-23
 
-// Half away from zero: a negative v becomes v - 0.5, any other v + 0.5,
-// then truncated towards zero. Points along, beyond and beside a segment,
-// feet of projections, interpolated values and unit conversions use it.
-long double RoundAway(long double v);
 // Half up: floor(v + 0.5). Crossing points, line intersections and
 // interpolation at a given abscissa use it.
 long double RoundHalfUp(long double v);
@@ -43,6 +40,42 @@ inline bool Is45(const Box& s) {
   int64_t dx = int64_t(s.x2) - s.x1, dy = int64_t(s.y2) - s.y1;
   return dx != 0 && (dx == dy || dx == -dy);
 }
+
+// Routines of a `Box` read as the directed segment (x1, y1) -> (x2, y2).
+// (min, min, max, max) of the two ends.
+Box Normalized(const Box& seg);
+// The y of the segment's line at abscissa x: y1 for a horizontal segment,
+// the end's y at an end's x, otherwise interpolated half up. A vertical
+// segment must not be asked at any x other than x1.
+int32_t YAt(const Box& seg, int32_t x);
+// Squared distance from (px, py) to the closed segment, exact.
+long double DistanceSquared(const Box& seg, int32_t px, int32_t py);
+// Distance of (px, py) from the segment's line, positive on its right.
+long double SignedDistance(const Box& seg, double px, double py);
+// The point d along the segment from its start.
+void PointAlong(const Box& seg, int32_t d, int32_t& x, int32_t& y);
+// The point d beyond the end (atEnd) or before the start.
+void OffsetPoint(const Box& seg, int32_t d, bool atEnd, int32_t& x,
+                 int32_t& y);
+// Moves both ends outwards by d along the segment (inwards for d < 0).
+void Lengthen(Box& seg, int32_t d);
+// Moves the segment by d to its right (left for d < 0).
+void ShiftPerpendicular(Box& seg, int32_t d);
+Box Shifted(const Box& seg, int32_t d);
+// Crossing point of the two segments' lines; false when parallel.
+bool SegmentIntersect(const Box& seg, const Box& other, double& x, double& y);
+// -1 when the segments do not meet, 0 when collinear, 1 with the meeting
+// point rounded half up.
+int SegmentCrossing(const Box& seg, const Box& other, int32_t& x, int32_t& y);
+// 1 with the two crossings of the segment's line with the circle, else 0.
+int CircleCrossings(const Box& seg, int32_t cx, int32_t cy, int32_t r,
+                    int32_t& xa, int32_t& ya, int32_t& xb, int32_t& yb);
+// 1 left of the segment, -1 right, 0 on its line or when the projection of
+// p falls at or beyond the end.
+int Side(const Box& seg, const Point& p);
+// Clips the segment in place to the closed window; false when it misses
+// the window or only touches its boundary (it may be partly clipped then).
+bool MeetsBox(Box& seg, const Box& window);
 
 // Parallel test of two segments used by the clipping and the violation
 // regions: a horizontal: b horizontal; a vertical: b vertical; otherwise the

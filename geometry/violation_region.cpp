@@ -40,7 +40,7 @@ bool BuildOneRegion(const Box& owner, const Box& partner, int32_t d,
 }  // namespace
 
 Quad SegmentBand(const Box& s, int32_t d) {
-  const Box t = s.Shifted(d);
+  const Box t = Shifted(s, d);
   if (d > 0)
     return Quad{{{s.x2, s.y2}, {s.x1, s.y1}, {t.x1, t.y1}, {t.x2, t.y2}}};
   return Quad{{{s.x1, s.y1}, {s.x2, s.y2}, {t.x2, t.y2}, {t.x1, t.y1}}};

@@ -12,7 +12,7 @@
 namespace velmar {
 
 // The band of seg for a distance d as a counter-clockwise quadrilateral: the
-// strip between seg and seg.Shifted(d), on seg's right-hand side for d > 0
+// strip between seg and Shifted(seg, d), on seg's right-hand side for d > 0
 // (V0 end, V1 start, V2 shifted start, V3 shifted end) and on its left for
 // d <= 0 (V0 start, V1 end, V2 shifted end, V3 shifted start). Empty
 // (degenerate) for d = 0.

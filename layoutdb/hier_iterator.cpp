@@ -8,6 +8,7 @@
 #include <string>
 
 #include "foundation/error.h"
+#include "foundation/rounding.h"
 #include "layoutdb/lib_db.h"
 
 namespace velmar {
@@ -34,12 +35,6 @@ void TurnBack(uint8_t c, long double& x, long double& y) {
     case 7: x = b; y = a; break;
     default: break;
   }
-}
-
-int32_t ClampToInt32(long double v) {
-  if (!(v > (long double)INT32_MIN)) return INT32_MIN;
-  if (!(v < (long double)INT32_MAX)) return INT32_MAX;
-  return int32_t(v);
 }
 
 // floor(a / b) and ceil(a / b) for b != 0.

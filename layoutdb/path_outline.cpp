@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "foundation/error.h"
+#include "geometry/segment_geometry.h"
 
 namespace velmar {
 
@@ -33,7 +34,7 @@ Box ShiftedSegment(int64_t ax, int64_t ay, int64_t bx, int64_t by,
                    int32_t d) {
   Box s(Fit(ax), Fit(ay), Fit(bx), Fit(by));
   try {
-    s.ShiftPerpendicular(d);
+    ShiftPerpendicular(s, d);
   } catch (const Error&) {
     ThrowOutOfRange();
   }
@@ -44,7 +45,7 @@ Box ShiftedSegment(int64_t ax, int64_t ay, int64_t bx, int64_t by,
 // when the lines turn out to be parallel after all.
 Point Crossing(const Box& a, const Box& b, Point fallback) {
   double x, y;
-  if (!a.SegmentIntersect(b, x, y)) return fallback;
+  if (!SegmentIntersect(a, b, x, y)) return fallback;
   return Point(RoundCorner(x), RoundCorner(y));
 }
 

@@ -30,7 +30,7 @@ TEST(SegmentRounding, HalfUpAndAwayDifferOnNegativeTies) {
       {-0.3L, 0, 0}, {1.49L, 1, 1}, {-1.51L, -2, -2}, {0, 0, 0},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(RoundAway(c.v), c.away) << double(c.v);
+    EXPECT_EQ(RoundHalfAway(c.v), c.away) << double(c.v);
     EXPECT_EQ(RoundHalfUp(c.v), c.halfup) << double(c.v);
   }
 }
@@ -65,7 +65,7 @@ TEST(SegmentYAt, TableOfAbscissae) {
       {{INT32_MIN, INT32_MAX, INT32_MAX, INT32_MIN}, 0, -1},  // exactly -1
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(c.s.YAt(c.x), c.y) << c.s.x1 << "," << c.s.y1 << " " << c.s.x2
+    EXPECT_EQ(YAt(c.s, c.x), c.y) << c.s.x1 << "," << c.s.y1 << " " << c.s.x2
                                  << "," << c.s.y2 << " at " << c.x;
   }
 }
@@ -83,7 +83,7 @@ TEST(SegmentYAt, MatchesExactRationalOnRandomSegments) {
     LD num = LD(int64_t(s.y1) * (int64_t(s.x2) - s.x1) +
                 (int64_t(s.y2) - s.y1) * (int64_t(x) - s.x1));
     LD expect = s.y1 == s.y2 ? s.y1 : HalfUp(num / LD(int64_t(s.x2) - s.x1));
-    ASSERT_EQ(s.YAt(x), int32_t(expect)) << i;
+    ASSERT_EQ(YAt(s, x), int32_t(expect)) << i;
   }
 }
 
@@ -119,7 +119,7 @@ TEST(SegmentCrossing, TableOfCases) {
   };
   for (const CrossCase& c : cases) {
     int32_t x = 12345, y = 12345;
-    int r = c.a.SegmentCrossing(c.b, x, y);
+    int r = SegmentCrossing(c.a, c.b, x, y);
     EXPECT_EQ(r, c.result) << c.a.x1 << "," << c.a.y1 << "-" << c.a.x2 << ","
                            << c.a.y2 << " x " << c.b.x1 << "," << c.b.y1 << "-"
                            << c.b.x2 << "," << c.b.y2;
@@ -140,7 +140,7 @@ int OracleCrossing(const Box& a, const Box& b, int32_t& x, int32_t& y) {
     return px + tol >= std::min(s.x1, s.x2) && px - tol <= std::max(s.x1, s.x2) &&
            py + tol >= std::min(s.y1, s.y2) && py - tol <= std::max(s.y1, s.y2);
   };
-  Box na = a.Normalized(), nb = b.Normalized();
+  Box na = Normalized(a), nb = Normalized(b);
   if (na.x1 > nb.x2 || nb.x1 > na.x2 || na.y1 > nb.y2 || nb.y1 > na.y2) return -1;
   LD dax = a.x2 - a.x1, day = a.y2 - a.y1, dbx = b.x2 - b.x1, dby = b.y2 - b.y1;
   LD c1 = dax * (b.y1 - a.y1) - day * (b.x1 - a.x1);
@@ -180,7 +180,7 @@ TEST(SegmentCrossing, MatchesLongDoubleOracleOnRandomSegments) {
     if (i % 5 == 0) b.y2 = b.y1;  // plenty of axis-parallel partners
     if (i % 7 == 0) a.x2 = a.x1;
     int32_t x = 0, y = 0, ox = 0, oy = 0;
-    int r = a.SegmentCrossing(b, x, y);
+    int r = SegmentCrossing(a, b, x, y);
     int o = OracleCrossing(a, b, ox, oy);
     ASSERT_EQ(r, o) << i;
     if (r == 1) {
@@ -196,7 +196,7 @@ TEST(SegmentCrossing, ObliqueToleranceAcceptsOnlyTinyOvershoot) {
   // A oblique, B's crossing with A's line lies 1/den outside A's end. With a
   // small denominator that is far beyond 2^-23: no meeting.
   int32_t x, y;
-  EXPECT_EQ(Box(0, 0, 2, 1).SegmentCrossing(Box(3, 0, 1, 3), x, y), -1);
+  EXPECT_EQ(SegmentCrossing(Box(0, 0, 2, 1), Box(3, 0, 1, 3), x, y), -1);
   // Large coordinates: A from (0, 0) to (2^30, 2^30 - 1); the long, steep B
   // passes 1 / |B| from A's end point, so its line crosses A's line about
   // 4.7e-10 beyond that end: within the tolerance, the crossing is accepted
@@ -207,12 +207,12 @@ TEST(SegmentCrossing, ObliqueToleranceAcceptsOnlyTinyOvershoot) {
   for (Box b : {Box(m - 1, 0, m + 1, 2147483645), Box(m + 1, 2147483645, m - 1, 0),
                 Box(m - 1, 1, m + 1, 2147483646)}) {
     x = y = 0;
-    ASSERT_EQ(a.SegmentCrossing(b, x, y), 1);
+    ASSERT_EQ(SegmentCrossing(a, b, x, y), 1);
     EXPECT_EQ(x, m);
     EXPECT_EQ(y, m - 1);
   }
   // The same B against a shorter A (ending 1 unit earlier) misses.
-  EXPECT_EQ(Box(0, 0, m - 1, m - 2).SegmentCrossing(Box(m - 1, 0, m + 1, 2147483645), x, y), -1);
+  EXPECT_EQ(SegmentCrossing(Box(0, 0, m - 1, m - 2), Box(m - 1, 0, m + 1, 2147483645), x, y), -1);
 }
 
 // ---------------------------------------------------------------------------
@@ -220,26 +220,25 @@ TEST(SegmentCrossing, ObliqueToleranceAcceptsOnlyTinyOvershoot) {
 
 TEST(SegmentIntersect, LinesCrossingPoint) {
   double x = -1, y = -1;
-  ASSERT_TRUE(Box(0, 0, 10, 0).SegmentIntersect(Box(5, -3, 5, 7), x, y));
+  ASSERT_TRUE(SegmentIntersect(Box(0, 0, 10, 0), Box(5, -3, 5, 7), x, y));
   EXPECT_EQ(x, 5.0);
   EXPECT_EQ(y, 0.0);
   x = y = -1;
-  EXPECT_FALSE(Box(0, 0, 10, 0).SegmentIntersect(Box(0, 3, 10, 3), x, y));
-  EXPECT_FALSE(Box(0, 0, 4, 2).SegmentIntersect(Box(1, 1, 9, 5), x, y));
+  EXPECT_FALSE(SegmentIntersect(Box(0, 0, 10, 0), Box(0, 3, 10, 3), x, y));
+  EXPECT_FALSE(SegmentIntersect(Box(0, 0, 4, 2), Box(1, 1, 9, 5), x, y));
   EXPECT_EQ(x, -1.0);  // untouched when parallel
   // Lines, not segments: the crossing may lie beyond both.
-  ASSERT_TRUE(Box(0, 0, 1, 1).SegmentIntersect(Box(10, 0, 11, -1), x, y));
+  ASSERT_TRUE(SegmentIntersect(Box(0, 0, 1, 1), Box(10, 0, 11, -1), x, y));
   EXPECT_DOUBLE_EQ(x, 5.0);
   EXPECT_DOUBLE_EQ(y, 5.0);
   // Non-integer point is not rounded.
-  ASSERT_TRUE(Box(0, 0, 3, 1).SegmentIntersect(Box(0, 1, 3, 0), x, y));
+  ASSERT_TRUE(SegmentIntersect(Box(0, 0, 3, 1), Box(0, 1, 3, 0), x, y));
   EXPECT_DOUBLE_EQ(x, 1.5);
   EXPECT_DOUBLE_EQ(y, 0.5);
   // A zero-length segment has no line: reported as parallel, never a NaN.
-  EXPECT_FALSE(Box(2, 2, 2, 2).SegmentIntersect(Box(0, 0, 0, 9), x, y));
+  EXPECT_FALSE(SegmentIntersect(Box(2, 2, 2, 2), Box(0, 0, 0, 9), x, y));
   // Large coordinates: the slope-intercept form would cancel badly.
-  ASSERT_TRUE(Box(2000000000, 2000000000, 2000000010, 2000000001)
-                  .SegmentIntersect(Box(2000000000, 2000000001, 2000000010,
+  ASSERT_TRUE(SegmentIntersect(Box(2000000000, 2000000000, 2000000010, 2000000001), Box(2000000000, 2000000001, 2000000010,
                                         2000000000), x, y));
   EXPECT_DOUBLE_EQ(x, 2000000005.0);
   EXPECT_DOUBLE_EQ(y, 2000000000.5);
@@ -250,12 +249,12 @@ TEST(SegmentIntersect, LinesCrossingPoint) {
 
 TEST(SegmentDistance, DistanceSquaredAndFoot) {
   Box s(0, 0, 10, 0);
-  EXPECT_EQ(s.DistanceSquared(5, 3), 9);
-  EXPECT_EQ(s.DistanceSquared(15, 3), 34);
-  EXPECT_EQ(s.DistanceSquared(-5, 0), 25);
-  EXPECT_EQ(Box(0, 0, 0, 10).DistanceSquared(4, 12), 20);
+  EXPECT_EQ(DistanceSquared(s, 5, 3), 9);
+  EXPECT_EQ(DistanceSquared(s, 15, 3), 34);
+  EXPECT_EQ(DistanceSquared(s, -5, 0), 25);
+  EXPECT_EQ(DistanceSquared(Box(0, 0, 0, 10), 4, 12), 20);
   // Oblique: foot of (0, 10) on (0,0)-(10,10) is (5, 5).
-  EXPECT_EQ(Box(0, 0, 10, 10).DistanceSquared(0, 10), 50);
+  EXPECT_EQ(DistanceSquared(Box(0, 0, 10, 10), 0, 10), 50);
   // Foot rounding: (3, 0) on (0,0)-(4,2): t = 12/20, offsets 2.4, 1.2 -> (2, 1).
   EXPECT_EQ(SegmentFoot(Box(0, 0, 4, 2), 3, 0), Point(2, 1));
   // Away from zero: (-3, 0) on the same line: offsets -2.4, -1.2 -> (-2, -1);
@@ -263,8 +262,7 @@ TEST(SegmentDistance, DistanceSquaredAndFoot) {
   EXPECT_EQ(SegmentFoot(Box(0, 0, 4, 2), -3, 0), Point(-2, -1));
   EXPECT_EQ(SegmentFoot(Box(0, 0, 2, 2), 0, -5), Point(-3, -3));
   // Squared distances beyond 2^53 are formed without overflow.
-  LD far = Box(INT32_MIN, INT32_MIN, INT32_MIN, INT32_MIN + 1)
-               .DistanceSquared(INT32_MAX, INT32_MAX);
+  LD far = DistanceSquared(Box(INT32_MIN, INT32_MIN, INT32_MIN, INT32_MIN + 1), INT32_MAX, INT32_MAX);
   LD span = LD(INT32_MAX) - INT32_MIN;
   EXPECT_EQ(far, span * span + (span - 1) * (span - 1));
 }
@@ -291,30 +289,30 @@ TEST(SegmentDistance, ObliqueMatchesOracle) {
       LD b = LD(px - s.x2) * (px - s.x2) + LD(py - s.y2) * (py - s.y2);
       expect = std::min(a, b);
     }
-    ASSERT_EQ(s.DistanceSquared(px, py), expect) << i;
+    ASSERT_EQ(DistanceSquared(s, px, py), expect) << i;
     // Signed distance: right-hand side positive.
     LD sd = ((LD(px) - s.x1) * dy - (LD(py) - s.y1) * dx) / std::sqrt(den);
-    ASSERT_NEAR(double(s.SignedDistance(px, py)), double(sd), 1e-9) << i;
+    ASSERT_NEAR(double(SignedDistance(s, px, py)), double(sd), 1e-9) << i;
   }
 }
 
 TEST(SegmentDistance, SignedDistanceAxisParallel) {
-  EXPECT_EQ(Box(0, 0, 10, 0).SignedDistance(3, -4), 4);   // right of eastward
-  EXPECT_EQ(Box(10, 0, 0, 0).SignedDistance(3, -4), -4);
-  EXPECT_EQ(Box(0, 0, 0, 10).SignedDistance(3, 4), 3);    // right of northward
-  EXPECT_EQ(Box(0, 10, 0, 0).SignedDistance(3, 4), -3);
-  EXPECT_EQ(Box(0, 0, 3, 4).SignedDistance(4, -3), 5);
-  EXPECT_EQ(Box(0, 0, 0, 0).SignedDistance(2, 7), 7);     // horizontal branch, dx = 0
+  EXPECT_EQ(SignedDistance(Box(0, 0, 10, 0), 3, -4), 4);   // right of eastward
+  EXPECT_EQ(SignedDistance(Box(10, 0, 0, 0), 3, -4), -4);
+  EXPECT_EQ(SignedDistance(Box(0, 0, 0, 10), 3, 4), 3);    // right of northward
+  EXPECT_EQ(SignedDistance(Box(0, 10, 0, 0), 3, 4), -3);
+  EXPECT_EQ(SignedDistance(Box(0, 0, 3, 4), 4, -3), 5);
+  EXPECT_EQ(SignedDistance(Box(0, 0, 0, 0), 2, 7), 7);     // horizontal branch, dx = 0
 }
 
 TEST(SegmentDistance, Side) {
   Box s(0, 0, 10, 0);
-  EXPECT_EQ(s.Side(Point(5, 3)), 1);    // left, projection before the end
-  EXPECT_EQ(s.Side(Point(5, -3)), -1);
-  EXPECT_EQ(s.Side(Point(5, 0)), 0);    // on the line
-  EXPECT_EQ(s.Side(Point(10, 3)), 0);   // projection at the end
-  EXPECT_EQ(s.Side(Point(12, 3)), 0);   // beyond the end
-  EXPECT_EQ(s.Side(Point(-5, 3)), 1);   // the start is not tested
+  EXPECT_EQ(Side(s, Point(5, 3)), 1);    // left, projection before the end
+  EXPECT_EQ(Side(s, Point(5, -3)), -1);
+  EXPECT_EQ(Side(s, Point(5, 0)), 0);    // on the line
+  EXPECT_EQ(Side(s, Point(10, 3)), 0);   // projection at the end
+  EXPECT_EQ(Side(s, Point(12, 3)), 0);   // beyond the end
+  EXPECT_EQ(Side(s, Point(-5, 3)), 1);   // the start is not tested
 }
 
 // ---------------------------------------------------------------------------
@@ -338,11 +336,11 @@ TEST(SegmentMoves, PointAlongAndOffsetPoint) {
   };
   for (const Case& c : cases) {
     Point p;
-    c.s.PointAlong(c.d, p.x, p.y);
+    PointAlong(c.s, c.d, p.x, p.y);
     EXPECT_EQ(p, c.along) << c.s.x1 << "," << c.s.y1 << "-" << c.s.x2 << "," << c.s.y2;
-    c.s.OffsetPoint(c.d, true, p.x, p.y);
+    OffsetPoint(c.s, c.d, true, p.x, p.y);
     EXPECT_EQ(p, c.beyondEnd) << c.s.x1 << "," << c.s.y1 << "-" << c.s.x2 << "," << c.s.y2;
-    c.s.OffsetPoint(c.d, false, p.x, p.y);
+    OffsetPoint(c.s, c.d, false, p.x, p.y);
     EXPECT_EQ(p, c.beforeStart) << c.s.x1 << "," << c.s.y1 << "-" << c.s.x2 << "," << c.s.y2;
   }
 }
@@ -358,7 +356,7 @@ TEST(SegmentMoves, PointAlongObliqueMatchesOracle) {
     int32_t d = dist(rng);
     LD len = std::sqrt(dx * dx + dy * dy);
     Point p;
-    s.PointAlong(d, p.x, p.y);
+    PointAlong(s, d, p.x, p.y);
     // Exactly on the rule: away(x1 + s dx). Allow only the tie-free result.
     ASSERT_EQ(p.x, int32_t(Away(s.x1 + d / len * dx))) << i;
     ASSERT_EQ(p.y, int32_t(Away(s.y1 + d / len * dy))) << i;
@@ -383,11 +381,11 @@ TEST(SegmentMoves, LengthenTable) {
   };
   for (const Case& c : cases) {
     Box s = c.s;
-    s.Lengthen(c.d);
+    Lengthen(s, c.d);
     EXPECT_EQ(s, c.out) << c.s.x1 << "," << c.s.y1 << "-" << c.s.x2 << "," << c.s.y2;
   }
   Box edge(0, 0, INT32_MAX - 1, 0);
-  EXPECT_THROW(edge.Lengthen(5), Error);  // no silent wrap
+  EXPECT_THROW(Lengthen(edge, 5), Error);  // no silent wrap
 }
 
 TEST(SegmentMoves, ShiftPerpendicularTable) {
@@ -404,12 +402,12 @@ TEST(SegmentMoves, ShiftPerpendicularTable) {
   };
   for (const Case& c : cases) {
     Box s = c.s;
-    s.ShiftPerpendicular(c.d);
+    ShiftPerpendicular(s, c.d);
     EXPECT_EQ(s, c.out) << c.s.x1 << "," << c.s.y1 << "-" << c.s.x2 << "," << c.s.y2;
-    EXPECT_EQ(c.s.Shifted(c.d), c.out);
+    EXPECT_EQ(Shifted(c.s, c.d), c.out);
     // The shift moves to the right-hand side: the signed distance of the
     // shifted start from the original line has the sign of d.
-    EXPECT_GT(c.s.SignedDistance(s.x1, s.y1) * c.d, 0);
+    EXPECT_GT(SignedDistance(c.s, s.x1, s.y1) * c.d, 0);
   }
 }
 
@@ -435,7 +433,7 @@ TEST(SegmentClip, MeetsBoxTable) {
   };
   for (const Case& c : cases) {
     Box s = c.s;
-    bool r = s.MeetsBox(w);
+    bool r = MeetsBox(s, w);
     EXPECT_EQ(r, c.meets) << c.s.x1 << "," << c.s.y1 << "-" << c.s.x2 << "," << c.s.y2;
     if (r && c.meets) {
       EXPECT_EQ(s, c.out);
@@ -498,7 +496,7 @@ TEST(SegmentClip, ClippedPieceLiesInsideAndOnTheSegment) {
     Box e(coord(rng), coord(rng), coord(rng), coord(rng));
     if (e.x1 == e.x2 && e.y1 == e.y2) continue;
     int32_t d = dist(rng);
-    Box sh = e.Shifted(d);
+    Box sh = Shifted(e, d);
     Quad q{{{e.x2, e.y2}, {e.x1, e.y1}, {sh.x1, sh.y1}, {sh.x2, sh.y2}}};
     Box s(coord(rng), coord(rng), coord(rng), coord(rng));
     Box c = s;
@@ -515,7 +513,7 @@ TEST(SegmentClip, ClippedPieceLiesInsideAndOnTheSegment) {
       ASSERT_LE(off, 1.0L) << i;
       // Inside the quad up to rounding (of the point, and of the shifted
       // side, which lies up to 0.71 off the exact distance d).
-      LD sd = e.SignedDistance(p.x, p.y);
+      LD sd = SignedDistance(e, p.x, p.y);
       ASSERT_GE(sd, -1.0L) << i;
       ASSERT_LE(sd, d + 1.5L) << i;
     }
@@ -531,13 +529,13 @@ TEST(SegmentClip, ClippedPieceLiesInsideAndOnTheSegment) {
 
 TEST(SegmentCircle, CircleCrossings) {
   int32_t xa, ya, xb, yb;
-  ASSERT_EQ(Box(-10, 0, 10, 0).CircleCrossings(0, 0, 5, xa, ya, xb, yb), 1);
+  ASSERT_EQ(CircleCrossings(Box(-10, 0, 10, 0), 0, 0, 5, xa, ya, xb, yb), 1);
   EXPECT_EQ(Point(xa, ya), Point(5, 0));
   EXPECT_EQ(Point(xb, yb), Point(-5, 0));
-  EXPECT_EQ(Box(-10, 0, 10, 0).CircleCrossings(0, 0, 0, xa, ya, xb, yb), 0);
-  EXPECT_EQ(Box(-10, 5, 10, 5).CircleCrossings(0, 0, 5, xa, ya, xb, yb), 0);  // tangent
+  EXPECT_EQ(CircleCrossings(Box(-10, 0, 10, 0), 0, 0, 0, xa, ya, xb, yb), 0);
+  EXPECT_EQ(CircleCrossings(Box(-10, 5, 10, 5), 0, 0, 5, xa, ya, xb, yb), 0);  // tangent
   // Oblique line through the centre of a circle of radius 10 at (100, 200).
-  ASSERT_EQ(Box(100, 200, 103, 204).CircleCrossings(100, 200, 10, xa, ya, xb, yb), 1);
+  ASSERT_EQ(CircleCrossings(Box(100, 200, 103, 204), 100, 200, 10, xa, ya, xb, yb), 1);
   EXPECT_EQ(Point(xa, ya), Point(106, 208));
   EXPECT_EQ(Point(xb, yb), Point(94, 192));
 }

@@ -178,7 +178,7 @@ TEST(ViolationRegion, ObliqueFacingEdgesAreaMatchesGeometry) {
     ASSERT_NEAR(double(area), double(expect), double(2 * overlap + 4 * gap + 8)) << i;
     // Every vertex lies in the closed band (within rounding).
     for (const Point& p : ring) {
-      LD sd = owner.SignedDistance(p.x, p.y) * sign;
+      LD sd = SignedDistance(owner, p.x, p.y) * sign;
       ASSERT_GE(sd, -1.0L) << i;
       ASSERT_LE(sd, gap + 1.5L) << i;
     }
