@@ -11,7 +11,9 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <signal.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -332,6 +334,67 @@ TEST(JobServer, AMissingJobFileIsReportedAndServesNothing) {
   EXPECT_TRUE(s.jobs.empty());
   EXPECT_NE(s.printed.find("Error: Job file "), std::string::npos);
   EXPECT_NE(s.printed.find("/jobs could not be opened !\n"), std::string::npos);
+}
+
+// Interrupts the calling process every half millisecond with a signal
+// whose handler does nothing and does not restart calls: blocking calls
+// return EINTR again and again.
+void InterruptOften() {
+  struct sigaction sa {};
+  sa.sa_handler = [](int) {};
+  sigemptyset(&sa.sa_mask);
+  sa.sa_flags = 0;  // no SA_RESTART
+  ::sigaction(SIGALRM, &sa, nullptr);
+  itimerval t{{0, 500}, {0, 500}};
+  ::setitimer(ITIMER_REAL, &t, nullptr);
+}
+
+TEST(JobServer, InterruptedCallsAreRetriedOnBothSides) {
+  test::TempDir dir;
+  dir.Write("jobs", "1 2 3 4 5\n6 7 8 9 10\n");
+  dpm server(0);
+  const int port = server.Port();
+  // The server, interrupted while it waits in accept, in a process of its
+  // own.
+  const pid_t serverPid = ::fork();
+  if (serverPid == 0) {
+    InterruptOften();
+    ::_exit(server.ServeJobs(dir.File("jobs").c_str()) == 0 ? 0 : 5);
+  }
+  ::close(server.sock);
+  server.sock = -1;
+  ::usleep(20000);  // the server waits (and is interrupted) meanwhile
+  // A worker interrupted while it reads a job that arrives byte by byte.
+  const std::string job = JobBytes({-3, 1, INT32_MIN, INT32_MAX, 0});
+  PeerServer peer(job, 1);
+  int fds[2];
+  ASSERT_EQ(::pipe(fds), 0);
+  const pid_t workerPid = ::fork();
+  if (workerPid == 0) {
+    InterruptOften();
+    dpc client;
+    int32_t v[10];
+    const bool a = client.GetArea("127.0.0.1", v[0], v[1], v[2], v[3], v[4], peer.port());
+    const bool b = client.GetArea("127.0.0.1", v[5], v[6], v[7], v[8], v[9], port);
+    ::write(fds[1], v, sizeof v);
+    ::_exit(a && b ? 0 : 6);
+  }
+  ::close(fds[1]);
+  int status = 0;
+  ASSERT_EQ(::waitpid(workerPid, &status, 0), workerPid);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  int32_t v[10];
+  ASSERT_EQ(::read(fds[0], v, sizeof v), ssize_t(sizeof v));
+  ::close(fds[0]);
+  EXPECT_EQ(std::vector<int32_t>(v, v + 10),
+            (std::vector<int32_t>{-3, 1, INT32_MIN, INT32_MAX, 0, 1, 2, 3, 4, 5}));
+  // The second job goes to a plain worker; then the server ends well.
+  dpc client;
+  int32_t w[5];
+  EXPECT_TRUE(client.GetArea("127.0.0.1", w[0], w[1], w[2], w[3], w[4], port));
+  EXPECT_EQ(std::vector<int32_t>(w, w + 5), (std::vector<int32_t>{6, 7, 8, 9, 10}));
+  ASSERT_EQ(::waitpid(serverPid, &status, 0), serverPid);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 }
 
 TEST(HostQueries, HostNameIsTheSystemsFirstWordBoundedTo127Characters) {
