@@ -171,3 +171,64 @@ TEST(FixSmallAcuteShapesTest, WithoutASourceLayerNothingIsCreated) {
 
 }  // namespace
 }  // namespace velmar
+
+namespace velmar {
+namespace {
+
+// Random closed rectilinear walks (they cross themselves on the grid),
+// each with one to three placements: splitting keeps, at every sample point
+// off the edges, the parity of the windings of all placed rings (the split
+// only re-links the same edges; the stored rings may turn the other way),
+// and every shape's placements go with each of its rings.
+TEST(FixSelfCrossShapesTest, RandomWalksKeepTheirRegionAtEveryPlacement) {
+  std::mt19937 rng(3107);
+  std::uniform_int_distribution<int32_t> coord(0, 40), count(2, 6), places(1, 3);
+  DBCell cell;
+  int64_t placementsBefore = 0;
+  for (int s = 0; s < 60; ++s) {
+    const int k = count(rng);
+    std::vector<int32_t> xs, ys;
+    while (int(xs.size()) < k) {
+      const int32_t x = coord(rng);
+      if (xs.empty() || x != xs.back()) xs.push_back(x);
+    }
+    while (int(ys.size()) < k) {
+      const int32_t y = coord(rng);
+      if (ys.empty() || y != ys.back()) ys.push_back(y);
+    }
+    if (xs.front() == xs.back() || ys.front() == ys.back()) continue;
+    Ring walk;
+    for (int i = 0; i < k; ++i) {
+      walk.push_back({xs[i], ys[i]});
+      walk.push_back({xs[(i + 1) % k], ys[i]});
+    }
+    // Each shape in a 100 x 100 square of its own, further placements to
+    // the right of all of them.
+    const int32_t ox = 100 * (s % 8), oy = 100 * (s / 8);
+    std::vector<std::pair<int32_t, int32_t>> more;
+    for (int p = places(rng) - 1; p > 0; --p) more.push_back({1000 * p, 0});
+    ASSERT_NO_THROW(AddShape(cell, kLayer, cell_test::Moved(walk, ox, oy), more));
+    placementsBefore += 1 + int64_t(more.size());
+  }
+  const std::vector<Ring> before = PlacedRings(cell, kLayer);
+  const int split = cell.FixSelfCrossShapes();
+  EXPECT_GT(split, 10);
+  const std::vector<Ring> after = PlacedRings(cell, kLayer);
+  // Sum of windings at quarter points of every cell of the used plane.
+  auto windings = [](const std::vector<Ring>& rings) {
+    std::map<std::pair<int64_t, int64_t>, int> w;
+    for (const Ring& r : rings) {
+      const Box b = cell_test::BoxOf(r);
+      for (int64_t x = 4 * int64_t(b.x1) + 1; x < 4 * int64_t(b.x2); x += 4)
+        for (int64_t y = 4 * int64_t(b.y1) + 1; y < 4 * int64_t(b.y2); y += 4)
+          w[{x, y}] ^= oracle::WindingScaled(r, x, y, 4) & 1;
+    }
+    for (auto it = w.begin(); it != w.end();) it = it->second == 0 ? w.erase(it) : ++it;
+    return w;
+  };
+  EXPECT_EQ(windings(after), windings(before));
+  EXPECT_GE(int64_t(after.size()), placementsBefore);
+}
+
+}  // namespace
+}  // namespace velmar
