@@ -138,6 +138,62 @@ class API {
   void AddLayerMap(int layer1, int datatype1, int layer2, int datatype2);
   void ResetLayerMap();
 
+  // --- Cell edits (api_cell_edits.cpp) -------------------------------------
+  // Each needs a current library and ends the process with status 1 on a
+  // failure (unknown cell, name taken or not storable, orientation outside
+  // 0..7, a placement of a cell inside itself or beyond the coordinate
+  // range, an Error of the library).
+  // A new empty cell; returns its id (the former TotalCell).
+  int CreateCell(const char* cname);
+  // Renames cell cname1 to cname2; 1.
+  int RenameCell(const char* cname1, const char* cname2);
+  // Places cell cname into cell pname at (x, y) database units with
+  // orientation ori (0..7); 1.
+  int AddInstance(const char* cname, const char* pname, int x, int y, int ori);
+  // Points every reference to cname1 in pname and below it at cname2; 1.
+  int ReplaceCell(const char* cname1, const char* cname2, const char* pname);
+  // Removes the references to cname in pname and below it; with pname ""
+  // from every cell, and the cell itself goes; 1.
+  int RemoveCell(const char* cname, const char* pname);
+
+  // --- Host queries and the job client (api_distributed.cpp) -------------
+  // The host name (at most 127 characters), also stored in hostName.
+  std::string HostName();
+  // The dotted IPv4 address of host hname, also stored in ipaddr; an
+  // unknown host ends the process with status 1.
+  std::string GetIPAddress(const char* hname);
+  // Takes the next job from the job server at the dotted address: the
+  // working cell id and the area in database units of the current library,
+  // unconverted. 1 when a whole job arrived; 0 (cell and area unchanged)
+  // when the server cannot be reached or closes before a whole job.
+  int GetDPArea(const char* serverAddress);
+  // The same on another port than kJobPort (tests).
+  int GetDPArea(const char* serverAddress, int port);
+
+  // --- Density check and polygon repairs (api_repairs.cpp) ---------------
+  // Appends to the report file fname (truncated when areaIter is 1) the
+  // line "X1 Y1 X2 Y2 D": the working area in nanometres (rounded outward)
+  // and the area of the layer's rings inside the working area (overlaps
+  // counted twice) divided by the area's. Nothing is written when the layer
+  // has nothing there; an unopenable file prints a message and returns.
+  void Density(int layer1, int datatype1, const char* fname);
+  // The layer cut into vertical pieces, as a new temporary layer; returns
+  // its number.
+  int FractureV(int layer1, int datatype1);
+  // Library-wide repairs of the stored shapes of every cell of the current
+  // library: each cell is loaded, repaired, stored anew when it changed (or
+  // always, for FixSmallAcute) or held unsaved changes, and unloaded; then
+  // "info" is rewritten. A layer outside 0..255 or an Error ends the
+  // process with status 1.
+  // Shapes of {layer1 datatype1} with acute vertices trimmed by 1 nm, into
+  // {layer2 datatype2}.
+  void FixSmallAcute(int layer1, int datatype1, int layer2, int datatype2);
+  // Squares of half side amount (nm, at least one database unit) on the
+  // self-touching vertices of every shape, into {layer datatype}.
+  void FindSelfCross(int layer, int datatype, int amount);
+  // Every shape that touches itself split into its rings.
+  void FixSelfCross();
+
   // --- Operation frame and temporary layers (api_frame.cpp) ----------------
   // Numbers of the temporary layers: index i is layer kTempLayerBase - i;
   // the lowest number a temporary layer can have is kLowestTempLayer, so
@@ -335,6 +391,13 @@ class API {
     const char* format;
   };
   static const CounterLine kCounterLines[12];
+
+  // The loop of the library-wide repairs: perCell(cell) on every cell with
+  // a proper box, the cell stored anew as said there, unloaded; then the
+  // layer key addedKey (unless negative) joins the layer table and the
+  // index files are rewritten. Returns the sum of perCell's results.
+  template <class PerCell>
+  int RepairCells(PerCell perCell, bool alwaysStore, int32_t addedKey);
 
   // Destroys the library of slot and empties the slot (and currentLib when
   // it was the current one).

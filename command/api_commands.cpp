@@ -12,6 +12,9 @@ namespace velmar::binding {
 void BindApiOps(ClassBinding<API>& c);
 // Commands of libraries, loading and storing (api_store_commands.cpp).
 void BindApiStore(ClassBinding<API>& c);
+// Commands of the cell edits, host queries and job client
+// (api_edit_commands.cpp).
+void BindApiEdits(ClassBinding<API>& c);
 
 void BindApi(Registry& registry) {
   ClassBinding<API> c(registry);
@@ -40,6 +43,7 @@ void BindApi(Registry& registry) {
            [](API& a, int lid) { a.SetLibrary(lid); });
   BindApiOps(c);
   BindApiStore(c);
+  BindApiEdits(c);
 }
 
 }  // namespace velmar::binding

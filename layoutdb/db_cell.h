@@ -205,6 +205,30 @@ class DBCell {
   // data file when needed.
   void Unload();
 
+  // --- Per-shape repairs (layoutdb/db_cell_repairs.cpp) --------------------
+  // Each works shape by shape in the shape's own coordinates: every ring
+  // the work yields becomes a shape with all placements of the old shape,
+  // moved by the new origin's position relative to the old one (a shape
+  // that yields nothing adds nothing). They change neither Modified nor the
+  // trees: callers store and unload the cell afterwards.
+  //
+  // Every shape of raw layer source, merged, with its acute vertices moved
+  // by length (TrimAcute) and its holes cut open, appended to raw layer
+  // target (created, also when nothing moves). 0 without a source layer;
+  // else the number of vertices moved.
+  int FixSmallAcuteShapes(LayerKey source, LayerKey target, int32_t length);
+  // For every shape of every raw layer whose ring touches or crosses itself
+  // (CollectSelfTouch): a square of side 2 * halfSize centred on each such
+  // point at every placement, all placements of one square shape appended
+  // to raw layer markers (created only when there is one). Returns the
+  // number of such shapes.
+  int FindSelfCrossShapes(LayerKey markers, int32_t halfSize);
+  // Replaces every shape of every raw layer whose ring touches or crosses
+  // itself by one shape per ring SplitSelfTouch separates it into; a layer
+  // that changed is sorted with equal shapes merged. Returns the number of
+  // shapes replaced.
+  int FixSelfCrossShapes();
+
   // --- Rings for the geometry engine (layoutdb/layer_rings.cpp) ------------
   // mode 0: drawn layers; 1: drawn and work layers; 2: work layers only.
   // Filter and output use key & 0xFFFF.

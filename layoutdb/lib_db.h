@@ -365,6 +365,23 @@ class LibDB {
   // Removes every reference to cellId below parentId; returns the number
   // removed.
   int32_t RemoveReferences(int32_t parentId, int32_t cellId);
+  // Removes every reference to cellId from every cell of the library (cells
+  // whose stored record holds references are loaded first), printing a line
+  // per reference as RemoveReferences does; returns the number removed.
+  int32_t RemoveReferencesEverywhere(int32_t cellId);
+  // Throws Error (unit "DB"), changing nothing, when placing cell childId
+  // into cell parentId would place a cell inside itself: the parent is the
+  // child or lies below it. Loads the cells below the child on demand.
+  void RefusePlacement(int32_t childId, int32_t parentId);
+  // Deletes cell id with everything it holds in memory (reference objects,
+  // shapes, placements, search trees) and frees its id, which is never
+  // reused. Its name no longer names a cell, and it leaves the roots and
+  // the cell order. References to it in other cells are the caller's.
+  void DestroyCell(int32_t id);
+  // Drops the definitions kept from stream reads: after the references of
+  // cells were edited they no longer describe the hierarchy, and the next
+  // read rebuilds them from the cells.
+  void ForgetDefinitions();
   // Pushes every reference to targetId below cell inside window at the
   // front of out; with mark the cells holding one get Modified.
   void CollectTargetReferences(DBCell* cell, const Box* window,

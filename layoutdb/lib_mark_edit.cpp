@@ -1,6 +1,7 @@
 // Marking the cells below a cell inside a window, and editing the
 // references of a cell's hierarchy: replacing or removing every placement of
 // one cell, and finding every placement of one cell.
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -215,6 +216,36 @@ void RefuseCycle(LibDB& lib, int32_t newId,
   }
 }
 
+// Removes every reference to cellId from the marked cells, printing one
+// line per reference; the changed cells become modified.
+int32_t RemoveFromMarkedCells(LibDB& lib, int32_t cellId) {
+  int32_t count = 0;
+  const std::string childName = CellName(lib, cellId);
+  for (size_t id = 0; id < lib.cells.size(); ++id) {
+    DBCell* cell = lib.cells[id];
+    if (cell == nullptr || !(cell->flags & DBCell::Marked)) continue;
+    LayerTree* refs = FilledReferenceTree(cell);
+    if (refs == nullptr) continue;
+    for (DBSearchNode* n = DBSearchSystem::First(*refs); n != nullptr;) {
+      if (!n->IsData() || n->item == nullptr ||
+          static_cast<const SRef*>(n->item)->CellId() != cellId) {
+        n = DBSearchSystem::Next(n);
+        continue;
+      }
+      SRef* ref = static_cast<SRef*>(n->item);
+      PrintMessage("\t%s %s %d %d %d\n", childName.c_str(),
+                   CellName(lib, int32_t(id)).c_str(), ref->x, ref->y,
+                   int(ref->orientation));
+      delete ref;
+      n->item = nullptr;
+      n = DBSearchSystem::Remove(*refs, n);
+      cell->flags |= DBCell::Modified;
+      ++count;
+    }
+  }
+  return count;
+}
+
 }  // namespace
 
 void LibDB::MarkCellsInWindow(int32_t id, const Box* window) {
@@ -280,32 +311,46 @@ int32_t LibDB::RemoveReferences(int32_t parentId, int32_t cellId) {
   ExistingCell(*this, parentId);
   MarkScope scope(*this);
   MarkHierarchy(*this, parentId);
+  return RemoveFromMarkedCells(*this, cellId);
+}
 
-  int32_t count = 0;
-  const std::string childName = CellName(*this, cellId);
-  for (size_t id = 0; id < cells.size(); ++id) {
-    DBCell* cell = cells[id];
-    if (cell == nullptr || !(cell->flags & DBCell::Marked)) continue;
-    LayerTree* refs = FilledReferenceTree(cell);
-    if (refs == nullptr) continue;
-    for (DBSearchNode* n = DBSearchSystem::First(*refs); n != nullptr;) {
-      if (!n->IsData() || n->item == nullptr ||
-          static_cast<const SRef*>(n->item)->CellId() != cellId) {
-        n = DBSearchSystem::Next(n);
-        continue;
-      }
-      SRef* ref = static_cast<SRef*>(n->item);
-      PrintMessage("\t%s %s %d %d %d\n", childName.c_str(),
-                   CellName(*this, int32_t(id)).c_str(), ref->x, ref->y,
-                   int(ref->orientation));
-      delete ref;
-      n->item = nullptr;
-      n = DBSearchSystem::Remove(*refs, n);
-      cell->flags |= DBCell::Modified;
-      ++count;
-    }
+int32_t LibDB::RemoveReferencesEverywhere(int32_t cellId) {
+  MarkScope scope(*this);
+  for (DBCell* cell : cells) {
+    if (cell == nullptr) continue;
+    // A cell that holds nothing in memory and whose record has no reference
+    // section places nothing: it need not be read.
+    if (cell->IsEmpty() && (cell->refPos < 0 || cell->dbFile == 0)) continue;
+    LoadCellOnDemand(*this, cell, true);
+    cell->flags |= DBCell::Marked;
   }
-  return count;
+  return RemoveFromMarkedCells(*this, cellId);
+}
+
+void LibDB::RefusePlacement(int32_t childId, int32_t parentId) {
+  ExistingCell(*this, childId);
+  ExistingCell(*this, parentId);
+  std::vector<char> isHolder(cells.size(), 0);
+  isHolder[size_t(parentId)] = 1;
+  RefuseCycle(*this, childId, isHolder);
+}
+
+void LibDB::DestroyCell(int32_t id) {
+  DBCell* cell = ExistingCell(*this, id);
+  if (cell->name != nullptr) {
+    auto it = cellIds.find(*cell->name);
+    if (it != cellIds.end() && it->second == id) cellIds.erase(it);
+  }
+  // The cell owns its reference objects, shapes, placements and trees: they
+  // go with it.
+  cells.Free(size_t(id));
+  roots.erase(std::remove(roots.begin(), roots.end(), id), roots.end());
+  cellOrder.remove(id);
+}
+
+void LibDB::ForgetDefinitions() {
+  cellDefs.clear();
+  cellDefIndex.clear();
 }
 
 void LibDB::CollectTargetReferences(DBCell* cell, const Box* window,

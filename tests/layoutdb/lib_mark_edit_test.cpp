@@ -293,3 +293,41 @@ TEST(CollectTargetReferencesTest, FindsEveryPlacementOnce) {
 
 }  // namespace
 }  // namespace velmar
+
+namespace velmar {
+namespace {
+
+// Removing a cell everywhere reaches cells outside every root's tree (kAbove
+// is a second root, kOutside lies below kTop only): no reference to the id
+// survives anywhere, and destroying it frees its id and name.
+TEST(RemoveReferencesEverywhereTest, NoReferenceToTheDestroyedCellSurvives) {
+  LibDB lib("/nonexistent", 0);
+  hier_test::Build(lib, EditModel());
+  lib.roots = {kTop};  // stale: kAbove is a root too
+  test::StdoutCapture capture;
+  EXPECT_EQ(lib.RemoveReferencesEverywhere(kOld), 4);
+  lib.DestroyCell(kOld);
+  capture.Stop();
+  EXPECT_EQ(lib.cells[kOld], nullptr);
+  EXPECT_EQ(lib.FindCellId("c4"), -1);
+  for (const DBCell* c : lib.cells)
+    if (c != nullptr) EXPECT_EQ(CountRefsTo(c, kOld), 0);
+  EXPECT_EQ(CountRefsTo(lib.cells[kAbove], kMiddle), 1);
+  EXPECT_FALSE(AnyMarked(lib));
+  // A new cell takes a new id, never the freed one.
+  EXPECT_EQ(lib.AddCell("c4"), 7);
+}
+
+TEST(RefusePlacementTest, ACellCannotBePlacedInsideItself) {
+  LibDB lib("/nonexistent", 0);
+  hier_test::Build(lib, EditModel());
+  EXPECT_THROW(lib.RefusePlacement(kTop, kTop), Error);
+  EXPECT_THROW(lib.RefusePlacement(kTop, kOld), Error);     // kOld lies below kTop
+  EXPECT_THROW(lib.RefusePlacement(kParent, kMiddle), Error);
+  EXPECT_NO_THROW(lib.RefusePlacement(kMiddle, kOutside));  // side by side
+  EXPECT_NO_THROW(lib.RefusePlacement(kOld, kAbove));
+  EXPECT_FALSE(AnyMarked(lib));
+}
+
+}  // namespace
+}  // namespace velmar
