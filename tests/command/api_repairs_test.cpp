@@ -294,7 +294,9 @@ TEST_F(RepairsTest, FindSelfCrossMarksEveryPlacementAndKeepsTheLibraryWhole) {
   for (const DBCell* c : api_.CurrentLibrary()->cells)
     EXPECT_TRUE(c->IsEmpty()) << "every cell is unloaded";
   EXPECT_EQ(ReadFile(dir_ + "/names"), names);
-  if (hasParents) EXPECT_EQ(ReadFile(dir_ + "/parents"), parents);
+  if (hasParents) {
+    EXPECT_EQ(ReadFile(dir_ + "/parents"), parents);
+  }
   EXPECT_NE(ReadFile(dir_ + "/info"), info);
 
   // A fresh library reads every cell.

@@ -310,8 +310,11 @@ TEST(RemoveReferencesEverywhereTest, NoReferenceToTheDestroyedCellSurvives) {
   capture.Stop();
   EXPECT_EQ(lib.cells[kOld], nullptr);
   EXPECT_EQ(lib.FindCellId("c4"), -1);
-  for (const DBCell* c : lib.cells)
-    if (c != nullptr) EXPECT_EQ(CountRefsTo(c, kOld), 0);
+  for (const DBCell* c : lib.cells) {
+    if (c != nullptr) {
+      EXPECT_EQ(CountRefsTo(c, kOld), 0);
+    }
+  }
   EXPECT_EQ(CountRefsTo(lib.cells[kAbove], kMiddle), 1);
   EXPECT_FALSE(AnyMarked(lib));
   // A new cell takes a new id, never the freed one.
