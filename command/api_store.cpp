@@ -26,6 +26,7 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "command/api.h"
 #include "command/api_library_support.h"
@@ -35,6 +36,7 @@
 #include "foundation/error.h"
 #include "geometry/boolean_sweep.h"
 #include "geometry/clip_tile.h"
+#include "geometry/point_list_edit.h"
 #include "geometry/point_list_order.h"
 #include "geometry/point_system.h"
 #include "layoutdb/cell_record.h"
@@ -102,6 +104,29 @@ int64_t FirstTileSize(const API& api) {
   return std::min<double>(16 * r, double(INT32_MAX));
 }
 
+// Moves every ring of list with more than limit vertices to over (rings
+// only; counts of list are set again by the caller's CountRings).
+void MoveRingsOver(PSList& list, PSList& over, int32_t limit) {
+  std::vector<PSPoint*> starts;
+  for (PSPoint* p = list.head; p; p = p->link) {
+    if (p->flags & PSPointFlags::Visited) continue;
+    int32_t n = 0;
+    PSPoint* q = p;
+    do {
+      q->flags |= PSPointFlags::Visited;
+      ++n;
+      q = q->next;
+    } while (q && q != p);
+    if (n > limit) starts.push_back(p);
+  }
+  MaskFlags(list, ~int(PSPointFlags::Visited));
+  for (PSPoint* p : starts) {
+    AppendRingCopy(p, over);
+    MarkRingDeleted(p);
+  }
+  PurgeDeleted(list);
+}
+
 // Reports of the prepared result, then chopping of rings beyond the vertex
 // limit on tiles of tileSize, quartered per round. maxRing is the largest
 // ring of list on entry and on return.
@@ -124,11 +149,15 @@ void ReportAndChop(API& api, PSList& list, int32_t& maxRing) {
     // reaches 0 means the rings cannot be cut small enough.
     if (size < 1)
       throw Error("Polygons cannot be chopped below the vertex limit", "DB");
+    // Only the rings over the limit are chopped and cut open again: the
+    // others are stored as they are.
+    ScratchList over;
+    MoveRingsOver(list, over.list, kVertexLimit);
     ScratchList out;
-    ChopIntoTiles(list, out.list, int32_t(size));
-    ClearPointList(list);
+    ChopIntoTiles(over.list, out.list, int32_t(size));
+    ClearPointList(over.list);
+    CutHolesOpen(out.list);
     SpliceList(list, out.list);
-    CutHolesOpen(list);
     maxRing = CountRings(list);
     size >>= 2;
   }
