@@ -144,23 +144,37 @@ void ReportAndChop(API& api, PSList& list, int32_t& maxRing) {
   if (tech.reportDegree != 0)
     PrintMessage("  Vertice count exceeds DB limit, chopping...");
   int64_t size = FirstTileSize(api);
-  while (maxRing > kVertexLimit) {
-    // A tile of one unit holds no ring beyond the limit; a size that
-    // reaches 0 means the rings cannot be cut small enough.
-    if (size < 1)
-      throw Error("Polygons cannot be chopped below the vertex limit", "DB");
-    // Only the rings over the limit are chopped and cut open again: the
-    // others are stored as they are.
-    ScratchList over;
-    MoveRingsOver(list, over.list, kVertexLimit);
-    ScratchList out;
-    ChopIntoTiles(over.list, out.list, int32_t(size));
-    ClearPointList(over.list);
-    CutHolesOpen(out.list);
-    SpliceList(list, out.list);
-    maxRing = CountRings(list);
-    size >>= 2;
+  // Only the rings over the limit are chopped, and only their pieces have
+  // their holes cut open and are counted again: the other rings are stored
+  // as they are.
+  ScratchList over, out;
+  MoveRingsOver(list, over.list, kVertexLimit);
+  try {
+    while (over.list.head != nullptr) {
+      // A tile of one unit holds no ring beyond the limit; a size that
+      // reaches 0 means the rings cannot be cut small enough.
+      if (size < 1)
+        throw Error("Polygons cannot be chopped below the vertex limit", "DB");
+      ChopIntoTiles(over.list, out.list, int32_t(size));
+      ClearPointList(over.list);
+      CutHolesOpen(out.list);
+      if (CountRings(out.list) > kVertexLimit) MoveRingsOver(out.list, over.list, kVertexLimit);
+      SpliceList(list, out.list);
+      size >>= 2;
+    }
+  } catch (...) {
+    // The caller gets back every ring: the ones still to chop (pieces of
+    // them that a failed chop left are dropped), else the pieces of the
+    // round that failed.
+    if (over.list.head != nullptr) {
+      ClearPointList(out.list);
+      SpliceList(list, over.list);
+    } else {
+      SpliceList(list, out.list);
+    }
+    throw;
   }
+  maxRing = CountRings(list);
   if (tech.reportDegree != 0) PrintMessage("to max %d vertices\n", maxRing);
 }
 
