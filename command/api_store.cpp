@@ -36,7 +36,6 @@
 #include "foundation/error.h"
 #include "geometry/boolean_sweep.h"
 #include "geometry/clip_tile.h"
-#include "geometry/point_list_edit.h"
 #include "geometry/point_list_order.h"
 #include "geometry/point_system.h"
 #include "layoutdb/cell_record.h"
@@ -104,8 +103,9 @@ int64_t FirstTileSize(const API& api) {
   return std::min<double>(16 * r, double(INT32_MAX));
 }
 
-// Moves every ring of list with more than limit vertices to over (rings
-// only; counts of list are set again by the caller's CountRings).
+// Moves every ring of list with more than limit vertices onto over (rings
+// only): their vertices are taken off the link chain in one pass, nothing
+// is copied. Both lists' counts follow.
 void MoveRingsOver(PSList& list, PSList& over, int32_t limit) {
   std::vector<PSPoint*> starts;
   for (PSPoint* p = list.head; p; p = p->link) {
@@ -120,11 +120,33 @@ void MoveRingsOver(PSList& list, PSList& over, int32_t limit) {
     if (n > limit) starts.push_back(p);
   }
   MaskFlags(list, ~int(PSPointFlags::Visited));
+  if (starts.empty()) return;
   for (PSPoint* p : starts) {
-    AppendRingCopy(p, over);
-    MarkRingDeleted(p);
+    PSPoint* q = p;
+    do {
+      q->flags |= PSPointFlags::Visited;
+      q = q->next;
+    } while (q && q != p);
   }
-  PurgeDeleted(list);
+  PSList moved, kept;
+  for (PSPoint* p = list.head; p;) {
+    PSPoint* next = p->link;
+    p->link = nullptr;
+    PSList& to = (p->flags & PSPointFlags::Visited) ? moved : kept;
+    p->flags &= uint16_t(~PSPointFlags::Visited);
+    if (to.tail) to.tail->link = p;
+    else to.head = p;
+    to.tail = p;
+    ++to.pointCount;
+    p = next;
+  }
+  moved.ringCount = int32_t(starts.size());
+  kept.ringCount = list.ringCount - moved.ringCount;
+  list.head = kept.head;
+  list.tail = kept.tail;
+  list.pointCount = kept.pointCount;
+  list.ringCount = kept.ringCount;
+  SpliceList(over, moved);
 }
 
 // Reports of the prepared result, then chopping of rings beyond the vertex
