@@ -180,7 +180,7 @@ inline bool BinaryStream::GetChar(uint8_t& value) {
 
 // Small reads (record heads, coordinates) copy straight from the buffer.
 inline size_t BinaryStream::GetBlock(void* destination, size_t n) {
-  if (mode_ == Mode::kPlainRead && size_t(bytes - position) >= n) {
+  if (mode_ == Mode::kPlainRead && n != 0 && size_t(bytes - position) >= n) {
     std::memcpy(destination, buffer_.get() + position, n);
     position += int32_t(n);
     return n;
