@@ -26,6 +26,7 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "command/api.h"
 #include "command/api_library_support.h"
@@ -101,6 +102,52 @@ int64_t FirstTileSize(const API& api) {
   return std::min<double>(16 * r, double(INT32_MAX));
 }
 
+// Moves every ring of list with more than limit vertices onto over (rings
+// only): their vertices are taken off the link chain in one pass, nothing
+// is copied. Both lists' counts follow.
+void MoveRingsOver(PSList& list, PSList& over, int32_t limit) {
+  std::vector<PSPoint*> starts;
+  for (PSPoint* p = list.head; p; p = p->link) {
+    if (p->flags & PSPointFlags::Visited) continue;
+    int32_t n = 0;
+    PSPoint* q = p;
+    do {
+      q->flags |= PSPointFlags::Visited;
+      ++n;
+      q = q->next;
+    } while (q && q != p);
+    if (n > limit) starts.push_back(p);
+  }
+  MaskFlags(list, ~int(PSPointFlags::Visited));
+  if (starts.empty()) return;
+  for (PSPoint* p : starts) {
+    PSPoint* q = p;
+    do {
+      q->flags |= PSPointFlags::Visited;
+      q = q->next;
+    } while (q && q != p);
+  }
+  PSList moved, kept;
+  for (PSPoint* p = list.head; p;) {
+    PSPoint* next = p->link;
+    p->link = nullptr;
+    PSList& to = (p->flags & PSPointFlags::Visited) ? moved : kept;
+    p->flags &= uint16_t(~PSPointFlags::Visited);
+    if (to.tail) to.tail->link = p;
+    else to.head = p;
+    to.tail = p;
+    ++to.pointCount;
+    p = next;
+  }
+  moved.ringCount = int32_t(starts.size());
+  kept.ringCount = list.ringCount - moved.ringCount;
+  list.head = kept.head;
+  list.tail = kept.tail;
+  list.pointCount = kept.pointCount;
+  list.ringCount = kept.ringCount;
+  SpliceList(over, moved);
+}
+
 // Reports of the prepared result, then chopping of rings beyond the vertex
 // limit on tiles of tileSize, quartered per round. maxRing is the largest
 // ring of list on entry and on return.
@@ -118,19 +165,37 @@ void ReportAndChop(API& api, PSList& list, int32_t& maxRing) {
   if (tech.reportDegree != 0)
     PrintMessage("  Vertice count exceeds DB limit, chopping...");
   int64_t size = FirstTileSize(api);
-  while (maxRing > kVertexLimit) {
-    // A tile of one unit holds no ring beyond the limit; a size that
-    // reaches 0 means the rings cannot be cut small enough.
-    if (size < 1)
-      throw Error("Polygons cannot be chopped below the vertex limit", "DB");
-    ScratchList out;
-    ChopIntoTiles(list, out.list, int32_t(size));
-    ClearPointList(list);
-    SpliceList(list, out.list);
-    CutHolesOpen(list);
-    maxRing = CountRings(list);
-    size >>= 2;
+  // Only the rings over the limit are chopped, and only their pieces have
+  // their holes cut open and are counted again: the other rings are stored
+  // as they are.
+  ScratchList over, out;
+  MoveRingsOver(list, over.list, kVertexLimit);
+  try {
+    while (over.list.head != nullptr) {
+      // A tile of one unit holds no ring beyond the limit; a size that
+      // reaches 0 means the rings cannot be cut small enough.
+      if (size < 1)
+        throw Error("Polygons cannot be chopped below the vertex limit", "DB");
+      ChopIntoTiles(over.list, out.list, int32_t(size));
+      ClearPointList(over.list);
+      CutHolesOpen(out.list);
+      if (CountRings(out.list) > kVertexLimit) MoveRingsOver(out.list, over.list, kVertexLimit);
+      SpliceList(list, out.list);
+      size >>= 2;
+    }
+  } catch (...) {
+    // The caller gets back every ring: the ones still to chop (pieces of
+    // them that a failed chop left are dropped), else the pieces of the
+    // round that failed.
+    if (over.list.head != nullptr) {
+      ClearPointList(out.list);
+      SpliceList(list, over.list);
+    } else {
+      SpliceList(list, out.list);
+    }
+    throw;
   }
+  maxRing = CountRings(list);
   if (tech.reportDegree != 0) PrintMessage("to max %d vertices\n", maxRing);
 }
 

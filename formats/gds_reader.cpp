@@ -360,6 +360,15 @@ bool GdsReader::ReadStructure() {
 }
 
 void GdsReader::StoreCellGeometry(DBCell* cell) {
+  if (cell == cell_ && !rectangles_.empty()) {
+    if (HoldsShapes(cell)) {
+      RectanglesToShapes();
+    } else {
+      library->MoveLayersToRecord(cell);  // empties it; writes nothing
+      library->MoveRectanglesToRecord(rectangles_);
+      return;
+    }
+  }
   library->MoveLayersToRecord(cell);
 }
 
@@ -395,6 +404,11 @@ int32_t GdsReader::ReadXY(bool closed) {
   const int32_t n = PayloadLeft() / 8;
   if (n == 0) Fail("Location record holds no point");
   ReadPayload(xy_.data(), size_t(n) * 8, "Point location defined but end of file");
+  RingFromXY(n, closed);
+  return n;
+}
+
+void GdsReader::RingFromXY(int32_t n, bool closed) {
   const uint8_t* p = xy_.data();
   const int32_t pushed = n == 1 ? 1 : n - 1;
   PSPoint* first = nullptr;
@@ -411,7 +425,7 @@ int32_t GdsReader::ReadXY(bool closed) {
     if (Reportable(pointLineReports)) PrintMessage("Warning: illegal single point\n");
     CountProblem(pointLineReports);
     ++problemPolygons;
-    return n;
+    return;
   }
   const int32_t lx = Load32(p), ly = Load32(p + 4);
   if (closed && (lx != first->x || ly != first->y)) {
@@ -419,7 +433,6 @@ int32_t GdsReader::ReadXY(bool closed) {
                  Nm(lx), Nm(ly), cellName_.c_str());
     Fail("Last point does not match with first point in Boundary data");
   }
-  return n;
 }
 
 bool GdsReader::TakeLayer(int16_t layer, int16_t datatype, LayerKey& key) {
@@ -458,7 +471,75 @@ void GdsReader::ReportPointLine(int32_t x, int32_t y, LayerKey key) {
   ClearPointList(work_);
 }
 
+bool GdsReader::StageRectangle(int16_t layer, int16_t datatype, int32_t n) {
+  if (n != 5 || !cell_->indexedLayers.empty()) return false;
+  const uint8_t* p = xy_.data();
+  int32_t x[5], y[5];
+  for (int i = 0; i < 5; ++i, p += 8) {
+    x[i] = Load32(p);
+    y[i] = Load32(p + 4);
+  }
+  if (x[4] != x[0] || y[4] != y[0]) return false;
+  // Four corners, either way round, none repeated: nothing for Simplify to
+  // take away, and the encoding is the same from either direction.
+  const bool alongX = y[1] == y[0] && x[2] == x[1] && y[3] == y[2] && x[3] == x[0];
+  const bool alongY = x[1] == x[0] && y[2] == y[1] && x[3] == x[2] && y[3] == y[0];
+  if (!alongX && !alongY) return false;
+  if (x[0] == x[2] || y[0] == y[2]) return false;
+  const int32_t x1 = std::min(x[0], x[2]), x2 = std::max(x[0], x[2]);
+  const int32_t y1 = std::min(y[0], y[2]), y2 = std::max(y[0], y[2]);
+  const int64_t width = int64_t(x2) - x1, height = int64_t(y2) - y1;
+  // Sides beyond 32 bits: the encoder's error, on the general road.
+  if (width > INT32_MAX || height > INT32_MAX) return false;
+  if (!IsLibraryPair(layer, datatype)) return false;
+  LayerKey key = MakeLayerKey(layer, datatype);
+  if (layerFilter != nullptr && layerFilter->count(key) == 0) return true;
+  if (layerMap != nullptr) {
+    auto it = layerMap->find(key);
+    if (it != layerMap->end()) {
+      if (!IsDrawnLayerKey(it->second)) return false;  // reported there
+      key = it->second;
+    }
+  }
+  rectangles_.push_back(PlacedRectangle{key, x1, y1, int32_t(width), int32_t(height)});
+  cell_->box.Merge(Box(x1, y1, x2, y2));
+  vertexCount += 4;
+  ++boundaries;
+  FlushIfFull();
+  return true;
+}
+
+void GdsReader::RectanglesToShapes() {
+  if (rectangles_.empty()) return;
+  // The element being read keeps work_: each rectangle is a ring of its own.
+  PSList ring;
+  try {
+    for (const PlacedRectangle& r : rectangles_) {
+      const int32_t x2 = r.x + r.width, y2 = r.y + r.height;
+      PSPoint* a = PushPoint(ring, r.x, r.y);
+      PSPoint* b = PushPoint(ring, x2, r.y);
+      PSPoint* c = PushPoint(ring, x2, y2);
+      PSPoint* d = PushPoint(ring, r.x, y2);
+      LinkPoints(a, b);
+      LinkPoints(b, c);
+      LinkPoints(c, d);
+      LinkPoints(d, a);
+      ring.ringCount = 1;
+      CPgonListNode* shape = nullptr;
+      Box box;
+      int count = 0;
+      cell_->AddPolygon(ring, r.key, shape, box, count);
+      ClearPointList(ring);
+    }
+  } catch (...) {
+    ClearPointList(ring);
+    throw;
+  }
+  rectangles_.clear();
+}
+
 void GdsReader::StoreRing(LayerKey key, bool isPath) {
+  RectanglesToShapes();
   const int32_t px = work_.head->x, py = work_.head->y;
   if (work_.pointCount <= 2) {
     ReportPointLine(px, py, key);
@@ -516,7 +597,12 @@ bool GdsReader::ReadBoundary() {
   if (!ReadLayer(layer)) Fail("Boundary data Layer missing");
   if (!ReadDatatype(datatype)) Fail("Boundary data Type missing");
   if (!ReadRecordHeader(GdsRecord::XY)) Fail("Boundary location missing");
-  ReadXY(true);
+  ClearPointList(work_);
+  const int32_t n = PayloadLeft() / 8;
+  if (n == 0) Fail("Location record holds no point");
+  ReadPayload(xy_.data(), size_t(n) * 8, "Point location defined but end of file");
+  if (StageRectangle(layer, datatype, n)) return true;
+  RingFromXY(n, true);
   LayerKey key = 0;
   if (!TakeLayer(layer, datatype, key)) {
     ClearPointList(work_);
@@ -816,6 +902,7 @@ bool GdsReader::ReadBox() {
 // --- Large-cell flushing -----------------------------------------------------------
 
 void GdsReader::FlushGeometry(CellDef* def, DBCell* cell) {
+  if (cell == cell_) RectanglesToShapes();
   // Nothing stored since the last flush: no cell is made.
   if (!HoldsShapes(cell)) {
     cell->rawLayers.clear();

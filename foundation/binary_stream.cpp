@@ -513,7 +513,7 @@ bool BinaryStream::Get8Bytes(double& value) {
   return true;
 }
 
-size_t BinaryStream::GetBlock(void* destination, size_t n) {
+size_t BinaryStream::GetBlockSlow(void* destination, size_t n) {
   uint8_t* dst = static_cast<uint8_t*>(destination);
   size_t done = 0;
   if (mode_ == Mode::kPlainRead) {

@@ -14,6 +14,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <string>
 
@@ -116,7 +117,7 @@ class BinaryStream {
   bool Get8Bytes(uint64_t& value);         // little-endian
   bool Get8Bytes(double& value);           // IEEE double, little-endian
   // Reads up to n bytes; fewer only at the end of the data.
-  size_t GetBlock(void* destination, size_t n);
+  inline size_t GetBlock(void* destination, size_t n);
   // Chained integers (7 bits per byte, low group first, bit 7 = more
   // follows). An encoding of more than five bytes, or one whose value does
   // not fit 32 bits, or data that end inside one, throws
@@ -149,6 +150,7 @@ class BinaryStream {
   bool ReadExact(uint8_t* dst, size_t n);
   void WriteBytes(const uint8_t* src, size_t n);
   bool GetCharSlow(uint8_t& value);
+  size_t GetBlockSlow(void* destination, size_t n);
   void PutCharSlow(uint8_t value);
   void WriteBuffer();  // plain write: writes buffer[0, position)
   [[noreturn]] void ThrowWriteError(const char* what, int err) const;
@@ -174,6 +176,16 @@ inline bool BinaryStream::GetChar(uint8_t& value) {
     return true;
   }
   return GetCharSlow(value);
+}
+
+// Small reads (record heads, coordinates) copy straight from the buffer.
+inline size_t BinaryStream::GetBlock(void* destination, size_t n) {
+  if (mode_ == Mode::kPlainRead && n != 0 && size_t(bytes - position) >= n) {
+    std::memcpy(destination, buffer_.get() + position, n);
+    position += int32_t(n);
+    return n;
+  }
+  return GetBlockSlow(destination, n);
 }
 
 inline void BinaryStream::PutChar(uint8_t value) {

@@ -2,6 +2,7 @@
 
 #include "layoutdb/cell_record.h"
 
+#include <algorithm>
 #include <climits>
 #include <cmath>
 #include <memory>
@@ -324,6 +325,69 @@ void CellRecordWriter::MoveLayer(LayerKey key, CPgonList& layer) {
   while (shape != nullptr) {
     CPgonList::WriteShape(*shape, out_);
     shape = CPgonList::Remove(layer, shape);
+  }
+}
+
+void CellRecordWriter::WriteRectangles(std::vector<PlacedRectangle>& rectangles) {
+  // The order of shapes in a layer block: squares (one value) before
+  // rectangles (two), then by their values, signed; the placements of one
+  // shape by x, then y.
+  auto before = [](const PlacedRectangle& a, const PlacedRectangle& b) {
+    if (a.key != b.key) return a.key < b.key;
+    const bool as = a.width == a.height, bs = b.width == b.height;
+    if (as != bs) return as;
+    if (a.width != b.width) return a.width < b.width;
+    if (a.height != b.height) return a.height < b.height;
+    if (a.x != b.x) return a.x < b.x;
+    return a.y < b.y;
+  };
+  std::sort(rectangles.begin(), rectangles.end(), before);
+  auto sameShape = [](const PlacedRectangle& a, const PlacedRectangle& b) {
+    return a.key == b.key && a.width == b.width && a.height == b.height;
+  };
+  const size_t n = rectangles.size();
+  size_t i = 0;
+  while (i < n) {
+    const LayerKey key = rectangles[i].key;
+    size_t end = i;
+    uint32_t shapes = 0;
+    for (; end < n && rectangles[end].key == key; ++end) {
+      if (end == i || !sameShape(rectangles[end - 1], rectangles[end])) ++shapes;
+    }
+    out_.PutInt16(int16_t(StoredLayerWord(key)));
+    out_.PutChar(StoredDatatype(key));
+    out_.PutUnsignedChained(shapes);
+    while (i < end) {
+      const PlacedRectangle& shape = rectangles[i];
+      size_t last = i + 1;
+      uint32_t placements = 1;
+      for (; last < end && sameShape(shape, rectangles[last]); ++last) {
+        const PlacedRectangle& p = rectangles[last - 1];
+        const PlacedRectangle& q = rectangles[last];
+        if (p.x != q.x || p.y != q.y) ++placements;
+      }
+      if (shape.width == shape.height) {
+        out_.PutInt32(int32_t(DBPolygon::kSquareHeader));
+        out_.PutSignedChained(shape.width);
+      } else {
+        out_.PutInt32(int32_t(DBPolygon::kRectangleHeader));
+        out_.PutSignedChained(shape.width);
+        out_.PutSignedChained(shape.height);
+      }
+      out_.PutUnsignedChained(placements);
+      uint32_t px = 0, py = 0;
+      for (size_t k = i; k < last; ++k) {
+        const PlacedRectangle& p = rectangles[k];
+        if (k > i && p.x == rectangles[k - 1].x && p.y == rectangles[k - 1].y)
+          continue;
+        // Differences modulo 2^32, as every placement list is stored.
+        out_.PutSignedChained(int32_t(uint32_t(p.x) - px));
+        out_.PutSignedChained(int32_t(uint32_t(p.y) - py));
+        px = uint32_t(p.x);
+        py = uint32_t(p.y);
+      }
+      i = last;
+    }
   }
 }
 

@@ -17,6 +17,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 #include "foundation/binary_stream.h"
 #include "layoutdb/layer_key.h"
@@ -70,6 +71,16 @@ class CellRecordReader {
   const OwnedVector<DBCell>& cells_;
 };
 
+// A square or rectangle of a layer as a layout reader meets it: its
+// lower-left corner and its sides (both above 0). Held in an array rather
+// than as a shape, so that a flat cell of millions of rectangles costs no
+// allocation per shape.
+struct PlacedRectangle {
+  LayerKey key;
+  int32_t x, y;
+  int32_t width, height;
+};
+
 // Writes the parts of one cell record to a stream, in the record's order:
 // layer blocks in ascending key order, then BeginReferences and the
 // references.
@@ -88,6 +99,11 @@ class CellRecordWriter {
   // block, releasing each shape once written: the layer is empty
   // afterwards. Nothing is written for an empty layer.
   void MoveLayer(LayerKey key, CPgonList& layer);
+  // The layer blocks of a cell whose shapes are all squares and rectangles,
+  // in ascending key order, exactly as MoveLayer writes them for the same
+  // rectangles held as shapes: equal shapes of a layer merged, placements
+  // sorted (x, then y) and each placement kept once. Sorts rectangles.
+  void WriteRectangles(std::vector<PlacedRectangle>& rectangles);
   // Writes the marker that starts the reference section.
   void BeginReferences();
   // One reference record, delta-coded against the previous one written

@@ -333,6 +333,18 @@ void LibDB::MoveLayersToRecord(DBCell* source) {
   source->rawLayers.clear();
 }
 
+void LibDB::MoveRectanglesToRecord(std::vector<PlacedRectangle>& rectangles) {
+  if (rectangles.empty()) return;
+  CellRecordWriter writer(dbStream, cells.size());
+  writer.WriteRectangles(rectangles);
+  LayerKey previous = NoLayerKey;
+  for (const PlacedRectangle& r : rectangles) {
+    if (r.key != previous) layers.try_emplace(r.key);
+    previous = r.key;
+  }
+  rectangles.clear();
+}
+
 void LibDB::WriteReadReferences(DBCell* cell, const std::vector<ARef>& refs) {
   if (refs.empty()) return;
   cell->refPos = StoredPosition(dbStream.Tell(), kOut);

@@ -40,6 +40,7 @@ class DBCell;
 class DBPolygon;
 class LayerRings;
 struct LoadCheckpoint;
+struct PlacedRectangle;
 struct SList;
 
 // Snaps a derived unit ratio (database units per nanometre) to 1, 10, 0.1,
@@ -233,6 +234,7 @@ class LibDB {
   // (OpenNewDataFile), without knowing the record's bytes:
   //   BeginReadRecord(cell)               where the record starts
   //   MoveLayersToRecord(source)          layer blocks, zero or more calls
+  //   or MoveRectanglesToRecord(list)     (a cell of rectangles only)
   //   WriteReadReferences(cell, refs)     the reference section, if any
   //   EndReadRecord(cell)                 where it ends
   // Sets the cell's data file number and start position (reference
@@ -246,6 +248,10 @@ class LibDB {
   // equal shapes merged; adds their keys to the layer table; empties
   // source's layers.
   void MoveLayersToRecord(DBCell* source);
+  // Appends rectangles (squares and rectangles of a cell that holds no
+  // other shape) as the layer blocks MoveLayersToRecord would write for
+  // them; adds their keys to the layer table; empties rectangles.
+  void MoveRectanglesToRecord(std::vector<PlacedRectangle>& rectangles);
   // Appends the reference section of refs, in the given order, and sets
   // the cell's reference position; nothing when refs is empty.
   void WriteReadReferences(DBCell* cell, const std::vector<ARef>& refs);

@@ -358,6 +358,48 @@ TEST_F(StoreTest, RingsBeyondTheVertexLimitAreChopped) {
   EXPECT_EQ(ListArea(rings[Key(8, 0)]), (long double)(k) * (k + 1) / 2);
 }
 
+// Only rings beyond the vertex limit are cut into tiles: a long box that
+// spans many tiles beside such a ring is written whole.
+TEST_F(StoreTest, ChoppingLeavesTheRingsWithinTheLimitWhole) {
+  constexpr int32_t k = 150000;  // 300,002 vertices
+  api_.hierarchical = 1;
+  const int index = api_.GetTempLayer();
+  PSList& layer = *api_.tempLayers[size_t(index)];
+  Staircase(layer, k);
+  const Box bar(0, 200000, 900000, 200010);
+  BoxToRing(layer, bar, false);
+  const std::string file = tmp_.File("chopped.txt");
+  int result = 0;
+  const std::string out =
+      Captured([&] { result = api_.SavePoly(API::kTempLayerBase - index, 0, file.c_str()); });
+  ASSERT_EQ(result, 1) << out;
+  ScratchList read;
+  ASSERT_TRUE(ReadPolygonFile(read.list, file, false));
+  EXPECT_EQ(ListArea(read.list),
+            (long double)(k) * (k + 1) / 2 + (long double)(bar.x2 - bar.x1) * (bar.y2 - bar.y1));
+  int bars = 0;
+  for (PSPoint* p = read.list.head; p; p = p->link) p->flags &= uint16_t(~PSPointFlags::Visited);
+  for (PSPoint* p = read.list.head; p; p = p->link) {
+    if (p->flags & PSPointFlags::Visited) continue;
+    int32_t n = 0;
+    Box box;
+    PSPoint* q = p;
+    do {
+      q->flags |= PSPointFlags::Visited;
+      box.Extend(q->x, q->y);
+      ++n;
+      q = q->next;
+    } while (q != p);
+    EXPECT_LE(n, int32_t(DBPolygon::kMaxVertices));
+    if (box.y1 >= bar.y1) {
+      ++bars;
+      EXPECT_EQ(n, 4);
+      EXPECT_EQ(box, bar);
+    }
+  }
+  EXPECT_EQ(bars, 1);
+}
+
 // --- Polygon text files ------------------------------------------------------------
 
 TEST_F(StoreTest, SavePolyStartsItsFileAfterEachLibraryUpdate) {
