@@ -254,9 +254,6 @@ LocListNode* LocList::Remove(LocList& list, LocListNode* node) {
 
 void LocList::Release(LocList& list) { LocListPool.Clear(list); }
 
-VELMAR_POOL_MODULE_FUNCTIONS(LocListPool, LocList::FreeList, LocList::ResetPool,
-                             LocList::ReportPool)
-
 int LocList::ComparePlacements(const LocListNode* a, const LocListNode* b) {
   if (a->x != b->x) return a->x < b->x ? -1 : 1;
   if (a->y != b->y) return a->y < b->y ? -1 : 1;
@@ -313,6 +310,9 @@ void CPgonList::Release(CPgonList& list) {
   CPgonListPool.Clear(list);  // the free list itself: ResetPool
 }
 
+// Free list, reset and report of both pools.
+VELMAR_POOL_MODULE_FUNCTIONS(LocListPool, LocList::FreeList, LocList::ResetPool,
+                             LocList::ReportPool)
 VELMAR_POOL_MODULE_FUNCTIONS(CPgonListPool, CPgonList::FreeList,
                              CPgonList::ResetPool, CPgonList::ReportPool)
 
