@@ -47,10 +47,8 @@ std::vector<Rec*> Append(ListPool& pool, RecList& list, int n) {
   std::vector<Rec*> out;
   for (int i = 0; i < n; ++i) {
     Rec* r = pool.New();
-    r->link = nullptr;
-    r->value = i;
-    if (list.tail != nullptr) list.tail->link = r;
-    else list.head = r;
+    *r = Rec{nullptr, nullptr, nullptr, i};
+    (list.tail != nullptr ? list.tail->link : list.head) = r;
     list.tail = r;
     ++list.count;
     out.push_back(r);
