@@ -82,7 +82,7 @@ void DefineStoredCells(LibDB& lib) {
       for (DBSearchNode* n = DBSearchSystem::First(*tree); n != nullptr;
            n = DBSearchSystem::Next(n)) {
         if (!n->IsData() || n->item == nullptr) continue;
-        const SRef* ref = static_cast<const SRef*>(n->item);
+        const SRef* ref = n->Item<const SRef>();
         if (ref->IsArray()) {
           def->refs.push_back(*static_cast<const ARef*>(ref));
         } else {

@@ -49,8 +49,7 @@ HandleStore& Handles() {
 void CopyRuleList(const SList& from, SList& to,
                   std::vector<std::unique_ptr<BiasRule>>& store) {
   for (SListNode* n = from.head; n != nullptr; n = n->next) {
-    store.push_back(
-        std::make_unique<BiasRule>(*static_cast<const BiasRule*>(n->item)));
+    store.push_back(std::make_unique<BiasRule>(*n->Item<const BiasRule>()));
     SListNode* node = SList::NewNode();
     node->next = nullptr;
     node->item = store.back().get();
@@ -211,7 +210,7 @@ BiasRule* Tech::HeadRule(const SList& list, const char* kind) const {
     PrintMessage("Warning: no %s rule exists; create one first\n", kind);
     return nullptr;
   }
-  return static_cast<BiasRule*>(list.head->item);
+  return list.head->Item<BiasRule>();
 }
 
 // Range i of the rule from the raw condition set 1 (no scaling): eq alone

@@ -4,15 +4,14 @@
 
 #include <cstdio>
 
-#include "foundation/pool_allocator.h"
+#include "foundation/node_pool.h"
 
 namespace velmar {
 
 namespace {
 
-constinit PoolAllocator AVLPool(sizeof(AVLNode), AVL::kNodesPerBlock);
-constinit AVL AVLFree;
-constinit PoolExitReset AVLExit(&ResetAVLPool);
+constinit ElementPool<&AVL::root, &AVLNode::left> AVLPool("AVL",
+                                                         AVL::kNodesPerBlock);
 
 // Puts replacement where child hung below parent (or at the root).
 void Replace(AVL& tree, AVLNode* parent, AVLNode* child,
@@ -211,68 +210,13 @@ AVLNode* AVL::Prev(const AVLNode* node) {
   return p;
 }
 
-AVLNode* AVL::NewNode() {
-  AVLNode* node = AVLFree.root;
-  if (node != nullptr) {
-    AVLFree.root = node->left;
-    return node;
-  }
-  return static_cast<AVLNode*>(AVLPool.Allocate());
-}
-
-void AVL::FreeNode(AVLNode* node) {
-  node->left = AVLFree.root;
-  AVLFree.root = node;
-}
-
-void AVL::FreeSubtree(AVLNode* node) {
-  if (node == nullptr) return;
-  // Post-order through the parent links, cutting each child off on the way
-  // down; no recursion.
-  AVLNode* top = node;
-  AVLNode* cur = node;
-  for (;;) {
-    if (AVLNode* child = cur->left) {
-      cur->left = nullptr;
-      cur = child;
-    } else if (AVLNode* child = cur->right) {
-      cur->right = nullptr;
-      cur = child;
-    } else {
-      AVLNode* parent = cur->parent;
-      cur->item = nullptr;
-      FreeNode(cur);
-      if (cur == top) return;
-      cur = parent;
-    }
-  }
-}
-
-void AVL::Clear(AVL& tree) {
-  if (&tree == &AVLFree) {
-    ResetAVLPool();
-    return;
-  }
-  FreeSubtree(tree.root);
-  tree.root = nullptr;
-  tree.count = 0;
-}
+VELMAR_POOLED_TREE(AVL, AVLPool, &AVLNode::right, AVLFreeList, ResetAVLPool,
+                   ReportAVLMemory)
 
 void AVL::CheckLine(const char* text) {
   std::fputs(text, stdout);
   std::fputc('\n', stdout);
   std::fflush(stdout);
-}
-
-AVL& AVLFreeList() { return AVLFree; }
-
-void ResetAVLPool() {
-  AVLFree.root = nullptr;
-  AVLPool.ReleaseAll();
-}
-
-int32_t ReportAVLMemory(bool quiet) {
-  return ReportPoolMemory(AVLPool, "AVL", quiet);
 }
 
 }  // namespace velmar

@@ -20,6 +20,10 @@ struct AVLNode {
   // 1 left subtree higher, 2 balanced, 3 right subtree higher (0 and 4
   // only inside rebalancing: left or right side two higher).
   int8_t balance;
+
+  // The item as the type the owner stored.
+  template <class T>
+  T* Item() const { return static_cast<T*>(item); }
 };
 
 struct AVL {

@@ -2,49 +2,21 @@
 
 #include "foundation/dlist.h"
 
-#include "foundation/pool_allocator.h"
+#include "foundation/node_pool.h"
 
 namespace velmar {
 
 namespace {
 
-constinit PoolAllocator DListPool(sizeof(DListNode), DList::kNodesPerBlock);
-constinit DList DListFree;
-constinit PoolExitReset DListExit(&ResetDListPool);
-
-constinit PoolAllocator D2ListPool(sizeof(D2ListNode), D2List::kNodesPerBlock);
-constinit D2List D2ListFree;
-constinit PoolExitReset D2ListExit(&ResetD2ListPool);
+constinit ElementPool<&DList::head, &DListNode::next, &DList::tail> DListPool(
+    "DList", DList::kNodesPerBlock);
+constinit ElementPool<&D2List::head, &D2ListNode::next, &D2List::tail>
+    D2ListPool("D2List", D2List::kNodesPerBlock);
 
 }  // namespace
 
-DListNode* DList::NewNode() {
-  DListNode* node = DListFree.head;
-  if (node != nullptr) {
-    DListFree.head = node->next;
-    return node;
-  }
-  return static_cast<DListNode*>(DListPool.Allocate());
-}
-
-void DList::FreeNode(DListNode* node) {
-  node->next = DListFree.head;
-  DListFree.head = node;
-}
-
-void DList::Clear(DList& list) {
-  if (&list == &DListFree) {
-    ResetDListPool();
-    return;
-  }
-  if (list.head != nullptr) {
-    list.tail->next = DListFree.head;
-    DListFree.head = list.head;
-  }
-  list.head = nullptr;
-  list.tail = nullptr;
-  list.count = 0;
-}
+VELMAR_POOLED_LIST(DList, DListPool, DListFreeList, ResetDListPool,
+                   ReportDListMemory)
 
 DListNode* DList::Unlink(DList& list, DListNode* node) {
   DListNode* next = node->next;
@@ -64,54 +36,7 @@ DListNode* DList::Unlink(DList& list, DListNode* node) {
   return next;
 }
 
-DList& DListFreeList() { return DListFree; }
-
-void ResetDListPool() {
-  DListFree = DList{};
-  DListPool.ReleaseAll();
-}
-
-int32_t ReportDListMemory(bool quiet) {
-  return ReportPoolMemory(DListPool, "DList", quiet);
-}
-
-D2ListNode* D2List::NewNode() {
-  D2ListNode* node = D2ListFree.head;
-  if (node != nullptr) {
-    D2ListFree.head = node->next;
-    return node;
-  }
-  return static_cast<D2ListNode*>(D2ListPool.Allocate());
-}
-
-void D2List::FreeNode(D2ListNode* node) {
-  node->next = D2ListFree.head;
-  D2ListFree.head = node;
-}
-
-void D2List::Clear(D2List& list) {
-  if (&list == &D2ListFree) {
-    ResetD2ListPool();
-    return;
-  }
-  if (list.head != nullptr) {
-    list.tail->next = D2ListFree.head;
-    D2ListFree.head = list.head;
-  }
-  list.head = nullptr;
-  list.tail = nullptr;
-  list.count = 0;
-}
-
-D2List& D2ListFreeList() { return D2ListFree; }
-
-void ResetD2ListPool() {
-  D2ListFree = D2List{};
-  D2ListPool.ReleaseAll();
-}
-
-int32_t ReportD2ListMemory(bool quiet) {
-  return ReportPoolMemory(D2ListPool, "D2List", quiet);
-}
+VELMAR_POOLED_LIST(D2List, D2ListPool, D2ListFreeList, ResetD2ListPool,
+                   ReportD2ListMemory)
 
 }  // namespace velmar

@@ -17,6 +17,10 @@ struct DListNode {
   DListNode* next;  // null at the tail; also the chaining of the free list
   void* item;
   DListNode* prev;  // null at the head
+
+  // The item as the type the owner stored.
+  template <class T>
+  T* Item() const { return static_cast<T*>(item); }
 };
 
 struct DList {

@@ -20,6 +20,10 @@ struct LeftistHeapNode {
   void* item;
   int32_t leftWeight;   // nodes in the left subtree (0 when missing)
   int32_t rightWeight;  // nodes in the right subtree (0 when missing)
+
+  // The item as the type the owner stored.
+  template <class T>
+  T* Item() const { return static_cast<T*>(item); }
 };
 
 struct LeftistHeap {

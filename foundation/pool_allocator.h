@@ -5,18 +5,8 @@
 // them from a PoolAllocator: raw storage that grows in large blocks and never
 // gives single elements back to the heap.
 //
-// The pooled-module pattern (lists, heap, trees, point system ...):
-//  - one static pool (constant-initialised, so it is usable before main) and
-//    one static free list of the module's own list type, chained through the
-//    element's own link field; only the free-list head is kept;
-//  - NewNode takes the free-list head, else PoolAllocator::Allocate;
-//    FreeNode pushes one element; Clear(list) splices a whole list onto the
-//    free list in one step; Clear of the free list itself is the reset;
-//  - Reset: free-list head := null, PoolAllocator::ReleaseAll;
-//  - Report(quiet): ReportPoolMemory with the module's name;
-//  - release at process exit: a static PoolExitReset defined after the pool
-//    and the free list (static objects are destroyed in reverse order, so the
-//    module is reset first, then the pool object itself goes).
+// A pooled module keeps its pool and its free list in one ElementPool
+// (foundation/node_pool.h).
 #pragma once
 
 #include <cstdint>
@@ -85,18 +75,5 @@ class PoolAllocator {
 // the kilobytes are at least 1. Returns the kilobytes in any case.
 int32_t ReportPoolMemory(const PoolAllocator& pool, const char* moduleName,
                          bool quiet);
-
-// Runs a pooled module's reset when it is destroyed at process exit; define
-// it as a static right after the module's pool and free list.
-class PoolExitReset {
- public:
-  explicit constexpr PoolExitReset(void (*reset)()) : reset_(reset) {}
-  ~PoolExitReset() { reset_(); }
-  PoolExitReset(const PoolExitReset&) = delete;
-  PoolExitReset& operator=(const PoolExitReset&) = delete;
-
- private:
-  void (*reset_)();
-};
 
 }  // namespace velmar

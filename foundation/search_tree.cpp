@@ -6,6 +6,7 @@
 #include <new>
 
 #include "foundation/error.h"
+#include "foundation/node_pool.h"
 #include "foundation/search_tree_walk.h"
 
 namespace velmar {
@@ -15,8 +16,8 @@ namespace {
 // The process-wide node pool (no free list: a freed node is replaced by the
 // pool's last node). Constant-initialised, so it is usable before main; its
 // destructor releases the blocks at process exit.
-constinit PoolAllocator gNodePool(static_cast<int32_t>(sizeof(DBSearchNode)),
-                                  DBSearchSystem::kNodesPerBlock);
+constinit TypedPool<DBSearchNode> SearchNodePool(
+    "DB Search System", DBSearchSystem::kNodesPerBlock);
 
 // A chain splits when both halves of its slot are populated or it reaches
 // this many items, unless its slot is at most kMinSplitExtent units wide.
@@ -76,11 +77,11 @@ inline void MarkFreed(DBSearchNode* n) {
 // Pool
 
 DBSearchNode* DBSearchSystem::AllocNode() {
-  return new (gNodePool.Allocate()) DBSearchNode;
+  return new (SearchNodePool.Allocate()) DBSearchNode;
 }
 
 DBSearchNode* DBSearchSystem::FreeNode(DBSearchNode* n) {
-  auto* moved = static_cast<DBSearchNode*>(gNodePool.Release(n));
+  DBSearchNode* moved = SearchNodePool.Release(n);
   if (moved == nullptr) {
     MarkFreed(n);
     return nullptr;
@@ -103,13 +104,13 @@ DBSearchNode* DBSearchSystem::FreeNode(DBSearchNode* n) {
   return moved;
 }
 
-void ResetSearchSystemPool() { gNodePool.ReleaseAll(); }
+void ResetSearchSystemPool() { SearchNodePool.ReleaseAll(); }
 
 int32_t ReportSearchSystemMemory(bool quiet) {
-  return ReportPoolMemory(gNodePool, "DB Search System", quiet);
+  return SearchNodePool.Report(quiet);
 }
 
-const PoolAllocator& SearchSystemPool() { return gNodePool; }
+const PoolAllocator& SearchSystemPool() { return SearchNodePool.Allocator(); }
 
 // ---------------------------------------------------------------------------
 // Insertion

@@ -70,6 +70,10 @@ struct DBSearchNode {
   bool IsData() const { return level == kData; }
   bool IsBranch() const { return level == kBranchX || level == kBranchY; }
   bool IsSentinel() const { return level == kSentinel; }
+
+  // A data node's item as the type the owner stored.
+  template <class T>
+  T* Item() const { return static_cast<T*>(item); }
 };
 
 class DBSearchSystem {

@@ -16,6 +16,10 @@ namespace velmar {
 struct SListNode {
   SListNode* next;  // null at the tail; also the chaining of the free list
   void* item;
+
+  // The item as the type the owner stored.
+  template <class T>
+  T* Item() const { return static_cast<T*>(item); }
 };
 
 struct SList {

@@ -3,15 +3,14 @@
 
 #include "foundation/splay_tree.h"
 
-#include "foundation/pool_allocator.h"
+#include "foundation/node_pool.h"
 
 namespace velmar {
 
 namespace {
 
-constinit PoolAllocator SplayPool(sizeof(SplayNode), Splay::kNodesPerBlock);
-constinit Splay SplayFree;
-constinit PoolExitReset SplayExit(&ResetSplayPool);
+constinit ElementPool<&Splay::root, &SplayNode::left> SplayPool(
+    "Splay", Splay::kNodesPerBlock);
 
 }  // namespace
 
@@ -89,67 +88,13 @@ void Splay::Height(const SplayNode* node, int& height) {
   }
 }
 
-SplayNode* Splay::NewNode() {
-  SplayNode* node = SplayFree.root;
-  if (node != nullptr) {
-    SplayFree.root = node->left;
-    return node;
-  }
-  return static_cast<SplayNode*>(SplayPool.Allocate());
-}
-
-void Splay::FreeNode(SplayNode* node) {
-  node->left = SplayFree.root;
-  SplayFree.root = node;
-}
-
-void Splay::FreeSubtree(SplayNode* node) {
-  if (node == nullptr) return;
-  // Post-order with an explicit stack; each child is cut off its parent on
-  // the way down, so a node is freed once both its subtrees are gone.
-  std::vector<SplayNode*> stack;
-  stack.push_back(node);
-  while (!stack.empty()) {
-    SplayNode* n = stack.back();
-    if (SplayNode* child = n->left) {
-      n->left = nullptr;
-      stack.push_back(child);
-    } else if (SplayNode* child = n->right) {
-      n->right = nullptr;
-      stack.push_back(child);
-    } else {
-      stack.pop_back();
-      n->item = nullptr;
-      FreeNode(n);
-    }
-  }
-}
-
-void Splay::Clear(Splay& tree) {
-  if (&tree == &SplayFree) {
-    ResetSplayPool();
-    return;
-  }
-  FreeSubtree(tree.root);
-  tree.root = nullptr;
-  tree.count = 0;
-}
+VELMAR_POOLED_TREE(Splay, SplayPool, &SplayNode::right, SplayFreeList,
+                   ResetSplayPool, ReportSplayMemory)
 
 void Splay::CheckLine(const char* text) {
   std::fputs(text, stdout);
   std::fputc('\n', stdout);
   std::fflush(stdout);
-}
-
-Splay& SplayFreeList() { return SplayFree; }
-
-void ResetSplayPool() {
-  SplayFree.root = nullptr;
-  SplayPool.ReleaseAll();
-}
-
-int32_t ReportSplayMemory(bool quiet) {
-  return ReportPoolMemory(SplayPool, "Splay", quiet);
 }
 
 }  // namespace velmar

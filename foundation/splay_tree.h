@@ -20,6 +20,10 @@ struct SplayNode {
   SplayNode* left;  // also the chaining of the free list
   SplayNode* right;
   void* item;
+
+  // The item as the type the owner stored.
+  template <class T>
+  T* Item() const { return static_cast<T*>(item); }
 };
 
 struct Splay {

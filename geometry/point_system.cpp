@@ -1,34 +1,21 @@
 // Point pool, point free list and the elementary list operations.
 #include "geometry/point_system.h"
 
-#include "foundation/pool_allocator.h"
+#include "foundation/node_pool.h"
 
 namespace velmar {
 
 namespace {
 
 // Constant-initialised, so vertices can be taken before main.
-constinit PoolAllocator pointPool(static_cast<int32_t>(sizeof(PSPoint)),
-                                  kPointsPerBlock);
-constinit PSList pointFreeList;
-// Destroyed first at process exit: resets the module before the pool goes.
-constinit PoolExitReset pointExitReset(&ResetPointPool);
+constinit ElementPool<&PSList::head, &PSPoint::link, &PSList::tail> PointPool(
+    "Point System", kPointsPerBlock);
 
 }  // namespace
 
-PSPoint* AllocPoint() {
-  PSPoint* p = pointFreeList.head;
-  if (p) {
-    pointFreeList.head = p->link;
-    return p;
-  }
-  return static_cast<PSPoint*>(pointPool.Allocate());
-}
+PSPoint* AllocPoint() { return PointPool.New(); }
 
-void FreePoint(PSPoint* p) {
-  p->link = pointFreeList.head;
-  pointFreeList.head = p;
-}
+void FreePoint(PSPoint* p) { PointPool.Free(p); }
 
 PSPoint* PushPoint(PSList& list, int32_t x, int32_t y) {
   PSPoint* p = AllocPoint();
@@ -61,28 +48,10 @@ PSPoint* AppendPoint(PSList& list, int32_t x, int32_t y) {
   return p;
 }
 
-void ClearPointList(PSList& list) {
-  if (&list == &pointFreeList) {
-    ResetPointPool();
-    return;
-  }
-  if (list.head) {
-    list.tail->link = pointFreeList.head;
-    pointFreeList.head = list.head;
-  }
-  list = PSList{};
-}
+void ClearPointList(PSList& list) { PointPool.Clear(list); }
 
-PSList& PointFreeList() { return pointFreeList; }
-
-void ResetPointPool() {
-  pointFreeList = PSList{};
-  pointPool.ReleaseAll();
-}
-
-int32_t ReportPointSystemMemory(bool quiet) {
-  return ReportPoolMemory(pointPool, "Point System", quiet);
-}
+VELMAR_POOL_MODULE_FUNCTIONS(PointPool, PointFreeList, ResetPointPool,
+                             ReportPointSystemMemory)
 
 void SpliceList(PSList& dst, PSList& src) {
   if (&dst == &src) return;

@@ -669,8 +669,8 @@ void Sweep::Run() {
     HandleEvent(p);
     PSPoint* nextEvent = nullptr;
     if (heap_.root &&
-        (!d || ComparePoint(static_cast<PSPoint*>(heap_.root->item), d) <= 0)) {
-      nextEvent = static_cast<PSPoint*>(heap_.root->item);
+        (!d || ComparePoint(heap_.root->Item<PSPoint>(), d) <= 0)) {
+      nextEvent = heap_.root->Item<PSPoint>();
       LeftistHeap::PopMin(heap_, HeapCompare);
     } else if (d) {
       nextEvent = d;

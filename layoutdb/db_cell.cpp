@@ -157,7 +157,7 @@ void DBCell::PrintReferences() const {
   for (DBSearchNode* n = DBSearchSystem::First(*refs); n != nullptr;
        n = DBSearchSystem::Next(n)) {
     if (!n->IsData() || n->item == nullptr) continue;
-    const SRef* r = static_cast<const SRef*>(n->item);
+    const SRef* r = n->Item<const SRef>();
     PrintMessage("  %d: (%d, %d):%d\n", r->CellId(), r->x, r->y,
                  int(r->orientation));
   }
@@ -314,7 +314,7 @@ void DBCell::Copy(DBCell& target) const {
     for (DBSearchNode* n = DBSearchSystem::First(*refs); n != nullptr;
          n = DBSearchSystem::Next(n)) {
       if (!n->IsData() || n->item == nullptr) continue;
-      const SRef* r = static_cast<const SRef*>(n->item);
+      const SRef* r = n->Item<const SRef>();
       SRef* copy = r->IsArray() ? new ARef(*static_cast<const ARef*>(r))
                                 : new SRef(*r);
       DBSearchSystem::Insert(to, n->box, copy);
@@ -368,7 +368,7 @@ void DBCell::FreeTreeItems(LayerTree& tree) {
   for (DBSearchNode* n = DBSearchSystem::First(tree); n != nullptr;
        n = DBSearchSystem::Next(n)) {
     if (!n->IsData()) continue;
-    delete static_cast<SRef*>(n->item);
+    delete n->Item<SRef>();
     n->item = nullptr;
   }
 }

@@ -256,7 +256,7 @@ DBSearchNode* HierIterator::Run(Step step, LayerPos pos, int32_t column,
           step = Step::Layers;
           break;
         }
-        const SRef* ref = static_cast<const SRef*>(cursor->item);
+        const SRef* ref = cursor->Item<const SRef>();
         const int32_t id = ref->CellId();
         if (target >= 0 && id == target) {
           frames.push_front(HierFrame{trans, cell, window, pos, cursor, -1, -1});
@@ -281,7 +281,7 @@ DBSearchNode* HierIterator::Run(Step step, LayerPos pos, int32_t column,
         // The array at the cursor, elements from (column, row) on in walk
         // order: the first whose placed child box meets the window.
         step = Step::NextReference;
-        const ARef* ref = static_cast<const ARef*>(cursor->item);
+        const ARef* ref = cursor->Item<const ARef>();
         const int32_t id = ref->CellId();
         DBCell* child = EnterableChild(*lib, *ref);
         int32_t c0, c1, r0, r1;

@@ -101,7 +101,7 @@ int GatherLayerRings(const DBSearchSystem& tree, PSList& out, bool flag) {
   for (DBSearchNode* n = DBSearchSystem::First(tree); n != nullptr;
        n = DBSearchSystem::Next(n)) {
     if (!n->IsData() || n->item == nullptr) continue;
-    const auto* p = static_cast<const LocListNode*>(n->item);
+    const auto* p = n->Item<const LocListNode>();
     if (IsBoxShape(*p->owner->polygon)) {
       BoxToRing(out, n->box, flag);
     } else {
@@ -120,7 +120,7 @@ int GatherLayerRingsInWindow(const DBSearchSystem& tree, const Box& window,
   for (DBSearchNode* n = DBSearchSystem::FirstInBox(tree, window); n != nullptr;
        n = DBSearchSystem::NextInBox(n, window)) {
     if (n->item == nullptr) continue;
-    const auto* p = static_cast<const LocListNode*>(n->item);
+    const auto* p = n->Item<const LocListNode>();
     if (IsBoxShape(*p->owner->polygon)) {
       BoxToRing(out, Intersection(n->box, window), flag);
       ++count;
@@ -146,7 +146,7 @@ int TakeLayerRingsInWindow(DBSearchSystem& tree, const Box& window,
   int count = 0;
   DBSearchNode* n = DBSearchSystem::FirstInBox(tree, window);
   while (n != nullptr) {
-    auto* p = static_cast<LocListNode*>(n->item);
+    auto* p = n->Item<LocListNode>();
     if (p == nullptr) {
       n = DBSearchSystem::NextInBox(n, window);
       continue;

@@ -133,7 +133,7 @@ void LibDB::LoadReferences(DBCell* cell) {
       LayerTree& tree = it->second;
       for (DBSearchNode* n = DBSearchSystem::First(tree); n != nullptr;) {
         if (n->IsData() && kept.count(n->item) == 0) {
-          delete static_cast<SRef*>(n->item);
+          delete n->Item<SRef>();
           n = DBSearchSystem::Remove(tree, n);
         } else {
           n = DBSearchSystem::Next(n);
@@ -244,7 +244,7 @@ void LibDB::WriteCellReferences(DBCell* cell) {
         writer.BeginReferences();
         for (; n != nullptr; n = DBSearchSystem::Next(n))
           if (n->IsData() && n->item != nullptr)
-            writer.WriteReference(*static_cast<const SRef*>(n->item));
+            writer.WriteReference(*n->Item<const SRef>());
       }
     }
     const int32_t endPos = StoredPosition(dbStream.Tell(), kOut);

@@ -73,7 +73,7 @@ PSPoint* ShiftedCopy(const PSPoint* start, int64_t dx, int64_t dy,
 // window and clipped otherwise (appended when something remains).
 void AddItemRing(const DBSearchNode* node, const Box& window, int clipMode,
                  PSList& out) {
-  const auto* p = static_cast<const LocListNode*>(node->item);
+  const auto* p = node->Item<const LocListNode>();
   const DBPolygon& polygon = *p->owner->polygon;
   if (polygon.IsSquare() || polygon.IsRectangle()) {
     const Box& b = node->box;
@@ -128,7 +128,7 @@ class Collector {
         }
         f.next = DBSearchSystem::NextInBox(n, f.window);
         if (n->item == nullptr) continue;
-        const SRef& ref = *static_cast<const SRef*>(n->item);
+        const SRef& ref = *n->Item<const SRef>();
         child = EnterableChild(lib_, ref);
         if (child == nullptr) continue;
         childId = ref.CellId();

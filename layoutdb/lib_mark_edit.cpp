@@ -107,7 +107,7 @@ void MarkInWindow(LibDB& lib, int32_t topId, const Box& topWindow) {
     }
     f.next = DBSearchSystem::NextInBox(n, f.window);
     if (n->item == nullptr) continue;
-    const SRef& ref = *static_cast<const SRef*>(n->item);
+    const SRef& ref = *n->Item<const SRef>();
     DBCell* child = EnterableChild(lib, ref);
     if (child == nullptr) continue;
     const int32_t childId = ref.CellId();
@@ -150,7 +150,7 @@ void ForEachChildId(DBCell* cell, Visit visit) {
   for (DBSearchNode* n = DBSearchSystem::First(*refs); n != nullptr;
        n = DBSearchSystem::Next(n)) {
     if (n->IsData() && n->item != nullptr)
-      visit(static_cast<const SRef*>(n->item)->CellId());
+      visit(n->Item<const SRef>()->CellId());
   }
 }
 
@@ -185,7 +185,7 @@ bool HoldsReferenceTo(DBCell* cell, int32_t id) {
   for (DBSearchNode* n = DBSearchSystem::First(*refs); n != nullptr;
        n = DBSearchSystem::Next(n)) {
     if (n->IsData() && n->item != nullptr &&
-        static_cast<const SRef*>(n->item)->CellId() == id)
+        n->Item<const SRef>()->CellId() == id)
       return true;
   }
   return false;
@@ -228,11 +228,11 @@ int32_t RemoveFromMarkedCells(LibDB& lib, int32_t cellId) {
     if (refs == nullptr) continue;
     for (DBSearchNode* n = DBSearchSystem::First(*refs); n != nullptr;) {
       if (!n->IsData() || n->item == nullptr ||
-          static_cast<const SRef*>(n->item)->CellId() != cellId) {
+          n->Item<const SRef>()->CellId() != cellId) {
         n = DBSearchSystem::Next(n);
         continue;
       }
-      SRef* ref = static_cast<SRef*>(n->item);
+      SRef* ref = n->Item<SRef>();
       PrintMessage("\t%s %s %d %d %d\n", childName.c_str(),
                    CellName(lib, int32_t(id)).c_str(), ref->x, ref->y,
                    int(ref->orientation));
@@ -290,8 +290,8 @@ int32_t LibDB::ReplaceReferences(int32_t parentId, int32_t oldId,
     moved.clear();
     for (DBSearchNode* n = DBSearchSystem::First(refs); n != nullptr;) {
       if (n->IsData() && n->item != nullptr &&
-          static_cast<const SRef*>(n->item)->CellId() == oldId) {
-        SRef* ref = static_cast<SRef*>(n->item);
+          n->Item<const SRef>()->CellId() == oldId) {
+        SRef* ref = n->Item<SRef>();
         ref->SetCellId(newId);  // an array stays an array
         moved.push_back(ref);
         n = DBSearchSystem::Remove(refs, n);

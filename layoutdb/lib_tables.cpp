@@ -92,7 +92,7 @@ void LibDB::AddParentLinks(int32_t id) {
   for (DBSearchNode* node = DBSearchSystem::First(*tree); node != nullptr;
        node = DBSearchSystem::Next(node)) {
     if (!node->IsData() || node->item == nullptr) continue;
-    const SRef* ref = static_cast<const SRef*>(node->item);
+    const SRef* ref = node->Item<const SRef>();
     LinkChild(hierRecords, id, ref->CellId(), PlacementCount(*ref));
   }
 }
@@ -221,7 +221,7 @@ RefreshResult RefreshTree(const OwnedVector<DBCell>& cells, LayerTree& tree) {
       node = DBSearchSystem::Next(node);
       continue;
     }
-    SRef* ref = static_cast<SRef*>(node->item);
+    SRef* ref = node->Item<SRef>();
     int32_t child = ref->CellId();
     const DBCell* childCell =
         static_cast<size_t>(child) < cells.size() ? cells[child] : nullptr;

@@ -12,7 +12,7 @@
 #include "foundation/binary_stream.h"
 #include "foundation/error.h"
 #include "foundation/merge_sort.h"
-#include "foundation/pool_allocator.h"
+#include "foundation/node_pool.h"
 #include "geometry/clip_tile.h"
 #include "geometry/point_list_order.h"
 #include "geometry/point_system.h"
@@ -22,15 +22,15 @@ namespace velmar {
 namespace {
 
 // Pools and free lists. Every element of the shape pool is a constructed
-// CPgonListNode (made by NewNode); nodes on the free list own nothing.
-constinit PoolAllocator LocPool(sizeof(LocListNode), LocList::kNodesPerBlock);
-constinit LocList LocFree;
-constinit PoolExitReset LocExit(&LocList::ResetPool);
+// CPgonListNode (made by NewNode); nodes on the free list own nothing, and a
+// reset deletes the polygons that shapes in use still hold.
+constinit ElementPool<&LocList::first, &LocListNode::next, &LocList::last>
+    LocListPool("LocList", LocList::kNodesPerBlock);
 
-constinit PoolAllocator ShapePool(sizeof(CPgonListNode),
-                                  CPgonList::kNodesPerBlock);
-constinit CPgonList ShapeFree;
-constinit PoolExitReset ShapeExit(&CPgonList::ResetPool);
+constinit ElementPool<&CPgonList::first, &CPgonListNode::next,
+                      &CPgonList::last>
+    CPgonListPool("CPgonList", CPgonList::kNodesPerBlock,
+                  [](CPgonListNode& shape) { shape.polygon.reset(); });
 
 // Stable sort of a doubly linked list (first, last) by cmp; the prev links
 // are rebuilt afterwards.
@@ -58,15 +58,6 @@ Node* Unlink(List& list, Node* node) {
   else list.last = node->prev;
   --list.count;
   return next;
-}
-
-// Puts every node of list in front of the free list in one splice (the
-// nodes stay chained through next); the list header is left to the caller.
-template <class List>
-void SpliceOntoFree(List& list, List& freeList) {
-  if (list.first == nullptr) return;
-  list.last->next = freeList.first;
-  freeList.first = list.first;
 }
 
 // Lets a shape node own nothing (polygon and placements released) and takes
@@ -236,19 +227,9 @@ int MergeRuns(CPgonList& list, Same same) {
 
 // --- Placements -------------------------------------------------------------------
 
-LocListNode* LocList::NewNode() {
-  LocListNode* node = LocFree.first;
-  if (node != nullptr) {
-    LocFree.first = node->next;
-    return node;
-  }
-  return static_cast<LocListNode*>(LocPool.Allocate());
-}
+LocListNode* LocList::NewNode() { return LocListPool.New(); }
 
-void LocList::FreeNode(LocListNode* node) {
-  node->next = LocFree.first;
-  LocFree.first = node;
-}
+void LocList::FreeNode(LocListNode* node) { LocListPool.Free(node); }
 
 LocListNode* LocList::Append(LocList& list, CPgonListNode* owner, int32_t x,
                              int32_t y) {
@@ -271,25 +252,7 @@ LocListNode* LocList::Remove(LocList& list, LocListNode* node) {
   return next;
 }
 
-void LocList::Release(LocList& list) {
-  if (&list == &LocFree) {
-    ResetPool();
-    return;
-  }
-  SpliceOntoFree(list, LocFree);
-  list = LocList{};
-}
-
-void LocList::ResetPool() {
-  LocFree = LocList{};
-  LocPool.ReleaseAll();
-}
-
-int LocList::ReportPool(bool quiet) {
-  return ReportPoolMemory(LocPool, "LocList", quiet);
-}
-
-LocList& LocList::FreeList() { return LocFree; }
+void LocList::Release(LocList& list) { LocListPool.Clear(list); }
 
 int LocList::ComparePlacements(const LocListNode* a, const LocListNode* b) {
   if (a->x != b->x) return a->x < b->x ? -1 : 1;
@@ -300,20 +263,17 @@ int LocList::ComparePlacements(const LocListNode* a, const LocListNode* b) {
 // --- Shapes -----------------------------------------------------------------------
 
 CPgonListNode* CPgonList::NewNode() {
-  CPgonListNode* node = ShapeFree.first;
-  if (node != nullptr) {
-    ShapeFree.first = node->next;
-    node->next = nullptr;
-    node->prev = nullptr;
-    return node;  // owns nothing: cleared when it was freed
-  }
-  return new (ShapePool.Allocate()) CPgonListNode();
+  if (CPgonListPool.FreeList().first == nullptr)
+    return new (CPgonListPool.Allocate()) CPgonListNode();
+  CPgonListNode* node = CPgonListPool.New();
+  node->next = nullptr;
+  node->prev = nullptr;
+  return node;  // owns nothing: cleared when it was freed
 }
 
 void CPgonList::FreeNode(CPgonListNode* node) {
   ClearShapeNode(node);
-  node->next = ShapeFree.first;
-  ShapeFree.first = node;
+  CPgonListPool.Free(node);
 }
 
 CPgonListNode* CPgonList::Append(CPgonList& list,
@@ -343,29 +303,18 @@ CPgonListNode* CPgonList::Remove(CPgonList& list, CPgonListNode* node) {
 }
 
 void CPgonList::Release(CPgonList& list) {
-  if (&list == &ShapeFree) {
-    ResetPool();
-    return;
+  if (&list != &CPgonListPool.FreeList()) {
+    for (CPgonListNode* n = list.first; n != nullptr; n = n->next)
+      ClearShapeNode(n);
   }
-  for (CPgonListNode* n = list.first; n != nullptr; n = n->next)
-    ClearShapeNode(n);
-  SpliceOntoFree(list, ShapeFree);
-  list = CPgonList{};
+  CPgonListPool.Clear(list);  // the free list itself: ResetPool
 }
 
-void CPgonList::ResetPool() {
-  for (int32_t i = 0; i <= ShapePool.LastIndex(); ++i) {
-    static_cast<CPgonListNode*>(ShapePool.ElementAt(i))->polygon.reset();
-  }
-  ShapeFree = CPgonList{};
-  ShapePool.ReleaseAll();
-}
-
-int CPgonList::ReportPool(bool quiet) {
-  return ReportPoolMemory(ShapePool, "CPgonList", quiet);
-}
-
-CPgonList& CPgonList::FreeList() { return ShapeFree; }
+// Free list, reset and report of both pools.
+VELMAR_POOL_MODULE_FUNCTIONS(LocListPool, LocList::FreeList, LocList::ResetPool,
+                             LocList::ReportPool)
+VELMAR_POOL_MODULE_FUNCTIONS(CPgonListPool, CPgonList::FreeList,
+                             CPgonList::ResetPool, CPgonList::ReportPool)
 
 // --- Orders -------------------------------------------------------------------------
 

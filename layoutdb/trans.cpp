@@ -144,8 +144,7 @@ int SRef::Compare(const SRef* a, const SRef* b) {
 }
 
 int SRef::CompareIndirect(const SListNode* a, const SListNode* b) {
-  return Compare(static_cast<const SRef*>(a->item),
-                 static_cast<const SRef*>(b->item));
+  return Compare(a->Item<const SRef>(), b->Item<const SRef>());
 }
 
 Trans ARef::ElementTrans(int32_t column, int32_t row) const {
