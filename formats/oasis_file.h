@@ -339,6 +339,24 @@ class OasisFile {
   // references or shape placements); more is refused. Regular arrays of
   // placements are stored as array references and not limited.
   int64_t maxRepetitionInstances = int64_t(1) << 26;
+  // --- Writing a file (oasis_writer.cpp) ----------------------------------------
+  // Writes the whole library (OpenOutput first): START, a CELLNAME table,
+  // one CELL per cell with a proper box, its shapes and references read
+  // back from the library's cell data files, END (256 bytes). Layers pass
+  // the layer filter and map; references to cells not written are left
+  // out. A cell without name throws Error (unit "OASISOUT"). The library's
+  // cell data stream is left closed.
+  void Write();
+  // Writes the elements of cell (in memory, with its search trees) that lie
+  // in window: everything when the cell's box lies inside it; otherwise the
+  // placements its trees find in the window, each as its own record, and
+  // the references whose placed children overlap it (of an array, the
+  // smallest sub-array holding the elements that do; an array none of whose
+  // elements does is left out). An empty filter keeps every layer. The
+  // caller writes the CELL record first.
+  void WriteCellWindow(DBCell* cell, const Box& window, const LayerKeySet& filter,
+                       const std::map<LayerKey, LayerKey>& map);
+
   // Elements skipped for their layer, and their reports.
   int32_t badLayerElements = 0;
   int32_t badLayerReports = 0;
@@ -390,6 +408,22 @@ class OasisFile {
   void CheckInstances(int64_t count, const char* record) const;
   std::string CellLabel() const;
   void ReportProgress();
+
+  // Writer steps.
+  void WriteCellRecord(DBCell* cell);
+  bool WriterKeeps(LayerKey key) const;
+  LayerKey WriterKey(LayerKey key) const;
+  // One shape: its ring relative to the origin vertex and its placements
+  // (the origin vertex's positions); with repeat and two or more
+  // placements one record with a type-10 repetition, else one record at
+  // the first placement.
+  void WriteShape(const std::vector<Point>& ring, int kind, const std::vector<Point>& at,
+                  LayerKey key, bool repeat);
+  void WriteLayerFields(uint8_t& info, LayerKey key);
+  void WriteXYFields(uint8_t& info, int32_t x, int32_t y);
+  void WriteReference(const SRef& ref, int32_t number);
+  void WriteRepetitionOf(const std::vector<Point>& at, bool repeat);
+  const std::map<LayerKey, LayerKey>* windowMap_ = nullptr;
 
   // Reader state.
   std::unordered_map<std::string, int32_t> nameCells_;  // name -> id, this read

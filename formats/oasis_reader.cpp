@@ -438,7 +438,9 @@ void OasisFile::ReportProgress() {
 
 std::string OasisFile::CellLabel() const {
   if (cell_ != nullptr && cell_->name != nullptr) return *cell_->name;
-  return "#" + std::to_string(cellId_);
+  std::string label(1, '#');
+  label.append(std::to_string(cellId_));
+  return label;
 }
 
 uint64_t OasisFile::ReadCellElements() {
@@ -541,9 +543,14 @@ void OasisFile::ReadPlacement(bool withMagnification) {
   if (degrees % 90 >= 2) {
     if (ProblemReportable(refAngleReports, problemReportLimit)) {
       const DBCell* child = library->cells[placementCellId_];
+      std::string childLabel(1, '#');
+      if (child->name != nullptr) {
+        childLabel = *child->name;
+      } else {
+        childLabel.append(std::to_string(placementCellId_));
+      }
       PrintMessage("Warning: Arbitrary angle %d changed to manhattan angle\n", degrees);
-      PrintMessage("  cell %s under cell %s at (%d, %d)nm\n",
-                   child->name ? child->name->c_str() : ("#" + std::to_string(placementCellId_)).c_str(),
+      PrintMessage("  cell %s under cell %s at (%d, %d)nm\n", childLabel.c_str(),
                    CellLabel().c_str(), ReportNm(library, placementX),
                    ReportNm(library, placementY));
     }

@@ -431,7 +431,9 @@ TEST(OasisReader, HugeReferenceNumberAllocatesNothingAndNamesByCellRecord) {
   b.Record(kCellByName).Str("NAMED");
   b.Record(kPlacement).Byte(0xc0).U(4000000000ull);
   b.End();
-  const OasisReadResult r = s.Read(b, {.prefix = "p_"});
+  OasisReadOptions options;
+  options.prefix = "p_";
+  const OasisReadResult r = s.Read(b, options);
   ASSERT_TRUE(r.ok) << r.error;
   EXPECT_EQ(s.lib->cells.size(), 2u);
   StoredLibrary st = s.Stored();
@@ -673,7 +675,9 @@ TEST(OasisReader, EveryAlteredByteIsReadOrRefused) {
       bytes[i] = v;
       OasisBuilder altered;
       altered.Raw(bytes);
-      const OasisReadResult r = s.Read(altered, {.maxInstances = 100000});
+      OasisReadOptions options;
+      options.maxInstances = 100000;
+      const OasisReadResult r = s.Read(altered, options);
       if (r.ok) {
         before = StoredFiles(s);  // a read that succeeded is kept
       } else {
