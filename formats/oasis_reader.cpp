@@ -309,7 +309,6 @@ void OasisFile::ReadProperty() {
 std::string OasisFile::ReadCellNameString() {
   std::string name = cellPrefix;
   name += ReadString();
-  if (name.empty()) Fail("Cell name is empty");
   if (name.find('\n') != std::string::npos || name.find('\0') != std::string::npos) {
     Fail("Cell name holds a line break or NUL: " + name.substr(0, name.find_first_of("\n", 0)));
   }
