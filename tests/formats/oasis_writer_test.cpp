@@ -282,3 +282,53 @@ TEST(OasisWriter, RoundTripOfTheGdsTestLayouts) {
 
 }  // namespace
 }  // namespace velmar
+
+namespace velmar {
+namespace {
+
+// The window writer on a cell in memory: of two rectangles the one inside
+// the window; of a five-element array the two elements whose placed child
+// overlaps the window, as one smaller array from the first of them.
+TEST(OasisWriter, CellWindowWritesWhatMeetsTheWindow) {
+  OasisBuilder in;
+  in.Magic().Start(1000);
+  in.Record(3).Str("A").Record(3).Str("TOP");
+  in.Record(13).U(0).Record(20).Byte(0x7b).U(1).U(0).U(10).U(10).S(0).S(0);
+  in.Record(13).U(1);
+  in.Record(20).Byte(0x7b).U(1).U(0).U(10).U(10).S(0).S(0);
+  in.Record(20).Byte(0x10).S(100);
+  in.Record(17).Byte(0xe8).U(0).S(0).U(2).U(3).U(100);
+  in.End();
+  Scratch s;
+  const auto r = test::ReadOasisInto(*s.lib, s.temp.path(), in.Bytes());
+  ASSERT_TRUE(r.ok) << r.error;
+  DBCell* top = s.lib->FindCell("TOP");
+  ASSERT_NE(top, nullptr);
+  s.lib->LoadCell(top, true);
+
+  const std::string path = s.temp.File("window.bin");
+  {
+    OasisFile out;
+    out.library = s.lib.get();
+    out.OpenOutput(path);
+    out.WriteCellWindow(top, Box(95, -5, 205, 15), {}, {});
+    out.stream.Close();
+  }
+  OasisBuilder expected;
+  expected.Record(20).Byte(0xd3).U(1).U(0).U(10).S(100);
+  expected.Record(17).Byte(0xe8).U(0).S(100).U(2).U(0).U(100);
+  EXPECT_EQ(Hex(FileBytes(path)), Hex(expected.Bytes()));
+
+  // A window between the elements meets none of them and no shape.
+  {
+    OasisFile out;
+    out.library = s.lib.get();
+    out.OpenOutput(path);
+    out.WriteCellWindow(top, Box(420, 20, 480, 30), {}, {});
+    out.stream.Close();
+  }
+  EXPECT_TRUE(FileBytes(path).empty());
+}
+
+}  // namespace
+}  // namespace velmar
