@@ -443,4 +443,13 @@ class OasisFile {
   void SkipBytes(uint64_t n);
 };
 
+// The OASIS part of exporting a library: writes lib (its names read, its
+// cell data files current) to path through OasisFile::Write with the layer
+// filter and map (null or empty: none) and closes the file. Throws Error
+// ("OASISOUT", or "LIBIN" for the library's own data); the file is then
+// incomplete, so callers write to a temporary file renamed over the target
+// only when this returns.
+void WriteOasisFile(LibDB& lib, const std::string& path, const LayerKeySet* filter,
+                    const std::map<LayerKey, LayerKey>* map);
+
 }  // namespace velmar

@@ -643,4 +643,15 @@ void OasisFile::WriteCellWindow(DBCell* cell, const Box& window, const LayerKeyS
   }
 }
 
+void WriteOasisFile(LibDB& lib, const std::string& path, const LayerKeySet* filter,
+                    const std::map<LayerKey, LayerKey>* map) {
+  OasisFile file;
+  file.library = &lib;
+  file.layerFilter = filter != nullptr && !filter->empty() ? filter : nullptr;
+  file.layerMap = map != nullptr && !map->empty() ? map : nullptr;
+  file.OpenOutput(path);
+  file.Write();
+  file.stream.Close();
+}
+
 }  // namespace velmar

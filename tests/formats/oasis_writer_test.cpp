@@ -57,11 +57,7 @@ std::string Hex(const std::vector<uint8_t>& bytes) {
 
 // Writes lib (as stored) to path.
 void WriteLibrary(LibDB& lib, const std::string& path) {
-  OasisFile out;
-  out.library = &lib;
-  out.OpenOutput(path);
-  out.Write();
-  out.stream.Close();
+  WriteOasisFile(lib, path, nullptr, nullptr);
 }
 
 // A file of one cell TOP whose body is given, written without repetitions
@@ -207,6 +203,25 @@ TEST(OasisWriter, PlacementsByteForByte) {
     WriteLibrary(*s.lib, out);
     EXPECT_EQ(Hex(FileBytes(out)), Hex(file(c.expected).Bytes()));
   }
+}
+
+// The layer filter keeps layers by their stored key; the map renames them.
+TEST(OasisWriter, FilterAndMapOfTheExport) {
+  Scratch s;
+  const auto r = test::ReadOasisInto(*s.lib, s.temp.path(), OneCell([](OasisBuilder& b) {
+    b.Record(20).Byte(0x7b).U(1).U(0).U(10).U(20).S(0).S(0);
+    b.Record(20).Byte(0x7b).U(2).U(0).U(10).U(20).S(0).S(0);
+    b.Record(20).Byte(0x7b).U(3).U(0).U(10).U(20).S(0).S(0);
+  }).Bytes());
+  ASSERT_TRUE(r.ok) << r.error;
+  const std::string out = s.temp.File("out.oas");
+  const LayerKeySet filter = {256, 512};
+  const std::map<LayerKey, LayerKey> map = {{512, 9 * 256 + 4}};
+  WriteOasisFile(*s.lib, out, &filter, &map);
+  EXPECT_EQ(Hex(FileBytes(out)), Hex(OneCell([](OasisBuilder& b) {
+              b.Record(20).Byte(0x63).U(1).U(0).U(10).U(20);
+              b.Record(20).Byte(0x03).U(9).U(4);
+            }).Bytes()));
 }
 
 TEST(OasisWriter, EmptyLibraryIsMagicStartAndEnd) {
