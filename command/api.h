@@ -329,6 +329,8 @@ class API {
   // failure, which leaves the library in memory as it was (LibraryLoad). A
   // library that holds cells refuses a file in another database unit.
   int LoadGds(const char* gdsName, int gz, const char* prefix);
+  // Reads an OASIS file into the current library, as LoadGds does.
+  int LoadOasis(const char* fname, const char* prefix);
   int LoadPoly(const char* fname, const char* cname, int layer, int datatype);
   int LoadLibraryInfo();
   int LoadLibraryInfos();

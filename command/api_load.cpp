@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <climits>
+#include <map>
 #include <cmath>
 #include <cstdint>
 #include <memory>
@@ -13,6 +14,7 @@
 #include "command/api.h"
 #include "command/api_library_support.h"
 #include "formats/gds_reader.h"
+#include "formats/oasis_file.h"
 #include "formats/polygon_file.h"
 #include "foundation/error.h"
 #include "foundation/search_tree.h"
@@ -144,31 +146,69 @@ void WriteBack(LibDB& lib) {
 
 // --- Loading -----------------------------------------------------------------------
 
+namespace {
+
+// The one road of a layout load (GDSII or OASIS): the stored library is read
+// first, the file's head (and so its unit) is checked, the cells known
+// before get their definitions, a new data file with the next free number
+// takes the cells read, and the read runs as a library load, which leaves
+// the library as it was when anything fails.
+template <class Reader>
+int LoadLayout(LibDB& lib, Reader& reader, const LayerKeySet& opLayers,
+               const std::map<LayerKey, LayerKey>& layerMap, bool ignoreText,
+               const char* prefix) {
+  ReadStoredLibrary(lib);
+  LibraryLoad load(lib);
+  reader.ReadHead(&lib);
+  // The hierarchy tables are rebuilt from the definitions, which must then
+  // know the references of the cells read before.
+  if (!lib.cells.empty()) DefineStoredCells(lib);
+  if (!lib.OpenNewDataFile()) {
+    PrintMessage("ERROR: Library cannot be written\n");
+    return 0;
+  }
+  reader.layerFilter = opLayers.empty() ? nullptr : &opLayers;
+  reader.layerMap = layerMap.empty() ? nullptr : &layerMap;
+  reader.ignoreText = ignoreText;
+  reader.cellPrefix = prefix != nullptr ? prefix : "";
+  reader.ReadBody();
+  load.Commit();
+  return 1;
+}
+
+// The GDSII reader under the names of the road above.
+struct GdsLoad {
+  GdsReader reader;
+  const LayerKeySet*& layerFilter = reader.layerFilter;
+  const std::map<LayerKey, LayerKey>*& layerMap = reader.layerMap;
+  bool& ignoreText = reader.ignoreText;
+  std::string& cellPrefix = reader.cellPrefix;
+  GdsLoad(const char* path, bool gz) : reader(path, gz) {}
+  void ReadHead(LibDB* lib) { reader.ReadLibraryHead(lib); }
+  void ReadBody() { reader.ReadLibraryBody(); }
+};
+
+}  // namespace
+
 int API::LoadGds(const char* gdsName, int gz, const char* prefix) {
   PrintMessage("\n%sReading GDS %s\n", API::DateText(), gdsName);
   RequireLibrary();
-  LibDB& lib = *currentLib;
   try {
-    GdsReader reader(gdsName, gz != 0);
-    ReadStoredLibrary(lib);
-    // A load that does not complete leaves the library as it was.
-    LibraryLoad load(lib);
-    reader.ReadLibraryHead(&lib);
-    // The cells known before the read get their definitions: the hierarchy
-    // tables are rebuilt from the definitions, which must then know the
-    // references of the cells read before.
-    if (!lib.cells.empty()) DefineStoredCells(lib);
-    if (!lib.OpenNewDataFile()) {
-      PrintMessage("ERROR: Library cannot be written\n");
-      return 0;
-    }
-    reader.layerFilter = opLayers.empty() ? nullptr : &opLayers;
-    reader.layerMap = layerMap.empty() ? nullptr : &layerMap;
-    reader.ignoreText = tech.ignoreText;
-    reader.cellPrefix = prefix != nullptr ? prefix : "";
-    reader.ReadLibraryBody();
-    load.Commit();
-    return 1;
+    GdsLoad load(gdsName, gz != 0);
+    return LoadLayout(*currentLib, load, opLayers, layerMap, tech.ignoreText, prefix);
+  } catch (const Error& e) {
+    PrintError(e);
+    return 0;
+  }
+}
+
+int API::LoadOasis(const char* fname, const char* prefix) {
+  PrintMessage("\n%sReading OASIS %s\n", API::DateText(), fname);
+  RequireLibrary();
+  try {
+    OasisFile reader;
+    reader.OpenInput(fname);
+    return LoadLayout(*currentLib, reader, opLayers, layerMap, tech.ignoreText, prefix);
   } catch (const Error& e) {
     PrintError(e);
     return 0;

@@ -35,6 +35,10 @@ void BindApiStore(ClassBinding<API>& c) {
            [](API& a, const char* gdsName, int gz, const char* prefix) {
              return a.LoadGds(gdsName, gz, prefix);
            });
+  c.Method("LoadOasis", {{"fname", kCharPtr}, {"prefix", kCharPtr}},
+           [](API& a, const char* fname, const char* prefix) {
+             return a.LoadOasis(fname, prefix);
+           });
   c.Method("LoadPoly",
            {{"fname", kCharPtr}, {"cname", kCharPtr}, {"layer", kInt},
             {"datatype", kInt}},

@@ -9,6 +9,7 @@
 #include <limits>
 #include <utility>
 
+#include "formats/stream_read_end.h"
 #include "foundation/error.h"
 #include "foundation/rounding.h"
 #include "geometry/point_list_edit.h"
@@ -74,13 +75,7 @@ GdsReader::~GdsReader() { ClearPointList(work_); }
 
 // --- Helpers --------------------------------------------------------------------
 
-int32_t GdsReader::Nm(int32_t v) const {
-  const double d = library != nullptr ? library->unitPerNm : 1.0;
-  const double nm = std::floor(double(v) / d + 0.5);
-  if (!(nm > double(INT32_MIN))) return INT32_MIN;
-  if (!(nm < double(INT32_MAX))) return INT32_MAX;
-  return int32_t(nm);
-}
+int32_t GdsReader::Nm(int32_t v) const { return ReportNm(library, v); }
 
 double GdsReader::InputFraction() {
   if (input.gzip) {
@@ -90,13 +85,7 @@ double GdsReader::InputFraction() {
   return input.fileSize > 0 ? double(input.Tell()) / double(input.fileSize) : 0.0;
 }
 
-void GdsReader::ReportProgress() {
-  const double f = InputFraction();
-  if (f < 0.99 && f > lastProgress + 0.1) {
-    PrintMessage("%d%% read\n", int(100.0 * f));
-    lastProgress = f;
-  }
-}
+void GdsReader::ReportProgress() { ReportReadProgress(InputFraction(), lastProgress); }
 
 std::string GdsReader::ReadCellName() {
   std::string name = cellPrefix;
@@ -186,27 +175,7 @@ void GdsReader::ReadLibraryBody() {
   if (library->cells.empty()) Fail("Empty library");
 
   PrintReport(definitionsBefore);
-  library->magnified += magnifiedRefs;
-  CheckCycles();
-
-  library->BuildParentsAfterRead();
-  library->OrderCells(false);
-  library->CollectRoots();
-  library->hierChanged = 0;
-  library->PropagateBoxes();
-  PrintMessage("Hierarchy depth = %d\n", library->depth);
-  for (int32_t root : library->roots) {
-    const DBCell* cell = library->cells[root];
-    const Box& b = cell->box;
-    PrintMessage("  Root %s: (%d %d) - (%d %d) nm\n",
-                 cell->name ? cell->name->c_str() : "", Nm(b.x1), Nm(b.y1),
-                 Nm(b.x2), Nm(b.y2));
-  }
-
-  library->CloseDataFile();
-  library->WriteNames();
-  library->WriteInfo();
-  library->WriteParents();
+  FinishStreamRead(*library, magnifiedRefs, kUnit);
 }
 
 void GdsReader::ReadBgnLib() {
@@ -320,37 +289,7 @@ bool GdsReader::ReadStructure() {
     StoreCellGeometry(cell);
   }
 
-  std::vector<ARef>& refs = def->refs;
-  if (refs.empty()) {
-    cell->flags |= DBCell::Leaf;
-  } else {
-    // A 1 x 1 array is a single placement. The list is sorted through
-    // pointers; the kept references are copied in that order (ARef copies
-    // keep the array bit of their source).
-    for (ARef& r : refs) {
-      if (r.columns == 1 && r.rows == 1) {
-        r.cellId &= SRef::kIdMask;
-        r.columnPitch = r.rowPitch = 0;
-      }
-    }
-    std::vector<const ARef*> order;
-    order.reserve(refs.size());
-    for (const ARef& r : refs) order.push_back(&r);
-    std::stable_sort(order.begin(), order.end(), [](const ARef* a, const ARef* b) {
-      return SRef::Compare(a, b) < 0;
-    });
-    auto last = std::unique(order.begin(), order.end(), [](const ARef* a, const ARef* b) {
-      return SRef::Compare(a, b) == 0;
-    });
-    duplicateRefs += int32_t(order.end() - last);
-    order.erase(last, order.end());
-
-    std::vector<ARef> sorted;
-    sorted.reserve(order.size());
-    for (const ARef* r : order) sorted.push_back(*r);
-    library->WriteReadReferences(cell, sorted);
-    refs.swap(sorted);
-  }
+  duplicateRefs += StoreReadReferences(*library, cell, def->refs);
   library->EndReadRecord(cell);
   cell->flags &= uint16_t(~DBCell::Modified);
   ReportProgress();
@@ -436,28 +375,16 @@ void GdsReader::RingFromXY(int32_t n, bool closed) {
 }
 
 bool GdsReader::TakeLayer(int16_t layer, int16_t datatype, LayerKey& key) {
-  int32_t badLayer = layer, badDatatype = datatype;
-  if (IsLibraryPair(layer, datatype)) {
-    key = MakeLayerKey(layer, datatype);
-    if (layerFilter != nullptr && layerFilter->count(key) == 0) return false;
-    if (layerMap == nullptr) return true;
-    auto it = layerMap->find(key);
-    if (it == layerMap->end()) return true;
-    if (IsDrawnLayerKey(it->second)) {
-      key = it->second;
-      return true;
-    }
-    badLayer = LayerOf(it->second);
-    badDatatype = DatatypeOf(it->second);
+  int64_t shownLayer = 0, shownDatatype = 0;
+  switch (TakeElementLayer(layer, datatype, layerFilter, layerMap, key, shownLayer,
+                           shownDatatype)) {
+    case ElementLayer::Keep: return true;
+    case ElementLayer::Filtered: return false;
+    case ElementLayer::OutOfRange: break;
   }
-  if (Reportable(badLayerReports_)) {
-    const PSPoint* at = work_.head;
-    PrintMessage("Warning: layer (%d %d) out of range 0..255 at (%d, %d)nm on cell %s, skip\n",
-                 badLayer, badDatatype, at ? Nm(at->x) : 0, at ? Nm(at->y) : 0,
-                 cellName_.c_str());
-  }
-  CountProblem(badLayerReports_);
-  ++badLayerElements;
+  const PSPoint* at = work_.head;
+  ReportLayerOutOfRange(badLayerReports_, badLayerElements, shownLayer, shownDatatype,
+                        at ? Nm(at->x) : 0, at ? Nm(at->y) : 0, cellName_);
   return false;
 }
 
@@ -991,68 +918,22 @@ void GdsReader::TileCell(CellDef* def, DBCell* cell, int32_t tile) {
 
 // --- End of the read -------------------------------------------------------------------
 
-void GdsReader::CheckCycles() {
-  // Depth-first walk over the definitions' references; a reference to a
-  // cell that is still on the walk's path closes a cycle.
-  const size_t n = library->cells.size();
-  std::vector<uint8_t> state(n, 0);  // 0 unseen, 1 on the path, 2 done
-  std::vector<std::pair<int32_t, size_t>> stack;
-  for (const CellDef* start : library->cellDefs) {
-    if (start == nullptr || start->cellId < 0 || size_t(start->cellId) >= n ||
-        state[start->cellId] != 0) {
-      continue;
-    }
-    stack.emplace_back(start->cellId, 0);
-    state[start->cellId] = 1;
-    while (!stack.empty()) {
-      auto& [id, next] = stack.back();
-      const CellDef* def = library->DefinitionOf(id);
-      if (def == nullptr || next >= def->refs.size()) {
-        state[id] = 2;
-        stack.pop_back();
-        continue;
-      }
-      const int32_t child = def->refs[next++].CellId();
-      if (size_t(child) >= n) continue;
-      if (state[child] == 1) {
-        const DBCell* c = library->cells[child];
-        Fail("Reference cycle: cell " + (c && c->name ? *c->name : std::to_string(child)) +
-             " is placed inside itself");
-      }
-      if (state[child] == 0) {
-        state[child] = 1;
-        stack.emplace_back(child, 0);
-      }
-    }
-  }
-}
-
 void GdsReader::PrintReport(size_t definitionsBefore) {
-  PrintMessage("\nDefined Layers:\n");
-  for (const auto& [key, info] : library->layers) {
-    PrintMessage("  %d %d\n", int(LayerOf(key)), int(DatatypeOf(key)));
-  }
-  PrintMessage("\nTotal %d cells:\n", int(library->cells.size()));
-  const int newly = int(library->cellDefs.size() - definitionsBefore);
-  if (redefined > 0) {
-    PrintMessage("  Total %d cells newly defined and %d cells redefined\n", newly, redefined);
-  } else {
-    PrintMessage("  Total %d cells newly defined\n", newly);
-  }
+  PrintReadReportHead(*library, definitionsBefore, redefined);
   PrintMessage("  %d texts, %d nodes, %d boxes, %d properties\n", texts, nodes, boxes,
                properties);
   PrintMessage("  %d boundary & %d path geometries, %d 45, %d arbitrary angles\n",
                boundaries, paths, polygons45, arbitraryPolygons);
-  PrintMessage("  %d single & %d arrary references (%d duplicates), %d magnifications\n",
-               singleRefs, arrayRefs, duplicateRefs, magnifiedRefs);
-  if (badLayerElements > 0) {
-    PrintMessage("  %d elements on layers outside 0..255 skipped\n", badLayerElements);
-  }
-  if (arbitraryPolygons > reportLimit || pointLineReports > reportLimit ||
-      oddStringReports > reportLimit || refAngleReports > reportLimit ||
-      badLayerReports_ > reportLimit) {
-    PrintMessage("  Detailed problem reports are limited to %d cases\n", reportLimit);
-  }
+  ReadReportTail tail;
+  tail.singleRefs = singleRefs;
+  tail.arrayRefs = arrayRefs;
+  tail.duplicateRefs = duplicateRefs;
+  tail.magnifiedRefs = magnifiedRefs;
+  tail.badLayerElements = badLayerElements;
+  tail.overLimit = arbitraryPolygons > reportLimit || pointLineReports > reportLimit ||
+                   oddStringReports > reportLimit || refAngleReports > reportLimit ||
+                   badLayerReports_ > reportLimit;
+  PrintReadReportTail(tail);
 }
 
 }  // namespace velmar

@@ -196,8 +196,6 @@ class GdsReader : public GdsRecordReader {
   double InputFraction();
   // floor(v / d + 0.5): database units to nanometres for reports.
   int32_t Nm(int32_t v) const;
-  // Throws when a reference cycle exists among the definitions.
-  void CheckCycles();
   void PrintReport(size_t definitionsBefore);
 
   std::optional<std::string> fileLibName_;  // LIBNAME read, not yet taken

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "formats/stream_read_end.h"
 #include "foundation/error.h"
 
 namespace velmar {
@@ -262,10 +263,7 @@ bool GdsRecordReader::AtEnd() {
 }
 
 void GdsRecordReader::CountProblem(int32_t& count) {
-  if (count == reportLimit - 1) {
-    PrintMessage("Same warning will not be shown any more\n");
-  }
-  ++count;
+  CountProblemReport(count, reportLimit);
 }
 
 // --- Writer record layer ------------------------------------------------------

@@ -31,11 +31,15 @@
 #include "foundation/binary_stream.h"
 #include "foundation/box.h"
 #include "geometry/point_system.h"
+#include "layoutdb/layer_key.h"
+#include "layoutdb/trans.h"
 
 namespace velmar {
 
+class DBCell;
 class LibDB;
 struct CellDef;
+struct CPgonListNode;
 
 // A displacement, a point-list vertex relative to its record's position, or
 // a repetition offset.
@@ -306,10 +310,146 @@ class OasisFile {
   double progress = 0.0;  // reader: fraction of the file last reported
   int32_t problemReportLimit = 20;
 
+  // --- Reading a file (oasis_reader.cpp) ----------------------------------------
+  // Reads the OASIS file at path into lib: OpenInput, ReadHead, ReadBody.
+  // The library's cell data stream must be open for writing (a new "db%d"
+  // file) before.
+  void Read(const std::string& path, LibDB* lib);
+  // The file's head: magic and START. The library takes the file's unit
+  // (LibDB::TakeFileUnits: a library holding cells refuses another unit);
+  // the START unit must be finite and above 0.
+  void ReadHead(LibDB* lib);
+  // The records up to END, then the report and the end of the read
+  // (FinishStreamRead): hierarchy tables and directory files.
+  //
+  // Cells: OASIS reference numbers and names are resolved through maps of
+  // the read, never used as library ids: every cell the file names or
+  // references becomes a new library cell (LibDB::AddCell). A name that a
+  // cell from before the read holds moves that older cell to the next free
+  // name (reported). A cell still without name at END, or one met by name
+  // and by another reference number before its CELLNAME, is refused.
+  // Modal variables are reset at each CELL; a record that uses one not set
+  // in the cell is refused. CBLOCK is refused ("CBlock not supported yet").
+  // Layers or datatypes outside 0..255 are skipped with a counted warning.
+  void ReadBody();
+
+  // Ignored: texts are never stored (kept for the caller's settings).
+  bool ignoreText = false;
+  // Largest number of instances one repetition may expand into (single
+  // references or shape placements); more is refused. Regular arrays of
+  // placements are stored as array references and not limited.
+  int64_t maxRepetitionInstances = int64_t(1) << 26;
+  // --- Writing a file (oasis_writer.cpp) ----------------------------------------
+  // Writes the whole library (OpenOutput first): START, a CELLNAME table,
+  // one CELL per cell with a proper box, its shapes and references read
+  // back from the library's cell data files, END (256 bytes). Layers pass
+  // the layer filter and map; references to cells not written are left
+  // out. A cell without name throws Error (unit "OASISOUT"). The library's
+  // cell data stream is left closed.
+  void Write();
+  // Writes the elements of cell (in memory, with its search trees) that lie
+  // in window: everything when the cell's box lies inside it; otherwise the
+  // placements its trees find in the window, each as its own record, and
+  // the references whose placed children overlap it (of an array, the
+  // smallest sub-array holding the elements that do; an array none of whose
+  // elements does is left out). An empty filter keeps every layer. The
+  // caller writes the CELL record first.
+  void WriteCellWindow(DBCell* cell, const Box& window, const LayerKeySet& filter,
+                       const std::map<LayerKey, LayerKey>& map);
+
+  // Elements skipped for their layer, and their reports.
+  int32_t badLayerElements = 0;
+  int32_t badLayerReports = 0;
+  int32_t refAngleReports = 0;
+
  private:
+  // Reader steps.
+  void ReadTopRecords();
+  // Reads the elements of the cell just begun; returns the record id that
+  // ended it.
+  uint64_t ReadCellElements();
+  void BeginCell(int32_t id);
+  void FinishCell();
+  void ReadEnd();
+  void ReadCellName(bool explicitNumber);
+  void ReadLayerName();
+  void ReadProperty();
+  void ReadPlacement(bool withMagnification);
+  void ReadText();
+  void ReadRectangle();
+  void ReadPolygon();
+  void ReadPath();
+  void ReadTrapezoid(uint64_t id);
+  void ReadCTrapezoid();
+  void ReadCircle();
+  void ReadXGeometry();
+  // Shared fields of the geometry records.
+  void ReadLayerFields(uint8_t info, const char* record);
+  void ReadGeometryXY(uint8_t info);
+  int64_t ReadDimension();
+  std::string ReadCellNameString();
+  // Cells of the read.
+  int32_t CellByNumber(uint64_t number);
+  int32_t CellByName(const std::string& name);
+  void ClaimName(const std::string& name);
+  // Shape elements: kind 0 rectangle, 1 polygon, 2 path, 3 trapezoid,
+  // 4 ctrapezoid, 5 circle. Emits the element at the geometry position,
+  // and with a repetition every further instance as another placement of
+  // the same stored shape.
+  void EmitShape(int kind, bool repeated);
+  bool StoreShape(int kind, CPgonListNode*& shape, Box& box);
+  bool StoreRing(int kind, LayerKey key, CPgonListNode*& shape, Box& box);
+  void ReportPointLine(int kind, int32_t x, int32_t y);
+  // Placements.
+  void EmitPlacements(const Trans& t, bool repeated);
+  void EmitGrid(const Trans& t, int64_t nx, int64_t sx, int64_t ny, int64_t sy);
+  void AddReference(const Trans& t, int16_t columns, int16_t rows, int32_t columnPitch,
+                    int32_t rowPitch);
+  void CheckInstances(int64_t count, const char* record) const;
+  std::string CellLabel() const;
+  void ReportProgress();
+
+  // Writer steps.
+  void WriteCellRecord(DBCell* cell);
+  bool WriterKeeps(LayerKey key) const;
+  LayerKey WriterKey(LayerKey key) const;
+  // One shape: its ring relative to the origin vertex and its placements
+  // (the origin vertex's positions); with repeat and two or more
+  // placements one record with a type-10 repetition, else one record at
+  // the first placement.
+  void WriteShape(const std::vector<Point>& ring, int kind, const std::vector<Point>& at,
+                  LayerKey key, bool repeat);
+  void WriteLayerFields(uint8_t& info, LayerKey key);
+  void WriteXYFields(uint8_t& info, int32_t x, int32_t y);
+  void WriteReference(const SRef& ref, int32_t number);
+  void WriteRepetitionOf(const std::vector<Point>& at, bool repeat);
+  const std::map<LayerKey, LayerKey>* windowMap_ = nullptr;
+
+  // Reader state.
+  std::unordered_map<std::string, int32_t> nameCells_;  // name -> id, this read
+  std::vector<char> named_;          // by id - firstReadId_: named in the file
+  int32_t firstReadId_ = 0;          // the first cell id of this read
+  int32_t placementCellId_ = -1;     // library id of the modal placement cell
+  int32_t explicitCellNames_ = 0;
+  int32_t explicitTextStrings_ = 0;
+  DBCell* cell_ = nullptr;           // the cell being read
+  int32_t cellId_ = -1;
+  size_t definitionsBefore_ = 0;
+  LayerKey key_ = 0;                 // stored key of the element being read
+  uint64_t recordLayer_ = 0, recordDatatype_ = 0;  // as read, for reports
+
   uint8_t ReadByte();
   void SkipInteger();
   void SkipBytes(uint64_t n);
 };
+
+// The OASIS part of exporting a library: writes lib (its names read, its
+// cell data files current) to path through OasisFile::Write with the layer
+// filter and map (null or empty: none) and closes the file. Throws Error
+// ("OASISOUT", or "LIBIN" for the library's own data); the file is then
+// incomplete, so callers write to a temporary file renamed over the target
+// only when this returns.
+void WriteOasisFile(LibDB& lib, const std::string& path, const LayerKeySet* filter,
+                    const std::map<LayerKey, LayerKey>* map);
 
 }  // namespace velmar
