@@ -543,6 +543,14 @@ void SizeRingExactly(PSPoint* start, PSList& output, int32_t size, bool smooth) 
   const bool ccw = area2 > 0;
   if (!ccw) std::reverse(pts.begin(), pts.end());
   const int32_t t = ccw ? size : -size;
+  if (t < 0) {
+    // Every point of a ring no wider than 2|t| on one axis lies within |t|
+    // of its boundary: the ring is shrunk away.
+    Box bb;
+    for (const Point& q : pts) bb.Extend(q.x, q.y);
+    if (int64_t(bb.x2) - bb.x1 <= -2 * int64_t(t) || int64_t(bb.y2) - bb.y1 <= -2 * int64_t(t))
+      return;
+  }
   const uint16_t pieceFlags = t > 0 ? 0 : PSPointFlags::SecondLayer;
 
   ScratchList ops, result;
