@@ -3,7 +3,8 @@
 # rectangles (layers {1 0} and {2 0}, one top cell; N = 100,000 unless
 # given) is generated, loaded into a new library, and the two layers are
 # ANDed over the whole top cell; the result is stored into the temporary
-# database and copied into the cell, and the library is written back. The
+# database and copied into the cell, and the library is written back; then
+# layer {1 0} is sized by +50 and -50 nm. The
 # time of each step is printed at the end; velmar's own messages go to
 # bench.log in the work folder.
 #
@@ -62,6 +63,8 @@ step "CloseTempDB, CopyTempDB, UpdateLibrary" {
   a UpdateLibrary
 }
 step "OR {10 0} again from the library" { a OR 10 0 }
+step "SIZING {1 0} +50" { a SIZING 1 0 50 }
+step "SIZING {1 0} -50" { a SIZING 1 0 -50 }
 a CloseLibraries
 
 set f [open times.txt w]

@@ -217,8 +217,8 @@ class API {
   void CollectLayers(PSList& list, int layer1, int datatype1, int layer2,
                      int datatype2);
   // Replaces list by its intersection with the geometry of opLayers inside
-  // the working area (sized by size database units; only 0 is supported
-  // until the sizing engine exists: another size throws Error "DRC").
+  // the working area; with a non-zero size (database units) that geometry
+  // is merged and then sized first.
   void GatherAreaLayers(int size, PSList& list);
 
   // Building blocks of every layer operation.
@@ -263,6 +263,11 @@ class API {
   // Selection code (0..8, 10..23) from the relational database layer1 into
   // a new temporary layer; the database is left as it was.
   int RelationOp(int code, int layer1, int datatype1);
+  // --- Sizing (api_sizing.cpp) ----------------------------------------------
+  // Grows (amount > 0, nanometres) or shrinks the layer's merged polygons
+  // into a new temporary layer; returns its number.
+  int SIZING(int layer1, int datatype1, int amount);
+
   // Moves temporary layer2 onto the end of temporary layer1; returns layer1.
   int Append(int layer1, int datatype1, int layer2, int datatype2);
   // Simplifies the layer with the tolerance amount (nanometres) into a new

@@ -16,6 +16,7 @@
 #include "geometry/point_list_edit.h"
 #include "geometry/point_list_order.h"
 #include "geometry/point_system.h"
+#include "geometry/sizing.h"
 #include "layoutdb/db_cell.h"
 #include "layoutdb/layer_rings.h"
 #include "layoutdb/lib_db.h"
@@ -216,10 +217,6 @@ void API::CollectLayers(PSList& list, int layer1, int datatype1, int layer2,
 }
 
 void API::GatherAreaLayers(int size, PSList& list) {
-  if (size != 0) {
-    // Sizing the area's operation layers needs the sizing engine.
-    throw Error("Sizing of the operation layers is not available", "DRC");
-  }
   DBCell* cell = WorkingCellPtr();
   LayerRings rings;
   const Trans identity;
@@ -227,6 +224,15 @@ void API::GatherAreaLayers(int size, PSList& list) {
   ScratchList gathered;
   for (auto& [key, rs] : rings) SpliceList(gathered.list, rs);
   OrientRings(gathered.list);
+  if (size != 0 && !gathered.list.IsEmpty()) {
+    // Pieces of one shape from several cells abut: merged first, so that
+    // shrinking does not open gaps between them.
+    ScratchList merged, sized;
+    BooleanSweep(gathered.list, &merged.list, BooleanOpCode::Merge, false);
+    ClearPointList(gathered.list);
+    SizeList(merged.list, sized.list, size, 1);
+    SpliceList(gathered.list, sized.list);
+  }
   SetFlags(list, PSPointFlags::SecondLayer);
   SpliceList(gathered.list, list);
   BooleanSweep(gathered.list, &list, BooleanOpCode::And, false);

@@ -128,6 +128,10 @@ void BindApiOps(ClassBinding<API>& c) {
   c.Method("DIFF", twoLayers, [](API& a, int l1, int d1, int l2, int d2) {
     return a.BooleanOp(BooleanOpCode::Diff, l1, d1, l2, d2);
   });
+
+  // Sizing.
+  c.Method("SIZING", {{"layer1", kInt}, {"datatype1", kInt}, {"amount", kInt}},
+           [](API& a, int l1, int d1, int amount) { return a.SIZING(l1, d1, amount); });
 }
 
 }  // namespace velmar::binding

@@ -474,16 +474,6 @@ TEST_F(OpsDeathTest, PreconditionsEndTheProcess) {
          for (int i = 0; i < 20000; ++i) a.GetTempLayer();
        },
        "ERROR: Too many temporary layers"},
-      {"sized area layers", withArea,
-       [](API& a) {
-         PSList list;
-         try {
-           a.GatherAreaLayers(5, list);
-         } catch (const Error& e) {
-           ExitOnError(e);
-         }
-       },
-       "ERROR: DRC: Sizing of the operation layers is not available\n"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -667,11 +657,19 @@ TEST_F(GatherTest, MissingLayersWarnOnlyWithReportDegree) {
 
 TEST_F(GatherTest, AreaLayersIntersectTheResult) {
   api.AddOpLayer(2, 0);
-  PSList list;
-  BoxToRing(list, Box(0, 0, 10, 10), false);
-  api.GatherAreaLayers(0, list);
-  EXPECT_EQ(Area(cell_test::RingsOf(list)), 25);  // (5,5)-(10,10)
-  ClearPointList(list);
+  // Layer {2 0} is (5,5)-(20,20): as it is, grown by 2 and shrunk by 2,
+  // against the result (0,0)-(10,10).
+  const struct {
+    int size;
+    int64_t area;
+  } cases[] = {{0, 25}, {2, 49}, {-2, 9}};
+  for (const auto& c : cases) {
+    PSList list;
+    BoxToRing(list, Box(0, 0, 10, 10), false);
+    api.GatherAreaLayers(c.size, list);
+    EXPECT_EQ(Area(cell_test::RingsOf(list)), c.area) << "size " << c.size;
+    ClearPointList(list);
+  }
 }
 
 // --- Booleans against a rasterised oracle ---------------------------------------------------
