@@ -44,11 +44,15 @@ void MarkOperand(PSList& list, bool second) {
   for (PSPoint* p = list.head; p; p = p->link) p->flags = f;
 }
 
-// Runs code over a copy of the rings in src (as the first operand).
-void SweepCopy(PSList& src, PSList& out, BooleanOpCode code) {
+void Sweep(PSList& list, PSList* out, BooleanOpCode code, bool edgesOnly,
+           bool byParts, bool settled = false);
+
+// Runs code over a copy of the rings in src (as the first operand). The
+// rings come from a settled list: every crossing is a vertex already.
+void SweepSettledCopy(PSList& src, PSList& out, BooleanOpCode code) {
   ScratchList copy;
   CopyPointList(src, copy.list);
-  BooleanSweep(copy.list, &out, code, false);
+  Sweep(copy.list, &out, code, false, false, true);
 }
 
 // Whether the ring through a comes back to a's position before it comes
@@ -128,9 +132,9 @@ bool SplitSelfCrossingRings(PSList& list) {
     if (r->flags & PSPointFlags::Deleted) continue;  // split already
     ScratchList ring, neg, pos;
     AppendRingCopy(r, ring.list);
-    SweepCopy(ring.list, neg.list, BooleanOpCode::NegativeWinding);
+    SweepSettledCopy(ring.list, neg.list, BooleanOpCode::NegativeWinding);
     if (!neg.list.head) continue;
-    SweepCopy(ring.list, pos.list, BooleanOpCode::Or);
+    SweepSettledCopy(ring.list, pos.list, BooleanOpCode::Or);
     if (!pos.list.head) continue;
     const bool second = r->flags & PSPointFlags::SecondLayer;
     MarkRingDeleted(r);
@@ -144,9 +148,6 @@ bool SplitSelfCrossingRings(PSList& list) {
   if (changed) PurgeDeleted(list);
   return changed;
 }
-
-void Sweep(PSList& list, PSList* out, BooleanOpCode code, bool edgesOnly,
-           bool byParts);
 
 // A union whose rings overlap many deep (thousands of thin rings stacked on
 // each other) has far more crossings than edges, and nearly all of them lie
@@ -266,7 +267,7 @@ int32_t SelectHoles(PSList& list, PSList* out, bool invert) {
 namespace {
 
 void Sweep(PSList& list, PSList* out, BooleanOpCode code, bool edgesOnly,
-           bool byParts) {
+           bool byParts, bool settled) {
   if (!list.head) return;
   // Axis-parallel input: interval counts, no splitting (same result).
   if (out && !edgesOnly && RectilinearBoolean(list, *out, code)) return;
@@ -280,7 +281,9 @@ void Sweep(PSList& list, PSList* out, BooleanOpCode code, bool edgesOnly,
   const bool keep = code != BooleanOpCode::CutHoles &&
                     code != BooleanOpCode::Fracture &&
                     code != BooleanOpCode::FractureCommand;
-  if (keep && code != BooleanOpCode::CrossingPass) {
+  if (settled) {
+    // Nothing to snap or split: the caller's list was settled as a whole.
+  } else if (keep && code != BooleanOpCode::CrossingPass) {
     const int32_t before = list.pointCount;
     SettleCrossings(list);
     // Only a crossing pass that split edges can have found a ring crossing
