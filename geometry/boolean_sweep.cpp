@@ -121,14 +121,15 @@ std::vector<PSPoint*> SelfMeetingRings(PSList& list) {
   return rings;
 }
 
-// Replaces every ring that crosses itself into lobes of both turning senses
+// Replaces every ring of rings (first vertices of rings that meet
+// themselves) that winds around regions in both turning senses
 // (a "bow tie") by its lobes, each turning counter-clockwise: every region
 // the ring winds around, either way, counts once for its operand. A ring
 // that only touches itself, or winds one way only, stays as drawn (a
 // clockwise ring is a hole). Returns whether the list changed.
-bool SplitSelfCrossingRings(PSList& list) {
+bool SplitBowTies(PSList& list, const std::vector<PSPoint*>& rings) {
   bool changed = false;
-  for (PSPoint* r : SelfMeetingRings(list)) {
+  for (PSPoint* r : rings) {
     if (r->flags & PSPointFlags::Deleted) continue;  // split already
     ScratchList ring, neg, pos;
     AppendRingCopy(r, ring.list);
@@ -307,7 +308,11 @@ void Sweep(PSList& list, PSList* out, BooleanOpCode code, bool edgesOnly,
     if (list.pointCount != before) {
       if (list.head->link && !IsSortedBy(list.head, ComparePoint))
         SortPointsByPosition(list, false);
-      if (SplitSelfCrossingRings(list)) SettleCrossings(list);
+      if (SplitBowTies(list, SelfMeetingRings(list))) SettleCrossings(list);
+    } else if (IsListManhattan(list)) {
+      // Axis-parallel rings cross on the grid without a crossing pass; the
+      // ones that meet themselves are found by their straight runs.
+      SplitBowTies(list, AxisParallelSelfMeetingRings(list));
     }
   } else if (keep) {
     SnapRoundCrossings(list);
