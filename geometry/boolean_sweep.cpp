@@ -44,11 +44,15 @@ void MarkOperand(PSList& list, bool second) {
   for (PSPoint* p = list.head; p; p = p->link) p->flags = f;
 }
 
-// Runs code over a copy of the rings in src (as the first operand).
-void SweepCopy(PSList& src, PSList& out, BooleanOpCode code) {
+void Sweep(PSList& list, PSList* out, BooleanOpCode code, bool edgesOnly,
+           bool byParts, bool settled = false);
+
+// Runs code over a copy of the rings in src (as the first operand). The
+// rings come from a settled list: every crossing is a vertex already.
+void SweepSettledCopy(PSList& src, PSList& out, BooleanOpCode code) {
   ScratchList copy;
   CopyPointList(src, copy.list);
-  BooleanSweep(copy.list, &out, code, false);
+  Sweep(copy.list, &out, code, false, false, true);
 }
 
 // Whether the ring through a comes back to a's position before it comes
@@ -117,20 +121,21 @@ std::vector<PSPoint*> SelfMeetingRings(PSList& list) {
   return rings;
 }
 
-// Replaces every ring that crosses itself into lobes of both turning senses
+// Replaces every ring of rings (first vertices of rings that meet
+// themselves) that winds around regions in both turning senses
 // (a "bow tie") by its lobes, each turning counter-clockwise: every region
 // the ring winds around, either way, counts once for its operand. A ring
 // that only touches itself, or winds one way only, stays as drawn (a
 // clockwise ring is a hole). Returns whether the list changed.
-bool SplitSelfCrossingRings(PSList& list) {
+bool SplitBowTies(PSList& list, const std::vector<PSPoint*>& rings) {
   bool changed = false;
-  for (PSPoint* r : SelfMeetingRings(list)) {
+  for (PSPoint* r : rings) {
     if (r->flags & PSPointFlags::Deleted) continue;  // split already
     ScratchList ring, neg, pos;
     AppendRingCopy(r, ring.list);
-    SweepCopy(ring.list, neg.list, BooleanOpCode::NegativeWinding);
+    SweepSettledCopy(ring.list, neg.list, BooleanOpCode::NegativeWinding);
     if (!neg.list.head) continue;
-    SweepCopy(ring.list, pos.list, BooleanOpCode::Or);
+    SweepSettledCopy(ring.list, pos.list, BooleanOpCode::Or);
     if (!pos.list.head) continue;
     const bool second = r->flags & PSPointFlags::SecondLayer;
     MarkRingDeleted(r);
@@ -145,9 +150,6 @@ bool SplitSelfCrossingRings(PSList& list) {
   return changed;
 }
 
-void Sweep(PSList& list, PSList* out, BooleanOpCode code, bool edgesOnly,
-           bool byParts);
-
 // A union whose rings overlap many deep (thousands of thin rings stacked on
 // each other) has far more crossings than edges, and nearly all of them lie
 // deep inside the result. Merging the rings a few at a time (in order of
@@ -158,6 +160,8 @@ constexpr int32_t kPartsMinPoints = 4096;
 constexpr size_t kCrossingsPerEdge = 4;
 constexpr size_t kPartRings = 4;
 constexpr long double kBoxDepth = 4;
+constexpr size_t kCrossingSampleEdges = size_t(1) << 18;
+constexpr size_t kMaxCrossingStride = 16;
 
 struct PartRing {
   PSPoint* start;  // leftmost vertex (ties: the lowest)
@@ -218,8 +222,22 @@ bool UnionByParts(PSList& list, PSList& out) {
   // the crossings cannot be many: a cheap test before counting them.
   if (boxes < kBoxDepth * (long double)(all.x2 - int64_t(all.x1)) * (all.y2 - int64_t(all.y1)))
     return false;
-  const size_t edges = size_t(list.pointCount);
-  if (!CrossingsExceed(list, kCrossingsPerEdge * edges)) return false;
+  // Crossings of a large list are counted among every stride-th ring only:
+  // a sample of 1/stride of the rings holds about 1/stride^2 of the
+  // crossings and 1/stride of the edges, so the list has more than
+  // kCrossingsPerEdge crossings per edge when the sample has more than
+  // kCrossingsPerEdge / stride per sampled edge. Counting up to the limit on
+  // the whole list took seconds for a few million edges.
+  const size_t stride = std::min<size_t>(
+      kMaxCrossingStride, std::max<size_t>(1, size_t(list.pointCount) / kCrossingSampleEdges));
+  if (stride == 1) {
+    if (!CrossingsExceed(list, kCrossingsPerEdge * size_t(list.pointCount))) return false;
+  } else {
+    ScratchList sample;
+    for (size_t i = 0; i < rings.size(); i += stride) AppendRingCopy(rings[i].start, sample.list);
+    if (!CrossingsExceed(sample.list, kCrossingsPerEdge * size_t(sample.list.pointCount) / stride))
+      return false;
+  }
   std::sort(rings.begin(), rings.end(), [](const PartRing& a, const PartRing& b) {
     return ComparePoint(a.start, b.start) < 0;
   });
@@ -266,7 +284,7 @@ int32_t SelectHoles(PSList& list, PSList* out, bool invert) {
 namespace {
 
 void Sweep(PSList& list, PSList* out, BooleanOpCode code, bool edgesOnly,
-           bool byParts) {
+           bool byParts, bool settled) {
   if (!list.head) return;
   // Axis-parallel input: interval counts, no splitting (same result).
   if (out && !edgesOnly && RectilinearBoolean(list, *out, code)) return;
@@ -280,7 +298,9 @@ void Sweep(PSList& list, PSList* out, BooleanOpCode code, bool edgesOnly,
   const bool keep = code != BooleanOpCode::CutHoles &&
                     code != BooleanOpCode::Fracture &&
                     code != BooleanOpCode::FractureCommand;
-  if (keep && code != BooleanOpCode::CrossingPass) {
+  if (settled) {
+    // Nothing to snap or split: the caller's list was settled as a whole.
+  } else if (keep && code != BooleanOpCode::CrossingPass) {
     const int32_t before = list.pointCount;
     SettleCrossings(list);
     // Only a crossing pass that split edges can have found a ring crossing
@@ -288,7 +308,11 @@ void Sweep(PSList& list, PSList* out, BooleanOpCode code, bool edgesOnly,
     if (list.pointCount != before) {
       if (list.head->link && !IsSortedBy(list.head, ComparePoint))
         SortPointsByPosition(list, false);
-      if (SplitSelfCrossingRings(list)) SettleCrossings(list);
+      if (SplitBowTies(list, SelfMeetingRings(list))) SettleCrossings(list);
+    } else if (IsListManhattan(list)) {
+      // Axis-parallel rings cross on the grid without a crossing pass; the
+      // ones that meet themselves are found by their straight runs.
+      SplitBowTies(list, AxisParallelSelfMeetingRings(list));
     }
   } else if (keep) {
     SnapRoundCrossings(list);

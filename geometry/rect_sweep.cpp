@@ -21,10 +21,14 @@
 // line holds only the breakpoints of the edges that cross it.
 #include "geometry/rect_sweep.h"
 
+#include "geometry/point_list_order.h"
+
 #include <algorithm>
 #include <climits>
 #include <cstdint>
 #include <map>
+#include <set>
+#include <utility>
 #include <memory>
 #include <vector>
 
@@ -98,30 +102,241 @@ void SortEdges(std::vector<VerticalEdge>& a) {
   }
 }
 
+// A maximal straight run of an axis-parallel ring: from (x1, y1) to
+// (x2, y2), x1 <= x2 and y1 <= y2; index is its place on the ring.
+struct Run {
+  int32_t x1, y1, x2, y2;
+  uint32_t index;
+  bool Vertical() const { return x1 == x2; }
+};
+
+struct RingScratch {
+  std::vector<Point> points;
+  std::vector<VerticalEdge> edges;
+  std::vector<Run> runs;
+};
+
+// The vertical edge a-b of an operand (d1 or d2 set), if a-b is vertical
+// and not empty.
+inline void PushVertical(const PSPoint* a, const PSPoint* b, bool second,
+                         std::vector<VerticalEdge>& edges) {
+  if (a->x != b->x || a->y == b->y) return;
+  // Running down puts the inside east: +1 to the east.
+  const int16_t d = a->y > b->y ? 1 : -1;
+  edges.push_back(VerticalEdge{a->x, std::min(a->y, b->y), std::max(a->y, b->y),
+                               int16_t(second ? 0 : d), int16_t(second ? d : 0)});
+}
+
+// Whether p lies on a ring of four vertices (which, axis-parallel, cannot
+// cross itself).
+inline bool OnFourVertexRing(const PSPoint* p) {
+  const PSPoint* q = p->next;
+  if (!q || !(q = q->next) || !(q = q->next)) return false;
+  return q->next == p;
+}
+
+template <BooleanOpCode C>
+bool Sweep(const std::vector<VerticalEdge>& edges, PSList& out);
+
+// The vertical edges of the rings of a sweep's output, of one operand.
+void AppendVerticals(const PSList& rings, bool second, std::vector<VerticalEdge>& edges) {
+  for (const PSPoint* p = rings.head; p; p = p->link) PushVertical(p, p->next, second, edges);
+}
+
+// The lobes of an axis-parallel ring that winds around some region
+// clockwise and around another counter-clockwise (a "bow tie"): the
+// regions it winds around positively and those it winds around negatively,
+// each as counter-clockwise rings, appended to edges as vertical edges of
+// the operand. False, edges unchanged, when the ring winds one way only.
+// ring holds the ring's own edges as first-operand edges; it is sorted.
+bool AppendLobes(std::vector<VerticalEdge>& ring, bool second,
+                 std::vector<VerticalEdge>& edges) {
+  SortEdges(ring);
+  ScratchList neg;
+  if (!Sweep<BooleanOpCode::NegativeWinding>(ring, neg.list) || !neg.list.head) return false;
+  ScratchList pos;
+  if (!Sweep<BooleanOpCode::Or>(ring, pos.list) || !pos.list.head) return false;
+  AppendVerticals(pos.list, second, edges);
+  AppendVerticals(neg.list, second, edges);
+  return true;
+}
+
+// Whether runs i and j (i < j) follow each other on a ring of m runs.
+inline bool Neighbours(uint32_t i, uint32_t j, size_t m) {
+  return j == i + 1 || (i == 0 && j + 1 == m);
+}
+
+inline bool BoxesMeet(const Run& a, const Run& b) {
+  return a.x1 <= b.x2 && b.x1 <= a.x2 && a.y1 <= b.y2 && b.y1 <= a.y2;
+}
+
+// Whether two runs that are not neighbours share a point: a few runs pair
+// by pair, more by a sweep over x that keeps the horizontal runs spanning
+// the current x ordered by y.
+bool RunsMeet(std::vector<Run>& runs) {
+  const size_t m = runs.size();
+  if (m <= 32) {
+    for (size_t i = 0; i < m; ++i)
+      for (size_t j = i + 1; j < m; ++j)
+        if (!Neighbours(uint32_t(i), uint32_t(j), m) && BoxesMeet(runs[i], runs[j])) return true;
+    return false;
+  }
+  // Vertical runs on one x that overlap: runs were merged where straight,
+  // so two vertical runs are never neighbours.
+  std::vector<const Run*> verticals, horizontals;
+  for (const Run& r : runs) (r.Vertical() ? verticals : horizontals).push_back(&r);
+  std::sort(verticals.begin(), verticals.end(), [](const Run* a, const Run* b) {
+    return a->x1 != b->x1 ? a->x1 < b->x1 : a->y1 < b->y1;
+  });
+  int32_t top = 0;  // the highest top so far on this x
+  for (size_t i = 0; i < verticals.size(); ++i) {
+    if (i > 0 && verticals[i]->x1 == verticals[i - 1]->x1) {
+      if (verticals[i]->y1 <= top) return true;
+      top = std::max(top, verticals[i]->y2);
+    } else {
+      top = verticals[i]->y2;
+    }
+  }
+  std::vector<const Run*> starts = horizontals, ends = horizontals;
+  std::sort(starts.begin(), starts.end(), [](const Run* a, const Run* b) { return a->x1 < b->x1; });
+  std::sort(ends.begin(), ends.end(), [](const Run* a, const Run* b) { return a->x2 < b->x2; });
+  std::set<std::pair<int32_t, uint32_t>> active;  // (y, index) of spanning runs
+  size_t is = 0, ie = 0, iv = 0;
+  while (iv < verticals.size() || is < starts.size()) {
+    int32_t x = INT32_MAX;
+    if (is < starts.size()) x = starts[is]->x1;
+    if (iv < verticals.size()) x = std::min(x, verticals[iv]->x1);
+    // Runs that ended before x leave; those that end at x stay for now.
+    for (; ie < ends.size() && ends[ie]->x2 < x; ++ie)
+      active.erase({ends[ie]->y1, ends[ie]->index});
+    for (; is < starts.size() && starts[is]->x1 == x; ++is) {
+      const auto it = active.emplace(starts[is]->y1, starts[is]->index).first;
+      if (it != active.begin() && std::prev(it)->first == it->first) return true;
+      if (std::next(it) != active.end() && std::next(it)->first == it->first) return true;
+    }
+    for (; iv < verticals.size() && verticals[iv]->x1 == x; ++iv) {
+      const Run& v = *verticals[iv];
+      for (auto it = active.lower_bound({v.y1, 0}); it != active.end() && it->first <= v.y2; ++it) {
+        const uint32_t i = std::min(v.index, it->second), j = std::max(v.index, it->second);
+        if (!Neighbours(i, j, m)) return true;
+      }
+    }
+  }
+  return false;
+}
+
+// Whether an axis-parallel ring (its vertices in order) passes some point
+// twice: two of its straight runs that do not follow each other share a
+// point, or a run turns back on the one before it. Rings of four runs are
+// rectangles. Only such a ring can wind around regions in both senses.
+bool RingMeetsItself(const std::vector<Point>& ring, std::vector<Run>& runs) {
+  runs.clear();
+  const size_t n = ring.size();
+  std::vector<int> dirs;  // 0 east, 1 north, 2 west, 3 south
+  std::vector<std::pair<Point, Point>> spans;
+  for (size_t i = 0; i < n; ++i) {
+    const Point a = ring[i], b = ring[(i + 1) % n];
+    if (a.x == b.x && a.y == b.y) continue;
+    const int dir = a.y == b.y ? (b.x > a.x ? 0 : 2) : (b.y > a.y ? 1 : 3);
+    if (!dirs.empty() && dirs.back() == dir) {
+      spans.back().second = b;
+      continue;
+    }
+    if (!dirs.empty() && dirs.back() == (dir + 2) % 4) return true;  // turns back on itself
+    dirs.push_back(dir);
+    spans.push_back({a, b});
+  }
+  if (dirs.size() >= 2 && dirs.back() == dirs.front()) {
+    spans.front().first = spans.back().first;
+    spans.pop_back();
+    dirs.pop_back();
+  } else if (dirs.size() >= 2 && (dirs.back() + 2) % 4 == dirs.front()) {
+    return true;
+  }
+  // Four runs or fewer, none turning back: a rectangle.
+  if (spans.size() <= 4) return false;
+  for (size_t i = 0; i < spans.size(); ++i) {
+    const Point a = spans[i].first, b = spans[i].second;
+    runs.push_back(Run{std::min(a.x, b.x), std::min(a.y, b.y), std::max(a.x, b.x),
+                       std::max(a.y, b.y), uint32_t(i)});
+  }
+  return RunsMeet(runs);
+}
+
+// Reads one ring whole from p (not a ring of four vertices), marking its
+// vertices Visited: its vertical edges go to edges, or, when it is a bow
+// tie, those of its lobes. False when the input is not for this path.
+bool CollectRing(PSPoint* p, bool firstOnly, RingScratch& scratch,
+                 std::vector<VerticalEdge>& edges) {
+  constexpr uint16_t kClassBits = PSPointFlags::EdgeClassMask;
+  constexpr uint16_t kSecond = PSPointFlags::SecondLayer;
+  const bool second = (p->flags & kSecond) != 0;
+  scratch.points.clear();
+  scratch.edges.clear();
+  PSPoint* a = p;
+  do {
+    PSPoint* b = a->next;
+    if (!b || !a->prev) return false;
+    if (a->flags & (kClassBits | PSPointFlags::Visited)) return false;
+    if ((a->flags ^ b->flags) & kSecond) return false;
+    if (a->x != b->x && a->y != b->y) return false;
+    a->flags |= PSPointFlags::Visited;
+    scratch.points.push_back(Point(a->x, a->y));
+    PushVertical(a, b, false, scratch.edges);
+    a = b;
+  } while (a != p);
+  if (firstOnly && second) return true;
+  if (scratch.points.size() >= 6 && RingMeetsItself(scratch.points, scratch.runs) &&
+      AppendLobes(scratch.edges, second, edges))
+    return true;
+  for (VerticalEdge e : scratch.edges) {
+    if (second) std::swap(e.d1, e.d2);
+    edges.push_back(e);
+  }
+  return true;
+}
+
 // Reads the operands into vertical edges. False when the input is not for
-// this path.
+// this path. Rings of four vertices are read point by point; others whole,
+// so that a bow tie is found and read as its lobes.
 bool CollectEdges(const PSList& list, bool firstOnly, std::vector<VerticalEdge>& edges) {
   constexpr uint16_t kClassBits = PSPointFlags::EdgeClassMask;
   constexpr uint16_t kSecond = PSPointFlags::SecondLayer;
   edges.reserve(size_t(list.pointCount > 0 ? list.pointCount : 0) / 2 + 1);
-  for (const PSPoint* p = list.head; p; p = p->link) {
+  std::vector<PSPoint*> walked;  // first vertices of the rings read whole
+  RingScratch scratch;
+  bool ok = true;
+  for (PSPoint* p = list.head; p; p = p->link) {
+    if (p->flags & PSPointFlags::Visited) continue;  // read with its ring
     const PSPoint* q = p->next;
-    if (!q || !p->prev) return false;  // an open chain or a lone point
-    if (p->flags & kClassBits) return false;
-    if ((p->flags ^ q->flags) & kSecond) return false;
+    if (!q || !p->prev) {  // an open chain or a lone point
+      ok = false;
+      break;
+    }
+    if (!OnFourVertexRing(p)) {
+      walked.push_back(p);
+      if (!CollectRing(p, firstOnly, scratch, edges)) {
+        ok = false;
+        break;
+      }
+      continue;
+    }
+    if ((p->flags & kClassBits) || ((p->flags ^ q->flags) & kSecond)) {
+      ok = false;
+      break;
+    }
     if (p->x == q->x) {
-      if (p->y == q->y) continue;
       const bool second = (p->flags & kSecond) != 0;
-      if (firstOnly && second) continue;
-      // Running down puts the inside east: +1 to the east.
-      const int16_t d = p->y > q->y ? 1 : -1;
-      edges.push_back(VerticalEdge{p->x, std::min(p->y, q->y), std::max(p->y, q->y),
-                                   int16_t(second ? 0 : d), int16_t(second ? d : 0)});
+      if (!(firstOnly && second)) PushVertical(p, q, second, edges);
     } else if (p->y != q->y) {
-      return false;
+      ok = false;
+      break;
     }
   }
-  return true;
+  for (PSPoint* s : walked)
+    for (PSPoint* a = s; a && (a->flags & PSPointFlags::Visited); a = a->next)
+      a->flags &= uint16_t(~PSPointFlags::Visited);
+  return ok;
 }
 
 // One interval [key, next key) of the sweep line.
@@ -411,6 +626,25 @@ bool Sweep(const std::vector<VerticalEdge>& edges, PSList& out) {
 }
 
 }  // namespace
+
+std::vector<PSPoint*> AxisParallelSelfMeetingRings(PSList& list) {
+  std::vector<PSPoint*> rings;
+  std::vector<Point> points;
+  std::vector<Run> runs;
+  for (PSPoint* p = list.head; p; p = p->link) {
+    if (p->flags & PSPointFlags::Visited) continue;
+    points.clear();
+    PSPoint* a = p;
+    do {
+      a->flags |= PSPointFlags::Visited;
+      points.push_back(Point(a->x, a->y));
+      a = a->next;
+    } while (a && a != p);
+    if (a && points.size() >= 6 && RingMeetsItself(points, runs)) rings.push_back(p);
+  }
+  MaskFlags(list, ~int(PSPointFlags::Visited));
+  return rings;
+}
 
 void EnableRectilinearBoolean(bool enabled) { enabledFlag = enabled; }
 bool RectilinearBooleanEnabled() { return enabledFlag; }

@@ -16,6 +16,8 @@
 // upward comes first).
 #pragma once
 
+#include <vector>
+
 #include "geometry/op_codes.h"
 #include "geometry/point_system.h"
 
@@ -31,6 +33,19 @@ namespace velmar {
 // returns false and leaves list and out as they were. The list is not
 // changed either way: not sorted, not split.
 bool RectilinearBoolean(PSList& list, PSList& out, BooleanOpCode code);
+
+// A ring that crosses itself so that it winds around some region
+// clockwise and around another counter-clockwise (a "bow tie") contributes
+// each of those regions ("lobes") as a counter-clockwise ring of its
+// operand, as the general sweep reads it. Rings of four vertices cannot do
+// that and are read edge by edge; other rings are read whole, and only
+// those that pass some point twice are swept alone to find their lobes.
+
+// The first vertex of every ring of an axis-parallel list that passes some
+// point twice (two straight runs that do not follow each other share a
+// point, or a run turns back): the only rings that can be bow ties. Uses and
+// clears the Visited marks.
+std::vector<PSPoint*> AxisParallelSelfMeetingRings(PSList& list);
 
 // Switches the dispatch of BooleanSweep to RectilinearBoolean on or off for
 // the process (on by default). With it off, RectilinearBoolean returns

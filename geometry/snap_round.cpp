@@ -291,22 +291,24 @@ class HotPixelIndex {
     if ((n % d != 0) && (n < 0)) --q;
     return q;
   }
-  // Cells are numbered from a few below 0 (the widened ends of an edge).
-  static uint64_t Key(int64_t cx, int64_t cy) {
-    return (uint64_t(cx + 4) << 32) | uint32_t(cy + 4);
+  // Pixels are ordered by cell column (numbered from a few below 0: the
+  // widened ends of an edge), then by y.
+  static uint64_t Key(int64_t cx, int64_t y) {
+    y = std::clamp<int64_t>(y, INT32_MIN, INT32_MAX);
+    return (uint64_t(cx + 4) << 32) | (uint32_t(int32_t(y)) ^ 0x80000000u);
   }
-  void VisitCell(int64_t cx, int64_t cy, const PSPoint* a, const PSPoint* b,
-                 std::vector<HotPoint>& out) const;
 
-  std::vector<HotPoint> pixels_;  // ordered by cell key
-  std::vector<uint64_t> keys_;    // cell key of each pixel
+  std::vector<HotPoint> pixels_;  // ordered by key
+  std::vector<uint64_t> keys_;    // key of each pixel
   int64_t cell_ = 1;
   int64_t origin_ = 0;
+  int64_t lastColumn_ = 0;  // the column of the rightmost pixel
 };
 
 HotPixelIndex::HotPixelIndex(std::vector<HotPoint>& hot) {
-  // Cells of about one hot pixel each on average over the bounding box: an
-  // edge then tests few pixels per cell it visits.
+  // Columns of about one hot pixel per square cell on average over the
+  // bounding box: an edge then meets few pixels of a column outside its own
+  // y range there.
   int64_t x1 = INT64_MAX, y1 = INT64_MAX, x2 = INT64_MIN, y2 = INT64_MIN;
   for (const HotPoint& h : hot) {
     x1 = std::min<int64_t>(x1, h.x);
@@ -317,14 +319,15 @@ HotPixelIndex::HotPixelIndex(std::vector<HotPoint>& hot) {
   const long double area = (long double)(x2 - x1 + 1) * (y2 - y1 + 1);
   long double c = std::sqrt(area / (long double)std::max<size_t>(hot.size(), 1));
   cell_ = std::max<int64_t>(1, int64_t(std::min<long double>(c, 1LL << 30)));
-  origin_ = std::min(x1, y1);
+  origin_ = x1 == INT64_MAX ? 0 : x1;
+  lastColumn_ = x1 == INT64_MAX ? 0 : CellOf(x2);
   pixels_ = hot;
   keys_.resize(pixels_.size());
   std::vector<size_t> idx(pixels_.size());
   std::vector<uint64_t> k(pixels_.size());
   for (size_t i = 0; i < pixels_.size(); ++i) {
     idx[i] = i;
-    k[i] = Key(CellOf(pixels_[i].x), CellOf(pixels_[i].y));
+    k[i] = Key(CellOf(pixels_[i].x), pixels_[i].y);
   }
   std::sort(idx.begin(), idx.end(), [&](size_t a, size_t b) { return k[a] < k[b]; });
   for (size_t i = 0; i < idx.size(); ++i) {
@@ -351,29 +354,23 @@ inline bool TouchesPixel(const PSPoint* a, const PSPoint* b, const HotPoint& h) 
   return true;
 }
 
-void HotPixelIndex::VisitCell(int64_t cx, int64_t cy, const PSPoint* a,
-                              const PSPoint* b, std::vector<HotPoint>& out) const {
-  const uint64_t key = Key(cx, cy);
-  auto it = std::lower_bound(keys_.begin(), keys_.end(), key);
-  for (size_t i = size_t(it - keys_.begin()); i < keys_.size() && keys_[i] == key; ++i) {
-    const HotPoint& h = pixels_[i];
-    if ((h.x == a->x && h.y == a->y) || (h.x == b->x && h.y == b->y)) continue;
-    if (TouchesPixel(a, b, h)) out.push_back(h);
-  }
-}
-
 void HotPixelIndex::Touched(const PSPoint* a, const PSPoint* b,
                             std::vector<HotPoint>& out) const {
   if (pixels_.empty()) return;
   // The pixels an edge touches have their grid points within half a unit
   // (on each axis) of the edge: walk the cell columns the edge spans,
-  // widened by one unit, and in each the cell rows of the edge's y range
-  // over that column, widened likewise.
+  // widened by one unit, and in each the pixels whose y lies in the edge's
+  // y range over that column, widened likewise: one search a column, then
+  // only pixels near the edge's path (a long, steep edge no longer visits
+  // every cell along it).
   const PSPoint* l = a;
   const PSPoint* r = b;
   if (r->x < l->x) std::swap(l, r);
   const int64_t lx = l->x, ly = l->y, rx = r->x, ry = r->y;
-  const int64_t cx1 = CellOf(lx - 1), cx2 = CellOf(rx + 1);
+  // Only columns that hold pixels: an edge far longer than the pixels'
+  // box walks no empty columns.
+  const int64_t cx1 = std::max<int64_t>(CellOf(lx - 1), 0);
+  const int64_t cx2 = std::min(CellOf(rx + 1), lastColumn_);
   for (int64_t cx = cx1; cx <= cx2; ++cx) {
     // x range of this cell column, clipped to the edge (widened by 1).
     const int64_t colLo = origin_ + cx * cell_, colHi = colLo + cell_ - 1;
@@ -392,8 +389,13 @@ void HotPixelIndex::Touched(const PSPoint* a, const PSPoint* b,
       ya = std::min(fa, fb);
       yb = std::max(fa, fb) + 1;
     }
-    const int64_t cy1 = CellOf(ya - 1), cy2 = CellOf(yb + 1);
-    for (int64_t cy = cy1; cy <= cy2; ++cy) VisitCell(cx, cy, a, b, out);
+    const uint64_t hi = Key(cx, yb + 1);
+    auto it = std::lower_bound(keys_.begin(), keys_.end(), Key(cx, ya - 1));
+    for (size_t i = size_t(it - keys_.begin()); i < keys_.size() && keys_[i] <= hi; ++i) {
+      const HotPoint& h = pixels_[i];
+      if ((h.x == a->x && h.y == a->y) || (h.x == b->x && h.y == b->y)) continue;
+      if (TouchesPixel(a, b, h)) out.push_back(h);
+    }
   }
 }
 

@@ -156,6 +156,47 @@ std::vector<Ring> RandomLayout(std::mt19937& rng, int grid, int maxShapes) {
   return rings;
 }
 
+// Axis-parallel rings that cross or touch themselves, with lobes of either
+// sense: figure eights, rings wound twice, lobes touching at a vertex, and
+// random closed walks through a few grid points (horizontal then vertical
+// from each point to the next), which cross themselves, run back along
+// themselves and wind in any way.
+std::vector<Point> SelfCrossingRing(std::mt19937& rng, int grid) {
+  std::uniform_int_distribution<int> coord(0, grid);
+  std::uniform_int_distribution<int> size(1, std::max(2, grid / 3));
+  const int x = coord(rng), y = coord(rng), a = size(rng), b = size(rng), c = size(rng);
+  std::vector<Point> pts;
+  switch (rng() % 5) {
+    case 0:  // a figure eight: lower-left lobe counter-clockwise, upper-right clockwise
+      pts = {{x, y}, {x + a, y}, {x + a, y + a + b}, {x + a + c, y + a + b},
+             {x + a + c, y + b}, {x, y + b}};
+      break;
+    case 1:  // wound twice: around a rectangle, then around a smaller one inside
+      pts = {{x, y}, {x + a + 2, y}, {x + a + 2, y + b + 2}, {x, y + b + 2},
+             {x, y + 1}, {x + a + 1, y + 1}, {x + a + 1, y + b + 1}, {x + 1, y + b + 1},
+             {x + 1, y}};
+      break;
+    case 2:  // two lobes of opposite senses touching at one vertex
+      pts = {{x, y}, {x + a, y}, {x + a, y + a}, {x + a, y + a + b}, {x + a + b, y + a + b},
+             {x + a + b, y + a}, {x + a, y + a}, {x, y + a}};
+      break;
+    default: {  // a closed walk through random grid points
+      const int n = 2 + int(rng() % 4);
+      std::vector<Point> at;
+      for (int i = 0; i < n; ++i) at.push_back({coord(rng), coord(rng)});
+      for (int i = 0; i < n; ++i) {
+        const Point& p = at[size_t(i)];
+        const Point& q = at[size_t((i + 1) % n)];
+        pts.push_back(p);
+        pts.push_back({q.x, p.y});
+      }
+      break;
+    }
+  }
+  if (rng() % 2) pts = oracle::Reversed(pts);
+  std::rotate(pts.begin(), pts.begin() + int(rng() % pts.size()), pts.end());
+  return pts;
+}
 
 // The general sweep's output for the rings, or its error message.
 struct Outcome {
@@ -206,10 +247,12 @@ int CompareOnLayout(const std::vector<Ring>& rings) {
     const Snapshot got = Snap(rect.list);
     EXPECT_TRUE(got == general.snap) << "axis-parallel: " << Describe(got, general.snap)
                                      << "\ngeneral:       " << Describe(general.snap, got);
-    // The area of the result against the grid oracle.
+    // The area of the result against the grid oracle, and its cover cell
+    // by cell.
     const auto resultRings = oracle::ResultRings(rect.list);
     EXPECT_EQ(oracle::ToString(oracle::TotalArea2(resultRings)),
               oracle::ToString(2 * oracle::ManhattanArea(rings, code)));
+    EXPECT_EQ(oracle::ManhattanCoverFault(rings, code, resultRings), "");
   }
   return taken;
 }
@@ -224,6 +267,67 @@ TEST(RectilinearBoolean, SameListAsTheGeneralSweepOnRandomManhattanLayouts) {
   }
   // Only DIFF on layouts with negative counts may go to the general sweep.
   EXPECT_GT(taken, cases * 9 / 10);
+}
+
+TEST(RectilinearBoolean, SelfCrossingRingsCountEveryLobeOnRandomLayouts) {
+  // Random layouts with one to three self-crossing rings on either operand:
+  // the same list as the general sweep, the area and cover of the grid
+  // oracle, where a ring that winds both ways covers each of its lobes.
+  std::mt19937 rng(20261211);
+  int taken = 0, cases = 0, bowTies = 0;
+  for (int round = 0; round < 1500 && !HasFailure(); ++round) {
+    const int grid = round % 3 == 0 ? 6 : (round % 3 == 1 ? 12 : 40);
+    std::vector<Ring> rings;
+    if (round % 6 != 0) rings = RandomLayout(rng, grid, round % 6);
+    const int extra = 1 + round % 3;
+    for (int k = 0; k < extra; ++k) {
+      Ring r{SelfCrossingRing(rng, grid), 1 + int(rng() % 2)};
+      bowTies += oracle::WindsBothWays(r.pts) ? 1 : 0;
+      rings.insert(rings.begin() + int(rng() % (rings.size() + 1)), r);
+    }
+    taken += CompareOnLayout(rings);
+    cases += int(std::size(kCodes));
+  }
+  EXPECT_GT(taken, cases * 9 / 10);
+  EXPECT_GT(bowTies, 500);  // the cases hold many rings whose lobes wind both ways
+}
+
+TEST(RectilinearBoolean, LongRingsThatMeetThemselvesOrNot) {
+  // Rings of more than 32 straight runs are searched by a sweep rather than
+  // pair by pair: closed walks through 20 random grid points (crossing
+  // themselves many times), a comb that never meets itself, and the comb
+  // with its last tooth folded back across the first.
+  std::mt19937 rng(1211);
+  std::uniform_int_distribution<int> coord(0, 40);
+  auto comb = [](bool folded) {
+    std::vector<Point> pts = {{0, 0}, {40, 0}, {40, 3}};
+    for (int i = 19; i >= 0; --i) {
+      pts.push_back({2 * i + 2, 3});
+      pts.push_back({2 * i + 2, 6});
+      pts.push_back({2 * i + 1, 6});
+      pts.push_back({2 * i + 1, 3});
+    }
+    pts.push_back({0, 3});
+    if (folded) {
+      pts.back() = {0, 8};  // up past the teeth, across them, and down
+      pts.insert(pts.end() - 1, {{1, 3}, {1, 8}});
+      pts.push_back({5, 8});
+      pts.push_back({5, -2});
+      pts.push_back({0, -2});
+    }
+    return pts;
+  };
+  for (int round = 0; round < 60 && !HasFailure(); ++round) {
+    std::vector<Point> at, walk;
+    for (int i = 0; i < 20; ++i) at.push_back({coord(rng), coord(rng)});
+    for (size_t i = 0; i < at.size(); ++i) {
+      walk.push_back(at[i]);
+      walk.push_back({at[(i + 1) % at.size()].x, at[i].y});
+    }
+    std::vector<Ring> rings = {{walk, 1 + round % 2}, {comb(round % 3 == 0), 2 - round % 2},
+                               {oracle::Rect(coord(rng), 2, 30, 20), 1 + round % 2}};
+    EXPECT_EQ(CompareOnLayout(rings), int(std::size(kCodes)));
+  }
 }
 
 TEST(RectilinearBoolean, SameListOnALargeDenseLayout) {

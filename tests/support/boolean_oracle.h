@@ -92,11 +92,35 @@ inline bool InsideBy(int code, int w1, int w2) {
   }
 }
 
+inline void GridCuts(const std::vector<Ring>& rings, std::vector<int32_t>& xs,
+                     std::vector<int32_t>& ys);
+
+// Whether a ring winds around some region clockwise and around another
+// counter-clockwise (a "bow tie"): judged at the centre of every cell of
+// the grid cut at its own vertex coordinates, exact for axis-parallel rings.
+inline bool WindsBothWays(const std::vector<Point>& ring) {
+  std::vector<int32_t> xs, ys;
+  GridCuts({Ring{ring, 1}}, xs, ys);
+  bool pos = false, neg = false;
+  for (size_t i = 0; i + 1 < xs.size(); ++i)
+    for (size_t j = 0; j + 1 < ys.size(); ++j) {
+      const int w = Winding(ring, int64_t(xs[i]) + xs[i + 1], int64_t(ys[j]) + ys[j + 1]);
+      pos = pos || w > 0;
+      neg = neg || w < 0;
+    }
+  return pos && neg;
+}
+
+// Windings of both operands at a doubled-coordinate point. A ring that
+// winds both ways counts once wherever it winds at all (every lobe counts,
+// either sense); bowTies, when given, says which rings do.
 inline void Windings(const std::vector<Ring>& rings, int64_t px2, int64_t py2,
-                     int& w1, int& w2) {
+                     int& w1, int& w2, const std::vector<bool>* bowTies = nullptr) {
   w1 = w2 = 0;
-  for (const Ring& r : rings) {
+  for (size_t k = 0; k < rings.size(); ++k) {
+    const Ring& r = rings[k];
     int w = Winding(r.pts, px2, py2);
+    if (bowTies && (*bowTies)[k]) w = w != 0 ? 1 : 0;
     if (r.layer == 2)
       w2 += w;
     else
@@ -122,18 +146,46 @@ inline void GridCuts(const std::vector<Ring>& rings, std::vector<int32_t>& xs,
 // Exact area of the region inside by `code`, for rings whose edges are all
 // horizontal or vertical: the plane is cut at every vertex coordinate and
 // each cell is judged at its centre.
+// Rings that wind both ways count once wherever they wind (every lobe).
 inline i128 ManhattanArea(const std::vector<Ring>& rings, int code) {
   std::vector<int32_t> xs, ys;
   GridCuts(rings, xs, ys);
+  std::vector<bool> bowTies;
+  for (const Ring& r : rings) bowTies.push_back(WindsBothWays(r.pts));
   i128 area = 0;
   for (size_t i = 0; i + 1 < xs.size(); ++i)
     for (size_t j = 0; j + 1 < ys.size(); ++j) {
       int w1, w2;
-      Windings(rings, int64_t(xs[i]) + xs[i + 1], int64_t(ys[j]) + ys[j + 1], w1, w2);
+      Windings(rings, int64_t(xs[i]) + xs[i + 1], int64_t(ys[j]) + ys[j + 1], w1, w2, &bowTies);
       if (InsideBy(code, w1, w2))
         area += i128(int64_t(xs[i + 1]) - xs[i]) * (int64_t(ys[j + 1]) - ys[j]);
     }
   return area;
+}
+
+// "" or the first cell of the grid cut at the input's vertex coordinates
+// where the result (axis-parallel input) does not wind exactly once inside
+// the region of `code` and nowhere else; every lobe of a ring that winds
+// both ways counts.
+inline std::string ManhattanCoverFault(const std::vector<Ring>& rings, int code,
+                                       const std::vector<std::vector<Point>>& result) {
+  std::vector<int32_t> xs, ys;
+  GridCuts(rings, xs, ys);
+  std::vector<bool> bowTies;
+  for (const Ring& r : rings) bowTies.push_back(WindsBothWays(r.pts));
+  for (size_t i = 0; i + 1 < xs.size(); ++i)
+    for (size_t j = 0; j + 1 < ys.size(); ++j) {
+      const int64_t px2 = int64_t(xs[i]) + xs[i + 1], py2 = int64_t(ys[j]) + ys[j + 1];
+      int w1, w2;
+      Windings(rings, px2, py2, w1, w2, &bowTies);
+      int got = 0;
+      for (const auto& r : result) got += Winding(r, px2, py2);
+      const int want = InsideBy(code, w1, w2) ? 1 : 0;
+      if (got != want)
+        return "at (" + std::to_string(px2 / 2.0) + ", " + std::to_string(py2 / 2.0) +
+               ") the result winds " + std::to_string(got) + ", want " + std::to_string(want);
+    }
+  return "";
 }
 
 // Area of the region inside by `code` for rings with edges at any angle:
