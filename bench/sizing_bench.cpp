@@ -51,7 +51,7 @@ void BM_SizeAndMerge(benchmark::State& state) {
     state.ResumeTiming();
     velmar::SizeList(input, sized, size, 1);
     velmar::ClearPointList(input);
-    velmar::BooleanSweep(sized, &out, velmar::BooleanOpCode::Merge, false);
+    velmar::BooleanSweepAsDrawn(sized, &out, velmar::BooleanOpCode::Merge);
     state.PauseTiming();
     velmar::ClearPointList(sized);
     velmar::CountRings(out);

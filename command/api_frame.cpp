@@ -235,7 +235,13 @@ void API::GatherAreaLayers(int size, PSList& list) {
   }
   SetFlags(list, PSPointFlags::SecondLayer);
   SpliceList(gathered.list, list);
-  BooleanSweep(gathered.list, &list, BooleanOpCode::And, false);
+  // Sized rings wind as drawn (turned-over parts cancel); unsized ones are
+  // shapes as stored, whose self-crossings count every lobe.
+  if (size != 0) {
+    BooleanSweepAsDrawn(gathered.list, &list, BooleanOpCode::And);
+  } else {
+    BooleanSweep(gathered.list, &list, BooleanOpCode::And, false);
+  }
 }
 
 }  // namespace velmar

@@ -38,7 +38,7 @@ int API::SIZING(int layer1, int datatype1, int amount) {
       ScratchList sized, result;
       SizeList(input.list, sized.list, size, 1);
       ClearPointList(input.list);
-      BooleanSweep(sized.list, &result.list, BooleanOpCode::Merge, false);
+      BooleanSweepAsDrawn(sized.list, &result.list, BooleanOpCode::Merge);
       ClearPointList(sized.list);
       // Sizing is never clipped to the area box; in hierarchical mode the
       // result is cut to the area's operation layers, sized alike.

@@ -45,7 +45,7 @@ void MarkOperand(PSList& list, bool second) {
 }
 
 void Sweep(PSList& list, PSList* out, BooleanOpCode code, bool edgesOnly,
-           bool byParts, bool settled = false);
+           bool byParts, bool settled = false, bool asDrawn = false);
 
 // Runs code over a copy of the rings in src (as the first operand). The
 // rings come from a settled list: every crossing is a vertex already.
@@ -284,11 +284,12 @@ int32_t SelectHoles(PSList& list, PSList* out, bool invert) {
 namespace {
 
 void Sweep(PSList& list, PSList* out, BooleanOpCode code, bool edgesOnly,
-           bool byParts, bool settled) {
+           bool byParts, bool settled, bool asDrawn) {
   if (!list.head) return;
   // Axis-parallel input: interval counts, no splitting (same result).
-  if (out && !edgesOnly && RectilinearBoolean(list, *out, code)) return;
-  if (byParts && out && !edgesOnly &&
+  if (out && !edgesOnly && RectilinearBoolean(list, *out, code, !asDrawn)) return;
+  // Merging by parts adds up regions: it needs rings that wind one way.
+  if (byParts && !asDrawn && out && !edgesOnly &&
       (code == BooleanOpCode::Merge || code == BooleanOpCode::Or) &&
       UnionByParts(list, *out))
     return;
@@ -308,8 +309,8 @@ void Sweep(PSList& list, PSList* out, BooleanOpCode code, bool edgesOnly,
     if (list.pointCount != before) {
       if (list.head->link && !IsSortedBy(list.head, ComparePoint))
         SortPointsByPosition(list, false);
-      if (SplitBowTies(list, SelfMeetingRings(list))) SettleCrossings(list);
-    } else if (IsListManhattan(list)) {
+      if (!asDrawn && SplitBowTies(list, SelfMeetingRings(list))) SettleCrossings(list);
+    } else if (!asDrawn && IsListManhattan(list)) {
       // Axis-parallel rings cross on the grid without a crossing pass; the
       // ones that meet themselves are found by their straight runs.
       SplitBowTies(list, AxisParallelSelfMeetingRings(list));
@@ -345,6 +346,10 @@ void Sweep(PSList& list, PSList* out, BooleanOpCode code, bool edgesOnly,
 void BooleanSweep(PSList& list, PSList* out, BooleanOpCode code,
                   bool edgesOnly) {
   Sweep(list, out, code, edgesOnly, true);
+}
+
+void BooleanSweepAsDrawn(PSList& list, PSList* out, BooleanOpCode code) {
+  Sweep(list, out, code, false, false, false, true);
 }
 
 }  // namespace velmar

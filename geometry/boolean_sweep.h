@@ -35,6 +35,12 @@ namespace velmar {
 void BooleanSweep(PSList& list, PSList* out, BooleanOpCode code,
                   bool edgesOnly);
 
+// BooleanSweep of rings that wind as drawn: a ring that crosses itself is
+// not read as its lobes, so a region it winds around clockwise counts
+// against its operand. Offset rings of sizing need it: the parts of a ring
+// that shrinking turned over must cancel, not add. Rings only.
+void BooleanSweepAsDrawn(PSList& list, PSList* out, BooleanOpCode code);
+
 // Prepares a list of any-angle edges for a sweep that classifies them
 // (booleans, relational classification): crossings off the grid are
 // snap-rounded (geometry/snap_round.h), then one crossing pass (code 32)

@@ -266,7 +266,7 @@ bool RingMeetsItself(const std::vector<Point>& ring, std::vector<Run>& runs) {
 // Reads one ring whole from p (not a ring of four vertices), marking its
 // vertices Visited: its vertical edges go to edges, or, when it is a bow
 // tie, those of its lobes. False when the input is not for this path.
-bool CollectRing(PSPoint* p, bool firstOnly, RingScratch& scratch,
+bool CollectRing(PSPoint* p, bool firstOnly, bool lobes, RingScratch& scratch,
                  std::vector<VerticalEdge>& edges) {
   constexpr uint16_t kClassBits = PSPointFlags::EdgeClassMask;
   constexpr uint16_t kSecond = PSPointFlags::SecondLayer;
@@ -286,7 +286,7 @@ bool CollectRing(PSPoint* p, bool firstOnly, RingScratch& scratch,
     a = b;
   } while (a != p);
   if (firstOnly && second) return true;
-  if (scratch.points.size() >= 6 && RingMeetsItself(scratch.points, scratch.runs) &&
+  if (lobes && scratch.points.size() >= 6 && RingMeetsItself(scratch.points, scratch.runs) &&
       AppendLobes(scratch.edges, second, edges))
     return true;
   for (VerticalEdge e : scratch.edges) {
@@ -299,7 +299,8 @@ bool CollectRing(PSPoint* p, bool firstOnly, RingScratch& scratch,
 // Reads the operands into vertical edges. False when the input is not for
 // this path. Rings of four vertices are read point by point; others whole,
 // so that a bow tie is found and read as its lobes.
-bool CollectEdges(const PSList& list, bool firstOnly, std::vector<VerticalEdge>& edges) {
+bool CollectEdges(const PSList& list, bool firstOnly, bool lobes,
+                  std::vector<VerticalEdge>& edges) {
   constexpr uint16_t kClassBits = PSPointFlags::EdgeClassMask;
   constexpr uint16_t kSecond = PSPointFlags::SecondLayer;
   edges.reserve(size_t(list.pointCount > 0 ? list.pointCount : 0) / 2 + 1);
@@ -315,7 +316,7 @@ bool CollectEdges(const PSList& list, bool firstOnly, std::vector<VerticalEdge>&
     }
     if (!OnFourVertexRing(p)) {
       walked.push_back(p);
-      if (!CollectRing(p, firstOnly, scratch, edges)) {
+      if (!CollectRing(p, firstOnly, lobes, scratch, edges)) {
         ok = false;
         break;
       }
@@ -649,7 +650,7 @@ std::vector<PSPoint*> AxisParallelSelfMeetingRings(PSList& list) {
 void EnableRectilinearBoolean(bool enabled) { enabledFlag = enabled; }
 bool RectilinearBooleanEnabled() { return enabledFlag; }
 
-bool RectilinearBoolean(PSList& list, PSList& out, BooleanOpCode code) {
+bool RectilinearBoolean(PSList& list, PSList& out, BooleanOpCode code, bool lobes) {
   if (!enabledFlag || !list.head) return false;
   bool empty = false;
   switch (code) {
@@ -670,7 +671,7 @@ bool RectilinearBoolean(PSList& list, PSList& out, BooleanOpCode code) {
       return false;
   }
   std::vector<VerticalEdge> edges;
-  if (!CollectEdges(list, code == BooleanOpCode::Merge, edges)) return false;
+  if (!CollectEdges(list, code == BooleanOpCode::Merge, lobes, edges)) return false;
   if (empty) return true;
   SortEdges(edges);
   ScratchList work;

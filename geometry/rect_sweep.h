@@ -31,8 +31,10 @@ namespace velmar {
 // bit, each edge's two ends in one operand. Otherwise, and also when a DIFF
 // meets a region that is neither inside nor outside (a negative count),
 // returns false and leaves list and out as they were. The list is not
-// changed either way: not sorted, not split.
-bool RectilinearBoolean(PSList& list, PSList& out, BooleanOpCode code);
+// changed either way: not sorted, not split. With lobes false, a ring that
+// crosses itself winds as drawn instead of being read as its lobes (below).
+bool RectilinearBoolean(PSList& list, PSList& out, BooleanOpCode code,
+                        bool lobes = true);
 
 // A ring that crosses itself so that it winds around some region
 // clockwise and around another counter-clockwise (a "bow tie") contributes

@@ -31,7 +31,7 @@ Rings SizeAndMerge(const Rings& rings, int32_t size) {
   OwnedList in, sized, merged;
   for (const auto& r : rings) test::AddRing(in.list, r);
   SizeList(in.list, sized.list, size, 1);
-  BooleanSweep(sized.list, &merged.list, BooleanOpCode::Merge, false);
+  BooleanSweepAsDrawn(sized.list, &merged.list, BooleanOpCode::Merge);
   return ResultRings(merged.list);
 }
 
