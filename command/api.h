@@ -29,6 +29,7 @@
 
 namespace velmar {
 
+class LayoutExport;
 class LibDB;
 class DBCell;
 class DBSearchSystemKD;
@@ -287,6 +288,19 @@ class API {
   // Unloads every unmodified cell of the current library except the working
   // cell; they are read again from their data files when needed.
   void ClearMemory();
+
+  // --- Exporting layouts (api_export.cpp) ---------------------------------
+  // Writes the current library as a GDSII file (gz: gzip-compressed) after
+  // updating it. 1; 1 without a file when no operation layer is in the
+  // library; 0 after a reported failure. The target is replaced only by a
+  // complete file.
+  int WriteGds(const char* gdsName, int gz);
+  // The frame of every layout writer: prints echo (a format with the date
+  // and fname), checks the library, creates the output (before or after the
+  // update, as the export says), updates the library, reads its tables, skips
+  // with skipMessage when no operation layer is in the library, writes.
+  int ExportLibrary(const char* echo, const char* fname,
+                    const char* skipMessage, LayoutExport& out);
 
  protected:
   // --- Working state: set by the methods above only. (A test fixture may

@@ -195,6 +195,13 @@ void GdsWriter::WriteName(uint8_t type, const std::string& name) {
   std::string_view s = name;
   const size_t nul = s.find('\0');
   if (nul != std::string_view::npos) s = s.substr(0, nul);
+  if (s.empty()) {
+    // A string record without payload is refused by readers: an empty name
+    // is written as padding only.
+    WriteRecordHeader(2, GdsData::Ascii, type);
+    output.PutInt16Swapped(0);
+    return;
+  }
   WriteRecordHeader(s.size(), GdsData::Ascii, type);
   WriteString(s);
 }
