@@ -201,7 +201,14 @@ int API::ExtractMsk(int polygonTag, const char* fname) {
     }
     ScratchList tiles;
     MergeAndTile(all.list, area, tech.maxSize, scale, tiles.list);
-    AtomicFile file(fname, "DB", "Error: Output file could not be opened !");
+    std::unique_ptr<AtomicFile> opened;
+    try {
+      opened = std::make_unique<AtomicFile>(fname, "DB", "cannot open");
+    } catch (const Error&) {
+      PrintMessage("Error: Output file could not be opened !\n");
+      return 0;
+    }
+    AtomicFile& file = *opened;
     char line[256];
     auto put = [&](const char* format, auto... args) {
       std::snprintf(line, sizeof line, format, args...);

@@ -175,6 +175,13 @@ TEST(ExtractMskTest, TheWorkedExampleByteForByteAndTheSizeLimit) {
   EXPECT_EQ(ok, 0);
   EXPECT_NE(refused.find("Error: area is too big for msk file !\n"), std::string::npos);
   EXPECT_FALSE(Exists(big));
+
+  Captured([&] { ASSERT_EQ(api.SetArea("cell", 0, 0, 100, 80), 1); });
+  const std::string nowhere = tmp.File("missing/a.msk");
+  const std::string failed = Captured([&] { ok = api.ExtractMsk(2, nowhere.c_str()); });
+  EXPECT_EQ(ok, 0);
+  EXPECT_NE(failed.find("Error: Output file could not be opened !\n"), std::string::npos)
+      << failed;
 }
 
 }  // namespace
