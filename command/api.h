@@ -29,6 +29,7 @@
 
 namespace velmar {
 
+class LayoutExport;
 class LibDB;
 class DBCell;
 class DBSearchSystemKD;
@@ -350,6 +351,37 @@ class API {
   // Unloads every unmodified cell of the current library except the working
   // cell; they are read again from their data files when needed.
   void ClearMemory();
+
+  // --- Exporting layouts (api_export.cpp) ---------------------------------
+  // Writes the current library as a GDSII file (gz: gzip-compressed) after
+  // updating it. 1; 1 without a file when no operation layer is in the
+  // library; 0 after a reported failure. The target is replaced only by a
+  // complete file.
+  int WriteGds(const char* gdsName, int gz);
+  // The frame of every layout writer: prints echo (a format with the date
+  // and fname), checks the library, creates the output (before or after the
+  // update, as the export says), updates the library, reads its tables, skips
+  // with skipMessage when no operation layer is in the library, writes.
+  int ExportLibrary(const char* echo, const char* fname,
+                    const char* skipMessage, LayoutExport& out);
+
+  // --- Area extraction to files (api_extract.cpp) --------------------------
+  // The operation layers (every layer when none) of the working area,
+  // written to a file. 1; 0 after a reported failure, which leaves the
+  // target untouched. Without library or working area the process ends.
+  // Every layer flattened into a polygon text file (none for an empty area).
+  int ExtractPoly(const char* fname);
+  // Every layer flattened into a GDSII file with one cell.
+  int ExtractFlatGds(const char* fname, int gz);
+  // Every layer merged into {layer datatype}, cut to the area and into
+  // tiles of maxSize, into a GDSII file with one cell.
+  int ExtractMergedGds(int layer, int datatype, const char* fname, int gz);
+  // Every cell the area reaches, clipped to its part of the area, with the
+  // hierarchy kept.
+  int ExtractHierGds(const char* fname, int gz);
+  // The merged, tiled geometry of an area of at most 100 nm as a mask text
+  // file.
+  int ExtractMsk(int polygonTag, const char* fname);
 
  protected:
   // --- Working state: set by the methods above only. (A test fixture may

@@ -226,6 +226,7 @@ void GdsReader::ReadUnits() {
   // A library that holds cells refuses a file in another unit: its cells
   // would be read at the wrong scale.
   library->TakeFileUnits(user, meters, kUnit);
+  library->userUnitFromGds = true;
 }
 
 // --- Structures ---------------------------------------------------------------------

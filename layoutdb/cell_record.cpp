@@ -280,6 +280,26 @@ bool CellRecordReader::ReadLayers(DBCell& cell, bool index) {
   return false;
 }
 
+bool CellRecordReader::ReadLayerHead(LayerKey& key) {
+  int16_t word;
+  if (!in_.GetInt16(word)) ThrowIn("Insufficient Cell Data");
+  const uint16_t layer = uint16_t(word);
+  if (IsReferenceMarker(layer)) return false;
+  if (layer > kMaxStoredLayerWord) ThrowIn("Wrong layer format");
+  uint8_t datatype;
+  if (!in_.GetChar(datatype)) ThrowIn("Insufficient Cell Data");
+  key = KeyFromStored(layer, datatype);
+  return true;
+}
+
+void CellRecordReader::ReadLayerShapes(ShapeSink& sink) {
+  ReadBlockShapes(
+      in_, end_,
+      [&](std::unique_ptr<DBPolygon> polygon) { sink.Shape(std::move(polygon)); },
+      [&](int32_t x, int32_t y) { sink.Placement(x, y); });
+  if (in_.Tell() > end_) ThrowIn("Insufficient Cell Data");
+}
+
 LayerKey CellRecordReader::ScanLayer(Box& box) {
   int16_t word;
   uint8_t datatype;

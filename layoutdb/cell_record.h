@@ -57,6 +57,24 @@ class CellRecordReader {
   // the block's key. Refuses (a reference marker included) what ReadLayers
   // refuses.
   LayerKey ScanLayer(Box& box);
+  // Receives the shapes of one layer block as ReadLayerShapes streams them:
+  // each polygon, then each of its placements.
+  class ShapeSink {
+   public:
+    virtual void Shape(std::unique_ptr<DBPolygon> polygon) = 0;
+    virtual void Placement(int32_t x, int32_t y) = 0;
+
+   protected:
+    ~ShapeSink() = default;
+  };
+  // Reads the head of the next part of the record from the stream position:
+  // true with the key of a layer block (its shapes follow, see
+  // ReadLayerShapes), false at the reference marker (the stream is then
+  // just after it).
+  bool ReadLayerHead(LayerKey& key);
+  // Streams the shapes of the layer block whose head was just read to sink,
+  // with the checks of ReadLayers; nothing of them is kept.
+  void ReadLayerShapes(ShapeSink& sink);
   // One polygon record.
   std::unique_ptr<DBPolygon> ReadPolygon();
   // One reference record; null when it refers to a missing or empty cell.

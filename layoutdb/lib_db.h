@@ -92,6 +92,7 @@ class LibDB {
   uint16_t version = 0;         // library format version (stored in "info")
   uint16_t writeDb = 0;         // file receiving newly stored cells; 0 none yet
   double userUnit = 0.001;      // user units per database unit (not stored)
+  bool userUnitFromGds = false; // userUnit was taken from a GDSII file read
   double meterPerUnit = 1e-9;   // metres per database unit (stored in "info")
   double outScale = 1.0;        // scale of the layout writers (not stored)
   double unitPerNm = 1.0;       // database units per nanometre

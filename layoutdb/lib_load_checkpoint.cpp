@@ -56,6 +56,7 @@ void LibDB::BeginLoad() {
   cp->writeDb = writeDb;
   cp->flags = flags;
   cp->userUnit = userUnit;
+  cp->userUnitFromGds = userUnitFromGds;
   cp->meterPerUnit = meterPerUnit;
   cp->unitPerNm = unitPerNm;
   cp->magnified = magnified;
@@ -189,6 +190,7 @@ void LibDB::RollBackLoad() {
   writeDb = cp->writeDb;
   flags = cp->flags;
   userUnit = cp->userUnit;
+  userUnitFromGds = cp->userUnitFromGds;
   meterPerUnit = cp->meterPerUnit;
   unitPerNm = cp->unitPerNm;
   magnified = cp->magnified;

@@ -45,6 +45,7 @@ struct LoadCheckpoint {
   uint16_t writeDb = 0;
   uint32_t flags = 0;
   double userUnit = 0;
+  bool userUnitFromGds = false;
   double meterPerUnit = 0;
   double unitPerNm = 0;
   int32_t magnified = 0;

@@ -3,6 +3,7 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <stdexcept>
 
@@ -230,6 +231,66 @@ void WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes,
   const bool ok = bytes.empty() ||
                   std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
   if (std::fclose(f) != 0 || !ok) throw std::runtime_error("cannot write " + path);
+}
+
+
+int16_t GdsRecordBytes::Int16(size_t i) const {
+  if (2 * i + 2 > payload.size()) throw std::runtime_error("int16 past the payload");
+  return int16_t(uint16_t(payload[2 * i] << 8 | payload[2 * i + 1]));
+}
+
+int32_t GdsRecordBytes::Int32(size_t i) const {
+  if (4 * i + 4 > payload.size()) throw std::runtime_error("int32 past the payload");
+  uint32_t v = 0;
+  for (size_t k = 0; k < 4; ++k) v = v << 8 | payload[4 * i + k];
+  return int32_t(v);
+}
+
+double GdsRecordBytes::Real(size_t i) const {
+  if (8 * i + 8 > payload.size()) throw std::runtime_error("real past the payload");
+  // Sign, excess-64 power of 16, 56-bit fraction.
+  const uint8_t* b = payload.data() + 8 * i;
+  uint64_t fraction = 0;
+  for (int k = 1; k < 8; ++k) fraction = fraction << 8 | b[k];
+  const double v = std::ldexp(double(fraction), 4 * ((b[0] & 0x7f) - 64) - 56);
+  return (b[0] & 0x80) ? -v : v;
+}
+
+std::string GdsRecordBytes::String() const {
+  std::string s(payload.begin(), payload.end());
+  const size_t nul = s.find('\0');
+  if (nul != std::string::npos) s.resize(nul);
+  return s;
+}
+
+std::vector<GdsRecordBytes> ParseGdsRecords(const std::vector<uint8_t>& bytes) {
+  std::vector<GdsRecordBytes> records;
+  size_t at = 0;
+  while (at < bytes.size()) {
+    if (at + 4 > bytes.size()) throw std::runtime_error("record header cut off");
+    GdsRecordBytes r;
+    r.length = uint16_t(bytes[at] << 8 | bytes[at + 1]);
+    r.type = bytes[at + 2];
+    r.dataType = bytes[at + 3];
+    if (r.length < 4 || at + r.length > bytes.size())
+      throw std::runtime_error("record length out of range");
+    r.payload.assign(bytes.begin() + long(at) + 4, bytes.begin() + long(at) + r.length);
+    records.push_back(std::move(r));
+    at += records.back().length;
+  }
+  return records;
+}
+
+std::vector<uint8_t> ReadFileBytes(const std::string& path) {
+  gzFile f = gzopen(path.c_str(), "rb");  // reads plain files as they are
+  if (!f) throw std::runtime_error("cannot open " + path);
+  std::vector<uint8_t> bytes;
+  uint8_t buf[65536];
+  int n;
+  while ((n = gzread(f, buf, sizeof buf)) > 0) bytes.insert(bytes.end(), buf, buf + n);
+  gzclose(f);
+  if (n < 0) throw std::runtime_error("cannot read " + path);
+  return bytes;
 }
 
 }  // namespace velmar::test

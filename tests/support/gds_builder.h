@@ -100,4 +100,24 @@ class GdsBuilder {
 void WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes,
                 bool gzip = false);
 
+// One record of a GDSII file as it stands in the bytes.
+struct GdsRecordBytes {
+  uint16_t length = 0;  // the length field, header included
+  uint8_t type = 0;
+  uint8_t dataType = 0;
+  std::vector<uint8_t> payload;
+  // Big-endian values of the payload.
+  int16_t Int16(size_t i) const;
+  int32_t Int32(size_t i) const;
+  double Real(size_t i) const;  // the i-th 8-byte real
+  std::string String() const;   // up to the first NUL
+};
+
+// Splits GDSII bytes into records by their length fields, independently of
+// the system's reader; throws std::runtime_error for a record that runs
+// past the end or has a length below 4.
+std::vector<GdsRecordBytes> ParseGdsRecords(const std::vector<uint8_t>& bytes);
+// Reads a file, plain or gzip-compressed (by its ".gz" ending).
+std::vector<uint8_t> ReadFileBytes(const std::string& path);
+
 }  // namespace velmar::test
