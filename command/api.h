@@ -358,6 +358,8 @@ class API {
   // library; 0 after a reported failure. The target is replaced only by a
   // complete file.
   int WriteGds(const char* gdsName, int gz);
+  // The same as an OASIS file; its file is created after the update.
+  int WriteOasis(const char* fname);
   // The frame of every layout writer: prints echo (a format with the date
   // and fname), checks the library, creates the output (before or after the
   // update, as the export says), updates the library, reads its tables, skips

@@ -8,7 +8,9 @@
 #include "command/api_library_support.h"
 #include "command/layout_export.h"
 #include "formats/gds_writer.h"
+#include "formats/oasis_file.h"
 #include "foundation/error.h"
+#include "layoutdb/atomic_file.h"
 #include "layoutdb/lib_db.h"
 
 namespace velmar {
@@ -39,6 +41,33 @@ class GdsExport : public LayoutExport {
   bool gzip_;
   int vertexLimit_;
   std::unique_ptr<GdsWriter> writer_;
+};
+
+// OASIS output: the file is created only after the library update, then
+// written whole to a temporary file that replaces the target when complete.
+class OasisExport : public LayoutExport {
+ public:
+  explicit OasisExport(std::string path) : path_(std::move(path)) {
+    createsBeforeUpdate = false;
+  }
+  void Create(const LayerKeySet* filter,
+              const std::map<LayerKey, LayerKey>* map) override {
+    filter_ = filter;
+    map_ = map;
+    file_ = std::make_unique<AtomicFile>(path_, "OASISOUT",
+                                         "Cannot open file " + path_ + "!");
+    file_->CloseDescriptor();
+  }
+  void Write(LibDB& lib) override {
+    WriteOasisFile(lib, file_->TempPath(), filter_, map_);
+    file_->Commit("Cannot write file " + path_ + "!");
+  }
+
+ private:
+  std::string path_;
+  const LayerKeySet* filter_ = nullptr;
+  const std::map<LayerKey, LayerKey>* map_ = nullptr;
+  std::unique_ptr<AtomicFile> file_;  // removes its temporary file unless committed
 };
 
 // True when some key of the set is in the library's layer table.
@@ -79,6 +108,12 @@ int API::WriteGds(const char* gdsName, int gz) {
   GdsExport out(gdsName != nullptr ? gdsName : "", gz != 0, tech.maxVertice);
   return ExportLibrary("\n%sWriting GDS %s\n", gdsName,
                        "No defined layers exist, skipping GDSOut\n", out);
+}
+
+int API::WriteOasis(const char* fname) {
+  OasisExport out(fname != nullptr ? fname : "");
+  return ExportLibrary("\n%sWriting OASIS %s\n", fname,
+                       "No defined layers exist, skipping OASISOut\n", out);
 }
 
 }  // namespace velmar

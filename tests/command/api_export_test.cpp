@@ -155,6 +155,18 @@ class ExportTest : public ::testing::Test {
       Captured([&] { back.CloseLibraries(); });
       EXPECT_TRUE(ReadLibrary(tmp_.File(name + "_a")) == ReadLibrary(dir));
     }
+    // The same through WriteOasis and LoadOasis.
+    const std::string oas = tmp_.File(name + ".out.oas");
+    int ok = 0;
+    const std::string text = Captured([&] { ok = api->WriteOasis(oas.c_str()); });
+    ASSERT_EQ(ok, 1) << text;
+    InspectableApi back;
+    const std::string dir = LibraryDir(tmp_, name + "_oas");
+    back.OpenLibrary(dir.c_str(), 0);
+    const std::string read = Captured([&] { ok = back.LoadOasis(oas.c_str(), ""); });
+    ASSERT_EQ(ok, 1) << read;
+    Captured([&] { back.CloseLibraries(); });
+    EXPECT_TRUE(ReadLibrary(tmp_.File(name + "_a")) == ReadLibrary(dir)) << "OASIS";
   }
 
   test::TempDir tmp_;
@@ -265,6 +277,48 @@ TEST_F(ExportTest, FailuresReportAndLeaveTheTargetUntouched) {
     EXPECT_EQ(ReadFile(out), "old contents");
     for (const std::string& e : tmp_.Entries())
       EXPECT_EQ(e.find(".lib_"), std::string::npos) << "temporary file left: " << e;
+  }
+}
+
+TEST_F(ExportTest, OasisSkipsOrFailsAfterTheUpdateWithoutTouchingTheTarget) {
+  const std::string gds = tmp_.File("std.gds");
+  WriteStandardGds(gds);
+  struct Case {
+    const char* name;
+    std::set<int> filter;
+    const char* target;
+    int result;
+    const char* message;
+  };
+  const std::vector<Case> cases = {
+      {"no defined layer", {MakeLayerKey(9, 0)}, "kept.oas", 1,
+       "No defined layers exist, skipping OASISOut\n"},
+      {"target cannot be created", {}, "missing/dir/x.oas", 0,
+       "ERROR: OASISOUT: Cannot open file "},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto api = Loaded(gds, std::string("lib_") + c.target[0]);
+    api->opLayers = c.filter;
+    const std::string out = tmp_.File(c.target);
+    if (c.result == 1) tmp_.Write(c.target, "old");
+    int ok = -1;
+    const std::string text = Captured([&] { ok = api->WriteOasis(out.c_str()); });
+    EXPECT_EQ(ok, c.result) << text;
+    EXPECT_NE(text.find("Writing OASIS " + out + "\n"), std::string::npos) << text;
+    // OASIS output is created only after the library update.
+    const size_t summary = text.find("\nSummary:\n");
+    const size_t message = text.find(c.message);
+    ASSERT_NE(summary, std::string::npos) << text;
+    ASSERT_NE(message, std::string::npos) << text;
+    EXPECT_LT(summary, message);
+    if (c.result == 1) {
+      EXPECT_EQ(ReadFile(out), "old");
+    } else {
+      EXPECT_FALSE(Exists(out));
+    }
+    for (const std::string& e : tmp_.Entries())
+      EXPECT_EQ(e.find(".kept"), std::string::npos) << "temporary file left: " << e;
   }
 }
 
