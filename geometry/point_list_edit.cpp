@@ -292,26 +292,7 @@ int32_t Simplify(PSList& list, int32_t tolerance) {
 }
 
 void SplitOffOpenChains(PSList& list, PSList& out) {
-  PSPoint* last = nullptr;
-  PSPoint* p = list.head;
-  while (p) {
-    PSPoint* nextLink = p->link;
-    if (!p->next || !p->prev) {
-      if (last)
-        last->link = nextLink;
-      else
-        list.head = nextLink;
-      --list.pointCount;
-      p->link = out.head;
-      out.head = p;
-      if (!out.tail) out.tail = p;
-      ++out.pointCount;
-    } else {
-      last = p;
-    }
-    p = nextLink;
-  }
-  list.tail = last;
+  MovePointsIf(list, out, [](const PSPoint* p) { return !p->next || !p->prev; });
 }
 
 PSPoint* CopyRing(PSList& dst, PSPoint* p) {

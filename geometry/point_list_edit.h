@@ -43,6 +43,33 @@ int32_t Simplify(PSList& list, int32_t tolerance);
 // one or two vertices, or -1 for a ring of one or two vertices.
 int32_t SimplifyRingAt(PSPoint* p, int32_t tolerance);
 
+// Moves every point p of list for which take(p) holds to the head of out
+// (point counts follow); the rest keep their link order. Ring counts are
+// not touched.
+template <class Take>
+void MovePointsIf(PSList& list, PSList& out, Take take) {
+  PSPoint* last = nullptr;
+  PSPoint* p = list.head;
+  while (p) {
+    PSPoint* nextLink = p->link;
+    if (take(p)) {
+      if (last)
+        last->link = nextLink;
+      else
+        list.head = nextLink;
+      --list.pointCount;
+      p->link = out.head;
+      out.head = p;
+      if (!out.tail) out.tail = p;
+      ++out.pointCount;
+    } else {
+      last = p;
+    }
+    p = nextLink;
+  }
+  list.tail = last;
+}
+
 // Moves every vertex lacking a next or a prev to the head of out (counts
 // follow); the rest keep their link order. Ring counts are not touched.
 void SplitOffOpenChains(PSList& list, PSList& out);

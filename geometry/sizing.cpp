@@ -337,27 +337,11 @@ void SplitOffWholeChains(PSList& list, PSList& out) {
   for (PSPoint* p = list.head; p; p = p->link)
     if (!p->prev)
       for (PSPoint* q = p; q; q = q->next) q->flags |= kVisited;
-  PSPoint* last = nullptr;
-  PSPoint* p = list.head;
-  while (p) {
-    PSPoint* nextLink = p->link;
-    if (p->flags & kVisited) {
-      p->flags &= ~kVisited;
-      if (last)
-        last->link = nextLink;
-      else
-        list.head = nextLink;
-      --list.pointCount;
-      p->link = out.head;
-      out.head = p;
-      if (!out.tail) out.tail = p;
-      ++out.pointCount;
-    } else {
-      last = p;
-    }
-    p = nextLink;
-  }
-  list.tail = last;
+  MovePointsIf(list, out, [](PSPoint* p) {
+    if (!(p->flags & kVisited)) return false;
+    p->flags &= ~kVisited;
+    return true;
+  });
 }
 
 // Splits chains off, runs Simplify with tolerance 0 on the rings, puts the
