@@ -27,7 +27,7 @@ namespace velmar {
 
 namespace {
 
-void CloseRetrying(int fd) {
+void CloseDescriptor(int fd) {
   // close is not retried on EINTR: on Linux the descriptor is gone anyway.
   if (fd >= 0) ::close(fd);
 }
@@ -132,12 +132,12 @@ bool dpc::GetArea(const char* ipaddr, int32_t& id, int32_t& x1, int32_t& y1,
   addr.sin_port = htons(uint16_t(port));
   if (::inet_pton(AF_INET, ipaddr, &addr.sin_addr) != 1 ||
       !ConnectRetrying(fd, addr)) {
-    CloseRetrying(fd);
+    CloseDescriptor(fd);
     return false;
   }
   unsigned char job[kJobBytes];
   const size_t got = ReadFully(fd, job, sizeof job);
-  CloseRetrying(fd);
+  CloseDescriptor(fd);
   if (got != sizeof job) return false;
   int32_t v[5];
   std::memcpy(v, job, sizeof v);
@@ -167,7 +167,7 @@ dpm::dpm(int port) {
 }
 
 dpm::~dpm() {
-  CloseRetrying(sock);
+  CloseDescriptor(sock);
   sock = -1;
 }
 
@@ -203,19 +203,19 @@ int dpm::ServeJobs(const char* path) {
           ExitWithMessage("dpm: accept error %d\n", errno);
         }
         if (PeerGone(conn)) {
-          CloseRetrying(conn);
+          CloseDescriptor(conn);
           continue;
         }
         const bool written = WriteFully(conn, bytes, sizeof bytes);
         const int error = errno;
-        CloseRetrying(conn);
+        CloseDescriptor(conn);
         if (written) break;
         PrintMessage("dpm: write error %d\n", error);
       }
     }
   }
   // Waiting workers get no job instead of waiting for ever.
-  CloseRetrying(sock);
+  CloseDescriptor(sock);
   sock = -1;
   return 0;
 }
