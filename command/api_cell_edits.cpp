@@ -37,6 +37,15 @@ void ReadStoredTables(LibDB& lib) {
   lib.ReadTables();
 }
 
+// ReadStoredTables, ending the process where the tables cannot be read.
+void ReadStoredTablesOrExit(LibDB& lib) {
+  try {
+    ReadStoredTables(lib);
+  } catch (const Error& e) {
+    ExitOnError(e);
+  }
+}
+
 // The id of the cell named name, or -1 (also for a removed cell).
 int32_t ExistingCellId(const LibDB& lib, const std::string& name) {
   const int32_t id = lib.FindCellId(name);
@@ -116,11 +125,7 @@ Box PlacedChildBox(const SRef& ref, const Box& child) {
 int API::CreateCell(const char* cname) {
   RequireLibrary();
   LibDB& lib = *currentLib;
-  try {
-    ReadStoredTables(lib);
-  } catch (const Error& e) {
-    ExitOnError(e);
-  }
+  ReadStoredTablesOrExit(lib);
   RequireValidName(cname);
   if (ExistingCellId(lib, cname) >= 0)
     ExitWithMessage("  Cell %s already exists\n", cname);
@@ -133,11 +138,7 @@ int API::CreateCell(const char* cname) {
 int API::RenameCell(const char* cname1, const char* cname2) {
   RequireLibrary();
   LibDB& lib = *currentLib;
-  try {
-    ReadStoredTables(lib);
-  } catch (const Error& e) {
-    ExitOnError(e);
-  }
+  ReadStoredTablesOrExit(lib);
   const int32_t id = ExistingCellId(lib, cname1);
   if (id < 0) ExitWithMessage("  Cell doesn't exist !\n");
   if (std::string(cname1) == cname2) return 1;
