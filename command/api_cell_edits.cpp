@@ -37,12 +37,43 @@ void ReadStoredTables(LibDB& lib) {
   lib.ReadTables();
 }
 
+// ReadStoredTables, ending the process where the tables cannot be read.
+void ReadStoredTablesOrExit(LibDB& lib) {
+  try {
+    ReadStoredTables(lib);
+  } catch (const Error& e) {
+    ExitOnError(e);
+  }
+}
+
 // The id of the cell named name, or -1 (also for a removed cell).
 int32_t ExistingCellId(const LibDB& lib, const std::string& name) {
   const int32_t id = lib.FindCellId(name);
   if (id < 0 || size_t(id) >= lib.cells.size() || lib.cells[size_t(id)] == nullptr)
     return -1;
   return id;
+}
+
+// The id of the cell named name; ends the process where there is none.
+int32_t RequireCellId(const LibDB& lib, const char* name) {
+  const int32_t id = ExistingCellId(lib, name);
+  if (id < 0) ExitWithMessage("  cell %s doesn't exist\n", name);
+  return id;
+}
+
+// Records that the references of the library changed: the cells are
+// written again and the hierarchy and definitions are built anew.
+void HierarchyChanged(LibDB& lib, uint32_t dirty = LibDB::DataDirty) {
+  lib.SetFlags(dirty);
+  lib.hierChanged = 1;
+  lib.ForgetDefinitions();
+}
+
+// Reports n references replaced or removed ("what"), and records the change.
+void ReferencesEdited(LibDB& lib, int32_t n, const char* what) {
+  if (n == 0) return;
+  PrintMessage("  %d references were %s\n", n, what);
+  HierarchyChanged(lib);
 }
 
 // Ends the process unless name can be stored in the names file: one line
@@ -94,11 +125,7 @@ Box PlacedChildBox(const SRef& ref, const Box& child) {
 int API::CreateCell(const char* cname) {
   RequireLibrary();
   LibDB& lib = *currentLib;
-  try {
-    ReadStoredTables(lib);
-  } catch (const Error& e) {
-    ExitOnError(e);
-  }
+  ReadStoredTablesOrExit(lib);
   RequireValidName(cname);
   if (ExistingCellId(lib, cname) >= 0)
     ExitWithMessage("  Cell %s already exists\n", cname);
@@ -111,11 +138,7 @@ int API::CreateCell(const char* cname) {
 int API::RenameCell(const char* cname1, const char* cname2) {
   RequireLibrary();
   LibDB& lib = *currentLib;
-  try {
-    ReadStoredTables(lib);
-  } catch (const Error& e) {
-    ExitOnError(e);
-  }
+  ReadStoredTablesOrExit(lib);
   const int32_t id = ExistingCellId(lib, cname1);
   if (id < 0) ExitWithMessage("  Cell doesn't exist !\n");
   if (std::string(cname1) == cname2) return 1;
@@ -154,9 +177,7 @@ int API::AddInstance(const char* cname, const char* pname, int x, int y, int ori
     LayerTree& tree = parent->FindOrCreateTree(ReferenceKey, parent->box);
     DBSearchSystem::Insert(tree, placed, ref.release());
     parent->flags = uint16_t((parent->flags & ~DBCell::Leaf) | DBCell::Modified);
-    lib.SetFlags(LibDB::DataDirty);
-    lib.hierChanged = 1;
-    lib.ForgetDefinitions();
+    HierarchyChanged(lib);
   } catch (const Error& e) {
     ExitOnError(e);
   }
@@ -168,19 +189,10 @@ int API::ReplaceCell(const char* cname1, const char* cname2, const char* pname) 
   LibDB& lib = *currentLib;
   try {
     ReadStoredTables(lib);
-    const int32_t oldId = ExistingCellId(lib, cname1);
-    if (oldId < 0) ExitWithMessage("  cell %s doesn't exist\n", cname1);
-    const int32_t newId = ExistingCellId(lib, cname2);
-    if (newId < 0) ExitWithMessage("  cell %s doesn't exist\n", cname2);
-    const int32_t parentId = ExistingCellId(lib, pname);
-    if (parentId < 0) ExitWithMessage("  cell %s doesn't exist\n", pname);
-    const int32_t n = lib.ReplaceReferences(parentId, oldId, newId);
-    if (n != 0) {
-      PrintMessage("  %d references were replaced\n", n);
-      lib.SetFlags(LibDB::DataDirty);
-      lib.hierChanged = 1;
-      lib.ForgetDefinitions();
-    }
+    const int32_t oldId = RequireCellId(lib, cname1);
+    const int32_t newId = RequireCellId(lib, cname2);
+    const int32_t parentId = RequireCellId(lib, pname);
+    ReferencesEdited(lib, lib.ReplaceReferences(parentId, oldId, newId), "replaced");
   } catch (const Error& e) {
     ExitOnError(e);
   }
@@ -193,30 +205,18 @@ int API::RemoveCell(const char* cname, const char* pname) {
   LibDB& lib = *currentLib;
   try {
     ReadStoredTables(lib);
-    const int32_t childId = ExistingCellId(lib, cname);
-    if (childId < 0) ExitWithMessage("  cell %s doesn't exist\n", cname);
+    const int32_t childId = RequireCellId(lib, cname);
     const bool whole = pname[0] == '\0';
-    int32_t parentId = -1;
-    if (!whole) {
-      parentId = ExistingCellId(lib, pname);
-      if (parentId < 0) ExitWithMessage("  cell %s doesn't exist\n", pname);
-    }
+    const int32_t parentId = whole ? -1 : RequireCellId(lib, pname);
     // Without a parent the cell goes, so its references go from every cell
     // of the library: the roots may be stale after earlier edits, and no
     // reference to a deleted cell may survive.
     const int32_t n = whole ? lib.RemoveReferencesEverywhere(childId)
                             : lib.RemoveReferences(parentId, childId);
-    if (n != 0) {
-      PrintMessage("  %d references were removed\n", n);
-      lib.SetFlags(LibDB::DataDirty);
-      lib.hierChanged = 1;
-      lib.ForgetDefinitions();
-    }
+    ReferencesEdited(lib, n, "removed");
     if (whole) {
       lib.DestroyCell(childId);
-      lib.SetFlags(LibDB::InfoDirty | LibDB::NamesDirty | LibDB::DataDirty);
-      lib.hierChanged = 1;
-      lib.ForgetDefinitions();
+      HierarchyChanged(lib, LibDB::InfoDirty | LibDB::NamesDirty | LibDB::DataDirty);
     }
   } catch (const Error& e) {
     ExitOnError(e);

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdio>
 #include <memory>
+#include <set>
 #include <string>
 
 #include "command/api.h"
@@ -68,6 +69,26 @@ void MergeAndTile(PSList& list, const Box& box, int maxSize, double scale,
   PrintMessage("    Max no of vertices = %d\n", m);
 }
 
+// The geometry of opLayers in cell inside box, merged and cut into tiles of
+// maxSize nanometres, with the per-layer and total report lines. False, with
+// a warning and tiles left empty, where the box holds no geometry.
+bool MergedTiles(LibDB& lib, DBCell* cell, const Box& box,
+                 const std::set<int>& layers, int maxSize, double scale,
+                 PSList& tiles) {
+  LayerRings rings;
+  const Trans identity;
+  lib.CollectPolygons(cell, &box, &identity, &layers, &rings, 1);
+  ReportSearchSystemMemory(false);
+  ScratchList all;
+  GatherLayers(rings, all.list, "  Layer (%d %d): %d polygons\n");
+  if (all.list.pointCount == 0) {
+    PrintMessage("Warning: Empty area, skip\n");
+    return false;
+  }
+  MergeAndTile(all.list, box, maxSize, scale, tiles);
+  return true;
+}
+
 }  // namespace
 
 int API::ExtractPoly(const char* fname) {
@@ -121,19 +142,10 @@ int API::ExtractMergedGds(int layer, int datatype, const char* fname, int gz) {
   RequireWorkingArea();
   LibDB& lib = *currentLib;
   try {
-    LayerRings rings;
-    const Trans identity;
     DBCell* cell = WorkingCellPtr();
-    lib.CollectPolygons(cell, &area, &identity, &opLayers, &rings, 1);
-    ReportSearchSystemMemory(false);
-    ScratchList all;
-    GatherLayers(rings, all.list, "  Layer (%d %d): %d polygons\n");
-    if (all.list.pointCount == 0) {
-      PrintMessage("Warning: Empty area, skip\n");
-      return 1;
-    }
     ScratchList tiles;
-    MergeAndTile(all.list, area, tech.maxSize, lib.unitPerNm, tiles.list);
+    if (!MergedTiles(lib, cell, area, opLayers, tech.maxSize, lib.unitPerNm, tiles.list))
+      return 1;
     GdsWriter w(fname, gz != 0);
     w.WriteLibraryHead(&lib);
     w.WriteCellHead(cell);
@@ -188,19 +200,10 @@ int API::ExtractMsk(int polygonTag, const char* fname) {
   try {
     const double t = std::trunc(double(tech.maxSize) * scale + 0.5);
     if (!(t >= 1)) throw Error("Tile size below one database unit", "DRC");
-    LayerRings rings;
-    const Trans identity;
     DBCell* cell = WorkingCellPtr();
-    lib.CollectPolygons(cell, &area, &identity, &opLayers, &rings, 1);
-    ReportSearchSystemMemory(false);
-    ScratchList all;
-    GatherLayers(rings, all.list, "  Layer (%d %d): %d polygons\n");
-    if (all.list.pointCount == 0) {
-      PrintMessage("Warning: Empty area, skip\n");
-      return 1;
-    }
     ScratchList tiles;
-    MergeAndTile(all.list, area, tech.maxSize, scale, tiles.list);
+    if (!MergedTiles(lib, cell, area, opLayers, tech.maxSize, scale, tiles.list))
+      return 1;
     std::unique_ptr<AtomicFile> opened;
     try {
       opened = std::make_unique<AtomicFile>(fname, "DB", "cannot open");

@@ -38,11 +38,7 @@ namespace velmar {
 namespace {
 
 using test::InspectableApi;
-using store_test::Captured;
-using store_test::Exists;
-using store_test::LibraryDir;
-using store_test::ReadFile;
-using store_test::WriteStandardGds;
+using namespace store_test;  // the stored-library fixtures
 
 using Ring = std::vector<Point>;
 

@@ -19,11 +19,7 @@ namespace velmar {
 namespace {
 
 using test::InspectableApi;
-using store_test::Captured;
-using store_test::Exists;
-using store_test::LibraryDir;
-using store_test::ReadFile;
-using store_test::WriteStandardGds;
+using namespace store_test;  // the stored-library fixtures
 
 // Twice the area of every BOUNDARY, per (layer, datatype), and the
 // structure names.

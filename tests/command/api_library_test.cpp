@@ -19,12 +19,7 @@ namespace {
 
 using test::InspectableApi;
 
-using store_test::Captured;
-using store_test::Exists;
-using store_test::LibraryDir;
-using store_test::ReadFile;
-using store_test::StoredArea;
-using store_test::WriteStandardGds;
+using namespace store_test;  // the stored-library fixtures
 
 class LibraryTest : public ::testing::Test {
  protected:

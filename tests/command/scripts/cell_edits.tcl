@@ -11,7 +11,7 @@ package require velmar
 set scripts [lindex $argv 1]
 source [file join $scripts .. .. .. examples gdsgen.tcl]
 source [file join $scripts polygon_files.tcl]
-set velmar [info nameofexecutable]
+source [file join $scripts child_helpers.tcl]
 
 # L: an L-shaped leaf on layer 1; B: a square leaf on layer 2. Two roots:
 # top places L and B, top2 places B and L; C is a third leaf that top2
@@ -39,29 +39,9 @@ gdsgen::sref C 900 900
 gdsgen::endstructure
 gdsgen::write edits.gds
 
-# Runs script in a new velmar process (API object a) and returns its exit
-# status and the lines it printed after "--- ready" (everything when the
-# marker is absent).
-proc child {script} {
-  global velmar
-  set f [open child.tcl w]
-  puts $f "package require velmar\nfconfigure stdout -buffering line\nAPI a\n$script"
-  close $f
-  set status 0
-  if {[catch {exec $velmar child.tcl 2>@1} out options]} {
-    set code [dict get $options -errorcode]
-    if {[lindex $code 0] eq "CHILDSTATUS"} {
-      set status [lindex $code 2]
-    } else {
-      set status "error: $out"
-    }
-  }
-  regsub {\nchild process exited abnormally$} $out {} out
-  regsub {^.*--- ready\n} $out {} out
-  regsub -all {Total Memory = [0-9]+ MBytes} $out {Total Memory = N MBytes} out
-  regsub -all {[0-9]+ kbytes allocated} $out {N kbytes allocated} out
-  return [list $status $out]
-}
+# Runs script in a new velmar process; its status and what it printed
+# after "--- ready".
+proc child {script} { childRun child.tcl $script }
 
 # Runs script and prints its "= " lines; any other status than 0 is shown.
 proc results {title script} {
@@ -196,6 +176,14 @@ results "the placement read back" "$reopen
 "
 puts "B holds: [polygonFileRings b.txt]"
 
+# Saves layer 2 of top and of top2 to top.txt and top2.txt.
+set saveLayer2 {
+  a SetArea top 0 0 0 0
+  a SavePoly [a OR 2 0] 0 top.txt
+  a SetArea top2 0 0 0 0
+  a SavePoly [a OR 2 0] 0 top2.txt
+}
+
 # --- Replacing -----------------------------------------------------------------------
 lassign [child "$fresh
   puts \"--- ready\"
@@ -206,10 +194,7 @@ lassign [child "$fresh
 "] status out
 puts "=== ReplaceCell (status $status)\n$out"
 results "top after the replacement, read back" "$reopen
-  a SetArea top 0 0 0 0
-  a SavePoly \[a OR 2 0] 0 top.txt
-  a SetArea top2 0 0 0 0
-  a SavePoly \[a OR 2 0] 0 top2.txt
+$saveLayer2
 "
 puts "top, layer 2: [lsort [polygonFileRings top.txt]]"
 puts "top2 (not below top), layer 2: [lsort [polygonFileRings top2.txt]]"
@@ -218,10 +203,7 @@ puts "top2 (not below top), layer 2: [lsort [polygonFileRings top2.txt]]"
 lassign [child "$fresh\nputs \"--- ready\"\nputs \"= \[a RemoveCell B top]\"\nputs \"= GetCellId B \[a GetCellId B]\"\na UpdateLibrary"] status out
 puts "=== RemoveCell B top (status $status)\n$out"
 results "B below top removed, read back" "$reopen
-  a SetArea top 0 0 0 0
-  a SavePoly \[a OR 2 0] 0 top.txt
-  a SetArea top2 0 0 0 0
-  a SavePoly \[a OR 2 0] 0 top2.txt
+$saveLayer2
   puts \"= GetCellId B \[a GetCellId B]\"
 "
 puts "top, layer 2: [polygonFileRings top.txt]; top2, layer 2: [lsort [polygonFileRings top2.txt]]"

@@ -4,7 +4,7 @@
 package require velmar
 set scripts [lindex $argv 1]
 source [file join $scripts .. .. .. examples gdsgen.tcl]
-set velmar [info nameofexecutable]
+source [file join $scripts child_helpers.tcl]
 
 gdsgen::begin LIB
 gdsgen::structure top
@@ -14,23 +14,7 @@ gdsgen::endstructure
 gdsgen::write small.gds
 
 proc case {title script} {
-  global velmar
-  set f [open case.tcl w]
-  puts $f "package require velmar\nfconfigure stdout -buffering line\nAPI a\n$script"
-  close $f
-  set status 0
-  if {[catch {exec $velmar case.tcl 2>@1} out options]} {
-    set code [dict get $options -errorcode]
-    if {[lindex $code 0] eq "CHILDSTATUS"} {
-      set status [lindex $code 2]
-    } else {
-      set status "error: $out"
-    }
-  }
-  regsub -all {Total Memory = [0-9]+ MBytes} $out {Total Memory = N MBytes} out
-  regsub {\nchild process exited abnormally$} $out {} out
-  # What the set-up printed is the same in every case.
-  regsub {^.*--- ready\n} $out {} out
+  lassign [childRun case.tcl $script] status out
   puts "=== $title (status $status)"
   if {$out ne ""} { puts $out }
 }
