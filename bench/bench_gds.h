@@ -88,18 +88,49 @@ class GdsRectangleWriter {
   GdsRecordWriter w_;
 };
 
-// Reads the GDSII file at path into a new library in the existing folder
-// dir, as LoadGds does, with the reader's messages kept off standard output
-// (they would mix with the benchmark report). Returns the library's number
-// of cells.
-inline int32_t ReadIntoNewLibrary(const std::string& path, bool gzip,
-                                  const std::string& dir) {
+// The layout the read benchmarks share: two structures RECTS0 and RECTS1 of
+// 100,000 pseudo-random rectangles each on layers 1 to 4, written to path
+// (gzip-compressed with gzip set). Returns its uncompressed size.
+inline int64_t WriteRectangleLayout(const std::string& path, bool gzip) {
+  constexpr int kStructures = 2;
+  constexpr int kRectanglesPerStructure = 100000;
+  GdsRectangleWriter w(path, gzip, "BENCH");
+  uint32_t seed = 12345;
+  for (int s = 0; s < kStructures; ++s) {
+    w.BeginStructure(s == 0 ? "RECTS0" : "RECTS1");
+    for (int i = 0; i < kRectanglesPerStructure; ++i) {
+      seed = seed * 1664525u + 1013904223u;
+      const int32_t x = int32_t(seed % 150000), y = int32_t((seed >> 7) % 150000);
+      const int32_t w2 = 50 + int32_t(seed % 400), h2 = 50 + int32_t((seed >> 3) % 400);
+      w.Rectangle(int16_t(1 + i % 4), x, y, x + w2, y + h2);
+    }
+    w.EndStructure();
+  }
+  return w.Finish();
+}
+
+// Runs f with standard output sent to /dev/null: the readers' messages would
+// mix with the benchmark report.
+template <class F>
+void Quietly(F&& f) {
   std::fflush(stdout);
   const int saved = ::dup(1);
   const int null = ::open("/dev/null", O_WRONLY);
   ::dup2(null, 1);
+  f();
+  std::fflush(stdout);
+  ::dup2(saved, 1);
+  ::close(saved);
+  ::close(null);
+}
+
+// Reads the GDSII file at path into a new library in the existing folder
+// dir, as LoadGds does, with the reader's messages kept off standard output.
+// Returns the library's number of cells.
+inline int32_t ReadIntoNewLibrary(const std::string& path, bool gzip,
+                                  const std::string& dir) {
   int32_t cells = 0;
-  {
+  Quietly([&] {
     LibDB lib(dir.c_str(), 0);
     GdsReader reader(path, gzip);
     lib.writeDb = 1;
@@ -109,11 +140,7 @@ inline int32_t ReadIntoNewLibrary(const std::string& path, bool gzip,
     if (!lib.dbStream.Open()) std::abort();
     reader.Read(&lib);
     cells = int32_t(lib.cells.size());
-  }
-  std::fflush(stdout);
-  ::dup2(saved, 1);
-  ::close(saved);
-  ::close(null);
+  });
   return cells;
 }
 

@@ -19,30 +19,9 @@
 namespace velmar {
 namespace {
 
-constexpr int kStructures = 2;
-constexpr int kRectanglesPerStructure = 100000;
-
-// Writes the test file with the system's own record layer; returns its
-// uncompressed size.
-int64_t WriteFile(const std::string& path, bool gzip) {
-  bench::GdsRectangleWriter w(path, gzip, "BENCH");
-  uint32_t seed = 12345;
-  for (int s = 0; s < kStructures; ++s) {
-    w.BeginStructure(s == 0 ? "RECTS0" : "RECTS1");
-    for (int i = 0; i < kRectanglesPerStructure; ++i) {
-      seed = seed * 1664525u + 1013904223u;
-      const int32_t x = int32_t(seed % 150000), y = int32_t((seed >> 7) % 150000);
-      const int32_t w2 = 50 + int32_t(seed % 400), h2 = 50 + int32_t((seed >> 3) % 400);
-      w.Rectangle(int16_t(1 + i % 4), x, y, x + w2, y + h2);
-    }
-    w.EndStructure();
-  }
-  return w.Finish();
-}
-
 void ReadGds(benchmark::State& state, bool gzip) {
   const std::string path = bench::ScratchDir("velmar_gds_bench") + (gzip ? "/in.gds.gz" : "/in.gds");
-  const int64_t size = WriteFile(path, gzip);
+  const int64_t size = bench::WriteRectangleLayout(path, gzip);
   int run = 0;
   for (auto _ : state) {
     const std::string dir = bench::ScratchDir("velmar_gds_bench") + "/lib" + std::to_string(run++);

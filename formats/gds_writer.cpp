@@ -1,6 +1,7 @@
 #include "formats/gds_writer.h"
 
 #include <algorithm>
+#include <array>
 #include <climits>
 #include <cmath>
 #include <cstdio>
@@ -96,6 +97,13 @@ int32_t WalkRing(PSPoint* start) {
     return -1;
   }
   return n;
+}
+
+// The closed outline of a box as its XY record gives it: the five corners
+// from the lower left round to the lower left again.
+std::array<std::array<int32_t, 2>, 5> BoxOutline(const Box& box) {
+  return {{{box.x1, box.y1}, {box.x2, box.y1}, {box.x2, box.y2}, {box.x1, box.y2},
+           {box.x1, box.y1}}};
 }
 
 }  // namespace
@@ -616,11 +624,7 @@ void GdsWriter::WriteBox(const Box& box, int16_t layer, int16_t boxType) {
   WriteInt16Record(GdsRecord::Layer, layer);
   WriteInt16Record(GdsRecord::BoxType, boxType);
   WriteRecordHeader(40, GdsData::Int32, GdsRecord::XY);
-  PutPoint(box.x1, box.y1);
-  PutPoint(box.x2, box.y1);
-  PutPoint(box.x2, box.y2);
-  PutPoint(box.x1, box.y2);
-  PutPoint(box.x1, box.y1);
+  for (const auto& [x, y] : BoxOutline(box)) PutPoint(x, y);
   WriteRecordHeader(0, GdsData::None, GdsRecord::EndEl);
 }
 
@@ -629,11 +633,7 @@ void GdsWriter::WriteRectangle(const Box& box, int16_t layer, int16_t datatype) 
   WriteInt16Record(GdsRecord::Layer, layer);
   WriteInt16Record(GdsRecord::Datatype, datatype);
   WriteRecordHeader(40, GdsData::Int32, GdsRecord::XY);
-  PutPoint(box.x1, box.y1);
-  PutPoint(box.x2, box.y1);
-  PutPoint(box.x2, box.y2);
-  PutPoint(box.x1, box.y2);
-  PutPoint(box.x1, box.y1);
+  for (const auto& [x, y] : BoxOutline(box)) PutPoint(x, y);
   WriteRecordHeader(0, GdsData::None, GdsRecord::EndEl);
 }
 

@@ -107,6 +107,20 @@ bool CTrapezoidUsesHeight(int t) {
   return !((t >= 16 && t <= 19) || t == 22 || t == 23 || t == 25);
 }
 
+// A modal field of a record: when the record carries it (present), read
+// stores it and the modal variable counts as set; otherwise the value in force
+// is used, which must have been set when the record needs it (required).
+template <typename ReadField>
+void ModalField(OasisFile& file, bool present, OasisModal variable, const char* record,
+                ReadField read, bool required = true) {
+  if (present) {
+    read();
+    file.SetModal(variable);
+  } else if (required) {
+    file.RequireModal(variable, record);
+  }
+}
+
 }  // namespace
 
 // --- The file ----------------------------------------------------------------------
@@ -485,7 +499,7 @@ uint64_t OasisFile::ReadCellElements() {
 void OasisFile::ReadPlacement(bool withMagnification) {
   const char* record = "PLACEMENT";
   const uint8_t info = ReadByte();
-  if (info & 0x80) {
+  ModalField(*this, info & 0x80, kModalPlacementCell, record, [&] {
     if (info & 0x40) {
       const uint64_t number = ReadUnsigned64();
       placementCellReference = int64_t(number & INT64_MAX);
@@ -494,10 +508,7 @@ void OasisFile::ReadPlacement(bool withMagnification) {
       placementCellReference = -1;
       placementCellId_ = CellByName(ReadCellNameString());
     }
-    SetModal(kModalPlacementCell);
-  } else {
-    RequireModal(kModalPlacementCell, record);
-  }
+  });
   double mag = 1.0;
   double angle = 0.0;
   if (withMagnification) {
@@ -683,18 +694,8 @@ void OasisFile::EmitPlacements(const Trans& t, bool repeated) {
 // --- Geometry records -----------------------------------------------------------------
 
 void OasisFile::ReadLayerFields(uint8_t info, const char* record) {
-  if (info & 0x01) {
-    layer = ReadUnsigned();
-    SetModal(kModalLayer);
-  } else {
-    RequireModal(kModalLayer, record);
-  }
-  if (info & 0x02) {
-    datatype = ReadUnsigned();
-    SetModal(kModalDatatype);
-  } else {
-    RequireModal(kModalDatatype, record);
-  }
+  ModalField(*this, info & 0x01, kModalLayer, record, [&] { layer = ReadUnsigned(); });
+  ModalField(*this, info & 0x02, kModalDatatype, record, [&] { datatype = ReadUnsigned(); });
 }
 
 void OasisFile::ReadGeometryXY(uint8_t info) {
@@ -713,7 +714,7 @@ int64_t OasisFile::ReadDimension() { return ReadNonNegative(); }
 void OasisFile::ReadText() {
   const char* record = "TEXT";
   const uint8_t info = ReadByte();
-  if (info & 0x40) {
+  ModalField(*this, info & 0x40, kModalTextString, record, [&] {
     if (info & 0x20) {
       textStringReference = int64_t(ReadUnsigned64() & INT64_MAX);
       textString.clear();
@@ -721,22 +722,9 @@ void OasisFile::ReadText() {
       textString = ReadString();
       textStringReference = -1;
     }
-    SetModal(kModalTextString);
-  } else {
-    RequireModal(kModalTextString, record);
-  }
-  if (info & 0x01) {
-    textlayer = ReadUnsigned();
-    SetModal(kModalTextlayer);
-  } else {
-    RequireModal(kModalTextlayer, record);
-  }
-  if (info & 0x02) {
-    texttype = ReadUnsigned();
-    SetModal(kModalTexttype);
-  } else {
-    RequireModal(kModalTexttype, record);
-  }
+  });
+  ModalField(*this, info & 0x01, kModalTextlayer, record, [&] { textlayer = ReadUnsigned(); });
+  ModalField(*this, info & 0x02, kModalTexttype, record, [&] { texttype = ReadUnsigned(); });
   if (info & 0x10) {
     const int32_t v = ReadSigned();
     textX = xyAbsolute ? v : Place(textX, v);
@@ -758,19 +746,10 @@ void OasisFile::ReadRectangle() {
   const uint8_t info = ReadByte();
   ReadLayerFields(info, record);
   const bool square = (info & 0x80) != 0;
-  if (info & 0x40) {
-    geometryW = ReadDimension();
-    SetModal(kModalGeometryW);
-  } else {
-    RequireModal(kModalGeometryW, record);
-  }
-  if (info & 0x20) {
-    if (square) Fail("RECTANGLE of a square gives a height");
-    geometryH = ReadDimension();
-    SetModal(kModalGeometryH);
-  } else if (!square) {
-    RequireModal(kModalGeometryH, record);
-  }
+  ModalField(*this, info & 0x40, kModalGeometryW, record, [&] { geometryW = ReadDimension(); });
+  if (square && (info & 0x20)) Fail("RECTANGLE of a square gives a height");
+  ModalField(*this, info & 0x20, kModalGeometryH, record, [&] { geometryH = ReadDimension(); },
+             !square);
   if (square) {
     geometryH = geometryW;
     SetModal(kModalGeometryH);
@@ -785,12 +764,8 @@ void OasisFile::ReadPolygon() {
   const char* record = "POLYGON";
   const uint8_t info = ReadByte();
   ReadLayerFields(info, record);
-  if (info & 0x20) {
-    ReadPointList(polygonPoints, false);
-    SetModal(kModalPolygonPointList);
-  } else {
-    RequireModal(kModalPolygonPointList, record);
-  }
+  ModalField(*this, info & 0x20, kModalPolygonPointList, record,
+             [&] { ReadPointList(polygonPoints, false); });
   ReadGeometryXY(info);
   const bool repeated = (info & 0x04) != 0;
   if (repeated) ReadRepetition(record);
@@ -801,14 +776,11 @@ void OasisFile::ReadPath() {
   const char* record = "PATH";
   const uint8_t info = ReadByte();
   ReadLayerFields(info, record);
-  if (info & 0x40) {
+  ModalField(*this, info & 0x40, kModalPathHalfwidth, record, [&] {
     const int64_t half = ReadDimension();
     if (half > INT32_MAX / 2) Fail("PATH half-width out of range");
     pathHalfwidth = half;
-    SetModal(kModalPathHalfwidth);
-  } else {
-    RequireModal(kModalPathHalfwidth, record);
-  }
+  });
   if (info & 0x80) {
     const uint64_t scheme = ReadUnsigned64();
     if (scheme > 15) Fail("Invalid path extension scheme");
@@ -829,12 +801,8 @@ void OasisFile::ReadPath() {
     RequireModal(kModalPathStartExtension, record);
     RequireModal(kModalPathEndExtension, record);
   }
-  if (info & 0x20) {
-    ReadPointList(pathPoints, true);
-    SetModal(kModalPathPointList);
-  } else {
-    RequireModal(kModalPathPointList, record);
-  }
+  ModalField(*this, info & 0x20, kModalPathPointList, record,
+             [&] { ReadPointList(pathPoints, true); });
   ReadGeometryXY(info);
   const bool repeated = (info & 0x04) != 0;
   if (repeated) ReadRepetition(record);
@@ -846,18 +814,8 @@ void OasisFile::ReadTrapezoid(uint64_t id) {
   const char* record = "TRAPEZOID";
   const uint8_t info = ReadByte();
   ReadLayerFields(info, record);
-  if (info & 0x40) {
-    geometryW = ReadDimension();
-    SetModal(kModalGeometryW);
-  } else {
-    RequireModal(kModalGeometryW, record);
-  }
-  if (info & 0x20) {
-    geometryH = ReadDimension();
-    SetModal(kModalGeometryH);
-  } else {
-    RequireModal(kModalGeometryH, record);
-  }
+  ModalField(*this, info & 0x40, kModalGeometryW, record, [&] { geometryW = ReadDimension(); });
+  ModalField(*this, info & 0x20, kModalGeometryH, record, [&] { geometryH = ReadDimension(); });
   deltaA = deltaB = 0;
   if (id != kTrapezoidB) deltaA = Int32Field(ReadSigned64(), "TRAPEZOID delta");
   if (id != kTrapezoidA) deltaB = Int32Field(ReadSigned64(), "TRAPEZOID delta");
@@ -872,26 +830,15 @@ void OasisFile::ReadCTrapezoid() {
   const char* record = "CTRAPEZOID";
   const uint8_t info = ReadByte();
   ReadLayerFields(info, record);
-  if (info & 0x80) {
+  ModalField(*this, info & 0x80, kModalCtrapezoidType, record, [&] {
     const uint64_t type = ReadUnsigned64();
     if (type > 25) Fail("CTRAPEZOID type " + std::to_string(type) + " unknown");
     ctrapezoidType = int32_t(type);
-    SetModal(kModalCtrapezoidType);
-  } else {
-    RequireModal(kModalCtrapezoidType, record);
-  }
-  if (info & 0x40) {
-    geometryW = ReadDimension();
-    SetModal(kModalGeometryW);
-  } else if (CTrapezoidUsesWidth(ctrapezoidType)) {
-    RequireModal(kModalGeometryW, record);
-  }
-  if (info & 0x20) {
-    geometryH = ReadDimension();
-    SetModal(kModalGeometryH);
-  } else if (CTrapezoidUsesHeight(ctrapezoidType)) {
-    RequireModal(kModalGeometryH, record);
-  }
+  });
+  ModalField(*this, info & 0x40, kModalGeometryW, record, [&] { geometryW = ReadDimension(); },
+             CTrapezoidUsesWidth(ctrapezoidType));
+  ModalField(*this, info & 0x20, kModalGeometryH, record, [&] { geometryH = ReadDimension(); },
+             CTrapezoidUsesHeight(ctrapezoidType));
   ReadGeometryXY(info);
   const bool repeated = (info & 0x04) != 0;
   if (repeated) ReadRepetition(record);
@@ -902,12 +849,8 @@ void OasisFile::ReadCircle() {
   const char* record = "CIRCLE";
   const uint8_t info = ReadByte();
   ReadLayerFields(info, record);
-  if (info & 0x20) {
-    circleRadius = ReadDimension();
-    SetModal(kModalCircleRadius);
-  } else {
-    RequireModal(kModalCircleRadius, record);
-  }
+  ModalField(*this, info & 0x20, kModalCircleRadius, record,
+             [&] { circleRadius = ReadDimension(); });
   ReadGeometryXY(info);
   const bool repeated = (info & 0x04) != 0;
   if (repeated) ReadRepetition(record);

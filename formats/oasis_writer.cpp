@@ -304,6 +304,15 @@ void OasisFile::WriteShape(const Ring& ring, int kind, const std::vector<Point>&
     geometryX = x;
     geometryY = y;
   };
+  // Width and height of a rectangle or trapezoid, which are in force after it.
+  auto dimensionFields = [&] {
+    if (info & 0x40) WriteUnsigned(uint64_t(w));
+    if (info & 0x20) WriteUnsigned(uint64_t(h));
+    geometryW = w;
+    geometryH = h;
+    SetModal(kModalGeometryW);
+    SetModal(kModalGeometryH);
+  };
   const bool wSet = IsModalSet(kModalGeometryW), hSet = IsModalSet(kModalGeometryH);
   switch (record) {
     case kRectangle: {
@@ -314,12 +323,7 @@ void OasisFile::WriteShape(const Ring& ring, int kind, const std::vector<Point>&
       WriteUnsigned(20);
       stream.PutChar(info);
       layerFields();
-      if (info & 0x40) WriteUnsigned(uint64_t(w));
-      if (info & 0x20) WriteUnsigned(uint64_t(h));
-      geometryW = w;
-      geometryH = h;
-      SetModal(kModalGeometryW);
-      SetModal(kModalGeometryH);
+      dimensionFields();
       xyFields();
       break;
     }
@@ -352,12 +356,7 @@ void OasisFile::WriteShape(const Ring& ring, int kind, const std::vector<Point>&
       WriteUnsigned(id);
       stream.PutChar(info);
       layerFields();
-      if (info & 0x40) WriteUnsigned(uint64_t(w));
-      if (info & 0x20) WriteUnsigned(uint64_t(h));
-      geometryW = w;
-      geometryH = h;
-      SetModal(kModalGeometryW);
-      SetModal(kModalGeometryH);
+      dimensionFields();
       if (id != 25) WriteSigned(deltaAOut);
       if (id != 24) WriteSigned(deltaBOut);
       xyFields();

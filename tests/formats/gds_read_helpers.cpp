@@ -120,14 +120,7 @@ GdsReadResult ScratchLibrary::ReadFile(const std::string& path,
     result.error = e.Message();
     result.unit = e.Unit() ? e.Unit() : "";
   }
-  // The process size varies from run to run: its line is left out.
-  std::string output = capture.Stop();
-  const size_t memory = output.find("Total Memory = ");
-  if (memory != std::string::npos) {
-    const size_t end = output.find(" MBytes\n", memory);
-    if (end != std::string::npos) output.erase(memory, end + 8 - memory);
-  }
-  result.output = std::move(output);
+  result.output = StopWithoutMemoryLine(capture);
   return result;
 }
 

@@ -42,13 +42,7 @@ OasisReadResult ReadOasisFileInto(LibDB& lib, const std::string& path,
   }
   result.counters = reader.counters;
   result.badLayers = reader.badLayerElements;
-  std::string output = capture.Stop();
-  const size_t memory = output.find("Total Memory = ");
-  if (memory != std::string::npos) {
-    const size_t end = output.find(" MBytes\n", memory);
-    if (end != std::string::npos) output.erase(memory, end + 8 - memory);
-  }
-  result.output = std::move(output);
+  result.output = StopWithoutMemoryLine(capture);
   return result;
 }
 

@@ -88,6 +88,18 @@ void Rect(OasisBuilder& b, int layer, int datatype, int64_t w, int64_t h, int64_
   b.Record(kRect).Byte(0x7b).U(layer).U(datatype).U(w).U(h).S(x).S(y);
 }
 
+// A file with cell "A" (CELLNAME 0) holding a 5 x 5 square on layer 1 at the
+// origin, then cell "TOP" (CELLNAME 1) opened for the placements the caller
+// writes.
+OasisBuilder SquareCellAndTop() {
+  OasisBuilder b = Head();
+  b.Record(kCellName).Str("A").Record(kCellName).Str("TOP");
+  b.Record(kCell).U(0);
+  Rect(b, 1, 0, 5, 5, 0, 0);
+  b.Record(kCell).U(1);
+  return b;
+}
+
 std::vector<Ring> Rings(StoredLibrary& s, const std::string& cell, int32_t key) {
   auto shapes = s.Shapes(cell);
   return shapes.count(key) ? shapes[key] : std::vector<Ring>{};
@@ -298,11 +310,7 @@ TEST(OasisReader, EveryRepetitionTypeOnPlacements) {
     for (int flip = 0; flip < 2; ++flip) {
       SCOPED_TRACE(std::string(c.name) + (flip ? " flipped at 90" : ""));
       Scratch s;
-      OasisBuilder b = Head();
-      b.Record(kCellName).Str("A").Record(kCellName).Str("TOP");
-      b.Record(kCell).U(0);
-      Rect(b, 1, 0, 5, 5, 0, 0);
-      b.Record(kCell).U(1);
+      OasisBuilder b = SquareCellAndTop();
       // C N X Y R, AA 1 (90 degrees) with F when flipped.
       b.Record(kPlacement).Byte(uint8_t(0xfa | flip)).U(0).S(-300).S(400);
       c.repetition(b);
@@ -338,11 +346,7 @@ TEST(OasisReader, RegularPlacementRepetitionsStayArrays) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     Scratch s;
-    OasisBuilder b = Head();
-    b.Record(kCellName).Str("A").Record(kCellName).Str("TOP");
-    b.Record(kCell).U(0);
-    Rect(b, 1, 0, 5, 5, 0, 0);
-    b.Record(kCell).U(1);
+    OasisBuilder b = SquareCellAndTop();
     b.Record(kPlacement).Byte(0xfa).U(0).S(0).S(0);  // AA 1
     c.repetition(b);
     b.End();
@@ -365,11 +369,7 @@ TEST(OasisReader, RegularPlacementRepetitionsStayArrays) {
 
 TEST(OasisReader, PlacementAnglesMagnificationAndDuplicates) {
   Scratch s;
-  OasisBuilder b = Head();
-  b.Record(kCellName).Str("A").Record(kCellName).Str("TOP");
-  b.Record(kCell).U(0);
-  Rect(b, 1, 0, 5, 5, 0, 0);
-  b.Record(kCell).U(1);
+  OasisBuilder b = SquareCellAndTop();
   b.Record(kPlacementMag).Byte(0xf6).U(0).RealU(0, 2).RealU(0, 220).S(1).S(1);  // 220 -> 270
   b.Record(kPlacementMag).Byte(0xf2).U(0).RealU(0, 215).S(2).S(2);  // 215 -> 180
   b.Record(kPlacementMag).Byte(0xf2).U(0).RealU(1, 90).S(3).S(3);   // -90 -> 270

@@ -57,4 +57,16 @@ class StdoutCapture {
   std::string text_;
 };
 
+// Stops capture and returns what was captured without the "Total Memory = "
+// report line of a read: the process size varies from run to run.
+inline std::string StopWithoutMemoryLine(StdoutCapture& capture) {
+  std::string output = capture.Stop();
+  const size_t memory = output.find("Total Memory = ");
+  if (memory != std::string::npos) {
+    const size_t end = output.find(" MBytes\n", memory);
+    if (end != std::string::npos) output.erase(memory, end + 8 - memory);
+  }
+  return output;
+}
+
 }  // namespace velmar::test
