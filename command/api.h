@@ -194,6 +194,10 @@ class API {
   void FindSelfCross(int layer, int datatype, int amount);
   // Every shape that touches itself split into its rings.
   void FixSelfCross();
+  // Shapes of {layer1 datatype1} grown by amount (nm, not negative: a
+  // negative amount ends the process before the library is tested), into
+  // {layer2 datatype2}.
+  void SizeUp(int layer1, int datatype1, int layer2, int datatype2, int amount);
 
   // --- Operation frame and temporary layers (api_frame.cpp) ----------------
   // Numbers of the temporary layers: index i is layer kTempLayerBase - i;

@@ -203,4 +203,29 @@ void API::FixSelfCross() {
   ReportPointSystemMemory(false);
 }
 
+void API::SizeUp(int layer1, int datatype1, int layer2, int datatype2, int amount) {
+  PrintMessage("\n%sSizeUp {%d %d} {%d %d} %d\n", DateText(), layer1, datatype1,
+               layer2, datatype2, amount);
+  if (amount < 0) ExitWithMessage("ERROR: SizeUp only takes positive number\n");
+  RequireLibrary();
+  RequireStorableLayer(layer1, datatype1);
+  RequireStorableLayer(layer2, datatype2);
+  const LayerKey src = MakeLayerKey(layer1, datatype1);
+  const LayerKey dst = MakeLayerKey(layer2, datatype2);
+  try {
+    ReadLibraryTables(*currentLib);
+    const int32_t size = ToDatabaseUnits(amount);
+    RepairCells(
+        [&](DBCell& cell) {
+          cell.SizeUpShapes(src, dst, size);
+          return 0;
+        },
+        true, dst);
+  } catch (const Error& e) {
+    ExitOnError(e);
+  }
+  ReportSearchSystemMemory(false);
+  ReportPointSystemMemory(false);
+}
+
 }  // namespace velmar

@@ -217,6 +217,12 @@ class DBCell {
   // target (created, also when nothing moves). 0 without a source layer;
   // else the number of vertices moved.
   int FixSmallAcuteShapes(LayerKey source, LayerKey target, int32_t length);
+  // Every shape of raw layer source, merged, grown by size (SizeList with
+  // smoothing), merged again as drawn and with its holes cut open, appended
+  // to raw layer target (created when the source exists); the cell's box
+  // grows by the placed boxes of the new shapes. Nothing without a source
+  // layer.
+  void SizeUpShapes(LayerKey source, LayerKey target, int32_t size);
   // For every shape of every raw layer whose ring touches or crosses itself
   // (CollectSelfTouch): a square of side 2 * halfSize centred on each such
   // point at every placement, all placements of one square shape appended

@@ -15,6 +15,7 @@
 #include "geometry/point_list_order.h"
 #include "geometry/point_system.h"
 #include "geometry/ring_repair.h"
+#include "geometry/sizing.h"
 #include "layoutdb/db_cell.h"
 
 namespace velmar {
@@ -31,9 +32,10 @@ int32_t FitCoordinate(int64_t v) {
 // old shape's origin), each with the placements of old moved by its
 // origin; inserted at the head of layer when atHead, else appended. The
 // shapes are built before the layer changes, so an encoding error leaves
-// the layer as it was. Returns the number of shapes made.
+// the layer as it was. When placed is given, the placed box of every new
+// placement is merged into it. Returns the number of shapes made.
 int AddRingShapes(CPgonList& layer, PSList& rings, const CPgonListNode& old,
-                  bool atHead) {
+                  bool atHead, Box* placed = nullptr) {
   struct Made {
     std::unique_ptr<DBPolygon> polygon;
     int32_t ox, oy;
@@ -48,12 +50,16 @@ int AddRingShapes(CPgonList& layer, PSList& rings, const CPgonListNode& old,
       start = start->link;
     } while (start != nullptr && (start->flags & PSPointFlags::Visited));
   }
-  // The placements are checked before anything is added.
-  for (const Made& m : made)
+  // The placements are checked before anything is added: every placed
+  // shape lies wholly in the coordinate range.
+  for (const Made& m : made) {
+    const Box rel = m.polygon->RelativeBox();
     for (const LocListNode* p = old.placements.first; p != nullptr; p = p->next) {
-      FitCoordinate(int64_t(p->x) + m.ox);
-      FitCoordinate(int64_t(p->y) + m.oy);
+      const Box b = PlacedBox(rel, FitCoordinate(int64_t(p->x) + m.ox),
+                              FitCoordinate(int64_t(p->y) + m.oy));
+      if (placed != nullptr) placed->Merge(b);
     }
+  }
   CPgonListNode* position = layer.first;
   for (Made& m : made) {
     CPgonListNode* shape =
@@ -88,6 +94,30 @@ int DBCell::FixSmallAcuteShapes(LayerKey source, LayerKey target, int32_t length
     AddRingShapes(to, merged.list, *shape, false);
   }
   return moved;
+}
+
+void DBCell::SizeUpShapes(LayerKey source, LayerKey target, int32_t size) {
+  auto it = rawLayers.find(source);
+  if (it == rawLayers.end()) return;
+  CPgonList& from = it->second;
+  CPgonList& to = FindOrCreateRawLayer(target);
+  Box grown;
+  // Only the shapes there were at the start: with the source as target the
+  // new shapes follow them.
+  CPgonListNode* shape = from.first;
+  for (int32_t n = from.count; n > 0 && shape != nullptr; --n, shape = shape->next) {
+    ScratchList ring, merged, sized, result;
+    shape->polygon->ToRing(ring.list);
+    BooleanSweep(ring.list, &merged.list, BooleanOpCode::Merge, false);
+    SizeList(merged.list, sized.list, size, 1);
+    // Offset rings wind as drawn: parts that a shrinking hole turned over
+    // wind clockwise and must cancel.
+    BooleanSweepAsDrawn(sized.list, &result.list, BooleanOpCode::Merge);
+    BooleanSweep(result.list, nullptr, BooleanOpCode::CutHoles, false);
+    AddRingShapes(to, result.list, *shape, false, &grown);
+  }
+  // The cell's box covers what grew beyond it.
+  box.Merge(grown);
 }
 
 int DBCell::FindSelfCrossShapes(LayerKey markers, int32_t halfSize) {

@@ -350,6 +350,74 @@ TEST_F(RepairsTest, FixSelfCrossSplitsAndFixSmallAcuteWritesTheTargetLayer) {
   Captured([&] { other.CloseLibraries(); });
 }
 
+TEST_F(RepairsTest, SizeUpGrowsEveryPlacedShapeIntoTheTargetLayer) {
+  Load(RepairLayout());
+  const std::string names = ReadFile(dir_ + "/names");
+  const std::vector<Ring> layer1 = Merged(api_, 1);
+  const std::vector<Ring> layer2 = Merged(api_, 2);
+  std::vector<Box> parts;  // the placed rectangles of layer 1
+  for (const Ring& r : layer1) {
+    ASSERT_EQ(r.size(), 4u);
+    Box b;
+    for (const Point& p : r) b.Extend(p.x, p.y);
+    parts.push_back(b);
+  }
+  std::string printed = Captured([&] { api_.SizeUp(1, 0, 5, 0, 10); });
+  EXPECT_NE(printed.find("SizeUp {1 0} {5 0} 10\n"), std::string::npos) << printed;
+  Captured([&] { api_.SizeUp(1, 0, 6, 0, 0); });
+  for (const DBCell* c : api_.CurrentLibrary()->cells)
+    EXPECT_TRUE(c->IsEmpty()) << "every cell is unloaded";
+  EXPECT_EQ(ReadFile(dir_ + "/names"), names);
+  {
+    LibDB lib(dir_.c_str(), 0);
+    lib.ReadTables();
+    Captured([&] { EXPECT_NO_THROW(lib.LoadAll(false, true)); });
+    EXPECT_EQ(lib.layers.count(5 * 256), 1u);
+    EXPECT_EQ(lib.layers.count(6 * 256), 1u);
+    // The leaf's box covers its grown square.
+    EXPECT_TRUE(lib.FindCell("leaf")->box.Contains(Box(-10, -10, 60, 60)));
+  }
+  test::InspectableApi other;
+  Reopen(other);
+  // The grown leaf at (0, 0) reaches beyond top's stored box: the area is
+  // given.
+  Captured([&] { ASSERT_EQ(other.SetArea("top", -100, -100, 3100, 5500), 1); });
+  EXPECT_EQ(Merged(other, 1), layer1);
+  EXPECT_EQ(Merged(other, 2), layer2);
+  EXPECT_EQ(Merged(other, 6), layer1);  // amount 0: the merged shapes
+  // Around every placed rectangle, the merged result covers exactly the
+  // points nearer than 10 in both axes to one of the rectangles.
+  const std::vector<Ring> grown = Merged(other, 5);
+  EXPECT_EQ(grown.size(), parts.size());
+  for (const Box& r : parts) {
+    for (int64_t x = 4 * (int64_t(r.x1) - 13) + 1; x < 4 * (int64_t(r.x2) + 13); x += 2)
+      for (int64_t y = 4 * (int64_t(r.y1) - 13) + 1; y < 4 * (int64_t(r.y2) + 13); y += 2) {
+        bool expected = false;
+        for (const Box& q : parts)
+          expected = expected || (x > 4 * (int64_t(q.x1) - 10) && x < 4 * (int64_t(q.x2) + 10) &&
+                                  y > 4 * (int64_t(q.y1) - 10) && y < 4 * (int64_t(q.y2) + 10));
+        int w = 0;
+        for (const Ring& g : grown) w += oracle::WindingScaled(g, x, y, 4);
+        ASSERT_EQ(w, expected ? 1 : 0) << x << " " << y;
+      }
+  }
+  Captured([&] { other.CloseLibraries(); });
+}
+
+TEST_F(RepairsTest, SizeUpWithANegativeAmountEndsBeforeAnythingIsRead) {
+  GTEST_FLAG_SET(death_test_style, "fast");
+  // Tested before the library: none is open.
+  EXPECT_EXIT((::dup2(2, 1), api_.SizeUp(1, 0, 5, 0, -1)), ::testing::ExitedWithCode(1),
+              "ERROR: SizeUp only takes positive number");
+  Load(RepairLayout());
+  const std::string info = ReadFile(dir_ + "/info");
+  EXPECT_EXIT((::dup2(2, 1), api_.SizeUp(1, 0, 5, 0, -1)), ::testing::ExitedWithCode(1),
+              "ERROR: SizeUp only takes positive number");
+  EXPECT_EXIT((::dup2(2, 1), api_.SizeUp(1, 0, 5, 256, 1)), ::testing::ExitedWithCode(1),
+              "ERROR: Layer \\{5 256\\} cannot be stored");
+  EXPECT_EQ(ReadFile(dir_ + "/info"), info);
+}
+
 TEST_F(RepairsTest, LayersOutsideTheStorableRangeEndTheRepairFirst) {
   Load(RepairLayout());
   const char* message =

@@ -1,11 +1,12 @@
 // Per-shape repairs of a cell's raw layers: self-touch markers, splitting
-// self-touching shapes, trimming acute vertices. Results are checked by
+// self-touching shapes, trimming acute vertices, growing shapes. Results are checked by
 // rasterising the placed rings (winding numbers at cell centres) and by the
 // placements every new shape must carry.
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <map>
+#include <random>
 #include <set>
 #include <utility>
 #include <vector>
@@ -167,6 +168,138 @@ TEST(FixSmallAcuteShapesTest, WithoutASourceLayerNothingIsCreated) {
   EXPECT_EQ(cell.FixSmallAcuteShapes(kLayer, kTarget, 1), 0);
   ASSERT_EQ(cell.rawLayers.count(kTarget), 1u);
   EXPECT_EQ(cell.rawLayers.at(kTarget).count, 1);
+}
+
+// Brute force of a grown region: the cell centres (quarter units) of the
+// window within Chebyshev distance below size of one of the rectangles the
+// shape is made of, each placed at (dx, dy). Growing a rectilinear region
+// by size is adding the square of half side size to it, which distributes
+// over a union of rectangles.
+std::map<std::pair<int64_t, int64_t>, int> GrownRaster(const std::vector<Box>& parts,
+                                                       int32_t size, int32_t dx,
+                                                       int32_t dy, const Box& b) {
+  std::map<std::pair<int64_t, int64_t>, int> cover;
+  for (int64_t x = 4 * int64_t(b.x1) + 1; x < 4 * int64_t(b.x2); x += 2)
+    for (int64_t y = 4 * int64_t(b.y1) + 1; y < 4 * int64_t(b.y2); y += 2)
+      for (const Box& r : parts)
+        if (x > 4 * (int64_t(r.x1) + dx - size) && x < 4 * (int64_t(r.x2) + dx + size) &&
+            y > 4 * (int64_t(r.y1) + dy - size) && y < 4 * (int64_t(r.y2) + dy + size)) {
+          cover[{x, y}] = 1;
+          break;
+        }
+  return cover;
+}
+
+// Sizes one shape placed three times and compares every placement's
+// result with the brute force; every new shape carries all placements and
+// the cell's box covers them.
+void CheckSizeUp(const Ring& ring, const std::vector<Box>& parts, int32_t size,
+                 size_t shapes) {
+  const std::vector<std::pair<int32_t, int32_t>> at = {{0, 0}, {1000, 0}, {0, -700}};
+  DBCell cell;
+  AddShape(cell, kLayer, ring, {at[1], at[2]});
+  cell.box = cell.RawLayersBox(nullptr);
+  cell.SizeUpShapes(kLayer, kTarget, size);
+  EXPECT_EQ(cell.rawLayers.at(kLayer).count, 1);  // the source stays
+  const CPgonList& target = cell.rawLayers.at(kTarget);
+  EXPECT_EQ(size_t(target.count), shapes);
+  for (const CPgonListNode* s = target.first; s != nullptr; s = s->next)
+    EXPECT_EQ(s->placements.count, 3);
+  const std::vector<Ring> rings = PlacedRings(cell, kTarget);
+  Box shape;
+  for (const Box& r : parts) shape.Merge(r);
+  for (auto [dx, dy] : at) {
+    const Box window(shape.x1 + dx - size - 3, shape.y1 + dy - size - 3,
+                     shape.x2 + dx + size + 3, shape.y2 + dy + size + 3);
+    auto now = Raster(rings, window, false);
+    for (auto& [pt, n] : now) EXPECT_EQ(n, 1) << pt.first << " " << pt.second;
+    EXPECT_EQ(now, GrownRaster(parts, size, dx, dy, window)) << "placement " << dx << " " << dy;
+    EXPECT_TRUE(cell.box.Contains(Box(shape.x1 + dx - size, shape.y1 + dy - size,
+                                      shape.x2 + dx + size, shape.y2 + dy + size)));
+  }
+}
+
+TEST(SizeUpShapesTest, RectanglesLShapesAndHolesGrowAtEveryPlacement) {
+  const Ring keyhole = {{0, 0},   {100, 0},  {100, 100}, {50, 100}, {50, 60}, {60, 60},
+                        {60, 40}, {40, 40},  {40, 60},   {50, 60},  {50, 100}, {0, 100}};
+  const std::vector<Box> keyholeParts = {Box(0, 0, 100, 40), Box(0, 60, 100, 100),
+                                         Box(0, 0, 40, 100), Box(60, 0, 100, 100)};
+  struct Case {
+    const char* name;
+    Ring ring;
+    std::vector<Box> parts;
+    int32_t size;
+    size_t shapes;
+  } cases[] = {
+      {"rectangle", {{10, 20}, {70, 20}, {70, 45}, {10, 45}}, {Box(10, 20, 70, 45)}, 7, 1},
+      {"rectangle, size 0", {{10, 20}, {70, 20}, {70, 45}, {10, 45}}, {Box(10, 20, 70, 45)}, 0, 1},
+      {"L shape",
+       {{0, 0}, {80, 0}, {80, 20}, {30, 20}, {30, 90}, {0, 90}},
+       {Box(0, 0, 80, 20), Box(0, 0, 30, 90)},
+       6,
+       1},
+      {"L shape, notch filled", {{0, 0}, {80, 0}, {80, 20}, {30, 20}, {30, 90}, {0, 90}},
+       {Box(0, 0, 80, 20), Box(0, 0, 30, 90)}, 40, 1},
+      {"hole shrinks", keyhole, keyholeParts, 5, 1},
+      {"hole closes", keyhole, keyholeParts, 12, 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    CheckSizeUp(c.ring, c.parts, c.size, c.shapes);
+  }
+}
+
+TEST(SizeUpShapesTest, RandomRectilinearShapesMatchTheBruteForce) {
+  std::mt19937 rng(3119);
+  std::uniform_int_distribution<int32_t> coord(0, 30), grow(0, 9);
+  for (int round = 0; round < 40; ++round) {
+    // A staircase: columns of random heights over one baseline, walked
+    // counter-clockwise; its columns are the rectangles it is made of.
+    const int columns = 1 + round % 4;
+    Ring ring = {{0, 0}};
+    std::vector<Box> parts;
+    int32_t x = 0;
+    std::vector<std::pair<int32_t, int32_t>> tops;
+    for (int i = 0; i < columns; ++i) {
+      const int32_t w = 1 + coord(rng), h = 1 + coord(rng);
+      parts.emplace_back(x, 0, x + w, h);
+      tops.push_back({x + w, h});
+      x += w;
+    }
+    ring.push_back({x, 0});
+    for (int i = columns - 1; i >= 0; --i) {
+      ring.push_back({parts[i].x2, parts[i].y2});
+      ring.push_back({parts[i].x1, parts[i].y2});
+    }
+    // Equal neighbouring heights leave collinear vertices: drop them.
+    Ring clean;
+    for (size_t i = 0; i < ring.size(); ++i) {
+      const Point& p = ring[(i + ring.size() - 1) % ring.size()];
+      const Point& q = ring[i];
+      const Point& n = ring[(i + 1) % ring.size()];
+      if ((p.x == q.x && q.x == n.x) || (p.y == q.y && q.y == n.y)) continue;
+      clean.push_back(q);
+    }
+    SCOPED_TRACE(round);
+    CheckSizeUp(clean, parts, grow(rng), 1);
+  }
+}
+
+TEST(SizeUpShapesTest, SourceAsTargetAndAMissingSource) {
+  DBCell cell;
+  AddShape(cell, kLayer, {{0, 0}, {10, 0}, {10, 10}, {0, 10}});
+  cell.SizeUpShapes(kTarget, kMarkers, 5);  // no source layer
+  EXPECT_EQ(cell.rawLayers.count(kMarkers), 0u);
+  // The grown shape joins its source; only the old shape is sized.
+  cell.SizeUpShapes(kLayer, kLayer, 5);
+  const std::vector<Ring> rings = PlacedRings(cell, kLayer);
+  ASSERT_EQ(rings.size(), 2u);
+  std::set<std::pair<int64_t, int64_t>> sizes;
+  for (const Ring& r : rings) {
+    const Box b = cell_test::BoxOf(r);
+    sizes.insert({b.Width(), int64_t(b.y2) - b.y1});
+  }
+  EXPECT_EQ(sizes, (std::set<std::pair<int64_t, int64_t>>{{10, 10}, {20, 20}}));
 }
 
 }  // namespace
