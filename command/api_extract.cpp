@@ -18,6 +18,7 @@
 #include "geometry/point_system.h"
 #include "layoutdb/atomic_file.h"
 #include "layoutdb/db_cell.h"
+#include "layoutdb/layer_key.h"
 #include "layoutdb/layer_rings.h"
 #include "layoutdb/lib_db.h"
 #include "layoutdb/trans.h"
@@ -37,11 +38,25 @@ struct ClearMarks {
   }
 };
 
+// A GDSII file (gzip when gz) holding the library head and the one
+// structure of cell, whose elements body writes; it replaces fname only when
+// complete.
+template <class Body>
+void WriteOneCellGds(LibDB& lib, DBCell* cell, const char* fname, int gz, Body body) {
+  GdsWriter w(fname, gz != 0);
+  w.WriteLibraryHead(&lib);
+  w.WriteCellHead(cell);
+  body(w);
+  w.WriteEndStructure();
+  w.WriteEndLibrary();
+  w.Finish();
+}
+
 // The rings of every layer of the map, with one report line per layer,
 // appended to out (the map's lists emptied).
 void GatherLayers(LayerRings& rings, PSList& out, const char* format) {
   for (auto& [key, list] : rings) {
-    PrintMessage(format, int(key >> 8), int(key & 0xFF), list.ringCount);
+    PrintMessage(format, int(LayerOf(key)), int(DatatypeOf(key)), list.ringCount);
     SpliceList(out, list);
   }
 }
@@ -119,17 +134,13 @@ int API::ExtractFlatGds(const char* fname, int gz) {
     DBCell* cell = WorkingCellPtr();
     lib.CollectPolygons(cell, &area, &identity, &opLayers, &rings, 1);
     ReportSearchSystemMemory(false);
-    GdsWriter w(fname, gz != 0);
-    w.WriteLibraryHead(&lib);
-    w.WriteCellHead(cell);
-    for (auto& [key, list] : rings) {
-      PrintMessage("  (%d %d): %d polygons\n", int(key >> 8), int(key & 0xFF),
-                   list.ringCount);
-      w.WriteBoundary(list, int16_t(key >> 8), int16_t(key & 0xFF));
-    }
-    w.WriteEndStructure();
-    w.WriteEndLibrary();
-    w.Finish();
+    WriteOneCellGds(lib, cell, fname, gz, [&](GdsWriter& w) {
+      for (auto& [key, list] : rings) {
+        PrintMessage("  (%d %d): %d polygons\n", int(LayerOf(key)),
+                     int(DatatypeOf(key)), list.ringCount);
+        w.WriteBoundary(list, int16_t(LayerOf(key)), int16_t(DatatypeOf(key)));
+      }
+    });
     return 1;
   } catch (const Error& e) {
     PrintError(e);
@@ -146,13 +157,9 @@ int API::ExtractMergedGds(int layer, int datatype, const char* fname, int gz) {
     ScratchList tiles;
     if (!MergedTiles(lib, cell, area, opLayers, tech.maxSize, lib.unitPerNm, tiles.list))
       return 1;
-    GdsWriter w(fname, gz != 0);
-    w.WriteLibraryHead(&lib);
-    w.WriteCellHead(cell);
-    w.WriteBoundary(tiles.list, int16_t(layer), int16_t(datatype));
-    w.WriteEndStructure();
-    w.WriteEndLibrary();
-    w.Finish();
+    WriteOneCellGds(lib, cell, fname, gz, [&](GdsWriter& w) {
+      w.WriteBoundary(tiles.list, int16_t(layer), int16_t(datatype));
+    });
     return 1;
   } catch (const Error& e) {
     PrintError(e);
