@@ -112,28 +112,7 @@ void ReadStoredLibrary(LibDB& lib) {
 
 // Steps 1 to 3 of writing back one library.
 void WriteBack(LibDB& lib) {
-  if (lib.hierChanged != 0) {
-    const int32_t oldDepth = lib.depth;
-    // The tables are built from the reference trees: the stored references
-    // of cells that are not in memory are read for that and dropped again
-    // (a cell must never hold its references without its shapes).
-    std::vector<DBCell*> borrowed;
-    for (DBCell* cell : lib.cells) {
-      if (cell == nullptr || !cell->IsEmpty() || cell->refPos < 0 ||
-          cell->dbFile == 0)
-        continue;
-      lib.LoadReferences(cell);
-      borrowed.push_back(cell);
-    }
-    lib.BuildParents();
-    lib.OrderCells(false);
-    lib.CollectRoots();
-    const bool boxChanged = lib.UpdateRefBoxes();
-    for (DBCell* cell : borrowed) cell->indexedLayers.erase(ReferenceKey);
-    lib.CloseDataFile();
-    if (boxChanged || lib.depth != oldDepth) lib.SetFlags(LibDB::InfoDirty);
-    lib.hierChanged = 0;
-  }
+  if (lib.hierChanged != 0) lib.RebuildHierarchy();
   // Cell data first, then "names", then "info": an index never names more
   // cells than the files it points at hold.
   const bool dataDirty = lib.HasFlags(LibDB::DataDirty);

@@ -215,12 +215,21 @@ void API::SizeUp(int layer1, int datatype1, int layer2, int datatype2, int amoun
   try {
     ReadLibraryTables(*currentLib);
     const int32_t size = ToDatabaseUnits(amount);
+    bool grew = false;
     RepairCells(
         [&](DBCell& cell) {
+          const Box before = cell.box;
           cell.SizeUpShapes(src, dst, size);
+          grew = grew || !(cell.box == before);
           return 0;
         },
         true, dst);
+    // A grown cell makes the boxes of the cells placing it grow too: a
+    // working area taken from a parent's box must reach the grown shapes.
+    if (grew) {
+      currentLib->RebuildHierarchy();
+      currentLib->WriteInfo();
+    }
   } catch (const Error& e) {
     ExitOnError(e);
   }

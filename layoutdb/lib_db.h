@@ -296,6 +296,11 @@ class LibDB {
   // current boxes and enlarges cell boxes to cover them; true when a cell
   // box grew.
   bool RefreshRefBoxes();
+  // Rebuilds parents, cell order, roots and the boxes of cells holding
+  // references after references or cell boxes changed. The references of
+  // cells not in memory are read for it and dropped again. Marks "info"
+  // dirty when a box or the depth changed and clears hierChanged.
+  void RebuildHierarchy();
 
   // ---- Loading and saving cells (lib_load_save.cpp) ------------------------
   // Loads every stored cell that holds nothing in memory (with

@@ -273,6 +273,27 @@ bool LibDB::UpdateRefBoxes() {
   return changed;
 }
 
+void LibDB::RebuildHierarchy() {
+  const int32_t oldDepth = depth;
+  // A cell never holds its references without its shapes: what is borrowed
+  // here goes again before returning.
+  std::vector<DBCell*> borrowed;
+  for (DBCell* cell : cells) {
+    if (cell == nullptr || !cell->IsEmpty() || cell->refPos < 0 || cell->dbFile == 0)
+      continue;
+    LoadReferences(cell);
+    borrowed.push_back(cell);
+  }
+  BuildParents();
+  OrderCells(false);
+  CollectRoots();
+  const bool boxChanged = UpdateRefBoxes();
+  for (DBCell* cell : borrowed) cell->indexedLayers.erase(ReferenceKey);
+  CloseDataFile();
+  if (boxChanged || depth != oldDepth) SetFlags(InfoDirty);
+  hierChanged = 0;
+}
+
 Box LibDB::ComputeCellBox(DBCell* cell) {
   Box box;
   Box raw = cell->RawLayersBox(nullptr);
