@@ -145,7 +145,10 @@ bool CollectSelfTouch(PSList& list, PSList& out) {
   return found;
 }
 
-bool SplitSelfTouch(PSList& list) {
+namespace {
+
+// One crossing pass and the re-linking at its coincident pairs.
+bool SplitSelfTouchOnce(PSList& list) {
   if (!list.head) return false;
   PSList created;
   RunCrossingPass(list, created);
@@ -170,6 +173,19 @@ bool SplitSelfTouch(PSList& list) {
   SpliceList(list, created);
   Simplify(list, 0);
   return relinked;
+}
+
+}  // namespace
+
+bool SplitSelfTouch(PSList& list) {
+  // Crossings that round onto one grid point, or onto a vertex, create a
+  // vertex that pairs with nothing in one pass; the ring still crosses
+  // there. Passes repeat until none re-links (each re-linking removes a
+  // crossing; the bound only guards against a snapping cycle).
+  if (!SplitSelfTouchOnce(list)) return false;
+  for (int round = 0; round < 32 && SplitSelfTouchOnce(list); ++round) {
+  }
+  return true;
 }
 
 bool MarkAcute(PSList& list, PSList* out, int mode, int32_t size,

@@ -37,7 +37,9 @@ bool CollectSelfTouch(PSList& list, PSList& out);
 // Re-links the rings at every coincident pair of created vertices, so that
 // boundaries that crossed there only touch (a figure-eight becomes two rings
 // touching at the crossing point); clears every flag of the list and
-// simplifies it at tolerance 0. True when anything was re-linked.
+// simplifies it at tolerance 0. Passes repeat while one re-links, so that
+// crossings rounded onto one grid point are split too. True when anything
+// was re-linked.
 bool SplitSelfTouch(PSList& list);
 
 // Marks the acute vertices of the list that lie inside the closed window
