@@ -339,12 +339,7 @@ void OasisFile::ClaimName(const std::string& name) {
   }
   // A cell from before the read holds the name: it moves to the next free
   // name (it is placed by id, so its parents keep placing it).
-  std::string fresh = name;
-  const size_t last = fresh.find_last_not_of("0123456789");
-  const size_t start = last == std::string::npos ? 0 : last + 1;
-  do {
-    IncrementNameSuffix(fresh, start);
-  } while (library->FindCellId(fresh) >= 0);
+  const std::string fresh = library->NextFreeCellName(name);
   PrintMessage("Warning: cell %s of the library renamed %s\n", name.c_str(), fresh.c_str());
   library->RenameCell(old, fresh);
 }

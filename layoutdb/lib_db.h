@@ -164,6 +164,10 @@ class LibDB {
   // is not changed.
   int32_t MakeCellName(const char* base, const std::string& marker,
                        int32_t number, std::string& name) const;
+  // The name with its decimal suffix counted up (one appended after a name
+  // without digits) until no cell of the library has it. The library is
+  // not changed.
+  std::string NextFreeCellName(const std::string& name) const;
 
   // ---- Library info and option files (lib_info.cpp) ------------------------
   // Reads "info" (or "info.gz") into a library without cells: units, write

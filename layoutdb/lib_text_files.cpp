@@ -151,6 +151,16 @@ void LibDB::WriteTexts() {
   file.Commit("Cannot write file texts");
 }
 
+std::string LibDB::NextFreeCellName(const std::string& name) const {
+  std::string fresh = name;
+  const size_t last = fresh.find_last_not_of("0123456789");
+  const size_t start = last == std::string::npos ? 0 : last + 1;
+  do {
+    IncrementNameSuffix(fresh, start);
+  } while (cellIds.count(fresh) != 0);
+  return fresh;
+}
+
 int32_t LibDB::MakeCellName(const char* base, const std::string& marker,
                             int32_t number, std::string& name) const {
   if (number < 0) throw Error("Negative number for a generated cell name", "DB");

@@ -306,5 +306,25 @@ TEST(MakeCellName, FormsUniqueNames) {
   }
 }
 
+TEST(NextFreeCellName, CountsUpTheSuffixPastTakenNames) {
+  struct Case {
+    const char* name;
+    std::vector<std::string> existing;
+    const char* fresh;
+  } cases[] = {
+      {"CELL", {"CELL"}, "CELL1"},
+      {"CELL", {"CELL", "CELL1", "CELL2"}, "CELL3"},
+      {"A9", {"A9", "A11"}, "A10"},
+      {"A9", {"A9", "A10"}, "A11"},
+      {"12", {"12"}, "13"},
+  };
+  for (const Case& c : cases) {
+    LibDB lib("/nonexistent", 0);
+    for (const std::string& n : c.existing) lib.AddCell(n.c_str());
+    EXPECT_EQ(lib.NextFreeCellName(c.name), c.fresh) << c.name;
+    EXPECT_EQ(lib.cells.size(), c.existing.size());
+  }
+}
+
 }  // namespace
 }  // namespace velmar
