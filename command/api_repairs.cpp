@@ -34,6 +34,18 @@ void RequireStorableLayer(int layer, int datatype) {
         layer, datatype);
 }
 
+// The stored source and target layers of a repair that reads one layer and
+// writes another; ends the process unless both can be stored.
+struct RepairLayers {
+  LayerKey source;
+  LayerKey target;
+};
+RepairLayers RequireRepairLayers(int layer1, int datatype1, int layer2, int datatype2) {
+  RequireStorableLayer(layer1, datatype1);
+  RequireStorableLayer(layer2, datatype2);
+  return {MakeLayerKey(layer1, datatype1), MakeLayerKey(layer2, datatype2)};
+}
+
 // Rounds half away from zero, as the unit conversions of the repairs do.
 int32_t RoundScale(double v) {
   const double r = v < 0 ? std::trunc(v - 0.5) : std::trunc(v + 0.5);
@@ -150,10 +162,7 @@ void API::FixSmallAcute(int layer1, int datatype1, int layer2, int datatype2) {
   PrintMessage("\n%sFixSmallAcute {%d %d} {%d %d}\n", DateText(), layer1,
                datatype1, layer2, datatype2);
   RequireLibrary();
-  RequireStorableLayer(layer1, datatype1);
-  RequireStorableLayer(layer2, datatype2);
-  const LayerKey src = MakeLayerKey(layer1, datatype1);
-  const LayerKey dst = MakeLayerKey(layer2, datatype2);
+  const auto [src, dst] = RequireRepairLayers(layer1, datatype1, layer2, datatype2);
   try {
     ReadLibraryTables(*currentLib);
     const int32_t length = RoundScale(currentLib->unitPerNm);
@@ -208,10 +217,7 @@ void API::SizeUp(int layer1, int datatype1, int layer2, int datatype2, int amoun
                layer2, datatype2, amount);
   if (amount < 0) ExitWithMessage("ERROR: SizeUp only takes positive number\n");
   RequireLibrary();
-  RequireStorableLayer(layer1, datatype1);
-  RequireStorableLayer(layer2, datatype2);
-  const LayerKey src = MakeLayerKey(layer1, datatype1);
-  const LayerKey dst = MakeLayerKey(layer2, datatype2);
+  const auto [src, dst] = RequireRepairLayers(layer1, datatype1, layer2, datatype2);
   try {
     ReadLibraryTables(*currentLib);
     const int32_t size = ToDatabaseUnits(amount);
