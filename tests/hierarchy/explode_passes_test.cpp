@@ -158,8 +158,7 @@ TEST(ExplodePasses, OverlappingPlacementsExplodeTogether) {
   for (float rate : {0.5f, 0.6f}) {
     Model m(3);
     m[0].refs = {Ref(1, 0, 0), Ref(1, 40, 0)};
-    m[1].refs = {Ref(2, 0, 0)};
-    m[1].shapes[0x0100] = {{{0, 0}, {100, 0}, {100, 100}, {0, 100}}};
+    m[1].refs = {Ref(2, 0, 0), Ref(2, 90, 90)};  // a 100 x 100 box
     m[2].shapes[0x4000] = {{{0, 0}, {10, 0}, {10, 10}, {0, 10}}};
     PassLibrary p(m);
     p.lib->cells[2]->flags |= DBCell::Leaf;
@@ -222,6 +221,27 @@ TEST(ExplodePasses, ManualExplosionOfNestedListedCells) {
   EXPECT_EQ(refs[0].CellId(), 3);
   EXPECT_EQ(p.lib->explodeCells.size(), 4u);
   CheckStructure(*p.lib, {}, "manual");
+}
+
+TEST(ExplodePasses, CellsHoldingShapesAreNeverExploded) {
+  // Cell 1 holds shapes and a reference (no leaf cell was made for it);
+  // cell 2 is a leaf. Exploding either would drop shapes.
+  Model m = Placed(100, 100, 100);
+  m[1].shapes[0x0100] = {{{0, 0}, {7, 0}, {7, 7}, {0, 7}}};
+  PassLibrary p(m);
+  p.lib->cells[2]->flags |= DBCell::Leaf;
+  const FlatRings before = FlattenLibrary(*p.lib, 0);
+  p.lib->explodeCells = {1, 2};
+  StdoutCapture quiet;
+  EXPECT_EQ(p.lib->Explode1(0.0f), 0);
+  EXPECT_EQ(p.lib->Explode2(1.0f), 0);
+  EXPECT_EQ(p.lib->Explode3(0.0f), 0);
+  EXPECT_EQ(p.lib->ExplodeManual(), 0);
+  quiet.Stop();
+  EXPECT_TRUE(Live(*p.lib, 1));
+  EXPECT_TRUE(Live(*p.lib, 2));
+  ExpectSameCoverage(before, FlattenLibrary(*p.lib, 0), "shapes kept");
+  CheckStructure(*p.lib, {.oneRoot = true}, "shapes kept");
 }
 
 TEST(ExplodePasses, NothingExplodedLeavesNoMarkAndNoSummary) {

@@ -23,12 +23,16 @@
 
 #include "foundation/box.h"
 #include "foundation/search_tree.h"
+#include "geometry/boolean_sweep.h"
+#include "geometry/op_codes.h"
+#include "geometry/point_system.h"
 #include "layoutdb/db_cell.h"
 #include "layoutdb/lib_db.h"
 #include "layoutdb/shape_list.h"
 #include "layoutdb/trans.h"
 #include "support/cell_fixtures.h"
 #include "support/hier_fixtures.h"
+#include "support/point_list_fixtures.h"
 
 namespace velmar::hier_test {
 
@@ -225,6 +229,60 @@ inline void ExpectSameCoverage(const FlatRings& before, const FlatRings& after,
 }
 
 // ---------------------------------------------------------------------------
+// Larger layouts: the region of each layer compared through the boolean
+// engine, held to its own accounts: the XOR of both sides is empty, and the
+// merged areas of either side and of both together are equal.
+
+namespace detail {
+
+// Appends the rings counter-clockwise (a mirrored placement turns a ring
+// over) with the operand flag.
+inline void AppendOperand(PSList& list, const std::vector<Ring>& rings,
+                          uint16_t flags) {
+  for (const Ring& r : rings) {
+    if (r.size() < 3) continue;
+    if (cell_test::Area2(r) < 0)
+      test::AddRing(list, std::vector<Point>(r.rbegin(), r.rend()), flags);
+    else
+      test::AddRing(list, r, flags);
+  }
+}
+
+inline __int128 MergedArea2(const std::vector<Ring>* a,
+                            const std::vector<Ring>* b, BooleanOpCode code) {
+  PSList in, out;
+  if (a != nullptr) AppendOperand(in, *a, 0);
+  if (b != nullptr) AppendOperand(in, *b, PSPointFlags::SecondLayer);
+  BooleanSweep(in, &out, code, false);
+  const __int128 area = cell_test::ListArea2(out);
+  ClearPointList(in);
+  ClearPointList(out);
+  return area;
+}
+
+}  // namespace detail
+
+inline void ExpectSameRegion(const FlatRings& before, const FlatRings& after,
+                             const std::string& what) {
+  std::set<LayerKey> keys;
+  for (const auto& [k, v] : before) keys.insert(k);
+  for (const auto& [k, v] : after) keys.insert(k);
+  const std::vector<Ring> none;
+  for (LayerKey k : keys) {
+    auto ia = before.find(k), ib = after.find(k);
+    const std::vector<Ring>& a = ia == before.end() ? none : ia->second;
+    const std::vector<Ring>& b = ib == after.end() ? none : ib->second;
+    const __int128 xorArea = detail::MergedArea2(&a, &b, BooleanOpCode::Xor);
+    const __int128 areaA = detail::MergedArea2(&a, nullptr, BooleanOpCode::Or);
+    const __int128 areaB = detail::MergedArea2(nullptr, &b, BooleanOpCode::Or);
+    const __int128 both = detail::MergedArea2(&a, &b, BooleanOpCode::Or);
+    EXPECT_EQ(int64_t(xorArea), 0) << what << ": layer " << k;
+    EXPECT_EQ(int64_t(areaA), int64_t(both)) << what << ": layer " << k;
+    EXPECT_EQ(int64_t(areaB), int64_t(both)) << what << ": layer " << k;
+  }
+}
+
+// ---------------------------------------------------------------------------
 // Structural checks
 
 struct StructureChecks {
@@ -245,9 +303,15 @@ inline void CheckStructure(LibDB& lib, const StructureChecks& want,
   const size_t n = lib.cells.size();
   std::vector<std::map<int32_t, int32_t>> parents(n);
   std::set<std::string> names;
+  // A slot of a removed cell, as a library read back from disk holds it: no
+  // box, nothing stored. It takes part in nothing.
+  auto removed = [&](size_t id) {
+    const DBCell* c = lib.cells[id];
+    return c == nullptr || (!c->box.IsValid() && c->IsEmpty() && c->dbFile == 0);
+  };
   for (size_t id = 0; id < n; ++id) {
     DBCell* cell = lib.cells[id];
-    if (cell == nullptr) continue;
+    if (removed(id)) continue;
     if (cell->IsEmpty() && cell->dbFile != 0) lib.LoadCell(cell, false);
     EXPECT_FALSE(cell->flags & DBCell::Marked) << what << ": cell " << id
                                                << " left marked";
@@ -272,7 +336,7 @@ inline void CheckStructure(LibDB& lib, const StructureChecks& want,
         const SRef* r = m->Item<const SRef>();
         ++refCount;
         const int32_t child = r->CellId();
-        const bool live = size_t(child) < n && lib.cells[size_t(child)] != nullptr;
+        const bool live = size_t(child) < n && !removed(size_t(child));
         EXPECT_TRUE(live) << what << ": " << *cell->name
                           << " places destroyed cell " << child;
         if (!live) continue;
@@ -308,7 +372,7 @@ inline void CheckStructure(LibDB& lib, const StructureChecks& want,
   std::vector<size_t> ready;
   size_t done = 0, live = 0;
   for (size_t id = 0; id < n; ++id) {
-    if (lib.cells[id] == nullptr) continue;
+    if (removed(id)) continue;
     ++live;
     if (pending[id] == 0) ready.push_back(id);
   }
@@ -323,13 +387,13 @@ inline void CheckStructure(LibDB& lib, const StructureChecks& want,
   if (want.oneRoot) {
     int roots = 0;
     for (size_t id = 0; id < n; ++id)
-      if (lib.cells[id] != nullptr && parents[id].empty()) ++roots;
+      if (!removed(id) && parents[id].empty()) ++roots;
     EXPECT_EQ(roots, 1) << what << ": cells without parents";
   }
   if (want.parentTables) {
     ASSERT_GE(lib.hierRecords.size(), n) << what;
     for (size_t id = 0; id < n; ++id) {
-      if (lib.cells[id] != nullptr) {
+      if (!removed(id)) {
         EXPECT_EQ(lib.hierRecords[id].parents, parents[id])
             << what << ": parents of cell " << id;
       }
@@ -345,6 +409,7 @@ struct HierarchyShape {
   int cellsPerLevel = 3;
   bool magnify = true;         // some placements at magnification 2
   bool general = false;        // triangles with arbitrary slopes too
+  bool manhattan = false;      // axis-parallel shapes only
   int32_t smallSide = 40;      // some leaves at most this wide
   int32_t largeSide = 1300;    // some leaves wider than this
 };
@@ -369,10 +434,22 @@ inline Model RandomHierarchy(std::mt19937& rng, const HierarchyShape& s) {
       level[size_t(l)].push_back(int32_t(m.size()));
       m.emplace_back();
     }
+  auto shape = [&]() {
+    for (;;) {
+      Ring r = cell_test::RandomShape(rng, s.general);
+      bool axisParallel = true;
+      for (size_t k = 0; k < r.size(); ++k) {
+        const Point& a = r[k];
+        const Point& b = r[(k + 1) % r.size()];
+        axisParallel = axisParallel && (a.x == b.x || a.y == b.y);
+      }
+      if (axisParallel || !s.manhattan) return r;
+    }
+  };
   auto addShapes = [&](ModelCell& c, int count) {
     for (int k = 0; k < count; ++k)
-      c.shapes[kKeys[percent(rng) % 3]].push_back(cell_test::Moved(
-          cell_test::RandomShape(rng, s.general), pos(rng), pos(rng)));
+      c.shapes[kKeys[percent(rng) % 3]].push_back(
+          cell_test::Moved(shape(), pos(rng), pos(rng)));
   };
   for (int l = 0; l <= s.levels; ++l) {
     for (size_t i = 0; i < level[size_t(l)].size(); ++i) {
@@ -385,8 +462,8 @@ inline Model RandomHierarchy(std::mt19937& rng, const HierarchyShape& s) {
       } else if (bottom && i == 1) {
         // Wide: above the split size, shapes spread along x.
         for (int32_t x = 0; x < s.largeSide; x += 150 + percent(rng))
-          c.shapes[kKeys[percent(rng) % 3]].push_back(cell_test::Moved(
-              cell_test::RandomShape(rng, s.general), x, pos(rng)));
+          c.shapes[kKeys[percent(rng) % 3]].push_back(
+              cell_test::Moved(shape(), x, pos(rng)));
         c.shapes[0x0100].push_back(
             {{0, -80}, {s.largeSide + 20, -80}, {s.largeSide + 20, -70}, {0, -70}});
       } else {
