@@ -47,20 +47,28 @@ int32_t FlattenChosen(LibDB& lib, DBCell* cell, bool index, Pick pick) {
   LayerTree* refs = cell->ReferenceTree();
   if (refs == nullptr || refs->IsEmpty()) return 0;
   pass::EnsureIndexed(cell);
+  // The chosen references leave the tree first: collecting a child may
+  // load and index cells, and no tree node is held across that.
+  std::vector<SRef*> chosen;
+  for (DBSearchNode* n = DBSearchSystem::First(*refs); n != nullptr;) {
+    if (n->IsData() && n->item != nullptr) {
+      SRef* ref = n->Item<SRef>();
+      DBCell* child = pass::CellAt(lib, ref->CellId());
+      if (child != nullptr && pick(ref->CellId(), child)) {
+        chosen.push_back(ref);
+        n->item = nullptr;
+        n = DBSearchSystem::Remove(*refs, n);
+        continue;
+      }
+    }
+    n = DBSearchSystem::Next(n);
+  }
+  if (chosen.empty()) return 0;
   const std::set<int32_t> allLayers;
   LayerRings acc;
   int32_t count = 0;
-  for (DBSearchNode* n = DBSearchSystem::First(*refs); n != nullptr;) {
-    if (!n->IsData() || n->item == nullptr) {
-      n = DBSearchSystem::Next(n);
-      continue;
-    }
-    SRef* ref = n->Item<SRef>();
-    DBCell* child = pass::CellAt(lib, ref->CellId());
-    if (child == nullptr || !pick(ref->CellId(), child)) {
-      n = DBSearchSystem::Next(n);
-      continue;
-    }
+  for (SRef* ref : chosen) {
+    DBCell* child = lib.cells[size_t(ref->CellId())];
     pass::EnsureLoaded(lib, child);
     const Box window = child->box;
     if (!ref->IsArray()) {
@@ -81,10 +89,7 @@ int32_t FlattenChosen(LibDB& lib, DBCell* cell, bool index, Pick pick) {
       count += cols * rows;
     }
     delete ref;
-    n->item = nullptr;
-    n = DBSearchSystem::Remove(*refs, n);
   }
-  if (count == 0) return 0;
   if (refs->IsEmpty()) {
     cell->indexedLayers.erase(ReferenceKey);
     cell->flags |= DBCell::Leaf;

@@ -165,24 +165,31 @@ Model WideCell(int32_t width) {
   return m;
 }
 
-TEST(RestructurePasses, SplitCellHonoursTheTolerance) {
-  // At 1 unit per nanometre the tolerance is 1000 units.
-  for (int32_t width : {1300, 1301}) {
-    PassLibrary p(WideCell(width));
+TEST(RestructurePasses, SplitCellHonoursTheToleranceAndSkipsEmptyWindows) {
+  // At 1 unit per nanometre the tolerance is 1000 units and the grid step
+  // 100: size 300 gives windows 300 wide. Width 1301: five windows, each
+  // with a shape; width 2000: seven windows, of which two are empty.
+  struct Case {
+    int32_t width;
+    int32_t made;
+  };
+  for (const Case c : {Case{1300, 0}, Case{1301, 5}, Case{2000, 5}}) {
+    PassLibrary p(WideCell(c.width));
     DBCell* cell = p.lib->cells[0];
     cell->IndexLayers();
     const FlatRings before = FlattenLibrary(*p.lib, 0);
-    const int32_t made = p.lib->SplitCell(cell, 300, false);
-    if (width == 1300) {
-      EXPECT_EQ(made, 0);
+    p.lib->flags = 0;
+    EXPECT_EQ(p.lib->SplitCell(cell, 300, false), c.made) << c.width;
+    if (c.made == 0) {
+      EXPECT_FALSE(cell->flags & DBCell::Modified);
       continue;
     }
-    // Five columns of windows, of which the empty ones make no tile.
-    EXPECT_EQ(made, 5);
     EXPECT_EQ(*p.lib->cells[1]->name, "c0_vlh0");
     EXPECT_EQ(*p.lib->cells[5]->name, "c0_vlh4");
+    for (int32_t id = 1; id <= 5; ++id)
+      EXPECT_EQ(p.lib->cells[size_t(id)]->flags, DBCell::Modified | DBCell::Leaf);
     EXPECT_TRUE(cell->rawLayers.empty());
-    EXPECT_TRUE(cell->flags & DBCell::Modified);
+    EXPECT_EQ(cell->flags, DBCell::Modified);
     ExpectSameCoverage(before, FlattenLibrary(*p.lib, 0), "split");
     CheckStructure(*p.lib, {.leavesSeparate = true}, "split");
   }
@@ -206,9 +213,13 @@ TEST(RestructurePasses, SplitTilesKeepWorkLayers) {
   m[0].shapes[0x10100] = {{{5, 5}, {1995, 5}, {1995, 8}, {5, 8}}};
   PassLibrary p(m);
   const FlatRings before = FlattenLibrary(*p.lib, 0, true);
-  StdoutCapture quiet;
+  p.lib->flags = 0;
+  StdoutCapture out;
   p.lib->Split(400);
-  quiet.Stop();
+  EXPECT_NE(out.Stop().find("Splitting\n  5 cells are created by splitting\n"),
+            std::string::npos);
+  EXPECT_TRUE(p.lib->HasFlags(LibDB::InfoDirty | LibDB::NamesDirty |
+                              LibDB::DataDirty));
   ExpectSameCoverage(before, FlattenLibrary(*p.lib, 0, true), "work layers");
 }
 
