@@ -277,17 +277,33 @@ int32_t LibDB::Flatten(int32_t size) {
   pass::PrintHeader("Flattenning");
   const size_t n = cells.size();
   int32_t instances = 0, destroyed = 0;
+  // A cell that nothing places is not flattened into anything: destroying
+  // it when it is small would lose the layout below it. It takes in its
+  // small children instead and stays.
+  std::vector<char> placed(n, 0);
   for (size_t id = 0; id < n; ++id) {
     DBCell* cell = cells[id];
     if (cell == nullptr) continue;
     pass::EnsureLoaded(*this, cell);
-    if (cell->flags & DBCell::Leaf) continue;
-    if (!IsSmall(cell, size)) instances += FlattenSmallInstances(cell, size);
+    const LayerTree* refs = cell->ReferenceTree();
+    if (refs == nullptr) continue;
+    for (const DBSearchNode* m = DBSearchSystem::First(*refs); m != nullptr;
+         m = DBSearchSystem::Next(m))
+      if (m->IsData() && m->item != nullptr &&
+          size_t(m->Item<const SRef>()->CellId()) < n)
+        placed[size_t(m->Item<const SRef>()->CellId())] = 1;
+  }
+  for (size_t id = 0; id < n; ++id) {
+    DBCell* cell = cells[id];
+    if (cell == nullptr || (cell->flags & DBCell::Leaf)) continue;
+    if (!IsSmall(cell, size) || !placed[id])
+      instances += FlattenSmallInstances(cell, size);
   }
   std::vector<int32_t> small;
   for (size_t id = 0; id < n; ++id) {
     DBCell* cell = cells[id];
-    if (cell != nullptr && IsSmall(cell, size)) small.push_back(int32_t(id));
+    if (cell != nullptr && placed[id] && IsSmall(cell, size))
+      small.push_back(int32_t(id));
   }
   DestroyCells(small);
   destroyed = int32_t(small.size());

@@ -152,6 +152,37 @@ TEST(ExplodePasses, RateThresholdsHoldAtTheirBounds) {
   }
 }
 
+TEST(ExplodePasses, OnlyTheLargePlacementOfAChildExplodes) {
+  // Cell 1 (100 x 100, placing leaf 2 twice) is placed at magnification 2
+  // (area 40000) and at 1 (area 10000) in a 400 x 200 parent: with rate
+  // 0.5 (threshold 40000) only the large placement explodes, and cell 1
+  // stays for the small one.
+  Model m(3);
+  m[0].refs = {Ref(1, 0, 0), Ref(1, 300, 0)};
+  m[0].refs[0].mag = 2;
+  m[1].refs = {Ref(2, 0, 0), Ref(2, 90, 90)};
+  m[2].shapes[0x4000] = {{{0, 0}, {10, 0}, {10, 10}, {0, 10}}};
+  PassLibrary p(m);
+  p.lib->cells[2]->flags |= DBCell::Leaf;
+  const FlatRings before = FlattenLibrary(*p.lib, 0);
+  StdoutCapture out;
+  EXPECT_EQ(p.lib->Explode1(0.5f), 0);
+  EXPECT_NE(out.Stop().find("  1 insts and 0 cells were removed\n"),
+            std::string::npos);
+  EXPECT_TRUE(Live(*p.lib, 1));
+  int toLeaf = 0;
+  for (const SRef& r : RefsOf(*p.lib, 0))
+    if (r.CellId() == 2) {
+      ++toLeaf;
+      EXPECT_EQ(r.mag, 2.0f);
+      EXPECT_TRUE((r.x == 0 && r.y == 0) || (r.x == 180 && r.y == 180));
+    }
+  EXPECT_EQ(toLeaf, 2);
+  EXPECT_EQ(RefsOf(*p.lib, 0).size(), 3u);
+  ExpectSameCoverage(before, FlattenLibrary(*p.lib, 0), "partial");
+  CheckStructure(*p.lib, {.oneRoot = true}, "partial");
+}
+
 TEST(ExplodePasses, OverlappingPlacementsExplodeTogether) {
   // Two placements of cell 1 overlapping by 60 of 100 in x: rate 0.5
   // explodes both, rate 0.6 neither.

@@ -137,6 +137,21 @@ TEST(RestructurePasses, FlattenTakesCellsWithOneSmallSide) {
   }
 }
 
+TEST(RestructurePasses, FlattenKeepsATopCellSmallerThanTheSize) {
+  // Every cell, the top included, is at most 500 wide: the top takes in the
+  // whole layout and stays, now a leaf.
+  PassLibrary p(TwoLevel());
+  const FlatRings before = FlattenLibrary(*p.lib, 0);
+  StdoutCapture out;
+  EXPECT_EQ(p.lib->Flatten(1000), 2);
+  out.Stop();
+  ASSERT_NE(p.lib->cells[0], nullptr);
+  EXPECT_EQ(p.lib->cells[0]->ReferenceTree(), nullptr);
+  EXPECT_TRUE(p.lib->cells[0]->flags & DBCell::Leaf);
+  ExpectSameCoverage(before, FlattenLibrary(*p.lib, 0), "small top");
+  CheckStructure(*p.lib, {.oneRoot = true}, "small top");
+}
+
 TEST(RestructurePasses, FlattenGivenCellsDestroysAnUnplacedListedCell) {
   Model m = TwoLevel();
   m.emplace_back();
