@@ -38,6 +38,7 @@ namespace velmar {
 
 class DBCell;
 class DBPolygon;
+class LayerTree;
 class LayerRings;
 struct LoadCheckpoint;
 struct PlacedRectangle;
@@ -394,6 +395,9 @@ class LibDB {
   // reused. Its name no longer names a cell, and it leaves the roots and
   // the cell order. References to it in other cells are the caller's.
   void DestroyCell(int32_t id);
+  // DestroyCell for many cells at once, with one sweep of the roots and the
+  // cell order (every id must name a live cell; repeats count once).
+  void DestroyCells(const std::vector<int32_t>& ids);
   // Drops the definitions kept from stream reads: after the references of
   // cells were edited they no longer describe the hierarchy, and the next
   // read rebuilds them from the cells.
@@ -402,6 +406,71 @@ class LibDB {
   // front of out; with mark the cells holding one get Modified.
   void CollectTargetReferences(DBCell* cell, const Box* window,
                                int32_t targetId, SList* out, bool mark);
+
+  // ---- Restructuring the hierarchy (hierarchy/restructure_passes.cpp) ------
+  // Library-wide passes that reshape the cell tree in memory before level
+  // processing. Each loads a cell that holds nothing before it works on it
+  // and writes nothing to disk; the hierarchy tables are stale afterwards
+  // until the caller rebuilds them. Sizes are database units.
+  //
+  // Destroys every cell whose box is not valid, and removes every
+  // reference to a destroyed cell from the cells left (they become
+  // Modified). Returns the empty slots plus the cells destroyed.
+  int32_t RemoveEmptyCells();
+  // Replaces every array reference by its elements as single references
+  // (an element equal to a reference already in the tree is dropped).
+  void ReplaceArefs();
+  // The arrays of one cell: the elements are appended to out (owned by the
+  // caller), the arrays removed from the tree; tree is the cell's reference
+  // tree when an array was removed. Returns the number of arrays removed.
+  int32_t ReplaceArefsInCell(DBCell* cell, std::vector<SRef*>& out,
+                             LayerTree*& tree);
+  // Flattens every placement of a cell at most size wide or high into its
+  // parents and destroys such cells. Returns the cells destroyed.
+  int32_t Flatten(int32_t size);
+  // Flattens the small children of one cell into it; returns the number of
+  // placements flattened.
+  int32_t FlattenSmallInstances(DBCell* cell, int32_t size);
+  // Flattens every placement of the cells of flattenCells and destroys
+  // those cells.
+  void FlattenGivenCells();
+  // Flattens the listed children of one cell into it; returns the number
+  // of placements flattened.
+  int32_t FlattenGivenInstances(DBCell* cell);
+  // Cuts every cell whose drawn geometry exceeds size into tile cells.
+  void Split(int32_t size);
+  // Cuts one cell's shapes into tile cells on a grid, placed back by
+  // identity references; with store every tile is written to the data
+  // files at once and released. Returns the tiles made (0: unchanged).
+  int32_t SplitCell(DBCell* cell, int32_t size, bool store = false);
+  // Splits every stored cell wider or taller than size (loading and
+  // releasing cells as needed); returns the tiles made.
+  int32_t SplitLargeCells(int32_t size);
+  // Moves the shapes of every cell that also holds references into a new
+  // leaf cell placed back by an identity reference.
+  void CreateLeafCells();
+  // Does so for one cell; true when a leaf cell was made.
+  bool MakeLeafCell(DBCell* cell);
+
+  // ---- Explode passes (hierarchy/explode_passes.cpp) -----------------------
+  // Replace placements of a child by the child's own placements, composed
+  // with the placement removed, then destroy the cells nothing places any
+  // more. Rates are fractions. Each returns the number of cells removed.
+  int32_t Explode1(float rate);
+  // Explodes the children of cell whose placed box covers at least rate of
+  // its box; returns the references exploded.
+  int32_t Explode1Cell(DBCell* cell, float rate);
+  int32_t Explode2(float rate);
+  // Marks cell when its references cover less than rate of its box.
+  bool Explode2Candidate(DBCell* cell, float rate);
+  // Explodes every reference of cell to a marked cell; returns the number.
+  int32_t ExplodeMarkedRefs(DBCell* cell);
+  int32_t Explode3(float rate);
+  // Explodes groups of references of cell that overlap each other by more
+  // than rate; returns the references exploded.
+  int32_t Explode3Cell(DBCell* cell, float rate);
+  // Explodes every placement of the cells of explodeCells.
+  int32_t ExplodeManual();
 
  private:
   // The cell record being written, from OpenCellFile or WriteCellLayers to
