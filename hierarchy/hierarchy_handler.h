@@ -129,9 +129,13 @@ class HierarchyHandler {
  private:
   // The own geometry of a leaf child on layer set 1 and that geometry
   // widened by margin (gaps below 4 * margin filled).
+  // Rings are listed with their boxes, so that each placement copies only
+  // the rings near its environment.
   struct OwnGeometry {
     LayerRings own;
     PSList reach;
+    std::vector<std::pair<PSPoint*, Box>> reachRings;
+    std::map<uint32_t, std::vector<std::pair<PSPoint*, Box>>> ownRings;
     OwnGeometry() = default;
     ~OwnGeometry() { ClearPointList(reach); }
     OwnGeometry(const OwnGeometry&) = delete;

@@ -36,6 +36,28 @@ void SizeRegion(PSList& list, PSList& out, int32_t size) {
   BooleanSweepAsDrawn(sized.list, &out, BooleanOpCode::Merge);
 }
 
+// Every ring of the list with its bounding box.
+void IndexRings(PSList& list, std::vector<std::pair<PSPoint*, Box>>& out) {
+  for (PSPoint* p = list.head; p != nullptr; p = p->link) {
+    if (p->flags & PSPointFlags::Visited) continue;
+    PSPoint* q = p;
+    do {
+      q->flags |= PSPointFlags::Visited;
+      q = q->next;
+    } while (q != nullptr && q != p);
+    out.emplace_back(p, RingBBox(p));
+  }
+  MaskFlags(list, ~int(PSPointFlags::Visited));
+}
+
+// Copies into out the rings whose boxes meet box (touching included).
+void CopyRingsNear(const std::vector<std::pair<PSPoint*, Box>>& rings,
+                   const Box& box, PSList& out) {
+  for (const auto& [p, b] : rings)
+    if (b.x1 <= box.x2 && box.x1 <= b.x2 && b.y1 <= box.y2 && box.y1 <= b.y2)
+      AppendRingCopy(p, out);
+}
+
 void CutHolesOpen(PSList& list) {
   if (list.head != nullptr)
     BooleanSweep(list, nullptr, BooleanOpCode::CutHoles, false);
@@ -65,6 +87,8 @@ HierarchyHandler::OwnGeometry& HierarchyHandler::OwnGeometryOf(int32_t childId) 
     SpliceList(g->reach, all.list);
   }
   MaskFlags(g->reach, 0);
+  IndexRings(g->reach, g->reachRings);
+  for (auto& [key, list] : g->own) IndexRings(list, g->ownRings[key]);
   return *ownGeometry_.emplace(childId, std::move(g)).first->second;
 }
 
@@ -75,16 +99,19 @@ void HierarchyHandler::CombineGeometry(int32_t childId, LayerRings& env,
     if (list.head == nullptr) continue;
     OrientRings(list);
     SetFlags(list, PSPointFlags::SecondLayer);
+    const Box near = ListBBox(list);
     ScratchList work, result;
-    CopyPointList(g.reach, work.list);
+    CopyRingsNear(g.reachRings, near, work.list);
+    if (work.list.head == nullptr) continue;
     SpliceList(work.list, list);
     BooleanSweep(work.list, &result.list, BooleanOpCode::And, false);
     if (result.list.head == nullptr) continue;
-    auto own = g.own.find(key);
-    if (own != g.own.end() && own->second.head != nullptr) {
-      ScratchList diff, ownCopy;
+    auto own = g.ownRings.find(key);
+    ScratchList ownCopy;
+    if (own != g.ownRings.end()) CopyRingsNear(own->second, ListBBox(result.list), ownCopy.list);
+    if (ownCopy.list.head != nullptr) {
+      ScratchList diff;
       SpliceList(diff.list, result.list);
-      CopyPointList(own->second, ownCopy.list);
       SetFlags(ownCopy.list, PSPointFlags::SecondLayer);
       SpliceList(diff.list, ownCopy.list);
       BooleanSweep(diff.list, &result.list, BooleanOpCode::Diff, false);
