@@ -28,9 +28,21 @@ long double Area(const Box& b) {
   return (long double)b.Height() * (long double)b.Width();
 }
 
-bool IsLeafCell(const LibDB& lib, int32_t id) {
-  const DBCell* cell = pass::CellAt(lib, id);
-  return cell == nullptr || (cell->flags & DBCell::Leaf) != 0;
+bool HoldsShapes(const DBCell* cell) {
+  for (const auto& [key, layer] : cell->rawLayers)
+    if (layer.first != nullptr) return true;
+  return false;
+}
+
+// Only a cell that places others and holds no shapes of its own can be
+// exploded: its placements carry all it holds. Exploding a cell with
+// shapes (a leaf, or a cell whose shapes no leaf cell has taken) would
+// drop them.
+bool CannotExplode(LibDB& lib, int32_t id) {
+  DBCell* cell = pass::CellAt(lib, id);
+  if (cell == nullptr || (cell->flags & DBCell::Leaf) != 0) return true;
+  pass::EnsureLoaded(lib, cell);
+  return HoldsShapes(cell);
 }
 
 // Takes every reference of the cell that pick chooses out of its tree and
@@ -147,18 +159,18 @@ int32_t RemoveUnreachable(LibDB& lib, const std::vector<int32_t>& tops,
       pending.push_back(childId);
     }
   }
-  int32_t destroyed = 0;
+  std::vector<int32_t> unreachable;
   for (size_t id = 0; id < lib.cells.size(); ++id) {
     DBCell* cell = lib.cells[id];
     if (cell == nullptr || (cell->flags & DBCell::Marked)) continue;
     const LayerTree* refs = cell->ReferenceTree();
     if (refs == nullptr || refs->IsEmpty())
       PrintMessage("Warning: unreferenced leaf cell removed\n");
-    lib.DestroyCell(int32_t(id));
-    ++destroyed;
+    unreachable.push_back(int32_t(id));
   }
+  lib.DestroyCells(unreachable);
   ClearMarks(lib);
-  return destroyed;
+  return int32_t(unreachable.size());
 }
 
 // The frame of passes 1 and 3: explode per cell bottom-up, then remove
@@ -190,7 +202,7 @@ int32_t LibDB::Explode1Cell(DBCell* cell, float rate) {
   std::vector<SRef*> list;
   SelectReferences(cell, list, [&](const DBSearchNode& n) {
     return (double)Area(n.box) >= threshold &&
-           !IsLeafCell(*this, n.Item<const SRef>()->CellId());
+           !CannotExplode(*this, n.Item<const SRef>()->CellId());
   });
   const int32_t count = int32_t(list.size());
   ExplodeList(*this, cell, list);
@@ -221,7 +233,7 @@ bool LibDB::Explode2Candidate(DBCell* cell, float rate) {
     for (const DBSearchNode* n = DBSearchSystem::First(*refs); n != nullptr;
          n = DBSearchSystem::Next(n))
       if (n->IsData() && n->item != nullptr) covered += Area(n->box);
-  if (Area(cell->box) * (long double)rate > covered) {
+  if (Area(cell->box) * (long double)rate > covered && !HoldsShapes(cell)) {
     cell->flags |= DBCell::Marked;
     return true;
   }
@@ -246,13 +258,13 @@ int32_t LibDB::Explode2(float rate) {
     ClearMarks(*this);
     return 0;
   }
-  int32_t destroyed = 0;
+  std::vector<int32_t> sparse;
   for (auto it = order.rbegin(); it != order.rend(); ++it) {
     DBCell* cell = pass::CellAt(*this, *it);
-    if (cell == nullptr || !(cell->flags & DBCell::Marked)) continue;
-    DestroyCell(*it);
-    ++destroyed;
+    if (cell != nullptr && (cell->flags & DBCell::Marked)) sparse.push_back(*it);
   }
+  DestroyCells(sparse);
+  const int32_t destroyed = int32_t(sparse.size());
   ClearMarks(*this);
   flags |= kExplodeDirty;
   PrintMessage("  %d insts and %d cells were removed\n", exploded, destroyed);
@@ -276,7 +288,7 @@ int32_t LibDB::Explode3Cell(DBCell* cell, float rate) {
        n = DBSearchSystem::Next(n)) {
     if (!n->IsData() || n->item == nullptr) continue;
     SRef* q = n->Item<SRef>();
-    if (chosen.count(q) || IsLeafCell(*this, q->CellId())) continue;
+    if (chosen.count(q) || CannotExplode(*this, q->CellId())) continue;
     const Box a = placedBox(q);
     const long double aA = Area(a);
     int32_t group = 0;
@@ -284,7 +296,7 @@ int32_t LibDB::Explode3Cell(DBCell* cell, float rate) {
          f = DBSearchSystem::NextInBox(f, a)) {
       if (f->item == nullptr) continue;
       SRef* p = f->Item<SRef>();
-      if (p == q || chosen.count(p) || IsLeafCell(*this, p->CellId())) continue;
+      if (p == q || chosen.count(p) || CannotExplode(*this, p->CellId())) continue;
       const Box b = placedBox(p);
       const long double aB = Area(b);
       const Box i(std::max(a.x1, b.x1), std::max(a.y1, b.y1),
@@ -325,7 +337,8 @@ int32_t LibDB::ExplodeManual() {
   int32_t marked = 0;
   for (int32_t id : explodeCells) {
     DBCell* cell = pass::CellAt(*this, id);
-    if (cell == nullptr || !cell->box.IsValid()) continue;
+    if (cell == nullptr || !cell->box.IsValid() || CannotExplode(*this, id))
+      continue;
     cell->flags |= DBCell::Marked;
     ++marked;
   }
@@ -348,7 +361,7 @@ int32_t LibDB::ExplodeManual() {
   }
   // A listed cell goes only when every placement of it was exploded: it
   // had parents, and every parent was walked above.
-  int32_t destroyed = 0;
+  std::vector<int32_t> done;
   for (int32_t id : explodeCells) {
     DBCell* cell = pass::CellAt(*this, id);
     if (cell == nullptr || !(cell->flags & DBCell::Marked)) continue;
@@ -359,10 +372,10 @@ int32_t LibDB::ExplodeManual() {
         if (p != nullptr && (!p->box.IsValid() || (p->flags & DBCell::Leaf)))
           allExploded = false;
       }
-    if (!allExploded) continue;
-    DestroyCell(id);
-    ++destroyed;
+    if (allExploded) done.push_back(id);
   }
+  DestroyCells(done);
+  const int32_t destroyed = int32_t(done.size());
   ClearMarks(*this);
   flags |= kExplodeDirty;
   PrintMessage("  %d insts and %d cells were removed\n", exploded, destroyed);

@@ -142,7 +142,7 @@ void AppendShapes(CPgonList& target, CPgonList& source) {
 int32_t LibDB::RemoveEmptyCells() {
   int32_t total = 0;
   std::vector<char> destroyed(cells.size(), 0);
-  bool any = false;
+  std::vector<int32_t> empty;
   for (size_t id = 0; id < cells.size(); ++id) {
     DBCell* cell = cells[id];
     if (cell == nullptr) {
@@ -150,11 +150,12 @@ int32_t LibDB::RemoveEmptyCells() {
       continue;
     }
     if (cell->box.IsValid()) continue;
-    DestroyCell(int32_t(id));
+    empty.push_back(int32_t(id));
     destroyed[id] = 1;
-    any = true;
     ++total;
   }
+  DestroyCells(empty);
+  const bool any = !empty.empty();
   // No reference may name a destroyed cell afterwards.
   if (any) {
     for (DBCell* cell : cells) {
@@ -278,12 +279,13 @@ int32_t LibDB::Flatten(int32_t size) {
     if (cell->flags & DBCell::Leaf) continue;
     if (!IsSmall(cell, size)) instances += FlattenSmallInstances(cell, size);
   }
+  std::vector<int32_t> small;
   for (size_t id = 0; id < n; ++id) {
     DBCell* cell = cells[id];
-    if (cell == nullptr || !IsSmall(cell, size)) continue;
-    DestroyCell(int32_t(id));
-    ++destroyed;
+    if (cell != nullptr && IsSmall(cell, size)) small.push_back(int32_t(id));
   }
+  DestroyCells(small);
+  destroyed = int32_t(small.size());
   if (instances > 0 || destroyed > 0) {
     PrintMessage("  %d instances of %d cells are flattened\n", instances,
                  destroyed);
@@ -311,11 +313,11 @@ void LibDB::FlattenGivenCells() {
     if (cell->flags & DBCell::Leaf) continue;
     instances += FlattenGivenInstances(cell);
   }
-  for (int32_t id : flattenCells) {
-    if (pass::CellAt(*this, id) == nullptr) continue;
-    DestroyCell(id);
-    ++destroyed;
-  }
+  std::vector<int32_t> listed;
+  for (int32_t id : flattenCells)
+    if (pass::CellAt(*this, id) != nullptr) listed.push_back(id);
+  DestroyCells(listed);
+  destroyed = int32_t(listed.size());
   if (instances > 0 || destroyed > 0) {
     PrintMessage("  %d instances of %d cells are flattened\n", instances,
                  destroyed);

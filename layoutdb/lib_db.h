@@ -401,6 +401,9 @@ class LibDB {
   // reused. Its name no longer names a cell, and it leaves the roots and
   // the cell order. References to it in other cells are the caller's.
   void DestroyCell(int32_t id);
+  // DestroyCell for many cells at once, with one sweep of the roots and the
+  // cell order (every id must name a live cell; repeats count once).
+  void DestroyCells(const std::vector<int32_t>& ids);
   // Drops the definitions kept from stream reads: after the references of
   // cells were edited they no longer describe the hierarchy, and the next
   // read rebuilds them from the cells.

@@ -335,17 +335,31 @@ void LibDB::RefusePlacement(int32_t childId, int32_t parentId) {
   RefuseCycle(*this, childId, isHolder);
 }
 
-void LibDB::DestroyCell(int32_t id) {
-  DBCell* cell = ExistingCell(*this, id);
-  if (cell->name != nullptr) {
-    auto it = cellIds.find(*cell->name);
-    if (it != cellIds.end() && it->second == id) cellIds.erase(it);
+void LibDB::DestroyCell(int32_t id) { DestroyCells({id}); }
+
+void LibDB::DestroyCells(const std::vector<int32_t>& ids) {
+  if (ids.empty()) return;
+  for (int32_t id : ids) ExistingCell(*this, id);
+  std::vector<char> gone(cells.size(), 0);
+  for (int32_t id : ids) {
+    if (gone[size_t(id)]) continue;
+    gone[size_t(id)] = 1;
+    DBCell* cell = cells[size_t(id)];
+    if (cell->name != nullptr) {
+      auto it = cellIds.find(*cell->name);
+      if (it != cellIds.end() && it->second == id) cellIds.erase(it);
+    }
+    // The cell owns its reference objects, shapes, placements and trees:
+    // they go with it.
+    cells.Free(size_t(id));
   }
-  // The cell owns its reference objects, shapes, placements and trees: they
-  // go with it.
-  cells.Free(size_t(id));
-  roots.erase(std::remove(roots.begin(), roots.end(), id), roots.end());
-  cellOrder.remove(id);
+  // One sweep of the roots and the order for all of them.
+  auto destroyed = [&](int32_t id) {
+    return id >= 0 && size_t(id) < gone.size() && gone[size_t(id)] != 0;
+  };
+  roots.erase(std::remove_if(roots.begin(), roots.end(), destroyed),
+              roots.end());
+  cellOrder.remove_if(destroyed);
 }
 
 void LibDB::ForgetDefinitions() {
