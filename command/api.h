@@ -356,6 +356,32 @@ class API {
   // cell; they are read again from their data files when needed.
   void ClearMemory();
 
+  // --- Hierarchy commands (api_hierarchy.cpp) -------------------------------
+  // Restructures and processes the current library level by level, then
+  // saves it (areaMargin >= 0); areaMargin -1 reports and writes the
+  // parents file, below -1 only reports. An Error ends the process.
+  void HierarchyHandling();
+  // Stores into every cell, on library layer {layer1 datatype1} (both
+  // 0..255, else the process ends), the part of its box its contents leave
+  // free; the working cell's box is the working area for the run. mode 0
+  // (and below) subtracts the own shapes of every cell, 1 and more only
+  // placements and environment in cells that are not leaves.
+  void HInverse(int layer1, int datatype1, int mode);
+  // In hierarchical mode: drops the work layers of every leaf cell and the
+  // work-layer keys of the layer table.
+  void RemoveEnvLayers();
+  // Put a cell (by name) on the library's exclude, explode or flatten
+  // list; an unknown name only warns.
+  void ExcludeCell(const char* cname);
+  void ExplodeCell(const char* cname);
+  void FlattenCell(const char* cname);
+  void ResetExcludeCells();
+  void ResetExplodeCells();
+  void ResetFlattenCells();
+  // Flattens every placement of the listed cells into its parent and
+  // destroys those cells (in memory; written by the next update).
+  void FlattenCells();
+
   // --- Exporting layouts (api_export.cpp) ---------------------------------
   // Writes the current library as a GDSII file (gz: gzip-compressed) after
   // updating it. 1; 1 without a file when no operation layer is in the

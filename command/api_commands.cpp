@@ -15,6 +15,8 @@ void BindApiStore(ClassBinding<API>& c);
 // Commands of the cell edits, host queries and job client
 // (api_edit_commands.cpp).
 void BindApiEdits(ClassBinding<API>& c);
+// Hierarchy commands (api_hierarchy.cpp).
+void BindApiHierarchy(ClassBinding<API>& c);
 
 void BindApi(Registry& registry) {
   ClassBinding<API> c(registry);
@@ -44,6 +46,7 @@ void BindApi(Registry& registry) {
   BindApiOps(c);
   BindApiStore(c);
   BindApiEdits(c);
+  BindApiHierarchy(c);
 }
 
 }  // namespace velmar::binding

@@ -200,7 +200,11 @@ HierIterator::LayerPos HierIterator::Enter(DBCell* child, int32_t childId,
                                            int32_t column, int32_t row) {
   // A cell on the descent (the current cell or a frame's cell) placed again
   // below itself would make the walk endless.
-  if (OnDescent(child, childId)) ThrowPlacementCycle(*lib, childId);
+  // An environment reference may name the start cell itself (a twin
+  // placement next to it): it is no cycle, as environment layers are not
+  // walked below the start cell.
+  if (pos->first == ReferenceKey && OnDescent(child, childId))
+    ThrowPlacementCycle(*lib, childId);
   frames.push_front(HierFrame{trans, cell, window, pos, cursor, column, row});
   // Every frame the child pushes stands at this depth.
   if (size_t(childId) >= depthOf_.size())
@@ -225,6 +229,11 @@ DBSearchNode* HierIterator::Run(Step step, LayerPos pos, int32_t column,
           if (tree.IsEmpty()) continue;
           const LayerKey key = pos->first;
           if (IsReferenceLayer(key)) {
+            // Environment references stand for the surroundings of the
+            // start cell's placement: they are entered from the start cell
+            // only. Below it they would lead back to placements around it,
+            // the start cell's own among them.
+            if (key != ReferenceKey && !frames.empty()) continue;
             cursor = DBSearchSystem::FirstInBox(tree, window);
             break;
           }

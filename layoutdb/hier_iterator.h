@@ -13,6 +13,10 @@
 // of the reference, layer key ReferenceKey) instead of being entered; an
 // array reference is reported once.
 //
+// Environment reference layers (keys above ReferenceKey, filled by
+// hierarchy processing) are entered from the start cell only: they describe
+// the surroundings of the start cell's placement, not part of its contents.
+//
 // The walk keeps its descent as a stack of frames, innermost at the front,
 // and never recurses per level: the depth of the hierarchy is bounded by
 // memory, not by the call stack.

@@ -332,6 +332,21 @@ class LibDB {
   // of replacing them. Other cells are left alone.
   void LoadIfStored(DBCell* cell);
 
+  // ---- Hierarchy processing records (hierarchy/) ---------------------------
+  // Vertex statistics over the cell order: total = the sum of every cell's
+  // own vertex count (recomputed from the cells when recompute is set),
+  // flattened = the vertices of the first cell of the order with every
+  // placement counted. Sums are 64-bit.
+  void VertexStatistics(int64_t& total, double& flattened, bool recompute);
+  // True when the hierarchy of cell holds a shape of the filter's layers
+  // (empty: all) that lies in window: a square or rectangle meeting it, or
+  // any shape of which something remains once clipped to it.
+  bool HasGeometryInWindow(DBCell* cell, const Box& window,
+                           const LayerKeySet& filter);
+  // Moves one placement link of parent from cell from to cell to (a new
+  // record for to takes from's boxes, level and vertex count).
+  void CopyHierRecord(int32_t parent, int32_t from, int32_t to);
+
   // ---- Layout loads (lib_load_checkpoint.cpp) ------------------------------
   // A layout load (a GDSII or OASIS read) changes the library only when it
   // completes. BeginLoad records the library's state in memory; CommitLoad
