@@ -123,9 +123,11 @@ int API::MergeLayers() {
     if (report) ReportSearchSystemMemory(false);
     ScratchList all;
     for (auto& [key, rs] : rings) {
-      if (report)
+      if (report) {
+        CountRings(rs);  // recounts the rings of the gathered layer
         PrintMessage("  Layer (%d %d): %d polygons\n", int(key >> 8),
-                     int(key & 255), CountRings(rs));
+                     int(key & 255), rs.ringCount);
+      }
       SpliceList(all.list, rs);
     }
     if (all.list.IsEmpty()) {
