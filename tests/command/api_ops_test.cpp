@@ -456,6 +456,25 @@ TEST_F(OpsDeathTest, PreconditionsEndTheProcess) {
          a.ResetTempLayer(16384);
        },
        "ERROR: Temporary layer 16384 does not exist\n"},
+      // Rule checks: the preconditions first, then a negative amount (it
+      // would move the bands to the other side of the edges).
+      {"QSPACE without area", withLibrary, [](API& a) { a.QSPACE(1, 0, -4); },
+       "ERROR: Areas not assigned\n"},
+      {"negative QSPACE", withArea, [](API& a) { a.QSPACE(1, 0, -4); },
+       "ERROR: QSPACE takes no negative amount\n"},
+      {"negative QWIDTH", withArea, [](API& a) { a.QWIDTH(1, 0, -4); },
+       "ERROR: QWIDTH takes no negative amount\n"},
+      {"negative QENC", withArea, [](API& a) { a.QENC(1, 0, 2, 0, -4); },
+       "ERROR: QENC takes no negative amount\n"},
+      {"negative CSPACE", withArea, [](API& a) { a.CSPACE(1, 0, -1); },
+       "ERROR: CSPACE takes no negative amount\n"},
+      {"negative CWIDTH", withArea, [](API& a) { a.CWIDTH(1, 0, -1); },
+       "ERROR: CWIDTH takes no negative amount\n"},
+      {"negative CENC", withArea, [](API& a) { a.CENC(1, 0, 2, 0, -1); },
+       "ERROR: CENC takes no negative amount\n"},
+      {"CENC with a second layer that does not exist", withArea,
+       [](API& a) { a.CENC(1, 0, 16000, 0, 10); },
+       "ERROR: Temporary layer 16000 does not exist\n"},
       // Layer arguments that name no layer: never read as another layer.
       {"negative layer", withArea, [](API& a) { a.BooleanOp(BooleanOpCode::And, -1, 0, 1, 0); },
        "ERROR: Temporary layer -1 does not exist\n"},
@@ -1094,6 +1113,22 @@ TEST_F(OpsTest, ChecksCountTheirViolationVertices) {
   const int e = api.CENC(1, 0, 2, 0, 10);  // no layer 2: all outside, whole
   EXPECT_EQ(ListArea(Temp(e)), 2 * 40 * 40);
   EXPECT_EQ(api.encViolations, Temp(e).pointCount);
+
+  // A missing layer: an empty result, nothing counted.
+  const int spaceBefore = api.spaceViolations;
+  EXPECT_TRUE(Temp(api.CSPACE(7, 0, 10)).IsEmpty());
+  EXPECT_EQ(api.spaceViolations, spaceBefore);
+  // With a margin the gap beside the area is found from the widened window
+  // and cut back to the area: neither kept nor counted.
+  api.tech.areaMargin = 30;
+  ASSERT_EQ(SetAreaQuiet("c0", -100, -100, 20, 300), 1);
+  EXPECT_TRUE(Temp(api.CSPACE(1, 0, 10)).IsEmpty());
+  EXPECT_TRUE(Temp(api.QSPACE(1, 0, 10)).IsEmpty());
+  EXPECT_EQ(api.spaceViolations, spaceBefore);
+  // The same area widened over the gap keeps the violation inside it.
+  ASSERT_EQ(SetAreaQuiet("c0", -100, -100, 42, 300), 1);
+  const int part = api.CSPACE(1, 0, 10);
+  EXPECT_EQ(ListBBox(Temp(part)), Box(40, 0, 42, 40));
 }
 
 }  // namespace
