@@ -273,6 +273,23 @@ class API {
   // into a new temporary layer; returns its number.
   int SIZING(int layer1, int datatype1, int amount);
 
+  // --- Distance checks (api_checks.cpp) --------------------------------------
+  // Each writes the places where the rule is broken (closed rings) into a
+  // new temporary layer, adds their vertex count to its counter and returns
+  // the layer's number. amount: the rule in nanometres (not negative);
+  // kind: 1 corner markers only, 2 and above edge-pair regions only, else
+  // both.
+  // Gaps in one layer, or between layer 1 and layer 2.
+  int SPACE(int layer1, int datatype1, int amount, int kind);
+  int SPACE(int layer1, int datatype1, int layer2, int datatype2, int amount,
+            int kind);
+  // Places where the layer is narrower than amount.
+  int WIDTH(int layer1, int datatype1, int amount, int kind);
+  // Places where layer 2 encloses layer 1 by less than amount, and the
+  // shapes of layer 1 not inside layer 2, whole.
+  int Enc(int layer1, int datatype1, int layer2, int datatype2, int amount,
+          int kind);
+
   // Moves temporary layer2 onto the end of temporary layer1; returns layer1.
   int Append(int layer1, int datatype1, int layer2, int datatype2);
   // Simplifies the layer with the tolerance amount (nanometres) into a new
@@ -447,6 +464,17 @@ class API {
   // Destroys the library of slot and empties the slot (and currentLib when
   // it was the current one).
   void CloseSlot(int slot);
+
+  // The distance checks' shared steps (api_checks.cpp): the preconditions
+  // and the refusal of a negative amount ("ERROR: %s takes no negative
+  // amount\n" with the echo name, exit 1); the working area widened by
+  // areaMargin; the violations cut back to the area (or to the operation
+  // layers sized by hierSize), reported with line, counted and moved into
+  // out.
+  void BeginCheck(const char* name, int amount);
+  Box CheckWindow() const;
+  void FinishCheck(PSList& violations, PSList& out, int32_t hierSize,
+                   const char* line, int API::*counter);
 
   // Chain of the live API objects (ForgetPooledPoints).
   API* livePrev_ = nullptr;
