@@ -19,6 +19,7 @@
 #include "geometry/point_list_edit.h"
 #include "geometry/point_list_order.h"
 #include "geometry/point_system.h"
+#include "geometry/scan_sweep.h"
 #include "geometry/space_sweep.h"
 #include "layoutdb/db_polygon.h"
 #include "layoutdb/shape_list.h"
@@ -192,7 +193,7 @@ int API::SPACE(int layer1, int datatype1, int amount, int kind) {
         EdgeIndex index2(input.list, CheckWindow());
         CheckSpaceEdges(input.list, index2.tree, violations.list, distance, unit, kind);
       } else {
-        SortPoints(input.list, ComparePointLess);
+        SortPointsByPosition(input.list, false);
         if (cls == 1)
           SweepSpace45(input.list, violations.list, distance, unit, 1, kind, false);
         else
@@ -242,7 +243,7 @@ int API::SPACE(int layer1, int datatype1, int layer2, int datatype2, int amount,
       } else {
         SetFlags(second.list, PSPointFlags::SecondLayer);
         SpliceList(first.list, second.list);
-        SortPoints(first.list, ComparePointLess);
+        SortPointsByPosition(first.list, false);
         if (cls1 == 1 || cls2 == 1)
           SweepSpace45(first.list, violations.list, distance, unit, 1, kind, true);
         else
@@ -289,7 +290,7 @@ int API::WIDTH(int layer1, int datatype1, int amount, int kind) {
         EdgeIndex index2(input.list, CheckWindow());
         CheckWidthEdges(input.list, index2.tree, violations.list, distance, unit, kind);
       } else if (kind <= 1) {
-        SortPoints(input.list, ComparePointLess);
+        SortPointsByPosition(input.list, false);
         if (cls == 0)
           SweepWidthManhattan(input.list, violations.list, -distance, unit, 1, kind);
         else
@@ -340,7 +341,7 @@ int API::Enc(int layer1, int datatype1, int layer2, int datatype2, int amount, i
           !HasOpenChains(enclosed.list) && !HasOpenChains(enclosing.list)) {
         SetFlags(enclosing.list, PSPointFlags::SecondLayer);
         SpliceList(enclosing.list, enclosed.list);
-        SortPoints(enclosing.list, ComparePointLess);
+        SortPointsByPosition(enclosing.list, false);
         SweepEnc(enclosing.list, violations.list, distance, unit, 1, kind);
       } else {
         ScratchList inside, outside;

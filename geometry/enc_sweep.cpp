@@ -48,6 +48,7 @@ class EncSweep : public SweepFrame {
   void EnclosingStep(PSPoint* s, PSPoint* prev, PSPoint* next);
   void SpanningStep(PSPoint* s, PSPoint* prev, PSPoint* next);
   bool WalkActiveEdges();
+  bool Judge(ActiveNode* n, bool& inside, bool& result);
   // Reports edge n with its neighbour m once while they stay neighbours:
   // the rectangle of n when it lies on m's line, else the region of m in
   // n's band (owner a -> b, partner c -> d).
@@ -191,45 +192,64 @@ void EncSweep::ReportPair(ActiveNode* n, const ActiveNode* m, const PSPoint* a,
 }
 
 // One walk up the active list between two columns; true when it marked an
-// enclosed edge as lying outside the enclosing layer.
+// enclosed edge as lying outside the enclosing layer. Only the stretch
+// whose edges gained new neighbours in this column is walked, then on
+// until the inside state agrees with the one the previous walk left: below
+// and above that, every edge would be judged as before (pairs are reported
+// once, marks stay).
 bool EncSweep::WalkActiveEdges() {
-  bool inside = false, result = false;
-  for (ActiveNode* n = Bottom()->up[0]; !IsTop(n); n = n->up[0]) {
-    ActiveNode* below = n->dn[0];
-    ActiveNode* above = n->up[0];
-    PSPoint* a = n->e.left;
-    PSPoint* b = n->e.right;
-    const bool enclosing = SecondLayerOf(a);
-    auto isEnclosing = [this](const ActiveNode* m, bool forward) {
-      return !IsSentinel(m) && SecondLayerOf(m->e.left) && m->e.forward == forward;
-    };
-    if (n->e.forward) {
-      if (enclosing) {
-        inside = true;
-      } else if (isEnclosing(below, true)) {
-        ReportPair(n, below, a, b, below->e.right, below->e.left);
-      } else if (inside) {
-      } else if (isEnclosing(above, true) && OnLine(above, a) && OnLine(above, b)) {
-        ReportPair(n, above, a, b, a, b);
-      } else {
-        a->flags |= PSPointFlags::Marker;
-        result = true;
-      }
-    } else {
-      if (enclosing) {
-        inside = false;
-      } else if (isEnclosing(above, false)) {
-        ReportPair(n, above, b, a, above->e.left, above->e.right);
-      } else if (inside) {
-      } else if (isEnclosing(below, false) && OnLine(below, a) && OnLine(below, b)) {
-        ReportPair(n, below, a, b, a, b);
-      } else {
-        a->flags |= PSPointFlags::Marker;
-        result = true;
-      }
-    }
+  bool result = false;
+  const int64_t lo = TouchedLo(), hi = TouchedHi();
+  ResetTouched();
+  if (lo > hi) return false;
+  ActiveNode* n = FirstEdgeAtOrAbove(lo);
+  bool inside = IsBottom(n->dn[0]) ? false : n->dn[0]->insideAbove;
+  for (; !IsTop(n); n = n->up[0]) {
+    const bool before = n->insideAbove;
+    Judge(n, inside, result);
+    if (n->e.left->y > hi && before == inside) break;
+    n->insideAbove = inside;
   }
   return result;
+}
+
+// Judges one edge of the walk with the inside state below it; returns the
+// state above it, which it also leaves in inside.
+bool EncSweep::Judge(ActiveNode* n, bool& inside, bool& result) {
+  ActiveNode* below = n->dn[0];
+  ActiveNode* above = n->up[0];
+  PSPoint* a = n->e.left;
+  PSPoint* b = n->e.right;
+  const bool enclosing = SecondLayerOf(a);
+  auto isEnclosing = [this](const ActiveNode* m, bool forward) {
+    return !IsSentinel(m) && SecondLayerOf(m->e.left) && m->e.forward == forward;
+  };
+  if (n->e.forward) {
+    if (enclosing) {
+      inside = true;
+    } else if (isEnclosing(below, true)) {
+      ReportPair(n, below, a, b, below->e.right, below->e.left);
+    } else if (inside) {
+    } else if (isEnclosing(above, true) && OnLine(above, a) && OnLine(above, b)) {
+      ReportPair(n, above, a, b, a, b);
+    } else {
+      a->flags |= PSPointFlags::Marker;
+      result = true;
+    }
+  } else {
+    if (enclosing) {
+      inside = false;
+    } else if (isEnclosing(above, false)) {
+      ReportPair(n, above, b, a, above->e.left, above->e.right);
+    } else if (inside) {
+    } else if (isEnclosing(below, false) && OnLine(below, a) && OnLine(below, b)) {
+      ReportPair(n, below, a, b, a, b);
+    } else {
+      a->flags |= PSPointFlags::Marker;
+      result = true;
+    }
+  }
+  return inside;
 }
 
 }  // namespace

@@ -83,7 +83,18 @@ ActiveNode* SweepFrame::InsertEdge(PSPoint* left, PSPoint* right, bool forward,
     above->dn[k] = n;
   }
   cursor_ = n;
+  Touch(n);
+  Touch(n->dn[0]);
+  Touch(n->up[0]);
   return n;
+}
+
+ActiveNode* SweepFrame::FirstEdgeAtOrAbove(int64_t y) {
+  ActiveNode* cur = &bottom_;
+  for (int k = kLevels - 1; k >= 0; --k) {
+    for (ActiveNode* n = cur->up[k]; n != &top_ && n->e.left->y < y; n = n->up[k]) cur = n;
+  }
+  return cur->up[0];
 }
 
 void SweepFrame::Unlink(ActiveNode* n) {
@@ -114,6 +125,8 @@ ActiveNode* SweepFrame::RemoveEdge(PSPoint* left, PSPoint* right, int32_t x) {
     }
   }
   ActiveNode* above = n->up[0];
+  Touch(n->dn[0]);
+  Touch(above);
   Unlink(n);
   cursor_ = above;
   return above;

@@ -5,6 +5,7 @@
 // helpers. Only the sweep sources include it.
 #pragma once
 
+#include <climits>
 #include <cstdint>
 #include <deque>
 #include <memory>
@@ -31,6 +32,9 @@ struct ActiveNode {
   // reported once).
   const PSPoint* reportedLeft = nullptr;
   const PSPoint* reportedRight = nullptr;
+  // The enclosure walk: whether the walk was inside the enclosing layer
+  // right above this edge when it last passed it.
+  bool insideAbove = false;
 };
 
 // One point of the window, ordered by (y, then x).
@@ -88,6 +92,18 @@ class SweepFrame {
   // Unlinks the edge with these two ends (ending at x) and returns the node
   // that followed it. Throws "Wrong segment ordering" when it is missing.
   ActiveNode* RemoveEdge(PSPoint* left, PSPoint* right, int32_t x);
+
+  // The y range of the edges (all horizontal) whose neighbours changed
+  // since the last ResetTouched; empty when lo > hi.
+  int64_t TouchedLo() const { return touchLo_; }
+  int64_t TouchedHi() const { return touchHi_; }
+  void ResetTouched() {
+    touchLo_ = INT64_MAX;
+    touchHi_ = INT64_MIN;
+  }
+  // The lowest edge (horizontal edges only) whose y is at least y; may be
+  // the top sentinel.
+  ActiveNode* FirstEdgeAtOrAbove(int64_t y);
 
   // --- Window ------------------------------------------------------------
   bool WindowHoldsPoint() const { return !fifo_.empty(); }
@@ -152,11 +168,18 @@ class SweepFrame {
   // Lowest node that e does not lie above at x; fills the predecessors.
   ActiveNode* Locate(const SweepEdge& e, int32_t x, ActiveNode** pred);
   void Unlink(ActiveNode* n);
+  void Touch(const ActiveNode* n) {
+    if (IsSentinel(n)) return;
+    const int64_t y = n->e.left->y;
+    if (y < touchLo_) touchLo_ = y;
+    if (y > touchHi_) touchHi_ = y;
+  }
 
   ActiveNode bottom_, top_;
   ActiveNode* cursor_;
   RecordPool<ActiveNode> activePool_;
   uint32_t rng_ = 0x9E3779B9u;
+  int64_t touchLo_ = INT64_MAX, touchHi_ = INT64_MIN;
 
   WindowNode wFirst_, wLast_;
   WindowNode* wCursor_;
