@@ -274,6 +274,23 @@ class API {
   // into a new temporary layer; returns its number.
   int SIZING(int layer1, int datatype1, int amount);
 
+  // --- Distance checks (api_checks.cpp) --------------------------------------
+  // Each writes the places where the rule is broken (closed rings) into a
+  // new temporary layer, adds their vertex count to its counter and returns
+  // the layer's number. amount: the rule in nanometres (not negative);
+  // kind: 1 corner markers only, 2 and above edge-pair regions only, else
+  // both.
+  // Gaps in one layer, or between layer 1 and layer 2.
+  int SPACE(int layer1, int datatype1, int amount, int kind);
+  int SPACE(int layer1, int datatype1, int layer2, int datatype2, int amount,
+            int kind);
+  // Places where the layer is narrower than amount.
+  int WIDTH(int layer1, int datatype1, int amount, int kind);
+  // Places where layer 2 encloses layer 1 by less than amount, and the
+  // shapes of layer 1 not inside layer 2, whole.
+  int Enc(int layer1, int datatype1, int layer2, int datatype2, int amount,
+          int kind);
+
   // --- Rule checks by sizing and by edge projection (api_checks_qc.cpp) -----
   // Amounts in nanometres (not negative: a negative amount ends the
   // process); each returns the number of its new violation layer and adds
@@ -478,19 +495,15 @@ class API {
   template <class PerCell>
   int RepairCells(PerCell perCell, bool alwaysStore, int32_t addedKey);
 
-  // The course every rule check shares after its echo: preconditions, the
-  // refusal of a negative amount (name in the message), layer 1 gathered,
-  // the new temporary layer, the empty-input warning; then engine(input,
-  // violations) returns the size of the hierarchical gathering, and the
-  // violations are cut to the area (hierarchical: GatherAreaLayers with that
-  // size; else with areaMargin set: clipped to the area box), reported with
-  // violationLine, counted into counter and stored.
+  // The course of a one-layer-gathering rule check after its echo:
+  // BeginCheck (name in its message), layer 1 gathered, the new temporary
+  // layer, the empty-input warning; then engine(input, violations) returns
+  // the size of the hierarchical gathering, and FinishCheck cuts, reports
+  // with violationLine, counts into counter and stores.
   using CheckEngine = std::function<int32_t(PSList& input, PSList& violations)>;
   int RunCheck(const char* name, int amount, int layer1, int datatype1,
                const char* violationLine, int API::*counter,
                const CheckEngine& engine);
-  // The working area widened by areaMargin on every side.
-  Box CheckWindow() const;
 
   // The course of Holes (holes set) and FillHoles under the echo name.
   int SelectHoleRings(const char* name, int layer1, int datatype1,
@@ -499,6 +512,17 @@ class API {
   // Destroys the library of slot and empties the slot (and currentLib when
   // it was the current one).
   void CloseSlot(int slot);
+
+  // The distance checks' shared steps (api_checks.cpp): the preconditions
+  // and the refusal of a negative amount ("ERROR: %s takes no negative
+  // amount\n" with the echo name, exit 1); the working area widened by
+  // areaMargin; the violations cut back to the area (or to the operation
+  // layers sized by hierSize), reported with line, counted and moved into
+  // out.
+  void BeginCheck(const char* name, int amount);
+  Box CheckWindow() const;
+  void FinishCheck(PSList& violations, PSList& out, int32_t hierSize,
+                   const char* line, int API::*counter);
 
   // Chain of the live API objects (ForgetPooledPoints).
   API* livePrev_ = nullptr;

@@ -1,7 +1,7 @@
 // Rule checks by sizing (QSPACE, QWIDTH, QENC: bands along the boundaries
 // combined by the scan-line engine) and by edge projection (CSPACE, CWIDTH,
 // CENC: partner edges from an edge index projected onto each tested edge),
-// and the course every rule check shares around its engine.
+// on the course the rule checks share around their engines.
 
 #include <cstdint>
 
@@ -61,20 +61,11 @@ struct EdgeIndex {
 
 }  // namespace
 
-Box API::CheckWindow() const {
-  if (tech.areaMargin == 0) return area;
-  const int64_t m = ToDatabaseUnits(double(tech.areaMargin));
-  return Box(ClampToInt32(int64_t(area.x1) - m), ClampToInt32(int64_t(area.y1) - m),
-             ClampToInt32(int64_t(area.x2) + m), ClampToInt32(int64_t(area.y2) + m));
-}
-
 int API::RunCheck(const char* name, int amount, int layer1, int datatype1,
                   const char* violationLine, int API::*counter,
                   const CheckEngine& engine) {
   const bool report = tech.reportDegree != 0;
-  RequireWorkingArea();
-  // A negative amount would move every band to the other side of its edge.
-  if (amount < 0) ExitWithMessage("ERROR: %s takes no negative amount\n", name);
+  BeginCheck(name, amount);
   int index = 0;
   try {
     ScratchList input;
@@ -87,21 +78,8 @@ int API::RunCheck(const char* name, int amount, int layer1, int datatype1,
       ScratchList violations;
       const int32_t hierarchySize = engine(input.list, violations.list);
       ClearPointList(input.list);
-      if (!violations.list.IsEmpty()) {
-        if (hierarchical != 0) {
-          GatherAreaLayers(hierarchySize, violations.list);
-        } else if (tech.areaMargin != 0) {
-          // Gathered from the widened window so that violations across the
-          // area border are found; cut back to the area itself.
-          ClipToWindow(violations.list, area, false);
-        }
-      }
-      if (!violations.list.IsEmpty()) {
-        if (report) PrintMessage(violationLine, violations.list.pointCount);
-        this->*counter += violations.list.pointCount;
-        SpliceList(*tempLayers[size_t(index)], violations.list);
-      }
-      if (report) ReportPointSystemMemory(false);
+      FinishCheck(violations.list, *tempLayers[size_t(index)], hierarchySize,
+                  violationLine, counter);
     }
   } catch (const Error& e) {
     ExitOnError(e);

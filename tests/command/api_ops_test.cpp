@@ -1133,3 +1133,52 @@ TEST_F(OpsTest, ChecksCountTheirViolationVertices) {
 
 }  // namespace
 }  // namespace velmar
+
+namespace velmar {
+namespace {
+
+// The area of what lies in exactly one of two temporary layers (their
+// rings merged first).
+long double XorArea(API& api, int a, int b) {
+  const int ma = api.BooleanOp(BooleanOpCode::Merge, a, 1, -1, 0);
+  const int mb = api.BooleanOp(BooleanOpCode::Merge, b, 1, -1, 0);
+  const int x = api.BooleanOp(BooleanOpCode::Xor, ma, 0, mb, 0);
+  return ListArea(*api.FindTempLayer(x));
+}
+
+// The projection checks are the band checks with edge pairs only: their
+// regions cover what the plain checks with kind 2 cover, on random
+// rectangles from a hierarchy (which the plain checks sweep), enclosed
+// everywhere for the enclosure.
+TEST_F(OpsTest, ProjectionChecksCoverWhatThePlainChecksCoverWithKindTwo) {
+  std::mt19937 rng(16021);
+  for (int round = 0; round < 4; ++round) {
+    SCOPED_TRACE(round);
+    const Model m = RandomRectangles(rng);
+    Install(0, MakeLibrary(m));
+    ASSERT_EQ(SetAreaQuiet("c0", 0, 0, 0, 0), 1);
+    for (int rule : {3, 6}) {
+      SCOPED_TRACE(rule);
+      EXPECT_EQ(XorArea(api, api.CSPACE(1, 0, rule), api.SPACE(1, 0, rule, 2)), 0);
+      EXPECT_EQ(XorArea(api, api.CWIDTH(1, 0, rule), api.WIDTH(1, 0, rule, 2)), 0);
+      // Enclosure where every shape of layer 1 is inside the enclosing
+      // layer (the sweep of Enc judges no shape whole): {2 0} with {1 0}
+      // grown by 4.
+      const int enclosing =
+          api.BooleanOp(BooleanOpCode::Or, 2, 0, api.SIZING(1, 0, 4), 0);
+      EXPECT_EQ(XorArea(api, api.CENC(1, 0, enclosing, 1, rule),
+                        api.Enc(1, 0, enclosing, 1, rule, 2)),
+                0);
+    }
+    // Not vacuous: each check found violations.
+    EXPECT_GT(api.spaceViolations, 0);
+    EXPECT_GT(api.widthViolations, 0);
+    EXPECT_GT(api.encViolations, 0);
+    api.ResetCounts();
+    api.ResetTempLayers();
+    api.InstallLibrary(0, nullptr);
+  }
+}
+
+}  // namespace
+}  // namespace velmar
