@@ -157,6 +157,19 @@ TEST(EdgeBandChecks, KindThreeKeepsParallelPartnersOnly) {
   EXPECT_EQ(BoxOf(Rings(three)[0]), Box(5, -3, 9, 0));
 }
 
+TEST(EdgeBandChecks, ZeroDistanceHasAnEmptyBand) {
+  // An oblique partner crossing the oblique edge's line and an
+  // axis-parallel one beside an axis-parallel edge: no band, no region.
+  Indexed partner({{{2, 8}, {8, -2}, {9, 9}}, {{12, -3}, {20, -3}, {20, 3}, {12, 3}}});
+  for (const Box& edge : {Box(0, 0, 10, 10), Box(10, 0, 10, 10)}) {
+    PSList out;
+    test::ListGuard g{out};
+    CheckEdgeBand(edge, 0, partner.tree, out, 0, 3);
+    EXPECT_EQ(out.pointCount, 0);
+    EXPECT_EQ(NearestPartnerDistance(partner.tree, edge, 0), kNoPartnerDistance);
+  }
+}
+
 TEST(EdgeIndex, CollectEdgesExcludesOnlyTheSameDirection) {
   Indexed idx({kSquare});
   std::vector<Box> out;

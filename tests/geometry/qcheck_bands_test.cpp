@@ -92,6 +92,12 @@ TEST(QCheckBands, ChamferCasesOfOneRing) {
        {{0, 0}, {10, 0}, {10, 1}, {0, 11}},
        0,
        {{0, 1}, {1, 0}, {9, 0}, {10, 1}, {0, 11}}},
+      // Sides of two units between chamfered corners: neighbouring chamfers
+      // share their point, also where the walk closes (no repeated vertex).
+      {"two-unit sides",
+       {{0, 0}, {10, 0}, {10, 2}, {0, 2}},
+       0,
+       {{0, 1}, {1, 0}, {9, 0}, {10, 1}, {9, 2}, {1, 2}}},
   };
   for (const Case& c : cases) {
     PSList in, chamfered;
