@@ -129,9 +129,37 @@ void BindApiOps(ClassBinding<API>& c) {
     return a.BooleanOp(BooleanOpCode::Diff, l1, d1, l2, d2);
   });
 
+  // Reshaping.
+  c.Method("MergeLayers", {}, [](API& a) { return a.MergeLayers(); });
+  c.Method("Inverse", oneLayer,
+           [](API& a, int l1, int d1) { return a.Inverse(l1, d1); });
+
   // Sizing.
   c.Method("SIZING", {{"layer1", kInt}, {"datatype1", kInt}, {"amount", kInt}},
            [](API& a, int l1, int d1, int amount) { return a.SIZING(l1, d1, amount); });
+
+  // Distance checks: SPACE of one layer (6 words) or two (8 words).
+  c.Overloaded(
+      "SPACE",
+      {c.MakeForm({{"layer1", kInt}, {"datatype1", kInt}, {"amount", kInt}, {"kind", kInt}},
+                  [](API& a, int l1, int d1, int amount, int kind) {
+                    return a.SPACE(l1, d1, amount, kind);
+                  }),
+       c.MakeForm({{"layer1", kInt}, {"datatype1", kInt}, {"layer2", kInt},
+                   {"datatype2", kInt}, {"amount", kInt}, {"kind", kInt}},
+                  [](API& a, int l1, int d1, int l2, int d2, int amount, int kind) {
+                    return a.SPACE(l1, d1, l2, d2, amount, kind);
+                  })});
+  c.Method("WIDTH", {{"layer1", kInt}, {"datatype1", kInt}, {"amount", kInt}, {"kind", kInt}},
+           [](API& a, int l1, int d1, int amount, int kind) {
+             return a.WIDTH(l1, d1, amount, kind);
+           });
+  c.Method("Enc",
+           {{"layer1", kInt}, {"datatype1", kInt}, {"layer2", kInt}, {"datatype2", kInt},
+            {"amount", kInt}, {"kind", kInt}},
+           [](API& a, int l1, int d1, int l2, int d2, int amount, int kind) {
+             return a.Enc(l1, d1, l2, d2, amount, kind);
+           });
 }
 
 }  // namespace velmar::binding

@@ -1,0 +1,263 @@
+// ENC plane sweep for axis-parallel input: where shapes of the enclosed
+// layer (points without SecondLayer) come closer than the rule distance to
+// the boundary of the enclosing layer (points with SecondLayer), and which
+// enclosed shapes are not inside the enclosing layer at all.
+//
+// Vertical pairs are found in the window as by the SPACE sweep, tested from
+// the eastern edge of the pair. Horizontal pairs are found by a walk over
+// the active list at every column change: an enclosed edge with an
+// enclosing edge of the same direction right beside it on its outer side is
+// tested against it; an enclosed edge that is neither beside such an edge
+// nor inside the enclosing layer is marked, and its ring is copied whole to
+// the output at the end.
+#include "geometry/point_list_edit.h"
+#include "geometry/segment_geometry.h"
+#include "geometry/space_sweep.h"
+#include "geometry/sweep_frame.h"
+
+namespace velmar {
+
+namespace {
+
+using distance_sweep::ActiveNode;
+using distance_sweep::SecondLayerOf;
+using distance_sweep::SweepFrame;
+using distance_sweep::WindowNode;
+
+class EncSweep : public SweepFrame {
+ public:
+  EncSweep(PSList& out, int32_t distance, int32_t unit, int closed, int kind)
+      : SweepFrame(out, distance, unit, closed, kind, false) {}
+
+  void Run(PSList& list) {
+    if (list.IsEmpty()) return;
+    for (PSPoint* s = list.head; s; s = s->link) {
+      Step(s);
+      PSPoint* j = s->link;
+      if (j && j->x != s->x) {
+        if (edgeWork_ && WalkActiveEdges()) marked_ = true;
+        ChangeColumn(j);
+      }
+    }
+    if (marked_) CopyFlaggedRings(list, out_);
+  }
+
+ private:
+  void Step(PSPoint* s);
+  void EnclosedStep(PSPoint* s, PSPoint* prev, PSPoint* next);
+  void EnclosingStep(PSPoint* s, PSPoint* prev, PSPoint* next);
+  void SpanningStep(PSPoint* s, PSPoint* prev, PSPoint* next);
+  bool WalkActiveEdges();
+  bool Judge(ActiveNode* n, bool& inside, bool& result);
+  // Reports edge n with its neighbour m once while they stay neighbours:
+  // the rectangle of n when it lies on m's line, else the region of m in
+  // n's band (owner a -> b, partner c -> d).
+  void ReportPair(ActiveNode* n, const ActiveNode* m, const PSPoint* a, const PSPoint* b,
+                  const PSPoint* c, const PSPoint* d);
+  void EdgeRect(const ActiveNode* n);
+
+  bool marked_ = false;
+};
+
+bool OnLine(const ActiveNode* m, const PSPoint* p) {
+  return Cross(m->e.left, m->e.right, p) == 0;
+}
+
+void EncSweep::Step(PSPoint* s) {
+  PSPoint* prev = s->prev;
+  PSPoint* next = s->next;
+  if (edgeWork_) {
+    // The active list only holds the edges for the column walk.
+    if (prev && prev->x < s->x) RemoveEdge(prev, s, s->x);
+    if (next && next->x < s->x) RemoveEdge(next, s, s->x);
+    if (next && next->x > s->x) InsertEdge(s, next, true, s->x);
+    if (prev && prev->x > s->x) InsertEdge(s, prev, false, s->x);
+  }
+  // Enclosed upward edges and enclosing downward edges reaching across s.
+  Gather(s, [s](PSPoint* u) -> PSPoint* {
+    if (!SecondLayerOf(u)) return u->next && u->next->y > s->y ? u->next : nullptr;
+    return u->prev && u->prev->y > s->y ? u->prev : nullptr;
+  });
+  if (WindowHoldsPoint()) {
+    if (SecondLayerOf(s)) EnclosingStep(s, prev, next);
+    else EnclosedStep(s, prev, next);
+  }
+  if (edgeWork_ && !Spanning().empty()) SpanningStep(s, prev, next);
+  InsertWindow(s);
+}
+
+// s enclosed: its downward edge (outside to the west) against the enclosing
+// downward edges to the west; its convex corners with the outside to the
+// west against the concave enclosing corners facing them.
+void EncSweep::EnclosedStep(PSPoint* s, PSPoint* prev, PSPoint* next) {
+  if (edgeWork_ && next && next->y < s->y) {
+    for (WindowNode* w = SeekWindow(next->y); !IsWindowLast(w) && w->p->y <= s->y;
+         w = w->up) {
+      const PSPoint* h = w->p;
+      const PSPoint* p = h->prev;
+      if (SecondLayerOf(h) && p && p->y > h->y) Region(s, next, h, p, 0);
+    }
+  }
+  if (!cornerWork_ || !prev || !next) return;
+  const bool caseA = s->x < prev->x && next->y < s->y;
+  const bool caseB = !caseA && s->y < prev->y && s->x < next->x;
+  if (!caseA && !caseB) return;
+  const int64_t lo = caseA ? int64_t(s->y) : int64_t(s->y) - ad_;
+  const int64_t hi = caseA ? int64_t(s->y) + ad_ : int64_t(s->y);
+  for (WindowNode* w = SeekWindow(lo); !IsWindowLast(w) && w->p->y <= hi; w = w->up) {
+    const PSPoint* h = w->p;
+    const PSPoint* p = h->prev;
+    const PSPoint* n = h->next;
+    if (!SecondLayerOf(h) || !p || !n) continue;
+    const bool faces = caseA ? (p->y > h->y && n->x < h->x) : (p->x < h->x && n->y < h->y);
+    if (faces && Closer(s, h)) CornerBox(s, h);
+  }
+  const PSPoint* j = s->link;
+  if (j && SecondLayerOf(j) && s->x < prev->x && j->x == s->x && j->prev &&
+      j->prev->x == s->x && int64_t(j->y) - s->y < ad_)
+    ColumnRect(s, j);
+}
+
+// s enclosing: its upward edge (inside to the west) against the enclosed
+// upward edges to the west; its concave corners against the convex enclosed
+// corners facing them.
+void EncSweep::EnclosingStep(PSPoint* s, PSPoint* prev, PSPoint* next) {
+  if (edgeWork_ && next && next->y > s->y) {
+    for (WindowNode* w = SeekWindow(s->y); !IsWindowLast(w) && w->p->y <= next->y;
+         w = w->up) {
+      const PSPoint* h = w->p;
+      const PSPoint* n = h->next;
+      if (!SecondLayerOf(h) && n && n->y > h->y) Region(h, n, next, s, 0);
+    }
+  }
+  if (!cornerWork_ || !prev || !next) return;
+  const bool caseA = s->x < prev->x && s->y < next->y;
+  const bool caseB = !caseA && prev->y < s->y && s->x < next->x;
+  if (!caseA && !caseB) return;
+  const int64_t lo = caseA ? int64_t(s->y) - ad_ : int64_t(s->y);
+  const int64_t hi = caseA ? int64_t(s->y) : int64_t(s->y) + ad_;
+  for (WindowNode* w = SeekWindow(lo); !IsWindowLast(w) && w->p->y <= hi; w = w->up) {
+    const PSPoint* h = w->p;
+    const PSPoint* p = h->prev;
+    const PSPoint* n = h->next;
+    if (SecondLayerOf(h) || !p || !n) continue;
+    const bool faces = caseA ? (p->y < h->y && n->x < h->x) : (p->x < h->x && n->y > h->y);
+    if (faces && Closer(s, h)) CornerBox(s, h);
+  }
+  const PSPoint* j = s->link;
+  if (j && !SecondLayerOf(j) && s->x < next->x && j->x == s->x && j->next &&
+      j->next->x == s->x && int64_t(j->y) - s->y < ad_)
+    ColumnRect(s, j);
+}
+
+// Vertical pairs reaching across the whole eastern edge, taken at its lower
+// end.
+void EncSweep::SpanningStep(PSPoint* s, PSPoint* prev, PSPoint* next) {
+  const bool enclosing = SecondLayerOf(s);
+  if (!enclosing ? !(prev && prev->y > s->y) : !(next && next->y > s->y)) return;
+  auto& list = Spanning();
+  size_t keep = 0;
+  for (size_t i = 0; i < list.size(); ++i) {
+    auto [u, v] = list[i];
+    if (v->y <= s->y) continue;
+    list[keep++] = list[i];
+    if (!enclosing && SecondLayerOf(u)) Region(prev, s, u, v, 0);
+    if (enclosing && !SecondLayerOf(u)) Region(u, v, next, s, 0);
+  }
+  list.resize(keep);
+}
+
+void EncSweep::EdgeRect(const ActiveNode* n) {
+  const PSPoint* a = n->e.left;
+  const PSPoint* b = n->e.right;
+  int64_t x1 = a->x, y1 = a->y, x2 = b->x, y2 = b->y;
+  if (x2 - x1 < unit_) {
+    x1 -= unit_;
+    x2 += unit_;
+  }
+  if (y2 - y1 < unit_) {
+    y1 -= unit_;
+    y2 += unit_;
+  }
+  BoxToRing(out_, Box(ToCoord(x1), ToCoord(y1), ToCoord(x2), ToCoord(y2)), false);
+}
+
+void EncSweep::ReportPair(ActiveNode* n, const ActiveNode* m, const PSPoint* a,
+                          const PSPoint* b, const PSPoint* c, const PSPoint* d) {
+  if (n->reportedLeft == m->e.left && n->reportedRight == m->e.right) return;
+  n->reportedLeft = m->e.left;
+  n->reportedRight = m->e.right;
+  if (OnLine(m, a) && OnLine(m, b)) EdgeRect(n);
+  else Region(a, b, c, d, 0);
+}
+
+// One walk up the active list between two columns; true when it marked an
+// enclosed edge as lying outside the enclosing layer. Only the stretch
+// whose edges gained new neighbours in this column is walked, then on
+// until the inside state agrees with the one the previous walk left: below
+// and above that, every edge would be judged as before (pairs are reported
+// once, marks stay).
+bool EncSweep::WalkActiveEdges() {
+  bool result = false;
+  const int64_t lo = TouchedLo(), hi = TouchedHi();
+  ResetTouched();
+  if (lo > hi) return false;
+  ActiveNode* n = FirstEdgeAtOrAbove(lo);
+  bool inside = IsBottom(n->dn[0]) ? false : n->dn[0]->insideAbove;
+  for (; !IsTop(n); n = n->up[0]) {
+    const bool before = n->insideAbove;
+    Judge(n, inside, result);
+    if (n->e.left->y > hi && before == inside) break;
+    n->insideAbove = inside;
+  }
+  return result;
+}
+
+// Judges one edge of the walk with the inside state below it; returns the
+// state above it, which it also leaves in inside.
+bool EncSweep::Judge(ActiveNode* n, bool& inside, bool& result) {
+  ActiveNode* below = n->dn[0];
+  ActiveNode* above = n->up[0];
+  PSPoint* a = n->e.left;
+  PSPoint* b = n->e.right;
+  const bool enclosing = SecondLayerOf(a);
+  auto isEnclosing = [this](const ActiveNode* m, bool forward) {
+    return !IsSentinel(m) && SecondLayerOf(m->e.left) && m->e.forward == forward;
+  };
+  if (n->e.forward) {
+    if (enclosing) {
+      inside = true;
+    } else if (isEnclosing(below, true)) {
+      ReportPair(n, below, a, b, below->e.right, below->e.left);
+    } else if (inside) {
+    } else if (isEnclosing(above, true) && OnLine(above, a) && OnLine(above, b)) {
+      ReportPair(n, above, a, b, a, b);
+    } else {
+      a->flags |= PSPointFlags::Marker;
+      result = true;
+    }
+  } else {
+    if (enclosing) {
+      inside = false;
+    } else if (isEnclosing(above, false)) {
+      ReportPair(n, above, b, a, above->e.left, above->e.right);
+    } else if (inside) {
+    } else if (isEnclosing(below, false) && OnLine(below, a) && OnLine(below, b)) {
+      ReportPair(n, below, a, b, a, b);
+    } else {
+      a->flags |= PSPointFlags::Marker;
+      result = true;
+    }
+  }
+  return inside;
+}
+
+}  // namespace
+
+void SweepEnc(PSList& list, PSList& out, int32_t distance, int32_t unit, int closed,
+              int kind) {
+  EncSweep sweep(out, distance, unit, closed, kind);
+  sweep.Run(list);
+}
+
+}  // namespace velmar

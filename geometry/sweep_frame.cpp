@@ -1,0 +1,220 @@
+// The frame of the distance-check sweeps: active list, window, spanning
+// list and output helpers.
+#include "geometry/sweep_frame.h"
+
+#include <algorithm>
+#include <climits>
+
+#include "foundation/error.h"
+#include "geometry/segment_geometry.h"
+#include "geometry/violation_region.h"
+
+namespace velmar::distance_sweep {
+
+namespace {
+
+int64_t Abs64(int32_t v) { return v < 0 ? -int64_t(v) : int64_t(v); }
+
+}  // namespace
+
+SweepFrame::SweepFrame(PSList& out, int32_t distance, int32_t unit, int closed,
+                       int kind, bool twoLayers)
+    : out_(out),
+      d_(distance),
+      ad_(Abs64(distance)),
+      dd_(__int128(Abs64(distance)) * Abs64(distance)),
+      unit_(unit),
+      closed_(closed),
+      edgeWork_(kind != 1),
+      cornerWork_(kind <= 1),
+      twoLayers_(twoLayers) {
+  for (int k = 0; k < kLevels; ++k) {
+    bottom_.up[k] = &top_;
+    bottom_.dn[k] = nullptr;
+    top_.dn[k] = &bottom_;
+    top_.up[k] = nullptr;
+  }
+  bottom_.level = top_.level = kLevels;
+  cursor_ = &bottom_;
+  wFirst_.up = &wLast_;
+  wLast_.dn = &wFirst_;
+  wCursor_ = &wFirst_;
+  gather_ = &wFirst_;
+}
+
+ActiveNode* SweepFrame::NewNode(PSPoint* left, PSPoint* right, bool forward) {
+  ActiveNode* n = activePool_.Get();
+  n->e.left = left;
+  n->e.right = right;
+  n->e.forward = forward;
+  n->reportedLeft = n->reportedRight = nullptr;
+  // Level k with probability 4^-k.
+  rng_ ^= rng_ << 13;
+  rng_ ^= rng_ >> 17;
+  rng_ ^= rng_ << 5;
+  int level = 1;
+  for (uint32_t r = rng_; level < kLevels && (r & 3) == 0; r >>= 2) ++level;
+  n->level = level;
+  return n;
+}
+
+ActiveNode* SweepFrame::Locate(const SweepEdge& e, int32_t x, ActiveNode** pred) {
+  ActiveNode* cur = &bottom_;
+  for (int k = kLevels - 1; k >= 0; --k) {
+    for (ActiveNode* n = cur->up[k]; n != &top_ && CompareActiveEdge(e, n->e, x) > 0;
+         n = n->up[k])
+      cur = n;
+    if (pred) pred[k] = cur;
+  }
+  return cur->up[0];
+}
+
+ActiveNode* SweepFrame::InsertEdge(PSPoint* left, PSPoint* right, bool forward,
+                                   int32_t x) {
+  ActiveNode* n = NewNode(left, right, forward);
+  ActiveNode* pred[kLevels];
+  Locate(n->e, x, pred);
+  for (int k = 0; k < n->level; ++k) {
+    ActiveNode* below = pred[k];
+    ActiveNode* above = below->up[k];
+    n->dn[k] = below;
+    n->up[k] = above;
+    below->up[k] = n;
+    above->dn[k] = n;
+  }
+  cursor_ = n;
+  Touch(n);
+  Touch(n->dn[0]);
+  Touch(n->up[0]);
+  return n;
+}
+
+ActiveNode* SweepFrame::FirstEdgeAtOrAbove(int64_t y) {
+  ActiveNode* cur = &bottom_;
+  for (int k = kLevels - 1; k >= 0; --k) {
+    for (ActiveNode* n = cur->up[k]; n != &top_ && n->e.left->y < y; n = n->up[k]) cur = n;
+  }
+  return cur->up[0];
+}
+
+void SweepFrame::Unlink(ActiveNode* n) {
+  for (int k = 0; k < n->level; ++k) {
+    n->dn[k]->up[k] = n->up[k];
+    n->up[k]->dn[k] = n->dn[k];
+  }
+  activePool_.Put(n);
+}
+
+ActiveNode* SweepFrame::RemoveEdge(PSPoint* left, PSPoint* right, int32_t x) {
+  auto holds = [left, right](const ActiveNode* n) {
+    return n->e.left == left && n->e.right == right;
+  };
+  ActiveNode* n = cursor_;
+  if (IsSentinel(n) || !holds(n)) {
+    SweepEdge e;
+    e.left = left;
+    e.right = right;
+    n = Locate(e, x, nullptr);
+    while (n != &top_ && !holds(n)) n = n->up[0];
+    if (n == &top_) {
+      // Crossing edges of two layers can leave the order inconsistent at
+      // this abscissa: look through the whole list before giving up.
+      for (n = bottom_.up[0]; n != &top_ && !holds(n); n = n->up[0]) {
+      }
+      if (n == &top_) throw Error("Wrong segment ordering", "DRC");
+    }
+  }
+  ActiveNode* above = n->up[0];
+  Touch(n->dn[0]);
+  Touch(above);
+  Unlink(n);
+  cursor_ = above;
+  return above;
+}
+
+WindowNode* SweepFrame::SeekWindow(int64_t low) {
+  WindowNode* c = wCursor_;
+  auto yOf = [this](const WindowNode* n) -> int64_t {
+    if (n == &wFirst_) return int64_t(INT_MIN) - 1;
+    if (n == &wLast_) return int64_t(INT_MAX) + 1;
+    return n->p->y;
+  };
+  if (yOf(c) >= low) {
+    while (c != &wFirst_ && yOf(c->dn) >= low) c = c->dn;
+  } else {
+    while (yOf(c) < low) c = c->up;
+  }
+  wCursor_ = c;
+  return c;
+}
+
+void SweepFrame::InsertWindow(PSPoint* s) {
+  auto less = [this](const WindowNode* n, const PSPoint* q) {
+    if (n == &wFirst_) return true;
+    if (n == &wLast_) return false;
+    return n->p->y < q->y || (n->p->y == q->y && n->p->x < q->x);
+  };
+  // c: the first node not less than s.
+  WindowNode* c = wCursor_;
+  if (less(c, s)) {
+    while (less(c, s)) c = c->up;
+  } else {
+    while (c != &wFirst_ && !less(c->dn, s)) c = c->dn;
+  }
+  WindowNode* n = windowPool_.Get();
+  // A point of this column placed right below the gathering position is
+  // examined by the next gathering.
+  const bool belowGather = c == gather_;
+  n->p = s;
+  n->up = c;
+  n->dn = c->dn;
+  c->dn->up = n;
+  c->dn = n;
+  wCursor_ = n;
+  if (belowGather) gather_ = n;
+  fifo_.push_back(n);
+}
+
+void SweepFrame::ChangeColumn(const PSPoint* j) {
+  while (!fifo_.empty() && int64_t(fifo_.front()->p->x) + ad_ <= j->x) {
+    WindowNode* n = fifo_.front();
+    fifo_.pop_front();
+    n->dn->up = n->up;
+    n->up->dn = n->dn;
+    windowPool_.Put(n);
+  }
+  wCursor_ = &wFirst_;
+  gather_ = &wFirst_;
+  cursor_ = &bottom_;
+  spanning_.clear();
+}
+
+bool SweepFrame::BuildViolationRegionOf(const Box& owner, const Box& partner,
+                                        int twoWay) {
+  return BuildViolationRegion(owner, partner, d_, out_, closed_, twoWay);
+}
+
+void SweepFrame::CornerBox(const PSPoint* p, const PSPoint* q) {
+  int64_t x1 = p->x, y1 = p->y, x2 = p->x, y2 = p->y;
+  x1 = std::min<int64_t>(x1, q->x);
+  x2 = std::max<int64_t>(x2, q->x);
+  y1 = std::min<int64_t>(y1, q->y);
+  y2 = std::max<int64_t>(y2, q->y);
+  if (x2 - x1 < unit_) {
+    x1 -= unit_;
+    x2 += unit_;
+  }
+  if (y2 - y1 < unit_) {
+    y1 -= unit_;
+    y2 += unit_;
+  }
+  BoxToRing(out_, Box(ToCoord(x1), ToCoord(y1), ToCoord(x2), ToCoord(y2)), false);
+}
+
+void SweepFrame::ColumnRect(const PSPoint* s, const PSPoint* j) {
+  BoxToRing(out_,
+            Box(ToCoord(int64_t(s->x) - unit_), s->y, ToCoord(int64_t(j->x) + unit_), j->y),
+            false);
+}
+
+}  // namespace velmar::distance_sweep

@@ -1,0 +1,193 @@
+// The frame shared by the distance-check sweeps (geometry/space_sweep.h):
+// the active list of non-vertical edges at the current column, the window
+// of processed points within the rule distance to the left, the list of
+// window edges spanning the current column's points, and the output
+// helpers. Only the sweep sources include it.
+#pragma once
+
+#include <climits>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <utility>
+#include <vector>
+
+#include "foundation/box.h"
+#include "geometry/point_system.h"
+#include "geometry/scan_sweep.h"
+
+namespace velmar::distance_sweep {
+
+constexpr int kLevels = 12;
+
+// One edge of the active list: a skip-list node, level 0 being the plain
+// bottom-up order.
+struct ActiveNode {
+  SweepEdge e;
+  int level = 0;
+  ActiveNode* up[kLevels];
+  ActiveNode* dn[kLevels];
+  // The enclosure walk: the ends of the neighbour edge that a region or
+  // rectangle of this edge was last reported with (each adjacent pair is
+  // reported once).
+  const PSPoint* reportedLeft = nullptr;
+  const PSPoint* reportedRight = nullptr;
+  // The enclosure walk: whether the walk was inside the enclosing layer
+  // right above this edge when it last passed it.
+  bool insideAbove = false;
+};
+
+// One point of the window, ordered by (y, then x).
+struct WindowNode {
+  PSPoint* p = nullptr;
+  WindowNode* up = nullptr;
+  WindowNode* dn = nullptr;
+};
+
+// Fixed-size records handed out from chunks and recycled through a free
+// list: no heap allocation per edge or point.
+template <typename T>
+class RecordPool {
+ public:
+  T* Get() {
+    if (free_.empty()) {
+      if (used_ == kChunk || chunks_.empty()) {
+        chunks_.push_back(std::make_unique<T[]>(kChunk));
+        used_ = 0;
+      }
+      return &chunks_.back()[used_++];
+    }
+    T* t = free_.back();
+    free_.pop_back();
+    return t;
+  }
+  void Put(T* t) { free_.push_back(t); }
+
+ private:
+  static constexpr size_t kChunk = 4096;
+  std::vector<std::unique_ptr<T[]>> chunks_;
+  size_t used_ = 0;
+  std::vector<T*> free_;
+};
+
+inline bool SecondLayerOf(const PSPoint* p) {
+  return (p->flags & PSPointFlags::SecondLayer) != 0;
+}
+
+class SweepFrame {
+ public:
+  SweepFrame(PSList& out, int32_t distance, int32_t unit, int closed,
+             int kind, bool twoLayers);
+  SweepFrame(const SweepFrame&) = delete;
+  SweepFrame& operator=(const SweepFrame&) = delete;
+
+  // --- Active list -------------------------------------------------------
+  bool IsSentinel(const ActiveNode* n) const { return n == &bottom_ || n == &top_; }
+  bool IsBottom(const ActiveNode* n) const { return n == &bottom_; }
+  bool IsTop(const ActiveNode* n) const { return n == &top_; }
+  ActiveNode* Bottom() { return &bottom_; }
+  // Links a new edge from left to right (forward: the ring runs that way)
+  // just below the lowest edge it does not lie above at x; returns it.
+  ActiveNode* InsertEdge(PSPoint* left, PSPoint* right, bool forward, int32_t x);
+  // Unlinks the edge with these two ends (ending at x) and returns the node
+  // that followed it. Throws "Wrong segment ordering" when it is missing.
+  ActiveNode* RemoveEdge(PSPoint* left, PSPoint* right, int32_t x);
+
+  // The y range of the edges (all horizontal) whose neighbours changed
+  // since the last ResetTouched; empty when lo > hi.
+  int64_t TouchedLo() const { return touchLo_; }
+  int64_t TouchedHi() const { return touchHi_; }
+  void ResetTouched() {
+    touchLo_ = INT64_MAX;
+    touchHi_ = INT64_MIN;
+  }
+  // The lowest edge (horizontal edges only) whose y is at least y; may be
+  // the top sentinel.
+  ActiveNode* FirstEdgeAtOrAbove(int64_t y);
+
+  // --- Window ------------------------------------------------------------
+  bool WindowHoldsPoint() const { return !fifo_.empty(); }
+  bool IsWindowEnd(const WindowNode* n) const { return n == &wFirst_ || n == &wLast_; }
+  bool IsWindowFirst(const WindowNode* n) const { return n == &wFirst_; }
+  bool IsWindowLast(const WindowNode* n) const { return n == &wLast_; }
+  // Moves the window cursor to the first node with y >= low and returns it.
+  WindowNode* SeekWindow(int64_t low);
+  // Inserts s before the first node not less than it in (y, x) order; the
+  // window cursor goes to it.
+  void InsertWindow(PSPoint* s);
+  // Adds to the spanning list, for the window nodes not yet examined in this
+  // column whose y lies below s.y, the pair that `pick` returns (null: none).
+  template <typename Pick>
+  void Gather(const PSPoint* s, Pick pick) {
+    if (IsWindowFirst(gather_)) gather_ = gather_->up;
+    while (!IsWindowLast(gather_) && gather_->p->y < s->y) {
+      PSPoint* v = pick(gather_->p);
+      if (v) spanning_.emplace_back(gather_->p, v);
+      gather_ = gather_->up;
+    }
+  }
+  // Column change before point j: drops the window points with
+  // x + |distance| <= j.x, resets the cursors and empties the spanning list.
+  void ChangeColumn(const PSPoint* j);
+
+  std::vector<std::pair<PSPoint*, PSPoint*>>& Spanning() { return spanning_; }
+
+  // --- Output ------------------------------------------------------------
+  bool Region(const PSPoint* a, const PSPoint* b, const PSPoint* c,
+              const PSPoint* d, int twoWay) {
+    return BuildViolationRegionOf(Box(a->x, a->y, b->x, b->y),
+                                  Box(c->x, c->y, d->x, d->y), twoWay);
+  }
+  bool BuildViolationRegionOf(const Box& owner, const Box& partner, int twoWay);
+  // Corner box of p and q, each side widened by unit when narrower.
+  void CornerBox(const PSPoint* p, const PSPoint* q);
+  // The rectangle x from s.x - unit to j.x + unit, y from s.y to j.y.
+  void ColumnRect(const PSPoint* s, const PSPoint* j);
+  // Squared distance of two points in 64 bits, compared with d squared.
+  bool Closer(const PSPoint* a, const PSPoint* b) const {
+    const int64_t dx = int64_t(a->x) - b->x, dy = int64_t(a->y) - b->y;
+    const __int128 q = __int128(dx) * dx + __int128(dy) * dy;
+    return q < dd_;
+  }
+  bool SkipLayer(const PSPoint* h, bool layer) const {
+    return twoLayers_ && SecondLayerOf(h) == layer;
+  }
+
+  PSList& out_;
+  const int32_t d_;       // signed rule distance (its sign picks the side)
+  const int64_t ad_;      // |distance|
+  const __int128 dd_;     // distance squared
+  const int32_t unit_;
+  const int closed_;
+  const bool edgeWork_;   // kind != 1
+  const bool cornerWork_; // kind <= 1
+  const bool twoLayers_;
+
+ private:
+  ActiveNode* NewNode(PSPoint* left, PSPoint* right, bool forward);
+  // Lowest node that e does not lie above at x; fills the predecessors.
+  ActiveNode* Locate(const SweepEdge& e, int32_t x, ActiveNode** pred);
+  void Unlink(ActiveNode* n);
+  void Touch(const ActiveNode* n) {
+    if (IsSentinel(n)) return;
+    const int64_t y = n->e.left->y;
+    if (y < touchLo_) touchLo_ = y;
+    if (y > touchHi_) touchHi_ = y;
+  }
+
+  ActiveNode bottom_, top_;
+  ActiveNode* cursor_;
+  RecordPool<ActiveNode> activePool_;
+  uint32_t rng_ = 0x9E3779B9u;
+  int64_t touchLo_ = INT64_MAX, touchHi_ = INT64_MIN;
+
+  WindowNode wFirst_, wLast_;
+  WindowNode* wCursor_;
+  WindowNode* gather_;
+  std::deque<WindowNode*> fifo_;  // window points in insertion (x) order
+  RecordPool<WindowNode> windowPool_;
+
+  std::vector<std::pair<PSPoint*, PSPoint*>> spanning_;
+};
+
+}  // namespace velmar::distance_sweep
