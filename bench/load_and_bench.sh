@@ -4,7 +4,8 @@
 # given) is generated, loaded into a new library, and the two layers are
 # ANDed over the whole top cell; the result is stored into the temporary
 # database and copied into the cell, and the library is written back; then
-# layer {1 0} is sized by +50 and -50 nm. The
+# layer {1 0} is sized by +50 and -50 nm and checked for SPACE and WIDTH
+# at 200 nm, and the enclosure of {2 0} by {1 0} at 200 nm. The
 # time of each step is printed at the end; velmar's own messages go to
 # bench.log in the work folder.
 #
@@ -65,6 +66,9 @@ step "CloseTempDB, CopyTempDB, UpdateLibrary" {
 step "OR {10 0} again from the library" { a OR 10 0 }
 step "SIZING {1 0} +50" { a SIZING 1 0 50 }
 step "SIZING {1 0} -50" { a SIZING 1 0 -50 }
+step "SPACE {1 0} 200" { a SPACE 1 0 200 0 }
+step "WIDTH {1 0} 200" { a WIDTH 1 0 200 0 }
+step "ENC {2 0} {1 0} 200" { a Enc 2 0 1 0 200 0 }
 a CloseLibraries
 
 set f [open times.txt w]

@@ -1,8 +1,10 @@
 // The distance checks SPACE (one layer or two), WIDTH and ENC: the input
 // layers gathered in the working area and merged, the distance converted,
-// the engine chosen by the edge angles (plane sweeps for axis-parallel and
-// 45-degree input, the edge index with per-edge band checks otherwise), the
-// violations cut back to the area and counted.
+// the engine chosen by the edge angles (the plane sweep for axis-parallel
+// input, the edge index with per-edge band checks for any other, 45-degree
+// edges included: the 45-degree sweeps miss pairs that meet at an acute
+// corner or face a diagonal from its right), the violations cut back to
+// the area and counted.
 
 #include <cstdint>
 #include <memory>
@@ -188,16 +190,13 @@ int API::SPACE(int layer1, int datatype1, int amount, int kind) {
       const int32_t distance = ToDatabaseUnits(double(amount));
       const int32_t unit = ToDatabaseUnits(1.0);
       ScratchList violations;
-      const int cls = ClassifyList(input.list);
-      if (cls == 2) {
+      if (ClassifyList(input.list) != 0) {
+        // Edges off the axes: the band checks over the whole window.
         EdgeIndex index2(input.list, CheckWindow());
         CheckSpaceEdges(input.list, index2.tree, violations.list, distance, unit, kind);
       } else {
         SortPointsByPosition(input.list, false);
-        if (cls == 1)
-          SweepSpace45(input.list, violations.list, distance, unit, 1, kind, false);
-        else
-          SweepSpaceManhattan(input.list, violations.list, distance, unit, 1, kind, false);
+        SweepSpaceManhattan(input.list, violations.list, distance, unit, 1, kind, false);
       }
       ClearPointList(input.list);
       FinishCheck(violations.list, out, distance, "  SPACE violation vertices = %d\n",
@@ -236,7 +235,7 @@ int API::SPACE(int layer1, int datatype1, int layer2, int datatype2, int amount,
       const int32_t unit = ToDatabaseUnits(1.0);
       ScratchList violations;
       const int cls1 = ClassifyList(first.list), cls2 = ClassifyList(second.list);
-      if (cls1 == 2 || cls2 == 2) {
+      if (cls1 != 0 || cls2 != 0) {
         // Only the first layer's edges are tested, against the second's.
         EdgeIndex index2(second.list, CheckWindow());
         CheckSpaceEdges(first.list, index2.tree, violations.list, distance, unit, kind);
@@ -244,10 +243,7 @@ int API::SPACE(int layer1, int datatype1, int layer2, int datatype2, int amount,
         SetFlags(second.list, PSPointFlags::SecondLayer);
         SpliceList(first.list, second.list);
         SortPointsByPosition(first.list, false);
-        if (cls1 == 1 || cls2 == 1)
-          SweepSpace45(first.list, violations.list, distance, unit, 1, kind, true);
-        else
-          SweepSpaceManhattan(first.list, violations.list, distance, unit, 1, kind, true);
+        SweepSpaceManhattan(first.list, violations.list, distance, unit, 1, kind, true);
       }
       ClearPointList(first.list);
       ClearPointList(second.list);
@@ -285,16 +281,13 @@ int API::WIDTH(int layer1, int datatype1, int amount, int kind) {
       const int32_t distance = ToDatabaseUnits(double(amount));
       const int cls = ClassifyList(input.list);
       ScratchList violations;
-      if (cls == 2 && (kind <= 1 || open)) {
-        // Edges at any angle: the band checks over the whole window.
+      if (cls != 0 && (kind <= 1 || open)) {
+        // Edges off the axes: the band checks over the whole window.
         EdgeIndex index2(input.list, CheckWindow());
         CheckWidthEdges(input.list, index2.tree, violations.list, distance, unit, kind);
       } else if (kind <= 1) {
         SortPointsByPosition(input.list, false);
-        if (cls == 0)
-          SweepWidthManhattan(input.list, violations.list, -distance, unit, 1, kind);
-        else
-          SweepWidthAnyAngle(input.list, violations.list, -distance, unit, 1, kind);
+        SweepWidthManhattan(input.list, violations.list, -distance, unit, 1, kind);
       } else if (open) {
         EdgeIndex index2(input.list, CheckWindow());
         CheckWidthEdges(input.list, index2.tree, violations.list, distance, unit, kind);

@@ -23,6 +23,9 @@
 #include "foundation/error.h"
 #include "support/stdout_capture.h"
 #include "geometry/point_list_edit.h"
+#include "support/point_list_fixtures.h"
+#include "layoutdb/db_polygon.h"
+#include "geometry/boolean_sweep.h"
 #include "geometry/point_list_order.h"
 #include "geometry/point_system.h"
 #include "support/cell_fixtures.h"
@@ -968,6 +971,39 @@ TEST_F(OpsTest, CompressMergesLibraryShapesAndSimplifiesWithTheTolerance) {
   const int coarse = api.Compress(1, 0, 2);
   EXPECT_EQ(Temp(coarse).pointCount, 4);  // the 20 x 10 rectangle
   EXPECT_EQ(ListArea(Temp(coarse)), 200);
+}
+
+
+// --- Distance checks ------------------------------------------------------------
+
+// WIDTH with edge-pair regions only checks each distinct shape once; a ring
+// longer than a stored shape can hold is checked where it lies instead of
+// ending the process. The comb: a bar (0,0)-(3n,10) with n teeth one unit
+// wide and five high, 264,004 vertices; each tooth is narrower than 2.
+TEST_F(OpsTest, WidthOfARingTooLongForAStoredShapeIsCheckedInPlace) {
+  Install(0, MakeLibrary(TwoCellModel()));
+  ASSERT_EQ(SetAreaQuiet("c0", 0, 0, 0, 0), 1);
+  const int32_t n = 66000;
+  std::vector<Point> comb = {{0, 0}, {3 * n, 0}, {3 * n, 10}};
+  for (int32_t k = n - 1; k >= 0; --k) {
+    const int32_t x = 3 * k + 1;
+    comb.insert(comb.end(), {{x + 1, 10}, {x + 1, 15}, {x, 15}, {x, 10}});
+  }
+  comb.push_back({0, 10});
+  ASSERT_GT(comb.size(), size_t(DBPolygon::kMaxVertices));
+  const int index = api.GetTempLayer();
+  test::AddRing(*api.tempLayers[size_t(index)], comb);
+  int layer = 0;
+  {
+    test::StdoutCapture out;
+    layer = api.WIDTH(API::kTempLayerBase - index, 0, 2, 2);
+  }
+  ScratchList merged;
+  BooleanSweep(Temp(layer), &merged.list, BooleanOpCode::Merge, false);
+  EXPECT_EQ(ListArea(merged.list), 5.0L * n);
+  CountRings(merged.list);
+  EXPECT_EQ(merged.list.ringCount, n);
+  EXPECT_EQ(api.widthViolations, Temp(layer).pointCount);
 }
 
 }  // namespace

@@ -130,6 +130,9 @@ TEST(SpaceSweep, Fixtures) {
        false, {Box(7, 7, 10, 10)}},
       {"45: narrow rectangle", Check::Width45, {{Rect(0, 0, 30, 4), 1}}, 5, 2, false,
        {Box(0, 0, 30, 4)}},
+      // The upper end of the strip's right edge is the last point of all.
+      {"45: strip ending the layer", Check::Width45, {{Rect(17, 7, 18, 12), 1}}, 2, 2, false,
+       {Box(17, 7, 18, 12)}},
       {"45: gap below the distance", Check::Space45,
        {{Rect(0, 0, 10, 10), 1}, {Rect(14, 0, 24, 10), 1}}, 5, 2, false, {Box(10, 0, 14, 10)}},
   };

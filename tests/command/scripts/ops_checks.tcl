@@ -11,7 +11,9 @@
 # {5 0} (27,0)-(35,10) (gap 3 to the second square); {2 0} the bar
 # (0,30)-(40,33) of cell bar, placed at (0,0) and (100,0); {3 0}
 # (0,50)-(40,90) enclosing {4 0} (3,53)-(37,87) (margins 3) and {4 0}
-# (60,50)-(70,60) outside it.
+# (60,50)-(70,60) outside it; {6 0} the triangle (0,100)-(20,100)-(0,120)
+# (its acute corners narrower than 5) and {7 0} (14,110)-(24,120), 2.8
+# from the triangle's diagonal, to the right of the diagonal's lower end.
 fconfigure stdout -buffering line
 set scripts [lindex $argv 1]
 source [file join $scripts ops_layout.tcl]
@@ -20,6 +22,7 @@ package require velmar
 gds_write checks.gds {
   {top {{box 1 0 0 0 10 10} {box 1 0 14 0 24 10} {box 5 0 27 0 35 10}
         {box 3 0 0 50 40 90} {box 4 0 3 53 37 87} {box 4 0 60 50 70 60}
+        {poly 6 0 0 100 20 100 0 120} {box 7 0 14 110 24 120}
         {sref bar 0 0 0 0} {sref bar 100 0 0 0}}}
   {bar {{box 2 0 0 30 40 33}}}
 }
@@ -40,6 +43,16 @@ $t configure -reportDegree 0
 lappend results {WIDTH {2 0} 5 kind 0} [API_WIDTH a 2 0 5 0]
 lappend results {SPACE {1 0} 4: the gap at the rule} [a SPACE 1 0 4 0]
 lappend results {ENC {4 0} {3 0} 0: the outside shape} [a Enc 4 0 3 0 0 2]
+# 45-degree edges: the band checks find the acute corners and the square
+# facing the diagonal.
+foreach {what layer} [list {WIDTH {6 0} kind 0} [a WIDTH 6 0 5 0] \
+                          {WIDTH {6 0} kind 2} [a WIDTH 6 0 5 2] \
+                          {SPACE {6 0} {7 0}} [a SPACE 6 0 7 0 5 2] \
+                          {SPACE {6 0} {7 0} at 2} [a SPACE 6 0 7 0 2 2]] {
+  set f diag$layer.txt
+  a SavePoly $layer 0 $f
+  puts "$what: [lindex [poly_summary $f] 0] polygons"
+}
 a ReportCount
 
 # The area holds the left square and part of the gap; the margin brings in

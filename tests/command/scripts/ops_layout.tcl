@@ -4,6 +4,7 @@
 #                          1e-3). CELLS is a list of {name elements}; each
 #                          element is one of
 #                            {box LAYER DATATYPE X1 Y1 X2 Y2}
+#                            {poly LAYER DATATYPE X1 Y1 X2 Y2 ...}
 #                            {sref NAME X Y ANGLE MIRROR}
 #                            {aref NAME X Y COLS ROWS DX DY}
 #   make_library DIR GDS   loads GDS into a new library directory DIR in a
@@ -25,6 +26,9 @@ proc gds_write {path cells} {
         box {
           lassign $e - layer datatype x1 y1 x2 y2
           gdsgen::rect $layer $datatype $x1 $y1 $x2 $y2
+        }
+        poly {
+          gdsgen::boundary [lindex $e 1] [lindex $e 2] [lrange $e 3 end]
         }
         sref {
           lassign $e - child x y angle mirror
