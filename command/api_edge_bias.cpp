@@ -475,11 +475,15 @@ int API::EdgeBias(int layer, int datatype) {
           // the vertex).
           PSPoint* a = p;
           PSPoint* b = nx;
-          if (core.x1 != p->x || core.y1 != p->y) a = PushPoint(copy.list, core.x1, core.y1);
-          if (core.x2 != nx->x || core.y2 != nx->y) b = PushPoint(copy.list, core.x2, core.y2);
-          LinkPoints(p, a);
+          if (core.x1 != p->x || core.y1 != p->y) {
+            a = PushPoint(copy.list, core.x1, core.y1);
+            LinkPoints(p, a);
+          }
+          if (core.x2 != nx->x || core.y2 != nx->y) {
+            b = PushPoint(copy.list, core.x2, core.y2);
+            LinkPoints(b, nx);
+          }
           LinkPoints(a, b);
-          LinkPoints(b, nx);
           CutEdge(copy.list, a, b, pl.inside, biasOf);
         }
       } catch (...) {

@@ -262,6 +262,23 @@ TEST_F(EdgeOpsTest, CornerGuardAndShortMode) {
   }
 }
 
+TEST_F(EdgeOpsTest, ShortModeOnEdgesOfAFewUnits) {
+  // Sides of 1 to 4 units: the middle stretch may reach a vertex, where no
+  // guard point is made; every ring stays closed and takes the bias.
+  for (int32_t w : {1, 2, 3, 4}) {
+    SCOPED_TRACE(w);
+    TearDown();
+    api.tech.ResetBiasRules();
+    Setup({{kLayer1, {Rect(0, 0, w, 1000)}}});
+    api.tech.biasCornerGuard = 100;
+    api.tech.biasMinLength = 0;
+    api.tech.biasShortMode = 1;
+    BiasRuleOf({}, 5);
+    api.PrepareBiasRules();
+    EXPECT_EQ(Boxes(Rings(api.EdgeBias(1, 0))), (std::vector<Box>{Box(-5, -5, w + 5, 1005)}));
+  }
+}
+
 TEST_F(EdgeOpsTest, SpaceKeyedBiasWithMinimumLengthAndTolerance) {
   // A 400-long line beside a 100-long neighbour 30 away over its middle: the
   // facing stretch of the line's right side has space 30, the rest none.
