@@ -389,6 +389,49 @@ TEST_F(EdgeOpsTest, HammerHeadSideAdjustment) {
   }
 }
 
+// --- Hierarchical mode --------------------------------------------------------
+
+TEST_F(EdgeOpsTest, HierarchicalResultIsTheFlatOneWithinTheSizedOperationLayers) {
+  // Lines in the working cell; the operation layer {2 0} covers part of
+  // them. In hierarchical mode the result is cut to the operation layers
+  // grown by the largest value of the rules.
+  const std::vector<Ring> lines{Rect(0, 0, 100, 1000), Rect(300, 0, 400, 1000),
+                                Rect(600, 200, 700, 1200)};
+  struct Case { const char* what; std::function<int(API&)> op; };
+  const std::vector<Case> cases = {
+      {"EdgeBias", [](API& a) { return a.EdgeBias(1, 0); }},
+      {"HammerHead", [](API& a) { return a.HammerHead(1, 0); }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    TearDown();
+    api.tech.ResetBiasRules();
+    api.tech.ResetHammerRules();
+    Setup({{kLayer1, lines}, {kLayer2, {Rect(50, 500, 650, 1100)}}});
+    api.opLayers = {kLayer2};
+    api.tech.biasCornerGuard = 0;
+    BiasRuleOf({{0, 200}}, 30);
+    EndcapRule({{90, 110}}, 60, 20, 10);
+    api.PrepareBiasRules();
+    api.PrepareEndcapRules();
+    api.hierarchical = 0;
+    const int flat = c.op(api);
+    api.hierarchical = 1;
+    const std::vector<Ring> hier = Rings(c.op(api));
+    api.hierarchical = 0;
+    const int grow = c.what == std::string("EdgeBias") ? api.maxBias : api.maxEndcap;
+    const int sized = api.SIZING(2, 0, grow);
+    const std::vector<Ring> want = Rings(api.BooleanOp(BooleanOpCode::And, flat, 0, sized, 0));
+    ASSERT_FALSE(want.empty());
+    EXPECT_TRUE(Raster(hier, -100, -100, 900, 1400) == Raster(want, -100, -100, 900, 1400));
+    // An operation layer that holds nothing leaves nothing.
+    api.opLayers = {9 * 256};
+    api.hierarchical = 1;
+    EXPECT_TRUE(api.FindTempLayer(c.op(api))->IsEmpty());
+    api.hierarchical = 0;
+  }
+}
+
 // --- Reports and failures ------------------------------------------------------
 
 TEST_F(EdgeOpsTest, ReportLines) {
