@@ -309,6 +309,17 @@ TEST_F(EdgeOpsTest, SpaceKeyedBiasWithMinimumLengthAndTolerance) {
   EXPECT_EQ(pts, (std::multiset<std::pair<int32_t, int32_t>>{
                      {-2, -2}, {52, -2}, {52, 150}, {46, 150}, {46, 250}, {52, 250},
                      {52, 402}, {-2, 402}}));
+  // A tolerance of 9 (biasDiff 10) joins -4 and 2 along the right side by
+  // their running mean: (150*2 + 100*-4) / 250 = -0.4 -> 0, then
+  // (250*0 + 150*2) / 400 = 0.75 -> 1, as with the minimum length.
+  api.tech.biasDiff = 10;
+  EXPECT_EQ(Boxes(Rings(api.EdgeBias(1, 0))),
+            (std::vector<Box>{Box(-2, -2, 51, 402), Box(84, 148, 182, 252)}));
+  // A tolerance of 5 leaves the step.
+  api.tech.biasDiff = 6;
+  const std::vector<Ring> kept = Rings(api.EdgeBias(1, 0));
+  ASSERT_EQ(kept.size(), 2u);
+  EXPECT_EQ(std::max(kept[0].size(), kept[1].size()), 8u);
 }
 
 // --- Edge extraction ---------------------------------------------------------
