@@ -172,8 +172,8 @@ TEST_F(EdgeOpsTest, MaxValuesOnlyGrowAndATableWithoutRulesHasNoRegion) {
   EXPECT_EQ(api.maxEndcap, 90);
   EXPECT_EQ(api.endcapTable->region.max[0], INT_MIN);
   // No rule: nothing is a line end.
-  const int ends = api.ExtractLineEnds(1, 0);
-  EXPECT_TRUE(api.FindTempLayer(ends)->IsEmpty());
+  EXPECT_TRUE(api.FindTempLayer(api.ExtractLineEnds(1, 0))->IsEmpty());
+  EXPECT_TRUE(api.FindTempLayer(api.HammerHead(1, 0))->IsEmpty());
 }
 
 // --- Edge bias --------------------------------------------------------------
@@ -516,6 +516,34 @@ TEST_F(EdgeOpsDeathTest, FailuresEndTheProcess) {
          a.EdgeBias(1, 0);
        },
        "ERROR: DRC: Bias beyond 4095 database units\n"},
+      {"bias beyond the coordinate range", true,
+       [](InspectableApi& a) {
+         // A line at the right end of the coordinate range grown by 5.
+         Model m(1);
+         m[0].shapes[kLayer1] = {Rect(INT32_MAX - 300, 0, INT32_MAX, 1000)};
+         a.InstallLibrary(0, MakeLibrary(m));
+         a.SetArea("c0", INT32_MAX - 1000, -100, INT32_MAX, 1100);
+         a.tech.biasCornerGuard = 0;
+         a.tech.CreateBiasRule();
+         a.tech.biasRules.head->Item<BiasRule>()->bias[0] = 5;
+         a.PrepareBiasRules();
+         a.EdgeBias(1, 0);
+       },
+       "ERROR: DRC: Coordinate out of range\n"},
+      {"hammer head beyond the coordinate range", true,
+       [](InspectableApi& a) {
+         Model m(1);
+         m[0].shapes[kLayer1] = {Rect(0, INT32_MAX - 1000, 100, INT32_MAX)};
+         a.InstallLibrary(0, MakeLibrary(m));
+         a.SetArea("c0", -100, INT32_MAX - 2000, 200, INT32_MAX);
+         a.tech.CreateHammerRule();
+         BiasRule& r = *a.tech.endcapRules.head->Item<BiasRule>();
+         r.min[0] = 90, r.max[0] = 110;
+         r.bias[0] = 60, r.bias[1] = 20, r.bias[2] = 10;
+         a.PrepareEndcapRules();
+         a.HammerHead(1, 0);
+       },
+       "ERROR: DRC: Coordinate out of range\n"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
