@@ -21,6 +21,7 @@
 #include "command/fatal.h"
 #include "command/inspectable_api.h"
 #include "foundation/error.h"
+#include "support/api_fixtures.h"
 #include "support/stdout_capture.h"
 #include "geometry/point_list_edit.h"
 #include "geometry/point_list_order.h"
@@ -37,6 +38,11 @@ using cell_test::Ring;
 using hier_test::Model;
 using hier_test::ModelCell;
 using hier_test::ModelRef;
+using api_test::DropPoolReports;
+using api_test::Literal;
+using api_test::MakeLibrary;
+using api_test::MaskDates;
+using api_test::WithStdoutOnStderr;
 using test::InspectableApi;
 
 constexpr LayerKey kLayer1 = 1 * 256;      // {1 0}
@@ -45,54 +51,6 @@ constexpr LayerKey kLayer1dt5 = 256 + 5;   // {1 5}
 
 Ring Rect(int32_t x1, int32_t y1, int32_t x2, int32_t y2) {
   return {Point(x1, y1), Point(x2, y1), Point(x2, y2), Point(x1, y2)};
-}
-
-// A library built in memory from a model (cell i named "c<i>", cell 0 the
-// root), its info and names taken as read, every layer of the model in its
-// layer table.
-std::unique_ptr<LibDB> MakeLibrary(const Model& m, double unitPerNm = 1.0) {
-  auto lib = std::make_unique<LibDB>("/nonexistent/velmar-ops-test", 0);
-  hier_test::Build(*lib, m);
-  lib->roots = {0};
-  for (const ModelCell& c : m)
-    for (const auto& [key, rings] : c.shapes)
-      lib->layers.emplace(uint32_t(key), LayerInfo());
-  lib->flags |= LibDB::InfoRead | LibDB::NamesRead;
-  lib->unitPerNm = unitPerNm;
-  return lib;
-}
-
-// The lines of text, each with its newline.
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> out;
-  size_t start = 0;
-  while (start < text.size()) {
-    size_t end = text.find('\n', start);
-    end = end == std::string::npos ? text.size() : end + 1;
-    out.push_back(text.substr(start, end - start));
-    start = end;
-  }
-  return out;
-}
-
-// Text with every ctime date line replaced by "<DATE>".
-std::string MaskDates(const std::string& text) {
-  std::string out;
-  for (const std::string& line : Lines(text)) {
-    std::tm tm{};
-    const char* end = ::strptime(line.c_str(), "%a %b %e %H:%M:%S %Y", &tm);
-    out += (end != nullptr && std::string(end) == "\n") ? "<DATE>\n" : line;
-  }
-  return out;
-}
-
-// Text without the pool report lines, whose values depend on what the
-// process holds.
-std::string DropPoolReports(const std::string& text) {
-  std::string out;
-  for (const std::string& line : Lines(text))
-    if (line.find(" kbytes allocated for ") == std::string::npos) out += line;
-  return out;
 }
 
 // The API object with libraries it owns for the test.
@@ -356,24 +314,6 @@ TEST_F(OpsTest, LayerSetsAndMapKeepTheFirstMappingAndRefuseAliasingPairs) {
 }
 
 // --- Preconditions: each ends the process with status 1 -------------------------
-
-// Runs body with standard output sent to standard error, where the death
-// test looks for the message.
-void WithStdoutOnStderr(const std::function<void()>& body) {
-  ::dup2(2, 1);
-  body();
-}
-
-// A regular expression that matches the text literally.
-std::string Literal(const std::string& text) {
-  std::string out;
-  for (char ch : text) {
-    if (std::string("\\^$.|?*+()[]{}").find(ch) != std::string::npos)
-      out.push_back('\\');
-    out.push_back(ch);
-  }
-  return out;
-}
 
 using OpsDeathTest = OpsTest;
 
