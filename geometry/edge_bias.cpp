@@ -1,0 +1,312 @@
+#include "geometry/edge_bias.h"
+
+#include <climits>
+#include <cmath>
+#include <cstdlib>
+
+#include "foundation/box.h"
+#include "foundation/error.h"
+#include "foundation/rounding.h"
+#include "geometry/point_list_edit.h"
+#include "geometry/point_list_order.h"
+#include "geometry/segment_geometry.h"
+
+namespace velmar {
+
+namespace {
+
+constexpr uint16_t kKeep = PSPointFlags::Deleted | PSPointFlags::BiasInputVertex |
+                           PSPointFlags::Visited;  // 0x8003
+
+bool IsMarker(const PSPoint* p) {
+  return p != nullptr && (p->flags & PSPointFlags::BiasInputVertex) != 0;
+}
+bool IsDeleted(const PSPoint* p) { return (p->flags & PSPointFlags::Deleted) != 0; }
+
+long double DistSq(const PSPoint* a, const PSPoint* b) {
+  const long double dx = (long double)(int64_t(b->x) - a->x);
+  const long double dy = (long double)(int64_t(b->y) - a->y);
+  return dx * dx + dy * dy;
+}
+long double Dist(const PSPoint* a, const PSPoint* b) { return std::sqrt(DistSq(a, b)); }
+
+// Unlinks and flags every point strictly between f and l; f->next = l.
+void DropBetween(PSPoint* f, PSPoint* l) {
+  for (PSPoint* p = f->next; p && p != l; p = p->next) p->flags |= PSPointFlags::Deleted;
+  LinkPoints(f, l);
+}
+
+// The merge of the mode.
+PSPoint* MergeByMode(PSList& list, PSPoint* f, PSPoint* l, int mode) {
+  if (mode >= 2) return MergeEdgesMean(list, f, l);
+  return MergeEdgesMinMax(list, f, l, mode == 1);
+}
+
+// The first point from p on (p itself excluded) at least a away from `from`
+// (squared distance at least a²), stopping at a marker.
+PSPoint* WalkAtLeast(PSPoint* from, PSPoint* p, long double a2) {
+  PSPoint* q = p->next;
+  while (q && !IsMarker(q) && DistSq(from, q) < a2) q = q->next;
+  return q;
+}
+
+}  // namespace
+
+int32_t PointBias(const PSPoint* p) {
+  const int32_t m = (p->flags & PSPointFlags::BiasMagnitudeMask) >> PSPointFlags::BiasMagnitudeShift;
+  return (p->flags & PSPointFlags::BiasNegative) ? -m : m;
+}
+
+void SetPointBias(PSPoint* p, int32_t bias) {
+  const int64_t m = std::llabs(int64_t(bias));
+  if (m > kMaxBias) throw Error("Bias beyond 4095 database units", "DRC");
+  p->flags = uint16_t((p->flags & kKeep) | (m << PSPointFlags::BiasMagnitudeShift) |
+                      (bias < 0 ? PSPointFlags::BiasNegative : 0));
+}
+
+void CopyPointBias(PSPoint* p, const PSPoint* from) {
+  p->flags = uint16_t((p->flags & kKeep) | (from->flags & 0x7ffc));
+}
+
+PSPoint* MergeEdgesMinMax(PSList&, PSPoint* f, PSPoint* l, bool max) {
+  int32_t acc = max ? INT_MIN : INT_MAX;
+  for (PSPoint* p = f; p && p != l; p = p->next) {
+    const int32_t b = PointBias(p);
+    acc = max ? std::max(acc, b) : std::min(acc, b);
+  }
+  SetPointBias(f, acc);
+  DropBetween(f, l);
+  return f;
+}
+
+PSPoint* MergeEdgesMean(PSList&, PSPoint* f, PSPoint* l) {
+  const long double span = Dist(f, l);
+  int32_t value = PointBias(f);  // a stretch of length 0 keeps its first bias
+  if (span > 0) {
+    long double sum = 0;
+    for (PSPoint* p = f; p && p != l; p = p->next) {
+      if (p->next) sum += Dist(p, p->next) * PointBias(p);
+    }
+    value = int32_t(RoundHalfAway(sum / span));
+  }
+  SetPointBias(f, value);
+  DropBetween(f, l);
+  return f;
+}
+
+int32_t MergeBiasRun(PSList& list, PSPoint* f, int mode, int guard,
+                     int32_t tolerance) {
+  int32_t count = 0;
+  PSPoint* r = f->next;
+  while (r && !IsMarker(r)) {
+    PSPoint* n = r->next;
+    if (n == nullptr) break;
+    if (guard && IsMarker(n)) break;  // the edge's last piece stays apart
+    const int32_t c = PointBias(f), d = PointBias(r);
+    if (std::llabs(int64_t(c) - d) > tolerance) break;
+    if (c == d) {
+      LinkPoints(f, n);
+      r->flags |= PSPointFlags::Deleted;
+    } else {
+      MergeByMode(list, f, n, mode);
+    }
+    r = n;
+    ++count;
+  }
+  return count;
+}
+
+int32_t MergeSimilarBiases(PSList& list, int mode, int guard,
+                           int32_t tolerance) {
+  int32_t total = 0;
+  for (PSPoint* q = list.head; q; q = q->link) {
+    if (IsDeleted(q) || IsMarker(q) || q->prev == nullptr || q->next == nullptr) continue;
+    if (guard && (IsMarker(q->prev) || IsMarker(q->next))) continue;
+    total += MergeBiasRun(list, q->prev, mode, guard, tolerance);
+  }
+  PurgeDeleted(list);
+  return total;
+}
+
+int32_t PropagateMarkerBias(PSList& list, int mode) {
+  for (PSPoint* m = list.head; m; m = m->link) {
+    if (!IsMarker(m) || IsDeleted(m)) continue;
+    if (m->next && !IsMarker(m->next)) CopyPointBias(m, m->next);
+    PSPoint* p = m->prev;
+    if (p && !IsMarker(p) && p->prev) CopyPointBias(p, p->prev);
+  }
+  return MergeSimilarBiases(list, mode, 0, 0);
+}
+
+int32_t MergeShortEdges(PSList& list, int32_t length, int guard, int mode) {
+  const long double a = length, a2 = a * a;
+  // Merges s..t unless that is a single piece (or nothing).
+  auto merge = [&](PSPoint* s, PSPoint* t) {
+    if (t != s && t != s->next) MergeByMode(list, s, t, mode);
+  };
+  for (PSPoint* q = list.head; q; q = q->link) {
+    if (!IsMarker(q) || IsDeleted(q) || q->next == nullptr || IsMarker(q->next)) continue;
+    PSPoint* s = guard ? q->next : q;
+    PSPoint* e = q->next;
+    while (e && !IsMarker(e)) e = e->next;
+    if (e == nullptr) continue;  // an open chain has no closing marker
+    if (4 * a2 > DistSq(q, e)) {
+      merge(s, guard ? e->prev : e);
+      continue;
+    }
+    PSPoint* p = WalkAtLeast(q, q, a2);
+    if (IsMarker(p)) {
+      merge(s, guard ? p->prev : p);
+      continue;
+    }
+    if (p != s) merge(s, p);
+    for (;;) {
+      if (guard && IsMarker(p->next)) break;
+      PSPoint* p2 = WalkAtLeast(p, p, a2);
+      if (IsMarker(p2)) {
+        PSPoint* start = DistSq(p, p2) >= a2 ? p : s;
+        if (guard) p2 = p2->prev;
+        merge(start, p2);
+        break;
+      }
+      if (p2 != p->next) MergeByMode(list, p, p2, mode);
+      s = p;
+      p = p2;
+    }
+  }
+  PurgeDeleted(list);
+  return MergeSimilarBiases(list, mode, guard, 0);
+}
+
+void OffsetBiasedRing(PSList&, PSPoint* ring, PSList& output) {
+  PSList work;
+  PSPoint* first = nullptr;
+  PSPoint* last = nullptr;
+  auto emit = [&](int32_t x, int32_t y) {
+    PSPoint* e = PushPoint(work, x, y);
+    if (first == nullptr) first = e;
+    LinkPoints(last, e);
+    last = e;
+  };
+  PSPoint* v = ring;
+  do {
+    v->flags |= PSPointFlags::Visited;
+    PSPoint* p = v->prev;
+    PSPoint* n = v->next;
+    const int32_t bp = PointBias(p), bv = PointBias(v);
+    Box a(p->x, p->y, v->x, v->y), b(v->x, v->y, n->x, n->y);
+    if (bp != 0) ShiftPerpendicular(a, bp);
+    if (bv != 0) ShiftPerpendicular(b, bv);
+    // Signed distance of v from the line through p and n.
+    long double dist;
+    if (p->y == n->y) {
+      dist = n->x <= p->x ? (long double)(int64_t(v->y) - p->y) : (long double)(int64_t(p->y) - v->y);
+    } else if (p->x == n->x) {
+      dist = n->y <= p->y ? (long double)(int64_t(p->x) - v->x) : (long double)(int64_t(v->x) - p->x);
+    } else {
+      const long double cross =
+          (long double)(int64_t(v->x) - p->x) * (long double)(int64_t(n->y) - p->y) -
+          (long double)(int64_t(v->y) - p->y) * (long double)(int64_t(n->x) - p->x);
+      dist = cross / Dist(p, n);
+    }
+    double ix = 0, iy = 0;
+    if (RoundHalfAway(dist) == 0) {
+      if (bp != bv) {
+        emit(a.x2, a.y2);
+        emit(b.x1, b.y1);
+      }
+    } else if (bp == 0 && bv == 0) {
+      emit(v->x, v->y);
+    } else if (SegmentIntersect(a, b, ix, iy)) {
+      emit(ToCoord(RoundHalfUp((long double)ix)), ToCoord(RoundHalfUp((long double)iy)));
+    } else {
+      // Lines without a crossing (a piece of no length): a step.
+      emit(a.x2, a.y2);
+      emit(b.x1, b.y1);
+    }
+    v = n;
+  } while (v != ring);
+  if (first == nullptr) return;
+  LinkPoints(last, first);
+  work.ringCount = 1;
+  Simplify(work, 0);
+  SpliceList(output, work);
+}
+
+void OffsetBiasedList(PSList& list, PSList& output) {
+  for (PSPoint* p = list.head; p; p = p->link) {
+    if ((p->flags & PSPointFlags::Visited) || p->next == nullptr || p->prev == nullptr) continue;
+    OffsetBiasedRing(list, p, output);
+  }
+  MaskFlags(list, -2);
+}
+
+void EmitBiasedEdges(PSList& list, PSList& output) {
+  for (PSPoint* q = list.head; q; q = q->link) {
+    if (q->next == nullptr || PointBias(q) == 0) continue;
+    PSPoint* a = PushPoint(output, q->x, q->y);
+    PSPoint* b = PushPoint(output, q->next->x, q->next->y);
+    LinkPoints(a, b);
+  }
+}
+
+int32_t MergeEdgeRunsMean(PSList& list, int guard) {
+  for (PSPoint* m = list.head; m; m = m->link) {
+    if (!IsMarker(m) || IsDeleted(m) || m->next == nullptr || IsMarker(m->next)) continue;
+    PSPoint* e = m->next;
+    while (e && !IsMarker(e)) e = e->next;
+    if (e == nullptr) continue;
+    PSPoint* f = guard ? m->next : m;
+    PSPoint* l = guard ? e->prev : e;
+    if (l != f && l != f->next) MergeEdgesMean(list, f, l);
+  }
+  PurgeDeleted(list);
+  return MergeSimilarBiases(list, 2, guard, 0);
+}
+
+int32_t RemoveShortCollinearEdges(PSList& list, int32_t length) {
+  const long double a2 = (long double)length * length;
+  auto parallel = [](const PSPoint* a, const PSPoint* b, const PSPoint* c, const PSPoint* d) {
+    // a -> b parallel to c -> d (either way).
+    return static_cast<__int128>(int64_t(b->x) - a->x) * (int64_t(d->y) - c->y) ==
+           static_cast<__int128>(int64_t(b->y) - a->y) * (int64_t(d->x) - c->x);
+  };
+  for (PSPoint* q = list.head; q; q = q->link) {
+    if (IsDeleted(q) || q->next == nullptr || q->prev == nullptr) continue;
+    PSPoint* s = q->next;
+    PSPoint* e = q->prev;
+    PSPoint* m = s->next;
+    if (m == nullptr || s == e || !(DistSq(q, s) < a2)) continue;
+    const bool prevCol = parallel(e, q, q, s);
+    const bool nextCol = parallel(s, m, q, s);
+    auto deleteQ = [&] {
+      q->flags |= PSPointFlags::Deleted;
+      LinkPoints(e, s);
+    };
+    auto deleteS = [&] {
+      CopyPointBias(q, s);
+      s->flags |= PSPointFlags::Deleted;
+      LinkPoints(q, m);
+    };
+    if (PointBias(e) == PointBias(s)) {
+      if (prevCol) {
+        deleteQ();
+        if (nextCol) {
+          s->flags |= PSPointFlags::Deleted;
+          LinkPoints(e, m);
+        }
+      } else if (nextCol) {
+        deleteS();
+      }
+    } else if (prevCol && nextCol) {
+      if (DistSq(e, q) <= DistSq(s, m)) deleteQ(); else deleteS();
+    } else if (prevCol) {
+      if (DistSq(q, s) < DistSq(e, q)) deleteQ();
+    } else if (nextCol) {
+      if (DistSq(q, s) < DistSq(s, m)) deleteS();
+    }
+  }
+  return PurgeDeleted(list);
+}
+
+}  // namespace velmar
