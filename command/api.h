@@ -305,6 +305,13 @@ class API {
   // Edges by length: as two-point chains, or with amount (nm) not 0 as their
   // boxes grown by amount; counted in lengthViolations.
   int Length(int layer1, int datatype1, int amount);
+  // Line ends (the edge between two convex right angles whose neighbouring
+  // edges are at least endcapMinLength, or the larger threshold, long) in
+  // the area, by length, as two-point chains.
+  int LineEnd(int layer1, int datatype1);
+  // For every such line end, the pieces of its two sides from extension
+  // (nm) beyond the end to sideLength (nm, at most that limit) along them.
+  int LineEndSide(int layer1, int datatype1, int sideLength, int extension);
   // Outer rings by vertex count; holes and open chains are left out.
   int NPoints(int layer1, int datatype1);
   // Rectangles by their two side lengths (set 1, and set 2 for the other

@@ -13,6 +13,7 @@
 #include "foundation/error.h"
 #include "geometry/boolean_sweep.h"
 #include "geometry/clip_tile.h"
+#include "geometry/line_end.h"
 #include "geometry/marker_checks.h"
 #include "geometry/point_list_edit.h"
 #include "geometry/point_list_order.h"
@@ -36,6 +37,12 @@ struct Condition {
   long double f = 0;  // lower bound
   bool hasUpper = false, upperStrict = false;
   bool hasLower = false, lowerStrict = false;
+
+  // The larger threshold given (d or f; one not given counts as 0).
+  long double Larger() const {
+    const bool upper = mode != Mode::Range || hasUpper;
+    return std::max(upper ? d : 0.0L, hasLower ? f : 0.0L);
+  }
 
   // Thresholds are the condition values times factor, not rounded.
   Condition(const Tech& t, long double factor) {
@@ -162,6 +169,39 @@ long double EdgeLength(const PSPoint* p, const PSPoint* n) {
   return std::sqrt(dx * dx + dy * dy);
 }
 
+// Half away from zero, as a coordinate-sized length.
+int64_t RoundAway(long double v) {
+  return int64_t(v < 0 ? v - 0.5L : v + 0.5L);
+}
+
+// The minimum length of the two edges beside a line end: endcapMinLength
+// when set, else the larger threshold of the condition.
+int64_t LineEndLimit(const Tech& t, const Condition& c, double scale) {
+  if (t.endcapMinLength != 0) return RoundAway((long double)t.endcapMinLength * scale);
+  return RoundAway(c.Larger());
+}
+
+// Calls found(p) for every edge p -> p->next of the input that lies in the
+// area, is a line end with neighbouring edges of at least limit, and whose
+// length passes the condition.
+template <class Found>
+void ForEachLineEnd(PSList& input, const Box& area, const Condition& c,
+                    int64_t limit, Found found) {
+  for (const PSPoint* p = input.head; p; p = p->link) {
+    const PSPoint* n = p->next;
+    if (!p->prev || !n || !n->next) continue;
+    if (EdgeOutside(p, n, area) || !IsLineEnd(p, limit)) continue;
+    if (c.Passes(EdgeLength(p, n))) found(p);
+  }
+}
+
+// A two-point chain from (x1, y1) to (x2, y2), the end pushed last.
+void PushChain(PSList& out, int64_t x1, int64_t y1, int64_t x2, int64_t y2) {
+  PSPoint* s = PushPoint(out, ToCoord(x1), ToCoord(y1));
+  PSPoint* e = PushPoint(out, ToCoord(x2), ToCoord(y2));
+  LinkPoints(s, e);
+}
+
 }  // namespace
 
 int API::AREA(int layer1, int datatype1) {
@@ -235,6 +275,61 @@ int API::Length(int layer1, int datatype1, int amount) {
       lengthViolations += count;
     }
     SpliceList(out, selected.list);
+    if (report) ReportPointSystemMemory(false);
+  });
+}
+
+int API::LineEnd(int layer1, int datatype1) {
+  const bool report = tech.reportDegree != 0;
+  if (report)
+    PrintMessage("\n%sLineEnd {%d %d} { ", DateText(), layer1, datatype1);
+  ConditionStep(tech, "== %d }\n", "!= %d }\n", "}\n", 0, 0);
+  RequireWorkingArea();
+  const double scale = currentLib->unitPerNm;
+  const Condition condition(tech, scale);
+  const int64_t limit = LineEndLimit(tech, condition, scale);
+  return RunOneLayerOperation(*this, layer1, datatype1,
+                              [&](PSList& input, PSList& out) {
+    ScratchList ends;
+    ForEachLineEnd(input, area, condition, limit, [&](const PSPoint* p) {
+      PushChain(ends.list, p->x, p->y, p->next->x, p->next->y);
+    });
+    if (report) PrintMessage("  LineEnd edges = %d\n", ends.list.pointCount / 2);
+    SpliceList(out, ends.list);
+    if (report) ReportPointSystemMemory(false);
+  });
+}
+
+int API::LineEndSide(int layer1, int datatype1, int sideLength, int extension) {
+  const bool report = tech.reportDegree != 0;
+  if (report)
+    PrintMessage("\n%sLineEndSide {%d %d} { ", DateText(), layer1, datatype1);
+  ConditionStep(tech, "== %d \n} %d %d\n", "!= %d \n} %d %d\n", "} %d %d\n",
+                sideLength, extension);
+  RequireWorkingArea();
+  const double scale = currentLib->unitPerNm;
+  const Condition condition(tech, scale);
+  const int64_t limit = LineEndLimit(tech, condition, scale);
+  return RunOneLayerOperation(*this, layer1, datatype1,
+                              [&](PSList& input, PSList& out) {
+    const int32_t side =
+        int32_t(std::min<int64_t>(limit, ToDatabaseUnits(double(sideLength))));
+    const int32_t e = ToDatabaseUnits(double(extension));
+    ScratchList sides;
+    ForEachLineEnd(input, area, condition, limit, [&](const PSPoint* p) {
+      // The side edge through n (n -> nn) and its parallel through p.
+      const PSPoint* n = p->next;
+      const Box sideEdge(n->x, n->y, n->next->x, n->next->y);
+      int32_t x1, y1, x2, y2;
+      OffsetPoint(sideEdge, e, false, x1, y1);
+      PointAlong(sideEdge, side, x2, y2);
+      const int64_t dx = int64_t(p->x) - n->x, dy = int64_t(p->y) - n->y;
+      PushChain(sides.list, x1, y1, x2, y2);
+      PushChain(sides.list, x2 + dx, y2 + dy, x1 + dx, y1 + dy);
+    });
+    if (report)
+      PrintMessage("  LineEndSide edges = %d\n", sides.list.pointCount / 2);
+    SpliceList(out, sides.list);
     if (report) ReportPointSystemMemory(false);
   });
 }

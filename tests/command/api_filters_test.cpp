@@ -224,6 +224,122 @@ TEST_F(FilterTest, LengthCasesBoxesAndClipping) {
   EXPECT_EQ(oracle::TotalArea2(boxes), 2 * (2 * 110 * 10));
 }
 
+// The line-end test written out: the corner at a, between the edges to b
+// and to c, is a right angle that a counter-clockwise ring turns left at.
+bool LeftRightAngle(const Point& a, const Point& b, const Point& c) {
+  const long double ux = b.x - a.x, uy = b.y - a.y, vx = c.x - a.x, vy = c.y - a.y;
+  return ux * vx + uy * vy == 0 && ux * vy - uy * vx > 0;
+}
+
+TEST_F(FilterTest, LineEndsAgainstBruteForce) {
+  std::mt19937 rng(5115);
+  std::uniform_int_distribution<int32_t> c(-60, 60), len(2, 40), kind(0, 3);
+  for (const Mode& mode : Modes()) {
+    SCOPED_TRACE(mode.what);
+    Conditions cond = mode.c;
+    for (int* v : {&cond.eq, &cond.neq, &cond.less, &cond.lesseq, &cond.greater,
+                   &cond.greatereq})
+      if (*v > 0) *v /= 10;
+    for (int endcap : {0, 15}) {
+      // Rectangles, L shapes (a concave corner) and clockwise rings; the
+      // area cuts through them.
+      std::vector<Points> rings;
+      for (int i = 0; i < 10; ++i) {
+        const int32_t x = c(rng), y = c(rng), a = len(rng), b = len(rng);
+        switch (kind(rng)) {
+          case 0: rings.push_back({{x, y}, {x + a, y}, {x + a, y + 3}, {x + 3, y + 3},
+                                   {x + 3, y + b}, {x, y + b}}); break;
+          case 1: rings.push_back(oracle::Reversed(Rect(x, y, x + a, y + b))); break;
+          default: rings.push_back(Rect(x, y, x + a, y + b));
+        }
+      }
+      hier_test::Model m(1);
+      m[0].shapes[kLayer1] = {Rect(-50, -50, 50, 50)};
+      Use(m, 1.0, Box(-40, -35, 45, 50));
+      cond.SetFirst(api.tech);
+      api.tech.endcapMinLength = endcap;
+      const long double d = cond.eq >= 0 ? cond.eq : cond.neq >= 0 ? cond.neq
+                           : cond.less >= 0 ? cond.less : std::max(cond.lesseq, 0);
+      const long double f = cond.eq >= 0 || cond.neq >= 0 ? 0
+                           : cond.greater >= 0 ? cond.greater : std::max(cond.greatereq, 0);
+      const int64_t limit = endcap != 0 ? endcap : int64_t(std::max(d, f) + 0.5L);
+      const Box& w = api.area;
+      std::vector<Edge> want, wantSides;
+      for (const Points& r : rings) {
+        const size_t k = r.size();
+        for (size_t i = 0; i < k; ++i) {
+          const Point& pr = r[(i + k - 1) % k];
+          const Point& p = r[i];
+          const Point& n = r[(i + 1) % k];
+          const Point& nn = r[(i + 2) % k];
+          const bool outside =
+              (std::max(p.x, n.x) <= w.x1 && std::min(p.x, n.x) < w.x1) ||
+              (std::max(p.y, n.y) <= w.y1 && std::min(p.y, n.y) < w.y1) ||
+              (std::min(p.x, n.x) >= w.x2 && std::max(p.x, n.x) > w.x2) ||
+              (std::min(p.y, n.y) >= w.y2 && std::max(p.y, n.y) > w.y2);
+          const long double l2 = (long double)limit * limit;
+          auto sq = [](const Point& a, const Point& b) {
+            return (long double)(a.x - b.x) * (a.x - b.x) +
+                   (long double)(a.y - b.y) * (a.y - b.y);
+          };
+          if (outside || sq(pr, p) < l2 || sq(nn, n) < l2) continue;
+          if (!LeftRightAngle(p, n, pr) || !LeftRightAngle(n, nn, p)) continue;
+          if (!mode.passes(std::sqrt(sq(p, n)) * 10, 1)) continue;
+          want.emplace_back(p.x, p.y, n.x, n.y);
+          // Sides: 4 beyond the end to min(limit, 9) along (axis-parallel).
+          const int32_t s = int32_t(std::min<int64_t>(limit, 9));
+          const int32_t ux = (nn.x > n.x) - (nn.x < n.x), uy = (nn.y > n.y) - (nn.y < n.y);
+          const Point p1(n.x - 4 * ux, n.y - 4 * uy), p2(n.x + s * ux, n.y + s * uy);
+          const int32_t dx = p.x - n.x, dy = p.y - n.y;
+          wantSides.emplace_back(p1.x, p1.y, p2.x, p2.y);
+          wantSides.emplace_back(p2.x + dx, p2.y + dy, p1.x + dx, p1.y + dy);
+        }
+      }
+      const int in = TempLayer([&](PSList& l) {
+        for (const Points& r : rings) test::AddRing(l, r);
+      });
+      EXPECT_EQ(ChainsOf(Temp(api.LineEnd(in, 1))), Sorted(want));
+      EXPECT_EQ(ChainsOf(Temp(api.LineEndSide(in, 0, 9, 4))), Sorted(wantSides));
+    }
+  }
+}
+
+TEST_F(FilterTest, LineEndCasesOfARectangle) {
+  UseRings({Rect(0, 0, 100, 10)});
+  api.tech.less = 20;
+  EXPECT_EQ(ChainsOf(Temp(api.LineEnd(1, 0))),
+            (std::vector<Edge>{{0, 10, 0, 0}, {100, 0, 100, 10}}));
+  EXPECT_EQ(ChainsOf(Temp(api.LineEndSide(1, 0, 15, 3))),
+            Sorted({{103, 10, 85, 10}, {85, 0, 103, 0}, {-3, 0, 15, 0},
+                    {15, 10, -3, 10}}));
+  // greater 5: L = 5, and the long sides (beside 10-long ends) are line
+  // ends too; endcapMinLength 20 (nm, scale 1) leaves only the short ends,
+  // which greater 5 passes.
+  api.tech.less = -1;
+  api.tech.greater = 5;
+  EXPECT_EQ(Temp(api.LineEnd(1, 0)).pointCount, 8);
+  api.tech.endcapMinLength = 20;
+  EXPECT_EQ(ChainsOf(Temp(api.LineEnd(1, 0))),
+            (std::vector<Edge>{{0, 10, 0, 0}, {100, 0, 100, 10}}));
+  // Reports.
+  api.tech.reportDegree = 1;
+  int r = 0;
+  std::string printed = Printed([&] { r = api.LineEnd(1, 0); });
+  EXPECT_EQ(printed, "\n<DATE>\nLineEnd {1 0} { > 5 }\n  Total input vertices = 4\n"
+                     "  LineEnd edges = 2\nResulting layer is {" +
+                         std::to_string(r) + " 0}\n");
+  api.tech.greater = -1;
+  api.tech.eq = 10;
+  printed = Printed([&] { r = api.LineEndSide(1, 0, 15, 3); });
+  EXPECT_EQ(printed, "\n<DATE>\nLineEndSide {1 0} { == 10 \n} 15 3\n"
+                     "  Total input vertices = 4\n  LineEndSide edges = 4\n"
+                     "Resulting layer is {" + std::to_string(r) + " 0}\n");
+  api.tech.eq = -1;
+  api.tech.lesseq = 12;
+  printed = Printed([&] { r = api.LineEndSide(1, 0, 15, 3); });
+  EXPECT_EQ(printed.substr(0, 48), "\n<DATE>\nLineEndSide {1 0} { <= 12 } 15 3\n  Total");
+}
+
 TEST_F(FilterTest, RectangleSelectsBySideLengthsAgainstTheIntervals) {
   std::mt19937 rng(5117);
   UseRings({Rect(-50, -50, 50, 50)});
@@ -391,6 +507,8 @@ TEST_F(FilterDeathTest, MissingConditionEndsTheProcessWithStatusOne) {
       [](API& a) { a.AREA(1, 0); },
       [](API& a) { a.Length(1, 0, 0); },
       [](API& a) { a.NPoints(1, 0); },
+      [](API& a) { a.LineEnd(1, 0); },
+      [](API& a) { a.LineEndSide(1, 0, 5, 5); },
   };
   for (const auto& op : ops) {
     EXPECT_EXIT(WithStdoutOnStderr([&] { op(api); }),
