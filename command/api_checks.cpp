@@ -31,12 +31,15 @@ struct CheckResult {
 // Frees the input; in hierarchical mode (when the check has that step)
 // keeps of the result what overlaps the area's operation layers grown by
 // size; reports and counts a non-empty result; moves it into out; the pool
-// report.
+// report. The area step intersects regions: markers without area (single
+// points, or squares of half-size 0 for a size below 2) would all vanish
+// in it, so they are kept as found.
 void FinishCheck(API& api, PSList& input, PSList& result, PSList& out,
                  int32_t size, const CheckResult& how) {
   const bool report = api.tech.reportDegree != 0;
   ClearPointList(input);
-  if (how.hierarchicalStep && !result.IsEmpty() && api.hierarchical != 0)
+  if (how.hierarchicalStep && (size >> 1) > 0 && !result.IsEmpty() &&
+      api.hierarchical != 0)
     api.GatherAreaLayers(size, result);
   if (!result.IsEmpty()) {
     const int32_t count = result.pointCount;

@@ -263,7 +263,10 @@ int API::Length(int layer1, int datatype1, int amount) {
       }
     }
     if (!selected.list.IsEmpty()) {
-      if (hierarchical != 0) {
+      // The area step intersects regions: boxes take it, while edges (amount
+      // 0) would be read as the outlines of regions. They are cut to the
+      // area as in flat mode.
+      if (hierarchical != 0 && a != 0) {
         GatherAreaLayers(a, selected.list);
       } else if (tech.areaMargin != 0) {
         ClipToWindow(selected.list, area, false);

@@ -239,6 +239,14 @@ TEST_F(CheckTest, JogFillAddsOnlyTheFilledJogs) {
           << px << ", " << py;  // OR with the input: the filled copy
     }
   EXPECT_EQ(oracle::TotalArea2(added), 2 * (40 + 20));
+  // Open chains of a temporary layer are left out.
+  const int withChain = TempLayer([&](PSList& l) {
+    test::AddRing(l, shapes[0]);
+    test::AddChain(l, {{0, 50}, {10, 50}, {10, 52}, {30, 52}});
+  });
+  const auto fromRing = RingsOf(api.JogFill(withChain, 0, 3));
+  ASSERT_EQ(fromRing.size(), 1u);
+  EXPECT_TRUE(test::SameCycle(fromRing[0], Rect(10, 0, 30, 2)));
   // Nothing to fill: an empty layer. Jogs of length 2 stay at length 2.
   UseRings({Rect(0, 0, 10, 10)});
   EXPECT_TRUE(Temp(api.JogFill(1, 0, 3)).IsEmpty());
@@ -268,6 +276,32 @@ TEST_F(CheckTest, HierarchicalStepsKeepWhatLiesOnTheGrownOperationLayers) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     ExpectHierarchicalIsFlatOnOpLayers(c.op, m[0].shapes[kLayer2], c.size);
+  }
+}
+
+// Markers without area (points of Acute with size 0, squares of half-size
+// 0) have nothing to intersect with the operation layers: the hierarchical
+// run keeps them as the flat run finds them.
+TEST_F(CheckTest, HierarchicalRunsKeepMarkersWithoutArea) {
+  hier_test::Model m(1);
+  m[0].shapes[kLayer1] = {{{80, 3}, {93, 3}, {90, 25}},
+                          {{0, 1}, {7, 1}, {7, 10}, {17, 20}, {7, 23}, {0, 10}}};
+  m[0].shapes[kLayer2] = {Rect(85, 0, 100, 10)};
+  Use(m);
+  const std::function<int()> ops[] = {
+      [&] { return api.Acute(1, 0, 0); },
+      [&] { return api.Offgrid(1, 0, 5, 1); },
+      [&] { return api.Non45(1, 0, 0); },
+  };
+  for (const auto& op : ops) {
+    api.hierarchical = 0;
+    const int flat = op();
+    api.hierarchical = 1;
+    api.AddOpLayer(2, 0);
+    const int hier = op();
+    EXPECT_GT(Temp(flat).pointCount, 0);
+    EXPECT_EQ(Temp(hier).pointCount, Temp(flat).pointCount);
+    api.ResetOpLayers();
   }
 }
 

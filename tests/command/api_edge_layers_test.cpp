@@ -113,7 +113,17 @@ TEST_F(EdgeLayerTest, EConnectJoinsTheFourEdgesOfASquare) {
   UseRings({Rect(0, 0, 10, 10)});
   const std::vector<Edge> sides = {
       {0, 0, 10, 0}, {10, 0, 10, 10}, {10, 10, 0, 10}, {0, 10, 0, 0}};
-  const auto rings = RingsOf(api.EConnect(EdgeLayer(sides), 0));
+  int r = 0;
+  const std::string reported = Printed([&] {
+    api.tech.reportDegree = 1;
+    r = api.EConnect(EdgeLayer(sides), 0);
+    api.tech.reportDegree = 0;
+  });
+  EXPECT_EQ(reported, "\n<DATE>\nEConnect {" + std::to_string(r + 1) +
+                          " 0}\n  Total input vertices = 8\n<DATE>\nProcess "
+                          "starts\nResulting layer is {" + std::to_string(r) +
+                          " 0}\n");
+  const auto rings = RingsOf(r);
   ASSERT_EQ(rings.size(), 1u);
   EXPECT_TRUE(test::SameCycle(rings[0], Rect(0, 0, 10, 10)));
 

@@ -498,6 +498,22 @@ TEST_F(FilterTest, HierarchicalStepsKeepWhatLiesOnTheGrownOperationLayers) {
                                      m[0].shapes[kLayer2], 0);
 }
 
+// Edges (amount 0) are not regions: the hierarchical run keeps the same
+// edges as the flat one instead of intersecting their outline.
+TEST_F(FilterTest, HierarchicalLengthKeepsEdges) {
+  hier_test::Model m(1);
+  m[0].shapes[kLayer1] = {Rect(0, 0, 40, 30), Rect(60, 10, 70, 50)};
+  m[0].shapes[kLayer2] = {Rect(10, -20, 30, 20)};
+  Use(m);
+  api.tech.greater = 5;
+  const int flat = api.Length(1, 0, 0);
+  api.hierarchical = 1;
+  api.AddOpLayer(2, 0);
+  const int hier = api.Length(1, 0, 0);
+  EXPECT_EQ(ChainsOf(Temp(flat)).size(), 8u);
+  EXPECT_EQ(ChainsOf(Temp(hier)), ChainsOf(Temp(flat)));
+}
+
 using FilterDeathTest = FilterTest;
 
 TEST_F(FilterDeathTest, MissingConditionEndsTheProcessWithStatusOne) {
