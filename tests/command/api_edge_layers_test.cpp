@@ -152,6 +152,32 @@ TEST_F(EdgeLayerDeathTest, EConnectOfAnOpenOutlineEndsTheProcess) {
                       "ERROR: DRC: Polygon connection failed\n"));
 }
 
+// Moves that would leave the coordinate range end the process instead of
+// wrapping.
+TEST_F(EdgeLayerDeathTest, MovesBeyondTheCoordinateRangeEndTheProcess) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  UseRings({Rect(0, 0, 10, 10)});
+  // An upward edge moves right, a rightward one grows right.
+  const Edge up{2147483600, 0, 2147483600, 10};
+  const Edge right{2147483600, 0, 2147483640, 0};
+  const struct {
+    Edge edge;
+    std::function<void(API&, int)> op;
+  } cases[] = {
+      {up, [](API& a, int l) { a.EShift(l, 0, 100); }},
+      {right, [](API& a, int l) { a.Extend(l, 0, 100); }},
+      {right, [](API& a, int l) { a.Extend(l, 0, 0, 100); }},
+      {up, [](API& a, int l) { a.Expand(l, 0, 100); }},
+  };
+  for (const auto& c : cases) {
+    const int l = EdgeLayer({c.edge});
+    const auto& op = c.op;
+    EXPECT_EXIT(WithStdoutOnStderr([&] { op(api, l); }),
+                ::testing::ExitedWithCode(1),
+                Literal("ERROR: DRC: Coordinate out of range\n"));
+  }
+}
+
 TEST_F(EdgeLayerTest, ReportLinesWithAndWithoutReportDegree) {
   UseRings({Rect(0, 0, 10, 10)});
   struct Case {
