@@ -18,6 +18,7 @@
 #include <random>
 #include <vector>
 
+#include "bench_rects.h"
 #include "foundation/box.h"
 #include "geometry/boolean_sweep.h"
 #include "geometry/point_list_order.h"
@@ -33,19 +34,7 @@ using velmar::PSList;
 constexpr int kRectsPerLayer = 100000;
 
 const std::vector<Box>& Rects() {
-  static const std::vector<Box> rects = [] {
-    std::mt19937_64 rng(0x5eed2024);
-    std::uniform_int_distribution<int32_t> side(100, 5000);
-    std::uniform_int_distribution<int32_t> pos(0, 2000000);
-    std::vector<Box> r;
-    r.reserve(2 * kRectsPerLayer);
-    for (int i = 0; i < 2 * kRectsPerLayer; ++i) {
-      const int32_t w = side(rng), h = side(rng);
-      const int32_t x = pos(rng) % (2000000 - w), y = pos(rng) % (2000000 - h);
-      r.emplace_back(x, y, x + w, y + h);
-    }
-    return r;
-  }();
+  static const std::vector<Box> rects = velmar::bench::RandomRects(2 * kRectsPerLayer);
   return rects;
 }
 

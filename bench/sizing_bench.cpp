@@ -10,6 +10,7 @@
 #include <random>
 #include <vector>
 
+#include "bench_rects.h"
 #include "foundation/box.h"
 #include "geometry/boolean_sweep.h"
 #include "geometry/point_list_edit.h"
@@ -23,15 +24,8 @@ using velmar::PSList;
 
 PSList& MergedRects() {
   static PSList merged = [] {
-    std::mt19937_64 rng(0x5eed2024);
-    std::uniform_int_distribution<int32_t> side(100, 5000);
-    std::uniform_int_distribution<int32_t> pos(0, 2000000);
     PSList in, out;
-    for (int i = 0; i < 200000; ++i) {
-      const int32_t w = side(rng), h = side(rng);
-      const int32_t x = pos(rng) % (2000000 - w), y = pos(rng) % (2000000 - h);
-      velmar::BoxToRing(in, velmar::Box(x, y, x + w, y + h), false);
-    }
+    for (const velmar::Box& b : velmar::bench::RandomRects(200000)) velmar::BoxToRing(in, b, false);
     velmar::BooleanSweep(in, &out, velmar::BooleanOpCode::Merge, false);
     velmar::ClearPointList(in);
     return out;

@@ -337,6 +337,28 @@ class API {
   // The areas that filling the jogs shorter than amount (nm) would add.
   int JogFill(int layer1, int datatype1, int amount);
 
+  // --- Edge extraction, edge bias, line ends, hammer heads
+  // (api_edge_bias.cpp). The rule tables are built in database units of
+  // the current library from copies of the Tech rules (the rules keep their
+  // nanometres); without a current library the process ends.
+  void PrepareBiasRules();
+  void PrepareEndcapRules();
+  // Pieces of the layer's edges to which a bias rule applies, as 2-point
+  // chains; inside distances measured against layer 2, outside distances
+  // against layer 3 in the second form (a negative layer number leaves it
+  // out: its distance is the search limit along every edge).
+  int ExtractEdges(int layer, int datatype);
+  int ExtractEdges(int layer1, int datatype1, int layer2, int datatype2,
+                   int layer3, int datatype3);
+  // Every piece of every edge moved sideways by the bias of the rule that
+  // its inside and outside distances select; the rebuilt polygons.
+  int EdgeBias(int layer, int datatype);
+  // Line-end edges that an end-cap rule selects, as 2-point chains.
+  int ExtractLineEnds(int layer, int datatype);
+  // The hammer-head rectangles that the end-cap rules ask for at each line
+  // end (the heads only, not merged).
+  int HammerHead(int layer, int datatype);
+
   // Moves temporary layer2 onto the end of temporary layer1; returns layer1.
   int Append(int layer1, int datatype1, int layer2, int datatype2);
   // Simplifies the layer with the tolerance amount (nanometres) into a new
@@ -490,8 +512,11 @@ class API {
   std::vector<std::unique_ptr<PSList>> tempLayers;
   std::unique_ptr<DBSearchSystemKD> biasTable;    // prepared bias rules
   std::unique_ptr<DBSearchSystemKD> endcapTable;  // prepared end-cap rules
-  int maxBias = 0;
+  int maxBias = 0;     // database units; never lowered
   int maxEndcap = 0;
+  // The rules the tables hold: copies converted to database units.
+  std::vector<std::unique_ptr<BiasRule>> biasTableRules;
+  std::vector<std::unique_ptr<BiasRule>> endcapTableRules;
 
  private:
   // The counters with the lines ReportCount prints, in its order.

@@ -264,6 +264,110 @@ int32_t MergeEdgeRunsMean(PSList& list, int guard) {
   return MergeSimilarBiases(list, 2, guard, 0);
 }
 
+namespace {
+
+// A new point at (x, y) between a and b (a->next == b) with the bias of from.
+PSPoint* InsertBetween(PSList& list, PSPoint* a, PSPoint* b, int32_t x, int32_t y,
+                       const PSPoint* from) {
+  PSPoint* np = PushPoint(list, x, y);
+  CopyPointBias(np, from);
+  LinkPoints(a, np);
+  LinkPoints(np, b);
+  return np;
+}
+
+int32_t RoundedAmount(long double v) {
+  return ToCoord((long double)RoundHalfAway(v));
+}
+
+}  // namespace
+
+void GrowFirstPiece(PSList& list, PSPoint* m, int32_t length, int guard) {
+  const long double a = length, a2 = a * a;
+  PSPoint* r = m->next;
+  while (r && !IsMarker(r) && DistSq(m, r) < a2) r = r->next;
+  if (r == nullptr) return;
+  if (!IsMarker(r)) {
+    const long double d = std::floor(Dist(m, r));
+    if (d - a >= a) {
+      PSPoint* rp = r->prev;
+      int32_t x, y;
+      OffsetPoint(Box(rp->x, rp->y, r->x, r->y), RoundedAmount(a - d), true, x, y);
+      r = InsertBetween(list, rp, r, x, y, rp);
+    }
+  } else if (guard) {
+    r = r->prev;
+  }
+  if (r != m && r != m->next) MergeEdgesMean(list, m, r);
+}
+
+PSPoint* GrowLastPiece(PSList& list, PSPoint* m, int32_t length, int guard) {
+  const long double a = length, a2 = a * a;
+  PSPoint* r = m->prev;
+  while (r && !IsMarker(r) && DistSq(m, r) < a2) r = r->prev;
+  if (r == nullptr) return nullptr;
+  if (!IsMarker(r)) {
+    const long double d = std::floor(Dist(m, r));
+    if (d - a >= a) {
+      PSPoint* rn = r->next;
+      int32_t x, y;
+      OffsetPoint(Box(r->x, r->y, rn->x, rn->y), RoundedAmount(a - d), false, x, y);
+      r = InsertBetween(list, r, rn, x, y, r);
+    }
+  } else if (guard) {
+    r = r->next;
+  }
+  PSPoint* end = guard ? m->prev : m;
+  if (end != r && end != r->next) MergeEdgesMean(list, r, end);
+  return r;
+}
+
+int32_t MergeShortPieces(PSList& list, int32_t length, int guard) {
+  const long double a = length, a2 = a * a;
+  for (PSPoint* q = list.head; q; q = q->link) {
+    if (IsDeleted(q) || q->next == nullptr || q->prev == nullptr) continue;
+    if (IsMarker(q) && IsMarker(q->next)) continue;
+    if (guard && (IsMarker(q) || IsMarker(q->next))) continue;
+    PSPoint* p = q;
+    while (p->next && p->next->next && DistSq(p, p->next) < a2) {
+      if (guard ? IsMarker(p->prev) : IsMarker(p)) {
+        GrowFirstPiece(list, guard ? p->prev : p, length, guard);
+        break;
+      }
+      if (guard ? IsMarker(p->next->next) : IsMarker(p->next)) {
+        GrowLastPiece(list, guard ? p->next->next : p->next, length, guard);
+        break;
+      }
+      PSPoint* pp = p->prev;
+      PSPoint* n = p->next;
+      PSPoint* nn = n->next;
+      const long double before = Dist(pp, p), after = Dist(n, nn), piece = Dist(p, n);
+      if (after >= before) {
+        // Joins the piece before it.
+        PSPoint* from = pp;
+        if (std::floor(before + piece) - a >= a) {
+          int32_t x, y;
+          OffsetPoint(Box(pp->x, pp->y, p->x, p->y), RoundedAmount(piece - a), true, x, y);
+          from = InsertBetween(list, pp, p, x, y, pp);
+        }
+        MergeEdgesMean(list, from, n);
+        p = from;
+      } else {
+        // Joins the piece after it.
+        PSPoint* to = nn;
+        if (std::floor(after + piece) - a >= a) {
+          int32_t x, y;
+          OffsetPoint(Box(n->x, n->y, nn->x, nn->y), RoundedAmount(piece - a), false, x, y);
+          to = InsertBetween(list, n, nn, x, y, n);
+        }
+        MergeEdgesMean(list, p, to);
+      }
+    }
+  }
+  PurgeDeleted(list);
+  return MergeSimilarBiases(list, 2, guard, 0);
+}
+
 int32_t RemoveShortCollinearEdges(PSList& list, int32_t length) {
   const long double a2 = (long double)length * length;
   auto parallel = [](const PSPoint* a, const PSPoint* b, const PSPoint* c, const PSPoint* d) {

@@ -69,6 +69,20 @@ void EmitBiasedEdges(PSList& list, PSList& output);
 // Every input edge cut into pieces becomes one piece of the length-weighted
 // mean bias (guard pieces apart); then MergeSimilarBiases(list, 2, guard, 0).
 int32_t MergeEdgeRunsMean(PSList& list, int guard);
+// Every piece shorter than length joins a neighbour of its input edge: the
+// first and the last piece grow to length from their marker (GrowFirstPiece,
+// GrowLastPiece), any other joins the shorter of its two neighbours, which
+// is cut first when the joined piece would otherwise reach 2·length. Joined
+// pieces take the length-weighted mean; then MergeSimilarBiases(list, 2,
+// guard, 0).
+int32_t MergeShortPieces(PSList& list, int32_t length, int guard);
+// The first piece of the input edge starting at marker grows to length: the
+// pieces up to the first point at least length away merge by mean (a long
+// piece there is cut so that the merged stretch is length long).
+void GrowFirstPiece(PSList& list, PSPoint* marker, int32_t length, int guard);
+// The mirror image for the last piece of the edge ending at marker; returns
+// the start of the merged stretch.
+PSPoint* GrowLastPiece(PSList& list, PSPoint* marker, int32_t length, int guard);
 // Removes edges shorter than length that continue a neighbouring edge in
 // line, keeping the bias of the longer neighbour; returns the number of
 // points purged.

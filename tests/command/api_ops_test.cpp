@@ -21,11 +21,11 @@
 #include "command/fatal.h"
 #include "command/inspectable_api.h"
 #include "foundation/error.h"
-#include "support/api_fixtures.h"
 #include "support/stdout_capture.h"
 #include "geometry/point_list_edit.h"
 #include "geometry/point_list_order.h"
 #include "geometry/point_system.h"
+#include "support/api_fixtures.h"
 #include "support/cell_fixtures.h"
 #include "layoutdb/db_cell.h"
 #include "support/hier_fixtures.h"
@@ -38,11 +38,6 @@ using cell_test::Ring;
 using hier_test::Model;
 using hier_test::ModelCell;
 using hier_test::ModelRef;
-using api_test::DropPoolReports;
-using api_test::Literal;
-using api_test::MakeLibrary;
-using api_test::MaskDates;
-using api_test::WithStdoutOnStderr;
 using test::InspectableApi;
 
 constexpr LayerKey kLayer1 = 1 * 256;      // {1 0}
@@ -52,6 +47,11 @@ constexpr LayerKey kLayer1dt5 = 256 + 5;   // {1 5}
 Ring Rect(int32_t x1, int32_t y1, int32_t x2, int32_t y2) {
   return {Point(x1, y1), Point(x2, y1), Point(x2, y2), Point(x1, y2)};
 }
+
+using api_test::DropPoolReports;
+using api_test::Lines;
+using api_test::MakeLibrary;
+using api_test::MaskDates;
 
 // The API object with libraries it owns for the test.
 class OpsTest : public ::testing::Test {
@@ -314,6 +314,9 @@ TEST_F(OpsTest, LayerSetsAndMapKeepTheFirstMappingAndRefuseAliasingPairs) {
 }
 
 // --- Preconditions: each ends the process with status 1 -------------------------
+
+using api_test::Literal;
+using api_test::WithStdoutOnStderr;
 
 using OpsDeathTest = OpsTest;
 

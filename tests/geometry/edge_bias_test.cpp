@@ -205,6 +205,36 @@ TEST(EdgeBiasMerge, RunsMeanAndShortCollinearEdges) {
   }
 }
 
+TEST(EdgeBiasMerge, ShortPiecesJoinTheirNeighbours) {
+  auto square = [](std::vector<V> e) {
+    e.push_back({100, 0, true, 0});
+    e.push_back({100, 100, true, 0});
+    e.push_back({0, 100, true, 0});
+    return e;
+  };
+  struct Case { const char* what; std::vector<V> edge; std::vector<V> want; };
+  const Case cases[] = {
+      // 40-45 is short; the piece after it is longer, so it joins 0-40,
+      // which is cut at 35 to leave a joined piece of 10: (5*2 + 5*8) / 10.
+      {"middle piece", square({{0, 0, true, 2}, {40, 0, false, 8}, {45, 0, false, 4}}),
+       square({{0, 0, true, 2}, {35, 0, false, 5}, {45, 0, false, 4}})},
+      // The first piece 0-4 grows to 10 into 4-50, cut at 10: (4*1 + 6*3) / 10.
+      {"first piece", square({{0, 0, true, 1}, {4, 0, false, 3}, {50, 0, false, 5}}),
+       square({{0, 0, true, 2}, {10, 0, false, 3}, {50, 0, false, 5}})},
+      // The last piece 96-100 grows back to 90: (6*3 + 4*1) / 10.
+      {"last piece", square({{0, 0, true, 5}, {50, 0, false, 3}, {96, 0, false, 1}}),
+       square({{0, 0, true, 5}, {50, 0, false, 3}, {90, 0, false, 2}})},
+  };
+  for (const Case& c : cases) {
+    PSList list;
+    PSPoint* first = Build(list, c.edge);
+    MergeShortPieces(list, 10, 0);
+    EXPECT_EQ(Read(first), c.want) << c.what;
+    EXPECT_EQ(list.pointCount, int32_t(c.want.size())) << c.what;
+    ClearPointList(list);
+  }
+}
+
 std::vector<Point> Points(const PSList& out) {
   EXPECT_EQ(out.ringCount, 1);
   return test::RingPoints(out.head);

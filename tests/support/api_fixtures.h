@@ -1,11 +1,11 @@
-// Helpers of the tests that run API operations on libraries built in
-// memory: the library from a hierarchy model, captured output with its
-// varying lines masked, and the messages of death tests.
+// Fixtures of the API operation tests: a library built in memory from a
+// hierarchy model, and captured output made comparable (date lines masked,
+// pool reports dropped).
 #pragma once
 
+#include <time.h>
 #include <unistd.h>
 
-#include <ctime>
 #include <functional>
 #include <memory>
 #include <string>
@@ -65,7 +65,7 @@ inline std::string DropPoolReports(const std::string& text) {
   return out;
 }
 
-// Runs body with standard output sent to standard error, where a death
+// Runs body with standard output sent to standard error, where the death
 // test looks for the message.
 inline void WithStdoutOnStderr(const std::function<void()>& body) {
   ::dup2(2, 1);

@@ -1,0 +1,666 @@
+// Rule-driven edge operations: the bias and end-cap rule tables, edge
+// extraction, edge bias, line ends and hammer heads.
+
+#include <algorithm>
+#include <climits>
+#include <cmath>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "command/api.h"
+#include "command/fatal.h"
+#include "foundation/error.h"
+#include "foundation/rounding.h"
+#include "foundation/search_tree.h"
+#include "foundation/search_tree_kd.h"
+#include "geometry/boolean_sweep.h"
+#include "geometry/edge_bias.h"
+#include "geometry/edge_index.h"
+#include "geometry/edge_segments.h"
+#include "geometry/line_end.h"
+#include "geometry/point_list_edit.h"
+#include "geometry/point_list_order.h"
+#include "geometry/point_system.h"
+#include "geometry/segment_geometry.h"
+#include "layoutdb/lib_db.h"
+
+namespace velmar {
+
+namespace {
+
+constexpr double kUnitScaleTolerance = 1.1920928955078125e-7;  // 2^-23
+
+// A rule value in nanometres in database units, half away from zero.
+int32_t ConvertValue(double scale, int32_t v) {
+  const double r = RoundHalfAway(scale * double(v));
+  if (!(r >= double(INT32_MIN) && r <= double(INT32_MAX))) {
+    throw Error("Rule value beyond the coordinate range", "DB");
+  }
+  return int32_t(r);
+}
+
+// Builds a rule table from copies of the rules, converted to database
+// units, and raises maxValue to the largest value of any rule.
+void PrepareRuleTable(const SList& rules, double scale,
+                      std::unique_ptr<DBSearchSystemKD>& table,
+                      std::vector<std::unique_ptr<BiasRule>>& copies,
+                      int& maxValue) {
+  std::vector<std::unique_ptr<BiasRule>> fresh;
+  KDBox region;
+  region.min.assign(BiasRule::kDimensions, 0);
+  region.max.assign(BiasRule::kDimensions, 0);
+  KDBox::Reset(region);
+  const bool convert = std::fabs(scale - 1.0) > kUnitScaleTolerance;
+  for (const SListNode* n = rules.head; n; n = n->next) {
+    auto rule = std::make_unique<BiasRule>(*n->Item<BiasRule>());
+    for (int i = 0; i < rule->valueCount; ++i) {
+      if (convert) rule->bias[i] = ConvertValue(scale, rule->bias[i]);
+      maxValue = std::max(maxValue, int(rule->bias[i]));
+    }
+    rule->Scale(scale);
+    for (int i = 0; i < BiasRule::kDimensions; ++i) {
+      int32_t h = 0;
+      if (rule->min[i] != INT_MAX && rule->min[i] > 0) h = rule->min[i];
+      if (rule->max[i] != INT_MAX && rule->max[i] > h) h = rule->max[i];
+      region.min[i] = 0;
+      region.max[i] = std::max(region.max[i], h + 1);
+    }
+    fresh.push_back(std::move(rule));
+  }
+  if (table) DBSearchSystemKD::Clear(*table);
+  table = std::make_unique<DBSearchSystemKD>();
+  DBSearchSystemKD::Init(*table, region);
+  for (auto& rule : fresh) {
+    for (int i = 0; i < BiasRule::kDimensions; ++i) {
+      if (rule->min[i] == INT_MAX) rule->min[i] = 0;
+      if (rule->max[i] == INT_MIN) rule->max[i] = INT_MAX;
+    }
+    DBSearchSystemKD::Insert(*table, *rule, rule->bias);
+  }
+  copies = std::move(fresh);
+}
+
+// [v - 1, v + 1] in dimension i, held to the int32 range.
+void SetQuery(KDBox& q, int i, int64_t v) {
+  q.min[i] = ClampToInt32(v - 1);
+  q.max[i] = ClampToInt32(v + 1);
+}
+
+KDBox NewQuery() {
+  KDBox q;
+  q.min.assign(BiasRule::kDimensions, 0);
+  q.max.assign(BiasRule::kDimensions, 1);
+  return q;
+}
+
+// The values of the first rule the table finds for the query, or null.
+const int32_t* Lookup(const DBSearchSystemKD& table, const KDBox& q,
+                      const DBSearchNodeKD** node = nullptr) {
+  const DBSearchNodeKD* n = DBSearchSystemKD::FirstInBox(table, q);
+  if (node) *node = n;
+  return n ? static_cast<const int32_t*>(n->item) : nullptr;
+}
+
+// Merges a library layer's gathered shapes (they come from many cells and
+// may overlap); a temporary layer is used as it is.
+void MergeLibraryLayer(PSList& list, int layer) {
+  if (layer >= API::kLowestTempLayer || list.IsEmpty()) return;
+  ScratchList merged;
+  BooleanSweep(list, &merged.list, BooleanOpCode::Merge, false);
+  ClearPointList(list);
+  SpliceList(list, merged.list);
+}
+
+// Frees the pieces of the three lists of one edge.
+struct ProfileLists {
+  AttrSegmentList inside, outside, scratch;
+  ~ProfileLists() { Free(); }
+  void Free() {
+    FreeSegmentList(inside);
+    FreeSegmentList(outside);
+    FreeSegmentList(scratch);
+  }
+};
+
+// The distance profile of the edge: inside distances (channel 0) against
+// the inside index within limit li, outside distances (channel 1) against
+// the outside index within lo; stretches without a partner get the limit.
+void EdgeProfile(const DBSearchSystem& insideIndex,
+                 const DBSearchSystem& outsideIndex, const Box& edge,
+                 int32_t li, int32_t lo, ProfileLists& l) {
+  l.Free();
+  const uint8_t desc =
+      (edge.x2 < edge.x1 || (edge.x2 == edge.x1 && edge.y2 < edge.y1)) ? 1 : 0;
+  l.inside.descending = l.outside.descending = l.scratch.descending = desc;
+  if (li >= 2 && EdgePartners(insideIndex, edge, -li, l.scratch, 0)) {
+    MergeSegmentList(l.scratch, l.inside, 0);
+  }
+  FreeSegmentList(l.scratch);
+  l.scratch.descending = desc;
+  AddPathSegments(l.inside, edge, li, 0);
+  if (lo >= 2 && EdgePartners(outsideIndex, edge, lo, l.scratch, 1)) {
+    MergeSegmentList(l.scratch, l.outside, 1);
+  }
+  FreeSegmentList(l.scratch);
+  l.scratch.descending = desc;
+  AddPathSegments(l.outside, edge, lo, 1);
+  OverlaySegments(l.inside, l.outside, 0, 1);
+}
+
+// The bias rule of a piece: the one whose first two ranges hold the means
+// of its two channels (formed in 64 bits).
+const int32_t* PieceRule(const DBSearchSystemKD& table, KDBox& q,
+                         const AttrSegment& s) {
+  SetQuery(q, 0, (int64_t(s.startValue[0]) + s.endValue[0]) >> 1);
+  SetQuery(q, 1, (int64_t(s.startValue[1]) + s.endValue[1]) >> 1);
+  return Lookup(table, q);
+}
+
+// Cuts the edge from cur to end into the profile's pieces: every piece but
+// the last gets a new point at its end (pushed at the head of list); each
+// piece's start gets the bias value(piece).
+template <class ValueOf>
+void CutEdge(PSList& list, PSPoint* cur, PSPoint* end,
+             const AttrSegmentList& pieces, ValueOf value) {
+  for (const SListNode* n = pieces.head; n; n = n->next) {
+    const AttrSegment& s = *n->Item<AttrSegment>();
+    if (n->next == nullptr) {
+      SetPointBias(cur, value(s));
+      break;
+    }
+    PSPoint* p = (s.x2 == end->x && s.y2 == end->y) ? end : PushPoint(list, s.x2, s.y2);
+    LinkPoints(cur, p);
+    SetPointBias(cur, value(s));
+    cur = p;
+  }
+  if (cur != end) LinkPoints(cur, end);
+}
+
+// The edge index of a list over the working area (widened by the margin).
+void BuildIndex(const PSList& list, const Box& region, DBSearchSystem& tree) {
+  tree = DBSearchSystem(region);
+  IndexEdges(list, tree);
+}
+
+// A new ring of the four corners, pushed at the head of out.
+void AddRing(PSList& out, const Point (&v)[4]) {
+  PSPoint* first = nullptr;
+  PSPoint* last = nullptr;
+  for (const Point& c : v) {
+    PSPoint* p = PushPoint(out, c.x, c.y);
+    if (!first) first = p;
+    LinkPoints(last, p);
+    last = p;
+  }
+  LinkPoints(last, first);
+  ++out.ringCount;
+}
+
+int32_t CheckedCoord(int64_t v) {
+  if (v < INT32_MIN || v > INT32_MAX) throw Error("Coordinate beyond the int32 range", "DRC");
+  return int32_t(v);
+}
+
+}  // namespace
+
+void API::PrepareBiasRules() {
+  RequireLibrary();
+  try {
+    PrepareRuleTable(tech.biasRules, currentLib->unitPerNm, biasTable, biasTableRules, maxBias);
+  } catch (const Error& e) {
+    ExitOnError(e);
+  }
+}
+
+void API::PrepareEndcapRules() {
+  RequireLibrary();
+  try {
+    PrepareRuleTable(tech.endcapRules, currentLib->unitPerNm, endcapTable, endcapTableRules, maxEndcap);
+  } catch (const Error& e) {
+    ExitOnError(e);
+  }
+}
+
+namespace {
+
+// The working area widened by the margin: the region of the edge indexes.
+Box IndexRegion(const Box& area, int32_t margin) {
+  if (margin == 0) return area;
+  return Box(ClampToInt32(int64_t(area.x1) - margin), ClampToInt32(int64_t(area.y1) - margin),
+             ClampToInt32(int64_t(area.x2) + margin), ClampToInt32(int64_t(area.y2) + margin));
+}
+
+// The measures of a line end n -> p2 (s before n, p4 after p2).
+struct LineEndMeasures {
+  int32_t w = 0;                        // width
+  int32_t front = kNoPartnerDistance;   // free distance ahead
+  int32_t sideN = kNoPartnerDistance;   // beside the corner at n
+  int32_t sideP = kNoPartnerDistance;   // beside the corner at p2
+};
+
+LineEndMeasures MeasureLineEnd(const DBSearchSystem& index, const PSPoint* n,
+                               int32_t tf, int32_t ts) {
+  const PSPoint* s = n->prev;
+  const PSPoint* p2 = n->next;
+  const PSPoint* p4 = p2->next;
+  LineEndMeasures m;
+  m.w = int32_t(RoundHalfAway(std::sqrt((long double)SquaredDistance(n, p2))));
+  const Box edge(n->x, n->y, p2->x, p2->y);
+  if (tf >= 2) {
+    const int32_t k = tf >> 1;
+    Box ext = edge;
+    PointAlong(edge, -k, ext.x1, ext.y1);
+    OffsetPoint(edge, k, true, ext.x2, ext.y2);
+    m.front = NearestPartnerDistance(index, ext, tf);
+  }
+  if (ts >= 2) {
+    const int32_t k = ts >> 1;
+    Box sp(p2->x, p2->y, 0, 0);
+    PointAlong(Box(p2->x, p2->y, p4->x, p4->y), k, sp.x2, sp.y2);
+    PointAlong(Box(p2->x, p2->y, sp.x2, sp.y2), -k, sp.x1, sp.y1);
+    m.sideP = NearestPartnerDistance(index, sp, ts);
+    Box sn(0, 0, n->x, n->y);
+    OffsetPoint(Box(s->x, s->y, n->x, n->y), -k, true, sn.x1, sn.y1);
+    OffsetPoint(Box(sn.x1, sn.y1, n->x, n->y), k, true, sn.x2, sn.y2);
+    m.sideN = NearestPartnerDistance(index, sn, ts);
+  }
+  return m;
+}
+
+// The line-end walk shared by ExtractLineEnds and HammerHead: every vertex
+// n whose edge to its next vertex is a line end no wider than the table's
+// width limit, with its measures.
+template <class Visit>
+void ForEachLineEnd(PSList& input, const DBSearchSystemKD& table,
+                    int32_t minSideConverted, const DBSearchSystem& index,
+                    Visit visit) {
+  const int32_t wm = table.region.max[0];
+  const int32_t tf = table.region.max[1];
+  const int32_t ts = table.region.max[2];
+  if (wm < 0) return;  // a table without rules selects no line end
+  const int64_t minSide = minSideConverted != 0 ? minSideConverted : wm;
+  const __int128 wm2 = __int128(wm) * wm;
+  for (PSPoint* n = input.head; n; n = n->link) {
+    if (!IsLineEnd(n, minSide)) continue;
+    if (SquaredDistance(n, n->next) > wm2) continue;
+    visit(n, MeasureLineEnd(index, n, tf, ts));
+  }
+}
+
+}  // namespace
+
+int API::ExtractEdges(int layer, int datatype) {
+  const bool report = tech.reportDegree != 0;
+  if (report) PrintMessage("\n%sExtractEdges {%d %d}\n", DateText(), layer, datatype);
+  RequireWorkingArea();
+  if (!biasTable) ExitWithMessage("ERROR: Bias rules not prepared\n");
+  int index = 0;
+  try {
+    ScratchList input;
+    CollectLayers(input.list, layer, datatype, -1, 0);
+    index = GetTempLayer();
+    PSList& out = *tempLayers[size_t(index)];
+    if (input.list.IsEmpty()) {
+      if (report) PrintMessage("Warning: no input layer exists\n");
+    } else {
+      MergeLibraryLayer(input.list, layer);
+      const Box region = IndexRegion(area, ToDatabaseUnits(double(tech.areaMargin)));
+      DBSearchSystem tree;
+      BuildIndex(input.list, region, tree);
+      ScratchList copy, result;
+      CopyPointList(input.list, copy.list);
+      const int32_t li = biasTable->region.max[0], lo = biasTable->region.max[1];
+      KDBox q = NewQuery();
+      ProfileLists pl;
+      try {
+        for (PSPoint* p = copy.list.head; p; p = p->link) {
+          PSPoint* nx = p->next;
+          if (nx == nullptr) continue;
+          EdgeProfile(tree, tree, Box(p->x, p->y, nx->x, nx->y), li, lo, pl);
+          CutEdge(copy.list, p, nx, pl.inside, [&](const AttrSegment& s) {
+            return PieceRule(*biasTable, q, s) ? 1 : 0;
+          });
+        }
+      } catch (...) {
+        DBSearchSystem::Clear(tree);
+        throw;
+      }
+      DBSearchSystem::Clear(tree);
+      ClearPointList(input.list);
+      EmitBiasedEdges(copy.list, result.list);
+      ClearPointList(copy.list);
+      SpliceList(out, result.list);
+      if (report) ReportPointSystemMemory(false);
+    }
+  } catch (const Error& e) {
+    ExitOnError(e);
+  }
+  const int number = kTempLayerBase - index;
+  if (report) PrintMessage("Resulting layer is {%d 0}\n", number);
+  return number;
+}
+
+int API::ExtractEdges(int layer1, int datatype1, int layer2, int datatype2,
+                      int layer3, int datatype3) {
+  const bool report = tech.reportDegree != 0;
+  if (report) {
+    PrintMessage("\n%sExtractEdges {%d %d} {%d %d} {%d %d}\n", DateText(), layer1,
+                 datatype1, layer2, datatype2, layer3, datatype3);
+  }
+  RequireWorkingArea();
+  if (!biasTable) ExitWithMessage("ERROR: Bias rules not prepared\n");
+  int index = 0;
+  try {
+    ScratchList input, insideLayer, outsideLayer;
+    CollectLayers(input.list, layer1, datatype1, -1, 0);
+    index = GetTempLayer();
+    PSList& out = *tempLayers[size_t(index)];
+    if (input.list.IsEmpty()) {
+      if (report) PrintMessage("Warning: no input layer exists\n");
+    } else {
+      if (layer2 >= 0) CollectLayers(insideLayer.list, layer2, datatype2, -1, 0);
+      if (layer3 >= 0) CollectLayers(outsideLayer.list, layer3, datatype3, -1, 0);
+      MergeLibraryLayer(input.list, layer1);
+      if (layer2 >= 0) MergeLibraryLayer(insideLayer.list, layer2);
+      if (layer3 >= 0) MergeLibraryLayer(outsideLayer.list, layer3);
+      const Box region = IndexRegion(area, ToDatabaseUnits(double(tech.areaMargin)));
+      DBSearchSystem inside, outside;
+      BuildIndex(insideLayer.list, region, inside);
+      BuildIndex(outsideLayer.list, region, outside);
+      const int32_t li = biasTable->region.max[0], lo = biasTable->region.max[1];
+      KDBox q = NewQuery();
+      ProfileLists pl;
+      try {
+        for (PSPoint* p = input.list.head; p; p = p->link) {
+          PSPoint* nx = p->next;
+          if (nx == nullptr) continue;
+          EdgeProfile(inside, outside, Box(p->x, p->y, nx->x, nx->y), li, lo, pl);
+          CutEdge(input.list, p, nx, pl.inside, [&](const AttrSegment& s) {
+            return PieceRule(*biasTable, q, s) ? 1 : 0;
+          });
+        }
+      } catch (...) {
+        DBSearchSystem::Clear(inside);
+        DBSearchSystem::Clear(outside);
+        throw;
+      }
+      DBSearchSystem::Clear(inside);
+      DBSearchSystem::Clear(outside);
+      ClearPointList(insideLayer.list);
+      ClearPointList(outsideLayer.list);
+      ScratchList result;
+      EmitBiasedEdges(input.list, result.list);
+      ClearPointList(input.list);
+      SpliceList(out, result.list);
+      if (report) ReportPointSystemMemory(false);
+    }
+  } catch (const Error& e) {
+    ExitOnError(e);
+  }
+  const int number = kTempLayerBase - index;
+  if (report) PrintMessage("Resulting layer is {%d 0}\n", number);
+  return number;
+}
+
+int API::EdgeBias(int layer, int datatype) {
+  const bool report = tech.reportDegree != 0;
+  if (report) {
+    PrintMessage("\n%s", DateText());
+    PrintMessage("EdgeBias {%d %d}\n", layer, datatype);
+  }
+  RequireWorkingArea();
+  if (!biasTable) ExitWithMessage("ERROR: Bias rules not prepared\n");
+  int index = 0;
+  try {
+    ScratchList input;
+    CollectLayers(input.list, layer, datatype, -1, 0);
+    index = GetTempLayer();
+    PSList& out = *tempLayers[size_t(index)];
+    if (input.list.IsEmpty()) {
+      if (report) PrintMessage("Warning: no input layer exists\n");
+    } else {
+      MergeLibraryLayer(input.list, layer);
+      {
+        // Open chains have no inside: they are left out.
+        ScratchList chains;
+        SplitOffOpenChains(input.list, chains.list);
+      }
+      const Box region = IndexRegion(area, ToDatabaseUnits(double(tech.areaMargin)));
+      DBSearchSystem tree;
+      BuildIndex(input.list, region, tree);
+      ScratchList copy, result;
+      CopyPointList(input.list, copy.list);
+      SetFlags(copy.list, PSPointFlags::BiasInputVertex);
+      const int32_t minLength = ToDatabaseUnits(double(tech.biasMinLength));
+      const int32_t guard = ToDatabaseUnits(double(tech.biasCornerGuard));
+      const int32_t tolerance = ToDatabaseUnits(double(std::max(tech.biasDiff - 1, 0)));
+      const int32_t li = biasTable->region.max[0], lo = biasTable->region.max[1];
+      KDBox q = NewQuery();
+      ProfileLists pl;
+      auto biasOf = [&](const AttrSegment& s) {
+        const int32_t* rule = PieceRule(*biasTable, q, s);
+        return rule ? rule[0] : 0;
+      };
+      try {
+        for (PSPoint* p = copy.list.head; p; p = p->link) {
+          PSPoint* nx = p->next;
+          if (nx == nullptr) continue;
+          const Box edge(p->x, p->y, nx->x, nx->y);
+          if (guard == 0) {
+            EdgeProfile(tree, tree, edge, li, lo, pl);
+            CutEdge(copy.list, p, nx, pl.inside, biasOf);
+            continue;
+          }
+          const int64_t dx = int64_t(nx->x) - p->x, dy = int64_t(nx->y) - p->y;
+          const long double len = std::sqrt((long double)dx * dx + (long double)dy * dy);
+          int64_t n = 0, m = 0;
+          bool shortEdge = int64_t(len) < 2 * int64_t(guard);
+          if (!shortEdge) {
+            n = int64_t(RoundHalfAway((long double)dx * guard / len));
+            m = int64_t(RoundHalfAway((long double)dy * guard / len));
+            // A core of no length (an edge about twice the guard) is short.
+            shortEdge = dx - 2 * n == 0 && dy - 2 * m == 0;
+          }
+          if (shortEdge) {
+            if (tech.biasShortMode == 0) continue;  // kept on its line, bias 0
+            auto towardsZero = [](int64_t v) { return v > 0 ? v - 1 : v < 0 ? v + 1 : 0; };
+            n = towardsZero(dx / 2);
+            m = towardsZero(dy / 2);
+          }
+          const Box core(CheckedCoord(p->x + n), CheckedCoord(p->y + m),
+                         CheckedCoord(nx->x - n), CheckedCoord(nx->y - m));
+          EdgeProfile(tree, tree, core, li, lo, pl);
+          // The guard pieces p -> A and B -> nx (none where the core reaches
+          // the vertex).
+          PSPoint* a = p;
+          PSPoint* b = nx;
+          if (core.x1 != p->x || core.y1 != p->y) {
+            a = PushPoint(copy.list, core.x1, core.y1);
+            LinkPoints(p, a);
+          }
+          if (core.x2 != nx->x || core.y2 != nx->y) {
+            b = PushPoint(copy.list, core.x2, core.y2);
+            LinkPoints(b, nx);
+          }
+          LinkPoints(a, b);
+          CutEdge(copy.list, a, b, pl.inside, biasOf);
+        }
+      } catch (...) {
+        DBSearchSystem::Clear(tree);
+        throw;
+      }
+      DBSearchSystem::Clear(tree);
+      ClearPointList(input.list);
+      const int mode = tech.biasMergeMode;
+      MergeSimilarBiases(copy.list, mode, guard, 0);
+      if (minLength > 0) MergeShortEdges(copy.list, minLength, guard, mode);
+      if (tolerance != 0) MergeSimilarBiases(copy.list, mode, guard, tolerance);
+      if (guard != 0) PropagateMarkerBias(copy.list, mode);
+      OffsetBiasedList(copy.list, result.list);
+      ClearPointList(copy.list);
+      if (!result.list.IsEmpty() && hierarchical != 0) GatherAreaLayers(maxBias, result.list);
+      SpliceList(out, result.list);
+      if (report) ReportPointSystemMemory(false);
+    }
+  } catch (const Error& e) {
+    ExitOnError(e);
+  }
+  const int number = kTempLayerBase - index;
+  if (report) PrintMessage("Resulting layer is {%d 0}\n", number);
+  return number;
+}
+
+int API::ExtractLineEnds(int layer, int datatype) {
+  const bool report = tech.reportDegree != 0;
+  if (report) PrintMessage("\n%sExtractLineEnds {%d %d}\n", DateText(), layer, datatype);
+  RequireWorkingArea();
+  if (!endcapTable) ExitWithMessage("ERROR: End-cap rules not prepared\n");
+  int index = 0;
+  try {
+    ScratchList input;
+    CollectLayers(input.list, layer, datatype, -1, 0);
+    index = GetTempLayer();
+    PSList& out = *tempLayers[size_t(index)];
+    if (input.list.IsEmpty()) {
+      if (report) PrintMessage("Warning: no input layer exists\n");
+    } else {
+      MergeLibraryLayer(input.list, layer);
+      const Box region = IndexRegion(area, ToDatabaseUnits(double(tech.areaMargin)));
+      DBSearchSystem tree;
+      BuildIndex(input.list, region, tree);
+      ScratchList result;
+      KDBox q = NewQuery();
+      try {
+        ForEachLineEnd(input.list, *endcapTable, ToDatabaseUnits(double(tech.endcapMinLength)),
+                       tree, [&](PSPoint* n, const LineEndMeasures& m) {
+          SetQuery(q, 0, m.w);
+          SetQuery(q, 1, m.front);
+          SetQuery(q, 2, m.sideN);
+          const DBSearchNodeKD* node = nullptr;
+          if (!Lookup(*endcapTable, q, &node)) return;
+          if (!(node->min[2] <= m.sideP && m.sideP <= node->max[2])) return;
+          PSPoint* a = PushPoint(result.list, n->x, n->y);
+          PSPoint* b = PushPoint(result.list, n->next->x, n->next->y);
+          LinkPoints(a, b);
+        });
+      } catch (...) {
+        DBSearchSystem::Clear(tree);
+        throw;
+      }
+      DBSearchSystem::Clear(tree);
+      ClearPointList(input.list);
+      SpliceList(out, result.list);
+      if (report) ReportPointSystemMemory(false);
+    }
+  } catch (const Error& e) {
+    ExitOnError(e);
+  }
+  const int number = kTempLayerBase - index;
+  if (report) PrintMessage("Resulting layer is {%d 0}\n", number);
+  return number;
+}
+
+int API::HammerHead(int layer, int datatype) {
+  const bool report = tech.reportDegree != 0;
+  if (report) {
+    PrintMessage("\n%s", DateText());
+    PrintMessage("HammerHead {%d %d}\n", layer, datatype);
+  }
+  RequireWorkingArea();
+  if (!endcapTable) ExitWithMessage("ERROR: End-cap rules not prepared\n");
+  int index = 0;
+  try {
+    ScratchList input;
+    CollectLayers(input.list, layer, datatype, -1, 0);
+    index = GetTempLayer();
+    PSList& out = *tempLayers[size_t(index)];
+    if (input.list.IsEmpty()) {
+      if (report) PrintMessage("Warning: no input layer exists\n");
+    } else {
+      if (report) PrintMessage("%sProcess starts\n", DateText());
+      MergeLibraryLayer(input.list, layer);
+      const Box region = IndexRegion(area, ToDatabaseUnits(double(tech.areaMargin)));
+      DBSearchSystem tree;
+      BuildIndex(input.list, region, tree);
+      ScratchList result;
+      KDBox q = NewQuery();
+      const bool adjust = tech.hammerSideAdjust != 0;
+      try {
+        ForEachLineEnd(input.list, *endcapTable, ToDatabaseUnits(double(tech.endcapMinLength)),
+                       tree, [&](PSPoint* n, const LineEndMeasures& m) {
+          SetQuery(q, 0, m.w);
+          SetQuery(q, 1, m.front);
+          q.min[2] = INT_MAX - 1;
+          q.max[2] = INT_MAX;
+          bool triedN = false, triedP = false;
+          const int32_t* rule = Lookup(*endcapTable, q);
+          if (!rule && m.sideN < kNoPartnerDistance) {
+            SetQuery(q, 2, m.sideN);
+            rule = Lookup(*endcapTable, q);
+            triedN = true;
+          }
+          if (!rule && m.sideP < kNoPartnerDistance) {
+            SetQuery(q, 2, m.sideP);
+            rule = Lookup(*endcapTable, q);
+            triedP = true;
+          }
+          if (!rule) return;
+          const int64_t h = rule[0], t = rule[1], e = rule[2];
+          int64_t dN = h - t, dP = h - t, eN = e, eP = e;
+          const int64_t product = e * h;
+          // A side with a neighbour takes the side extension of its own rule;
+          // with the side adjustment its depth keeps the head's area.
+          auto side = [&](int32_t dist, int64_t& depth, int64_t& ext) {
+            SetQuery(q, 2, dist);
+            const int32_t* r = Lookup(*endcapTable, q);
+            if (!r) return false;
+            ext = r[2];
+            if (ext != e && adjust && ext != 0) depth = product / ext - t;
+            return true;
+          };
+          if (!triedN && m.sideN < kNoPartnerDistance && !side(m.sideN, dN, eN)) return;
+          if (!triedP && m.sideP < kNoPartnerDistance && !side(m.sideP, dP, eP)) return;
+          const Box edge(n->x, n->y, n->next->x, n->next->y);
+          Box span;
+          OffsetPoint(edge, CheckedCoord(eN), false, span.x1, span.y1);
+          OffsetPoint(edge, CheckedCoord(eP), true, span.x2, span.y2);
+          Box outer = span, inner = span;
+          ShiftPerpendicular(outer, CheckedCoord(t));
+          ShiftPerpendicular(inner, CheckedCoord(-std::min(dN, dP)));
+          AddRing(result.list, {Point(inner.x2, inner.y2), Point(inner.x1, inner.y1),
+                                Point(outer.x1, outer.y1), Point(outer.x2, outer.y2)});
+          if (dN == dP) return;
+          Box deep = inner;
+          int64_t k;
+          if (dP > dN) {
+            OffsetPoint(inner, CheckedCoord(-eP), true, deep.x1, deep.y1);
+            k = dP - dN;
+          } else {
+            PointAlong(inner, CheckedCoord(eN), deep.x2, deep.y2);
+            k = dN - dP;
+          }
+          Box below = deep;
+          ShiftPerpendicular(below, CheckedCoord(-k));
+          AddRing(result.list, {Point(deep.x1, deep.y1), Point(deep.x2, deep.y2),
+                                Point(below.x2, below.y2), Point(below.x1, below.y1)});
+        });
+      } catch (...) {
+        DBSearchSystem::Clear(tree);
+        throw;
+      }
+      DBSearchSystem::Clear(tree);
+      ClearPointList(input.list);
+      if (!result.list.IsEmpty() && hierarchical != 0) GatherAreaLayers(maxEndcap, result.list);
+      SpliceList(out, result.list);
+      if (report) ReportPointSystemMemory(false);
+    }
+  } catch (const Error& e) {
+    ExitOnError(e);
+  }
+  const int number = kTempLayerBase - index;
+  if (report) PrintMessage("Resulting layer is {%d 0}\n", number);
+  return number;
+}
+
+}  // namespace velmar

@@ -1,0 +1,560 @@
+// Edge extraction, edge bias, line ends and hammer heads of API on
+// libraries built in memory: rule preparation, uniform bias against sizing
+// and a rasterised dilation, width- and space-keyed rules, the corner guard,
+// line ends and hammer heads against boxes worked out from the rules, the
+// report lines, and the failures that end the process.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <climits>
+#include <cstdint>
+#include <memory>
+#include <random>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "command/api.h"
+#include "command/inspectable_api.h"
+#include "foundation/search_tree_kd.h"
+#include "geometry/op_codes.h"
+#include "geometry/point_system.h"
+#include "layoutdb/lib_db.h"
+#include "support/api_fixtures.h"
+#include "support/cell_fixtures.h"
+#include "support/hier_fixtures.h"
+#include "support/stdout_capture.h"
+
+namespace velmar {
+namespace {
+
+using api_test::DropPoolReports;
+using api_test::Literal;
+using api_test::MakeLibrary;
+using api_test::MaskDates;
+using api_test::WithStdoutOnStderr;
+using cell_test::Ring;
+using hier_test::Model;
+using test::InspectableApi;
+
+constexpr LayerKey kLayer1 = 1 * 256;  // {1 0}
+constexpr LayerKey kLayer2 = 2 * 256;  // {2 0}
+constexpr LayerKey kLayer3 = 3 * 256;  // {3 0}
+
+Ring Rect(int32_t x1, int32_t y1, int32_t x2, int32_t y2) {
+  return {Point(x1, y1), Point(x2, y1), Point(x2, y2), Point(x1, y2)};
+}
+
+// Ranges of a rule: {min, max}; kUnset leaves a dimension as the script
+// leaves it when it never sets it.
+constexpr int32_t kUnset = -1;
+struct Range {
+  int32_t min = kUnset, max = kUnset;
+};
+
+class EdgeOpsTest : public ::testing::Test {
+ protected:
+  void TearDown() override {
+    api.ResetTempLayers();
+    for (std::unique_ptr<LibDB>& lib : api.libs) lib.reset();
+    api.currentLib = nullptr;
+  }
+
+  // One cell "c0" with the given shapes, scale 1, area (-10000, -10000) to
+  // (10000, 10000); reports off.
+  void Setup(const std::map<LayerKey, std::vector<Ring>>& shapes, double scale = 1.0) {
+    Model m(1);
+    for (const auto& [k, rings] : shapes) m[0].shapes[k] = rings;
+    api.InstallLibrary(0, MakeLibrary(m, scale));
+    test::StdoutCapture out;
+    api.SetArea("c0", -10000, -10000, 10000, 10000);
+    api.tech.reportDegree = 0;
+  }
+
+  // A new rule at the head of the list with the ranges of dimensions 0..3
+  // and its values.
+  static void AddRule(SList& list, bool endcap, std::vector<Range> ranges,
+                      std::vector<int32_t> values, Tech& tech) {
+    if (endcap) tech.CreateHammerRule(); else tech.CreateBiasRule();
+    BiasRule& r = *list.head->Item<BiasRule>();
+    ranges.resize(4);
+    for (int i = 0; i < 4; ++i) {
+      if (ranges[i].min != kUnset) r.min[i] = ranges[i].min;
+      if (ranges[i].max != kUnset) r.max[i] = ranges[i].max;
+    }
+    for (size_t i = 0; i < values.size(); ++i) r.bias[i] = values[i];
+  }
+  void BiasRuleOf(std::vector<Range> ranges, int32_t bias) {
+    AddRule(api.tech.biasRules, false, ranges, {bias}, api.tech);
+  }
+  void EndcapRule(std::vector<Range> ranges, int32_t h, int32_t t, int32_t e) {
+    AddRule(api.tech.endcapRules, true, ranges, {h, t, e}, api.tech);
+  }
+
+  std::vector<Ring> Rings(int number) { return cell_test::RingsOf(*api.FindTempLayer(number)); }
+
+  // The open 2-point chains of a layer as (start, end) pairs, sorted.
+  std::vector<std::pair<Point, Point>> Chains(int number) {
+    std::vector<std::pair<Point, Point>> out;
+    for (const PSPoint* p = api.FindTempLayer(number)->head; p; p = p->link) {
+      if (p->prev == nullptr && p->next != nullptr) {
+        EXPECT_EQ(p->next->next, nullptr);
+        out.push_back({Point(p->x, p->y), Point(p->next->x, p->next->y)});
+      }
+    }
+    std::sort(out.begin(), out.end(), [](const auto& a, const auto& b) {
+      auto k = [](const auto& c) { return std::make_tuple(c.first.x, c.first.y, c.second.x, c.second.y); };
+      return k(a) < k(b);
+    });
+    return out;
+  }
+
+  InspectableApi api;
+};
+
+// Bounding boxes of rings, sorted: the results here are rectangles.
+std::vector<Box> Boxes(const std::vector<Ring>& rings) {
+  std::vector<Box> out;
+  for (const Ring& r : rings) {
+    EXPECT_EQ(r.size(), 4u);
+    EXPECT_GT(cell_test::Area2(r), 0) << "clockwise ring";
+    Box b;
+    for (const Point& p : r) b.Extend(p.x, p.y);
+    out.push_back(b);
+  }
+  std::sort(out.begin(), out.end(), [](const Box& a, const Box& b) {
+    return std::tie(a.x1, a.y1, a.x2, a.y2) < std::tie(b.x1, b.y1, b.x2, b.y2);
+  });
+  return out;
+}
+
+// --- Rule preparation -------------------------------------------------------
+
+TEST_F(EdgeOpsTest, PreparationConvertsCopiesAndKeepsTheRules) {
+  for (double scale : {1.0, 10.0}) {
+    SCOPED_TRACE(scale);
+    TearDown();
+    api.tech.ResetBiasRules();
+    Setup({{kLayer1, {Rect(0, 0, 10, 10)}}}, scale);
+    BiasRuleOf({{5, 50}, {kUnset, 30}}, 7);
+    api.PrepareBiasRules();
+    api.PrepareBiasRules();  // twice: the same table
+    const BiasRule& rule = *api.tech.biasRules.head->Item<BiasRule>();
+    EXPECT_EQ(rule.bias[0], 7);  // the Tech rule keeps its nanometres
+    EXPECT_EQ(rule.min[0], 5);
+    EXPECT_EQ(rule.max[1], 30);
+    const int s = int(scale);
+    EXPECT_EQ(api.maxBias, 7 * s);
+    ASSERT_TRUE(api.biasTable);
+    EXPECT_EQ(api.biasTable->itemCount, 1);
+    // Region: 0 to 1 + the largest finite bound per dimension.
+    EXPECT_EQ(api.biasTable->region.max[0], 50 * s + 1);
+    EXPECT_EQ(api.biasTable->region.max[1], 30 * s + 1);
+    EXPECT_EQ(api.biasTable->region.max[2], 1);
+    // The table's rule: converted, unset bounds opened.
+    const DBSearchNodeKD* n = DBSearchSystemKD::First(*api.biasTable);
+    while (n && !n->IsData()) n = DBSearchSystemKD::Next(n);
+    ASSERT_NE(n, nullptr);
+    EXPECT_EQ(static_cast<const int32_t*>(n->item)[0], 7 * s);
+    EXPECT_EQ(n->min, (std::vector<int32_t>{5 * s, 0, 0, 0}));
+    EXPECT_EQ(n->max, (std::vector<int32_t>{50 * s, 30 * s, INT_MAX, INT_MAX}));
+  }
+}
+
+TEST_F(EdgeOpsTest, MaxValuesOnlyGrowAndATableWithoutRulesHasNoRegion) {
+  Setup({{kLayer1, {Rect(0, 0, 10, 10)}}});
+  EndcapRule({}, 60, 20, 90);
+  api.PrepareEndcapRules();
+  EXPECT_EQ(api.maxEndcap, 90);
+  api.tech.ResetHammerRules();
+  api.PrepareEndcapRules();
+  EXPECT_EQ(api.maxEndcap, 90);
+  EXPECT_EQ(api.endcapTable->region.max[0], INT_MIN);
+  // No rule: nothing is a line end.
+  EXPECT_TRUE(api.FindTempLayer(api.ExtractLineEnds(1, 0))->IsEmpty());
+  EXPECT_TRUE(api.FindTempLayer(api.HammerHead(1, 0))->IsEmpty());
+}
+
+// --- Edge bias --------------------------------------------------------------
+
+// Cells of a w x h unit grid from origin covered by the rings (winding > 0 at
+// the cell centre).
+std::vector<char> Raster(const std::vector<Ring>& rings, int32_t ox, int32_t oy, int w, int h) {
+  std::vector<char> g(size_t(w) * h, 0);
+  for (int j = 0; j < h; ++j)
+    for (int i = 0; i < w; ++i)
+      g[size_t(j) * w + i] = hier_test::WindingSum(rings, ox + i + 0.5, oy + j + 0.5) > 0;
+  return g;
+}
+
+TEST_F(EdgeOpsTest, UniformBiasEqualsSizingAndDilation) {
+  std::mt19937 rng(1715);
+  std::uniform_int_distribution<int32_t> cell(0, 9), span(1, 3);
+  const int32_t b = 3;
+  for (int trial = 0; trial < 25; ++trial) {
+    SCOPED_TRACE(trial);
+    TearDown();
+    api.tech.ResetBiasRules();
+    // Rectangles on a grid of 10: gaps are at least 10 > 2b, so no gap closes.
+    std::vector<Ring> rects;
+    for (int k = 0; k < 8; ++k) {
+      const int32_t x = cell(rng) * 10, y = cell(rng) * 10;
+      rects.push_back(Rect(x, y, x + span(rng) * 10, y + span(rng) * 10));
+    }
+    Setup({{kLayer1, rects}});
+    api.tech.biasCornerGuard = 0;
+    api.tech.biasMinLength = 0;
+    BiasRuleOf({}, b);
+    api.PrepareBiasRules();
+    const int biased = api.EdgeBias(1, 0);
+    const int merged = api.BooleanOp(BooleanOpCode::Merge, biased, 0, -1, 0);
+    const int sized = api.SIZING(1, 0, b);
+    const int32_t o = -10, n = 150;
+    const std::vector<char> got = Raster(Rings(merged), o, o, n, n);
+    const std::vector<char> want = Raster(Rings(sized), o, o, n, n);
+    // Dilation of the input raster by b cells in every direction.
+    const std::vector<char> in = Raster(rects, o, o, n, n);
+    std::vector<char> dil(in.size(), 0);
+    for (int j = 0; j < n; ++j)
+      for (int i = 0; i < n; ++i)
+        for (int dj = -b; dj <= b && !dil[size_t(j) * n + i]; ++dj)
+          for (int di = -b; di <= b; ++di) {
+            const int ii = i + di, jj = j + dj;
+            if (ii >= 0 && jj >= 0 && ii < n && jj < n && in[size_t(jj) * n + ii]) {
+              dil[size_t(j) * n + i] = 1;
+              break;
+            }
+          }
+    EXPECT_TRUE(got == want);
+    EXPECT_TRUE(got == dil);
+  }
+}
+
+TEST_F(EdgeOpsTest, WidthKeyedRuleGrowsTheLongSidesOfNarrowLines) {
+  Setup({{kLayer1, {Rect(0, 0, 20, 200), Rect(500, 0, 600, 200)}}});
+  api.tech.biasCornerGuard = 0;
+  api.tech.biasMinLength = 0;
+  BiasRuleOf({{0, 50}}, 5);  // inside distance up to 50
+  api.PrepareBiasRules();
+  const int out = api.EdgeBias(1, 0);
+  EXPECT_EQ(Boxes(Rings(out)), (std::vector<Box>{Box(-5, 0, 25, 200), Box(500, 0, 600, 200)}));
+}
+
+TEST_F(EdgeOpsTest, CornerGuardAndShortMode) {
+  // 150 x 1000: the short sides are shorter than twice the guard of 100.
+  struct Case { int shortMode; Box want; };
+  const Case cases[] = {
+      {0, Box(-5, 0, 155, 1000)},   // short sides stay on their lines
+      {1, Box(-5, -5, 155, 1005)},  // they take the bias at their middle
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.shortMode);
+    TearDown();
+    api.tech.ResetBiasRules();
+    Setup({{kLayer1, {Rect(0, 0, 150, 1000)}}});
+    api.tech.biasCornerGuard = 100;
+    api.tech.biasMinLength = 0;
+    api.tech.biasShortMode = c.shortMode;
+    BiasRuleOf({}, 5);
+    api.PrepareBiasRules();
+    EXPECT_EQ(Boxes(Rings(api.EdgeBias(1, 0))), (std::vector<Box>{c.want}));
+  }
+}
+
+TEST_F(EdgeOpsTest, ShortModeOnEdgesOfAFewUnits) {
+  // Sides of 1 to 4 units: the middle stretch may reach a vertex, where no
+  // guard point is made; every ring stays closed and takes the bias.
+  for (int32_t w : {1, 2, 3, 4}) {
+    SCOPED_TRACE(w);
+    TearDown();
+    api.tech.ResetBiasRules();
+    Setup({{kLayer1, {Rect(0, 0, w, 1000)}}});
+    api.tech.biasCornerGuard = 100;
+    api.tech.biasMinLength = 0;
+    api.tech.biasShortMode = 1;
+    BiasRuleOf({}, 5);
+    api.PrepareBiasRules();
+    EXPECT_EQ(Boxes(Rings(api.EdgeBias(1, 0))), (std::vector<Box>{Box(-5, -5, w + 5, 1005)}));
+  }
+}
+
+TEST_F(EdgeOpsTest, SpaceKeyedBiasWithMinimumLengthAndTolerance) {
+  // A 400-long line beside a 100-long neighbour 30 away over its middle: the
+  // facing stretch of the line's right side has space 30, the rest none.
+  // Space up to 40 biases by -4 (pull back), open space by +2.
+  Setup({{kLayer1, {Rect(0, 0, 50, 400), Rect(80, 150, 180, 250)}}});
+  api.tech.biasCornerGuard = 0;
+  api.tech.biasMergeMode = 2;
+  BiasRuleOf({{}, {0, 40}}, -4);
+  BiasRuleOf({{}, {41, kUnset}}, 2);
+  // Minimum length 300: the right side (400 < 600) becomes one piece of the
+  // mean bias (300 * 2 + 100 * -4) / 400 = 0.5 -> 1.
+  api.tech.biasMinLength = 300;
+  api.PrepareBiasRules();
+  const std::vector<Ring> rings = Rings(api.EdgeBias(1, 0));
+  // Every side but the right one moves out by 2, the right one by 1; the
+  // neighbour (its left side faces the line) moves its left side by -4 and
+  // the others by 2.
+  EXPECT_EQ(Boxes(rings), (std::vector<Box>{Box(-2, -2, 51, 402), Box(84, 148, 182, 252)}));
+  // Without a minimum length the right side steps: -4 over the facing
+  // stretch, 2 elsewhere.
+  api.tech.biasMinLength = 0;
+  const std::vector<Ring> stepped = Rings(api.EdgeBias(1, 0));
+  ASSERT_EQ(stepped.size(), 2u);
+  std::multiset<std::pair<int32_t, int32_t>> pts;
+  for (const Ring& r : stepped)
+    if (r.size() == 8)
+      for (const Point& p : r) pts.insert({p.x, p.y});
+  EXPECT_EQ(pts, (std::multiset<std::pair<int32_t, int32_t>>{
+                     {-2, -2}, {52, -2}, {52, 150}, {46, 150}, {46, 250}, {52, 250},
+                     {52, 402}, {-2, 402}}));
+  // A tolerance of 9 (biasDiff 10) joins -4 and 2 along the right side by
+  // their running mean: (150*2 + 100*-4) / 250 = -0.4 -> 0, then
+  // (250*0 + 150*2) / 400 = 0.75 -> 1, as with the minimum length.
+  api.tech.biasDiff = 10;
+  EXPECT_EQ(Boxes(Rings(api.EdgeBias(1, 0))),
+            (std::vector<Box>{Box(-2, -2, 51, 402), Box(84, 148, 182, 252)}));
+  // A tolerance of 5 leaves the step.
+  api.tech.biasDiff = 6;
+  const std::vector<Ring> kept = Rings(api.EdgeBias(1, 0));
+  ASSERT_EQ(kept.size(), 2u);
+  EXPECT_EQ(std::max(kept[0].size(), kept[1].size()), 8u);
+}
+
+// --- Edge extraction ---------------------------------------------------------
+
+TEST_F(EdgeOpsTest, ExtractEdgesOneLayer) {
+  Setup({{kLayer1, {Rect(0, 0, 20, 200), Rect(500, 0, 600, 200)}}});
+  BiasRuleOf({{0, 50}}, 0);  // a bias of 0 still selects
+  api.PrepareBiasRules();
+  using C = std::pair<Point, Point>;
+  EXPECT_EQ(Chains(api.ExtractEdges(1, 0)),
+            (std::vector<C>{{{0, 200}, {0, 0}}, {{20, 0}, {20, 200}}}));
+  // A rule without ranges selects every edge.
+  api.tech.ResetBiasRules();
+  BiasRuleOf({}, 3);
+  api.PrepareBiasRules();
+  EXPECT_EQ(Chains(api.ExtractEdges(1, 0)).size(), 8u);
+}
+
+TEST_F(EdgeOpsTest, ExtractEdgesThreeLayers) {
+  // Layer 1 a square; layer 3 a bar 30 to the right of it.
+  Setup({{kLayer1, {Rect(0, 0, 100, 100)}}, {kLayer2, {Rect(2000, 0, 2100, 100)}},
+         {kLayer3, {Rect(130, -50, 200, 150)}}});
+  using C = std::pair<Point, Point>;
+  BiasRuleOf({{}, {0, 40}}, 1);  // space up to 40
+  api.PrepareBiasRules();
+  EXPECT_EQ(Chains(api.ExtractEdges(1, 0, -1, 0, 3, 0)), (std::vector<C>{{{100, 0}, {100, 100}}}));
+  // Layer 3 left out: the space is the limit (41) everywhere.
+  EXPECT_TRUE(Chains(api.ExtractEdges(1, 0, 2, 0, -1, 0)).empty());
+  // A rule for open inside distances: with layer 2 far away or left out,
+  // every edge of layer 1 has the limit inside.
+  api.tech.ResetBiasRules();
+  BiasRuleOf({{41, kUnset}}, 1);
+  BiasRuleOf({{0, 40}}, 0);
+  api.PrepareBiasRules();
+  EXPECT_EQ(Chains(api.ExtractEdges(1, 0, -1, 0, 3, 0)).size(), 4u);
+  EXPECT_EQ(Chains(api.ExtractEdges(1, 0, 2, 0, 3, 0)).size(), 4u);
+}
+
+// --- Line ends and hammer heads ---------------------------------------------
+
+TEST_F(EdgeOpsTest, LineEndsOfALine) {
+  Setup({{kLayer1, {Rect(0, 0, 100, 1000)}}});
+  EndcapRule({{90, 110}}, 60, 20, 10);
+  api.PrepareEndcapRules();
+  using C = std::pair<Point, Point>;
+  EXPECT_EQ(Chains(api.ExtractLineEnds(1, 0)),
+            (std::vector<C>{{{0, 0}, {100, 0}}, {{100, 1000}, {0, 1000}}}));
+}
+
+TEST_F(EdgeOpsTest, HammerHeads) {
+  // An isolated line end of width 100: 120 x 60, 20 out and 40 in.
+  Setup({{kLayer1, {Rect(0, 0, 100, 1000)}}});
+  EndcapRule({{90, 110}}, 60, 20, 10);
+  api.PrepareEndcapRules();
+  EXPECT_EQ(Boxes(Rings(api.HammerHead(1, 0))),
+            (std::vector<Box>{Box(-10, -20, 110, 40), Box(-10, 960, 110, 1020)}));
+}
+
+TEST_F(EdgeOpsTest, HammerHeadSideAdjustment) {
+  // A neighbour 30 beside the bottom end's right corner. Rule A (no side
+  // neighbour within 50): (60, 20, 10); rule B (side space up to 50):
+  // (60, 20, 20). The right side takes E' = 20 and the depth 600 / 20 - 20
+  // = 10; the left side keeps 40, so a second rectangle 10 wide and 30 deep
+  // lies under the left end of the head.
+  for (int adjust : {1, 0}) {
+    SCOPED_TRACE(adjust);
+    TearDown();
+    api.tech.ResetHammerRules();
+    Setup({{kLayer1, {Rect(0, 0, 100, 1000), Rect(130, -20, 200, 20)}}});
+    api.tech.hammerSideAdjust = adjust;
+    EndcapRule({{90, 110}, {}, {51, kUnset}}, 60, 20, 10);
+    EndcapRule({{90, 110}, {}, {0, 50}}, 60, 20, 20);
+    api.PrepareEndcapRules();
+    const std::vector<Box> want =
+        adjust ? std::vector<Box>{Box(-10, -20, 120, 10), Box(-10, 10, 0, 40), Box(-10, 960, 110, 1020)}
+               : std::vector<Box>{Box(-10, -20, 120, 40), Box(-10, 960, 110, 1020)};
+    EXPECT_EQ(Boxes(Rings(api.HammerHead(1, 0))), want);
+  }
+}
+
+// --- Hierarchical mode --------------------------------------------------------
+
+TEST_F(EdgeOpsTest, HierarchicalResultIsTheFlatOneWithinTheSizedOperationLayers) {
+  // Lines in the working cell; the operation layer {2 0} covers part of
+  // them. In hierarchical mode the result is cut to the operation layers
+  // grown by the largest value of the rules.
+  const std::vector<Ring> lines{Rect(0, 0, 100, 1000), Rect(300, 0, 400, 1000),
+                                Rect(600, 200, 700, 1200)};
+  struct Case { const char* what; std::function<int(API&)> op; };
+  const std::vector<Case> cases = {
+      {"EdgeBias", [](API& a) { return a.EdgeBias(1, 0); }},
+      {"HammerHead", [](API& a) { return a.HammerHead(1, 0); }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    TearDown();
+    api.tech.ResetBiasRules();
+    api.tech.ResetHammerRules();
+    Setup({{kLayer1, lines}, {kLayer2, {Rect(50, 500, 650, 1100)}}});
+    api.opLayers = {kLayer2};
+    api.tech.biasCornerGuard = 0;
+    BiasRuleOf({{0, 200}}, 30);
+    EndcapRule({{90, 110}}, 60, 20, 10);
+    api.PrepareBiasRules();
+    api.PrepareEndcapRules();
+    api.hierarchical = 0;
+    const int flat = c.op(api);
+    api.hierarchical = 1;
+    const std::vector<Ring> hier = Rings(c.op(api));
+    api.hierarchical = 0;
+    const int grow = c.what == std::string("EdgeBias") ? api.maxBias : api.maxEndcap;
+    const int sized = api.SIZING(2, 0, grow);
+    const std::vector<Ring> want = Rings(api.BooleanOp(BooleanOpCode::And, flat, 0, sized, 0));
+    ASSERT_FALSE(want.empty());
+    EXPECT_TRUE(Raster(hier, -100, -100, 900, 1400) == Raster(want, -100, -100, 900, 1400));
+    // An operation layer that holds nothing leaves nothing.
+    api.opLayers = {9 * 256};
+    api.hierarchical = 1;
+    EXPECT_TRUE(api.FindTempLayer(c.op(api))->IsEmpty());
+    api.hierarchical = 0;
+  }
+}
+
+// --- Reports and failures ------------------------------------------------------
+
+TEST_F(EdgeOpsTest, ReportLines) {
+  Setup({{kLayer1, {Rect(0, 0, 100, 1000)}}});
+  BiasRuleOf({}, 1);
+  EndcapRule({{90, 110}}, 60, 20, 10);
+  api.PrepareBiasRules();
+  api.PrepareEndcapRules();
+  struct Case { const char* what; std::function<int(API&)> op; std::string text; };
+  const std::vector<Case> cases = {
+      {"ExtractEdges", [](API& a) { return a.ExtractEdges(1, 0); }, "\n<DATE>\nExtractEdges {1 0}\n  Total input vertices = 4\n"},
+      {"ExtractEdges 3", [](API& a) { return a.ExtractEdges(1, 0, -1, 0, 2, 0); },
+       "\n<DATE>\nExtractEdges {1 0} {-1 0} {2 0}\n  Total input vertices = 4\n"
+       "Warning: no layer {2 0} exists\n  Total input vertices = 0\n"},
+      {"EdgeBias", [](API& a) { return a.EdgeBias(1, 0); }, "\n<DATE>\nEdgeBias {1 0}\n  Total input vertices = 4\n"},
+      {"ExtractLineEnds", [](API& a) { return a.ExtractLineEnds(1, 0); }, "\n<DATE>\nExtractLineEnds {1 0}\n  Total input vertices = 4\n"},
+      {"HammerHead", [](API& a) { return a.HammerHead(1, 0); },
+       "\n<DATE>\nHammerHead {1 0}\n  Total input vertices = 4\n<DATE>\nProcess starts\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    for (int degree : {0, 1}) {
+      api.tech.reportDegree = degree;
+      test::StdoutCapture cap;
+      const int layer = c.op(api);
+      const std::string raw = cap.Stop();
+      if (degree == 0) {
+        EXPECT_EQ(raw, "");
+        continue;
+      }
+      EXPECT_NE(raw.find(" kbytes allocated for Point System\n"), std::string::npos);
+      EXPECT_EQ(DropPoolReports(MaskDates(raw)),
+                c.text + "Resulting layer is {" + std::to_string(layer) + " 0}\n");
+    }
+  }
+  // An empty input: the warning, no memory report.
+  api.tech.reportDegree = 1;
+  test::StdoutCapture cap;
+  const int layer = api.EdgeBias(7, 0);
+  EXPECT_EQ(MaskDates(cap.Stop()), "\n<DATE>\nEdgeBias {7 0}\nWarning: no layer {7 0} exists\n"
+                                   "  Total input vertices = 0\nWarning: no input layer exists\n"
+                                   "Resulting layer is {" + std::to_string(layer) + " 0}\n");
+}
+
+using EdgeOpsDeathTest = EdgeOpsTest;
+
+TEST_F(EdgeOpsDeathTest, FailuresEndTheProcess) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  struct Case { const char* what; bool library; std::function<void(InspectableApi&)> body; const char* message; };
+  const std::vector<Case> cases = {
+      {"bias rules without library", false, [](InspectableApi& a) { a.PrepareBiasRules(); },
+       "ERROR: Library not assigned\n"},
+      {"end-cap rules without library", false, [](InspectableApi& a) { a.PrepareEndcapRules(); },
+       "ERROR: Library not assigned\n"},
+      {"ExtractEdges unprepared", true, [](InspectableApi& a) { a.ExtractEdges(1, 0); },
+       "ERROR: Bias rules not prepared\n"},
+      {"ExtractEdges 3 unprepared", true, [](InspectableApi& a) { a.ExtractEdges(1, 0, 1, 0, 1, 0); },
+       "ERROR: Bias rules not prepared\n"},
+      {"EdgeBias unprepared", true, [](InspectableApi& a) { a.EdgeBias(1, 0); },
+       "ERROR: Bias rules not prepared\n"},
+      {"ExtractLineEnds unprepared", true, [](InspectableApi& a) { a.ExtractLineEnds(1, 0); },
+       "ERROR: End-cap rules not prepared\n"},
+      {"HammerHead unprepared", true, [](InspectableApi& a) { a.HammerHead(1, 0); },
+       "ERROR: End-cap rules not prepared\n"},
+      {"bias beyond 4095", true,
+       [](InspectableApi& a) {
+         a.tech.biasCornerGuard = 0;
+         a.tech.CreateBiasRule();
+         a.tech.biasRules.head->Item<BiasRule>()->bias[0] = 4096;
+         a.PrepareBiasRules();
+         a.EdgeBias(1, 0);
+       },
+       "ERROR: DRC: Bias beyond 4095 database units\n"},
+      {"bias beyond the coordinate range", true,
+       [](InspectableApi& a) {
+         // A line at the right end of the coordinate range grown by 5.
+         Model m(1);
+         m[0].shapes[kLayer1] = {Rect(INT32_MAX - 300, 0, INT32_MAX, 1000)};
+         a.InstallLibrary(0, MakeLibrary(m));
+         a.SetArea("c0", INT32_MAX - 1000, -100, INT32_MAX, 1100);
+         a.tech.biasCornerGuard = 0;
+         a.tech.CreateBiasRule();
+         a.tech.biasRules.head->Item<BiasRule>()->bias[0] = 5;
+         a.PrepareBiasRules();
+         a.EdgeBias(1, 0);
+       },
+       "ERROR: DRC: Coordinate out of range\n"},
+      {"hammer head beyond the coordinate range", true,
+       [](InspectableApi& a) {
+         Model m(1);
+         m[0].shapes[kLayer1] = {Rect(0, INT32_MAX - 1000, 100, INT32_MAX)};
+         a.InstallLibrary(0, MakeLibrary(m));
+         a.SetArea("c0", -100, INT32_MAX - 2000, 200, INT32_MAX);
+         a.tech.CreateHammerRule();
+         BiasRule& r = *a.tech.endcapRules.head->Item<BiasRule>();
+         r.min[0] = 90, r.max[0] = 110;
+         r.bias[0] = 60, r.bias[1] = 20, r.bias[2] = 10;
+         a.PrepareEndcapRules();
+         a.HammerHead(1, 0);
+       },
+       "ERROR: DRC: Coordinate out of range\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    EXPECT_EXIT(
+        {
+          if (c.library) Setup({{kLayer1, {Rect(0, 0, 100, 1000)}}});
+          WithStdoutOnStderr([&] { c.body(api); });
+        },
+        ::testing::ExitedWithCode(1), Literal(c.message));
+  }
+}
+
+}  // namespace
+}  // namespace velmar
