@@ -323,6 +323,70 @@ class API {
   // The union of the first operation-layer set (every layer when it is
   // empty) of the working cell inside the area widened by areaMargin.
   int MergeLayers();
+  // --- Edge-layer operations (api_edge_layers.cpp) --------------------------
+  // Each works on every segment (a point and its next vertex) of the layer
+  // as gathered, into a new temporary layer whose number it returns; amounts
+  // are nanometres, rounded half away from zero.
+  // Every chain and ring reversed once.
+  int EInverse(int layer1, int datatype1);
+  // Every segment moved sideways by amount, positive to its right.
+  int EShift(int layer1, int datatype1, int amount);
+  // Both ends of every segment moved outwards by amount (inwards below 0).
+  int Extend(int layer1, int datatype1, int amount);
+  // The start moved backwards by startAmount, the end on by endAmount.
+  int Extend(int layer1, int datatype1, int startAmount, int endAmount);
+  // Every segment as the counter-clockwise rectangle between it and its copy
+  // shifted by amount; hierarchical: ANDed with the area's operation layers
+  // sized by amount.
+  int Expand(int layer1, int datatype1, int amount);
+  // Chains joined at coincident ends where they pair up; others stay open.
+  int EConnectPartial(int layer1, int datatype1);
+  // Chains joined into closed rings; a chain end without partner ends the
+  // process ("Polygon connection failed").
+  int EConnect(int layer1, int datatype1);
+
+  // --- Measurement filters (api_filters.cpp) --------------------------------
+  // Each selects from the layer by a measurement compared with condition
+  // set 1 of tech (and set 2 for Rectangle), into a new temporary layer
+  // whose number it returns. Without any condition of set 1 the first five
+  // print "\nError: missing condition\n" and end the process with status 1.
+  // Rings by area (square nanometres); open chains are left out.
+  int AREA(int layer1, int datatype1);
+  // Edges by length: as two-point chains, or with amount (nm) not 0 as their
+  // boxes grown by amount; counted in lengthViolations.
+  int Length(int layer1, int datatype1, int amount);
+  // Line ends (the edge between two convex right angles whose neighbouring
+  // edges are at least endcapMinLength, or the larger threshold, long) in
+  // the area, by length, as two-point chains.
+  int LineEnd(int layer1, int datatype1);
+  // For every such line end, the pieces of its two sides from extension
+  // (nm) beyond the end to sideLength (nm, at most that limit) along them.
+  int LineEndSide(int layer1, int datatype1, int sideLength, int extension);
+  // Outer rings by vertex count; holes and open chains are left out.
+  int NPoints(int layer1, int datatype1);
+  // Rectangles by their two side lengths (set 1, and set 2 for the other
+  // side); every rectangle without set 1.
+  int Rectangle(int layer1, int datatype1);
+
+  // --- Single-layer checks, shift and jog fill (api_layer_checks.cpp) --------
+  // Markers (squares of side amount nm, rounded down to even) at the acute
+  // vertices inside the area (single points for amount 0).
+  int Acute(int layer1, int datatype1, int amount);
+  // Markers at the vertices inside the area off the grid (nm; below one
+  // database unit ends the process).
+  int Offgrid(int layer1, int datatype1, int grid, int amount);
+  // The outgoing edge of every right-angle turn, as two-point chains.
+  int Turn90(int layer1, int datatype1);
+  // Every edge that is not axis-parallel (with _not: every one that is).
+  int Non90(int layer1, int datatype1);
+  // Markers at the start of every edge (start inside the area) that is
+  // neither axis-parallel nor at 45 degrees.
+  int Non45(int layer1, int datatype1, int amount);
+  // The layer moved by (dx, dy) nm; a library layer stays as it is.
+  int Shift(int layer1, int datatype1, int dx, int dy);
+  // The areas that filling the jogs shorter than amount (nm) would add.
+  int JogFill(int layer1, int datatype1, int amount);
+
   // --- Edge extraction, edge bias, line ends, hammer heads
   // (api_edge_bias.cpp). The rule tables are built in database units of
   // the current library from copies of the Tech rules (the rules keep their

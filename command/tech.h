@@ -26,6 +26,7 @@
 
 #include "foundation/search_tree_kd.h"
 #include "foundation/slist.h"
+#include "geometry/marker_checks.h"
 
 namespace velmar {
 
@@ -56,13 +57,10 @@ struct BiasRule : KDBox {
   int32_t values_[kMaxValues];
 };
 
-// A condition set in database units: [min, max], or with exclude 1 the
-// single value min (= max) that is excluded.
-struct Interval {
-  int32_t min = 0;
-  int32_t max = 0;
-  uint8_t exclude = 0;
-};
+// A condition set in database units: the lengths in [min, max], or with
+// exclude 1 those outside it (for an inequality, the single value min = max
+// is excluded). The same record as the rectangle selection's length range.
+using Interval = LengthRange;
 
 // Turns one condition set (values below 0: not given) into an interval in
 // database units, scaled by factor and rounded half away from zero. eq wins

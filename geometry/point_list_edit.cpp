@@ -295,6 +295,17 @@ void SplitOffOpenChains(PSList& list, PSList& out) {
   MovePointsIf(list, out, [](const PSPoint* p) { return !p->next || !p->prev; });
 }
 
+void SplitOffWholeChains(PSList& list, PSList& out) {
+  for (PSPoint* p = list.head; p; p = p->link)
+    if (!p->prev)
+      for (PSPoint* q = p; q; q = q->next) q->flags |= kVisited;
+  MovePointsIf(list, out, [](PSPoint* p) {
+    if (!(p->flags & kVisited)) return false;
+    p->flags &= ~kVisited;
+    return true;
+  });
+}
+
 PSPoint* CopyRing(PSList& dst, PSPoint* p) {
   PSPoint* first = PushCopy(dst, p);
   p->flags |= kVisited;

@@ -74,6 +74,11 @@ void MovePointsIf(PSList& list, PSList& out, Take take) {
 // follow); the rest keep their link order. Ring counts are not touched.
 void SplitOffOpenChains(PSList& list, PSList& out);
 
+// Moves every vertex of an open chain (ends and interior) to the head of
+// out, the rest keeping their link order; ring counts untouched. The
+// vertices of the list must not carry Visited.
+void SplitOffWholeChains(PSList& list, PSList& out);
+
 // Copies the ring through p into dst (pushed at the head in ring order from
 // p, same direction, flags 0); dst's ring count unchanged. Sets Visited on
 // every source vertex (the caller clears it). Returns the copy of p.

@@ -331,19 +331,6 @@ int32_t BuildRing(PSPoint* start, PSList& work, int32_t size, Mode mode,
   return vertices;
 }
 
-// Moves every vertex of an open chain (ends and interior) to the head of
-// out, the rest keeping their link order; ring counts untouched.
-void SplitOffWholeChains(PSList& list, PSList& out) {
-  for (PSPoint* p = list.head; p; p = p->link)
-    if (!p->prev)
-      for (PSPoint* q = p; q; q = q->next) q->flags |= kVisited;
-  MovePointsIf(list, out, [](PSPoint* p) {
-    if (!(p->flags & kVisited)) return false;
-    p->flags &= ~kVisited;
-    return true;
-  });
-}
-
 // Splits chains off, runs Simplify with tolerance 0 on the rings, puts the
 // chains back.
 void SimplifyRings(PSList& list) {
