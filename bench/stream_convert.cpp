@@ -1,8 +1,9 @@
-// stream_convert IN OUT...: loads a layout (".gds", ".gds.gz") into a new
-// library in a temporary directory, then writes each OUT by its extension
-// (".gds"; ending in ".gz": gzip-compressed) through API::WriteGds. Prints
-// the time and throughput of every step; exits with status 1 on any
-// failure.
+// stream_convert IN OUT...: loads a layout (".gds", ".gds.gz" through
+// API::LoadGds, ".oas" through API::LoadOasis) into a new library in a
+// temporary directory, then writes each OUT by its extension (".gds" and
+// ".gds.gz", gzip-compressed, through API::WriteGds; ".oas" through
+// API::WriteOasis). Prints the time and throughput of every step; exits
+// with status 1 on any failure.
 
 #include <stdlib.h>
 #include <sys/stat.h>
@@ -33,9 +34,14 @@ int main(int argc, char** argv) {
     return 2;
   }
   const std::string in = argv[1];
-  if (!EndsWith(in, ".gds") && !EndsWith(in, ".gds.gz")) {
-    std::fprintf(stderr, "%s: input must end in .gds or .gds.gz\n", in.c_str());
-    return 1;
+  auto known = [](const std::string& name) {
+    return EndsWith(name, ".gds") || EndsWith(name, ".gds.gz") || EndsWith(name, ".oas");
+  };
+  for (int i = 1; i < argc; ++i) {
+    if (!known(argv[i])) {
+      std::fprintf(stderr, "%s: a layout name must end in .gds, .gds.gz or .oas\n", argv[i]);
+      return 1;
+    }
   }
   char dirTemplate[] = "/tmp/stream_convert_XXXXXX";
   if (::mkdtemp(dirTemplate) == nullptr) {
@@ -50,7 +56,9 @@ int main(int argc, char** argv) {
     api.OpenLibrary(dir.c_str(), 0);
     using Clock = std::chrono::steady_clock;
     auto t0 = Clock::now();
-    const int loaded = api.LoadGds(in.c_str(), EndsWith(in, ".gz") ? 1 : 0, "");
+    const int loaded = EndsWith(in, ".oas")
+                           ? api.LoadOasis(in.c_str(), "")
+                           : api.LoadGds(in.c_str(), EndsWith(in, ".gz") ? 1 : 0, "");
     double s = std::chrono::duration<double>(Clock::now() - t0).count();
     char line[512];
     std::snprintf(line, sizeof line, "load  %s: %.3f s, %.1f MB/s\n", in.c_str(), s,
@@ -59,9 +67,10 @@ int main(int argc, char** argv) {
     if (loaded != 1) status = 1;
     for (int i = 2; status == 0 && i < argc; ++i) {
       const std::string out = argv[i];
-      const bool gz = EndsWith(out, ".gz");
       t0 = Clock::now();
-      const int written = api.WriteGds(out.c_str(), gz ? 1 : 0);
+      const int written = EndsWith(out, ".oas")
+                              ? api.WriteOasis(out.c_str())
+                              : api.WriteGds(out.c_str(), EndsWith(out, ".gz") ? 1 : 0);
       s = std::chrono::duration<double>(Clock::now() - t0).count();
       std::snprintf(line, sizeof line, "write %s: %.3f s, %.1f MB/s (%.1f MB)\n", out.c_str(),
                     s, FileMegabytes(out) / s, FileMegabytes(out));

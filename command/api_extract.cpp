@@ -116,7 +116,19 @@ int API::ExtractPoly(const char* fname) {
     ReportSearchSystemMemory(false);
     ScratchList all;
     GatherLayers(rings, all.list, "  (%d %d): %d polygons\n");
-    if (all.list.pointCount > 0) WritePolygonFile(all.list, fname, false);
+    if (all.list.pointCount == 0) return 1;
+    // Written beside the target and renamed over it once complete: a write
+    // that fails leaves an existing file as it was.
+    std::unique_ptr<AtomicFile> file;
+    try {
+      file = std::make_unique<AtomicFile>(fname, "DB", "cannot open");
+    } catch (const Error&) {
+      PrintMessage("Error: Output file %s could not be opened !\n", fname);
+      return 0;
+    }
+    file->CloseDescriptor();
+    if (!WritePolygonFile(all.list, file->TempPath(), false)) return 0;
+    file->Commit(std::string("Cannot write file ") + fname);
     return 1;
   } catch (const Error& e) {
     PrintError(e);

@@ -5,7 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <map>
+#include <memory>
 #include <set>
 #include <string>
 
@@ -13,6 +15,7 @@
 #include "command/inspectable_api.h"
 #include "command/store_fixtures.h"
 #include "formats/gds_records.h"
+#include "support/file_size_limit.h"
 #include "support/gds_builder.h"
 
 namespace velmar {
@@ -178,6 +181,104 @@ TEST(ExtractMskTest, TheWorkedExampleByteForByteAndTheSizeLimit) {
   EXPECT_EQ(ok, 0);
   EXPECT_NE(failed.find("Error: Output file could not be opened !\n"), std::string::npos)
       << failed;
+}
+
+// Every extraction, by name, on the API with its target.
+struct Extraction {
+  const char* name;
+  std::function<int(InspectableApi&, const char*)> run;
+};
+
+const std::vector<Extraction>& Extractions() {
+  static const std::vector<Extraction> all = {
+      {"poly", [](InspectableApi& a, const char* f) { return a.ExtractPoly(f); }},
+      {"flat", [](InspectableApi& a, const char* f) { return a.ExtractFlatGds(f, 0); }},
+      {"merged", [](InspectableApi& a, const char* f) { return a.ExtractMergedGds(1, 0, f, 1); }},
+      {"hier", [](InspectableApi& a, const char* f) { return a.ExtractHierGds(f, 0); }},
+      {"msk", [](InspectableApi& a, const char* f) { return a.ExtractMsk(2, f); }},
+  };
+  return all;
+}
+
+// A write that fails half-way (file-size limit): every extraction returns
+// 0, an existing target keeps its content and no temporary file is left.
+TEST_F(ExtractTest, AFailedWriteLeavesTheTargetUntouched) {
+  Area(2000, 0, 2100, 100);  // the child's corner, small enough for the mask file
+  for (const Extraction& e : Extractions()) {
+    SCOPED_TRACE(e.name);
+    const std::string target = std::string(e.name) + ".out";
+    tmp_.Write(target, "old contents");
+    int ok = 1;
+    {
+      test::FileSizeLimit limit(16);
+      Captured([&] { ok = e.run(api_, tmp_.File(target).c_str()); });
+    }
+    EXPECT_EQ(ok, 0);
+    EXPECT_EQ(ReadFile(tmp_.File(target)), "old contents");
+  }
+  for (const std::string& entry : tmp_.Entries())
+    EXPECT_TRUE(entry == "std.gds" || entry == "lib" || entry.ends_with(".out"))
+        << "left behind: " << entry;
+}
+
+// A target in a missing folder: each extraction reports it and returns 0.
+TEST_F(ExtractTest, AnUnopenableTargetIsReported) {
+  Area(0, 0, 100, 80);
+  const std::map<std::string, std::string> messages = {
+      {"poly", "Error: Output file %s could not be opened !\n"},
+      {"flat", "ERROR: GDSOUT: Cannot open file %s!\n"},
+      {"merged", "ERROR: GDSOUT: Cannot open file %s!\n"},
+      {"hier", "ERROR: GDSOUT: Cannot open file %s!\n"},
+      {"msk", "Error: Output file could not be opened !\n"},
+  };
+  for (const Extraction& e : Extractions()) {
+    SCOPED_TRACE(e.name);
+    const std::string target = tmp_.File(std::string("missing/") + e.name);
+    int ok = 1;
+    const std::string text = Captured([&] { ok = e.run(api_, target.c_str()); });
+    EXPECT_EQ(ok, 0);
+    std::string message = messages.at(e.name);
+    if (const size_t at = message.find("%s"); at != std::string::npos)
+      message.replace(at, 2, target);
+    EXPECT_NE(text.find(message), std::string::npos) << text;
+    EXPECT_FALSE(Exists(target));
+  }
+}
+
+// Database unit 0.1 nm (scale 10): an area 1,000 units wide is 100 nm and
+// accepted, 1,010 units is refused; the box line is in nanometres rounded
+// outward (x1 = 15 gives 1.000), the vertices stay in database units.
+TEST(ExtractMskTest, TheBoxLineIsInNanometresAtScaleTen) {
+  test::TempDir tmp;
+  test::GdsBuilder b;
+  b.BeginLib("LIB", 0.0001, 1e-10).BeginStr("cell").Rect(1, 0, 100, 100, 200, 200).EndStr().EndLib();
+  b.WriteFile(tmp.File("m.gds"));
+  InspectableApi api;
+  api.OpenLibrary(LibraryDir(tmp, "lib").c_str(), 0);
+  Captured([&] { ASSERT_EQ(api.LoadGds(tmp.File("m.gds").c_str(), 0, ""), 1); });
+  // The area is given in nanometres; the box in database units is set
+  // here to reach a coordinate between two nanometres.
+  Captured([&] { ASSERT_EQ(api.SetArea("cell", 1, 0, 101, 80), 1); });
+  ASSERT_EQ(api.area.x2, 1010);
+  api.area = Box(15, 0, 1015, 795);
+  const std::string out = tmp.File("a.msk");
+  int ok = 0;
+  std::string text = Captured([&] { ok = api.ExtractMsk(2, out.c_str()); });
+  ASSERT_EQ(ok, 1) << text;
+  const std::string body = ReadFile(out);
+  EXPECT_NE(body.find("[Parameters]\ncell\n80.000, 102.000, 0.000, 1.000\n"
+                      "80.000, 102.000, 0.000, 1.000\n"),
+            std::string::npos)
+      << body;
+  for (const char* vertex : {"   100.000, 100.000\n", "   200.000, 100.000\n",
+                             "   200.000, 200.000\n", "   100.000, 200.000\n"})
+    EXPECT_NE(body.find(vertex), std::string::npos) << body;
+
+  api.area = Box(15, 0, 1025, 795);
+  text = Captured([&] { ok = api.ExtractMsk(2, tmp.File("big.msk").c_str()); });
+  EXPECT_EQ(ok, 0);
+  EXPECT_NE(text.find("Error: area is too big for msk file !\n"), std::string::npos) << text;
+  EXPECT_FALSE(Exists(tmp.File("big.msk")));
 }
 
 }  // namespace

@@ -38,24 +38,10 @@ std::string TestData(const char* name) {
   return std::string(VELMAR_TESTDATA_DIR) + "/" + name;
 }
 
-// Twice the signed area of every polygon of a polygon text file (a vertex
-// count, then one "x<TAB>y" line per vertex), by the shoelace formula; the
-// polygon count in rings.
+// Twice the area of the polygons of a polygon text file; their count in
+// rings.
 i128 FileArea2(const std::string& path, int* rings = nullptr) {
-  std::ifstream in(path);
-  i128 twice = 0;
-  int n = 0, count = 0;
-  while (in >> n) {
-    std::vector<int64_t> xs(static_cast<size_t>(n)), ys(static_cast<size_t>(n));
-    for (int i = 0; i < n; ++i) in >> xs[size_t(i)] >> ys[size_t(i)];
-    for (int i = 0; i < n; ++i) {
-      const int k = (i + 1) % n;
-      twice += i128(xs[size_t(i)]) * ys[size_t(k)] - i128(xs[size_t(k)]) * ys[size_t(i)];
-    }
-    ++count;
-  }
-  if (rings) *rings = count;
-  return twice;
+  return oracle::PolygonFileArea2(path, rings);
 }
 
 // The polygons of a polygon text file, as vertex lists.

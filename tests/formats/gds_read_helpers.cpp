@@ -39,6 +39,19 @@ int64_t TwiceArea(const Ring& ring) {
   return sum;
 }
 
+Point Orient(int o, int64_t x, int64_t y) {
+  switch (o) {
+    case 1: return {int32_t(-y), int32_t(x)};
+    case 2: return {int32_t(-x), int32_t(-y)};
+    case 3: return {int32_t(y), int32_t(-x)};
+    case 4: return {int32_t(-x), int32_t(y)};
+    case 5: return {int32_t(-y), int32_t(-x)};
+    case 6: return {int32_t(x), int32_t(-y)};
+    case 7: return {int32_t(y), int32_t(x)};
+    default: return {int32_t(x), int32_t(y)};
+  }
+}
+
 Ring Canonical(Ring ring) {
   if (ring.empty()) return ring;
   if (TwiceArea(ring) < 0) std::reverse(ring.begin(), ring.end());

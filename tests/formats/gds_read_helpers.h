@@ -70,6 +70,10 @@ Ring Canonical(Ring ring);
 Ring BoxRing(int32_t x1, int32_t y1, int32_t x2, int32_t y2);
 // Twice the signed area of a ring (64-bit exact).
 int64_t TwiceArea(const Ring& ring);
+// The point (x, y) turned by an orientation of the placement rule (0-3:
+// rotations by 0, 90, 180 and 270 degrees; 4-7: mirror images), from a
+// table written independently of the code.
+Point Orient(int orientation, int64_t x, int64_t y);
 
 // A library directory with a library object on it.
 class ScratchLibrary {

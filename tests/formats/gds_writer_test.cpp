@@ -98,19 +98,7 @@ std::vector<int> ElementTypes(const std::vector<GdsRecordBytes>& all, uint8_t st
   return types;
 }
 
-// Orientation table of the placement rule, independent of the code.
-Point Orient(int o, int64_t x, int64_t y) {
-  switch (o) {
-    case 1: return {int32_t(-y), int32_t(x)};
-    case 2: return {int32_t(-x), int32_t(-y)};
-    case 3: return {int32_t(y), int32_t(-x)};
-    case 4: return {int32_t(-x), int32_t(y)};
-    case 5: return {int32_t(-y), int32_t(-x)};
-    case 6: return {int32_t(x), int32_t(-y)};
-    case 7: return {int32_t(y), int32_t(x)};
-    default: return {int32_t(x), int32_t(y)};
-  }
-}
+using test::Orient;
 
 // --- References -------------------------------------------------------------------
 
@@ -478,30 +466,8 @@ TEST(GdsWriterLimit, LimitsOutsideTheRecordRangeAreClamped) {
   }
 }
 
-// A manhattan comb: a base with a step in its bottom edge and `teeth`
-// teeth upwards, 4 teeth + 4 vertices.
-test::Ring Comb(int32_t teeth) {
-  const int32_t w = teeth * 200;
-  test::Ring r = {{0, 0}, {w / 2, 0}, {w / 2, -10}, {w, -10}};
-  for (int32_t t = teeth - 1; t >= 0; --t) {
-    r.push_back({t * 200 + 200, 100000});
-    r.push_back({t * 200 + 100, 100000});
-    r.push_back({t * 200 + 100, 1000});
-    r.push_back({t * 200, 1000});
-  }
-  return r;
-}
-
-// A simple any-angle ring of n vertices: a circle with a wavy radius.
-test::Ring Star(int32_t n, double radius) {
-  test::Ring r;
-  for (int32_t i = 0; i < n; ++i) {
-    const double a = 2 * M_PI * i / n;
-    const double rr = radius * (1.0 + 0.05 * std::sin(37.0 * a));
-    r.push_back({int32_t(std::lround(rr * std::cos(a))), int32_t(std::lround(rr * std::sin(a)))});
-  }
-  return r;
-}
+using ring_test::Comb;
+using ring_test::Star;
 
 std::vector<test::Ring> Boundaries(const std::vector<GdsRecordBytes>& records) {
   std::vector<test::Ring> rings;

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <fstream>
 #include <set>
 #include <string>
 #include <vector>
@@ -307,6 +308,26 @@ inline i128 TotalArea2(const std::vector<std::vector<Point>>& rings) {
   i128 a = 0;
   for (const auto& r : rings) a += Area2(r);
   return a;
+}
+
+// Twice the signed area of every polygon of a polygon text file (a vertex
+// count, then one "x<TAB>y" line per vertex), by the shoelace formula; the
+// polygon count in rings.
+inline i128 PolygonFileArea2(const std::string& path, int* rings = nullptr) {
+  std::ifstream in(path);
+  i128 twice = 0;
+  int n = 0, count = 0;
+  while (in >> n) {
+    std::vector<int64_t> xs(static_cast<size_t>(n)), ys(static_cast<size_t>(n));
+    for (int i = 0; i < n; ++i) in >> xs[size_t(i)] >> ys[size_t(i)];
+    for (int i = 0; i < n; ++i) {
+      const int k = (i + 1) % n;
+      twice += i128(xs[size_t(i)]) * ys[size_t(k)] - i128(xs[size_t(k)]) * ys[size_t(i)];
+    }
+    ++count;
+  }
+  if (rings) *rings = count;
+  return twice;
 }
 
 inline std::string ToString(i128 v) {

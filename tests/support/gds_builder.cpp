@@ -100,7 +100,8 @@ GdsBuilder& GdsBuilder::Xy(const std::vector<Point>& points) {
 
 GdsBuilder& GdsBuilder::Strans(const GdsStrans& strans) {
   if (!strans.Present()) return *this;
-  Int16s(GdsRecord::Strans, {int16_t(strans.reflect ? 0x8000 : 0)});
+  // A bit array: other readers refuse STRANS of another data type.
+  Record(GdsRecord::Strans, GdsData::BitArray, {uint8_t(strans.reflect ? 0x80 : 0), 0});
   if (strans.mag) Reals(GdsRecord::Mag, {*strans.mag});
   if (strans.angle) Reals(GdsRecord::Angle, {*strans.angle});
   return *this;

@@ -26,6 +26,21 @@ inline const std::string& GdspyPython() {
   return found;
 }
 
+// Runs a shell command; its standard output and error. ok is false when it
+// exits with another status than 0.
+inline std::string CommandOutput(const std::string& command, bool& ok) {
+  std::string text;
+  ok = false;
+  FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
+  if (pipe == nullptr) return text;
+  std::array<char, 4096> buf;
+  size_t n;
+  while ((n = std::fread(buf.data(), 1, buf.size(), pipe)) > 0) text.append(buf.data(), n);
+  const int status = ::pclose(pipe);
+  ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+  return text;
+}
+
 // Runs script (the text of a Python program) with the given arguments and
 // returns its standard output; ok is false when it exits with another
 // status than 0.
@@ -35,17 +50,14 @@ inline std::string RunGdspy(const std::string& scriptPath, const std::string& sc
     std::ofstream out(scriptPath);
     out << script;
   }
-  const std::string command = GdspyPython() + " " + scriptPath + " " + args + " 2>&1";
-  std::string text;
-  ok = false;
-  FILE* pipe = ::popen(command.c_str(), "r");
-  if (pipe == nullptr) return text;
-  std::array<char, 4096> buf;
-  size_t n;
-  while ((n = std::fread(buf.data(), 1, buf.size(), pipe)) > 0) text.append(buf.data(), n);
-  const int status = ::pclose(pipe);
-  ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
-  return text;
+  return CommandOutput(GdspyPython() + " " + scriptPath + " " + args, ok);
+}
+
+// Runs tests/support/gdspy_layers.py (per-layer views of GDSII files as
+// gdspy reads them) with the given arguments; its standard output.
+inline std::string RunGdspyLayers(const std::string& args, bool& ok) {
+  return CommandOutput(GdspyPython() + " " VELMAR_TEST_SUPPORT_DIR "/gdspy_layers.py " + args,
+                       ok);
 }
 
 }  // namespace velmar::test
