@@ -76,10 +76,6 @@ void IntersectWithWindow(PSList& list, const Box& window) {
   SpliceList(list, out.list);
 }
 
-void CutHolesOpen(PSList& list) {
-  BooleanSweep(list, nullptr, BooleanOpCode::CutHoles, false);
-}
-
 // The temporary layer named by number, or null after a message: storing
 // takes only results, never a library layer, and only a layer that exists.
 PSList* SourceLayer(API& api, int layer, int datatype) {
@@ -178,8 +174,7 @@ void ReportAndChop(API& api, PSList& list, int32_t& maxRing) {
         throw Error("Polygons cannot be chopped below the vertex limit", "DB");
       ChopIntoTiles(over.list, out.list, int32_t(size));
       ClearPointList(over.list);
-      CutHolesOpen(out.list);
-      if (CountRings(out.list) > kVertexLimit) MoveRingsOver(out.list, over.list, kVertexLimit);
+      if (CutHolesAndCount(out.list) > kVertexLimit) MoveRingsOver(out.list, over.list, kVertexLimit);
       SpliceList(list, out.list);
       size >>= 2;
     }
@@ -307,9 +302,8 @@ int API::StorePolygons(PSList& list, int layer, int datatype) {
         IntersectWithWindow(work, window);
     }
     if (work.IsEmpty()) return 1;
-    CutHolesOpen(work);
+    int32_t maxRing = CutHolesAndCount(work);
     if (work.IsEmpty()) return 1;
-    int32_t maxRing = CountRings(work);
     ReportAndChop(*this, work, maxRing);
 
     counted = work.ringCount;
@@ -394,9 +388,8 @@ int API::SavePoly(int layer1, int datatype1, const char* fname) {
       if (area.y2 == c.y2) y2 += m;
       IntersectWithWindow(work, ClampedBox(x1, y1, x2, y2));
     }
-    CutHolesOpen(work);
+    int32_t maxRing = CutHolesAndCount(work);
     if (work.IsEmpty()) return writeEmpty();
-    int32_t maxRing = CountRings(work);
     ReportAndChop(*this, work, maxRing);
 
     const int32_t rings = work.ringCount;

@@ -21,7 +21,11 @@
 // line holds only the breakpoints of the edges that cross it.
 #include "geometry/rect_sweep.h"
 
+#include <sys/mman.h>
+
+#include "geometry/point_list_edit.h"
 #include "geometry/point_list_order.h"
+#include "geometry/scan_sweep.h"
 
 #include <algorithm>
 #include <climits>
@@ -30,6 +34,7 @@
 #include <set>
 #include <utility>
 #include <memory>
+#include <new>
 #include <vector>
 
 namespace velmar {
@@ -645,6 +650,472 @@ std::vector<PSPoint*> AxisParallelSelfMeetingRings(PSList& list) {
   }
   MaskFlags(list, ~int(PSPointFlags::Visited));
   return rings;
+}
+
+
+// --- Cutting holes open ------------------------------------------------------
+//
+// The general sweep cuts a hole open at the end of the column of its
+// top-left vertex H: the edge T directly above H's upper edge in the active
+// list (it must run backward, inside below) gets a vertex A at (x, y of T),
+// and the ring becomes ... T's right end -> A -> H -> around the hole -> H's
+// previous vertex -> J -> T's left end ..., J a new vertex at A's place (or
+// T's left end itself when that lies on the column); T then runs from A.
+// Holes of one column are cut in the order their upper edges' active nodes
+// first entered the column's list of new nodes: a node freed in the column
+// (a vertical edge that ended) is reused by the next edge inserted, so an
+// edge can stand at the place of an earlier one.
+//
+// For axis-parallel input the edges active at the end of a column are the
+// horizontal edges from at or before x to after x, and the one directly
+// above H is the lowest of them above H (no other one lies on H's line when
+// no two horizontal edges overlap). Here those edges are found for every
+// hole at once: the horizontal edges are visited from the top down, each
+// painting the hole columns it spans on a segment tree; a hole reads the
+// latest paint of its column when the edges above it are painted. The
+// order of the holes in a column is found by replaying the column's node
+// insertions and removals against a free list.
+
+namespace {
+
+struct CutEdge {
+  int32_t y;
+  int32_t lx, rx;     // lx < rx
+  uint32_t ring;      // ring of the edge in the input
+  PSPoint* left;      // the sweep's left end (moved to A by a cut)
+  PSPoint* right;
+  bool forward;       // the ring runs from left to right
+};
+
+struct CutHole {
+  PSPoint* h;
+  uint32_t ring;
+  int32_t order = -1;  // place of its upper edge among the column's new nodes
+  int32_t edge = -1;   // CutEdge directly above, or -1
+};
+
+// Allocator of large working arrays: blocks of a megabyte or more are
+// mapped on their own and asked for huge pages, so that filling them once
+// does not fault in every 4 kB page by itself (mapping fresh memory page by
+// page costs more than the work done on it).
+template <class T>
+struct LargeArrayAllocator {
+  using value_type = T;
+  static constexpr size_t kMapped = size_t(1) << 20;
+  LargeArrayAllocator() = default;
+  template <class U>
+  LargeArrayAllocator(const LargeArrayAllocator<U>&) {}
+  static size_t MappedSize(size_t bytes) {
+    constexpr size_t kHuge = size_t(2) << 20;
+    return (bytes + kHuge - 1) & ~(kHuge - 1);
+  }
+  T* allocate(size_t n) {
+    const size_t bytes = n * sizeof(T);
+    if (bytes < kMapped) return std::allocator<T>().allocate(n);
+    void* p = ::mmap(nullptr, MappedSize(bytes), PROT_READ | PROT_WRITE,
+                     MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (p == MAP_FAILED) throw std::bad_alloc();
+    (void)::madvise(p, MappedSize(bytes), MADV_HUGEPAGE);
+    return static_cast<T*>(p);
+  }
+  void deallocate(T* p, size_t n) {
+    const size_t bytes = n * sizeof(T);
+    if (bytes < kMapped)
+      std::allocator<T>().deallocate(p, n);
+    else
+      ::munmap(p, MappedSize(bytes));
+  }
+  template <class U>
+  bool operator==(const LargeArrayAllocator<U>&) const {
+    return true;
+  }
+};
+
+template <class T>
+using LargeArray = std::vector<T, LargeArrayAllocator<T>>;
+
+// Working arrays of the cuts.
+struct CutScratch {
+  LargeArray<CutEdge> edges;
+  LargeArray<std::pair<uint64_t, uint32_t>> keys, buffer;
+  std::vector<uint32_t> count;
+  LargeArray<uint32_t> byLine;
+};
+
+inline uint64_t EdgeKey(int32_t y, int32_t x) {
+  return (uint64_t(uint32_t(y) ^ 0x80000000u) << 32) | uint64_t(uint32_t(x) ^ 0x80000000u);
+}
+
+// Sorts edge indexes by (y, lx) with a radix sort on the packed key.
+void SortCutEdges(CutScratch& w) {
+  const size_t n = w.edges.size();
+  auto& a = w.keys;
+  auto& b = w.buffer;
+  a.resize(n);
+  for (size_t i = 0; i < n; ++i) a[i] = {EdgeKey(w.edges[i].y, w.edges[i].lx), uint32_t(i)};
+  if (n < 1024) {
+    std::sort(a.begin(), a.end());
+  } else {
+    b.resize(n);
+    w.count.resize(size_t(1) << 16);
+    for (int shift = 0; shift < 64; shift += 16) {
+      std::fill(w.count.begin(), w.count.end(), 0u);
+      for (const auto& e : a) ++w.count[(e.first >> shift) & 0xFFFF];
+      if (w.count[(a[0].first >> shift) & 0xFFFF] == n) continue;
+      uint32_t sum = 0;
+      for (uint32_t& c : w.count) {
+        const uint32_t t = c;
+        c = sum;
+        sum += t;
+      }
+      for (const auto& e : a) b[w.count[(e.first >> shift) & 0xFFFF]++] = e;
+      a.swap(b);
+    }
+  }
+  w.byLine.resize(n);
+  for (size_t i = 0; i < n; ++i) w.byLine[i] = a[i].second;
+}
+
+inline bool Collinear(const PSPoint* a, const PSPoint* b, const PSPoint* c) {
+  return (a->x == b->x && b->x == c->x) || (a->y == b->y && b->y == c->y);
+}
+
+uint32_t FindRoot(std::vector<uint32_t>& parent, uint32_t r) {
+  while (parent[r] != r) {
+    parent[r] = parent[parent[r]];
+    r = parent[r];
+  }
+  return r;
+}
+
+// Replays the insertions and removals of the general sweep's active nodes in
+// the columns that hold a hole start (flagged HoleStart), in link order, and
+// gives each hole the place its upper edge's node first took among the
+// column's new nodes. Clears the visited marks of the whole list on the way.
+// False when two vertical edges of such a column overlap.
+bool OrderHolesInColumns(PSList& list, const std::vector<int32_t>& columns,
+                         std::vector<std::pair<PSPoint*, int32_t>>& placed) {
+  struct OpenVertical {
+    const PSPoint* low;
+    const PSPoint* high;
+    int32_t id;
+  };
+  std::vector<OpenVertical> open;
+  std::vector<int32_t> freed;  // free list pushed in this column: first place or -1
+  size_t c = 0;
+  int32_t column = 0, inserted = 0;
+  bool inColumn = false, ok = true;
+  auto take = [&]() {
+    int32_t id = -1;
+    if (!freed.empty()) {
+      id = freed.back();
+      freed.pop_back();
+    }
+    if (id < 0) id = inserted;
+    ++inserted;
+    return id;
+  };
+  auto remove = [&](const PSPoint* a, const PSPoint* p) {
+    if (a->x != p->x) {
+      freed.push_back(-1);  // a horizontal edge from an earlier column
+      return;
+    }
+    for (size_t i = 0; i < open.size(); ++i) {
+      if (open[i].low == a && open[i].high == p) {
+        freed.push_back(open[i].id);
+        open[i] = open.back();
+        open.pop_back();
+        return;
+      }
+    }
+    ok = false;
+  };
+  auto insert = [&](PSPoint* p, const PSPoint* b, bool forward) {
+    const int32_t id = take();
+    if (b->x == p->x) {
+      for (const OpenVertical& v : open)
+        if (v.high->y > p->y) ok = false;
+      open.push_back(OpenVertical{p, b, id});
+    } else if (forward && (p->flags & PSPointFlags::HoleStart)) {
+      placed.emplace_back(p, id);
+    }
+  };
+  for (PSPoint* p = list.head; p; p = p->link) {
+    p->flags &= uint16_t(~PSPointFlags::Visited);
+    if (!ok) continue;
+    if (!inColumn || p->x != column) {
+      while (c < columns.size() && columns[c] < p->x) ++c;
+      inColumn = c < columns.size() && columns[c] == p->x;
+      column = p->x;
+      open.clear();
+      freed.clear();
+      inserted = 0;
+      if (!inColumn) continue;
+    }
+    PSPoint* prev = p->prev;
+    PSPoint* next = p->next;
+    if (ComparePoint(prev, p) < 0) remove(prev, p);
+    if (ComparePoint(next, p) < 0)
+      remove(next, p);
+    else if (ComparePoint(p, next) < 0)
+      insert(p, next, true);
+    if (ComparePoint(p, prev) < 0) insert(p, prev, false);
+  }
+  return ok;
+}
+
+}  // namespace
+
+bool RectilinearCutHoles(PSList& list, RingTally* tally) {
+  if (!enabledFlag) return false;
+  constexpr uint16_t kStale =
+      PSPointFlags::Visited | PSPointFlags::HoleStart | PSPointFlags::Deleted;
+  CutScratch w;
+  LargeArray<CutEdge>& edges = w.edges;
+  std::vector<CutHole> holes;
+  std::vector<int32_t> ringSize;
+  edges.reserve(size_t(std::max(list.pointCount, 0)) / 2 + 1);
+  int64_t points = 0, chain = 0;
+  int32_t largest = 0;
+  bool collinear = false, sorted = true, ok = true;
+  // Every ring once, from its first vertex on the link chain: its figures,
+  // its horizontal edges, and whether it is a hole (the test of
+  // SelectHoles: a clockwise turn at its leftmost vertex, ties the higher).
+  const PSPoint* last = nullptr;
+  for (PSPoint* p = list.head; p && ok; p = p->link) {
+    if (last && ComparePoint(last, p) > 0) sorted = false;
+    last = p;
+    ++chain;
+    if (p->flags & PSPointFlags::Visited) continue;
+    const uint32_t ring = uint32_t(ringSize.size());
+    PSPoint* v = p;
+    PSPoint* q = p;
+    int32_t n = 0;
+    do {
+      PSPoint* nx = q->next;
+      if ((q->flags & kStale) || !nx || !q->prev || (nx->x != q->x && nx->y != q->y) ||
+          (nx->x == q->x && nx->y == q->y)) {
+        ok = false;
+        break;
+      }
+      q->flags |= PSPointFlags::Visited;
+      if (Collinear(q->prev, q, nx)) collinear = true;
+      if (nx->y == q->y) {
+        const bool forward = q->x < nx->x;
+        PSPoint* l = forward ? q : nx;
+        PSPoint* r = forward ? nx : q;
+        edges.push_back(CutEdge{q->y, l->x, r->x, ring, l, r, forward});
+      }
+      if (q->x < v->x || (q->x == v->x && q->y > v->y)) v = q;
+      ++n;
+      q = nx;
+    } while (q != p);
+    if (!ok) break;
+    ringSize.push_back(n);
+    points += n;
+    largest = std::max(largest, n);
+    if (Cross(v, v->next, v->prev) < 0) holes.push_back(CutHole{v, ring});
+  }
+  // A vertex that no ring walk reached was marked before: not for this path.
+  if (!ok || points != chain || points > INT32_MAX) {
+    MaskFlags(list, ~int(PSPointFlags::Visited));
+    return false;
+  }
+  auto setTally = [&](int32_t rings, int32_t pts, int32_t big) {
+    if (!tally) return;
+    tally->rings = rings;
+    tally->points = pts;
+    tally->largest = big;
+    list.ringCount = rings;
+    list.pointCount = pts;
+  };
+  if (holes.empty()) {
+    MaskFlags(list, ~int(PSPointFlags::Visited));
+    setTally(int32_t(ringSize.size()), int32_t(points), largest);
+    return true;
+  }
+  if (!sorted) SortPointsByPosition(list, false);
+
+  // The order of the holes within their columns.
+  std::vector<int32_t> columns;
+  columns.reserve(holes.size());
+  for (CutHole& h : holes) {
+    h.h->flags |= PSPointFlags::HoleStart;
+    columns.push_back(h.h->x);
+  }
+  std::sort(columns.begin(), columns.end());
+  columns.erase(std::unique(columns.begin(), columns.end()), columns.end());
+  std::vector<std::pair<PSPoint*, int32_t>> placed;
+  placed.reserve(holes.size());
+  bool fit = OrderHolesInColumns(list, columns, placed);
+  if (fit && placed.size() == holes.size()) {
+    std::sort(placed.begin(), placed.end());
+    for (CutHole& h : holes) {
+      const auto it = std::lower_bound(placed.begin(), placed.end(),
+                                       std::pair<PSPoint*, int32_t>(h.h, INT32_MIN));
+      if (it == placed.end() || it->first != h.h) fit = false;
+      else h.order = it->second;
+    }
+  } else {
+    fit = false;
+  }
+  // Only the edges that span a hole's column can lie above it.
+  if (fit) {
+    size_t kept = 0;
+    for (const CutEdge& e : edges) {
+      const auto lo = std::lower_bound(columns.begin(), columns.end(), e.lx);
+      if (lo != columns.end() && *lo < e.rx) edges[kept++] = e;
+    }
+    edges.resize(kept);
+  }
+  // No two of those on one line may overlap.
+  LargeArray<uint32_t>& byLine = w.byLine;
+  if (fit) {
+    SortCutEdges(w);
+    for (size_t i = 1; i < byLine.size() && fit; ++i) {
+      const CutEdge& a = edges[byLine[i - 1]];
+      const CutEdge& b = edges[byLine[i]];
+      if (a.y == b.y && a.rx > b.lx) fit = false;
+    }
+  }
+  if (!fit) {
+    for (CutHole& h : holes) h.h->flags &= uint16_t(~PSPointFlags::HoleStart);
+    return false;
+  }
+
+  // The edge directly above every hole: edges from the top down paint the
+  // hole columns they span (lx <= column < rx); a hole reads its column once
+  // every edge above its line has painted.
+  const size_t m = columns.size();
+  size_t leaves = 1;
+  while (leaves < m) leaves <<= 1;
+  std::vector<int32_t> paint(2 * leaves, -1);  // latest painting edge (by step)
+  std::vector<uint32_t> stepEdge;
+  stepEdge.reserve(1024);
+  std::vector<uint32_t> byHeight(holes.size());
+  for (size_t i = 0; i < holes.size(); ++i) byHeight[i] = uint32_t(i);
+  std::sort(byHeight.begin(), byHeight.end(), [&](uint32_t a, uint32_t b) {
+    return holes[a].h->y > holes[b].h->y;
+  });
+  size_t nextHole = 0;
+  auto answer = [&](CutHole& h) {
+    const size_t col = size_t(std::lower_bound(columns.begin(), columns.end(), h.h->x) -
+                              columns.begin());
+    int32_t best = -1;
+    for (size_t k = col + leaves; k >= 1; k >>= 1) best = std::max(best, paint[k]);
+    h.edge = best < 0 ? -1 : int32_t(stepEdge[size_t(best)]);
+  };
+  for (size_t i = byLine.size(); i-- > 0;) {
+    const CutEdge& e = edges[byLine[i]];
+    while (nextHole < byHeight.size() && holes[byHeight[nextHole]].h->y >= e.y)
+      answer(holes[byHeight[nextHole++]]);
+    const size_t lo = size_t(std::lower_bound(columns.begin(), columns.end(), e.lx) - columns.begin());
+    const size_t hi = size_t(std::lower_bound(columns.begin(), columns.end(), e.rx) - columns.begin());
+    if (lo >= hi) continue;
+    const int32_t step = int32_t(stepEdge.size());
+    stepEdge.push_back(byLine[i]);
+    for (size_t l = lo + leaves, r = hi + leaves; l < r; l >>= 1, r >>= 1) {
+      if (l & 1) paint[l++] = step;
+      if (r & 1) paint[--r] = step;
+    }
+  }
+  while (nextHole < byHeight.size()) answer(holes[byHeight[nextHole++]]);
+
+  // The cuts, column by column, in each column in the general sweep's order.
+  std::sort(holes.begin(), holes.end(), [](const CutHole& a, const CutHole& b) {
+    return a.h->x != b.h->x ? a.h->x < b.h->x : a.order < b.order;
+  });
+  std::vector<uint32_t> parent(ringSize.size());
+  for (size_t i = 0; i < parent.size(); ++i) parent[i] = uint32_t(i);
+  // Vertices whose neighbours a cut changed, with the ring of the cut's hole.
+  std::vector<std::pair<PSPoint*, uint32_t>> touched;
+  bool recount = false;
+  int32_t rings = int32_t(ringSize.size());
+  int64_t added = 0;
+  for (CutHole& hole : holes) {
+    PSPoint* h = hole.h;
+    h->flags &= uint16_t(~PSPointFlags::HoleStart);
+    if (hole.edge < 0) continue;
+    CutEdge& t = edges[size_t(hole.edge)];
+    if (t.forward) continue;
+    PSPoint* hp = h->prev;  // below H on the column: the hole runs clockwise
+    const int32_t x = h->x;
+    PSPoint* tl = t.left;
+    PSPoint* tr = t.right;
+    PSPoint* a = PushPoint(list, x, t.y);
+    PSPoint* j = tl;
+    ++added;
+    if (tl->x < x) {
+      j = PushPoint(list, x, t.y);
+      LinkPoints(j, tl);
+      ++added;
+    }
+    LinkPoints(hp, j);
+    LinkPoints(tr, a);
+    LinkPoints(a, h);
+    t.left = a;
+    for (PSPoint* v : {tr, a, h, hp, j, tl}) touched.emplace_back(v, hole.ring);
+    const uint32_t r1 = FindRoot(parent, hole.ring), r2 = FindRoot(parent, t.ring);
+    if (r1 == r2) {
+      recount = true;  // a ring hung from itself splits instead of joining
+    } else {
+      parent[r1] = r2;
+      ringSize[r2] += ringSize[r1] + (j == tl ? 1 : 2);
+      --rings;
+    }
+  }
+
+  // Collinear vertices, which the general sweep's simplification removes.
+  // A run of them between two vertices u and w that are not (a hole's left
+  // side continuing the left side of the edge above it, say) lies on the
+  // line through u and w, and the simplification removes the whole run,
+  // whichever of its vertices it meets first: u is then linked to w. Runs
+  // without such ends, and input that had collinear vertices already, are
+  // left to the simplification itself.
+  std::vector<PSPoint*> centers;
+  for (const auto& [v, ring] : touched) {
+    if (!(v->flags & PSPointFlags::Deleted) && Collinear(v->prev, v, v->next)) {
+      v->flags |= PSPointFlags::Deleted;
+      centers.push_back(v);
+      --ringSize[FindRoot(parent, ring)];
+    }
+  }
+  std::vector<std::pair<PSPoint*, PSPoint*>> runs;  // (u, w)
+  if (!collinear && !recount) {
+    for (PSPoint* v : centers) {
+      if (v->prev->flags & PSPointFlags::Deleted) continue;  // not a run's first
+      PSPoint* u = v->prev;
+      PSPoint* w = v;
+      size_t steps = 0;
+      while ((w->flags & PSPointFlags::Deleted) && steps++ <= centers.size()) w = w->next;
+      if ((w->flags & PSPointFlags::Deleted) || (u->x == w->x && u->y == w->y)) {
+        collinear = true;
+        break;
+      }
+      runs.emplace_back(u, w);
+    }
+  } else if (!centers.empty()) {
+    collinear = true;
+  }
+  if (collinear) {
+    for (PSPoint* v : centers) v->flags &= uint16_t(~PSPointFlags::Deleted);
+    Simplify(list, 0);
+    recount = true;
+  } else if (!centers.empty()) {
+    for (const auto& [u, w] : runs) LinkPoints(u, w);
+    PurgeDeleted(list);
+  }
+  if (!tally) return true;
+  if (recount) {
+    const int32_t big = CountRings(list);
+    setTally(list.ringCount, list.pointCount, big);
+    return true;
+  }
+  largest = 0;
+  for (size_t r = 0; r < ringSize.size(); ++r)
+    if (parent[r] == r) largest = std::max(largest, ringSize[r]);
+  setTally(rings, int32_t(points + added) - int32_t(centers.size()), largest);
+  return true;
 }
 
 void EnableRectilinearBoolean(bool enabled) { enabledFlag = enabled; }
