@@ -274,9 +274,17 @@ TEST(RestructurePasses, LeafCellsTakeTheOwnShapesOfMixedCells) {
   CPgonListNode* shape = nullptr;
   p.lib->cells[5]->AddBox(Box(0, 0, 1, 1), 0x0100, shape);
   const FlatRings before = FlattenLibrary(*p.lib, 0);
+  p.lib->flags = 0;
   StdoutCapture out;
   p.lib->CreateLeafCells();
   const std::string text = out.Stop();
+  EXPECT_TRUE(p.lib->HasFlags(LibDB::InfoDirty | LibDB::NamesDirty |
+                              LibDB::DataDirty));
+  // The new leaf of cell 0 and cell 0 itself: both to be written, only the
+  // new one a leaf; cell 3 is untouched.
+  EXPECT_EQ(p.lib->cells[6]->flags, DBCell::Modified | DBCell::Leaf);
+  EXPECT_EQ(p.lib->cells[0]->flags, DBCell::Modified);
+  EXPECT_EQ(p.lib->cells[3]->flags, 0);
   // Cell 0 (shapes and references) and cells 1, 2 and 5 (shapes, no leaf
   // flag) get leaf cells; cell 3 (references only) and cell 4 (a flagged
   // leaf) do not.
