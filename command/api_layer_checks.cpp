@@ -34,7 +34,7 @@ struct CheckResult {
 // report. The area step intersects regions: markers without area (single
 // points, or squares of half-size 0 for a size below 2) would all vanish
 // in it, so they are kept as found.
-void FinishCheck(API& api, PSList& input, PSList& result, PSList& out,
+void FinishMarkerCheck(API& api, PSList& input, PSList& result, PSList& out,
                  int32_t size, const CheckResult& how) {
   const bool report = api.tech.reportDegree != 0;
   ClearPointList(input);
@@ -63,7 +63,7 @@ int API::Acute(int layer1, int datatype1, int amount) {
     const int32_t a = ToDatabaseUnits(double(amount));
     ScratchList result;
     MarkAcute(input, &result.list, 2, a, &area);
-    FinishCheck(*this, input, result.list, out, a,
+    FinishMarkerCheck(*this, input, result.list, out, a,
                 {true, "  Acute violation vertices = %d\n", &acuteViolations,
                  true});
   });
@@ -81,7 +81,7 @@ int API::Offgrid(int layer1, int datatype1, int grid, int amount) {
     const int32_t g = ToDatabaseUnits(double(grid));
     ScratchList result;
     MarkOffGrid(input, result.list, g, a, &area);
-    FinishCheck(*this, input, result.list, out, a,
+    FinishMarkerCheck(*this, input, result.list, out, a,
                 {true, "  Offgrid violation vertices = %d\n",
                  &offgridViolations, true});
   });
@@ -96,7 +96,7 @@ int API::Turn90(int layer1, int datatype1) {
     if (report) PrintMessage("%sProcess starts\n", DateText());
     ScratchList result;
     MarkTurn90(input, result.list);
-    FinishCheck(*this, input, result.list, out, 0,
+    FinishMarkerCheck(*this, input, result.list, out, 0,
                 {false, "  Turn90 violation segments = %d\n", nullptr, false});
   });
 }
@@ -110,7 +110,7 @@ int API::Non90(int layer1, int datatype1) {
     if (report) PrintMessage("%sProcess starts\n", DateText());
     ScratchList result;
     SelectNon90Edges(input, result.list, _not != 0 ? 0 : 1);
-    FinishCheck(*this, input, result.list, out, 0,
+    FinishMarkerCheck(*this, input, result.list, out, 0,
                 {false, "  Non90 violation segments = %d\n", nullptr, false});
   });
 }
@@ -126,7 +126,7 @@ int API::Non45(int layer1, int datatype1, int amount) {
     const int32_t a = ToDatabaseUnits(double(amount));
     ScratchList result;
     MarkNon45(input, result.list, a, &area);
-    FinishCheck(*this, input, result.list, out, a,
+    FinishMarkerCheck(*this, input, result.list, out, a,
                 {true, "  Non45 violation segments = %d\n", &non45Violations,
                  true});
   });
