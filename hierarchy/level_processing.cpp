@@ -236,6 +236,9 @@ void HierarchyHandler::ProcessCell(int32_t parentId) {
 
     std::vector<std::unique_ptr<SRef>> E;
     CollectEnvironmentRefs(parentId, W, *r, E);
+    // Equal placements (arrays of zero pitch stack them) bring equal
+    // geometry: each is taken once.
+    SortUniqueRefs(E);
 
     LayerRings A;
     const bool childLeaf = (Ready(K)->flags & DBCell::Leaf) != 0;

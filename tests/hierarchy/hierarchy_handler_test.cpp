@@ -18,6 +18,7 @@
 #include "layoutdb/db_cell.h"
 #include "layoutdb/lib_db.h"
 #include "support/hier_fixtures.h"
+#include "support/hier_oracle.h"
 #include "support/hier_run_fixtures.h"
 #include "support/ring_builders.h"
 #include "support/stdout_capture.h"
@@ -282,6 +283,53 @@ std::map<std::string, std::string> Snapshot(const std::string& dir) {
     out[e.path().filename().string()] = bytes.str();
   }
   return out;
+}
+
+// Whole runs on seeded random hierarchies (3-4 levels, shared children, all
+// orientations, magnification 2, arrays with zero or negative pitch, tiny
+// and wide cells; axis-parallel shapes, which keep the rasterised
+// comparison exact and the run short), every pass on, read back from disk:
+// the flattened drawn layers are those of the model, and the hierarchy is
+// sound with one root.
+TEST(HierarchyHandlerTest, WholeRunsKeepTheDrawingThroughAReopen) {
+  for (uint32_t seed = 41; seed <= 44; ++seed) {
+    const std::string what = "seed " + std::to_string(seed);
+    std::mt19937 rng(seed);
+    hier_test::HierarchyShape shape;
+    shape.levels = 3 + int(seed % 2);
+    shape.cellsPerLevel = 2;
+    shape.largeSide = 400;
+    shape.manhattan = true;
+    const Model m = hier_test::RandomHierarchy(rng, shape);
+    test::TempDir dir;
+    StoreModel(dir.path(), m);
+    const FlatRings before = hier_test::Flatten(m, 0);
+    {
+      auto lib = Open(dir.path());
+      HierarchyHandler h;
+      Configure(h, *lib, 5);
+      h.explodeRate = 40;
+      h.sparseRate = 30;
+      h.overlapRate = 20;
+      h.flattenSize = 60;
+      h.splitSize = 300;
+      lib->explodeCells = {2, 4};
+      test::StdoutCapture quiet;
+      h.Run();
+    }
+    auto lib = Open(dir.path());
+    test::StdoutCapture quiet;
+    lib->LoadAll(false, false);
+    quiet.Stop();
+    lib->BuildParents();
+    ASSERT_EQ(lib->roots.size(), 1u) << what;
+    hier_test::CheckStructure(*lib,
+                              {.oneRoot = true, .noArrays = true,
+                               .leavesSeparate = true, .parentTables = true},
+                              what);
+    hier_test::ExpectSameCoverage(before, hier_test::FlattenLibrary(*lib, lib->roots[0]),
+                                  what);
+  }
 }
 
 // A leaf placed three times with the same surroundings and once with
