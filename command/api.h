@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <ctime>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <memory>
 #include <set>
@@ -290,6 +291,39 @@ class API {
   int Enc(int layer1, int datatype1, int layer2, int datatype2, int amount,
           int kind);
 
+  // --- Rule checks by sizing and by edge projection (api_checks_qc.cpp) -----
+  // Amounts in nanometres (not negative: a negative amount ends the
+  // process); each returns the number of its new violation layer and adds
+  // its point count to its counter. QSPACE and QWIDTH work with half the
+  // amount (amount >> 1). In the two-layer forms layer 2 encloses layer 1.
+  // Spacing: overlaps of the boundary bands grown by half the rule, and
+  // markers at narrow notches.
+  int QSPACE(int layer1, int datatype1, int amount);
+  // Width: the parts that turn inside out when shrunk by half the rule, and
+  // markers at spikes.
+  int QWIDTH(int layer1, int datatype1, int amount);
+  // Enclosure: the bands grown by the rule that are not inside layer 2.
+  int QENC(int layer1, int datatype1, int layer2, int datatype2, int amount);
+  // Spacing, width and enclosure by the edge-band checks (edge pairs only):
+  // regions between each tested edge and the partner pieces in its band.
+  // CENC also reports the polygons of layer 1 not inside layer 2, whole.
+  int CSPACE(int layer1, int datatype1, int amount);
+  int CWIDTH(int layer1, int datatype1, int amount);
+  int CENC(int layer1, int datatype1, int layer2, int datatype2, int amount);
+
+  // --- Reshaping a layer (api_reshape.cpp) ----------------------------------
+  // Each returns the number of its new temporary layer.
+  // The working area box minus the union of the layer's polygons (their
+  // holes belong to the result); an empty layer gives the area box.
+  int Inverse(int layer1, int datatype1);
+  // The holes of the layer's (merged) polygons as counter-clockwise rings.
+  int Holes(int layer1, int datatype1);
+  // The outlines of the layer's (merged) polygons, holes filled.
+  int FillHoles(int layer1, int datatype1);
+  // The union of the first operation-layer set (every layer when it is
+  // empty) of the working cell inside the area widened by areaMargin.
+  int MergeLayers();
+
   // Moves temporary layer2 onto the end of temporary layer1; returns layer1.
   int Append(int layer1, int datatype1, int layer2, int datatype2);
   // Simplifies the layer with the tolerance amount (nanometres) into a new
@@ -460,6 +494,20 @@ class API {
   // index files are rewritten. Returns the sum of perCell's results.
   template <class PerCell>
   int RepairCells(PerCell perCell, bool alwaysStore, int32_t addedKey);
+
+  // The course of a one-layer-gathering rule check after its echo:
+  // BeginCheck (name in its message), layer 1 gathered, the new temporary
+  // layer, the empty-input warning; then engine(input, violations) returns
+  // the size of the hierarchical gathering, and FinishCheck cuts, reports
+  // with violationLine, counts into counter and stores.
+  using CheckEngine = std::function<int32_t(PSList& input, PSList& violations)>;
+  int RunCheck(const char* name, int amount, int layer1, int datatype1,
+               const char* violationLine, int API::*counter,
+               const CheckEngine& engine);
+
+  // The course of Holes (holes set) and FillHoles under the echo name.
+  int SelectHoleRings(const char* name, int layer1, int datatype1,
+                      bool holes);
 
   // Destroys the library of slot and empties the slot (and currentLib when
   // it was the current one).

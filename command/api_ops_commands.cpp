@@ -129,6 +129,11 @@ void BindApiOps(ClassBinding<API>& c) {
     return a.BooleanOp(BooleanOpCode::Diff, l1, d1, l2, d2);
   });
 
+  // Reshaping.
+  c.Method("MergeLayers", {}, [](API& a) { return a.MergeLayers(); });
+  c.Method("Inverse", oneLayer,
+           [](API& a, int l1, int d1) { return a.Inverse(l1, d1); });
+
   // Sizing.
   c.Method("SIZING", {{"layer1", kInt}, {"datatype1", kInt}, {"amount", kInt}},
            [](API& a, int l1, int d1, int amount) { return a.SIZING(l1, d1, amount); });

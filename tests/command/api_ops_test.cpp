@@ -29,6 +29,7 @@
 #include "geometry/point_list_order.h"
 #include "geometry/point_system.h"
 #include "support/cell_fixtures.h"
+#include "support/point_list_fixtures.h"
 #include "layoutdb/db_cell.h"
 #include "support/hier_fixtures.h"
 #include "layoutdb/lib_db.h"
@@ -458,6 +459,25 @@ TEST_F(OpsDeathTest, PreconditionsEndTheProcess) {
          a.ResetTempLayer(16384);
        },
        "ERROR: Temporary layer 16384 does not exist\n"},
+      // Rule checks: the preconditions first, then a negative amount (it
+      // would move the bands to the other side of the edges).
+      {"QSPACE without area", withLibrary, [](API& a) { a.QSPACE(1, 0, -4); },
+       "ERROR: Areas not assigned\n"},
+      {"negative QSPACE", withArea, [](API& a) { a.QSPACE(1, 0, -4); },
+       "ERROR: QSPACE takes no negative amount\n"},
+      {"negative QWIDTH", withArea, [](API& a) { a.QWIDTH(1, 0, -4); },
+       "ERROR: QWIDTH takes no negative amount\n"},
+      {"negative QENC", withArea, [](API& a) { a.QENC(1, 0, 2, 0, -4); },
+       "ERROR: QENC takes no negative amount\n"},
+      {"negative CSPACE", withArea, [](API& a) { a.CSPACE(1, 0, -1); },
+       "ERROR: CSPACE takes no negative amount\n"},
+      {"negative CWIDTH", withArea, [](API& a) { a.CWIDTH(1, 0, -1); },
+       "ERROR: CWIDTH takes no negative amount\n"},
+      {"negative CENC", withArea, [](API& a) { a.CENC(1, 0, 2, 0, -1); },
+       "ERROR: CENC takes no negative amount\n"},
+      {"CENC with a second layer that does not exist", withArea,
+       [](API& a) { a.CENC(1, 0, 16000, 0, 10); },
+       "ERROR: Temporary layer 16000 does not exist\n"},
       // Layer arguments that name no layer: never read as another layer.
       {"negative layer", withArea, [](API& a) { a.BooleanOp(BooleanOpCode::And, -1, 0, 1, 0); },
        "ERROR: Temporary layer -1 does not exist\n"},
@@ -984,6 +1004,216 @@ TEST_F(OpsTest, WidthOfARingTooLongForAStoredShapeIsCheckedInPlace) {
   CountRings(merged.list);
   EXPECT_EQ(merged.list.ringCount, n);
   EXPECT_EQ(api.widthViolations, Temp(layer).pointCount);
+}
+
+}  // namespace
+}  // namespace velmar
+
+// --- Inverse, holes and merging --------------------------------------------------
+
+namespace velmar {
+namespace {
+
+TEST_F(OpsTest, InverseAndMergeLayersEqualTheRasterisedFlatLayout) {
+  std::mt19937 rng(20261211);
+  for (int round = 0; round < 4; ++round) {
+    SCOPED_TRACE(round);
+    const Model m = RandomRectangles(rng);
+    Install(0, MakeLibrary(m));
+    hier_test::FlatRings flat = hier_test::Flatten(m, 0);
+    for (auto& [key, rings] : flat)
+      for (Ring& r : rings)
+        if (cell_test::Area2(r) < 0) std::reverse(r.begin(), r.end());
+    const Box all = hier_test::BoxOfFlat(flat);
+    const Box w(all.x1 + 9, all.y1 + 7, all.x2 - 11, all.y2 - 5);
+    // The margin widens the gathering only: nothing reaches past the area.
+    api.tech.areaMargin = round % 2 == 0 ? 0 : 6;
+    ASSERT_EQ(SetAreaQuiet("c0", w.x1, w.y1, w.x2, w.y2), 1);
+    const auto l1 = flat.count(kLayer1) ? flat.at(kLayer1) : std::vector<Ring>();
+    const auto l2 = flat.count(kLayer2) ? flat.at(kLayer2) : std::vector<Ring>();
+    const std::vector<bool> in1 = Raster(l1, w, [](int n) { return n > 0; });
+    const std::vector<bool> in2 = Raster(l2, w, [](int n) { return n > 0; });
+
+    const int inv = api.Inverse(1, 0);
+    EXPECT_FALSE(HasPointOutside(Temp(inv), w));
+    const std::vector<bool> got =
+        Raster(RingsOfLayer(api, inv), w, [](int n) { return n == 1; });
+    size_t wrong = 0;
+    for (size_t i = 0; i < got.size(); ++i) wrong += got[i] == in1[i];
+    EXPECT_EQ(wrong, 0u) << "inverse: box minus the layer";
+
+    // MergeLayers of {1 0} and {2 0} is their OR over the window; the OR
+    // over the widened window contains the merged layers, clipped to the
+    // area they are equal.
+    api.opLayers = {kLayer1, kLayer2};
+    for (int pass = 0; pass < 2; ++pass) {
+      const int merged = api.MergeLayers();
+      const std::vector<bool> mine =
+          Raster(RingsOfLayer(api, merged), w, [](int n) { return n == 1; });
+      wrong = 0;
+      for (size_t i = 0; i < mine.size(); ++i) wrong += mine[i] != (in1[i] || in2[i]);
+      EXPECT_EQ(wrong, 0u) << "merge of the operation layers, pass " << pass;
+      // An empty set takes every layer: the same two here.
+      api.opLayers.clear();
+    }
+    api.ResetTempLayers();
+    api.InstallLibrary(0, nullptr);
+  }
+}
+
+TEST_F(OpsTest, InverseHolesAndFillHolesOfASquareWithAHole) {
+  Model m(1);
+  m[0].shapes[kLayer1] = {Rect(0, 0, 30, 30)};
+  m[0].shapes[kLayer2] = {Rect(10, 10, 20, 20)};
+  Install(0, MakeLibrary(m));
+  ASSERT_EQ(SetAreaQuiet("c0", -10, -10, 40, 40), 1);
+  auto ring = [&](int number) {
+    std::vector<Ring> rings = RingsOfLayer(api, number);
+    EXPECT_EQ(rings.size(), 1u);
+    return rings.empty() ? Ring() : rings[0];
+  };
+  const int frame = api.BooleanOp(BooleanOpCode::Diff, 1, 0, 2, 0);
+  const int holes = api.Holes(frame, 1);
+  EXPECT_TRUE(test::SameCycle(ring(holes), Rect(10, 10, 20, 20)));
+  const int filled = api.FillHoles(frame, 1);
+  EXPECT_TRUE(test::SameCycle(ring(filled), Rect(0, 0, 30, 30)));
+  // The hole belongs to the free space of the area.
+  const int inv = api.Inverse(frame, 1);
+  EXPECT_EQ(ListArea(Temp(inv)), 50 * 50 - 30 * 30 + 10 * 10);
+  // A layer without holes has none.
+  EXPECT_TRUE(Temp(api.Holes(1, 0)).IsEmpty());
+  // An empty layer: the area box, one counter-clockwise ring.
+  const int empty = API::kTempLayerBase - api.GetTempLayer();
+  const int none = api.Inverse(empty, 0);
+  EXPECT_TRUE(test::SameCycle(ring(none), Rect(-10, -10, 40, 40)));
+  // Covering the whole area leaves nothing.
+  ASSERT_EQ(SetAreaQuiet("c0", 5, 5, 8, 8), 1);
+  EXPECT_TRUE(Temp(api.Inverse(1, 0)).IsEmpty());
+}
+
+// --- Rule checks by sizing and by projection -------------------------------------
+
+// Two rectangles, a gap, a width or an enclosure margin against the rule at
+// rule - 1, rule and rule + 1: every variant flags exactly the values below
+// the rule.
+TEST_F(OpsTest, SizingAndProjectionChecksFlagWhatIsBelowTheRule) {
+  const int rule = 10;
+  for (int v : {rule - 1, rule, rule + 1, 1, 2 * rule}) {
+    SCOPED_TRACE(v);
+    Model m(1);
+    // Spacing: two 40 x 40 squares v apart. Width: a bar v wide.
+    // Enclosure: a 20 x 20 square inside a frame with margin v.
+    m[0].shapes[kLayer1] = {Rect(0, 0, 40, 40), Rect(40 + v, 0, 80 + v, 40)};
+    m[0].shapes[kLayer2] = {Rect(0, 100, 200, 100 + v)};
+    m[0].shapes[LayerKey(3 * 256)] = {Rect(0, 200, 20, 220)};
+    m[0].shapes[LayerKey(4 * 256)] = {Rect(-v, 200 - v, 20 + v, 220 + v)};
+    Install(0, MakeLibrary(m));
+    ASSERT_EQ(SetAreaQuiet("c0", -100, -100, 300, 400), 1);
+    const bool below = v < rule;
+    struct Variant {
+      const char* name;
+      std::function<int()> run;
+    };
+    const Variant variants[] = {
+        {"QSPACE", [&] { return api.QSPACE(1, 0, rule); }},
+        {"CSPACE", [&] { return api.CSPACE(1, 0, rule); }},
+        {"QWIDTH", [&] { return api.QWIDTH(2, 0, rule); }},
+        {"CWIDTH", [&] { return api.CWIDTH(2, 0, rule); }},
+        {"QENC", [&] { return api.QENC(3, 0, 4, 0, rule); }},
+        {"CENC", [&] { return api.CENC(3, 0, 4, 0, rule); }},
+    };
+    for (const Variant& var : variants) {
+      const int layer = var.run();
+      EXPECT_EQ(!Temp(layer).IsEmpty(), below) << var.name;
+    }
+    api.ResetTempLayers();
+    api.InstallLibrary(0, nullptr);
+  }
+}
+
+TEST_F(OpsTest, ChecksCountTheirViolationVertices) {
+  Model m(1);
+  m[0].shapes[kLayer1] = {Rect(0, 0, 40, 40), Rect(45, 0, 85, 40)};
+  Install(0, MakeLibrary(m));
+  ASSERT_EQ(SetAreaQuiet("c0", -100, -100, 300, 300), 1);
+  const int c = api.CSPACE(1, 0, 10);
+  // The facing sides of the squares, each seen from the other.
+  EXPECT_EQ(Temp(c).pointCount, 8);
+  EXPECT_EQ(api.spaceViolations, 8);
+  const int q = api.QSPACE(1, 0, 10);
+  EXPECT_EQ(api.sspaceViolations, Temp(q).pointCount);
+  // The overlap of the squares grown by 5: the gap between them, 5 above
+  // and below it, less the cut corners of the bands.
+  EXPECT_EQ(ListBBox(Temp(q)), Box(40, -5, 45, 45));
+  EXPECT_GT(ListArea(Temp(q)), 40 * 5);
+  const int e = api.CENC(1, 0, 2, 0, 10);  // no layer 2: all outside, whole
+  EXPECT_EQ(ListArea(Temp(e)), 2 * 40 * 40);
+  EXPECT_EQ(api.encViolations, Temp(e).pointCount);
+
+  // A missing layer: an empty result, nothing counted.
+  const int spaceBefore = api.spaceViolations;
+  EXPECT_TRUE(Temp(api.CSPACE(7, 0, 10)).IsEmpty());
+  EXPECT_EQ(api.spaceViolations, spaceBefore);
+  // With a margin the gap beside the area is found from the widened window
+  // and cut back to the area: neither kept nor counted.
+  api.tech.areaMargin = 30;
+  ASSERT_EQ(SetAreaQuiet("c0", -100, -100, 20, 300), 1);
+  EXPECT_TRUE(Temp(api.CSPACE(1, 0, 10)).IsEmpty());
+  EXPECT_TRUE(Temp(api.QSPACE(1, 0, 10)).IsEmpty());
+  EXPECT_EQ(api.spaceViolations, spaceBefore);
+  // The same area widened over the gap keeps the violation inside it.
+  ASSERT_EQ(SetAreaQuiet("c0", -100, -100, 42, 300), 1);
+  const int part = api.CSPACE(1, 0, 10);
+  EXPECT_EQ(ListBBox(Temp(part)), Box(40, 0, 42, 40));
+}
+
+}  // namespace
+}  // namespace velmar
+
+namespace velmar {
+namespace {
+
+// The area of what lies in exactly one of two temporary layers (their
+// rings merged first).
+long double XorArea(API& api, int a, int b) {
+  const int ma = api.BooleanOp(BooleanOpCode::Merge, a, 1, -1, 0);
+  const int mb = api.BooleanOp(BooleanOpCode::Merge, b, 1, -1, 0);
+  const int x = api.BooleanOp(BooleanOpCode::Xor, ma, 0, mb, 0);
+  return ListArea(*api.FindTempLayer(x));
+}
+
+// The projection checks are the band checks with edge pairs only: their
+// regions cover what the plain checks with kind 2 cover, on random
+// rectangles from a hierarchy (which the plain checks sweep), enclosed
+// everywhere for the enclosure.
+TEST_F(OpsTest, ProjectionChecksCoverWhatThePlainChecksCoverWithKindTwo) {
+  std::mt19937 rng(16021);
+  for (int round = 0; round < 4; ++round) {
+    SCOPED_TRACE(round);
+    const Model m = RandomRectangles(rng);
+    Install(0, MakeLibrary(m));
+    ASSERT_EQ(SetAreaQuiet("c0", 0, 0, 0, 0), 1);
+    for (int rule : {3, 6}) {
+      SCOPED_TRACE(rule);
+      EXPECT_EQ(XorArea(api, api.CSPACE(1, 0, rule), api.SPACE(1, 0, rule, 2)), 0);
+      EXPECT_EQ(XorArea(api, api.CWIDTH(1, 0, rule), api.WIDTH(1, 0, rule, 2)), 0);
+      // Enclosure where every shape of layer 1 is inside the enclosing
+      // layer (the sweep of Enc judges no shape whole): {2 0} with {1 0}
+      // grown by 4.
+      const int enclosing =
+          api.BooleanOp(BooleanOpCode::Or, 2, 0, api.SIZING(1, 0, 4), 0);
+      EXPECT_EQ(XorArea(api, api.CENC(1, 0, enclosing, 1, rule),
+                        api.Enc(1, 0, enclosing, 1, rule, 2)),
+                0);
+    }
+    // Not vacuous: each check found violations.
+    EXPECT_GT(api.spaceViolations, 0);
+    EXPECT_GT(api.widthViolations, 0);
+    EXPECT_GT(api.encViolations, 0);
+    api.ResetCounts();
+    api.ResetTempLayers();
+    api.InstallLibrary(0, nullptr);
+  }
 }
 
 }  // namespace

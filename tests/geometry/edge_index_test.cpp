@@ -1,0 +1,213 @@
+// Edge index and band checks: the worked cases, then seeded random any-angle
+// inputs against a brute-force pairing of every tested edge with every
+// indexed edge.
+#include "geometry/edge_index.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <random>
+#include <set>
+#include <vector>
+
+#include "foundation/search_tree.h"
+#include "support/point_list_fixtures.h"
+
+namespace velmar {
+namespace {
+
+using test::AddRing;
+using test::RingPoints;
+using Ring = std::vector<Point>;
+
+// An indexed list with its edge index; the index is cleared before the list.
+struct Indexed {
+  PSList list;
+  DBSearchSystem tree;
+  explicit Indexed(const std::vector<Ring>& rings) {
+    for (const Ring& r : rings) AddRing(list, r);
+    for (const Ring& r : rings)
+      for (const Point& pt : r) tree.region.Extend(pt.x, pt.y);
+    IndexEdges(list, tree);
+  }
+  ~Indexed() {
+    DBSearchSystem::Clear(tree);
+    ClearPointList(list);
+  }
+};
+
+// The closed rings of a list, each once (the list is not changed).
+std::vector<Ring> Rings(const PSList& out) {
+  std::vector<Ring> rings;
+  std::set<const PSPoint*> seen;
+  for (const PSPoint* p = out.head; p; p = p->link) {
+    if (seen.count(p)) continue;
+    const PSPoint* end = nullptr;
+    rings.push_back(test::WalkRing(p, seen, end));
+  }
+  return rings;
+}
+
+Box BoxOf(const Ring& r) {
+  Box b;
+  for (const Point& p : r) b.Extend(p.x, p.y);
+  return b;
+}
+
+const Ring kSquare = {{0, 0}, {10, 0}, {10, 10}, {0, 10}};
+
+TEST(EdgeBandChecks, TwoLayerSpaceFindsTheFacingEdgeOnly) {
+  Indexed partner({{{15, 0}, {25, 0}, {25, 10}, {15, 10}}});
+  PSList tested, out;
+  test::ListGuard g1{tested}, g2{out};
+  AddRing(tested, kSquare);
+  CheckSpaceEdges(tested, partner.tree, out, 10, 1, 2);
+  std::vector<Ring> rings = Rings(out);
+  ASSERT_EQ(rings.size(), 1u);
+  EXPECT_TRUE(test::SameCycle(rings[0], {{15, 0}, {15, 10}, {10, 10}, {10, 0}}));
+  EXPECT_EQ(out.pointCount, 4);
+  EXPECT_EQ(out.ringCount, 1);
+
+  // A gap equal to the distance only touches the band: no region.
+  PSList none;
+  test::ListGuard g3{none};
+  CheckSpaceEdges(tested, partner.tree, none, 5, 1, 2);
+  EXPECT_EQ(none.pointCount, 0);
+}
+
+TEST(EdgeBandChecks, VertexBoxToTheNearestPartnerPoint) {
+  Indexed partner({{{13, 13}, {23, 13}, {23, 23}, {13, 23}}});
+  PSList tested, out;
+  test::ListGuard g1{tested}, g2{out};
+  AddRing(tested, kSquare);
+  CheckSpaceEdges(tested, partner.tree, out, 5, 1, 1);
+  std::vector<Ring> rings = Rings(out);
+  ASSERT_EQ(rings.size(), 1u);
+  EXPECT_TRUE(test::SameCycle(rings[0], {{10, 10}, {13, 10}, {13, 13}, {10, 13}}));
+}
+
+TEST(EdgeBandChecks, VertexBoxOfZeroHeightIsWidenedByUnit) {
+  // The partner's top edge runs back along the line of the bottom edge
+  // beyond (10, 0): nearest point (13, 0).
+  Indexed partner({{{13, -5}, {20, -5}, {20, 0}, {13, 0}}});
+  PSList tested, out;
+  test::ListGuard g1{tested}, g2{out};
+  AddRing(tested, kSquare);
+  CheckSpaceEdges(tested, partner.tree, out, 5, 2, 1);
+  std::vector<Box> boxes;
+  for (const Ring& r : Rings(out)) boxes.push_back(BoxOf(r));
+  EXPECT_NE(std::find(boxes.begin(), boxes.end(), Box(10, -2, 13, 2)),
+            boxes.end());
+}
+
+TEST(EdgeBandChecks, DirectionRuleByMode) {
+  // The tested edge (0,0)->(10,0) and a partner edge 3 away, in the band
+  // (below for d > 0, above for d < 0), running against the tested edge
+  // (facing) or with it. The partner's side edges project to single points.
+  struct Case {
+    Ring partner;
+    int32_t d;
+    int mode;
+    bool region;
+  };
+  const Ring belowAgainst = {{2, -8}, {8, -8}, {8, -3}, {2, -3}};
+  const Ring belowAlong = {{2, -8}, {2, -3}, {8, -3}, {8, -8}};
+  const Ring aboveAgainst = {{2, 3}, {2, 8}, {8, 8}, {8, 3}};
+  const Ring aboveAlong = {{2, 3}, {8, 3}, {8, 8}, {2, 8}};
+  const Case cases[] = {
+      {aboveAgainst, -5, 0, true}, {aboveAlong, -5, 0, false},
+      {belowAgainst, 5, 1, true},  {belowAlong, 5, 1, false},
+      {belowAgainst, 5, 2, false}, {belowAlong, 5, 2, true},
+      {belowAgainst, 5, 3, true},  {belowAlong, 5, 3, true},
+  };
+  for (const Case& c : cases) {
+    Indexed partner({c.partner});
+    PSList out;
+    test::ListGuard g{out};
+    CheckEdgeBand(Box(0, 0, 10, 0), c.d, partner.tree, out, 2, c.mode);
+    const Box expected = c.d > 0 ? Box(2, -3, 8, 0) : Box(2, 0, 8, 3);
+    size_t facing = 0;
+    for (const Ring& r : Rings(out)) {
+      if (BoxOf(r) == expected) {
+        ++facing;
+        // Kept by the rule of modes 0 to 2: counter-clockwise.
+        if (c.mode < 3) {
+          EXPECT_GT(test::ShoelaceArea2(r), 0) << "mode " << c.mode;
+        }
+      } else {
+        EXPECT_EQ(c.mode, 3) << "only mode 3 keeps a point projection";
+      }
+    }
+    EXPECT_EQ(facing, c.region ? 1u : 0u) << "mode " << c.mode;
+  }
+}
+
+TEST(EdgeBandChecks, KindThreeKeepsParallelPartnersOnly) {
+  // Against the edge (0,0)->(10,0): an oblique partner and a parallel one
+  // below it.
+  Indexed partner({{{3, -4}, {7, -1}, {1, -2}}, {{9, -3}, {5, -3}, {5, -4}}});
+  PSList two, three;
+  test::ListGuard g1{two}, g2{three};
+  CheckEdgeBand(Box(0, 0, 10, 0), 5, partner.tree, two, 2, 1);
+  CheckEdgeBand(Box(0, 0, 10, 0), 5, partner.tree, three, 3, 1);
+  EXPECT_GT(Rings(two).size(), Rings(three).size());
+  // The region of the parallel piece (9,-3)->(5,-3) only.
+  ASSERT_EQ(Rings(three).size(), 1u);
+  EXPECT_EQ(BoxOf(Rings(three)[0]), Box(5, -3, 9, 0));
+}
+
+TEST(EdgeIndex, CollectEdgesExcludesOnlyTheSameDirection) {
+  Indexed idx({kSquare});
+  std::vector<Box> out;
+  Box q(-1, -1, 11, 11);
+  EXPECT_EQ(CollectEdges(idx.tree, q, Box(0, 0, 10, 0), out), 3);
+  out.clear();
+  EXPECT_EQ(CollectEdges(idx.tree, q, Box(10, 0, 0, 0), out), 4);
+  // Clipped to the query box unless wholly inside it.
+  out.clear();
+  ASSERT_EQ(CollectEdges(idx.tree, Box(2, -1, 5, 1), Box(), out), 1);
+  EXPECT_EQ(out[0], Box(2, 0, 5, 0));
+}
+
+TEST(EdgeIndex, NearestPartnerDistance) {
+  const Ring ccw = {{2, -8}, {8, -8}, {8, -3}, {2, -3}};
+  const Ring cw = {{2, -3}, {8, -3}, {8, -8}, {2, -8}};
+  Indexed a({ccw}), b({cw});
+  EXPECT_EQ(NearestPartnerDistance(a.tree, Box(0, 0, 10, 0), 5), 3);
+  EXPECT_EQ(NearestPartnerDistance(b.tree, Box(0, 0, 10, 0), 5), 2147483646);
+  EXPECT_EQ(kNoPartnerDistance, 2147483646);
+}
+
+TEST(EdgeIndex, OpenChainsHaveNoEdgeAtTheirEnd) {
+  PSList chain;
+  test::ListGuard g{chain};
+  test::AddChain(chain, {{0, 0}, {10, 0}, {10, 10}});
+  DBSearchSystem tree(Box(-100, -100, 100, 100));
+  IndexEdges(chain, tree);
+  EXPECT_EQ(tree.itemCount, 2);
+  // Width of an edge layer: the chain's missing neighbour is no edge.
+  PSList out;
+  test::ListGuard g2{out};
+  CheckWidthEdges(chain, tree, out, 20, 1, 0);
+  DBSearchSystem::Clear(tree);
+  test::ExpectConsistent(out);
+}
+
+TEST(EdgeIndex, RulesBeyond46340Units) {
+  // d * d does not fit into int32: the vertex test still finds a partner
+  // point at distance 50000 < 60000 and none at 70000.
+  const int32_t d = 60000;
+  for (int32_t gap : {50000, 70000}) {
+    Indexed partner({{{10 + gap, 10 + 1}, {10 + gap + 10, 10 + 1},
+                      {10 + gap + 10, 10 + 20}, {10 + gap, 10 + 20}}});
+    PSList tested, out;
+    test::ListGuard g1{tested}, g2{out};
+    AddRing(tested, kSquare);
+    CheckSpaceEdges(tested, partner.tree, out, d, 1, 1);
+    EXPECT_EQ(out.ringCount > 0, gap < d) << gap;
+  }
+}
+
+}  // namespace
+}  // namespace velmar
