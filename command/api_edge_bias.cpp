@@ -224,6 +224,19 @@ void API::PrepareEndcapRules() {
 
 namespace {
 
+// Frees every vertex of every open chain (a chain has no inside to bias);
+// the rings keep their link order.
+void DropOpenChains(PSList& list) {
+  MaskFlags(list, -2);
+  for (PSPoint* p = list.head; p; p = p->link) {
+    if (p->prev != nullptr) continue;
+    for (PSPoint* q = p; q; q = q->next) q->flags |= PSPointFlags::Visited;
+  }
+  ScratchList chains;
+  MovePointsIf(list, chains.list,
+               [](const PSPoint* p) { return (p->flags & PSPointFlags::Visited) != 0; });
+}
+
 // The working area widened by the margin: the region of the edge indexes.
 Box IndexRegion(const Box& area, int32_t margin) {
   if (margin == 0) return area;
@@ -421,11 +434,7 @@ int API::EdgeBias(int layer, int datatype) {
       if (report) PrintMessage("Warning: no input layer exists\n");
     } else {
       MergeLibraryLayer(input.list, layer);
-      {
-        // Open chains have no inside: they are left out.
-        ScratchList chains;
-        SplitOffOpenChains(input.list, chains.list);
-      }
+      DropOpenChains(input.list);
       const Box region = IndexRegion(area, ToDatabaseUnits(double(tech.areaMargin)));
       DBSearchSystem tree;
       BuildIndex(input.list, region, tree);

@@ -24,6 +24,7 @@
 #include "support/api_fixtures.h"
 #include "support/cell_fixtures.h"
 #include "support/hier_fixtures.h"
+#include "support/point_list_fixtures.h"
 #include "support/stdout_capture.h"
 
 namespace velmar {
@@ -398,6 +399,38 @@ TEST_F(EdgeOpsTest, HammerHeadSideAdjustment) {
                : std::vector<Box>{Box(-10, -20, 120, 40), Box(-10, 960, 110, 1020)};
     EXPECT_EQ(Boxes(Rings(api.HammerHead(1, 0))), want);
   }
+}
+
+// --- Temporary layers with open chains ---------------------------------------
+
+TEST_F(EdgeOpsTest, OpenChainsOfATemporaryLayer) {
+  Setup({{kLayer1, {Rect(0, 0, 10, 10)}}});
+  api.tech.biasCornerGuard = 0;
+  api.tech.biasMinLength = 0;
+  BiasRuleOf({}, 5);
+  EndcapRule({{90, 110}}, 60, 20, 10);
+  api.PrepareBiasRules();
+  api.PrepareEndcapRules();
+  // A temporary layer (datatype 1: copied, kept for the next call) with a
+  // 100 x 1000 line and two open chains: a 2-point edge and a U-shaped
+  // walk whose middle edge looks like a line end.
+  const int index = api.GetTempLayer();
+  const int number = API::kTempLayerBase - index;
+  PSList& layer = *api.tempLayers[size_t(index)];
+  test::AddRing(layer, {{0, 0}, {100, 0}, {100, 1000}, {0, 1000}});
+  test::AddChain(layer, {{500, 0}, {500, 700}});
+  test::AddChain(layer, {{800, 1000}, {800, 0}, {900, 0}, {900, 1000}});
+  // EdgeBias leaves the chains out and biases the ring.
+  EXPECT_EQ(Boxes(Rings(api.EdgeBias(number, 1))), (std::vector<Box>{Box(-5, -5, 105, 1005)}));
+  // ExtractEdges takes each edge of the chains as an edge of its own.
+  using C = std::pair<Point, Point>;
+  const std::vector<C> edges = Chains(api.ExtractEdges(number, 1));
+  EXPECT_EQ(edges.size(), 4u + 1u + 3u);
+  EXPECT_TRUE(std::count(edges.begin(), edges.end(), C{{500, 0}, {500, 700}}) == 1);
+  // Line ends only where both corners have a neighbour: the ring's two
+  // ends and the chain's middle edge, whose neighbours are both there.
+  EXPECT_EQ(Chains(api.ExtractLineEnds(number, 1)),
+            (std::vector<C>{{{0, 0}, {100, 0}}, {{100, 1000}, {0, 1000}}, {{800, 0}, {900, 0}}}));
 }
 
 // --- Hierarchical mode --------------------------------------------------------
