@@ -154,7 +154,7 @@ TEST(FillJogs, RandomLayersChangeOnlyNearTheOutline) {
   }
 }
 
-TEST(EdgeShapes, PartCoordinates) {
+TEST(EdgeShapes, MovesAndBandsOfSingleEdges) {
   struct Case {
     const char* what;
     Points chain;

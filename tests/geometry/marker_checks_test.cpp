@@ -134,7 +134,7 @@ struct Layer {
   }
 };
 
-TEST(MarkOffGrid, PartCasesAndWindow) {
+TEST(MarkOffGrid, GridFiveMarkersAndWindow) {
   OwnedList in;
   test::AddRing(in.list, {{-10, 7}, {-10, 15}, {-20, 15}});
   struct Case {
@@ -270,7 +270,7 @@ TEST(SelectNon90Edges, RandomRingsBothWays) {
   EXPECT_EQ(EdgeChains(all.list).size(), 8u);
 }
 
-TEST(MarkNon45, PartCasesAndRandomRings) {
+TEST(MarkNon45, SmallCasesAndRandomRings) {
   {
     OwnedList in, out;
     // 45-degree edge (0,0)->(10,10); (10,10)->(0,13) and (0,13)->(0,0):
