@@ -679,12 +679,17 @@ std::vector<PSPoint*> AxisParallelSelfMeetingRings(PSList& list) {
 namespace {
 
 struct CutEdge {
+  static constexpr uint32_t kForward = 0x80000000u;
+
   int32_t y;
   int32_t lx, rx;     // lx < rx
-  uint32_t ring;      // ring of the edge in the input
+  uint32_t ring;      // ring of the edge in the input, with kForward when
+                      // the ring runs from left to right
   PSPoint* left;      // the sweep's left end (moved to A by a cut)
   PSPoint* right;
-  bool forward;       // the ring runs from left to right
+
+  bool Forward() const { return (ring & kForward) != 0; }
+  uint32_t Ring() const { return ring & ~kForward; }
 };
 
 struct CutHole {
@@ -904,7 +909,7 @@ bool RectilinearCutHoles(PSList& list, RingTally* tally) {
         const bool forward = q->x < nx->x;
         PSPoint* l = forward ? q : nx;
         PSPoint* r = forward ? nx : q;
-        edges.push_back(CutEdge{q->y, l->x, r->x, ring, l, r, forward});
+        edges.push_back(CutEdge{q->y, l->x, r->x, forward ? ring | CutEdge::kForward : ring, l, r});
       }
       if (q->x < v->x || (q->x == v->x && q->y > v->y)) v = q;
       ++n;
@@ -1037,7 +1042,7 @@ bool RectilinearCutHoles(PSList& list, RingTally* tally) {
     h->flags &= uint16_t(~PSPointFlags::HoleStart);
     if (hole.edge < 0) continue;
     CutEdge& t = edges[size_t(hole.edge)];
-    if (t.forward) continue;
+    if (t.Forward()) continue;
     PSPoint* hp = h->prev;  // below H on the column: the hole runs clockwise
     const int32_t x = h->x;
     PSPoint* tl = t.left;
@@ -1055,7 +1060,7 @@ bool RectilinearCutHoles(PSList& list, RingTally* tally) {
     LinkPoints(a, h);
     t.left = a;
     for (PSPoint* v : {tr, a, h, hp, j, tl}) touched.emplace_back(v, hole.ring);
-    const uint32_t r1 = FindRoot(parent, hole.ring), r2 = FindRoot(parent, t.ring);
+    const uint32_t r1 = FindRoot(parent, hole.ring), r2 = FindRoot(parent, t.Ring());
     if (r1 == r2) {
       recount = true;  // a ring hung from itself splits instead of joining
     } else {
