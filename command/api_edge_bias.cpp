@@ -228,13 +228,8 @@ namespace {
 // the rings keep their link order.
 void DropOpenChains(PSList& list) {
   MaskFlags(list, -2);
-  for (PSPoint* p = list.head; p; p = p->link) {
-    if (p->prev != nullptr) continue;
-    for (PSPoint* q = p; q; q = q->next) q->flags |= PSPointFlags::Visited;
-  }
   ScratchList chains;
-  MovePointsIf(list, chains.list,
-               [](const PSPoint* p) { return (p->flags & PSPointFlags::Visited) != 0; });
+  SplitOffWholeChains(list, chains.list);
 }
 
 // The working area widened by the margin: the region of the edge indexes.
