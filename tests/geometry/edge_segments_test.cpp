@@ -82,7 +82,7 @@ TEST(EdgeSegments, AddPathSegmentsFillsEveryGap) {
     EXPECT_EQ(l.count, CountNodes(l));
     FreeSegmentList(l);
   }
-  // The gaps of the spec example, span (0,0)-(50,0).
+  // The gaps of the worked example, span (0,0)-(50,0).
   AttrSegmentList l;
   Fill(l, {{10, 0, 20, 0, 1, 1}, {30, 0, 40, 0, 1, 1}});
   AddPathSegments(l, Box(0, 0, 50, 0), 7, 0);

@@ -35,9 +35,9 @@ def flat_layers(lib, grid):
     scale = lib.unit / grid
     out = collections.defaultdict(list)
     for cell in lib.top_level():
-        for spec, polys in cell.get_polygons(by_spec=True).items():
+        for key, polys in cell.get_polygons(by_spec=True).items():
             for poly in polys:
-                out[spec].append([(int(round(x * scale)), int(round(y * scale))) for x, y in poly])
+                out[key].append([(int(round(x * scale)), int(round(y * scale))) for x, y in poly])
     return out
 
 
@@ -104,28 +104,28 @@ def compare(path_a, path_b):
     lib_a, lib_b = read(path_a), read(path_b)
     grid = lib_a.precision
     la, lb = flat_layers(lib_a, grid), flat_layers(lib_b, grid)
-    for spec in sorted(set(la) | set(lb)):
-        a, b = la.get(spec, []), lb.get(spec, [])
+    for key in sorted(set(la) | set(lb)):
+        a, b = la.get(key, []), lb.get(key, [])
         ca = collections.Counter(c for c in map(canonical, a) if c)
         cb = collections.Counter(c for c in map(canonical, b) if c)
         equal = ca == cb
-        print(spec[0], spec[1], "equal" if equal else "differ", sum(ca.values()),
+        print(key[0], key[1], "equal" if equal else "differ", sum(ca.values()),
               sum(cb.values()), 0 if equal else xor_area(a, b),
               int(manhattan(a) and manhattan(b)), int(math.ceil(perimeter(a))))
 
 
 def areas(path):
     lib = read(path)
-    for spec, rings in sorted(flat_layers(lib, lib.precision).items()):
-        print(spec[0], spec[1], merged_area(rings))
+    for key, rings in sorted(flat_layers(lib, lib.precision).items()):
+        print(key[0], key[1], merged_area(rings))
 
 
 def window(path, x1, y1, x2, y2):
     lib = read(path)
     box = gdspy.Rectangle((int(x1), int(y1)), (int(x2), int(y2)))
-    for spec, rings in sorted(flat_layers(lib, lib.precision).items()):
+    for key, rings in sorted(flat_layers(lib, lib.precision).items()):
         inside = gdspy.boolean(rings, box, "and", precision=1e-3, max_points=0)
-        print(spec[0], spec[1], 0 if inside is None else int(round(inside.area())))
+        print(key[0], key[1], 0 if inside is None else int(round(inside.area())))
 
 
 def counts(path):
