@@ -76,6 +76,10 @@ void IntersectWithWindow(PSList& list, const Box& window) {
   SpliceList(list, out.list);
 }
 
+void CutHolesOpen(PSList& list) {
+  BooleanSweep(list, nullptr, BooleanOpCode::CutHoles, false);
+}
+
 // The temporary layer named by number, or null after a message: storing
 // takes only results, never a library layer, and only a layer that exists.
 PSList* SourceLayer(API& api, int layer, int datatype) {
@@ -174,7 +178,8 @@ void ReportAndChop(API& api, PSList& list, int32_t& maxRing) {
         throw Error("Polygons cannot be chopped below the vertex limit", "DB");
       ChopIntoTiles(over.list, out.list, int32_t(size));
       ClearPointList(over.list);
-      if (CutHolesAndCount(out.list) > kVertexLimit) MoveRingsOver(out.list, over.list, kVertexLimit);
+      CutHolesOpen(out.list);
+      if (CountRings(out.list) > kVertexLimit) MoveRingsOver(out.list, over.list, kVertexLimit);
       SpliceList(list, out.list);
       size >>= 2;
     }
@@ -302,8 +307,9 @@ int API::StorePolygons(PSList& list, int layer, int datatype) {
         IntersectWithWindow(work, window);
     }
     if (work.IsEmpty()) return 1;
-    int32_t maxRing = CutHolesAndCount(work);
+    CutHolesOpen(work);
     if (work.IsEmpty()) return 1;
+    int32_t maxRing = CountRings(work);
     ReportAndChop(*this, work, maxRing);
 
     counted = work.ringCount;
@@ -388,8 +394,9 @@ int API::SavePoly(int layer1, int datatype1, const char* fname) {
       if (area.y2 == c.y2) y2 += m;
       IntersectWithWindow(work, ClampedBox(x1, y1, x2, y2));
     }
-    int32_t maxRing = CutHolesAndCount(work);
+    CutHolesOpen(work);
     if (work.IsEmpty()) return writeEmpty();
+    int32_t maxRing = CountRings(work);
     ReportAndChop(*this, work, maxRing);
 
     const int32_t rings = work.ringCount;

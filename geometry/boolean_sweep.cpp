@@ -294,10 +294,6 @@ void Sweep(PSList& list, PSList* out, BooleanOpCode code, bool edgesOnly,
       UnionByParts(list, *out))
     return;
 
-  // Axis-parallel rings: the same cuts without the active list of the sweep.
-  if (code == BooleanOpCode::CutHoles && !(edgesOnly && out) &&
-      RectilinearCutHoles(list, nullptr))
-    return;
   if (code == BooleanOpCode::CutHoles && SelectHoles(list, nullptr, false) == 0)
     return;
   const bool keep = code != BooleanOpCode::CutHoles &&
@@ -350,13 +346,6 @@ void Sweep(PSList& list, PSList* out, BooleanOpCode code, bool edgesOnly,
 void BooleanSweep(PSList& list, PSList* out, BooleanOpCode code,
                   bool edgesOnly) {
   Sweep(list, out, code, edgesOnly, true);
-}
-
-int32_t CutHolesAndCount(PSList& list) {
-  RingTally tally;
-  if (list.head && RectilinearCutHoles(list, &tally)) return tally.largest;
-  Sweep(list, nullptr, BooleanOpCode::CutHoles, false, true);
-  return CountRings(list);
 }
 
 void BooleanSweepAsDrawn(PSList& list, PSList* out, BooleanOpCode code) {

@@ -35,12 +35,6 @@ namespace velmar {
 void BooleanSweep(PSList& list, PSList* out, BooleanOpCode code,
                   bool edgesOnly);
 
-// BooleanSweep(list, nullptr, BooleanOpCode::CutHoles, false), then
-// CountRings(list): the holes cut open, the list's ring and point counts
-// recounted, and the vertices of its largest ring returned. Axis-parallel
-// lists are counted while they are cut, without another walk.
-int32_t CutHolesAndCount(PSList& list);
-
 // BooleanSweep of rings that wind as drawn: a ring that crosses itself is
 // not read as its lobes, so a region it winds around clockwise counts
 // against its operand. Offset rings of sizing need it: the parts of a ring

@@ -51,34 +51,8 @@ std::vector<PSPoint*> AxisParallelSelfMeetingRings(PSList& list);
 
 // Switches the dispatch of BooleanSweep to RectilinearBoolean on or off for
 // the process (on by default). With it off, RectilinearBoolean returns
-// false at once, and so does RectilinearCutHoles. For comparisons of the
-// two paths in tests and benchmarks.
+// false at once. For comparisons of the two paths in tests and benchmarks.
 void EnableRectilinearBoolean(bool enabled);
 bool RectilinearBooleanEnabled();
-
-// Vertex and ring figures of a list: closed rings, their vertices, and the
-// vertices of the largest ring (what CountRings sets and returns).
-struct RingTally {
-  int32_t rings = 0;
-  int32_t points = 0;
-  int32_t largest = 0;
-};
-
-// Cuts the holes of an axis-parallel list open (code 25) with the result of
-// the general sweep, vertex for vertex and in the same link order: every
-// hole is hung from the edge directly above its top-left vertex, holes taken
-// column by column in the order the general sweep meets them, then
-// collinear vertices are removed (only where a cut made some, or where the
-// input had some). The edges above the holes are found at once for all
-// holes by one pass over the horizontal edges from the top down, so the
-// cost grows with the edges and the holes, not with the active edges of
-// every column. Returns false, with the list as it was (up to a sort by
-// position and the visited marks cleared), when the input is not for this
-// path: an open chain, an edge that is not axis-parallel or has no length,
-// two horizontal edges on one line that overlap, two vertical edges on one
-// line that overlap in a column that holds a hole, or flags left by another
-// algorithm. With tally, the figures of the list afterwards are set there
-// and in the list's counts (as CountRings would); also when nothing was cut.
-bool RectilinearCutHoles(PSList& list, RingTally* tally);
 
 }  // namespace velmar
