@@ -72,15 +72,21 @@ bool IndexRange(int64_t lo, int64_t hi, int32_t pitch, int32_t n, int32_t* i0,
 }  // namespace
 
 Box ChildWindow(const Trans& e, const Box& window) {
-  try {
-    Trans inverse = e;
-    inverse.Invert();
-    Box b = window;
-    inverse.TransformBox(b);
-    return b;
-  } catch (const Error&) {
-    // The mapped window leaves the coordinate range: map it exactly and
-    // clamp it below.
+  // A magnified placement maps the window to fractional coordinates: the
+  // inverse transform would round them to the nearest unit, inward as
+  // often as outward, and lose the edge of the window. Such windows are
+  // mapped exactly below and rounded outward.
+  if (!e.Magnified()) {
+    try {
+      Trans inverse = e;
+      inverse.Invert();
+      Box b = window;
+      inverse.TransformBox(b);
+      return b;
+    } catch (const Error&) {
+      // The mapped window leaves the coordinate range: map it exactly and
+      // clamp it below.
+    }
   }
   if (window.x1 > window.x2 || window.y1 > window.y2) return window;
   const bool magnified = e.Magnified();

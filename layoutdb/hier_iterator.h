@@ -169,8 +169,10 @@ class HierIterator {
 void LoadCellOnDemand(LibDB& lib, DBCell* cell, bool index);
 
 // The window mapped into a child placed by e: the window mapped by the
-// inverse of e. A window reaching beyond the coordinate range once mapped
-// is clamped to it (queries only ever meet boxes inside the range).
+// inverse of e; under a magnification, mapped exactly and rounded outward
+// (a superset of the window). A window reaching beyond the coordinate
+// range once mapped is clamped to it (queries only ever meet boxes inside
+// the range).
 Box ChildWindow(const Trans& e, const Box& window);
 
 // The child cell a reference names, or null when the id is out of range,

@@ -8,6 +8,7 @@
 
 #include "foundation/error.h"
 #include "geometry/clip_tile.h"
+#include "geometry/point_list_order.h"
 #include "geometry/point_system.h"
 #include "layoutdb/db_cell.h"
 #include "layoutdb/db_polygon.h"
@@ -107,12 +108,15 @@ class Collector {
       : lib_(lib), filter_(filter), out_(out), clipMode_(clipMode) {}
 
   void Collect(DBCell* top, const Box& window, const Trans& trans) {
-    Visit(top, -1, window, trans);
+    outWindow_ = window;
+    if (!IsIdentity(trans)) trans.TransformBox(outWindow_);
+    Visit(top, -1, window, trans, true);
     while (!stack_.empty()) {
       Frame& f = stack_.back();
       DBCell* child = nullptr;
       int32_t childId = -1;
       Trans e;
+      const bool exact = f.exact;
       if (f.array != nullptr) {
         if (!NextElement(f, e)) {
           f.array = nullptr;
@@ -149,7 +153,7 @@ class Collector {
       if (OnDescent(child, childId)) ThrowPlacementCycle(lib_, childId);
       const Box childWindow = ChildWindow(e, f.window);
       const Trans childTrans = Trans::Compose(e, f.trans);
-      Visit(child, childId, childWindow, childTrans);  // f may move
+      Visit(child, childId, childWindow, childTrans, exact && !e.Magnified());  // f may move
     }
   }
 
@@ -159,6 +163,9 @@ class Collector {
     DBCell* cell;
     Box window;
     Trans trans;
+    // False below a magnified placement: the window was rounded outward on
+    // its way into the cell and holds more than the collected area.
+    bool exact;
     // The next reference node to look at; null: the cell is done.
     DBSearchNode* next;
     // The array reference whose elements are being entered, or null; its
@@ -171,13 +178,23 @@ class Collector {
   };
 
   // Collects the cell's own shapes and, when it places cells inside the
-  // window, pushes its frame.
-  void Visit(DBCell* cell, int32_t id, const Box& window, const Trans& trans) {
+  // window, pushes its frame. Where the cell's window is not exact (a
+  // magnified placement above it), the shapes are judged and clipped again
+  // in the collection's own coordinates, so that nothing outside the
+  // collected area is returned.
+  void Visit(DBCell* cell, int32_t id, const Box& window, const Trans& trans,
+             bool exact) {
     LoadCellOnDemand(lib_, cell, false);
-    if (window.Contains(cell->box))
+    bool whole = window.Contains(cell->box);
+    if (whole && !exact) {
+      Box placed = cell->box;
+      trans.TransformBox(placed);
+      whole = outWindow_.Contains(placed);
+    }
+    if (whole)
       WholeCell(cell, trans);
     else
-      CutCell(cell, window, trans);
+      CutCell(cell, window, trans, exact ? nullptr : &outWindow_);
 
     LayerTree* refs = cell->ReferenceTree();
     if (refs == nullptr || refs->IsEmpty()) return;
@@ -187,7 +204,7 @@ class Collector {
       if (size_t(id) >= depthOf_.size()) depthOf_.resize(size_t(id) + 1, 0);
       depthOf_[size_t(id)] = uint32_t(stack_.size() + 1);
     }
-    stack_.push_back(Frame{cell, window, trans, first});
+    stack_.push_back(Frame{cell, window, trans, exact, first});
   }
 
   // The next element of the frame's array whose placed child box meets the
@@ -258,8 +275,10 @@ class Collector {
   }
 
   // The window cuts the cell: the items of the selected indexed layers that
-  // meet the window, cut or clipped to it.
-  void CutCell(DBCell* cell, const Box& window, const Trans& trans) {
+  // meet the window, cut or clipped to it; with outClip, mapped and then
+  // clipped to outClip as well.
+  void CutCell(DBCell* cell, const Box& window, const Trans& trans,
+               const Box* outClip) {
     if (!cell->rawLayers.empty() && !cell->IsIndexed()) cell->IndexLayers();
     const bool identity = IsIdentity(trans);
     for (auto& [key, tree] : cell->indexedLayers) {
@@ -272,6 +291,10 @@ class Collector {
       }
       if (list.list.head == nullptr) continue;
       if (!identity) MapPoints(list.list, trans);
+      if (outClip != nullptr) {
+        ClipToWindow(list.list, *outClip, clipMode_ != 0);
+        if (list.list.head == nullptr) continue;
+      }
       SpliceList(out_[uint32_t(key)], list.list);
     }
   }
@@ -280,6 +303,7 @@ class Collector {
   const LayerKeySet* filter_;
   LayerRings& out_;
   int clipMode_;
+  Box outWindow_;  // the window in the collection's coordinates
   std::vector<Frame> stack_;
   // Cell id -> 1 + the stack index of the frame its last visit pushed.
   std::vector<uint32_t> depthOf_;
@@ -311,7 +335,15 @@ void LibDB::CollectWindowPolygons(DBCell* cell, const Box* window,
     ScratchList ring;
     AddItemRing(n, it.frames.front().window, clipMode, ring.list);
     if (ring.list.head == nullptr) continue;
-    if (!IsIdentity(t)) MapPoints(ring.list, t);
+    if (!IsIdentity(t)) {
+      MapPoints(ring.list, t);
+      // Below a magnified placement the item was clipped to a window
+      // rounded outward: clipped again to the window itself.
+      if (!window->Contains(ListBBox(ring.list))) {
+        ClipToWindow(ring.list, *window, clipMode != 0);
+        if (ring.list.head == nullptr) continue;
+      }
+    }
     const uint32_t k = uint32_t(key) & 0xFFFF;
     if (list == nullptr || k != listKey) {
       list = &(*out)[k];

@@ -1,20 +1,32 @@
 // Area extraction to files, on the standard two-level layout: the areas
 // written per layer against the area of the boxes inside the window,
 // computed here; the reached cells of the hierarchical extraction; the mask
-// file of the worked example.
+// file of the worked example. On a two-level layout with arrays: the
+// coverage of every flat and merged extraction, read back by the system's
+// readers, against the layout flattened and rasterised here.
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
 #include <functional>
 #include <map>
 #include <memory>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "command/api.h"
 #include "command/inspectable_api.h"
 #include "command/store_fixtures.h"
 #include "formats/gds_records.h"
+#include "formats/polygon_file.h"
+#include "geometry/point_system.h"
+#include "layoutdb/layer_rings.h"
+#include "layoutdb/lib_db.h"
+#include "layoutdb/trans.h"
+#include "support/boolean_oracle.h"
 #include "support/file_size_limit.h"
 #include "support/gds_builder.h"
 
@@ -280,6 +292,347 @@ TEST(ExtractMskTest, TheBoxLineIsInNanometresAtScaleTen) {
   EXPECT_NE(text.find("Error: area is too big for msk file !\n"), std::string::npos) << text;
   EXPECT_FALSE(Exists(tmp.File("big.msk")));
 }
+
+
+// --- Extractions of a layout with arrays, against its own flattening --------------
+
+namespace arrays {
+
+using Ring = std::vector<Point>;
+using LayerCover = std::map<int, std::vector<Ring>>;  // layer * 256 + datatype
+
+constexpr int kL1 = 1 * 256, kL2 = 2 * 256 + 7, kL3 = 3 * 256;
+
+struct Shape {
+  int16_t layer, datatype;
+  Ring pts;
+};
+
+// A reference; an array when columns or rows exceed 1. Element (c, r) lies
+// at p0 + c (p1 - p0) / columns + r (p2 - p0) / rows; the cell is mirrored
+// about x (reflect), magnified, then turned counter-clockwise by angle.
+struct Placement {
+  std::string cell;
+  int16_t columns = 1, rows = 1;
+  Point p0, p1, p2;
+  bool reflect = false;
+  int angle = 0;
+  int mag = 1;
+};
+
+struct CellSpec {
+  std::string name;
+  std::vector<Shape> shapes;
+  std::vector<Placement> refs;
+};
+
+// Children first. The leaf is asymmetric on both layers so that a wrong
+// turn or mirror moves geometry; the arrays step along either axis with
+// pitches of either sign, in several orientations, with magnification.
+const std::vector<CellSpec>& Layout() {
+  static const std::vector<CellSpec> cells = {
+      {"leaf",
+       {{1, 0, oracle::Rect(0, 0, 8, 4)}, {2, 7, {{0, 0}, {6, 0}, {0, 6}}}},
+       {}},
+      {"mid",
+       {{1, 0, oracle::Rect(-6, -6, -2, -2)}},
+       {
+           // 3 x 2, columns +12 along x, rows +10.
+           {"leaf", 3, 2, {0, 0}, {36, 0}, {0, 20}},
+           // Turned 90: 2 x 3, columns -14 along x, rows +12.
+           {"leaf", 2, 3, {80, 0}, {52, 0}, {80, 36}, false, 90},
+           // Mirrored, turned 90, magnified 2: columns -20 along y, rows +18
+           // along x.
+           {"leaf", 2, 2, {120, 40}, {120, 0}, {156, 40}, true, 90, 2},
+           // Mirrored, turned 180: one row of 3 columns at -10.
+           {"leaf", 3, 1, {200, 0}, {170, 0}, {200, 5}, true, 180},
+       }},
+      {"top",
+       {{3, 0, oracle::Rect(-10, -10, 300, -5)}},
+       {
+           {"mid", 1, 1, {0, 0}, {}, {}},
+           {"mid", 1, 1, {400, 300}, {}, {}, false, 270},
+           // Mirrored mid twice, columns -250 along x.
+           {"mid", 2, 1, {0, 200}, {-500, 200}, {0, 210}, true},
+           // Leaves turned 90, magnified 2: 4 x 3, columns +20, rows -20.
+           {"leaf", 4, 3, {600, 0}, {680, 0}, {600, -60}, false, 90, 2},
+       }},
+  };
+  return cells;
+}
+
+void WriteLayoutGds(const std::string& path) {
+  test::GdsBuilder b;
+  b.BeginLib("ARRAYS");
+  for (const CellSpec& c : Layout()) {
+    b.BeginStr(c.name);
+    for (const Shape& s : c.shapes) b.Boundary(s.layer, s.datatype, s.pts);
+    for (const Placement& p : c.refs) {
+      test::GdsStrans st;
+      st.reflect = p.reflect;
+      if (p.angle != 0) st.angle = p.angle;
+      if (p.mag != 1) st.mag = p.mag;
+      if (p.columns == 1 && p.rows == 1)
+        b.SRef(p.cell, p.p0, st);
+      else
+        b.ARef(p.cell, p.columns, p.rows, p.p0, p.p1, p.p2, st);
+    }
+    b.EndStr();
+  }
+  b.EndLib();
+  b.WriteFile(path);
+}
+
+Point Place(const Placement& p, Point origin, Point q) {
+  int64_t x = int64_t(q.x) * p.mag, y = int64_t(p.reflect ? -q.y : q.y) * p.mag;
+  for (int a = 0; a < p.angle; a += 90) std::swap(x, y), x = -x;  // 90 counter-clockwise
+  return Point(int32_t(origin.x + x), int32_t(origin.y + y));
+}
+
+// Every shape of the named cell and its descendants, in its coordinates.
+LayerCover Flatten(const std::string& name) {
+  const auto& cells = Layout();
+  const CellSpec& c = *std::find_if(cells.begin(), cells.end(),
+                                    [&](const CellSpec& s) { return s.name == name; });
+  LayerCover out;
+  for (const Shape& s : c.shapes) out[s.layer * 256 + s.datatype].push_back(s.pts);
+  for (const Placement& p : c.refs) {
+    const LayerCover child = Flatten(p.cell);
+    for (int col = 0; col < p.columns; ++col)
+      for (int row = 0; row < p.rows; ++row) {
+        const Point origin(p.p0.x + col * (p.p1.x - p.p0.x) / p.columns +
+                               row * (p.p2.x - p.p0.x) / p.rows,
+                           p.p0.y + col * (p.p1.y - p.p0.y) / p.columns +
+                               row * (p.p2.y - p.p0.y) / p.rows);
+        for (const auto& [key, rings] : child)
+          for (const Ring& r : rings) {
+            Ring placed;
+            for (const Point& q : r) placed.push_back(Place(p, origin, q));
+            out[key].push_back(placed);
+          }
+      }
+  }
+  return out;
+}
+
+// Coverage of a ring set on the samples (i + 1/4, j + 1/2) and
+// (i + 3/4, j + 1/2) of every unit square of grid: off every horizontal,
+// vertical and 45-degree line through grid points, so exact for the
+// octilinear shapes here. A sample is covered when some ring winds around
+// it (rings of a flat extraction may overlap or run either way); with clip,
+// only samples inside clip count.
+struct Raster {
+  Box grid;
+  std::vector<uint8_t> bits;
+  explicit Raster(const Box& g)
+      : grid(g), bits(size_t(2) * (g.x2 - g.x1) * (g.y2 - g.y1), 0) {}
+  void Add(const std::vector<Ring>& rings, const Box* clip = nullptr) {
+    for (const Ring& r : rings) {
+      int32_t x1 = INT32_MAX, y1 = INT32_MAX, x2 = INT32_MIN, y2 = INT32_MIN;
+      for (const Point& p : r) {
+        x1 = std::min(x1, p.x), y1 = std::min(y1, p.y);
+        x2 = std::max(x2, p.x), y2 = std::max(y2, p.y);
+      }
+      if (clip != nullptr) {
+        x1 = std::max(x1, clip->x1), y1 = std::max(y1, clip->y1);
+        x2 = std::min(x2, clip->x2), y2 = std::min(y2, clip->y2);
+      }
+      x1 = std::max(x1, grid.x1), y1 = std::max(y1, grid.y1);
+      x2 = std::min(x2, grid.x2), y2 = std::min(y2, grid.y2);
+      for (int32_t j = y1; j < y2; ++j)
+        for (int32_t i = x1; i < x2; ++i)
+          for (int half = 0; half < 2; ++half)
+            if (oracle::WindingScaled(r, 4 * int64_t(i) + 1 + 2 * half, 4 * int64_t(j) + 2, 4) != 0)
+              bits[Index(i, j, half)] = 1;
+    }
+  }
+  size_t Index(int32_t i, int32_t j, int half) const {
+    return 2 * (size_t(j - grid.y1) * size_t(grid.x2 - grid.x1) + size_t(i - grid.x1)) + half;
+  }
+  bool Empty() const { return std::count(bits.begin(), bits.end(), 1) == 0; }
+  // The samples where this and other differ; the first few in where.
+  int Mismatches(const Raster& other, std::string& where) const {
+    int n = 0;
+    for (int32_t j = grid.y1; j < grid.y2; ++j)
+      for (int32_t i = grid.x1; i < grid.x2; ++i)
+        for (int half = 0; half < 2; ++half)
+          if (bits[Index(i, j, half)] != other.bits[Index(i, j, half)] && n++ < 5) {
+            char text[96];
+            std::snprintf(text, sizeof text, "(%.2f, %.1f %s) ", i + 0.25 + 0.5 * half,
+                          j + 0.5, bits[Index(i, j, half)] ? "only expected" : "only written");
+            where += text;
+          }
+    return n;
+  }
+};
+
+std::vector<Ring> RingsOf(PSList& list) { return oracle::ResultRings(list); }
+
+// The one structure of a GDSII file loaded by the system's reader into a
+// library of its own: its name and its rings per layer key.
+struct ReadBack {
+  std::set<std::string> cells;
+  LayerCover layers;
+};
+
+ReadBack ReadGds(test::TempDir& tmp, const std::string& path, int gz) {
+  static int count = 0;
+  ReadBack out;
+  InspectableApi back;
+  back.OpenLibrary(LibraryDir(tmp, "back" + std::to_string(++count)).c_str(), 0);
+  int ok = 0;
+  const std::string text = Captured([&] { ok = back.LoadGds(path.c_str(), gz, ""); });
+  EXPECT_EQ(ok, 1) << text;
+  for (DBCell* cell : back.currentLib->cells) {
+    if (cell == nullptr || cell->name == nullptr) continue;
+    out.cells.insert(*cell->name);
+    if (!cell->box.IsValid()) continue;
+    LayerRings rings;
+    const Trans identity;
+    back.currentLib->CollectPolygons(cell, &cell->box, &identity, nullptr, &rings, 0);
+    for (auto& [key, list] : rings) {
+      std::vector<Ring> rs = RingsOf(list);
+      auto& into = out.layers[int(key)];
+      into.insert(into.end(), rs.begin(), rs.end());
+      ClearPointList(list);
+    }
+  }
+  return out;
+}
+
+struct AreaCase {
+  const char* name;
+  Box box;
+  std::set<int> layers;  // the operation layers; empty: every layer
+  int gz;
+};
+
+// Extraction areas: the whole layout; crossing the arrays of top and mid
+// (columns and rows partly inside, 45-degree edges cut); inside the
+// magnified mirrored array; a gap between array elements (nothing there).
+const AreaCase kAreas[] = {
+    {"whole", Box(-300, -100, 700, 320), {}, 0},
+    {"crossing", Box(10, -30, 615, 180), {}, 1},
+    {"crossing, two layers", Box(10, -30, 615, 180), {kL1, kL3}, 0},
+    {"inside", Box(125, 10, 150, 50), {kL2}, 0},
+    {"gap", Box(9, 7, 11, 9), {}, 0},
+};
+
+class ExtractArraysTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const std::string gds = tmp_.File("arrays.gds");
+    WriteLayoutGds(gds);
+    api_.OpenLibrary(LibraryDir(tmp_, "lib").c_str(), 0);
+    Captured([&] { ASSERT_EQ(api_.LoadGds(gds.c_str(), 0, ""), 1); });
+  }
+  void TearDown() override { SetLogStream(nullptr); }
+  test::TempDir tmp_;
+  InspectableApi api_;
+};
+
+TEST_F(ExtractArraysTest, ExtractionsCoverTheFlattenedLayoutInsideTheArea) {
+  const LayerCover flat = Flatten("top");
+  constexpr int kMaxSize = 25;
+  api_.tech.maxSize = kMaxSize;
+  int run = 0;
+  for (const AreaCase& c : kAreas) {
+    SCOPED_TRACE(c.name);
+    Captured([&] {
+      ASSERT_EQ(api_.SetArea("top", c.box.x1, c.box.y1, c.box.x2, c.box.y2), 1);
+    });
+    ASSERT_EQ(api_.area, c.box);
+    // Sampled a little beyond the area: nothing may be written outside it.
+    const Box grid(c.box.x1 - 3, c.box.y1 - 3, c.box.x2 + 3, c.box.y2 + 3);
+    std::set<int> keys = c.layers;
+    if (keys.empty())
+      for (const auto& [key, rings] : flat) keys.insert(key);
+    std::map<int, Raster> expected;
+    Raster expectedUnion(grid);
+    for (int key : keys) {
+      expected.emplace(key, Raster(grid)).first->second.Add(flat.at(key), &c.box);
+      expectedUnion.Add(flat.at(key), &c.box);
+    }
+    const bool empty = expectedUnion.Empty();
+    ASSERT_EQ(empty, std::string(c.name) == "gap");
+    const std::string tag = std::to_string(++run);
+    api_.opLayers = c.layers;
+
+    // Flat: one structure named as the working cell; per layer, the layer's
+    // coverage inside the area; no other layer.
+    const std::string flatFile = tmp_.File("flat" + tag + (c.gz ? ".gds.gz" : ".gds"));
+    int ok = 0;
+    std::string text = Captured([&] { ok = api_.ExtractFlatGds(flatFile.c_str(), c.gz); });
+    ASSERT_EQ(ok, 1) << text;
+    const ReadBack flatBack = ReadGds(tmp_, flatFile, c.gz);
+    EXPECT_EQ(flatBack.cells, std::set<std::string>{"top"});
+    for (const auto& [key, rings] : flatBack.layers) {
+      EXPECT_TRUE(keys.count(key)) << "layer key " << key << " written";
+      EXPECT_FALSE(rings.empty() && empty);
+    }
+    for (const auto& [key, want] : expected) {
+      SCOPED_TRACE("flat, layer key " + std::to_string(key));
+      Raster got(grid);
+      if (auto it = flatBack.layers.find(key); it != flatBack.layers.end()) got.Add(it->second);
+      std::string where;
+      EXPECT_EQ(want.Mismatches(got, where), 0) << where;
+    }
+    if (empty) {
+      EXPECT_TRUE(flatBack.layers.empty());
+    }
+
+    // Polygons, one layer at a time: the layer's coverage, or no file.
+    for (int key : keys) {
+      SCOPED_TRACE("polygons, layer key " + std::to_string(key));
+      api_.opLayers = {key};
+      const std::string polyFile = tmp_.File("poly" + tag + "_" + std::to_string(key) + ".txt");
+      text = Captured([&] { ok = api_.ExtractPoly(polyFile.c_str()); });
+      ASSERT_EQ(ok, 1) << text;
+      if (expected.at(key).Empty()) {
+        EXPECT_FALSE(Exists(polyFile));
+        continue;
+      }
+      ScratchList read;
+      Captured([&] { ASSERT_TRUE(ReadPolygonFile(read.list, polyFile, false)); });
+      Raster got(grid);
+      got.Add(RingsOf(read.list));
+      std::string where;
+      EXPECT_EQ(expected.at(key).Mismatches(got, where), 0) << where;
+    }
+    api_.opLayers = c.layers;
+
+    // Merged: one layer covering the union of the layers inside the area,
+    // in tiles within the tile size; nothing written for an empty area.
+    const std::string mergedFile = tmp_.File("merged" + tag + (c.gz ? ".gds.gz" : ".gds"));
+    text = Captured([&] { ok = api_.ExtractMergedGds(9, 200, mergedFile.c_str(), c.gz); });
+    ASSERT_EQ(ok, 1) << text;
+    if (empty) {
+      EXPECT_NE(text.find("Warning: Empty area, skip\n"), std::string::npos) << text;
+      EXPECT_FALSE(Exists(mergedFile));
+      continue;
+    }
+    const ReadBack merged = ReadGds(tmp_, mergedFile, c.gz);
+    EXPECT_EQ(merged.cells, std::set<std::string>{"top"});
+    ASSERT_EQ(merged.layers.size(), 1u);
+    ASSERT_EQ(merged.layers.begin()->first, 9 * 256 + 200);
+    const std::vector<Ring>& tiles = merged.layers.begin()->second;
+    for (const Ring& r : tiles) {
+      int32_t x1 = INT32_MAX, y1 = INT32_MAX, x2 = INT32_MIN, y2 = INT32_MIN;
+      for (const Point& p : r) {
+        x1 = std::min(x1, p.x), y1 = std::min(y1, p.y);
+        x2 = std::max(x2, p.x), y2 = std::max(y2, p.y);
+      }
+      EXPECT_LE(x2 - x1, kMaxSize);
+      EXPECT_LE(y2 - y1, kMaxSize);
+    }
+    Raster got(grid);
+    got.Add(tiles);
+    std::string where;
+    EXPECT_EQ(expectedUnion.Mismatches(got, where), 0) << where;
+  }
+}
+
+}  // namespace arrays
 
 }  // namespace
 }  // namespace velmar
