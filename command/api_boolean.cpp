@@ -6,6 +6,7 @@
 
 #include "command/api.h"
 #include "command/fatal.h"
+#include "command/layer_operation.h"
 #include "foundation/error.h"
 #include "geometry/boolean_sweep.h"
 #include "geometry/point_list_edit.h"
@@ -27,29 +28,6 @@ int ResultLayer(int index, bool report) {
   const int layer = API::kTempLayerBase - index;
   if (report) PrintMessage("Resulting layer is {%d 0}\n", layer);
   return layer;
-}
-
-// The frame of an operation on input layers gathered from the working area:
-// collects them, takes a fresh temporary layer for the result and, unless
-// nothing was gathered, runs step(input, out). An Error ends the process.
-// Returns the temporary layer's index.
-template <class Step>
-int OnCollectedLayers(API& api, bool report, int layer1, int datatype1,
-                      int layer2, int datatype2, Step step) {
-  try {
-    ScratchList input;
-    api.CollectLayers(input.list, layer1, datatype1, layer2, datatype2);
-    const int index = api.GetTempLayer();
-    PSList& out = api.RequireTempLayer(API::kTempLayerBase - index);
-    if (input.list.IsEmpty()) {
-      if (report) PrintMessage("Warning: no input layer exists\n");
-    } else {
-      step(input.list, out);
-    }
-    return index;
-  } catch (const Error& e) {
-    ExitOnError(e);
-  }
 }
 
 // Echo of a boolean code: its name and whether it names two layers.
@@ -88,25 +66,25 @@ int API::BooleanOp(BooleanOpCode op, int layer1, int datatype1, int layer2,
         PrintMessage("%s {%d %d}\n", e.name, layer1, datatype1);
     }
   }
-  RequireWorkingArea();
-
-  // The sweep also runs in-place passes (codes above 9): not from here.
-  if (int32_t(op) < int32_t(BooleanOpCode::Merge) ||
-      int32_t(op) > int32_t(BooleanOpCode::NegativeWinding))
-    ExitOnError(Error("Unknown boolean operation", "DRC"));
-  // A two-layer code takes its second layer from the script: a negative
-  // number there names no layer (it must not turn the operation into a
-  // one-layer one).
-  for (const BooleanEcho& e : kBooleanEchoes)
-    if (e.code == op && e.twoLayers) RequireLayerArgument(layer2, datatype2);
-  const int index = OnCollectedLayers(
-      *this, report, layer1, datatype1, layer2, datatype2,
+  return RunLayerOperation(
+      *this, layer1, datatype1, layer2, datatype2,
+      [&] {
+        // The sweep also runs in-place passes (codes above 9): not from here.
+        if (int32_t(op) < int32_t(BooleanOpCode::Merge) ||
+            int32_t(op) > int32_t(BooleanOpCode::NegativeWinding))
+          ExitOnError(Error("Unknown boolean operation", "DRC"));
+        // A two-layer code takes its second layer from the script: a
+        // negative number there names no layer (it must not turn the
+        // operation into a one-layer one).
+        for (const BooleanEcho& e : kBooleanEchoes)
+          if (e.code == op && e.twoLayers)
+            RequireLayerArgument(layer2, datatype2);
+      },
       [&](PSList& input, PSList& out) {
         if (report) PrintMessage("%sProcess starts\n", DateText());
         BooleanSweep(input, &out, op, _edge != 0);
         if (report) ReportOutput(out);
       });
-  return ResultLayer(index, report);
 }
 
 int API::Relate(int layer1, int datatype1, int layer2, int datatype2) {
@@ -116,18 +94,18 @@ int API::Relate(int layer1, int datatype1, int layer2, int datatype2) {
     PrintMessage("RELATE {%d %d} {%d %d}\n", layer1, datatype1, layer2,
                  datatype2);
   }
-  RequireWorkingArea();
-  RequireLayerArgument(layer2, datatype2);
-
-  const int index = OnCollectedLayers(
-      *this, report, layer1, datatype1, layer2, datatype2,
+  const int layer = RunLayerOperation(
+      *this, layer1, datatype1, layer2, datatype2,
+      [&] { RequireLayerArgument(layer2, datatype2); },
       [](PSList& input, PSList& out) {
         ClassifyPoints(input);
         SpliceList(out, input);
       });
+  // The new layer is a relational database, also when nothing was gathered.
+  const int index = kTempLayerBase - layer;
   const PSList& out = *tempLayers[size_t(index)];
   relationalLayers_[index] = RelationalMark{out.head, out.pointCount};
-  return ResultLayer(index, report);
+  return layer;
 }
 
 int API::RelationOp(int code, int layer1, int datatype1) {
@@ -204,11 +182,8 @@ int API::Compress(int layer1, int datatype1, int amount) {
   if (report)
     PrintMessage("\n%sCompress {%d %d} %d\n", DateText(), layer1, datatype1,
                  amount);
-  RequireWorkingArea();
-
-  const int index = OnCollectedLayers(
-      *this, report, layer1, datatype1, -1, 0,
-      [&](PSList& input, PSList& out) {
+  return RunOneLayerOperation(
+      *this, layer1, datatype1, [&](PSList& input, PSList& out) {
         const int32_t tolerance = ToDatabaseUnits(double(amount));
         if (layer1 < kLowestTempLayer) {
           // Library shapes overlap and touch: merge them first.
@@ -220,7 +195,6 @@ int API::Compress(int layer1, int datatype1, int amount) {
         Simplify(input, tolerance);
         SpliceList(out, input);
       });
-  return ResultLayer(index, report);
 }
 
 }  // namespace velmar

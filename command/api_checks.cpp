@@ -11,6 +11,7 @@
 
 #include "command/api.h"
 #include "command/fatal.h"
+#include "command/layer_operation.h"
 #include "foundation/error.h"
 #include "foundation/search_tree.h"
 #include "geometry/boolean_sweep.h"
@@ -175,39 +176,27 @@ int API::SPACE(int layer1, int datatype1, int amount, int kind) {
     PrintMessage("\n%s", DateText());
     PrintMessage("SPACE {%d %d} %d\n", layer1, datatype1, amount);
   }
-  BeginCheck("SPACE", amount);
-  int index = 0;
-  try {
-    ScratchList input;
-    CollectLayers(input.list, layer1, datatype1, -1, 0);
-    index = GetTempLayer();
-    PSList& out = *tempLayers[size_t(index)];
-    if (input.list.IsEmpty()) {
-      if (report) PrintMessage("Warning: no input layer exists\n");
-    } else {
-      if (report) PrintMessage("%sProcess starts\n", DateText());
-      PrepareLayer(input.list, layer1);
-      const int32_t distance = ToDatabaseUnits(double(amount));
-      const int32_t unit = ToDatabaseUnits(1.0);
-      ScratchList violations;
-      if (ClassifyList(input.list) != 0) {
-        // Edges off the axes: the band checks over the whole window.
-        EdgeIndex index2(input.list, CheckWindow());
-        CheckSpaceEdges(input.list, index2.tree, violations.list, distance, unit, kind);
-      } else {
-        SortPointsByPosition(input.list, false);
-        SweepSpaceManhattan(input.list, violations.list, distance, unit, 1, kind, false);
-      }
-      ClearPointList(input.list);
-      FinishCheck(violations.list, out, distance, "  SPACE violation vertices = %d\n",
-                  &API::spaceViolations);
-    }
-  } catch (const Error& e) {
-    ExitOnError(e);
-  }
-  const int layer = kTempLayerBase - index;
-  if (report) PrintMessage("Resulting layer is {%d 0}\n", layer);
-  return layer;
+  return RunOneLayerOperation(
+      *this, layer1, datatype1,
+      [&] { BeginCheck("SPACE", amount); },
+      [&](PSList& input, PSList& out) {
+        if (report) PrintMessage("%sProcess starts\n", DateText());
+        PrepareLayer(input, layer1);
+        const int32_t distance = ToDatabaseUnits(double(amount));
+        const int32_t unit = ToDatabaseUnits(1.0);
+        ScratchList violations;
+        if (ClassifyList(input) != 0) {
+          // Edges off the axes: the band checks over the whole window.
+          EdgeIndex index2(input, CheckWindow());
+          CheckSpaceEdges(input, index2.tree, violations.list, distance, unit, kind);
+        } else {
+          SortPointsByPosition(input, false);
+          SweepSpaceManhattan(input, violations.list, distance, unit, 1, kind, false);
+        }
+        ClearPointList(input);
+        FinishCheck(violations.list, out, distance, "  SPACE violation vertices = %d\n",
+                    &API::spaceViolations);
+      });
 }
 
 int API::SPACE(int layer1, int datatype1, int layer2, int datatype2, int amount, int kind) {
@@ -264,46 +253,34 @@ int API::WIDTH(int layer1, int datatype1, int amount, int kind) {
     PrintMessage("\n%s", DateText());
     PrintMessage("WIDTH {%d %d} %d\n", layer1, datatype1, amount);
   }
-  BeginCheck("WIDTH", amount);
-  int index = 0;
-  try {
-    ScratchList input;
-    CollectLayers(input.list, layer1, datatype1, -1, 0);
-    index = GetTempLayer();
-    PSList& out = *tempLayers[size_t(index)];
-    if (input.list.IsEmpty()) {
-      if (report) PrintMessage("Warning: no input layer exists\n");
-    } else {
-      if (report) PrintMessage("%sProcess starts\n", DateText());
-      PrepareLayer(input.list, layer1);
-      const bool open = HasOpenChains(input.list);
-      const int32_t unit = ToDatabaseUnits(1.0);
-      const int32_t distance = ToDatabaseUnits(double(amount));
-      const int cls = ClassifyList(input.list);
-      ScratchList violations;
-      if (cls != 0 && (kind <= 1 || open)) {
-        // Edges off the axes: the band checks over the whole window.
-        EdgeIndex index2(input.list, CheckWindow());
-        CheckWidthEdges(input.list, index2.tree, violations.list, distance, unit, kind);
-      } else if (kind <= 1) {
-        SortPointsByPosition(input.list, false);
-        SweepWidthManhattan(input.list, violations.list, -distance, unit, 1, kind);
-      } else if (open) {
-        EdgeIndex index2(input.list, CheckWindow());
-        CheckWidthEdges(input.list, index2.tree, violations.list, distance, unit, kind);
-      } else {
-        WidthPerShape(input.list, violations.list, distance, unit, kind);
-      }
-      ClearPointList(input.list);
-      FinishCheck(violations.list, out, 0, "  WIDTH violation vertices = %d\n",
-                  &API::widthViolations);
-    }
-  } catch (const Error& e) {
-    ExitOnError(e);
-  }
-  const int layer = kTempLayerBase - index;
-  if (report) PrintMessage("Resulting layer is {%d 0}\n", layer);
-  return layer;
+  return RunOneLayerOperation(
+      *this, layer1, datatype1,
+      [&] { BeginCheck("WIDTH", amount); },
+      [&](PSList& input, PSList& out) {
+        if (report) PrintMessage("%sProcess starts\n", DateText());
+        PrepareLayer(input, layer1);
+        const bool open = HasOpenChains(input);
+        const int32_t unit = ToDatabaseUnits(1.0);
+        const int32_t distance = ToDatabaseUnits(double(amount));
+        const int cls = ClassifyList(input);
+        ScratchList violations;
+        if (cls != 0 && (kind <= 1 || open)) {
+          // Edges off the axes: the band checks over the whole window.
+          EdgeIndex index2(input, CheckWindow());
+          CheckWidthEdges(input, index2.tree, violations.list, distance, unit, kind);
+        } else if (kind <= 1) {
+          SortPointsByPosition(input, false);
+          SweepWidthManhattan(input, violations.list, -distance, unit, 1, kind);
+        } else if (open) {
+          EdgeIndex index2(input, CheckWindow());
+          CheckWidthEdges(input, index2.tree, violations.list, distance, unit, kind);
+        } else {
+          WidthPerShape(input, violations.list, distance, unit, kind);
+        }
+        ClearPointList(input);
+        FinishCheck(violations.list, out, 0, "  WIDTH violation vertices = %d\n",
+                    &API::widthViolations);
+      });
 }
 
 int API::Enc(int layer1, int datatype1, int layer2, int datatype2, int amount, int kind) {
@@ -311,53 +288,43 @@ int API::Enc(int layer1, int datatype1, int layer2, int datatype2, int amount, i
   if (report)
     PrintMessage("\n%sENC {%d %d} {%d %d} %d\n", DateText(), layer1, datatype1, layer2,
                  datatype2, amount);
-  BeginCheck("ENC", amount);
-  RequireLayerArgument(layer2, datatype2);
-  int index = 0;
-  try {
-    ScratchList enclosed;
-    CollectLayers(enclosed.list, layer1, datatype1, -1, 0);
-    index = GetTempLayer();
-    PSList& out = *tempLayers[size_t(index)];
-    if (enclosed.list.IsEmpty()) {
-      if (report) PrintMessage("Warning: no input layer exists\n");
-    } else {
-      if (report) PrintMessage("%sProcess starts\n", DateText());
-      PrepareLayer(enclosed.list, layer1);
-      ScratchList enclosing;
-      CollectLayers(enclosing.list, layer2, datatype2, -1, 0);
-      PrepareLayer(enclosing.list, layer2);
-      const int32_t distance = ToDatabaseUnits(double(amount));
-      const int32_t unit = ToDatabaseUnits(1.0);
-      ScratchList violations;
-      if (amount > 0 && ClassifyList(enclosed.list) == 0 && ClassifyList(enclosing.list) == 0 &&
-          !HasOpenChains(enclosed.list) && !HasOpenChains(enclosing.list)) {
-        SetFlags(enclosing.list, PSPointFlags::SecondLayer);
-        SpliceList(enclosing.list, enclosed.list);
-        SortPointsByPosition(enclosing.list, false);
-        SweepEnc(enclosing.list, violations.list, distance, unit, 1, kind);
-      } else {
-        ScratchList inside, outside;
-        SplitInside(enclosed.list, enclosing.list, &inside.list, &outside.list);
-        // Shapes not inside the enclosing layer are violations whole.
-        if (!outside.list.IsEmpty())
-          BooleanSweep(outside.list, &violations.list, BooleanOpCode::Merge, false);
-        if (!inside.list.IsEmpty() && distance != 0) {
-          EdgeIndex index2(enclosing.list, CheckWindow());
-          CheckEncEdges(inside.list, index2.tree, violations.list, distance, unit, kind);
+  return RunOneLayerOperation(
+      *this, layer1, datatype1,
+      [&] {
+        BeginCheck("ENC", amount);
+        RequireLayerArgument(layer2, datatype2);
+      },
+      [&](PSList& enclosed, PSList& out) {
+        if (report) PrintMessage("%sProcess starts\n", DateText());
+        PrepareLayer(enclosed, layer1);
+        ScratchList enclosing;
+        CollectLayers(enclosing.list, layer2, datatype2, -1, 0);
+        PrepareLayer(enclosing.list, layer2);
+        const int32_t distance = ToDatabaseUnits(double(amount));
+        const int32_t unit = ToDatabaseUnits(1.0);
+        ScratchList violations;
+        if (amount > 0 && ClassifyList(enclosed) == 0 && ClassifyList(enclosing.list) == 0 &&
+            !HasOpenChains(enclosed) && !HasOpenChains(enclosing.list)) {
+          SetFlags(enclosing.list, PSPointFlags::SecondLayer);
+          SpliceList(enclosing.list, enclosed);
+          SortPointsByPosition(enclosing.list, false);
+          SweepEnc(enclosing.list, violations.list, distance, unit, 1, kind);
+        } else {
+          ScratchList inside, outside;
+          SplitInside(enclosed, enclosing.list, &inside.list, &outside.list);
+          // Shapes not inside the enclosing layer are violations whole.
+          if (!outside.list.IsEmpty())
+            BooleanSweep(outside.list, &violations.list, BooleanOpCode::Merge, false);
+          if (!inside.list.IsEmpty() && distance != 0) {
+            EdgeIndex index2(enclosing.list, CheckWindow());
+            CheckEncEdges(inside.list, index2.tree, violations.list, distance, unit, kind);
+          }
         }
-      }
-      ClearPointList(enclosing.list);
-      ClearPointList(enclosed.list);
-      FinishCheck(violations.list, out, distance, "  ENC violation vertices = %d\n",
-                  &API::encViolations);
-    }
-  } catch (const Error& e) {
-    ExitOnError(e);
-  }
-  const int layer = kTempLayerBase - index;
-  if (report) PrintMessage("Resulting layer is {%d 0}\n", layer);
-  return layer;
+        ClearPointList(enclosing.list);
+        ClearPointList(enclosed);
+        FinishCheck(violations.list, out, distance, "  ENC violation vertices = %d\n",
+                    &API::encViolations);
+      });
 }
 
 }  // namespace velmar

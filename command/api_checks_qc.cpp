@@ -7,6 +7,7 @@
 
 #include "command/api.h"
 #include "command/fatal.h"
+#include "command/layer_operation.h"
 #include "foundation/error.h"
 #include "foundation/rounding.h"
 #include "foundation/search_tree.h"
@@ -65,28 +66,17 @@ int API::RunCheck(const char* name, int amount, int layer1, int datatype1,
                   const char* violationLine, int API::*counter,
                   const CheckEngine& engine) {
   const bool report = tech.reportDegree != 0;
-  BeginCheck(name, amount);
-  int index = 0;
-  try {
-    ScratchList input;
-    CollectLayers(input.list, layer1, datatype1, -1, 0);
-    index = GetTempLayer();
-    if (input.list.IsEmpty()) {
-      if (report) PrintMessage("Warning: no input layer exists\n");
-    } else {
-      if (report) PrintMessage("%sProcess starts\n", DateText());
-      ScratchList violations;
-      const int32_t hierarchySize = engine(input.list, violations.list);
-      ClearPointList(input.list);
-      FinishCheck(violations.list, *tempLayers[size_t(index)], hierarchySize,
-                  violationLine, counter);
-    }
-  } catch (const Error& e) {
-    ExitOnError(e);
-  }
-  const int layer = kTempLayerBase - index;
-  if (report) PrintMessage("Resulting layer is {%d 0}\n", layer);
-  return layer;
+  return RunOneLayerOperation(
+      *this, layer1, datatype1,
+      [&] { BeginCheck(name, amount); },
+      [&](PSList& input, PSList& out) {
+        if (report) PrintMessage("%sProcess starts\n", DateText());
+        ScratchList violations;
+        const int32_t hierarchySize = engine(input, violations.list);
+        ClearPointList(input);
+        FinishCheck(violations.list, out, hierarchySize,
+                    violationLine, counter);
+      });
 }
 
 // --- Checks by sizing -------------------------------------------------------------

@@ -10,6 +10,7 @@
 
 #include "command/api.h"
 #include "command/fatal.h"
+#include "command/layer_operation.h"
 #include "foundation/error.h"
 #include "foundation/rounding.h"
 #include "foundation/search_tree.h"
@@ -301,52 +302,39 @@ void ForEachLineEnd(PSList& input, const DBSearchSystemKD& table,
 int API::ExtractEdges(int layer, int datatype) {
   const bool report = tech.reportDegree != 0;
   if (report) PrintMessage("\n%sExtractEdges {%d %d}\n", DateText(), layer, datatype);
-  RequireWorkingArea();
-  if (!biasTable) ExitWithMessage("ERROR: Bias rules not prepared\n");
-  int index = 0;
-  try {
-    ScratchList input;
-    CollectLayers(input.list, layer, datatype, -1, 0);
-    index = GetTempLayer();
-    PSList& out = *tempLayers[size_t(index)];
-    if (input.list.IsEmpty()) {
-      if (report) PrintMessage("Warning: no input layer exists\n");
-    } else {
-      MergeLibraryLayer(input.list, layer);
-      const Box region = IndexRegion(area, ToDatabaseUnits(double(tech.areaMargin)));
-      DBSearchSystem tree;
-      BuildIndex(input.list, region, tree);
-      ScratchList copy, result;
-      CopyPointList(input.list, copy.list);
-      const int32_t li = biasTable->region.max[0], lo = biasTable->region.max[1];
-      KDBox q = NewQuery();
-      ProfileLists pl;
-      try {
-        for (PSPoint* p = copy.list.head; p; p = p->link) {
-          PSPoint* nx = p->next;
-          if (nx == nullptr) continue;
-          EdgeProfile(tree, tree, Box(p->x, p->y, nx->x, nx->y), li, lo, pl);
-          CutEdge(copy.list, p, nx, pl.inside, [&](const AttrSegment& s) {
-            return PieceRule(*biasTable, q, s) ? 1 : 0;
-          });
+  return RunOneLayerOperation(
+      *this, layer, datatype,
+      [&] { if (!biasTable) ExitWithMessage("ERROR: Bias rules not prepared\n"); },
+      [&](PSList& input, PSList& out) {
+        MergeLibraryLayer(input, layer);
+        const Box region = IndexRegion(area, ToDatabaseUnits(double(tech.areaMargin)));
+        DBSearchSystem tree;
+        BuildIndex(input, region, tree);
+        ScratchList copy, result;
+        CopyPointList(input, copy.list);
+        const int32_t li = biasTable->region.max[0], lo = biasTable->region.max[1];
+        KDBox q = NewQuery();
+        ProfileLists pl;
+        try {
+          for (PSPoint* p = copy.list.head; p; p = p->link) {
+            PSPoint* nx = p->next;
+            if (nx == nullptr) continue;
+            EdgeProfile(tree, tree, Box(p->x, p->y, nx->x, nx->y), li, lo, pl);
+            CutEdge(copy.list, p, nx, pl.inside, [&](const AttrSegment& s) {
+              return PieceRule(*biasTable, q, s) ? 1 : 0;
+            });
+          }
+        } catch (...) {
+          DBSearchSystem::Clear(tree);
+          throw;
         }
-      } catch (...) {
         DBSearchSystem::Clear(tree);
-        throw;
-      }
-      DBSearchSystem::Clear(tree);
-      ClearPointList(input.list);
-      EmitBiasedEdges(copy.list, result.list);
-      ClearPointList(copy.list);
-      SpliceList(out, result.list);
-      if (report) ReportPointSystemMemory(false);
-    }
-  } catch (const Error& e) {
-    ExitOnError(e);
-  }
-  const int number = kTempLayerBase - index;
-  if (report) PrintMessage("Resulting layer is {%d 0}\n", number);
-  return number;
+        ClearPointList(input);
+        EmitBiasedEdges(copy.list, result.list);
+        ClearPointList(copy.list);
+        SpliceList(out, result.list);
+        if (report) ReportPointSystemMemory(false);
+      });
 }
 
 int API::ExtractEdges(int layer1, int datatype1, int layer2, int datatype2,
@@ -356,59 +344,47 @@ int API::ExtractEdges(int layer1, int datatype1, int layer2, int datatype2,
     PrintMessage("\n%sExtractEdges {%d %d} {%d %d} {%d %d}\n", DateText(), layer1,
                  datatype1, layer2, datatype2, layer3, datatype3);
   }
-  RequireWorkingArea();
-  if (!biasTable) ExitWithMessage("ERROR: Bias rules not prepared\n");
-  int index = 0;
-  try {
-    ScratchList input, insideLayer, outsideLayer;
-    CollectLayers(input.list, layer1, datatype1, -1, 0);
-    index = GetTempLayer();
-    PSList& out = *tempLayers[size_t(index)];
-    if (input.list.IsEmpty()) {
-      if (report) PrintMessage("Warning: no input layer exists\n");
-    } else {
-      if (layer2 >= 0) CollectLayers(insideLayer.list, layer2, datatype2, -1, 0);
-      if (layer3 >= 0) CollectLayers(outsideLayer.list, layer3, datatype3, -1, 0);
-      MergeLibraryLayer(input.list, layer1);
-      if (layer2 >= 0) MergeLibraryLayer(insideLayer.list, layer2);
-      if (layer3 >= 0) MergeLibraryLayer(outsideLayer.list, layer3);
-      const Box region = IndexRegion(area, ToDatabaseUnits(double(tech.areaMargin)));
-      DBSearchSystem inside, outside;
-      BuildIndex(insideLayer.list, region, inside);
-      BuildIndex(outsideLayer.list, region, outside);
-      const int32_t li = biasTable->region.max[0], lo = biasTable->region.max[1];
-      KDBox q = NewQuery();
-      ProfileLists pl;
-      try {
-        for (PSPoint* p = input.list.head; p; p = p->link) {
-          PSPoint* nx = p->next;
-          if (nx == nullptr) continue;
-          EdgeProfile(inside, outside, Box(p->x, p->y, nx->x, nx->y), li, lo, pl);
-          CutEdge(input.list, p, nx, pl.inside, [&](const AttrSegment& s) {
-            return PieceRule(*biasTable, q, s) ? 1 : 0;
-          });
+  return RunOneLayerOperation(
+      *this, layer1, datatype1,
+      [&] { if (!biasTable) ExitWithMessage("ERROR: Bias rules not prepared\n"); },
+      [&](PSList& input, PSList& out) {
+        ScratchList insideLayer, outsideLayer;
+        if (layer2 >= 0) CollectLayers(insideLayer.list, layer2, datatype2, -1, 0);
+        if (layer3 >= 0) CollectLayers(outsideLayer.list, layer3, datatype3, -1, 0);
+        MergeLibraryLayer(input, layer1);
+        if (layer2 >= 0) MergeLibraryLayer(insideLayer.list, layer2);
+        if (layer3 >= 0) MergeLibraryLayer(outsideLayer.list, layer3);
+        const Box region = IndexRegion(area, ToDatabaseUnits(double(tech.areaMargin)));
+        DBSearchSystem inside, outside;
+        BuildIndex(insideLayer.list, region, inside);
+        BuildIndex(outsideLayer.list, region, outside);
+        const int32_t li = biasTable->region.max[0], lo = biasTable->region.max[1];
+        KDBox q = NewQuery();
+        ProfileLists pl;
+        try {
+          for (PSPoint* p = input.head; p; p = p->link) {
+            PSPoint* nx = p->next;
+            if (nx == nullptr) continue;
+            EdgeProfile(inside, outside, Box(p->x, p->y, nx->x, nx->y), li, lo, pl);
+            CutEdge(input, p, nx, pl.inside, [&](const AttrSegment& s) {
+              return PieceRule(*biasTable, q, s) ? 1 : 0;
+            });
+          }
+        } catch (...) {
+          DBSearchSystem::Clear(inside);
+          DBSearchSystem::Clear(outside);
+          throw;
         }
-      } catch (...) {
         DBSearchSystem::Clear(inside);
         DBSearchSystem::Clear(outside);
-        throw;
-      }
-      DBSearchSystem::Clear(inside);
-      DBSearchSystem::Clear(outside);
-      ClearPointList(insideLayer.list);
-      ClearPointList(outsideLayer.list);
-      ScratchList result;
-      EmitBiasedEdges(input.list, result.list);
-      ClearPointList(input.list);
-      SpliceList(out, result.list);
-      if (report) ReportPointSystemMemory(false);
-    }
-  } catch (const Error& e) {
-    ExitOnError(e);
-  }
-  const int number = kTempLayerBase - index;
-  if (report) PrintMessage("Resulting layer is {%d 0}\n", number);
-  return number;
+        ClearPointList(insideLayer.list);
+        ClearPointList(outsideLayer.list);
+        ScratchList result;
+        EmitBiasedEdges(input, result.list);
+        ClearPointList(input);
+        SpliceList(out, result.list);
+        if (report) ReportPointSystemMemory(false);
+      });
 }
 
 int API::EdgeBias(int layer, int datatype) {
@@ -417,152 +393,126 @@ int API::EdgeBias(int layer, int datatype) {
     PrintMessage("\n%s", DateText());
     PrintMessage("EdgeBias {%d %d}\n", layer, datatype);
   }
-  RequireWorkingArea();
-  if (!biasTable) ExitWithMessage("ERROR: Bias rules not prepared\n");
-  int index = 0;
-  try {
-    ScratchList input;
-    CollectLayers(input.list, layer, datatype, -1, 0);
-    index = GetTempLayer();
-    PSList& out = *tempLayers[size_t(index)];
-    if (input.list.IsEmpty()) {
-      if (report) PrintMessage("Warning: no input layer exists\n");
-    } else {
-      MergeLibraryLayer(input.list, layer);
-      DropOpenChains(input.list);
-      const Box region = IndexRegion(area, ToDatabaseUnits(double(tech.areaMargin)));
-      DBSearchSystem tree;
-      BuildIndex(input.list, region, tree);
-      ScratchList copy, result;
-      CopyPointList(input.list, copy.list);
-      SetFlags(copy.list, PSPointFlags::BiasInputVertex);
-      const int32_t minLength = ToDatabaseUnits(double(tech.biasMinLength));
-      const int32_t guard = ToDatabaseUnits(double(tech.biasCornerGuard));
-      const int32_t tolerance = ToDatabaseUnits(double(std::max(tech.biasDiff - 1, 0)));
-      const int32_t li = biasTable->region.max[0], lo = biasTable->region.max[1];
-      KDBox q = NewQuery();
-      ProfileLists pl;
-      auto biasOf = [&](const AttrSegment& s) {
-        const int32_t* rule = PieceRule(*biasTable, q, s);
-        return rule ? rule[0] : 0;
-      };
-      try {
-        for (PSPoint* p = copy.list.head; p; p = p->link) {
-          PSPoint* nx = p->next;
-          if (nx == nullptr) continue;
-          const Box edge(p->x, p->y, nx->x, nx->y);
-          if (guard == 0) {
-            EdgeProfile(tree, tree, edge, li, lo, pl);
-            CutEdge(copy.list, p, nx, pl.inside, biasOf);
-            continue;
+  return RunOneLayerOperation(
+      *this, layer, datatype,
+      [&] { if (!biasTable) ExitWithMessage("ERROR: Bias rules not prepared\n"); },
+      [&](PSList& input, PSList& out) {
+        MergeLibraryLayer(input, layer);
+        DropOpenChains(input);
+        const Box region = IndexRegion(area, ToDatabaseUnits(double(tech.areaMargin)));
+        DBSearchSystem tree;
+        BuildIndex(input, region, tree);
+        ScratchList copy, result;
+        CopyPointList(input, copy.list);
+        SetFlags(copy.list, PSPointFlags::BiasInputVertex);
+        const int32_t minLength = ToDatabaseUnits(double(tech.biasMinLength));
+        const int32_t guard = ToDatabaseUnits(double(tech.biasCornerGuard));
+        const int32_t tolerance = ToDatabaseUnits(double(std::max(tech.biasDiff - 1, 0)));
+        const int32_t li = biasTable->region.max[0], lo = biasTable->region.max[1];
+        KDBox q = NewQuery();
+        ProfileLists pl;
+        auto biasOf = [&](const AttrSegment& s) {
+          const int32_t* rule = PieceRule(*biasTable, q, s);
+          return rule ? rule[0] : 0;
+        };
+        try {
+          for (PSPoint* p = copy.list.head; p; p = p->link) {
+            PSPoint* nx = p->next;
+            if (nx == nullptr) continue;
+            const Box edge(p->x, p->y, nx->x, nx->y);
+            if (guard == 0) {
+              EdgeProfile(tree, tree, edge, li, lo, pl);
+              CutEdge(copy.list, p, nx, pl.inside, biasOf);
+              continue;
+            }
+            const int64_t dx = int64_t(nx->x) - p->x, dy = int64_t(nx->y) - p->y;
+            const long double len = std::sqrt((long double)dx * dx + (long double)dy * dy);
+            int64_t n = 0, m = 0;
+            bool shortEdge = int64_t(len) < 2 * int64_t(guard);
+            if (!shortEdge) {
+              n = int64_t(RoundHalfAway((long double)dx * guard / len));
+              m = int64_t(RoundHalfAway((long double)dy * guard / len));
+              // A core of no length (an edge about twice the guard) is short.
+              shortEdge = dx - 2 * n == 0 && dy - 2 * m == 0;
+            }
+            if (shortEdge) {
+              if (tech.biasShortMode == 0) continue;  // kept on its line, bias 0
+              auto towardsZero = [](int64_t v) { return v > 0 ? v - 1 : v < 0 ? v + 1 : 0; };
+              n = towardsZero(dx / 2);
+              m = towardsZero(dy / 2);
+            }
+            const Box core(CheckedCoord(p->x + n), CheckedCoord(p->y + m),
+                           CheckedCoord(nx->x - n), CheckedCoord(nx->y - m));
+            EdgeProfile(tree, tree, core, li, lo, pl);
+            // The guard pieces p -> A and B -> nx (none where the core reaches
+            // the vertex).
+            PSPoint* a = p;
+            PSPoint* b = nx;
+            if (core.x1 != p->x || core.y1 != p->y) {
+              a = PushPoint(copy.list, core.x1, core.y1);
+              LinkPoints(p, a);
+            }
+            if (core.x2 != nx->x || core.y2 != nx->y) {
+              b = PushPoint(copy.list, core.x2, core.y2);
+              LinkPoints(b, nx);
+            }
+            LinkPoints(a, b);
+            CutEdge(copy.list, a, b, pl.inside, biasOf);
           }
-          const int64_t dx = int64_t(nx->x) - p->x, dy = int64_t(nx->y) - p->y;
-          const long double len = std::sqrt((long double)dx * dx + (long double)dy * dy);
-          int64_t n = 0, m = 0;
-          bool shortEdge = int64_t(len) < 2 * int64_t(guard);
-          if (!shortEdge) {
-            n = int64_t(RoundHalfAway((long double)dx * guard / len));
-            m = int64_t(RoundHalfAway((long double)dy * guard / len));
-            // A core of no length (an edge about twice the guard) is short.
-            shortEdge = dx - 2 * n == 0 && dy - 2 * m == 0;
-          }
-          if (shortEdge) {
-            if (tech.biasShortMode == 0) continue;  // kept on its line, bias 0
-            auto towardsZero = [](int64_t v) { return v > 0 ? v - 1 : v < 0 ? v + 1 : 0; };
-            n = towardsZero(dx / 2);
-            m = towardsZero(dy / 2);
-          }
-          const Box core(CheckedCoord(p->x + n), CheckedCoord(p->y + m),
-                         CheckedCoord(nx->x - n), CheckedCoord(nx->y - m));
-          EdgeProfile(tree, tree, core, li, lo, pl);
-          // The guard pieces p -> A and B -> nx (none where the core reaches
-          // the vertex).
-          PSPoint* a = p;
-          PSPoint* b = nx;
-          if (core.x1 != p->x || core.y1 != p->y) {
-            a = PushPoint(copy.list, core.x1, core.y1);
-            LinkPoints(p, a);
-          }
-          if (core.x2 != nx->x || core.y2 != nx->y) {
-            b = PushPoint(copy.list, core.x2, core.y2);
-            LinkPoints(b, nx);
-          }
-          LinkPoints(a, b);
-          CutEdge(copy.list, a, b, pl.inside, biasOf);
+        } catch (...) {
+          DBSearchSystem::Clear(tree);
+          throw;
         }
-      } catch (...) {
         DBSearchSystem::Clear(tree);
-        throw;
-      }
-      DBSearchSystem::Clear(tree);
-      ClearPointList(input.list);
-      const int mode = tech.biasMergeMode;
-      MergeSimilarBiases(copy.list, mode, guard, 0);
-      if (minLength > 0) MergeShortEdges(copy.list, minLength, guard, mode);
-      if (tolerance != 0) MergeSimilarBiases(copy.list, mode, guard, tolerance);
-      if (guard != 0) PropagateMarkerBias(copy.list, mode);
-      OffsetBiasedList(copy.list, result.list);
-      ClearPointList(copy.list);
-      if (!result.list.IsEmpty() && hierarchical != 0) GatherAreaLayers(maxBias, result.list);
-      SpliceList(out, result.list);
-      if (report) ReportPointSystemMemory(false);
-    }
-  } catch (const Error& e) {
-    ExitOnError(e);
-  }
-  const int number = kTempLayerBase - index;
-  if (report) PrintMessage("Resulting layer is {%d 0}\n", number);
-  return number;
+        ClearPointList(input);
+        const int mode = tech.biasMergeMode;
+        MergeSimilarBiases(copy.list, mode, guard, 0);
+        if (minLength > 0) MergeShortEdges(copy.list, minLength, guard, mode);
+        if (tolerance != 0) MergeSimilarBiases(copy.list, mode, guard, tolerance);
+        if (guard != 0) PropagateMarkerBias(copy.list, mode);
+        OffsetBiasedList(copy.list, result.list);
+        ClearPointList(copy.list);
+        if (!result.list.IsEmpty() && hierarchical != 0) GatherAreaLayers(maxBias, result.list);
+        SpliceList(out, result.list);
+        if (report) ReportPointSystemMemory(false);
+      });
 }
 
 int API::ExtractLineEnds(int layer, int datatype) {
   const bool report = tech.reportDegree != 0;
   if (report) PrintMessage("\n%sExtractLineEnds {%d %d}\n", DateText(), layer, datatype);
-  RequireWorkingArea();
-  if (!endcapTable) ExitWithMessage("ERROR: End-cap rules not prepared\n");
-  int index = 0;
-  try {
-    ScratchList input;
-    CollectLayers(input.list, layer, datatype, -1, 0);
-    index = GetTempLayer();
-    PSList& out = *tempLayers[size_t(index)];
-    if (input.list.IsEmpty()) {
-      if (report) PrintMessage("Warning: no input layer exists\n");
-    } else {
-      MergeLibraryLayer(input.list, layer);
-      const Box region = IndexRegion(area, ToDatabaseUnits(double(tech.areaMargin)));
-      DBSearchSystem tree;
-      BuildIndex(input.list, region, tree);
-      ScratchList result;
-      KDBox q = NewQuery();
-      try {
-        ForEachLineEnd(input.list, *endcapTable, ToDatabaseUnits(double(tech.endcapMinLength)),
-                       tree, [&](PSPoint* n, const LineEndMeasures& m) {
-          SetQuery(q, 0, m.w);
-          SetQuery(q, 1, m.front);
-          SetQuery(q, 2, m.sideN);
-          const DBSearchNodeKD* node = nullptr;
-          if (!Lookup(*endcapTable, q, &node)) return;
-          if (!(node->min[2] <= m.sideP && m.sideP <= node->max[2])) return;
-          PSPoint* a = PushPoint(result.list, n->x, n->y);
-          PSPoint* b = PushPoint(result.list, n->next->x, n->next->y);
-          LinkPoints(a, b);
-        });
-      } catch (...) {
+  return RunOneLayerOperation(
+      *this, layer, datatype,
+      [&] { if (!endcapTable) ExitWithMessage("ERROR: End-cap rules not prepared\n"); },
+      [&](PSList& input, PSList& out) {
+        MergeLibraryLayer(input, layer);
+        const Box region = IndexRegion(area, ToDatabaseUnits(double(tech.areaMargin)));
+        DBSearchSystem tree;
+        BuildIndex(input, region, tree);
+        ScratchList result;
+        KDBox q = NewQuery();
+        try {
+          ForEachLineEnd(input, *endcapTable, ToDatabaseUnits(double(tech.endcapMinLength)),
+                         tree, [&](PSPoint* n, const LineEndMeasures& m) {
+            SetQuery(q, 0, m.w);
+            SetQuery(q, 1, m.front);
+            SetQuery(q, 2, m.sideN);
+            const DBSearchNodeKD* node = nullptr;
+            if (!Lookup(*endcapTable, q, &node)) return;
+            if (!(node->min[2] <= m.sideP && m.sideP <= node->max[2])) return;
+            PSPoint* a = PushPoint(result.list, n->x, n->y);
+            PSPoint* b = PushPoint(result.list, n->next->x, n->next->y);
+            LinkPoints(a, b);
+          });
+        } catch (...) {
+          DBSearchSystem::Clear(tree);
+          throw;
+        }
         DBSearchSystem::Clear(tree);
-        throw;
-      }
-      DBSearchSystem::Clear(tree);
-      ClearPointList(input.list);
-      SpliceList(out, result.list);
-      if (report) ReportPointSystemMemory(false);
-    }
-  } catch (const Error& e) {
-    ExitOnError(e);
-  }
-  const int number = kTempLayerBase - index;
-  if (report) PrintMessage("Resulting layer is {%d 0}\n", number);
-  return number;
+        ClearPointList(input);
+        SpliceList(out, result.list);
+        if (report) ReportPointSystemMemory(false);
+      });
 }
 
 int API::HammerHead(int layer, int datatype) {
@@ -571,100 +521,87 @@ int API::HammerHead(int layer, int datatype) {
     PrintMessage("\n%s", DateText());
     PrintMessage("HammerHead {%d %d}\n", layer, datatype);
   }
-  RequireWorkingArea();
-  if (!endcapTable) ExitWithMessage("ERROR: End-cap rules not prepared\n");
-  int index = 0;
-  try {
-    ScratchList input;
-    CollectLayers(input.list, layer, datatype, -1, 0);
-    index = GetTempLayer();
-    PSList& out = *tempLayers[size_t(index)];
-    if (input.list.IsEmpty()) {
-      if (report) PrintMessage("Warning: no input layer exists\n");
-    } else {
-      if (report) PrintMessage("%sProcess starts\n", DateText());
-      MergeLibraryLayer(input.list, layer);
-      const Box region = IndexRegion(area, ToDatabaseUnits(double(tech.areaMargin)));
-      DBSearchSystem tree;
-      BuildIndex(input.list, region, tree);
-      ScratchList result;
-      KDBox q = NewQuery();
-      const bool adjust = tech.hammerSideAdjust != 0;
-      try {
-        ForEachLineEnd(input.list, *endcapTable, ToDatabaseUnits(double(tech.endcapMinLength)),
-                       tree, [&](PSPoint* n, const LineEndMeasures& m) {
-          SetQuery(q, 0, m.w);
-          SetQuery(q, 1, m.front);
-          q.min[2] = INT_MAX - 1;
-          q.max[2] = INT_MAX;
-          bool triedN = false, triedP = false;
-          const int32_t* rule = Lookup(*endcapTable, q);
-          if (!rule && m.sideN < kNoPartnerDistance) {
-            SetQuery(q, 2, m.sideN);
-            rule = Lookup(*endcapTable, q);
-            triedN = true;
-          }
-          if (!rule && m.sideP < kNoPartnerDistance) {
-            SetQuery(q, 2, m.sideP);
-            rule = Lookup(*endcapTable, q);
-            triedP = true;
-          }
-          if (!rule) return;
-          const int64_t h = rule[0], t = rule[1], e = rule[2];
-          int64_t dN = h - t, dP = h - t, eN = e, eP = e;
-          const int64_t product = e * h;
-          // A side with a neighbour takes the side extension of its own rule;
-          // with the side adjustment its depth keeps the head's area.
-          auto side = [&](int32_t dist, int64_t& depth, int64_t& ext) {
-            SetQuery(q, 2, dist);
-            const int32_t* r = Lookup(*endcapTable, q);
-            if (!r) return false;
-            ext = r[2];
-            if (ext != e && adjust && ext != 0) depth = product / ext - t;
-            return true;
-          };
-          if (!triedN && m.sideN < kNoPartnerDistance && !side(m.sideN, dN, eN)) return;
-          if (!triedP && m.sideP < kNoPartnerDistance && !side(m.sideP, dP, eP)) return;
-          const Box edge(n->x, n->y, n->next->x, n->next->y);
-          Box span;
-          OffsetPoint(edge, CheckedCoord(eN), false, span.x1, span.y1);
-          OffsetPoint(edge, CheckedCoord(eP), true, span.x2, span.y2);
-          Box outer = span, inner = span;
-          ShiftPerpendicular(outer, CheckedCoord(t));
-          ShiftPerpendicular(inner, CheckedCoord(-std::min(dN, dP)));
-          AddRing(result.list, {Point(inner.x2, inner.y2), Point(inner.x1, inner.y1),
-                                Point(outer.x1, outer.y1), Point(outer.x2, outer.y2)});
-          if (dN == dP) return;
-          Box deep = inner;
-          int64_t k;
-          if (dP > dN) {
-            OffsetPoint(inner, CheckedCoord(-eP), true, deep.x1, deep.y1);
-            k = dP - dN;
-          } else {
-            PointAlong(inner, CheckedCoord(eN), deep.x2, deep.y2);
-            k = dN - dP;
-          }
-          Box below = deep;
-          ShiftPerpendicular(below, CheckedCoord(-k));
-          AddRing(result.list, {Point(deep.x1, deep.y1), Point(deep.x2, deep.y2),
-                                Point(below.x2, below.y2), Point(below.x1, below.y1)});
-        });
-      } catch (...) {
+  return RunOneLayerOperation(
+      *this, layer, datatype,
+      [&] { if (!endcapTable) ExitWithMessage("ERROR: End-cap rules not prepared\n"); },
+      [&](PSList& input, PSList& out) {
+        if (report) PrintMessage("%sProcess starts\n", DateText());
+        MergeLibraryLayer(input, layer);
+        const Box region = IndexRegion(area, ToDatabaseUnits(double(tech.areaMargin)));
+        DBSearchSystem tree;
+        BuildIndex(input, region, tree);
+        ScratchList result;
+        KDBox q = NewQuery();
+        const bool adjust = tech.hammerSideAdjust != 0;
+        try {
+          ForEachLineEnd(input, *endcapTable, ToDatabaseUnits(double(tech.endcapMinLength)),
+                         tree, [&](PSPoint* n, const LineEndMeasures& m) {
+            SetQuery(q, 0, m.w);
+            SetQuery(q, 1, m.front);
+            q.min[2] = INT_MAX - 1;
+            q.max[2] = INT_MAX;
+            bool triedN = false, triedP = false;
+            const int32_t* rule = Lookup(*endcapTable, q);
+            if (!rule && m.sideN < kNoPartnerDistance) {
+              SetQuery(q, 2, m.sideN);
+              rule = Lookup(*endcapTable, q);
+              triedN = true;
+            }
+            if (!rule && m.sideP < kNoPartnerDistance) {
+              SetQuery(q, 2, m.sideP);
+              rule = Lookup(*endcapTable, q);
+              triedP = true;
+            }
+            if (!rule) return;
+            const int64_t h = rule[0], t = rule[1], e = rule[2];
+            int64_t dN = h - t, dP = h - t, eN = e, eP = e;
+            const int64_t product = e * h;
+            // A side with a neighbour takes the side extension of its own rule;
+            // with the side adjustment its depth keeps the head's area.
+            auto side = [&](int32_t dist, int64_t& depth, int64_t& ext) {
+              SetQuery(q, 2, dist);
+              const int32_t* r = Lookup(*endcapTable, q);
+              if (!r) return false;
+              ext = r[2];
+              if (ext != e && adjust && ext != 0) depth = product / ext - t;
+              return true;
+            };
+            if (!triedN && m.sideN < kNoPartnerDistance && !side(m.sideN, dN, eN)) return;
+            if (!triedP && m.sideP < kNoPartnerDistance && !side(m.sideP, dP, eP)) return;
+            const Box edge(n->x, n->y, n->next->x, n->next->y);
+            Box span;
+            OffsetPoint(edge, CheckedCoord(eN), false, span.x1, span.y1);
+            OffsetPoint(edge, CheckedCoord(eP), true, span.x2, span.y2);
+            Box outer = span, inner = span;
+            ShiftPerpendicular(outer, CheckedCoord(t));
+            ShiftPerpendicular(inner, CheckedCoord(-std::min(dN, dP)));
+            AddRing(result.list, {Point(inner.x2, inner.y2), Point(inner.x1, inner.y1),
+                                  Point(outer.x1, outer.y1), Point(outer.x2, outer.y2)});
+            if (dN == dP) return;
+            Box deep = inner;
+            int64_t k;
+            if (dP > dN) {
+              OffsetPoint(inner, CheckedCoord(-eP), true, deep.x1, deep.y1);
+              k = dP - dN;
+            } else {
+              PointAlong(inner, CheckedCoord(eN), deep.x2, deep.y2);
+              k = dN - dP;
+            }
+            Box below = deep;
+            ShiftPerpendicular(below, CheckedCoord(-k));
+            AddRing(result.list, {Point(deep.x1, deep.y1), Point(deep.x2, deep.y2),
+                                  Point(below.x2, below.y2), Point(below.x1, below.y1)});
+          });
+        } catch (...) {
+          DBSearchSystem::Clear(tree);
+          throw;
+        }
         DBSearchSystem::Clear(tree);
-        throw;
-      }
-      DBSearchSystem::Clear(tree);
-      ClearPointList(input.list);
-      if (!result.list.IsEmpty() && hierarchical != 0) GatherAreaLayers(maxEndcap, result.list);
-      SpliceList(out, result.list);
-      if (report) ReportPointSystemMemory(false);
-    }
-  } catch (const Error& e) {
-    ExitOnError(e);
-  }
-  const int number = kTempLayerBase - index;
-  if (report) PrintMessage("Resulting layer is {%d 0}\n", number);
-  return number;
+        ClearPointList(input);
+        if (!result.list.IsEmpty() && hierarchical != 0) GatherAreaLayers(maxEndcap, result.list);
+        SpliceList(out, result.list);
+        if (report) ReportPointSystemMemory(false);
+      });
 }
 
 }  // namespace velmar

@@ -10,6 +10,7 @@
 
 #include "command/api.h"
 #include "command/fatal.h"
+#include "command/layer_operation.h"
 #include "foundation/error.h"
 #include "foundation/search_tree.h"
 #include "geometry/clip_tile.h"
@@ -95,29 +96,15 @@ void API::Density(int layer1, int datatype1, const char* fname) {
 int API::FractureV(int layer1, int datatype1) {
   const bool report = tech.reportDegree != 0;
   if (report) PrintMessage("\n%sFractureV\n", DateText());
-  RequireWorkingArea();
-  try {
-    ScratchList input;
-    CollectLayers(input.list, layer1, datatype1, -1, 0);
-    const int index = GetTempLayer();
-    PSList& out = RequireTempLayer(kTempLayerBase - index);
-    if (input.list.IsEmpty()) {
-      if (report) PrintMessage("Warning: no input layer exists\n");
-    } else {
-      if (report) PrintMessage("%sProcess starts\n", DateText());
-      FractureVertical(input.list, 1);
-      SpliceList(out, input.list);
-      if (report) {
-        PrintMessage("  Total output vertices = %d\n", out.pointCount);
-        ReportPointSystemMemory(false);
-      }
+  return RunOneLayerOperation(*this, layer1, datatype1, [&](PSList& input, PSList& out) {
+    if (report) PrintMessage("%sProcess starts\n", DateText());
+    FractureVertical(input, 1);
+    SpliceList(out, input);
+    if (report) {
+      PrintMessage("  Total output vertices = %d\n", out.pointCount);
+      ReportPointSystemMemory(false);
     }
-    const int layer = kTempLayerBase - index;
-    if (report) PrintMessage("Resulting layer is {%d 0}\n", layer);
-    return layer;
-  } catch (const Error& e) {
-    ExitOnError(e);
-  }
+  });
 }
 
 // --- Library-wide repairs ----------------------------------------------------------------

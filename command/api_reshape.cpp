@@ -7,6 +7,7 @@
 
 #include "command/api.h"
 #include "command/fatal.h"
+#include "command/layer_operation.h"
 #include "foundation/error.h"
 #include "foundation/rounding.h"
 #include "foundation/search_tree.h"
@@ -59,38 +60,23 @@ int API::SelectHoleRings(const char* name, int layer1, int datatype1,
   const bool report = tech.reportDegree != 0;
   if (report)
     PrintMessage("\n%s%s {%d %d}\n", DateText(), name, layer1, datatype1);
-  RequireWorkingArea();
-  int index = 0;
-  try {
-    ScratchList input;
-    CollectLayers(input.list, layer1, datatype1, -1, 0);
-    index = GetTempLayer();
-    PSList& out = *tempLayers[size_t(index)];
-    if (input.list.IsEmpty()) {
-      if (report) PrintMessage("Warning: no input layer exists\n");
-    } else {
-      if (report) PrintMessage("%sProcess starts\n", DateText());
-      // Shapes of a library layer come from many cells and may overlap.
-      if (layer1 < kLowestTempLayer) {
-        ScratchList merged;
-        BooleanSweep(input.list, &merged.list, BooleanOpCode::Merge, false);
-        ClearPointList(input.list);
-        SpliceList(input.list, merged.list);
-      }
-      ScratchList selection;
-      SelectHoles(input.list, &selection.list, !holes);
-      ClearPointList(input.list);
-      // Holes run clockwise: turned over, they are polygons of their own.
-      if (holes && !selection.list.IsEmpty()) ReverseList(selection.list);
-      SpliceList(out, selection.list);
-      if (report) ReportPointSystemMemory(false);
+  return RunOneLayerOperation(*this, layer1, datatype1, [&](PSList& input, PSList& out) {
+    if (report) PrintMessage("%sProcess starts\n", DateText());
+    // Shapes of a library layer come from many cells and may overlap.
+    if (layer1 < kLowestTempLayer) {
+      ScratchList merged;
+      BooleanSweep(input, &merged.list, BooleanOpCode::Merge, false);
+      ClearPointList(input);
+      SpliceList(input, merged.list);
     }
-  } catch (const Error& e) {
-    ExitOnError(e);
-  }
-  const int layer = kTempLayerBase - index;
-  if (report) PrintMessage("Resulting layer is {%d 0}\n", layer);
-  return layer;
+    ScratchList selection;
+    SelectHoles(input, &selection.list, !holes);
+    ClearPointList(input);
+    // Holes run clockwise: turned over, they are polygons of their own.
+    if (holes && !selection.list.IsEmpty()) ReverseList(selection.list);
+    SpliceList(out, selection.list);
+    if (report) ReportPointSystemMemory(false);
+  });
 }
 
 int API::Holes(int layer1, int datatype1) {
