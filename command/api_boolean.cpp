@@ -185,13 +185,7 @@ int API::Compress(int layer1, int datatype1, int amount) {
   return RunOneLayerOperation(
       *this, layer1, datatype1, [&](PSList& input, PSList& out) {
         const int32_t tolerance = ToDatabaseUnits(double(amount));
-        if (layer1 < kLowestTempLayer) {
-          // Library shapes overlap and touch: merge them first.
-          ScratchList merged;
-          BooleanSweep(input, &merged.list, BooleanOpCode::Merge, false);
-          ClearPointList(input);
-          SpliceList(input, merged.list);
-        }
+        MergeLibraryLayer(input, layer1);
         Simplify(input, tolerance);
         SpliceList(out, input);
       });

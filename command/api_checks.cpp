@@ -36,23 +36,9 @@ namespace {
 // operations are cleared either way: the checks give them their own
 // meaning.
 void PrepareLayer(PSList& list, int layer) {
-  if (layer < API::kLowestTempLayer) {
-    ScratchList merged;
-    BooleanSweep(list, &merged.list, BooleanOpCode::Merge, false);
-    ClearPointList(list);
-    SpliceList(list, merged.list);
-  }
+  MergeLibraryLayer(list, layer);
   MaskFlags(list, 0);
 }
-
-// An edge index of list over the region.
-struct EdgeIndex {
-  DBSearchSystem tree;
-  EdgeIndex(const PSList& list, const Box& region) : tree(region) { IndexEdges(list, tree); }
-  ~EdgeIndex() { DBSearchSystem::Clear(tree); }
-  EdgeIndex(const EdgeIndex&) = delete;
-  EdgeIndex& operator=(const EdgeIndex&) = delete;
-};
 
 // Marks (Marker) every vertex of the rings with more vertices than a stored
 // shape can hold; true when there is one. Rings only.

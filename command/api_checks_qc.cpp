@@ -27,16 +27,6 @@ namespace velmar {
 
 namespace {
 
-// A library layer (number below 256) gathered from many cells may overlap:
-// replaced by the union of its polygons. A temporary layer is kept.
-void MergeLibraryLayer(PSList& list, int layer) {
-  if (layer >= API::kLowestTempLayer || list.IsEmpty()) return;
-  ScratchList merged;
-  BooleanSweep(list, &merged.list, BooleanOpCode::Merge, false);
-  ClearPointList(list);
-  SpliceList(list, merged.list);
-}
-
 // The same through the relational classification, as the projection
 // checks merge: classified, then the union's boundary selected.
 void MergeLibraryLayerByClass(PSList& list, int layer) {
@@ -47,18 +37,6 @@ void MergeLibraryLayerByClass(PSList& list, int layer) {
   ClearPointList(list);
   SpliceList(list, merged.list);
 }
-
-// An edge index over region, cleared when it goes out of scope (before the
-// list it refers to is cleared: declare it after that list).
-struct EdgeIndex {
-  DBSearchSystem tree;
-  EdgeIndex(const PSList& list, const Box& region) : tree(region) {
-    IndexEdges(list, tree);
-  }
-  ~EdgeIndex() { DBSearchSystem::Clear(tree); }
-  EdgeIndex(const EdgeIndex&) = delete;
-  EdgeIndex& operator=(const EdgeIndex&) = delete;
-};
 
 }  // namespace
 

@@ -103,16 +103,6 @@ const int32_t* Lookup(const DBSearchSystemKD& table, const KDBox& q,
   return n ? static_cast<const int32_t*>(n->item) : nullptr;
 }
 
-// Merges a library layer's gathered shapes (they come from many cells and
-// may overlap); a temporary layer is used as it is.
-void MergeLibraryLayer(PSList& list, int layer) {
-  if (layer >= API::kLowestTempLayer || list.IsEmpty()) return;
-  ScratchList merged;
-  BooleanSweep(list, &merged.list, BooleanOpCode::Merge, false);
-  ClearPointList(list);
-  SpliceList(list, merged.list);
-}
-
 // Frees the pieces of the three lists of one edge.
 struct ProfileLists {
   AttrSegmentList inside, outside, scratch;
@@ -176,12 +166,6 @@ void CutEdge(PSList& list, PSPoint* cur, PSPoint* end,
     cur = p;
   }
   if (cur != end) LinkPoints(cur, end);
-}
-
-// The edge index of a list over the working area (widened by the margin).
-void BuildIndex(const PSList& list, const Box& region, DBSearchSystem& tree) {
-  tree = DBSearchSystem(region);
-  IndexEdges(list, tree);
 }
 
 // A new ring of the four corners, pushed at the head of out.
@@ -308,14 +292,15 @@ int API::ExtractEdges(int layer, int datatype) {
       [&](PSList& input, PSList& out) {
         MergeLibraryLayer(input, layer);
         const Box region = IndexRegion(area, ToDatabaseUnits(double(tech.areaMargin)));
-        DBSearchSystem tree;
-        BuildIndex(input, region, tree);
         ScratchList copy, result;
         CopyPointList(input, copy.list);
         const int32_t li = biasTable->region.max[0], lo = biasTable->region.max[1];
         KDBox q = NewQuery();
         ProfileLists pl;
-        try {
+        {
+          // The indexes go before the lists their items point into.
+          EdgeIndex treeIndex(input, region);
+          DBSearchSystem& tree = treeIndex.tree;
           for (PSPoint* p = copy.list.head; p; p = p->link) {
             PSPoint* nx = p->next;
             if (nx == nullptr) continue;
@@ -324,11 +309,7 @@ int API::ExtractEdges(int layer, int datatype) {
               return PieceRule(*biasTable, q, s) ? 1 : 0;
             });
           }
-        } catch (...) {
-          DBSearchSystem::Clear(tree);
-          throw;
         }
-        DBSearchSystem::Clear(tree);
         ClearPointList(input);
         EmitBiasedEdges(copy.list, result.list);
         ClearPointList(copy.list);
@@ -355,13 +336,15 @@ int API::ExtractEdges(int layer1, int datatype1, int layer2, int datatype2,
         if (layer2 >= 0) MergeLibraryLayer(insideLayer.list, layer2);
         if (layer3 >= 0) MergeLibraryLayer(outsideLayer.list, layer3);
         const Box region = IndexRegion(area, ToDatabaseUnits(double(tech.areaMargin)));
-        DBSearchSystem inside, outside;
-        BuildIndex(insideLayer.list, region, inside);
-        BuildIndex(outsideLayer.list, region, outside);
         const int32_t li = biasTable->region.max[0], lo = biasTable->region.max[1];
         KDBox q = NewQuery();
         ProfileLists pl;
-        try {
+        {
+          // The indexes go before the lists their items point into.
+          EdgeIndex insideIndex(insideLayer.list, region);
+          DBSearchSystem& inside = insideIndex.tree;
+          EdgeIndex outsideIndex(outsideLayer.list, region);
+          DBSearchSystem& outside = outsideIndex.tree;
           for (PSPoint* p = input.head; p; p = p->link) {
             PSPoint* nx = p->next;
             if (nx == nullptr) continue;
@@ -370,13 +353,7 @@ int API::ExtractEdges(int layer1, int datatype1, int layer2, int datatype2,
               return PieceRule(*biasTable, q, s) ? 1 : 0;
             });
           }
-        } catch (...) {
-          DBSearchSystem::Clear(inside);
-          DBSearchSystem::Clear(outside);
-          throw;
         }
-        DBSearchSystem::Clear(inside);
-        DBSearchSystem::Clear(outside);
         ClearPointList(insideLayer.list);
         ClearPointList(outsideLayer.list);
         ScratchList result;
@@ -400,8 +377,6 @@ int API::EdgeBias(int layer, int datatype) {
         MergeLibraryLayer(input, layer);
         DropOpenChains(input);
         const Box region = IndexRegion(area, ToDatabaseUnits(double(tech.areaMargin)));
-        DBSearchSystem tree;
-        BuildIndex(input, region, tree);
         ScratchList copy, result;
         CopyPointList(input, copy.list);
         SetFlags(copy.list, PSPointFlags::BiasInputVertex);
@@ -415,7 +390,10 @@ int API::EdgeBias(int layer, int datatype) {
           const int32_t* rule = PieceRule(*biasTable, q, s);
           return rule ? rule[0] : 0;
         };
-        try {
+        {
+          // The indexes go before the lists their items point into.
+          EdgeIndex treeIndex(input, region);
+          DBSearchSystem& tree = treeIndex.tree;
           for (PSPoint* p = copy.list.head; p; p = p->link) {
             PSPoint* nx = p->next;
             if (nx == nullptr) continue;
@@ -459,11 +437,7 @@ int API::EdgeBias(int layer, int datatype) {
             LinkPoints(a, b);
             CutEdge(copy.list, a, b, pl.inside, biasOf);
           }
-        } catch (...) {
-          DBSearchSystem::Clear(tree);
-          throw;
         }
-        DBSearchSystem::Clear(tree);
         ClearPointList(input);
         const int mode = tech.biasMergeMode;
         MergeSimilarBiases(copy.list, mode, guard, 0);
@@ -487,11 +461,12 @@ int API::ExtractLineEnds(int layer, int datatype) {
       [&](PSList& input, PSList& out) {
         MergeLibraryLayer(input, layer);
         const Box region = IndexRegion(area, ToDatabaseUnits(double(tech.areaMargin)));
-        DBSearchSystem tree;
-        BuildIndex(input, region, tree);
         ScratchList result;
         KDBox q = NewQuery();
-        try {
+        {
+          // The indexes go before the lists their items point into.
+          EdgeIndex treeIndex(input, region);
+          DBSearchSystem& tree = treeIndex.tree;
           ForEachLineEnd(input, *endcapTable, ToDatabaseUnits(double(tech.endcapMinLength)),
                          tree, [&](PSPoint* n, const LineEndMeasures& m) {
             SetQuery(q, 0, m.w);
@@ -504,11 +479,7 @@ int API::ExtractLineEnds(int layer, int datatype) {
             PSPoint* b = PushPoint(result.list, n->next->x, n->next->y);
             LinkPoints(a, b);
           });
-        } catch (...) {
-          DBSearchSystem::Clear(tree);
-          throw;
         }
-        DBSearchSystem::Clear(tree);
         ClearPointList(input);
         SpliceList(out, result.list);
         if (report) ReportPointSystemMemory(false);
@@ -528,12 +499,13 @@ int API::HammerHead(int layer, int datatype) {
         if (report) PrintMessage("%sProcess starts\n", DateText());
         MergeLibraryLayer(input, layer);
         const Box region = IndexRegion(area, ToDatabaseUnits(double(tech.areaMargin)));
-        DBSearchSystem tree;
-        BuildIndex(input, region, tree);
         ScratchList result;
         KDBox q = NewQuery();
         const bool adjust = tech.hammerSideAdjust != 0;
-        try {
+        {
+          // The indexes go before the lists their items point into.
+          EdgeIndex treeIndex(input, region);
+          DBSearchSystem& tree = treeIndex.tree;
           ForEachLineEnd(input, *endcapTable, ToDatabaseUnits(double(tech.endcapMinLength)),
                          tree, [&](PSPoint* n, const LineEndMeasures& m) {
             SetQuery(q, 0, m.w);
@@ -592,11 +564,7 @@ int API::HammerHead(int layer, int datatype) {
             AddRing(result.list, {Point(deep.x1, deep.y1), Point(deep.x2, deep.y2),
                                   Point(below.x2, below.y2), Point(below.x1, below.y1)});
           });
-        } catch (...) {
-          DBSearchSystem::Clear(tree);
-          throw;
         }
-        DBSearchSystem::Clear(tree);
         ClearPointList(input);
         if (!result.list.IsEmpty() && hierarchical != 0) GatherAreaLayers(maxEndcap, result.list);
         SpliceList(out, result.list);

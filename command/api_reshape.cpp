@@ -62,13 +62,7 @@ int API::SelectHoleRings(const char* name, int layer1, int datatype1,
     PrintMessage("\n%s%s {%d %d}\n", DateText(), name, layer1, datatype1);
   return RunOneLayerOperation(*this, layer1, datatype1, [&](PSList& input, PSList& out) {
     if (report) PrintMessage("%sProcess starts\n", DateText());
-    // Shapes of a library layer come from many cells and may overlap.
-    if (layer1 < kLowestTempLayer) {
-      ScratchList merged;
-      BooleanSweep(input, &merged.list, BooleanOpCode::Merge, false);
-      ClearPointList(input);
-      SpliceList(input, merged.list);
-    }
+    MergeLibraryLayer(input, layer1);
     ScratchList selection;
     SelectHoles(input, &selection.list, !holes);
     ClearPointList(input);

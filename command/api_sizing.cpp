@@ -18,13 +18,7 @@ int API::SIZING(int layer1, int datatype1, int amount) {
   if (report) PrintMessage("\n%sSIZING {%d %d} %d\n", DateText(), layer1, datatype1, amount);
   return RunOneLayerOperation(*this, layer1, datatype1, [&](PSList& input, PSList& out) {
     if (report) PrintMessage("%sProcess starts\n", DateText());
-    // Shapes of a library layer come from many cells and may overlap.
-    if (layer1 < kLowestTempLayer) {
-      ScratchList merged;
-      BooleanSweep(input, &merged.list, BooleanOpCode::Merge, false);
-      ClearPointList(input);
-      SpliceList(input, merged.list);
-    }
+    MergeLibraryLayer(input, layer1);
     const int32_t size = ToDatabaseUnits(double(amount));
     ScratchList sized, result;
     SizeList(input, sized.list, size, 1);

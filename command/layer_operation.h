@@ -8,6 +8,7 @@
 #include "command/api.h"
 #include "command/fatal.h"
 #include "foundation/error.h"
+#include "geometry/boolean_sweep.h"
 #include "geometry/point_system.h"
 
 namespace velmar {
@@ -55,6 +56,17 @@ int RunOneLayerOperation(API& api, int layer1, int datatype1, Check check,
 
 // The frame on the one layer {layer1 datatype1} with no precondition beyond
 // the working area.
+// Shapes of a library layer (number below 256) are gathered from many cells
+// and may overlap: the list is replaced by the union of its polygons. A
+// temporary layer is used as it is.
+inline void MergeLibraryLayer(PSList& list, int layer) {
+  if (layer >= API::kLowestTempLayer || list.IsEmpty()) return;
+  ScratchList merged;
+  BooleanSweep(list, &merged.list, BooleanOpCode::Merge, false);
+  ClearPointList(list);
+  SpliceList(list, merged.list);
+}
+
 template <class Step>
 int RunOneLayerOperation(API& api, int layer1, int datatype1, Step step) {
   return RunOneLayerOperation(api, layer1, datatype1, [] {}, step);

@@ -46,6 +46,17 @@ enum class BandMode : int {
 // out.
 void IndexEdges(const PSList& list, DBSearchSystem& tree);
 
+// An edge index of a list over a region that clears its tree when it goes
+// out of scope. The items point at the list's vertices: declare it after
+// the list, so that it goes first.
+struct EdgeIndex {
+  DBSearchSystem tree;
+  EdgeIndex(const PSList& list, const Box& region) : tree(region) { IndexEdges(list, tree); }
+  ~EdgeIndex() { DBSearchSystem::Clear(tree); }
+  EdgeIndex(const EdgeIndex&) = delete;
+  EdgeIndex& operator=(const EdgeIndex&) = delete;
+};
+
 // Appends to out, in the tree's traversal order, every indexed edge whose
 // box overlaps the query box (open overlap) and returns how many it
 // appended. An edge equal to exclude (both ends, in order) is skipped. An

@@ -126,22 +126,6 @@ int32_t ClampToInt32(int64_t v) {
   return int32_t(std::clamp<int64_t>(v, INT32_MIN, INT32_MAX));
 }
 
-// Appends every shape of source to target (shapes relinked with their
-// placements, which keep pointing at their shapes); source ends empty.
-void AppendShapes(CPgonList& target, CPgonList& source) {
-  if (source.first == nullptr) return;
-  if (target.first == nullptr) {
-    target.first = source.first;
-  } else {
-    target.last->next = source.first;
-    source.first->prev = target.last;
-  }
-  target.last = source.last;
-  target.count += source.count;
-  source.first = source.last = nullptr;
-  source.count = 0;
-}
-
 }  // namespace
 
 int32_t LibDB::RemoveEmptyCells() {
@@ -475,7 +459,7 @@ bool LibDB::MakeLeafCell(DBCell* cell) {
     it = cell->indexedLayers.erase(it);
   }
   for (auto& [key, layer] : cell->rawLayers)
-    AppendShapes(leaf->FindOrCreateRawLayer(key), layer);
+    CPgonList::Splice(leaf->FindOrCreateRawLayer(key), layer);
   cell->rawLayers.clear();
 
   LayerTree& refs = cell->FindOrCreateTree(ReferenceKey, cell->box);

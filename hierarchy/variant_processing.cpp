@@ -219,19 +219,7 @@ void HierarchyHandler::InstallEnvironment(HierWorkRecord& record,
         DBSearchSystem::Insert(tree, PlacedBox(rel, p->x, p->y), p);
     }
     // The shapes move over whole.
-    CPgonList& from = ls->shapes;
-    if (from.first != nullptr) {
-      if (raw.last == nullptr) {
-        raw.first = from.first;
-      } else {
-        raw.last->next = from.first;
-        from.first->prev = raw.last;
-      }
-      raw.last = from.last;
-      raw.count += from.count;
-      from.first = from.last = nullptr;
-      from.count = 0;
-    }
+    CPgonList::Splice(raw, ls->shapes);
   }
   record.layers.clear();
 }

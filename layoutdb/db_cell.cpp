@@ -258,15 +258,7 @@ int DBCell::InsertPolygons(PSList& rings, LayerKey key, bool index) {
   // their node.
   const bool wasEmpty = layer.first == nullptr;
   CPgonListNode* const firstNew = fresh.first;
-  if (wasEmpty) {
-    static_cast<CPgonList&>(layer) = fresh;
-  } else {
-    layer.last->next = fresh.first;
-    fresh.first->prev = layer.last;
-    layer.last = fresh.last;
-    layer.count += fresh.count;
-  }
-  static_cast<CPgonList&>(fresh) = CPgonList{};
+  CPgonList::Splice(layer, fresh);
   if (tree != nullptr) InsertItems(*tree, firstNew);
   if (!wasEmpty) {
     if (CPgonList::SortAndMergeEqualShapes(layer) != 0 && tree != nullptr) {

@@ -457,6 +457,20 @@ void CPgonList::Write(const CPgonList& list, BinaryStream& out) {
   }
 }
 
+void CPgonList::Splice(CPgonList& target, CPgonList& source) {
+  if (source.first == nullptr) return;
+  if (target.first == nullptr) {
+    target.first = source.first;
+  } else {
+    target.last->next = source.first;
+    source.first->prev = target.last;
+  }
+  target.last = source.last;
+  target.count += source.count;
+  source.first = source.last = nullptr;
+  source.count = 0;
+}
+
 void CPgonList::CopyShapes(const CPgonList& source, CPgonList& target) {
   for (const CPgonListNode* s = source.first; s != nullptr; s = s->next) {
     CPgonListNode* shape = Append(target, DBPolygon::Copy(*s->polygon));

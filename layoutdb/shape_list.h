@@ -173,6 +173,10 @@ struct CPgonList {
   // Appends a deep copy of every shape of source (polygon and placements)
   // at the end of target.
   static void CopyShapes(const CPgonList& source, CPgonList& target);
+  // Moves every shape of source behind the shapes of target (the nodes are
+  // relinked with their placements, which keep pointing at their shapes);
+  // source ends empty.
+  static void Splice(CPgonList& target, CPgonList& source);
 };
 
 }  // namespace velmar

@@ -114,7 +114,13 @@ std::string Describe(const std::vector<Ring>& rings) {
   std::string s;
   for (const Ring& r : rings) {
     s += "{";
-    for (const Point& p : r) s += "(" + std::to_string(p.x) + "," + std::to_string(p.y) + ")";
+    for (const Point& p : r) {
+      s += '(';
+      s += std::to_string(p.x);
+      s += ',';
+      s += std::to_string(p.y);
+      s += ')';
+    }
     s += "} ";
   }
   return s;
