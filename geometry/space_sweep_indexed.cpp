@@ -1,0 +1,316 @@
+// One-layer SPACE sweep with an interval index over y.
+//
+// The frame (active list, window of processed points within the distance to
+// the left, corner boxes, output) is that of the other distance sweeps.
+// Where an edge comes down to a point or goes down from it, the window
+// points inside the y range of the edge's band are tested; an upward edge
+// that crosses that range with both of its ends outside it is found in the
+// interval index, which holds the upward edges of the window points as the
+// window stood when the column began.
+#include "geometry/space_sweep_indexed.h"
+
+#include <algorithm>
+#include <climits>
+#include <vector>
+
+#include "geometry/segment_geometry.h"
+#include "geometry/sweep_frame.h"
+
+namespace velmar {
+
+namespace {
+
+using distance_sweep::ActiveNode;
+using distance_sweep::SweepFrame;
+using distance_sweep::WindowNode;
+
+// Static index of y intervals: the items sorted by their lower end, read as
+// an implicit balanced tree (the middle of every index range is its root)
+// whose nodes know the largest upper end below them. A query visits only
+// the subtrees that can hold an overlapping interval. The arrays are kept
+// between rebuilds, so a rebuild allocates nothing once they have grown.
+class IntervalIndex {
+ public:
+  struct Item {
+    int32_t lo, hi;
+    PSPoint* h;  // the edge h.prev -> h
+  };
+
+  void Clear() {
+    items_.clear();
+    maxHi_.clear();
+  }
+  void Add(int32_t lo, int32_t hi, PSPoint* h) { items_.push_back({lo, hi, h}); }
+  bool Empty() const { return items_.empty(); }
+
+  void Build() {
+    std::sort(items_.begin(), items_.end(),
+              [](const Item& a, const Item& b) { return a.lo < b.lo; });
+    maxHi_.assign(items_.size(), INT_MIN);
+    if (!items_.empty()) BuildRange(0, items_.size());
+  }
+
+  // Calls f(h) for every item with lo < qhi and qlo < hi (open overlap).
+  template <typename F>
+  void Query(int64_t qlo, int64_t qhi, F&& f) const {
+    if (!items_.empty()) QueryRange(0, items_.size(), qlo, qhi, f);
+  }
+
+ private:
+  int32_t BuildRange(size_t l, size_t r) {
+    const size_t m = l + (r - l) / 2;
+    int32_t hi = items_[m].hi;
+    if (l < m) hi = std::max(hi, BuildRange(l, m));
+    if (m + 1 < r) hi = std::max(hi, BuildRange(m + 1, r));
+    maxHi_[m] = hi;
+    return hi;
+  }
+
+  template <typename F>
+  void QueryRange(size_t l, size_t r, int64_t qlo, int64_t qhi, F& f) const {
+    while (l < r) {
+      const size_t m = l + (r - l) / 2;
+      if (maxHi_[m] <= qlo) return;  // nothing below reaches above qlo
+      if (l < m) QueryRange(l, m, qlo, qhi, f);
+      const Item& it = items_[m];
+      if (it.lo >= qhi) return;  // this item and those after it start too high
+      if (qlo < it.hi) f(it.h);
+      l = m + 1;
+    }
+  }
+
+  std::vector<Item> items_;
+  std::vector<int32_t> maxHi_;
+};
+
+class IndexedSpaceSweep : public SweepFrame {
+ public:
+  IndexedSpaceSweep(PSList& out, int32_t distance, int32_t unit, int closed, int kind)
+      : SweepFrame(out, distance, unit, closed, kind, false),
+        t_(int64_t(double(ad_) * kSqrt2)) {}
+
+  void Run(PSList& list) {
+    if (list.IsEmpty()) return;
+    // Every point is visited, the last one too: the edge that comes down to
+    // it from the left is scanned there.
+    for (PSPoint* s = list.head; s; s = s->link) {
+      Step(s);
+      PSPoint* g = s->link;
+      if (g && g->x != s->x) {
+        ChangeColumn(g);
+        RebuildIndex(g);
+      }
+    }
+  }
+
+ private:
+  void Step(PSPoint* s);
+  void ActiveStep(PSPoint* s, PSPoint* prev, PSPoint* next);
+  // Tests the partners of the band owner a -> b: the window points with y
+  // in [u, v] (their upward and horizontal edges) and the indexed edges
+  // that cross the scan box (x in [s.x - d, s.x], y in [u, v]) without an
+  // end inside it.
+  void ScanBand(const PSPoint* s, const PSPoint* a, const PSPoint* b, int64_t u, int64_t v);
+  // The two edges at the lower (BevelBelow) or upper (BevelAbove) end of a
+  // vertical edge against the diagonals left of it whose band faces them.
+  void BevelBelow(const PSPoint* s, const PSPoint* prev, const PSPoint* next);
+  void BevelAbove(const PSPoint* s, const PSPoint* prev, const PSPoint* next);
+  void Corner(PSPoint* s, PSPoint* prev, PSPoint* next);
+  void SpanningCheck(const PSPoint* s, const PSPoint* prev, const PSPoint* next);
+  void RebuildIndex(const PSPoint* g);
+
+  IntervalIndex index_;
+  const int64_t t_;  // diagonal reach of the distance
+};
+
+void IndexedSpaceSweep::Step(PSPoint* s) {
+  PSPoint* prev = s->prev;
+  PSPoint* next = s->next;
+  if (edgeWork_) ActiveStep(s, prev, next);
+  // Upward window edges reaching across s.y, for the spanning check below.
+  Gather(s, [s](PSPoint* u) -> PSPoint* {
+    return u->next && u->next->y > s->y ? u->next : nullptr;
+  });
+  if (WindowHoldsPoint()) {
+    if (edgeWork_ && prev && prev->y > s->y) {
+      // The edge prev -> s comes down to s, from either side.
+      const Box b(prev->x, prev->y, s->x, s->y);
+      const Box sh = Shifted(b, d_);
+      int64_t u, v;
+      if (prev->x == s->x) {
+        u = s->y;
+        v = prev->y;
+      } else if (prev->x > s->x) {
+        u = s->y;
+        v = std::min<int64_t>(sh.y1, YAt(sh, s->x));
+      } else {
+        u = std::max<int64_t>(sh.y2, YAt(sh, prev->x));
+        v = prev->y;
+      }
+      ScanBand(s, prev, s, u, v);
+      if (prev->x == s->x && next && s->x < next->x) BevelBelow(s, prev, next);
+    }
+    if (edgeWork_ && next && next->y < s->y) {
+      // The edge s -> next goes down from s.
+      const Box b(s->x, s->y, next->x, next->y);
+      const Box sh = Shifted(b, d_);
+      int64_t u, v;
+      if (next->x == s->x) {
+        u = next->y;
+        v = s->y;
+      } else if (next->x > s->x) {
+        u = std::max<int64_t>(sh.y2, YAt(sh, s->x));
+        v = s->y;
+      } else {
+        // The edge's own line at d to the left of s (it runs down-left at
+        // 45 degrees there, or less steeply).
+        u = std::max<int64_t>(next->y, YAt(b, ToCoord(int64_t(s->x) - ad_)));
+        v = sh.y1;
+      }
+      ScanBand(s, s, next, u, v);
+      if (next->x == s->x && prev && s->x < prev->x) BevelAbove(s, prev, next);
+    }
+    if (cornerWork_) Corner(s, prev, next);
+  }
+  if (edgeWork_ && prev && prev->y > s->y && !Spanning().empty()) SpanningCheck(s, prev, next);
+  InsertWindow(s);
+}
+
+// Horizontal and diagonal pairs: a gap lies between a backward edge (inside
+// below) and the forward edge right above it in the active list.
+void IndexedSpaceSweep::ActiveStep(PSPoint* s, PSPoint* prev, PSPoint* next) {
+  if (prev && prev->x < s->x) RemoveEdge(prev, s, s->x);  // forward (prev, s) ends
+  if (next && next->x < s->x) {  // backward (next, s) ends: new neighbours
+    ActiveNode* e = RemoveEdge(next, s, s->x);
+    ActiveNode* d = e->dn[0];
+    if (!IsTop(e) && !IsBottom(d) && !d->e.forward && e->e.forward)
+      Region(d->e.right, d->e.left, e->e.left, e->e.right, 1);
+  }
+  if (next && next->x > s->x) {  // forward (s, next) starts
+    ActiveNode* n = InsertEdge(s, next, true, s->x);
+    ActiveNode* d = n->dn[0];
+    if (!IsBottom(d) && !d->e.forward) Region(s, next, d->e.right, d->e.left, 1);
+  }
+  if (prev && prev->x > s->x) {  // backward (s, prev) starts
+    ActiveNode* n = InsertEdge(s, prev, false, s->x);
+    ActiveNode* u = n->up[0];
+    if (!IsTop(u) && u->e.forward) Region(prev, s, u->e.left, u->e.right, 1);
+  }
+}
+
+void IndexedSpaceSweep::ScanBand(const PSPoint* s, const PSPoint* a, const PSPoint* b,
+                                 int64_t u, int64_t v) {
+  for (WindowNode* w = SeekWindow(u); !IsWindowLast(w) && w->p->y <= v; w = w->up) {
+    const PSPoint* h = w->p;
+    const PSPoint* p = h->prev;
+    const PSPoint* n = h->next;
+    if (p && p->y <= h->y) Region(a, b, p, h, 1);
+    if (n && h->y <= n->y) Region(a, b, h, n, 1);
+  }
+  if (index_.Empty()) return;
+  const int64_t x1 = int64_t(s->x) - ad_, x2 = s->x;
+  auto inBox = [&](const PSPoint* q) {
+    return q->x >= x1 && q->x <= x2 && q->y >= u && q->y <= v;
+  };
+  index_.Query(u - ad_, v + ad_, [&](const PSPoint* h) {
+    const PSPoint* p = h->prev;
+    if (!inBox(h) && !inBox(p)) Region(a, b, p, h, 1);
+  });
+}
+
+// A vertical edge comes down to s and the boundary turns right (east) at
+// s: the up-left diagonals below-left of s within the diagonal reach face
+// the corner. The edge above s is tested first, the edge leaving s only
+// when the diagonal's band reached the first.
+void IndexedSpaceSweep::BevelBelow(const PSPoint* s, const PSPoint* prev, const PSPoint* next) {
+  for (WindowNode* w = SeekWindow(s->y)->dn; !IsWindowFirst(w) && w->p->y > int64_t(s->y) - t_;
+       w = w->dn) {
+    const PSPoint* h = w->p;
+    const PSPoint* n = h->next;
+    if (!n || n->y <= h->y || n->x >= h->x) continue;
+    if (Region(h, n, prev, s, 0)) Region(h, n, s, next, 0);
+  }
+}
+
+// A vertical edge goes down from s and the boundary arrives at s from the
+// east: the up-right diagonals above-left of s face the corner.
+void IndexedSpaceSweep::BevelAbove(const PSPoint* s, const PSPoint* prev, const PSPoint* next) {
+  for (WindowNode* w = SeekWindow(s->y); !IsWindowLast(w) && w->p->y < int64_t(s->y) + t_;
+       w = w->up) {
+    const PSPoint* h = w->p;
+    const PSPoint* p = h->prev;
+    if (!p || p->y >= h->y || p->x >= h->x) continue;
+    if (Region(p, h, s, next, 0)) Region(p, h, prev, s, 0);
+  }
+}
+
+// A convex corner whose outside faces the window (the edge arrives from the
+// right or from above) against the window points in the square of side d
+// beyond it, bounds excluded.
+void IndexedSpaceSweep::Corner(PSPoint* s, PSPoint* prev, PSPoint* next) {
+  if (!prev || !next) return;
+  if (!(s->x < prev->x || s->y < prev->y)) return;
+  if (Cross(prev, s, next) <= 0) return;
+  int32_t ex, ey;
+  OffsetPoint(Box(prev->x, prev->y, s->x, s->y), int32_t(ad_), true, ex, ey);
+  const Box sh = Shifted(Box(s->x, s->y, ex, ey), d_);
+  const int64_t lo = std::min({int64_t(s->y), int64_t(ey), int64_t(sh.y1), int64_t(sh.y2)});
+  const int64_t hi = std::max({int64_t(s->y), int64_t(ey), int64_t(sh.y1), int64_t(sh.y2)});
+  const bool second = prev->x < s->x || prev->x < next->x;
+  for (WindowNode* w = SeekWindow(lo + 1); !IsWindowLast(w) && w->p->y < hi; w = w->up) {
+    const PSPoint* h = w->p;
+    const PSPoint* p = h->prev;
+    const PSPoint* n = h->next;
+    if (!p || !n) continue;
+    const bool faces = second ? (p->x > h->x || p->x > n->x) : (p->x < h->x || p->x < n->x);
+    if (faces && Closer(s, h)) CornerBox(s, h);
+  }
+}
+
+// Where an edge comes down to s: the upward window edges that reach across
+// s.y and pass s closer than the distance, against both edges at s. This
+// finds the edge leaving s sideways (which no scan owns) in the band of a
+// diagonal that ends left of s, and the edges of points of the current
+// column, which the index does not hold yet.
+void IndexedSpaceSweep::SpanningCheck(const PSPoint* s, const PSPoint* prev,
+                                      const PSPoint* next) {
+  auto& list = Spanning();
+  size_t keep = 0;
+  for (size_t i = 0; i < list.size(); ++i) {
+    auto [u, v] = list[i];
+    if (v->y <= s->y) continue;
+    list[keep++] = list[i];
+    const Box owner(u->x, u->y, v->x, v->y);
+    if (DistanceSquared(owner, s->x, s->y) >= (long double)dd_) continue;
+    BuildViolationRegionOf(owner, Box(prev->x, prev->y, s->x, s->y), 1);
+    if (next) BuildViolationRegionOf(owner, Box(s->x, s->y, next->x, next->y), 1);
+  }
+  list.resize(keep);
+}
+
+// The upward edges of the window points whose other end lies at or left of
+// the new column g.x.
+void IndexedSpaceSweep::RebuildIndex(const PSPoint* g) {
+  index_.Clear();
+  for (WindowNode* w = SeekWindow(INT64_MIN)->up; !IsWindowLast(w); w = w->up) {
+    PSPoint* j = w->p;
+    if (j->prev && j->prev->y < j->y && j->prev->x <= g->x) index_.Add(j->prev->y, j->y, j);
+    if (j->next && j->y < j->next->y && j->next->x <= g->x)
+      index_.Add(j->y, j->next->y, j->next);
+  }
+  index_.Build();
+  SeekWindow(INT64_MIN);
+}
+
+}  // namespace
+
+void SweepSpaceIndexed(PSList& list, const Box& region, PSList& out, int32_t distance,
+                       int32_t unit, int closed, int kind) {
+  // The index is rebuilt from the window at every column and needs no
+  // extent fixed in advance: the region is not read.
+  (void)region;
+  IndexedSpaceSweep sweep(out, distance, unit, closed, kind);
+  sweep.Run(list);
+}
+
+}  // namespace velmar
