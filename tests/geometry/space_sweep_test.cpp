@@ -1,8 +1,9 @@
 // SPACE and WIDTH sweeps: small fixtures, then random layers against the
 // raster gap oracle (the union of the regions outside the layer, or inside
 // it for WIDTH, is exactly the set of cells whose row or column gap is
-// below the distance), corner boxes against brute force over corner pairs,
-// and the 45-degree sweeps under translation, rotation and mirroring.
+// below the distance) and corner boxes against brute force over corner
+// pairs. The 45-degree sweeps against the band checks, turned, mirrored and
+// moved, are in distance_sweep_transform_test.
 #include <gtest/gtest.h>
 
 #include <algorithm>
