@@ -24,15 +24,17 @@ using distance_sweep::ActiveNode;
 using distance_sweep::SweepFrame;
 using distance_sweep::WindowNode;
 
-// Static index of y intervals: the items sorted by their lower end, read as
-// an implicit balanced tree (the middle of every index range is its root)
-// whose nodes know the largest upper end below them. A query visits only
-// the subtrees that can hold an overlapping interval. The arrays are kept
-// between rebuilds, so a rebuild allocates nothing once they have grown.
+// Static index of y intervals: the items added in ascending order of their
+// lower ends, read as an implicit balanced tree (the middle of every index
+// range is its root) whose nodes know the largest upper end below them. A
+// query visits only the subtrees that can hold an overlapping interval. The
+// arrays are kept between rebuilds, so a rebuild allocates nothing once
+// they have grown, and it needs no sorting: the window hands its points
+// over in y order.
 class IntervalIndex {
  public:
   struct Item {
-    int32_t lo, hi;
+    int64_t lo, hi;
     PSPoint* h;  // the edge h.prev -> h
   };
 
@@ -40,26 +42,24 @@ class IntervalIndex {
     items_.clear();
     maxHi_.clear();
   }
-  void Add(int32_t lo, int32_t hi, PSPoint* h) { items_.push_back({lo, hi, h}); }
+  // Items come with non-decreasing lo.
+  void Add(int64_t lo, int64_t hi, PSPoint* h) { items_.push_back({lo, hi, h}); }
   bool Empty() const { return items_.empty(); }
 
   void Build() {
-    std::sort(items_.begin(), items_.end(),
-              [](const Item& a, const Item& b) { return a.lo < b.lo; });
-    maxHi_.assign(items_.size(), INT_MIN);
+    maxHi_.assign(items_.size(), INT64_MIN);
     if (!items_.empty()) BuildRange(0, items_.size());
   }
 
-  // Calls f(h) for every item with lo < qhi and qlo < hi (open overlap).
   template <typename F>
   void Query(int64_t qlo, int64_t qhi, F&& f) const {
     if (!items_.empty()) QueryRange(0, items_.size(), qlo, qhi, f);
   }
 
  private:
-  int32_t BuildRange(size_t l, size_t r) {
+  int64_t BuildRange(size_t l, size_t r) {
     const size_t m = l + (r - l) / 2;
-    int32_t hi = items_[m].hi;
+    int64_t hi = items_[m].hi;
     if (l < m) hi = std::max(hi, BuildRange(l, m));
     if (m + 1 < r) hi = std::max(hi, BuildRange(m + 1, r));
     maxHi_[m] = hi;
@@ -80,7 +80,7 @@ class IntervalIndex {
   }
 
   std::vector<Item> items_;
-  std::vector<int32_t> maxHi_;
+  std::vector<int64_t> maxHi_;
 };
 
 class IndexedSpaceSweep : public SweepFrame {
@@ -119,7 +119,10 @@ class IndexedSpaceSweep : public SweepFrame {
   void SpanningCheck(const PSPoint* s, const PSPoint* prev, const PSPoint* next);
   void RebuildIndex(const PSPoint* g);
 
-  IntervalIndex index_;
+  // The upward edges by their lower end (starting at a window point) and,
+  // with y negated, by their upper end (ending at a window point): each
+  // list is filled in window order, which is its order.
+  IntervalIndex byLow_, byHigh_;
   const int64_t t_;  // diagonal reach of the distance
 };
 
@@ -200,22 +203,34 @@ void IndexedSpaceSweep::ActiveStep(PSPoint* s, PSPoint* prev, PSPoint* next) {
 
 void IndexedSpaceSweep::ScanBand(const PSPoint* s, const PSPoint* a, const PSPoint* b,
                                  int64_t u, int64_t v) {
+  // A partner whose box lies farther than the distance from the owner's
+  // box on either axis meets neither band: it is not built.
+  const int64_t ox1 = std::min(a->x, b->x) - ad_, ox2 = std::max(a->x, b->x) + ad_;
+  const int64_t oy1 = std::min(a->y, b->y) - ad_, oy2 = std::max(a->y, b->y) + ad_;
+  auto pair = [&](const PSPoint* c, const PSPoint* e) {
+    if (std::max(c->x, e->x) < ox1 || std::min(c->x, e->x) > ox2 ||
+        std::max(c->y, e->y) < oy1 || std::min(c->y, e->y) > oy2)
+      return;
+    Region(a, b, c, e, 1);
+  };
   for (WindowNode* w = SeekWindow(u); !IsWindowLast(w) && w->p->y <= v; w = w->up) {
     const PSPoint* h = w->p;
     const PSPoint* p = h->prev;
     const PSPoint* n = h->next;
-    if (p && p->y <= h->y) Region(a, b, p, h, 1);
-    if (n && h->y <= n->y) Region(a, b, h, n, 1);
+    if (p && p->y <= h->y) pair(p, h);
+    if (n && h->y <= n->y) pair(h, n);
   }
-  if (index_.Empty()) return;
+  if (byLow_.Empty() && byHigh_.Empty()) return;
   const int64_t x1 = int64_t(s->x) - ad_, x2 = s->x;
   auto inBox = [&](const PSPoint* q) {
     return q->x >= x1 && q->x <= x2 && q->y >= u && q->y <= v;
   };
-  index_.Query(u - ad_, v + ad_, [&](const PSPoint* h) {
+  auto test = [&](const PSPoint* h) {
     const PSPoint* p = h->prev;
-    if (!inBox(h) && !inBox(p)) Region(a, b, p, h, 1);
-  });
+    if (!inBox(h) && !inBox(p)) pair(p, h);
+  };
+  byLow_.Query(u - ad_, v + ad_, test);
+  byHigh_.Query(-(v + ad_), -(u - ad_), test);
 }
 
 // A vertical edge comes down to s and the boundary turns right (east) at
@@ -291,14 +306,24 @@ void IndexedSpaceSweep::SpanningCheck(const PSPoint* s, const PSPoint* prev,
 // The upward edges of the window points whose other end lies at or left of
 // the new column g.x.
 void IndexedSpaceSweep::RebuildIndex(const PSPoint* g) {
-  index_.Clear();
-  for (WindowNode* w = SeekWindow(INT64_MIN)->up; !IsWindowLast(w); w = w->up) {
+  byLow_.Clear();
+  byHigh_.Clear();
+  WindowNode* first = SeekWindow(INT64_MIN);
+  WindowNode* w = first->up;
+  for (; !IsWindowLast(w); w = w->up) {
     PSPoint* j = w->p;
-    if (j->prev && j->prev->y < j->y && j->prev->x <= g->x) index_.Add(j->prev->y, j->y, j);
     if (j->next && j->y < j->next->y && j->next->x <= g->x)
-      index_.Add(j->y, j->next->y, j->next);
+      byLow_.Add(j->y, j->next->y, j->next);
   }
-  index_.Build();
+  // An edge whose lower end is a window point too is in byLow_ already.
+  auto inWindow = [&](const PSPoint* q) { return q->x < g->x && q->x + ad_ > g->x; };
+  for (w = w->dn; w != first; w = w->dn) {
+    PSPoint* j = w->p;
+    if (j->prev && j->prev->y < j->y && j->prev->x <= g->x && !inWindow(j->prev))
+      byHigh_.Add(-int64_t(j->y), -int64_t(j->prev->y), j);
+  }
+  byLow_.Build();
+  byHigh_.Build();
   SeekWindow(INT64_MIN);
 }
 
