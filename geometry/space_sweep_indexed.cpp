@@ -6,7 +6,12 @@
 // points inside the y range of the edge's band are tested; an upward edge
 // that crosses that range with both of its ends outside it is found in the
 // interval index, which holds the upward edges of the window points as the
-// window stood when the column began.
+// window stood when the column began. The bevels at the ends of vertical
+// edges and the spanning check where an edge comes down to a point are
+// those of the 45-degree sweep: they find the pairs that no scan of an edge
+// at the current point owns (an edge leaving the point sideways into a
+// diagonal's band) and the edges of the current column, which the index
+// does not hold yet.
 #include "geometry/space_sweep_indexed.h"
 
 #include <algorithm>

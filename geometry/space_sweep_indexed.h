@@ -10,9 +10,15 @@
 // edge going down from it, the processed points in the edge's band are
 // scanned, and the upward edges of the points within the distance to the
 // left that cross that band without a vertex in it are taken from an index
-// of y intervals rebuilt at every column change.
+// of y intervals rebuilt at every column change. At the ends of a vertical
+// edge the diagonals facing the corner are tested against both edges there,
+// and where an edge comes down to a point the window edges reaching across
+// the point's y and passing it closer than the distance are tested against
+// both of its edges.
 //
-//   region    only y1 and y2 are read: the first extent of the index;
+//   region    the layer's extent; the index is rebuilt from the window at
+//             every column and needs no extent fixed in advance, so it is
+//             not read;
 //   distance  the positive SPACE rule in database units;
 //   unit      the least half-width of a corner box;
 //   closed    passed on to BuildViolationRegion;
