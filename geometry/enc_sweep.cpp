@@ -4,12 +4,16 @@
 // enclosed shapes are not inside the enclosing layer at all.
 //
 // Vertical pairs are found in the window as by the SPACE sweep, tested from
-// the eastern edge of the pair. Horizontal pairs are found by a walk over
+// the eastern edge of the pair; an enclosed vertical edge lying on an
+// enclosing one (no margin) is reported as a rectangle one unit to either
+// side, found in its column. Horizontal pairs are found by a walk over
 // the active list at every column change: an enclosed edge with an
 // enclosing edge of the same direction right beside it on its outer side is
 // tested against it; an enclosed edge that is neither beside such an edge
 // nor inside the enclosing layer is marked, and its ring is copied whole to
 // the output at the end.
+#include <algorithm>
+
 #include "geometry/point_list_edit.h"
 #include "geometry/segment_geometry.h"
 #include "geometry/space_sweep.h"
@@ -47,6 +51,7 @@ class EncSweep : public SweepFrame {
   void EnclosedStep(PSPoint* s, PSPoint* prev, PSPoint* next);
   void EnclosingStep(PSPoint* s, PSPoint* prev, PSPoint* next);
   void SpanningStep(PSPoint* s, PSPoint* prev, PSPoint* next);
+  void CoincidentVertical(PSPoint* lower, PSPoint* upper, bool upward);
   bool WalkActiveEdges();
   bool Judge(ActiveNode* n, bool& inside, bool& result);
   // Reports edge n with its neighbour m once while they stay neighbours:
@@ -57,6 +62,14 @@ class EncSweep : public SweepFrame {
   void EdgeRect(const ActiveNode* n);
 
   bool marked_ = false;
+  // The vertical edge of each layer (index 1: enclosing) and direction
+  // (index 1: upward) whose lower end was processed last; only the one in
+  // the current column counts.
+  struct VerticalEdge {
+    const PSPoint* lower = nullptr;
+    const PSPoint* upper = nullptr;
+  };
+  VerticalEdge lastVertical_[2][2];
 };
 
 bool OnLine(const ActiveNode* m, const PSPoint* p) {
@@ -72,6 +85,8 @@ void EncSweep::Step(PSPoint* s) {
     if (next && next->x < s->x) RemoveEdge(next, s, s->x);
     if (next && next->x > s->x) InsertEdge(s, next, true, s->x);
     if (prev && prev->x > s->x) InsertEdge(s, prev, false, s->x);
+    if (next && next->x == s->x && next->y > s->y) CoincidentVertical(s, next, true);
+    if (prev && prev->x == s->x && prev->y > s->y) CoincidentVertical(s, prev, false);
   }
   // Enclosed upward edges and enclosing downward edges reaching across s.
   Gather(s, [s](PSPoint* u) -> PSPoint* {
@@ -165,6 +180,33 @@ void EncSweep::SpanningStep(PSPoint* s, PSPoint* prev, PSPoint* next) {
     if (enclosing && !SecondLayerOf(u)) Region(u, v, next, s, 0);
   }
   list.resize(keep);
+}
+
+// A vertical enclosed edge lying on a vertical enclosing edge of the same
+// direction (both with the inside on the same side) has no margin there:
+// the part they share is reported as a rectangle one unit to either side,
+// as a horizontal edge lying on the enclosing boundary is. The band of the
+// enclosed edge, which the window tests use, has no area between two edges
+// on one line. The pair is found at the lower end processed second: edges
+// of one merged layer on one line do not overlap, so the last one of the
+// other layer and the same direction in this column is the only one that
+// can reach across that lower end.
+void EncSweep::CoincidentVertical(PSPoint* lower, PSPoint* upper, bool upward) {
+  const int layer = SecondLayerOf(lower) ? 1 : 0;
+  const VerticalEdge& other = lastVertical_[1 - layer][upward ? 1 : 0];
+  if (other.lower && other.lower->x == lower->x && other.upper->y > lower->y) {
+    const int64_t y1 = lower->y, y2 = std::min(upper->y, other.upper->y);
+    int64_t lo = y1, hi = y2;
+    if (hi - lo < unit_) {
+      lo -= unit_;
+      hi += unit_;
+    }
+    BoxToRing(out_,
+              Box(ToCoord(int64_t(lower->x) - unit_), ToCoord(lo),
+                  ToCoord(int64_t(lower->x) + unit_), ToCoord(hi)),
+              false);
+  }
+  lastVertical_[layer][upward ? 1 : 0] = VerticalEdge{lower, upper};
 }
 
 void EncSweep::EdgeRect(const ActiveNode* n) {
