@@ -13,8 +13,10 @@
 // nor inside the enclosing layer is marked, and its ring is copied whole to
 // the output at the end.
 #include <algorithm>
+#include <vector>
 
 #include "geometry/point_list_edit.h"
+#include "geometry/point_list_order.h"
 #include "geometry/segment_geometry.h"
 #include "geometry/space_sweep.h"
 #include "geometry/sweep_frame.h"
@@ -36,6 +38,7 @@ class EncSweep : public SweepFrame {
   void Run(PSList& list) {
     if (list.IsEmpty()) return;
     for (PSPoint* s = list.head; s; s = s->link) {
+      distance_sweep::PrefetchFollowing(s);
       Step(s);
       PSPoint* j = s->link;
       if (j && j->x != s->x) {
@@ -43,7 +46,7 @@ class EncSweep : public SweepFrame {
         ChangeColumn(j);
       }
     }
-    if (marked_) CopyFlaggedRings(list, out_);
+    if (marked_) CopyMarkedRings(list);
   }
 
  private:
@@ -53,6 +56,12 @@ class EncSweep : public SweepFrame {
   void SpanningStep(PSPoint* s, PSPoint* prev, PSPoint* next);
   void CoincidentVertical(PSPoint* lower, PSPoint* upper, bool upward);
   bool WalkActiveEdges();
+  void Mark(PSPoint* a, bool& result) {
+    a->flags |= PSPointFlags::Marker;
+    marks_.push_back(a);
+    result = true;
+  }
+  void CopyMarkedRings(PSList& list);
   bool Judge(ActiveNode* n, bool& inside, bool& result);
   // Reports edge n with its neighbour m once while they stay neighbours:
   // the rectangle of n when it lies on m's line, else the region of m in
@@ -62,6 +71,7 @@ class EncSweep : public SweepFrame {
   void EdgeRect(const ActiveNode* n);
 
   bool marked_ = false;
+  std::vector<PSPoint*> marks_;  // the points marked, in marking order
   // The vertical edge of each layer (index 1: enclosing) and direction
   // (index 1: upward) whose lower end was processed last; only the one in
   // the current column counts.
@@ -182,6 +192,44 @@ void EncSweep::SpanningStep(PSPoint* s, PSPoint* prev, PSPoint* next) {
   list.resize(keep);
 }
 
+// Copies the rings that hold a marked point whole to the output (an
+// enclosed shape that leaves the enclosing layer), the same rings as
+// CopyFlaggedRings copies but found from the marks instead of a walk over
+// the whole list. Open chains among them take CopyFlaggedRings itself.
+void EncSweep::CopyMarkedRings(PSList& list) {
+  std::vector<PSPoint*> rings;
+  bool chain = false;
+  for (PSPoint* m : marks_) {
+    if (m->flags & PSPointFlags::Visited) continue;
+    PSPoint* s = m;
+    do {
+      s->flags |= PSPointFlags::Visited;
+      s = s->next;
+    } while (s && s != m);
+    if (!s) {
+      chain = true;
+      break;
+    }
+    rings.push_back(m);
+  }
+  if (chain) {
+    MaskFlags(list, ~int(PSPointFlags::Visited));
+    CopyFlaggedRings(list, out_);
+    return;
+  }
+  for (PSPoint* m : rings) {
+    CopyRing(out_, m);
+    ++out_.ringCount;
+  }
+  for (PSPoint* m : rings) {
+    PSPoint* s = m;
+    do {
+      s->flags &= uint16_t(~PSPointFlags::Visited);
+      s = s->next;
+    } while (s != m);
+  }
+}
+
 // A vertical enclosed edge lying on a vertical enclosing edge of the same
 // direction (both with the inside on the same side) has no margin there:
 // the part they share is reported as a rectangle one unit to either side,
@@ -249,7 +297,7 @@ bool EncSweep::WalkActiveEdges() {
   for (; !IsTop(n); n = n->up[0]) {
     const bool before = n->insideAbove;
     Judge(n, inside, result);
-    if (n->e.left->y > hi && before == inside) break;
+    if (n->y > hi && before == inside) break;
     n->insideAbove = inside;
   }
   return result;
@@ -275,8 +323,7 @@ bool EncSweep::Judge(ActiveNode* n, bool& inside, bool& result) {
     } else if (isEnclosing(above, true) && OnLine(above, a) && OnLine(above, b)) {
       ReportPair(n, above, a, b, a, b);
     } else {
-      a->flags |= PSPointFlags::Marker;
-      result = true;
+      Mark(a, result);
     }
   } else {
     if (enclosing) {
@@ -287,8 +334,7 @@ bool EncSweep::Judge(ActiveNode* n, bool& inside, bool& result) {
     } else if (isEnclosing(below, false) && OnLine(below, a) && OnLine(below, b)) {
       ReportPair(n, below, a, b, a, b);
     } else {
-      a->flags |= PSPointFlags::Marker;
-      result = true;
+      Mark(a, result);
     }
   }
   return inside;

@@ -40,6 +40,7 @@ class DistanceSweep : public SweepFrame {
     // Every point is visited, the last one too: it can be the upper end
     // of an upward edge that the 45-degree WIDTH sweep tests there.
     for (PSPoint* s = list.head; s; s = s->link) {
+      distance_sweep::PrefetchFollowing(s);
       Step(s);
       PSPoint* j = s->link;
       if (j && j->x != s->x) ChangeColumn(j);

@@ -47,6 +47,8 @@ ActiveNode* SweepFrame::NewNode(PSPoint* left, PSPoint* right, bool forward) {
   n->e.left = left;
   n->e.right = right;
   n->e.forward = forward;
+  n->y = left->y;
+  n->horizontal = left->y == right->y;
   n->reportedLeft = n->reportedRight = nullptr;
   // Level k with probability 4^-k.
   rng_ ^= rng_ << 13;
@@ -60,10 +62,16 @@ ActiveNode* SweepFrame::NewNode(PSPoint* left, PSPoint* right, bool forward) {
 
 ActiveNode* SweepFrame::Locate(const SweepEdge& e, int32_t x, ActiveNode** pred) {
   ActiveNode* cur = &bottom_;
+  // Two horizontal edges are ordered by their y alone (the general order
+  // gives the same); everything else takes the general order.
+  const bool horizontal = e.left->y == e.right->y;
+  const int32_t y = e.left->y;
+  auto above = [&](const ActiveNode* n) {
+    if (horizontal && n->horizontal) return y > n->y;
+    return CompareActiveEdge(e, n->e, x) > 0;
+  };
   for (int k = kLevels - 1; k >= 0; --k) {
-    for (ActiveNode* n = cur->up[k]; n != &top_ && CompareActiveEdge(e, n->e, x) > 0;
-         n = n->up[k])
-      cur = n;
+    for (ActiveNode* n = cur->up[k]; n != &top_ && above(n); n = n->up[k]) cur = n;
     if (pred) pred[k] = cur;
   }
   return cur->up[0];
@@ -92,7 +100,7 @@ ActiveNode* SweepFrame::InsertEdge(PSPoint* left, PSPoint* right, bool forward,
 ActiveNode* SweepFrame::FirstEdgeAtOrAbove(int64_t y) {
   ActiveNode* cur = &bottom_;
   for (int k = kLevels - 1; k >= 0; --k) {
-    for (ActiveNode* n = cur->up[k]; n != &top_ && n->e.left->y < y; n = n->up[k]) cur = n;
+    for (ActiveNode* n = cur->up[k]; n != &top_ && n->y < y; n = n->up[k]) cur = n;
   }
   return cur->up[0];
 }

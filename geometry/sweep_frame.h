@@ -24,6 +24,11 @@ constexpr int kLevels = 12;
 // bottom-up order.
 struct ActiveNode {
   SweepEdge e;
+  // The edge's y when it is horizontal, so that the order of two horizontal
+  // edges (all of them in axis-parallel input) is read without visiting
+  // their points.
+  int32_t y = 0;
+  bool horizontal = false;
   int level = 0;
   ActiveNode* up[kLevels];
   ActiveNode* dn[kLevels];
@@ -69,6 +74,17 @@ class RecordPool {
   size_t used_ = 0;
   std::vector<T*> free_;
 };
+
+// Asks for the point after s in the link chain and its ring neighbours
+// ahead of their turn (s's own successor is already cached by the call for
+// the point before it): the points lie all over memory in sorted order.
+inline void PrefetchFollowing(const PSPoint* s) {
+  const PSPoint* j = s->link;
+  if (!j) return;
+  __builtin_prefetch(j->link);
+  __builtin_prefetch(j->prev);
+  __builtin_prefetch(j->next);
+}
 
 inline bool SecondLayerOf(const PSPoint* p) {
   return (p->flags & PSPointFlags::SecondLayer) != 0;
@@ -170,7 +186,7 @@ class SweepFrame {
   void Unlink(ActiveNode* n);
   void Touch(const ActiveNode* n) {
     if (IsSentinel(n)) return;
-    const int64_t y = n->e.left->y;
+    const int64_t y = n->y;
     if (y < touchLo_) touchLo_ = y;
     if (y > touchHi_) touchHi_ = y;
   }
