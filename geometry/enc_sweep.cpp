@@ -57,8 +57,10 @@ class EncSweep : public SweepFrame {
   void CoincidentVertical(PSPoint* lower, PSPoint* upper, bool upward);
   bool WalkActiveEdges();
   void Mark(PSPoint* a, bool& result) {
+    // An edge outside the enclosing layer is judged again at every column
+    // whose walk passes it: its point is kept once.
+    if (!(a->flags & PSPointFlags::Marker)) marks_.push_back(a);
     a->flags |= PSPointFlags::Marker;
-    marks_.push_back(a);
     result = true;
   }
   void CopyMarkedRings(PSList& list);
@@ -99,16 +101,13 @@ void EncSweep::Step(PSPoint* s) {
     if (prev && prev->x == s->x && prev->y > s->y) CoincidentVertical(s, prev, false);
   }
   // Enclosed upward edges and enclosing downward edges reaching across s.
-  Gather(s, [s](PSPoint* u) -> PSPoint* {
-    if (!SecondLayerOf(u)) return u->next && u->next->y > s->y ? u->next : nullptr;
-    return u->prev && u->prev->y > s->y ? u->prev : nullptr;
-  });
+  GatherSpans(s);
   if (WindowHoldsPoint()) {
     if (SecondLayerOf(s)) EnclosingStep(s, prev, next);
     else EnclosedStep(s, prev, next);
   }
   if (edgeWork_ && !Spanning().empty()) SpanningStep(s, prev, next);
-  InsertWindow(s);
+  InsertWindow(s, SecondLayerOf(s) ? prev : next);
 }
 
 // s enclosed: its downward edge (outside to the west) against the enclosing

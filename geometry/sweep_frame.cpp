@@ -145,7 +145,7 @@ WindowNode* SweepFrame::SeekWindow(int64_t low) {
   auto yOf = [this](const WindowNode* n) -> int64_t {
     if (n == &wFirst_) return int64_t(INT_MIN) - 1;
     if (n == &wLast_) return int64_t(INT_MAX) + 1;
-    return n->p->y;
+    return n->y;
   };
   if (yOf(c) >= low) {
     while (c != &wFirst_ && yOf(c->dn) >= low) c = c->dn;
@@ -156,11 +156,11 @@ WindowNode* SweepFrame::SeekWindow(int64_t low) {
   return c;
 }
 
-void SweepFrame::InsertWindow(PSPoint* s) {
+void SweepFrame::InsertWindow(PSPoint* s, PSPoint* span) {
   auto less = [this](const WindowNode* n, const PSPoint* q) {
     if (n == &wFirst_) return true;
     if (n == &wLast_) return false;
-    return n->p->y < q->y || (n->p->y == q->y && n->p->x < q->x);
+    return n->y < q->y || (n->y == q->y && n->x < q->x);
   };
   // c: the first node not less than s.
   WindowNode* c = wCursor_;
@@ -174,6 +174,10 @@ void SweepFrame::InsertWindow(PSPoint* s) {
   // examined by the next gathering.
   const bool belowGather = c == gather_;
   n->p = s;
+  n->x = s->x;
+  n->y = s->y;
+  n->span = span;
+  n->spanY = span ? span->y : INT_MIN;
   n->up = c;
   n->dn = c->dn;
   c->dn->up = n;
@@ -184,7 +188,7 @@ void SweepFrame::InsertWindow(PSPoint* s) {
 }
 
 void SweepFrame::ChangeColumn(const PSPoint* j) {
-  while (!fifo_.empty() && int64_t(fifo_.front()->p->x) + ad_ <= j->x) {
+  while (!fifo_.empty() && int64_t(fifo_.front()->x) + ad_ <= j->x) {
     WindowNode* n = fifo_.front();
     fifo_.pop_front();
     n->dn->up = n->up;

@@ -42,11 +42,17 @@ struct ActiveNode {
   bool insideAbove = false;
 };
 
-// One point of the window, ordered by (y, then x).
+// One point of the window, ordered by (y, then x). Its position and the
+// far end of the edge it may add to the spanning list are kept in the node,
+// so that walking the window reads no points.
 struct WindowNode {
   PSPoint* p = nullptr;
   WindowNode* up = nullptr;
   WindowNode* dn = nullptr;
+  PSPoint* span = nullptr;  // the edge's other end, or null
+  int32_t x = 0;
+  int32_t y = 0;
+  int32_t spanY = INT_MIN;  // span's y (INT_MIN without one)
 };
 
 // Fixed-size records handed out from chunks and recycled through a free
@@ -129,16 +135,26 @@ class SweepFrame {
   // Moves the window cursor to the first node with y >= low and returns it.
   WindowNode* SeekWindow(int64_t low);
   // Inserts s before the first node not less than it in (y, x) order; the
-  // window cursor goes to it.
-  void InsertWindow(PSPoint* s);
+  // window cursor goes to it. span: the other end of the edge at s that a
+  // later point of the column gathers when it lies above that point.
+  void InsertWindow(PSPoint* s, PSPoint* span = nullptr);
   // Adds to the spanning list, for the window nodes not yet examined in this
   // column whose y lies below s.y, the pair that `pick` returns (null: none).
   template <typename Pick>
   void Gather(const PSPoint* s, Pick pick) {
     if (IsWindowFirst(gather_)) gather_ = gather_->up;
-    while (!IsWindowLast(gather_) && gather_->p->y < s->y) {
+    while (!IsWindowLast(gather_) && gather_->y < s->y) {
       PSPoint* v = pick(gather_->p);
       if (v) spanning_.emplace_back(gather_->p, v);
+      gather_ = gather_->up;
+    }
+  }
+  // Gather with the pair (u, span) of every examined window point u whose
+  // span, given at its insertion, lies above s.y.
+  void GatherSpans(const PSPoint* s) {
+    if (IsWindowFirst(gather_)) gather_ = gather_->up;
+    while (!IsWindowLast(gather_) && gather_->y < s->y) {
+      if (gather_->spanY > s->y) spanning_.emplace_back(gather_->p, gather_->span);
       gather_ = gather_->up;
     }
   }
