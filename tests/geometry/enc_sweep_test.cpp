@@ -139,6 +139,53 @@ TEST(EncSweep, ZeroMarginOnAVerticalSide) {
   }
 }
 
+// Shapes outside the enclosing layer are copied whole, closed rings and
+// open chains (an edge layer) alike, each once however many columns judge
+// them; the input keeps its marks and loses no vertex.
+TEST(EncSweep, OutsideRingsAndChainsCopiedWhole) {
+  for (const bool withChain : {false, true}) {
+    SCOPED_TRACE(withChain ? "ring and chain" : "rings");
+    ScratchList list, out;
+    BoxToRing(list.list, Box(0, 0, 40, 40), true);
+    BoxToRing(list.list, Box(50, 5, 70, 30), false);   // outside, right
+    BoxToRing(list.list, Box(10, 45, 30, 60), false);  // outside, above
+    BoxToRing(list.list, Box(10, 10, 30, 30), false);  // inside, margin 10
+    if (withChain) test::AddChain(list.list, {{-20, -10}, {-5, -10}, {-5, -30}}, 0);
+    const int32_t inputPoints = list.list.pointCount;
+    SortPoints(list.list, ComparePointLess);
+    SweepEnc(list.list, out.list, 5, 1, 1, 2);
+    EXPECT_EQ(list.list.pointCount, inputPoints);
+    std::vector<std::vector<Point>> copied;
+    for (PSPoint* p = out.list.head; p; p = p->link) p->flags &= uint16_t(~PSPointFlags::Visited);
+    for (PSPoint* p = out.list.head; p; p = p->link) {
+      if (p->flags & PSPointFlags::Visited) continue;
+      PSPoint* first = p;
+      while (first->prev && first->prev != p) first = first->prev;
+      std::vector<Point> ring;
+      PSPoint* q = first;
+      do {
+        q->flags |= PSPointFlags::Visited;
+        ring.push_back(Point(q->x, q->y));
+        q = q->next;
+      } while (q && q != first);
+      std::sort(ring.begin(), ring.end(),
+                [](const Point& a, const Point& b) { return std::tie(a.x, a.y) < std::tie(b.x, b.y); });
+      copied.push_back(ring);
+    }
+    std::sort(copied.begin(), copied.end(), [](const auto& a, const auto& b) {
+      return std::tie(a[0].x, a[0].y) < std::tie(b[0].x, b[0].y);
+    });
+    std::vector<std::vector<Point>> want = {
+        {Point(10, 45), Point(10, 60), Point(30, 45), Point(30, 60)},
+        {Point(50, 5), Point(50, 30), Point(70, 5), Point(70, 30)}};
+    if (withChain) want.insert(want.begin(), {Point(-20, -10), Point(-5, -30), Point(-5, -10)});
+    EXPECT_EQ(copied, want);
+    EXPECT_EQ(out.list.ringCount, withChain ? 3 : 2);
+    for (PSPoint* p = list.list.head; p; p = p->link)
+      EXPECT_FALSE(p->flags & PSPointFlags::Visited);
+  }
+}
+
 // Corner boxes (kind 1): a convex corner of the enclosed layer against the
 // concave corner of an L-shaped enclosing shape, strictly closer than the
 // distance; kind 1 reports no shape for lying outside.
