@@ -4,13 +4,19 @@
 // enclosed shapes are not inside the enclosing layer at all.
 //
 // Vertical pairs are found in the window as by the SPACE sweep, tested from
-// the eastern edge of the pair. Horizontal pairs are found by a walk over
+// the eastern edge of the pair; an enclosed vertical edge lying on an
+// enclosing one (no margin) is reported as a rectangle one unit to either
+// side, found in its column. Horizontal pairs are found by a walk over
 // the active list at every column change: an enclosed edge with an
 // enclosing edge of the same direction right beside it on its outer side is
 // tested against it; an enclosed edge that is neither beside such an edge
 // nor inside the enclosing layer is marked, and its ring is copied whole to
 // the output at the end.
+#include <algorithm>
+#include <vector>
+
 #include "geometry/point_list_edit.h"
+#include "geometry/point_list_order.h"
 #include "geometry/segment_geometry.h"
 #include "geometry/space_sweep.h"
 #include "geometry/sweep_frame.h"
@@ -32,6 +38,7 @@ class EncSweep : public SweepFrame {
   void Run(PSList& list) {
     if (list.IsEmpty()) return;
     for (PSPoint* s = list.head; s; s = s->link) {
+      distance_sweep::PrefetchFollowing(s);
       Step(s);
       PSPoint* j = s->link;
       if (j && j->x != s->x) {
@@ -39,7 +46,7 @@ class EncSweep : public SweepFrame {
         ChangeColumn(j);
       }
     }
-    if (marked_) CopyFlaggedRings(list, out_);
+    if (marked_) CopyMarkedRings(list);
   }
 
  private:
@@ -47,7 +54,16 @@ class EncSweep : public SweepFrame {
   void EnclosedStep(PSPoint* s, PSPoint* prev, PSPoint* next);
   void EnclosingStep(PSPoint* s, PSPoint* prev, PSPoint* next);
   void SpanningStep(PSPoint* s, PSPoint* prev, PSPoint* next);
+  void CoincidentVertical(PSPoint* lower, PSPoint* upper, bool upward);
   bool WalkActiveEdges();
+  void Mark(PSPoint* a, bool& result) {
+    // An edge outside the enclosing layer is judged again at every column
+    // whose walk passes it: its point is kept once.
+    if (!(a->flags & PSPointFlags::Marker)) marks_.push_back(a);
+    a->flags |= PSPointFlags::Marker;
+    result = true;
+  }
+  void CopyMarkedRings(PSList& list);
   bool Judge(ActiveNode* n, bool& inside, bool& result);
   // Reports edge n with its neighbour m once while they stay neighbours:
   // the rectangle of n when it lies on m's line, else the region of m in
@@ -57,6 +73,15 @@ class EncSweep : public SweepFrame {
   void EdgeRect(const ActiveNode* n);
 
   bool marked_ = false;
+  std::vector<PSPoint*> marks_;  // the points marked, in marking order
+  // The vertical edge of each layer (index 1: enclosing) and direction
+  // (index 1: upward) whose lower end was processed last; only the one in
+  // the current column counts.
+  struct VerticalEdge {
+    const PSPoint* lower = nullptr;
+    const PSPoint* upper = nullptr;
+  };
+  VerticalEdge lastVertical_[2][2];
 };
 
 bool OnLine(const ActiveNode* m, const PSPoint* p) {
@@ -72,18 +97,17 @@ void EncSweep::Step(PSPoint* s) {
     if (next && next->x < s->x) RemoveEdge(next, s, s->x);
     if (next && next->x > s->x) InsertEdge(s, next, true, s->x);
     if (prev && prev->x > s->x) InsertEdge(s, prev, false, s->x);
+    if (next && next->x == s->x && next->y > s->y) CoincidentVertical(s, next, true);
+    if (prev && prev->x == s->x && prev->y > s->y) CoincidentVertical(s, prev, false);
   }
   // Enclosed upward edges and enclosing downward edges reaching across s.
-  Gather(s, [s](PSPoint* u) -> PSPoint* {
-    if (!SecondLayerOf(u)) return u->next && u->next->y > s->y ? u->next : nullptr;
-    return u->prev && u->prev->y > s->y ? u->prev : nullptr;
-  });
+  GatherSpans(s);
   if (WindowHoldsPoint()) {
     if (SecondLayerOf(s)) EnclosingStep(s, prev, next);
     else EnclosedStep(s, prev, next);
   }
   if (edgeWork_ && !Spanning().empty()) SpanningStep(s, prev, next);
-  InsertWindow(s);
+  InsertWindow(s, SecondLayerOf(s) ? prev : next);
 }
 
 // s enclosed: its downward edge (outside to the west) against the enclosing
@@ -167,6 +191,71 @@ void EncSweep::SpanningStep(PSPoint* s, PSPoint* prev, PSPoint* next) {
   list.resize(keep);
 }
 
+// Copies the rings that hold a marked point whole to the output (an
+// enclosed shape that leaves the enclosing layer), the same rings as
+// CopyFlaggedRings copies but found from the marks instead of a walk over
+// the whole list. Open chains among them take CopyFlaggedRings itself.
+void EncSweep::CopyMarkedRings(PSList& list) {
+  std::vector<PSPoint*> rings;
+  bool chain = false;
+  for (PSPoint* m : marks_) {
+    if (m->flags & PSPointFlags::Visited) continue;
+    PSPoint* s = m;
+    do {
+      s->flags |= PSPointFlags::Visited;
+      s = s->next;
+    } while (s && s != m);
+    if (!s) {
+      chain = true;
+      break;
+    }
+    rings.push_back(m);
+  }
+  if (chain) {
+    MaskFlags(list, ~int(PSPointFlags::Visited));
+    CopyFlaggedRings(list, out_);
+    return;
+  }
+  for (PSPoint* m : rings) {
+    CopyRing(out_, m);
+    ++out_.ringCount;
+  }
+  for (PSPoint* m : rings) {
+    PSPoint* s = m;
+    do {
+      s->flags &= uint16_t(~PSPointFlags::Visited);
+      s = s->next;
+    } while (s != m);
+  }
+}
+
+// A vertical enclosed edge lying on a vertical enclosing edge of the same
+// direction (both with the inside on the same side) has no margin there:
+// the part they share is reported as a rectangle one unit to either side,
+// as a horizontal edge lying on the enclosing boundary is. The band of the
+// enclosed edge, which the window tests use, has no area between two edges
+// on one line. The pair is found at the lower end processed second: edges
+// of one merged layer on one line do not overlap, so the last one of the
+// other layer and the same direction in this column is the only one that
+// can reach across that lower end.
+void EncSweep::CoincidentVertical(PSPoint* lower, PSPoint* upper, bool upward) {
+  const int layer = SecondLayerOf(lower) ? 1 : 0;
+  const VerticalEdge& other = lastVertical_[1 - layer][upward ? 1 : 0];
+  if (other.lower && other.lower->x == lower->x && other.upper->y > lower->y) {
+    const int64_t y1 = lower->y, y2 = std::min(upper->y, other.upper->y);
+    int64_t lo = y1, hi = y2;
+    if (hi - lo < unit_) {
+      lo -= unit_;
+      hi += unit_;
+    }
+    BoxToRing(out_,
+              Box(ToCoord(int64_t(lower->x) - unit_), ToCoord(lo),
+                  ToCoord(int64_t(lower->x) + unit_), ToCoord(hi)),
+              false);
+  }
+  lastVertical_[layer][upward ? 1 : 0] = VerticalEdge{lower, upper};
+}
+
 void EncSweep::EdgeRect(const ActiveNode* n) {
   const PSPoint* a = n->e.left;
   const PSPoint* b = n->e.right;
@@ -207,7 +296,7 @@ bool EncSweep::WalkActiveEdges() {
   for (; !IsTop(n); n = n->up[0]) {
     const bool before = n->insideAbove;
     Judge(n, inside, result);
-    if (n->e.left->y > hi && before == inside) break;
+    if (n->y > hi && before == inside) break;
     n->insideAbove = inside;
   }
   return result;
@@ -233,8 +322,7 @@ bool EncSweep::Judge(ActiveNode* n, bool& inside, bool& result) {
     } else if (isEnclosing(above, true) && OnLine(above, a) && OnLine(above, b)) {
       ReportPair(n, above, a, b, a, b);
     } else {
-      a->flags |= PSPointFlags::Marker;
-      result = true;
+      Mark(a, result);
     }
   } else {
     if (enclosing) {
@@ -245,8 +333,7 @@ bool EncSweep::Judge(ActiveNode* n, bool& inside, bool& result) {
     } else if (isEnclosing(below, false) && OnLine(below, a) && OnLine(below, b)) {
       ReportPair(n, below, a, b, a, b);
     } else {
-      a->flags |= PSPointFlags::Marker;
-      result = true;
+      Mark(a, result);
     }
   }
   return inside;

@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "foundation/error.h"
+#include "foundation/scratch_array.h"
 #include "foundation/leftist_heap.h"
 #include "geometry/fracture.h"
 #include "geometry/segment_geometry.h"
@@ -122,18 +123,87 @@ void SortPositionItems(std::vector<PositionItem>& a, bool chainOrder) {
   }
 }
 
+namespace {
+
+// One point of the position sort: its packed key and the point.
+struct PackedItem {
+  uint64_t key;
+  PSPoint* point;
+};
+
+}  // namespace
+
+// The keys are packed from the offsets of x and y from the list's smallest
+// coordinates (and, with chainOrder, a lowest bit that puts the points with
+// a next vertex first), so that a layout spanning a few million units needs
+// about 42 bits: four passes of 11-bit digits, each small enough for its
+// counts to stay in the first-level cache. Lists whose offsets do not fit
+// 64 bits take the full-width sort of SortPositionItems.
 void SortPointsByPosition(PSList& list, bool chainOrder) {
   if (!list.head || !list.head->link) return;
-  std::vector<PositionItem> a;
-  a.reserve(size_t(list.pointCount > 0 ? list.pointCount : 0));
-  for (PSPoint* p = list.head; p; p = p->link)
-    a.push_back(PositionItem{PositionItem::KeyOf(p), p, p->next ? 1u : 0u});
-  SortPositionItems(a, chainOrder);
+  ScratchArray<PackedItem> a(size_t(list.pointCount > 1 ? list.pointCount : 2));
+  uint32_t minX = UINT32_MAX, maxX = 0, minY = UINT32_MAX, maxY = 0;
+  for (PSPoint* p = list.head; p; p = p->link) {
+    const uint32_t ux = uint32_t(p->x) ^ 0x80000000u, uy = uint32_t(p->y) ^ 0x80000000u;
+    minX = std::min(minX, ux);
+    maxX = std::max(maxX, ux);
+    minY = std::min(minY, uy);
+    maxY = std::max(maxY, uy);
+    a.push_back(PackedItem{(uint64_t(ux) << 32) | uy, p});
+  }
   const size_t n = a.size();
-  for (size_t i = 0; i + 1 < n; ++i) a[i].point->link = a[i + 1].point;
-  a[n - 1].point->link = nullptr;
-  list.head = a[0].point;
-  list.tail = a[n - 1].point;
+  auto bitsOf = [](uint32_t range) {
+    int b = 0;
+    while (b < 32 && (range >> b) != 0) ++b;
+    return b;
+  };
+  const int xBits = bitsOf(maxX - minX), yBits = bitsOf(maxY - minY);
+  const int startBit = chainOrder ? 1 : 0;
+  const int bits = xBits + yBits + startBit;
+  const PackedItem* sorted = a.data();
+  ScratchArray<PackedItem> buffer;
+  if (bits > 64 || n < 2048) {
+    std::vector<PositionItem> items;
+    items.reserve(n);
+    for (const PackedItem& it : a)
+      items.push_back(PositionItem{it.key, it.point, it.point->next ? 1u : 0u});
+    SortPositionItems(items, chainOrder);
+    for (size_t i = 0; i < n; ++i) a[i].point = items[i].point;
+  } else {
+    for (PackedItem& it : a) {
+      const uint64_t ox = (it.key >> 32) - minX, oy = (it.key & 0xFFFFFFFFu) - minY;
+      uint64_t key = (ox << (yBits + startBit)) | (oy << startBit);
+      if (chainOrder && !it.point->next) key |= 1;
+      it.key = key;
+    }
+    constexpr int kDigit = 11;
+    constexpr size_t kBuckets = size_t(1) << kDigit;
+    const int passes = (bits + kDigit - 1) / kDigit;
+    std::vector<uint32_t> count(kBuckets * size_t(passes > 0 ? passes : 1), 0u);
+    auto digit = [](uint64_t key, int k) { return size_t(key >> (k * kDigit)) & (kBuckets - 1); };
+    for (const PackedItem& it : a)
+      for (int k = 0; k < passes; ++k) ++count[k * kBuckets + digit(it.key, k)];
+    PackedItem* from = a.data();
+    for (int k = 0; k < passes; ++k) {
+      uint32_t* c = &count[k * kBuckets];
+      if (c[digit(from[0].key, k)] == n) continue;  // one digit value
+      buffer.resize_uninitialised(n);
+      PackedItem* to = from == a.data() ? buffer.data() : a.data();
+      uint32_t sum = 0;
+      for (size_t b = 0; b < kBuckets; ++b) {
+        const uint32_t t = c[b];
+        c[b] = sum;
+        sum += t;
+      }
+      for (size_t i = 0; i < n; ++i) to[c[digit(from[i].key, k)]++] = from[i];
+      from = to;
+    }
+    sorted = from;
+  }
+  for (size_t i = 0; i + 1 < n; ++i) sorted[i].point->link = sorted[i + 1].point;
+  sorted[n - 1].point->link = nullptr;
+  list.head = sorted[0].point;
+  list.tail = sorted[n - 1].point;
 }
 
 int32_t EdgeYAt(const SweepEdge& e, int32_t x) {

@@ -40,6 +40,7 @@ class DistanceSweep : public SweepFrame {
     // Every point is visited, the last one too: it can be the upper end
     // of an upward edge that the 45-degree WIDTH sweep tests there.
     for (PSPoint* s = list.head; s; s = s->link) {
+      distance_sweep::PrefetchFollowing(s);
       Step(s);
       PSPoint* j = s->link;
       if (j && j->x != s->x) ChangeColumn(j);
@@ -75,16 +76,9 @@ void DistanceSweep::Step(PSPoint* s) {
   PSPoint* next = s->next;
   const bool layer = SecondLayerOf(s);
   if (edgeWork_) ActiveStep(s, prev, next);
-  // Window edges reaching across this point's y.
-  if (width_) {
-    Gather(s, [s](PSPoint* u) -> PSPoint* {
-      return u->prev && u->prev->y > s->y ? u->prev : nullptr;
-    });
-  } else {
-    Gather(s, [s](PSPoint* u) -> PSPoint* {
-      return u->next && u->next->y > s->y ? u->next : nullptr;
-    });
-  }
+  // Window edges reaching across this point's y: SPACE the edge to a
+  // point's next vertex, WIDTH the one from its previous vertex.
+  GatherSpans(s);
   if (WindowHoldsPoint()) {
     if (diagonal_) {
       if (edgeWork_) {
@@ -107,7 +101,7 @@ void DistanceSweep::Step(PSPoint* s) {
     if (diagonal_) Spanning45(s, prev, next, layer);
     else SpanningManhattan(s, prev, next, layer);
   }
-  InsertWindow(s);
+  InsertWindow(s, width_ ? prev : next);
 }
 
 // Horizontal (and diagonal) pairs: a SPACE gap lies between a backward edge

@@ -47,6 +47,8 @@ ActiveNode* SweepFrame::NewNode(PSPoint* left, PSPoint* right, bool forward) {
   n->e.left = left;
   n->e.right = right;
   n->e.forward = forward;
+  n->y = left->y;
+  n->horizontal = left->y == right->y;
   n->reportedLeft = n->reportedRight = nullptr;
   // Level k with probability 4^-k.
   rng_ ^= rng_ << 13;
@@ -60,10 +62,16 @@ ActiveNode* SweepFrame::NewNode(PSPoint* left, PSPoint* right, bool forward) {
 
 ActiveNode* SweepFrame::Locate(const SweepEdge& e, int32_t x, ActiveNode** pred) {
   ActiveNode* cur = &bottom_;
+  // Two horizontal edges are ordered by their y alone (the general order
+  // gives the same); everything else takes the general order.
+  const bool horizontal = e.left->y == e.right->y;
+  const int32_t y = e.left->y;
+  auto above = [&](const ActiveNode* n) {
+    if (horizontal && n->horizontal) return y > n->y;
+    return CompareActiveEdge(e, n->e, x) > 0;
+  };
   for (int k = kLevels - 1; k >= 0; --k) {
-    for (ActiveNode* n = cur->up[k]; n != &top_ && CompareActiveEdge(e, n->e, x) > 0;
-         n = n->up[k])
-      cur = n;
+    for (ActiveNode* n = cur->up[k]; n != &top_ && above(n); n = n->up[k]) cur = n;
     if (pred) pred[k] = cur;
   }
   return cur->up[0];
@@ -92,7 +100,7 @@ ActiveNode* SweepFrame::InsertEdge(PSPoint* left, PSPoint* right, bool forward,
 ActiveNode* SweepFrame::FirstEdgeAtOrAbove(int64_t y) {
   ActiveNode* cur = &bottom_;
   for (int k = kLevels - 1; k >= 0; --k) {
-    for (ActiveNode* n = cur->up[k]; n != &top_ && n->e.left->y < y; n = n->up[k]) cur = n;
+    for (ActiveNode* n = cur->up[k]; n != &top_ && n->y < y; n = n->up[k]) cur = n;
   }
   return cur->up[0];
 }
@@ -137,7 +145,7 @@ WindowNode* SweepFrame::SeekWindow(int64_t low) {
   auto yOf = [this](const WindowNode* n) -> int64_t {
     if (n == &wFirst_) return int64_t(INT_MIN) - 1;
     if (n == &wLast_) return int64_t(INT_MAX) + 1;
-    return n->p->y;
+    return n->y;
   };
   if (yOf(c) >= low) {
     while (c != &wFirst_ && yOf(c->dn) >= low) c = c->dn;
@@ -148,11 +156,11 @@ WindowNode* SweepFrame::SeekWindow(int64_t low) {
   return c;
 }
 
-void SweepFrame::InsertWindow(PSPoint* s) {
+void SweepFrame::InsertWindow(PSPoint* s, PSPoint* span) {
   auto less = [this](const WindowNode* n, const PSPoint* q) {
     if (n == &wFirst_) return true;
     if (n == &wLast_) return false;
-    return n->p->y < q->y || (n->p->y == q->y && n->p->x < q->x);
+    return n->y < q->y || (n->y == q->y && n->x < q->x);
   };
   // c: the first node not less than s.
   WindowNode* c = wCursor_;
@@ -166,6 +174,10 @@ void SweepFrame::InsertWindow(PSPoint* s) {
   // examined by the next gathering.
   const bool belowGather = c == gather_;
   n->p = s;
+  n->x = s->x;
+  n->y = s->y;
+  n->span = span;
+  n->spanY = span ? span->y : INT_MIN;
   n->up = c;
   n->dn = c->dn;
   c->dn->up = n;
@@ -176,7 +188,7 @@ void SweepFrame::InsertWindow(PSPoint* s) {
 }
 
 void SweepFrame::ChangeColumn(const PSPoint* j) {
-  while (!fifo_.empty() && int64_t(fifo_.front()->p->x) + ad_ <= j->x) {
+  while (!fifo_.empty() && int64_t(fifo_.front()->x) + ad_ <= j->x) {
     WindowNode* n = fifo_.front();
     fifo_.pop_front();
     n->dn->up = n->up;

@@ -24,6 +24,11 @@ constexpr int kLevels = 12;
 // bottom-up order.
 struct ActiveNode {
   SweepEdge e;
+  // The edge's y when it is horizontal, so that the order of two horizontal
+  // edges (all of them in axis-parallel input) is read without visiting
+  // their points.
+  int32_t y = 0;
+  bool horizontal = false;
   int level = 0;
   ActiveNode* up[kLevels];
   ActiveNode* dn[kLevels];
@@ -37,11 +42,17 @@ struct ActiveNode {
   bool insideAbove = false;
 };
 
-// One point of the window, ordered by (y, then x).
+// One point of the window, ordered by (y, then x). Its position and the
+// far end of the edge it may add to the spanning list are kept in the node,
+// so that walking the window reads no points.
 struct WindowNode {
   PSPoint* p = nullptr;
   WindowNode* up = nullptr;
   WindowNode* dn = nullptr;
+  PSPoint* span = nullptr;  // the edge's other end, or null
+  int32_t x = 0;
+  int32_t y = 0;
+  int32_t spanY = INT_MIN;  // span's y (INT_MIN without one)
 };
 
 // Fixed-size records handed out from chunks and recycled through a free
@@ -69,6 +80,17 @@ class RecordPool {
   size_t used_ = 0;
   std::vector<T*> free_;
 };
+
+// Asks for the point after s in the link chain and its ring neighbours
+// ahead of their turn (s's own successor is already cached by the call for
+// the point before it): the points lie all over memory in sorted order.
+inline void PrefetchFollowing(const PSPoint* s) {
+  const PSPoint* j = s->link;
+  if (!j) return;
+  __builtin_prefetch(j->link);
+  __builtin_prefetch(j->prev);
+  __builtin_prefetch(j->next);
+}
 
 inline bool SecondLayerOf(const PSPoint* p) {
   return (p->flags & PSPointFlags::SecondLayer) != 0;
@@ -113,16 +135,26 @@ class SweepFrame {
   // Moves the window cursor to the first node with y >= low and returns it.
   WindowNode* SeekWindow(int64_t low);
   // Inserts s before the first node not less than it in (y, x) order; the
-  // window cursor goes to it.
-  void InsertWindow(PSPoint* s);
+  // window cursor goes to it. span: the other end of the edge at s that a
+  // later point of the column gathers when it lies above that point.
+  void InsertWindow(PSPoint* s, PSPoint* span = nullptr);
   // Adds to the spanning list, for the window nodes not yet examined in this
   // column whose y lies below s.y, the pair that `pick` returns (null: none).
   template <typename Pick>
   void Gather(const PSPoint* s, Pick pick) {
     if (IsWindowFirst(gather_)) gather_ = gather_->up;
-    while (!IsWindowLast(gather_) && gather_->p->y < s->y) {
+    while (!IsWindowLast(gather_) && gather_->y < s->y) {
       PSPoint* v = pick(gather_->p);
       if (v) spanning_.emplace_back(gather_->p, v);
+      gather_ = gather_->up;
+    }
+  }
+  // Gather with the pair (u, span) of every examined window point u whose
+  // span, given at its insertion, lies above s.y.
+  void GatherSpans(const PSPoint* s) {
+    if (IsWindowFirst(gather_)) gather_ = gather_->up;
+    while (!IsWindowLast(gather_) && gather_->y < s->y) {
+      if (gather_->spanY > s->y) spanning_.emplace_back(gather_->p, gather_->span);
       gather_ = gather_->up;
     }
   }
@@ -170,7 +202,7 @@ class SweepFrame {
   void Unlink(ActiveNode* n);
   void Touch(const ActiveNode* n) {
     if (IsSentinel(n)) return;
-    const int64_t y = n->e.left->y;
+    const int64_t y = n->y;
     if (y < touchLo_) touchLo_ = y;
     if (y > touchHi_) touchHi_ = y;
   }

@@ -43,7 +43,9 @@ void PaintBox(Raster& r, const Box& b) {
 // by side: every side of i faces the same side of e across margin m over
 // the stretch where both run; 0 < m < d gives the strip between them, a
 // horizontal side lying on e's gives that side of i widened by one unit
-// above and below; a rectangle not wholly inside e is reported whole.
+// above and below, a vertical side lying on e's the stretch both run along
+// widened by one unit to the left and right; a rectangle not wholly inside
+// e is reported whole.
 void ExpectedEnc(Raster& r, const Box& i, const Box& e, int32_t d) {
   if (!e.Contains(i)) PaintBox(r, i);
   const int32_t ylo = std::max(i.y1, e.y1), yhi = std::min(i.y2, e.y2);
@@ -52,6 +54,8 @@ void ExpectedEnc(Raster& r, const Box& i, const Box& e, int32_t d) {
   if (yhi > ylo) {
     if (between(i.x1 - e.x1)) PaintBox(r, Box(e.x1, ylo, i.x1, yhi));
     if (between(e.x2 - i.x2)) PaintBox(r, Box(i.x2, ylo, e.x2, yhi));
+    if (i.x1 == e.x1) PaintBox(r, Box(i.x1 - 1, ylo, i.x1 + 1, yhi));
+    if (i.x2 == e.x2) PaintBox(r, Box(i.x2 - 1, ylo, i.x2 + 1, yhi));
   }
   if (xhi > xlo) {
     if (between(i.y1 - e.y1)) PaintBox(r, Box(xlo, e.y1, xhi, i.y1));
@@ -104,6 +108,82 @@ TEST(EncSweep, EachPairOnce) {
                                      Box(40, 3, 44, 36)}));
   // Margins at the distance: nothing.
   EXPECT_TRUE(RunEnc({Box(5, 5, 39, 35)}, {Box(0, 0, 44, 40)}, 5, 0).empty());
+}
+
+// An enclosed rectangle with no margin on a vertical side: that side,
+// widened by one unit to either side, is reported (0 is below any rule), as
+// for a horizontal side; left and right, whole sides and sides that share
+// only part of the enclosing side (the rectangle then sticks out and is
+// reported whole as well).
+TEST(EncSweep, ZeroMarginOnAVerticalSide) {
+  struct Case {
+    const char* name;
+    Box enclosed;
+    std::vector<Box> want;  // cells reported, as boxes
+  };
+  const Box e(0, 0, 30, 40);
+  const std::vector<Case> cases = {
+      {"left", Box(0, 10, 12, 30), {Box(-1, 10, 1, 30)}},
+      {"right", Box(18, 10, 30, 30), {Box(29, 10, 31, 30)}},
+      {"left, sticking out below", Box(0, -6, 12, 20), {Box(-1, 0, 1, 20), Box(0, -6, 12, 20)}},
+      {"right, sticking out above", Box(18, 25, 30, 48), {Box(29, 25, 31, 40), Box(18, 25, 30, 48)}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const Rings got = RunEnc({c.enclosed}, {e}, 5, 2);
+    Raster want(Box(-10, -10, 40, 50)), reported(Box(-10, -10, 40, 50));
+    for (const Box& b : c.want) PaintBox(want, b);
+    distance_oracle::PaintUnion(reported, got);
+    EXPECT_EQ(distance_oracle::RasterDiff(reported, want, [](int32_t, int32_t) { return true; }),
+              "");
+  }
+}
+
+// Shapes outside the enclosing layer are copied whole, closed rings and
+// open chains (an edge layer) alike, each once however many columns judge
+// them; the input keeps its marks and loses no vertex.
+TEST(EncSweep, OutsideRingsAndChainsCopiedWhole) {
+  for (const bool withChain : {false, true}) {
+    SCOPED_TRACE(withChain ? "ring and chain" : "rings");
+    ScratchList list, out;
+    BoxToRing(list.list, Box(0, 0, 40, 40), true);
+    BoxToRing(list.list, Box(50, 5, 70, 30), false);   // outside, right
+    BoxToRing(list.list, Box(10, 45, 30, 60), false);  // outside, above
+    BoxToRing(list.list, Box(10, 10, 30, 30), false);  // inside, margin 10
+    if (withChain) test::AddChain(list.list, {{-20, -10}, {-5, -10}, {-5, -30}}, 0);
+    const int32_t inputPoints = list.list.pointCount;
+    SortPoints(list.list, ComparePointLess);
+    SweepEnc(list.list, out.list, 5, 1, 1, 2);
+    EXPECT_EQ(list.list.pointCount, inputPoints);
+    std::vector<std::vector<Point>> copied;
+    for (PSPoint* p = out.list.head; p; p = p->link) p->flags &= uint16_t(~PSPointFlags::Visited);
+    for (PSPoint* p = out.list.head; p; p = p->link) {
+      if (p->flags & PSPointFlags::Visited) continue;
+      PSPoint* first = p;
+      while (first->prev && first->prev != p) first = first->prev;
+      std::vector<Point> ring;
+      PSPoint* q = first;
+      do {
+        q->flags |= PSPointFlags::Visited;
+        ring.push_back(Point(q->x, q->y));
+        q = q->next;
+      } while (q && q != first);
+      std::sort(ring.begin(), ring.end(),
+                [](const Point& a, const Point& b) { return std::tie(a.x, a.y) < std::tie(b.x, b.y); });
+      copied.push_back(ring);
+    }
+    std::sort(copied.begin(), copied.end(), [](const auto& a, const auto& b) {
+      return std::tie(a[0].x, a[0].y) < std::tie(b[0].x, b[0].y);
+    });
+    std::vector<std::vector<Point>> want = {
+        {Point(10, 45), Point(10, 60), Point(30, 45), Point(30, 60)},
+        {Point(50, 5), Point(50, 30), Point(70, 5), Point(70, 30)}};
+    if (withChain) want.insert(want.begin(), {Point(-20, -10), Point(-5, -30), Point(-5, -10)});
+    EXPECT_EQ(copied, want);
+    EXPECT_EQ(out.list.ringCount, withChain ? 3 : 2);
+    for (PSPoint* p = list.list.head; p; p = p->link)
+      EXPECT_FALSE(p->flags & PSPointFlags::Visited);
+  }
 }
 
 // Corner boxes (kind 1): a convex corner of the enclosed layer against the

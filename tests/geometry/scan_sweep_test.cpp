@@ -5,6 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <climits>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -65,6 +68,58 @@ TEST(ScanSweep, ChainOrderPutsStartsFirstAtOnePosition) {
   for (PSPoint* p = l.list.head; p; p = p->link) order.push_back({p->x, p->next != nullptr});
   EXPECT_EQ(order, (std::vector<std::pair<int, bool>>{{0, true}, {5, true}, {5, false}, {9, false}}));
   EXPECT_EQ(l.list.tail->x, 9);
+}
+
+// The position sort against a stable comparison sort of the same points:
+// lists long enough for the digit passes, over narrow and full-width
+// coordinate ranges (the packed keys and the full-width path), with many
+// repeated positions so that stability shows; with chainOrder, points with
+// a next vertex first at one position.
+TEST(ScanSweep, PositionSortEqualsStableComparisonSort) {
+  struct Range {
+    int64_t lo, hi;
+  };
+  const std::vector<Range> ranges = {{0, 40}, {-3000000, 3000000}, {INT32_MIN, INT32_MAX}};
+  for (int seed = 0; seed < 12; ++seed) {
+    for (const Range& r : ranges) {
+      for (const bool chainOrder : {false, true}) {
+        SCOPED_TRACE(testing::Message() << "seed " << seed << " range " << r.lo << ".."
+                                        << r.hi << " chainOrder " << chainOrder);
+        std::mt19937_64 rng(uint64_t(seed) * 7919 + 17);
+        std::uniform_int_distribution<int64_t> coord(r.lo, r.hi);
+        OwnedList l;
+        std::vector<PSPoint*> points;
+        const int count = 3000 + seed * 500;
+        for (int i = 0; i < count; ++i) {
+          // Every third point repeats an earlier position.
+          int32_t x, y;
+          if (i > 0 && rng() % 3 == 0) {
+            const PSPoint* q = points[rng() % points.size()];
+            x = q->x;
+            y = q->y;
+          } else {
+            x = int32_t(coord(rng));
+            y = int32_t(coord(rng));
+          }
+          PSPoint* p = AppendPoint(l.list, x, y);
+          if (rng() % 2) p->next = p;  // only whether it has a next vertex counts
+          points.push_back(p);
+        }
+        std::vector<PSPoint*> want = points;
+        std::stable_sort(want.begin(), want.end(), [chainOrder](const PSPoint* a, const PSPoint* b) {
+          if (a->x != b->x) return a->x < b->x;
+          if (a->y != b->y) return a->y < b->y;
+          return chainOrder && a->next && !b->next;
+        });
+        SortPointsByPosition(l.list, chainOrder);
+        std::vector<PSPoint*> got;
+        for (PSPoint* p = l.list.head; p; p = p->link) got.push_back(p);
+        EXPECT_EQ(l.list.tail, got.back());
+        EXPECT_TRUE(got == want);
+        for (PSPoint* p : points) p->next = nullptr;
+      }
+    }
+  }
 }
 
 // Number of rings, total twice-area and the rings of a cut list.
