@@ -25,6 +25,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <iterator>
 #include <cstdint>
 #include <map>
 #include <set>
@@ -118,13 +119,17 @@ struct RingScratch {
 
 // The vertical edge a-b of an operand (d1 or d2 set), if a-b is vertical
 // and not empty.
+inline void PushVertical(Point a, Point b, bool second,
+                         std::vector<VerticalEdge>& edges) {
+  if (a.x != b.x || a.y == b.y) return;
+  // Running down puts the inside east: +1 to the east.
+  const int16_t d = a.y > b.y ? 1 : -1;
+  edges.push_back(VerticalEdge{a.x, std::min(a.y, b.y), std::max(a.y, b.y),
+                               int16_t(second ? 0 : d), int16_t(second ? d : 0)});
+}
 inline void PushVertical(const PSPoint* a, const PSPoint* b, bool second,
                          std::vector<VerticalEdge>& edges) {
-  if (a->x != b->x || a->y == b->y) return;
-  // Running down puts the inside east: +1 to the east.
-  const int16_t d = a->y > b->y ? 1 : -1;
-  edges.push_back(VerticalEdge{a->x, std::min(a->y, b->y), std::max(a->y, b->y),
-                               int16_t(second ? 0 : d), int16_t(second ? d : 0)});
+  PushVertical(Point(a->x, a->y), Point(b->x, b->y), second, edges);
 }
 
 // Whether p lies on a ring of four vertices (which, axis-parallel, cannot
@@ -688,6 +693,54 @@ bool RectilinearBoolean(PSList& list, PSList& out, BooleanOpCode code, bool lobe
   if (!done) return false;
   SpliceList(out, work.list);
   return true;
+}
+
+int RectilinearChopRing(const PSPoint* ring, const std::vector<Box> (&tiles)[2],
+                        PSList& out) {
+  if (!enabledFlag || !ring) return 0;
+  // The ring is read as a copy of it would be (flags 0, first operand):
+  // its vertical edges, or those of its lobes when it is a bow tie.
+  RingScratch scratch;
+  const PSPoint* a = ring;
+  do {
+    const PSPoint* b = a->next;
+    if (!b || !a->prev) return 0;
+    if (a->x != b->x && a->y != b->y) return 0;
+    scratch.points.push_back(Point(a->x, a->y));
+    PushVertical(a, b, false, scratch.edges);
+    a = b;
+  } while (a != ring);
+  std::vector<VerticalEdge> ringEdges;
+  if (!(scratch.points.size() >= 6 && RingMeetsItself(scratch.points, scratch.runs) &&
+        AppendLobes(scratch.edges, false, ringEdges)))
+    ringEdges.swap(scratch.edges);
+  scratch = RingScratch{};
+  SortEdges(ringEdges);
+
+  auto less = [](const VerticalEdge& u, const VerticalEdge& v) {
+    return u.x != v.x ? u.x < v.x : u.lo < v.lo;
+  };
+  std::vector<VerticalEdge> boxEdges, edges;
+  for (int k = 0; k < 2; ++k) {
+    // The vertical edges of the boxes as rings of the second operand
+    // (x1, y1) -> (x2, y1) -> (x2, y2) -> (x1, y2) would give them.
+    boxEdges.clear();
+    for (const Box& t : tiles[k]) {
+      const Point corners[4] = {Point(t.x1, t.y1), Point(t.x2, t.y1),
+                                Point(t.x2, t.y2), Point(t.x1, t.y2)};
+      for (int c = 0; c < 4; ++c)
+        PushVertical(corners[c], corners[(c + 1) % 4], true, boxEdges);
+    }
+    std::sort(boxEdges.begin(), boxEdges.end(), less);
+    edges.clear();
+    edges.reserve(ringEdges.size() + boxEdges.size());
+    std::merge(ringEdges.begin(), ringEdges.end(), boxEdges.begin(), boxEdges.end(),
+               std::back_inserter(edges), less);
+    ScratchList work;
+    if (!Sweep<BooleanOpCode::And>(edges, work.list)) return k;
+    SpliceList(out, work.list);
+  }
+  return 2;
 }
 
 }  // namespace velmar

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <climits>
 #include <random>
 #include <string>
@@ -15,6 +16,7 @@
 #include "geometry/point_list_edit.h"
 #include "geometry/point_list_order.h"
 #include "support/point_list_fixtures.h"
+#include "support/list_snapshot.h"
 #include "support/random_shapes.h"
 
 namespace velmar {
@@ -357,6 +359,74 @@ TEST(ChopIntoTiles, RandomRingsCoverExactlyPerTile) {
       test::ExpectConsistent(out.list);
       ExpectTiledRing(ring, ResultRings(out.list), size);
     }
+  }
+}
+
+// Chopping one ring through a copy of it and the tiles of each colour as
+// second-operand rings, one AND per colour: the course the chopping took
+// for every ring before axis-parallel rings were read once for both
+// colours. Its list is the reference for the chopped list, vertex for
+// vertex and in link order.
+void ChopByCopies(PSList& list, PSList& out, int32_t size) {
+  std::vector<PSPoint*> starts;
+  for (PSPoint* p = list.head; p; p = p->link) {
+    if (p->flags & PSPointFlags::Visited) continue;
+    starts.push_back(p);
+    for (PSPoint* q = p; !(q->flags & PSPointFlags::Visited); q = q->next)
+      q->flags |= PSPointFlags::Visited;
+  }
+  MaskFlags(list, -2);
+  auto edge = [](int64_t origin, int64_t i, int64_t step) {
+    return int32_t(std::min<int64_t>(origin + i * step, INT32_MAX));
+  };
+  for (PSPoint* p : starts) {
+    const Box bb = RingBBox(p);
+    const int64_t nx = (int64_t(bb.x2) - bb.x1 + size - 1) / size;
+    const int64_t ny = (int64_t(bb.y2) - bb.y1 + size - 1) / size;
+    if (nx == 1 && ny == 1) {
+      AppendRingCopy(p, out);
+      continue;
+    }
+    if (nx == 0 || ny == 0) continue;
+    for (int k = 0; k < 2; ++k) {
+      OwnedList work;
+      AppendRingCopy(p, work.list);
+      for (int64_t i = 0; i < nx; ++i)
+        for (int64_t j = (i + k) & 1; j < ny; j += 2)
+          BoxToRing(work.list,
+                    Box(edge(bb.x1, i, size), edge(bb.y1, j, size),
+                        edge(bb.x1, i + 1, size), edge(bb.y1, j + 1, size)),
+                    true);
+      BooleanSweep(work.list, &out, BooleanOpCode::And, false);
+    }
+  }
+}
+
+// Rings with their holes cut open (so their cut edges meet), an
+// axis-parallel bow tie (read as its lobes), rings with 45-degree edges and
+// crossing diagonals (the general path) and rings of four vertices, on grids from a few units to one tile per ring.
+TEST(ChopIntoTiles, SameListAsChoppingThroughCopies) {
+  std::mt19937 rng(2027);
+  for (int iter = 0; iter < 60; ++iter) {
+    SCOPED_TRACE("iteration " + std::to_string(iter));
+    OwnedList in;
+    test::MergeRings(test::RandomOctilinearRings(rng, 30, 400, iter % 3 == 2),
+                     in.list);
+    BooleanSweep(in.list, nullptr, BooleanOpCode::CutHoles, false);
+    if (iter % 5 == 0)  // crossing diagonals
+      test::PushRing(in.list, {{0, 0}, {40, 40}, {40, 0}, {0, 40}});
+    if (iter % 5 == 1)  // one lobe counter-clockwise, one clockwise
+      test::PushRing(in.list, {{0, 0}, {20, 0}, {20, 40}, {40, 40}, {40, 20}, {0, 20}});
+    if (iter % 5 == 2) test::PushRing(in.list, oracle::Rect(-30, -7, 61, 5));
+    CountRings(in.list);
+    const int32_t size = std::uniform_int_distribution<int32_t>(3, 260)(rng);
+    OwnedList got, want;
+    ChopIntoTiles(in.list, got.list, size);
+    ChopByCopies(in.list, want.list, size);
+    const test::Snapshot a = test::Snap(got.list), b = test::Snap(want.list);
+    EXPECT_TRUE(a == b) << "size " << size << "\n  chopped: " << test::Describe(a, b)
+                        << "\n  through copies: " << test::Describe(b, a);
+    for (PSPoint* p = in.list.head; p; p = p->link) EXPECT_EQ(p->flags, 0);
   }
 }
 
