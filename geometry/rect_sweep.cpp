@@ -141,7 +141,8 @@ inline bool OnFourVertexRing(const PSPoint* p) {
 }
 
 template <BooleanOpCode C>
-bool Sweep(const std::vector<VerticalEdge>& edges, PSList& out);
+bool Sweep(const std::vector<VerticalEdge>& edges, PSList& out,
+           bool* negativeFirst = nullptr);
 
 // The vertical edges of the rings of a sweep's output, of one operand.
 void AppendVerticals(const PSList& rings, bool second, std::vector<VerticalEdge>& edges) {
@@ -475,6 +476,9 @@ class RectSweep {
     return line_.size() == 1;
   }
 
+  // Whether some region of the sweep had a first-operand count below 0.
+  bool NegativeFirst() const { return negative1_; }
+
  private:
   using Alloc = ArenaAllocator<std::pair<const int64_t, Interval>>;
   using Line = std::map<int64_t, Interval, std::less<int64_t>, Alloc>;
@@ -556,6 +560,9 @@ class RectSweep {
       if (it->first != hi) {
         v.c1 += s.d1;
         v.c2 += s.d2;
+        // Every interval whose counts changed at x is walked here with
+        // its final counts.
+        if (v.c1 < 0) negative1_ = true;
       }
       const int east = State(v);
       if (west < 0 || east < 0 || eastBelow < 0) return false;
@@ -623,12 +630,16 @@ class RectSweep {
   Line line_;
   std::vector<Stretch> stretches_;
   uint32_t stamp_ = 0;
+  bool negative1_ = false;
 };
 
 template <BooleanOpCode C>
-bool Sweep(const std::vector<VerticalEdge>& edges, PSList& out) {
+bool Sweep(const std::vector<VerticalEdge>& edges, PSList& out,
+           bool* negativeFirst) {
   RectSweep<C> sweep(out);
-  return sweep.Run(edges);
+  const bool done = sweep.Run(edges);
+  if (negativeFirst) *negativeFirst = sweep.NegativeFirst();
+  return done;
 }
 
 }  // namespace
@@ -698,29 +709,29 @@ bool RectilinearBoolean(PSList& list, PSList& out, BooleanOpCode code, bool lobe
 int RectilinearChopRing(const PSPoint* ring, const std::vector<Box> (&tiles)[2],
                         PSList& out) {
   if (!enabledFlag || !ring) return 0;
-  // The ring is read as a copy of it would be (flags 0, first operand):
-  // its vertical edges, or those of its lobes when it is a bow tie.
+  // The ring is read as a copy of it would be (flags 0, first operand).
   RingScratch scratch;
   const PSPoint* a = ring;
   do {
     const PSPoint* b = a->next;
     if (!b || !a->prev) return 0;
     if (a->x != b->x && a->y != b->y) return 0;
-    scratch.points.push_back(Point(a->x, a->y));
     PushVertical(a, b, false, scratch.edges);
     a = b;
   } while (a != ring);
   std::vector<VerticalEdge> ringEdges;
-  if (!(scratch.points.size() >= 6 && RingMeetsItself(scratch.points, scratch.runs) &&
-        AppendLobes(scratch.edges, false, ringEdges)))
-    ringEdges.swap(scratch.edges);
-  scratch = RingScratch{};
+  ringEdges.swap(scratch.edges);
   SortEdges(ringEdges);
 
   auto less = [](const VerticalEdge& u, const VerticalEdge& v) {
     return u.x != v.x ? u.x < v.x : u.lo < v.lo;
   };
   std::vector<VerticalEdge> boxEdges, edges;
+  // A ring that winds around no region clockwise is read as drawn (a bow
+  // tie check would find no lobe to read); the first sweep tells, as its
+  // first-operand counts are the ring's winding numbers. Otherwise the
+  // sweeps run again on the ring read as a copy would be, lobes and all.
+  bool readAsDrawn = true;
   for (int k = 0; k < 2; ++k) {
     // The vertical edges of the boxes as rings of the second operand
     // (x1, y1) -> (x2, y1) -> (x2, y2) -> (x1, y2) would give them.
@@ -737,7 +748,28 @@ int RectilinearChopRing(const PSPoint* ring, const std::vector<Box> (&tiles)[2],
     std::merge(ringEdges.begin(), ringEdges.end(), boxEdges.begin(), boxEdges.end(),
                std::back_inserter(edges), less);
     ScratchList work;
-    if (!Sweep<BooleanOpCode::And>(edges, work.list)) return k;
+    bool negative = false;
+    const bool done = Sweep<BooleanOpCode::And>(edges, work.list, &negative);
+    if (readAsDrawn && negative) {
+      // Nothing of this sweep is kept: with lobes the ring's edges differ.
+      readAsDrawn = false;
+      ClearPointList(work.list);
+      scratch = RingScratch{};
+      ringEdges.clear();
+      a = ring;
+      do {
+        scratch.points.push_back(Point(a->x, a->y));
+        PushVertical(a, a->next, false, scratch.edges);
+        a = a->next;
+      } while (a != ring);
+      if (!(scratch.points.size() >= 6 && RingMeetsItself(scratch.points, scratch.runs) &&
+            AppendLobes(scratch.edges, false, ringEdges)))
+        ringEdges.swap(scratch.edges);
+      SortEdges(ringEdges);
+      k = -1;
+      continue;
+    }
+    if (!done) return k;
     SpliceList(out, work.list);
   }
   return 2;
