@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <climits>
 #include <random>
 #include <string>
@@ -16,6 +15,7 @@
 #include "geometry/point_list_edit.h"
 #include "geometry/point_list_order.h"
 #include "support/point_list_fixtures.h"
+#include "support/chop_reference.h"
 #include "support/list_snapshot.h"
 #include "support/random_shapes.h"
 
@@ -362,46 +362,6 @@ TEST(ChopIntoTiles, RandomRingsCoverExactlyPerTile) {
   }
 }
 
-// Chopping one ring through a copy of it and the tiles of each colour as
-// second-operand rings, one AND per colour: the course the chopping took
-// for every ring before axis-parallel rings were read once for both
-// colours. Its list is the reference for the chopped list, vertex for
-// vertex and in link order.
-void ChopByCopies(PSList& list, PSList& out, int32_t size) {
-  std::vector<PSPoint*> starts;
-  for (PSPoint* p = list.head; p; p = p->link) {
-    if (p->flags & PSPointFlags::Visited) continue;
-    starts.push_back(p);
-    for (PSPoint* q = p; !(q->flags & PSPointFlags::Visited); q = q->next)
-      q->flags |= PSPointFlags::Visited;
-  }
-  MaskFlags(list, -2);
-  auto edge = [](int64_t origin, int64_t i, int64_t step) {
-    return int32_t(std::min<int64_t>(origin + i * step, INT32_MAX));
-  };
-  for (PSPoint* p : starts) {
-    const Box bb = RingBBox(p);
-    const int64_t nx = (int64_t(bb.x2) - bb.x1 + size - 1) / size;
-    const int64_t ny = (int64_t(bb.y2) - bb.y1 + size - 1) / size;
-    if (nx == 1 && ny == 1) {
-      AppendRingCopy(p, out);
-      continue;
-    }
-    if (nx == 0 || ny == 0) continue;
-    for (int k = 0; k < 2; ++k) {
-      OwnedList work;
-      AppendRingCopy(p, work.list);
-      for (int64_t i = 0; i < nx; ++i)
-        for (int64_t j = (i + k) & 1; j < ny; j += 2)
-          BoxToRing(work.list,
-                    Box(edge(bb.x1, i, size), edge(bb.y1, j, size),
-                        edge(bb.x1, i + 1, size), edge(bb.y1, j + 1, size)),
-                    true);
-      BooleanSweep(work.list, &out, BooleanOpCode::And, false);
-    }
-  }
-}
-
 // Rings with their holes cut open (so their cut edges meet), an
 // axis-parallel bow tie (read as its lobes), rings with 45-degree edges and
 // crossing diagonals (the general path) and rings of four vertices, on grids from a few units to one tile per ring.
@@ -422,7 +382,7 @@ TEST(ChopIntoTiles, SameListAsChoppingThroughCopies) {
     const int32_t size = std::uniform_int_distribution<int32_t>(3, 260)(rng);
     OwnedList got, want;
     ChopIntoTiles(in.list, got.list, size);
-    ChopByCopies(in.list, want.list, size);
+    test::ChopByCopies(in.list, want.list, size);
     const test::Snapshot a = test::Snap(got.list), b = test::Snap(want.list);
     EXPECT_TRUE(a == b) << "size " << size << "\n  chopped: " << test::Describe(a, b)
                         << "\n  through copies: " << test::Describe(b, a);
