@@ -276,13 +276,16 @@ void RemoveWindowVertices(PSList& list, const Box& window, int axis) {
 
 void ChopIntoTiles(PSList& list, PSList& out, int32_t size) {
   CheckTileSide(size);
+  std::vector<Point> ring;  // the vertices of the ring in hand
   try {
     for (PSPoint* p = list.head; p; p = p->link) {
       if (p->flags & kVisited) continue;
       Box bb;
+      ring.clear();
       PSPoint* q = p;
       do {
         bb.Extend(q->x, q->y);
+        ring.push_back(Point(q->x, q->y));
         q->flags |= kVisited;
         q = q->next;
       } while (q != p);
@@ -299,7 +302,7 @@ void ChopIntoTiles(PSList& list, PSList& out, int32_t size) {
       std::vector<Box> tiles[2];
       for (int k = 0; k < 2; ++k)
         CheckerTiles(bb.x1, bb.y1, nx, ny, size, size, k, tiles[k]);
-      for (int k = RectilinearChopRing(p, tiles, out); k < 2; ++k) {
+      for (int k = RectilinearChopRing(ring, tiles, out); k < 2; ++k) {
         PSList work;
         AppendRingCopy(p, work);
         for (const Box& t : tiles[k]) BoxToRing(work, t, true);

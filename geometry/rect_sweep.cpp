@@ -706,19 +706,17 @@ bool RectilinearBoolean(PSList& list, PSList& out, BooleanOpCode code, bool lobe
   return true;
 }
 
-int RectilinearChopRing(const PSPoint* ring, const std::vector<Box> (&tiles)[2],
-                        PSList& out) {
-  if (!enabledFlag || !ring) return 0;
+int RectilinearChopRing(const std::vector<Point>& ring,
+                        const std::vector<Box> (&tiles)[2], PSList& out) {
+  if (!enabledFlag || ring.empty()) return 0;
+  const size_t n = ring.size();
   // The ring is read as a copy of it would be (flags 0, first operand).
   RingScratch scratch;
-  const PSPoint* a = ring;
-  do {
-    const PSPoint* b = a->next;
-    if (!b || !a->prev) return 0;
-    if (a->x != b->x && a->y != b->y) return 0;
+  for (size_t i = 0; i < n; ++i) {
+    const Point a = ring[i], b = ring[i + 1 == n ? 0 : i + 1];
+    if (a.x != b.x && a.y != b.y) return 0;
     PushVertical(a, b, false, scratch.edges);
-    a = b;
-  } while (a != ring);
+  }
   std::vector<VerticalEdge> ringEdges;
   ringEdges.swap(scratch.edges);
   SortEdges(ringEdges);
@@ -756,13 +754,9 @@ int RectilinearChopRing(const PSPoint* ring, const std::vector<Box> (&tiles)[2],
       ClearPointList(work.list);
       scratch = RingScratch{};
       ringEdges.clear();
-      a = ring;
-      do {
-        scratch.points.push_back(Point(a->x, a->y));
-        PushVertical(a, a->next, false, scratch.edges);
-        a = a->next;
-      } while (a != ring);
-      if (!(scratch.points.size() >= 6 && RingMeetsItself(scratch.points, scratch.runs) &&
+      for (size_t i = 0; i < n; ++i)
+        PushVertical(ring[i], ring[i + 1 == n ? 0 : i + 1], false, scratch.edges);
+      if (!(n >= 6 && RingMeetsItself(ring, scratch.runs) &&
             AppendLobes(scratch.edges, false, ringEdges)))
         ringEdges.swap(scratch.edges);
       SortEdges(ringEdges);
