@@ -11,8 +11,9 @@
 // wall and CPU seconds, the peak resident memory during the step (VmHWM,
 // reset before each step through /proc/self/clear_refs) and the resident
 // memory after it; for LoadGds the read speed in MB/s, for the operations
-// the output vertex count. The load average before and after each size is
-// printed too: on a busy machine read the CPU seconds. velmar's own
+// the output vertex count, for SavePoly the share of the operation's time
+// and a hash of the written file. The load average before and after each
+// size is printed too: on a busy machine read the CPU seconds. velmar's own
 // messages go to road.log in the work folder (a temporary folder, removed
 // at the end, unless -dir names one).
 #include <fcntl.h>
@@ -161,6 +162,20 @@ std::string LoadAverage() {
   return s;
 }
 
+// FNV-1a hash of a file's bytes: equal hashes across builds show that a
+// change of the storing path left the written files as they were.
+uint64_t FileHash(const std::string& path) {
+  uint64_t h = 1469598103934665603ull;
+  FILE* f = std::fopen(path.c_str(), "rb");
+  if (!f) return 0;
+  std::vector<unsigned char> buf(1 << 20);
+  size_t n;
+  while ((n = std::fread(buf.data(), 1, buf.size(), f)) > 0)
+    for (size_t i = 0; i < n; ++i) h = (h ^ buf[i]) * 1099511628211ull;
+  std::fclose(f);
+  return h;
+}
+
 struct Step {
   double wall = 0, cpu = 0;
   long peakMb = 0, rssMb = 0;
@@ -236,9 +251,11 @@ void RunSize(const fs::path& work, int count) {
     const std::string poly = (dir / "result.txt").string();
     int saved = 0;
     const Step sp = Measure([&] { saved = api.SavePoly(layer, 0, poly.c_str()); });
-    std::snprintf(extra, sizeof extra, "%s, %.0f%% of the operation, %.1f MB written",
+    std::snprintf(extra, sizeof extra,
+                  "%s, %.0f%% of the operation, %.1f MB written, hash %016llx",
                   saved ? "written" : "FAILED", 100.0 * sp.wall / s.wall,
-                  double(fs::file_size(poly)) / 1e6);
+                  double(fs::file_size(poly)) / 1e6,
+                  static_cast<unsigned long long>(FileHash(poly)));
     Row("  SavePoly", sp, extra);
     fs::remove(poly);
     api.ResetCounts();  // SavePoly writes a new file, not appends

@@ -102,11 +102,17 @@ int64_t FirstTileSize(const API& api) {
   return std::min<double>(16 * r, double(INT32_MAX));
 }
 
-// Moves every ring of list with more than limit vertices onto over (rings
-// only): their vertices are taken off the link chain in one pass, nothing
-// is copied. Both lists' counts follow.
-void MoveRingsOver(PSList& list, PSList& over, int32_t limit) {
+// Counts the rings of list in one walk (its point and ring counts, as
+// CountRings sets them; "Polygon is in loop" on corrupt links) and moves
+// every ring of more than limit vertices onto over (rings only; counts
+// follow): their vertices are taken off the link chain in one pass, nothing
+// is copied, and the other rings keep their link order. Returns the largest
+// ring of the list as it came; largestKept is the largest ring left on it.
+int32_t CountAndTakeRingsOver(PSList& list, PSList& over, int32_t limit,
+                              int32_t& largestKept) {
   std::vector<PSPoint*> starts;
+  int32_t points = 0, rings = 0, largest = 0, overPoints = 0;
+  largestKept = 0;
   for (PSPoint* p = list.head; p; p = p->link) {
     if (p->flags & PSPointFlags::Visited) continue;
     int32_t n = 0;
@@ -115,15 +121,35 @@ void MoveRingsOver(PSList& list, PSList& over, int32_t limit) {
       q->flags |= PSPointFlags::Visited;
       ++n;
       q = q->next;
-    } while (q && q != p);
-    if (n > limit) starts.push_back(p);
+    } while (q && q != p && !(q->flags & PSPointFlags::Visited));
+    // A walk that meets a vertex it has passed before without coming back
+    // to its start would never end: the links are corrupt.
+    if (q && q != p) {
+      MaskFlags(list, ~int(PSPointFlags::Visited));
+      throw Error("Polygon is in loop", "DRC", 0);
+    }
+    points += n;
+    ++rings;
+    largest = std::max(largest, n);
+    if (n > limit) {
+      starts.push_back(p);
+      overPoints += n;
+    } else {
+      largestKept = std::max(largestKept, n);
+    }
   }
-  MaskFlags(list, ~int(PSPointFlags::Visited));
-  if (starts.empty()) return;
+  list.pointCount = points;
+  list.ringCount = rings;
+  if (starts.empty()) {
+    MaskFlags(list, ~int(PSPointFlags::Visited));
+    return largest;
+  }
+  // Every vertex is marked now; the marks of the rings to move go, and the
+  // link chain is split by the mark (which goes on the way).
   for (PSPoint* p : starts) {
     PSPoint* q = p;
     do {
-      q->flags |= PSPointFlags::Visited;
+      q->flags &= uint16_t(~PSPointFlags::Visited);
       q = q->next;
     } while (q && q != p);
   }
@@ -131,45 +157,48 @@ void MoveRingsOver(PSList& list, PSList& over, int32_t limit) {
   for (PSPoint* p = list.head; p;) {
     PSPoint* next = p->link;
     p->link = nullptr;
-    PSList& to = (p->flags & PSPointFlags::Visited) ? moved : kept;
+    PSList& to = (p->flags & PSPointFlags::Visited) ? kept : moved;
     p->flags &= uint16_t(~PSPointFlags::Visited);
     if (to.tail) to.tail->link = p;
     else to.head = p;
     to.tail = p;
-    ++to.pointCount;
     p = next;
   }
+  moved.pointCount = overPoints;
   moved.ringCount = int32_t(starts.size());
-  kept.ringCount = list.ringCount - moved.ringCount;
+  kept.pointCount = points - overPoints;
+  kept.ringCount = rings - moved.ringCount;
   list.head = kept.head;
   list.tail = kept.tail;
   list.pointCount = kept.pointCount;
   list.ringCount = kept.ringCount;
   SpliceList(over, moved);
+  return largest;
 }
 
-// Reports of the prepared result, then chopping of rings beyond the vertex
-// limit on tiles of tileSize, quartered per round. maxRing is the largest
-// ring of list on entry and on return.
-void ReportAndChop(API& api, PSList& list, int32_t& maxRing) {
+// Counts the prepared result and reports it, then chops the rings beyond
+// the vertex limit on tiles of tileSize, quartered per round. Afterwards
+// the list's counts are exact; returns its largest ring.
+int32_t ReportAndChop(API& api, PSList& list) {
   const Tech& tech = api.tech;
+  // Only the rings over the limit are chopped, and only their pieces have
+  // their holes cut open and are counted again: the other rings are stored
+  // as they are.
+  ScratchList over, out;
+  int32_t maxRing = 0;
+  const int32_t largest = CountAndTakeRingsOver(list, over.list, kVertexLimit, maxRing);
   if (tech.reportCount != 0 || tech.reportDegree != 0)
-    PrintMessage("  Total output polygons = %d\n", list.ringCount);
+    PrintMessage("  Total output polygons = %d\n", list.ringCount + over.list.ringCount);
   if (tech.reportDegree != 0) {
-    PrintMessage("  Total output vertices = %d\n", list.pointCount);
-    PrintMessage("    Max no of vertices = %d\n", maxRing);
+    PrintMessage("  Total output vertices = %d\n", list.pointCount + over.list.pointCount);
+    PrintMessage("    Max no of vertices = %d\n", largest);
   }
-  if (maxRing <= kVertexLimit) return;
+  if (over.list.head == nullptr) return maxRing;
 
   api.RequireWorkingArea();
   if (tech.reportDegree != 0)
     PrintMessage("  Vertice count exceeds DB limit, chopping...");
   int64_t size = FirstTileSize(api);
-  // Only the rings over the limit are chopped, and only their pieces have
-  // their holes cut open and are counted again: the other rings are stored
-  // as they are.
-  ScratchList over, out;
-  MoveRingsOver(list, over.list, kVertexLimit);
   try {
     while (over.list.head != nullptr) {
       // A tile of one unit holds no ring beyond the limit; a size that
@@ -179,7 +208,9 @@ void ReportAndChop(API& api, PSList& list, int32_t& maxRing) {
       ChopIntoTiles(over.list, out.list, int32_t(size));
       ClearPointList(over.list);
       CutHolesOpen(out.list);
-      if (CountRings(out.list) > kVertexLimit) MoveRingsOver(out.list, over.list, kVertexLimit);
+      int32_t kept = 0;
+      CountAndTakeRingsOver(out.list, over.list, kVertexLimit, kept);
+      maxRing = std::max(maxRing, kept);
       SpliceList(list, out.list);
       size >>= 2;
     }
@@ -195,8 +226,8 @@ void ReportAndChop(API& api, PSList& list, int32_t& maxRing) {
     }
     throw;
   }
-  maxRing = CountRings(list);
   if (tech.reportDegree != 0) PrintMessage("to max %d vertices\n", maxRing);
+  return maxRing;
 }
 
 // --- Checking the temporary database before it is copied ------------------
@@ -309,8 +340,7 @@ int API::StorePolygons(PSList& list, int layer, int datatype) {
     if (work.IsEmpty()) return 1;
     CutHolesOpen(work);
     if (work.IsEmpty()) return 1;
-    int32_t maxRing = CountRings(work);
-    ReportAndChop(*this, work, maxRing);
+    ReportAndChop(*this, work);
 
     counted = work.ringCount;
     savedPolygonsDB += counted;
@@ -396,8 +426,7 @@ int API::SavePoly(int layer1, int datatype1, const char* fname) {
     }
     CutHolesOpen(work);
     if (work.IsEmpty()) return writeEmpty();
-    int32_t maxRing = CountRings(work);
-    ReportAndChop(*this, work, maxRing);
+    ReportAndChop(*this, work);
 
     const int32_t rings = work.ringCount;
     const bool append = savedPolygonsText != 0;

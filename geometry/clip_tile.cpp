@@ -3,12 +3,14 @@
 
 #include <climits>
 #include <cstdint>
+#include <vector>
 
 #include "foundation/error.h"
 #include "geometry/boolean_sweep.h"
 #include "geometry/op_codes.h"
 #include "geometry/point_list_edit.h"
 #include "geometry/point_list_order.h"
+#include "geometry/rect_sweep.h"
 #include "geometry/segment_geometry.h"
 
 namespace velmar {
@@ -202,17 +204,26 @@ int32_t TileEdge(int64_t origin, int64_t i, int64_t size) {
   return v > INT32_MAX ? INT32_MAX : static_cast<int32_t>(v);
 }
 
-// Adds the tiles (i, j), i < nx, j < ny, with (i + j) mod 2 = k, as rings
-// of the second operand. Tiles of one colour never share an edge.
-void AddCheckerTiles(PSList& work, int32_t x0, int32_t y0, int64_t nx,
-                     int64_t ny, int64_t w, int64_t h, int k) {
+// The tiles (i, j), i < nx, j < ny, with (i + j) mod 2 = k, column by
+// column. Tiles of one colour never share an edge.
+void CheckerTiles(int32_t x0, int32_t y0, int64_t nx, int64_t ny, int64_t w,
+                  int64_t h, int k, std::vector<Box>& tiles) {
+  tiles.clear();
   for (int64_t i = 0; i < nx; ++i) {
     const int32_t tx1 = TileEdge(x0, i, w);
     const int32_t tx2 = TileEdge(x0, i + 1, w);
     for (int64_t j = (i + k) & 1; j < ny; j += 2)
-      BoxToRing(work, Box(tx1, TileEdge(y0, j, h), tx2, TileEdge(y0, j + 1, h)),
-                true);
+      tiles.push_back(Box(tx1, TileEdge(y0, j, h), tx2, TileEdge(y0, j + 1, h)));
   }
+}
+
+// Adds the tiles (i, j), i < nx, j < ny, with (i + j) mod 2 = k, as rings
+// of the second operand.
+void AddCheckerTiles(PSList& work, int32_t x0, int32_t y0, int64_t nx,
+                     int64_t ny, int64_t w, int64_t h, int k) {
+  std::vector<Box> tiles;
+  CheckerTiles(x0, y0, nx, ny, w, h, k, tiles);
+  for (const Box& t : tiles) BoxToRing(work, t, true);
 }
 
 // AND of the work list (operand rings plus one colour of tiles) into out;
@@ -265,13 +276,16 @@ void RemoveWindowVertices(PSList& list, const Box& window, int axis) {
 
 void ChopIntoTiles(PSList& list, PSList& out, int32_t size) {
   CheckTileSide(size);
+  std::vector<Point> ring;  // the vertices of the ring in hand
   try {
     for (PSPoint* p = list.head; p; p = p->link) {
       if (p->flags & kVisited) continue;
       Box bb;
+      ring.clear();
       PSPoint* q = p;
       do {
         bb.Extend(q->x, q->y);
+        ring.push_back(Point(q->x, q->y));
         q->flags |= kVisited;
         q = q->next;
       } while (q != p);
@@ -283,10 +297,15 @@ void ChopIntoTiles(PSList& list, PSList& out, int32_t size) {
       }
       // A ring without extent on an axis has no area: no tile keeps it.
       if (nx == 0 || ny == 0) continue;
-      for (int k = 0; k < 2; ++k) {
+      // Axis-parallel rings are read once for both colours; what that path
+      // refuses goes through a copy of the ring and the general boolean.
+      std::vector<Box> tiles[2];
+      for (int k = 0; k < 2; ++k)
+        CheckerTiles(bb.x1, bb.y1, nx, ny, size, size, k, tiles[k]);
+      for (int k = RectilinearChopRing(ring, tiles, out); k < 2; ++k) {
         PSList work;
         AppendRingCopy(p, work);
-        AddCheckerTiles(work, bb.x1, bb.y1, nx, ny, size, size, k);
+        for (const Box& t : tiles[k]) BoxToRing(work, t, true);
         AndIntoOut(work, out);
       }
     }

@@ -25,6 +25,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <iterator>
 #include <cstdint>
 #include <map>
 #include <set>
@@ -118,13 +119,17 @@ struct RingScratch {
 
 // The vertical edge a-b of an operand (d1 or d2 set), if a-b is vertical
 // and not empty.
+inline void PushVertical(Point a, Point b, bool second,
+                         std::vector<VerticalEdge>& edges) {
+  if (a.x != b.x || a.y == b.y) return;
+  // Running down puts the inside east: +1 to the east.
+  const int16_t d = a.y > b.y ? 1 : -1;
+  edges.push_back(VerticalEdge{a.x, std::min(a.y, b.y), std::max(a.y, b.y),
+                               int16_t(second ? 0 : d), int16_t(second ? d : 0)});
+}
 inline void PushVertical(const PSPoint* a, const PSPoint* b, bool second,
                          std::vector<VerticalEdge>& edges) {
-  if (a->x != b->x || a->y == b->y) return;
-  // Running down puts the inside east: +1 to the east.
-  const int16_t d = a->y > b->y ? 1 : -1;
-  edges.push_back(VerticalEdge{a->x, std::min(a->y, b->y), std::max(a->y, b->y),
-                               int16_t(second ? 0 : d), int16_t(second ? d : 0)});
+  PushVertical(Point(a->x, a->y), Point(b->x, b->y), second, edges);
 }
 
 // Whether p lies on a ring of four vertices (which, axis-parallel, cannot
@@ -136,7 +141,8 @@ inline bool OnFourVertexRing(const PSPoint* p) {
 }
 
 template <BooleanOpCode C>
-bool Sweep(const std::vector<VerticalEdge>& edges, PSList& out);
+bool Sweep(const std::vector<VerticalEdge>& edges, PSList& out,
+           bool* negativeFirst = nullptr);
 
 // The vertical edges of the rings of a sweep's output, of one operand.
 void AppendVerticals(const PSList& rings, bool second, std::vector<VerticalEdge>& edges) {
@@ -470,6 +476,9 @@ class RectSweep {
     return line_.size() == 1;
   }
 
+  // Whether some region of the sweep had a first-operand count below 0.
+  bool NegativeFirst() const { return negative1_; }
+
  private:
   using Alloc = ArenaAllocator<std::pair<const int64_t, Interval>>;
   using Line = std::map<int64_t, Interval, std::less<int64_t>, Alloc>;
@@ -551,6 +560,9 @@ class RectSweep {
       if (it->first != hi) {
         v.c1 += s.d1;
         v.c2 += s.d2;
+        // Every interval whose counts changed at x is walked here with
+        // its final counts.
+        if (v.c1 < 0) negative1_ = true;
       }
       const int east = State(v);
       if (west < 0 || east < 0 || eastBelow < 0) return false;
@@ -618,12 +630,16 @@ class RectSweep {
   Line line_;
   std::vector<Stretch> stretches_;
   uint32_t stamp_ = 0;
+  bool negative1_ = false;
 };
 
 template <BooleanOpCode C>
-bool Sweep(const std::vector<VerticalEdge>& edges, PSList& out) {
+bool Sweep(const std::vector<VerticalEdge>& edges, PSList& out,
+           bool* negativeFirst) {
   RectSweep<C> sweep(out);
-  return sweep.Run(edges);
+  const bool done = sweep.Run(edges);
+  if (negativeFirst) *negativeFirst = sweep.NegativeFirst();
+  return done;
 }
 
 }  // namespace
@@ -688,6 +704,69 @@ bool RectilinearBoolean(PSList& list, PSList& out, BooleanOpCode code, bool lobe
   if (!done) return false;
   SpliceList(out, work.list);
   return true;
+}
+
+int RectilinearChopRing(const std::vector<Point>& ring,
+                        const std::vector<Box> (&tiles)[2], PSList& out) {
+  if (!enabledFlag || ring.empty()) return 0;
+  const size_t n = ring.size();
+  // The ring is read as a copy of it would be (flags 0, first operand).
+  RingScratch scratch;
+  for (size_t i = 0; i < n; ++i) {
+    const Point a = ring[i], b = ring[i + 1 == n ? 0 : i + 1];
+    if (a.x != b.x && a.y != b.y) return 0;
+    PushVertical(a, b, false, scratch.edges);
+  }
+  std::vector<VerticalEdge> ringEdges;
+  ringEdges.swap(scratch.edges);
+  SortEdges(ringEdges);
+
+  auto less = [](const VerticalEdge& u, const VerticalEdge& v) {
+    return u.x != v.x ? u.x < v.x : u.lo < v.lo;
+  };
+  std::vector<VerticalEdge> boxEdges, edges;
+  // A ring that winds around no region clockwise is read as drawn (a bow
+  // tie check would find no lobe to read); the first sweep tells, as its
+  // first-operand counts are the ring's winding numbers. Otherwise the
+  // sweeps run again on the ring read as a copy would be, lobes and all.
+  bool readAsDrawn = true;
+  for (int k = 0; k < 2; ++k) {
+    // The vertical edges of the boxes as rings of the second operand
+    // (x1, y1) -> (x2, y1) -> (x2, y2) -> (x1, y2) would give them.
+    boxEdges.clear();
+    for (const Box& t : tiles[k]) {
+      const Point corners[4] = {Point(t.x1, t.y1), Point(t.x2, t.y1),
+                                Point(t.x2, t.y2), Point(t.x1, t.y2)};
+      for (int c = 0; c < 4; ++c)
+        PushVertical(corners[c], corners[(c + 1) % 4], true, boxEdges);
+    }
+    std::sort(boxEdges.begin(), boxEdges.end(), less);
+    edges.clear();
+    edges.reserve(ringEdges.size() + boxEdges.size());
+    std::merge(ringEdges.begin(), ringEdges.end(), boxEdges.begin(), boxEdges.end(),
+               std::back_inserter(edges), less);
+    ScratchList work;
+    bool negative = false;
+    const bool done = Sweep<BooleanOpCode::And>(edges, work.list, &negative);
+    if (readAsDrawn && negative) {
+      // Nothing of this sweep is kept: with lobes the ring's edges differ.
+      readAsDrawn = false;
+      ClearPointList(work.list);
+      scratch = RingScratch{};
+      ringEdges.clear();
+      for (size_t i = 0; i < n; ++i)
+        PushVertical(ring[i], ring[i + 1 == n ? 0 : i + 1], false, scratch.edges);
+      if (!(n >= 6 && RingMeetsItself(ring, scratch.runs) &&
+            AppendLobes(scratch.edges, false, ringEdges)))
+        ringEdges.swap(scratch.edges);
+      SortEdges(ringEdges);
+      k = -1;
+      continue;
+    }
+    if (!done) return k;
+    SpliceList(out, work.list);
+  }
+  return 2;
 }
 
 }  // namespace velmar

@@ -18,6 +18,7 @@
 
 #include <vector>
 
+#include "foundation/box.h"
 #include "geometry/op_codes.h"
 #include "geometry/point_system.h"
 
@@ -35,6 +36,19 @@ namespace velmar {
 // crosses itself winds as drawn instead of being read as its lobes (below).
 bool RectilinearBoolean(PSList& list, PSList& out, BooleanOpCode code,
                         bool lobes = true);
+
+// Cuts one closed ring, given by its vertices in ring order, into the
+// pieces inside two sets of boxes, each set in turn: for set k = 0, 1 the
+// pieces are what RectilinearBoolean (And, lobes read) gives for a copy of
+// the ring (first operand, flags 0) and the boxes of the set as rings of
+// the second operand, appended to out in the same order, vertex for vertex.
+// The boxes of one set must not overlap. The ring is read once for both
+// sets. Returns the number of sets done (their pieces are in out): 0 when
+// the ring is not for this path (an edge that is not axis-parallel), 1 when
+// the second set's sweep was refused; the caller intersects the remaining
+// sets by the general path.
+int RectilinearChopRing(const std::vector<Point>& ring,
+                        const std::vector<Box> (&tiles)[2], PSList& out);
 
 // A ring that crosses itself so that it winds around some region
 // clockwise and around another counter-clockwise (a "bow tie") contributes

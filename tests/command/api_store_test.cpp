@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cmath>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -14,6 +15,7 @@
 #include "command/store_fixtures.h"
 #include "formats/polygon_file.h"
 #include "layoutdb/db_polygon.h"
+#include "support/chop_reference.h"
 #include "support/file_size_limit.h"
 #include "support/point_list_fixtures.h"
 
@@ -398,6 +400,48 @@ TEST_F(StoreTest, ChoppingLeavesTheRingsWithinTheLimitWhole) {
     }
   }
   EXPECT_EQ(bars, 1);
+}
+
+// The written file is the one the storing course gives when every ring
+// over the limit is chopped through copies of it: a square with 50,176
+// holes (one ring of about 330,000 vertices once they are cut open, over
+// many tiles), a staircase within one tile (copied whole in the first round,
+// chopped in the second), and rings within the limit on either side.
+TEST_F(StoreTest, SavePolyWritesWhatChoppingThroughCopiesGives) {
+  api_.hierarchical = 1;
+  const int index = api_.GetTempLayer();
+  PSList& layer = *api_.tempLayers[size_t(index)];
+  BoxToRing(layer, Box(-5000, -5000, -4000, 2100000), false);
+  for (int32_t i = 0; i < 224; ++i)
+    for (int32_t j = 0; j < 224; ++j) {
+      const int32_t x = 3000 + i * 8900 + (j % 7) * 100, y = 3000 + j * 8900;
+      test::AddRing(layer, {{x, y}, {x, y + 1000}, {x + 1000, y + 1000}, {x + 1000, y}});
+    }
+  BoxToRing(layer, Box(0, 0, 2000000, 2000000), false);
+  ScratchList stairs;
+  Staircase(stairs.list, 140000);
+  for (PSPoint* p = stairs.list.head; p; p = p->link) p->x += 2100000;
+  SpliceList(layer, stairs.list);
+  BoxToRing(layer, Box(2100000, 150000, 2500000, 150100), false);
+  CountRings(layer);
+
+  ScratchList reference;
+  CopyPointList(layer, reference.list);
+  const int64_t tile = 16 * int64_t(std::lround(api_.tech.maxSize * api_.currentLib->unitPerNm));
+  ASSERT_EQ(tile, 160000);  // the staircase fits one tile of the first round
+  test::StoreCourseByCopies(reference.list, int32_t(DBPolygon::kMaxVertices), tile);
+  const std::string want = tmp_.File("reference.txt");
+  Captured([&] { ASSERT_TRUE(WritePolygonFile(reference.list, want, false)); });
+
+  const std::string file = tmp_.File("stored.txt");
+  int result = 0;
+  const std::string out =
+      Captured([&] { result = api_.SavePoly(API::kTempLayerBase - index, 0, file.c_str()); });
+  ASSERT_EQ(result, 1) << out;
+  const std::string got = ReadFile(file), expected = ReadFile(want);
+  EXPECT_GT(expected.size(), 4000000u);
+  EXPECT_TRUE(got == expected) << "written " << got.size() << " bytes, reference "
+                               << expected.size();
 }
 
 // --- Polygon text files ------------------------------------------------------------

@@ -469,6 +469,35 @@ TEST_F(PolygonFileTest, WriteThenReadGivesTheSameRings) {
   ClearPointList(back);
 }
 
+// Every number is written as std::to_string writes it: values at each
+// change of digit count, both signs, and the ends of the int32 range.
+TEST_F(PolygonFileTest, WrittenNumbersAreExactDecimals) {
+  std::vector<int32_t> values = {0, INT32_MIN, INT32_MAX, INT32_MIN + 1};
+  for (int64_t p = 1; p <= 1000000000; p *= 10)
+    for (int64_t v : {p - 1, p, p + 1, 2 * p - 1, 5 * p})
+      if (v <= INT32_MAX) {
+        values.push_back(int32_t(v));
+        values.push_back(int32_t(-v));
+      }
+  std::vector<std::string> want;
+  Ring r;
+  for (size_t i = 0; i + 1 < values.size(); i += 2) {
+    r.push_back(Point(values[i], values[i + 1]));
+    want.push_back(std::to_string(values[i]) + "\t" + std::to_string(values[i + 1]));
+  }
+  want.push_back(std::to_string(r.size()));
+  AddRing(list_, r);
+  const std::string path = Path("numbers.txt");
+  ASSERT_TRUE(WritePolygonFile(list_, path, false));
+  // The ring may start at any of its vertices: lines are compared as sets.
+  std::vector<std::string> got;
+  std::istringstream in(ReadFile(path));
+  for (std::string line; std::getline(in, line);) got.push_back(line);
+  std::sort(got.begin(), got.end());
+  std::sort(want.begin(), want.end());
+  EXPECT_EQ(got, want);
+}
+
 TEST_F(PolygonFileTest, UnopenableOutputsAreReportedNotThrown) {
   AddRing(list_, kTriangle);
   const std::string path = Path("no/such/dir.txt");

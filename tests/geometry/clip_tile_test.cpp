@@ -15,6 +15,8 @@
 #include "geometry/point_list_edit.h"
 #include "geometry/point_list_order.h"
 #include "support/point_list_fixtures.h"
+#include "support/chop_reference.h"
+#include "support/list_snapshot.h"
 #include "support/random_shapes.h"
 
 namespace velmar {
@@ -357,6 +359,34 @@ TEST(ChopIntoTiles, RandomRingsCoverExactlyPerTile) {
       test::ExpectConsistent(out.list);
       ExpectTiledRing(ring, ResultRings(out.list), size);
     }
+  }
+}
+
+// Rings with their holes cut open (so their cut edges meet), an
+// axis-parallel bow tie (read as its lobes), rings with 45-degree edges and
+// crossing diagonals (the general path) and rings of four vertices, on grids from a few units to one tile per ring.
+TEST(ChopIntoTiles, SameListAsChoppingThroughCopies) {
+  std::mt19937 rng(2027);
+  for (int iter = 0; iter < 60; ++iter) {
+    SCOPED_TRACE("iteration " + std::to_string(iter));
+    OwnedList in;
+    test::MergeRings(test::RandomOctilinearRings(rng, 30, 400, iter % 3 == 2),
+                     in.list);
+    BooleanSweep(in.list, nullptr, BooleanOpCode::CutHoles, false);
+    if (iter % 5 == 0)  // crossing diagonals
+      test::PushRing(in.list, {{0, 0}, {40, 40}, {40, 0}, {0, 40}});
+    if (iter % 5 == 1)  // one lobe counter-clockwise, one clockwise
+      test::PushRing(in.list, {{0, 0}, {20, 0}, {20, 40}, {40, 40}, {40, 20}, {0, 20}});
+    if (iter % 5 == 2) test::PushRing(in.list, oracle::Rect(-30, -7, 61, 5));
+    CountRings(in.list);
+    const int32_t size = std::uniform_int_distribution<int32_t>(3, 260)(rng);
+    OwnedList got, want;
+    ChopIntoTiles(in.list, got.list, size);
+    test::ChopByCopies(in.list, want.list, size);
+    const test::Snapshot a = test::Snap(got.list), b = test::Snap(want.list);
+    EXPECT_TRUE(a == b) << "size " << size << "\n  chopped: " << test::Describe(a, b)
+                        << "\n  through copies: " << test::Describe(b, a);
+    for (PSPoint* p = in.list.head; p; p = p->link) EXPECT_EQ(p->flags, 0);
   }
 }
 
