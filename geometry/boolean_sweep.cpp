@@ -313,11 +313,11 @@ bool BowTieLobes(const std::vector<Point>& r, size_t ea, size_t eb, std::vector<
     den = -den;
     t = -t;
   }
-  const Point x(RoundedQuotient(i128(a.x) * den + t * adx, den),
-                RoundedQuotient(i128(a.y) * den + t * ady, den));
-  lobe1.assign(1, x);
+  const Point cross(RoundedQuotient(i128(a.x) * den + t * adx, den),
+                    RoundedQuotient(i128(a.y) * den + t * ady, den));
+  lobe1.assign(1, cross);
   for (size_t k = ea + 1; k <= eb; ++k) lobe1.push_back(r[k]);
-  lobe2.assign(1, x);
+  lobe2.assign(1, cross);
   for (size_t k = eb + 1; k < n; ++k) lobe2.push_back(r[k]);
   for (size_t k = 0; k <= ea; ++k) lobe2.push_back(r[k]);
   size_t u, v;
@@ -336,9 +336,9 @@ bool BowTieLobes(const std::vector<Point>& r, size_t ea, size_t eb, std::vector<
       if (pEnd && sEnd) {
         const Point& far1 = i == 0 ? q : p;
         const Point& far2 = j == 0 ? w : s;
-        if (Turn(x, far1, far2) == 0 &&
-            i128(int64_t(far1.x) - x.x) * (int64_t(far2.x) - x.x) +
-                    i128(int64_t(far1.y) - x.y) * (int64_t(far2.y) - x.y) >
+        if (Turn(cross, far1, far2) == 0 &&
+            i128(int64_t(far1.x) - cross.x) * (int64_t(far2.x) - cross.x) +
+                    i128(int64_t(far1.y) - cross.y) * (int64_t(far2.y) - cross.y) >
                 0)
           return false;
       } else if (SegmentsMeet(p, q, s, w)) {
