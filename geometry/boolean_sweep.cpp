@@ -163,6 +163,228 @@ constexpr long double kBoxDepth = 4;
 constexpr size_t kCrossingSampleEdges = size_t(1) << 18;
 constexpr size_t kMaxCrossingStride = 16;
 
+// Rings of at most this many vertices are searched pair by pair for edges
+// that meet, before they are merged by parts.
+constexpr size_t kSearchedRing = 8;
+
+using i128 = __int128;
+
+inline int SignOf(i128 v) { return v < 0 ? -1 : (v > 0 ? 1 : 0); }
+
+inline i128 Turn(const Point& a, const Point& b, const Point& c) {
+  return i128(int64_t(b.x) - a.x) * (int64_t(c.y) - a.y) -
+         i128(int64_t(c.x) - a.x) * (int64_t(b.y) - a.y);
+}
+
+inline bool SamePoint(const Point& a, const Point& b) { return a.x == b.x && a.y == b.y; }
+
+// Whether the closed segments a-b and c-d share a point.
+bool SegmentsMeet(const Point& a, const Point& b, const Point& c, const Point& d) {
+  if (std::max(a.x, b.x) < std::min(c.x, d.x) || std::max(c.x, d.x) < std::min(a.x, b.x) ||
+      std::max(a.y, b.y) < std::min(c.y, d.y) || std::max(c.y, d.y) < std::min(a.y, b.y))
+    return false;
+  const int o1 = SignOf(Turn(a, b, c)), o2 = SignOf(Turn(a, b, d));
+  const int o3 = SignOf(Turn(c, d, a)), o4 = SignOf(Turn(c, d, b));
+  if (o1 * o2 < 0 && o3 * o4 < 0) return true;
+  // Touching or in line: some end lies on the other segment (the boxes of
+  // the two already overlap, so an end in line lies within the other's box
+  // only when it is on it).
+  auto onSegment = [](const Point& p, const Point& q, const Point& r) {
+    return std::min(p.x, q.x) <= r.x && r.x <= std::max(p.x, q.x) &&
+           std::min(p.y, q.y) <= r.y && r.y <= std::max(p.y, q.y);
+  };
+  return (o1 == 0 && onSegment(a, b, c)) || (o2 == 0 && onSegment(a, b, d)) ||
+         (o3 == 0 && onSegment(c, d, a)) || (o4 == 0 && onSegment(c, d, b));
+}
+
+// Whether the segments a-b and c-d cross at one point inside both.
+bool SegmentsCross(const Point& a, const Point& b, const Point& c, const Point& d) {
+  const int o1 = SignOf(Turn(a, b, c)), o2 = SignOf(Turn(a, b, d));
+  const int o3 = SignOf(Turn(c, d, a)), o4 = SignOf(Turn(c, d, b));
+  return o1 * o2 < 0 && o3 * o4 < 0;
+}
+
+// How the edges of a closed ring meet each other, other than neighbours at
+// their common vertex.
+enum class RingContact { None, OneCrossing, Other };
+
+// The contacts of ring r; with OneCrossing, ea < eb are the two edges
+// (edge k runs from r[k] to r[k + 1], the last one back to r[0]) that
+// cross at one point inside both, and no other edges meet.
+RingContact ContactsOf(const std::vector<Point>& r, size_t& ea, size_t& eb) {
+  const size_t n = r.size();
+  if (n < 3) return RingContact::Other;
+  RingContact found = RingContact::None;
+  for (size_t i = 0; i < n; ++i) {
+    const Point& a = r[i];
+    const Point& b = r[(i + 1) % n];
+    if (SamePoint(a, b)) return RingContact::Other;
+    for (size_t j = i + 1; j < n; ++j) {
+      const Point& c = r[j];
+      const Point& d = r[(j + 1) % n];
+      if (j == i + 1 || (i == 0 && j == n - 1)) {
+        // Neighbours: they meet beyond their common vertex only when the
+        // ring turns straight back.
+        const Point& common = j == i + 1 ? b : a;
+        const Point& u = j == i + 1 ? a : b;
+        const Point& w = j == i + 1 ? d : c;
+        if (Turn(common, u, w) == 0 &&
+            i128(int64_t(u.x) - common.x) * (int64_t(w.x) - common.x) +
+                    i128(int64_t(u.y) - common.y) * (int64_t(w.y) - common.y) >
+                0)
+          return RingContact::Other;
+        continue;
+      }
+      if (!SegmentsMeet(a, b, c, d)) continue;
+      if (found != RingContact::None || !SegmentsCross(a, b, c, d)) return RingContact::Other;
+      found = RingContact::OneCrossing;
+      ea = i;
+      eb = j;
+    }
+  }
+  return found;
+}
+
+// Twice the signed area of the ring.
+i128 RingArea2Of(const std::vector<Point>& r) {
+  i128 a = 0;
+  for (size_t k = 0; k < r.size(); ++k) {
+    const Point& p = r[k];
+    const Point& q = r[(k + 1) % r.size()];
+    a += i128(p.x) * q.y - i128(q.x) * p.y;
+  }
+  return a;
+}
+
+// Whether p, on no edge of ring r, lies inside it (an odd number of its
+// edges cross the ray from p to the east).
+bool InsideRing(const Point& p, const std::vector<Point>& r) {
+  bool inside = false;
+  for (size_t k = 0; k < r.size(); ++k) {
+    const Point& a = r[k];
+    const Point& b = r[(k + 1) % r.size()];
+    if ((a.y > p.y) == (b.y > p.y)) continue;
+    const i128 t = Turn(a, b, p);
+    if (b.y > a.y ? t > 0 : t < 0) inside = !inside;
+  }
+  return inside;
+}
+
+// n / d rounded half up, d > 0.
+int32_t RoundedQuotient(i128 n, i128 d) {
+  const i128 num = 2 * n + d, den = 2 * d;
+  i128 q = num / den;
+  if (num % den != 0 && num < 0) --q;
+  return static_cast<int32_t>(q);
+}
+
+// Appends the ring as a new ring of dst (flags 0).
+void AppendPoints(const std::vector<Point>& r, PSList& dst) {
+  PSPoint* first = nullptr;
+  PSPoint* last = nullptr;
+  for (const Point& p : r) {
+    PSPoint* v = PushPoint(dst, p.x, p.y);
+    if (!first) first = v;
+    LinkPoints(last, v);
+    last = v;
+  }
+  LinkPoints(last, first);
+  ++dst.ringCount;
+}
+
+// The two lobes of a ring whose only contact is the crossing of edges ea
+// and eb, meeting at the crossing rounded to the grid, each turning
+// counter-clockwise; false when the rounded lobes are not two simple rings
+// that wind in opposite senses, meet only at the rounded crossing and lie
+// outside each other (a lobe narrower than the rounding, or a loop inside
+// the other lobe).
+bool BowTieLobes(const std::vector<Point>& r, size_t ea, size_t eb, std::vector<Point>& lobe1,
+                 std::vector<Point>& lobe2) {
+  const size_t n = r.size();
+  const Point& a = r[ea];
+  const Point& b = r[ea + 1];
+  const Point& c = r[eb];
+  const Point& d = r[(eb + 1) % n];
+  const int64_t adx = int64_t(b.x) - a.x, ady = int64_t(b.y) - a.y;
+  const int64_t cdx = int64_t(d.x) - c.x, cdy = int64_t(d.y) - c.y;
+  i128 den = i128(adx) * cdy - i128(ady) * cdx;
+  i128 t = i128(int64_t(c.x) - a.x) * cdy - i128(int64_t(c.y) - a.y) * cdx;
+  if (den < 0) {
+    den = -den;
+    t = -t;
+  }
+  const Point cross(RoundedQuotient(i128(a.x) * den + t * adx, den),
+                    RoundedQuotient(i128(a.y) * den + t * ady, den));
+  lobe1.assign(1, cross);
+  for (size_t k = ea + 1; k <= eb; ++k) lobe1.push_back(r[k]);
+  lobe2.assign(1, cross);
+  for (size_t k = eb + 1; k < n; ++k) lobe2.push_back(r[k]);
+  for (size_t k = 0; k <= ea; ++k) lobe2.push_back(r[k]);
+  size_t u, v;
+  if (ContactsOf(lobe1, u, v) != RingContact::None || ContactsOf(lobe2, u, v) != RingContact::None)
+    return false;
+  // The lobes meet nowhere but at the rounded crossing (lobe[0]), where two
+  // edges of each end: those may not run along each other.
+  for (size_t i = 0; i < lobe1.size(); ++i) {
+    const Point& p = lobe1[i];
+    const Point& q = lobe1[(i + 1) % lobe1.size()];
+    for (size_t j = 0; j < lobe2.size(); ++j) {
+      const Point& s = lobe2[j];
+      const Point& w = lobe2[(j + 1) % lobe2.size()];
+      const bool pEnd = i == 0 || i + 1 == lobe1.size();
+      const bool sEnd = j == 0 || j + 1 == lobe2.size();
+      if (pEnd && sEnd) {
+        const Point& far1 = i == 0 ? q : p;
+        const Point& far2 = j == 0 ? w : s;
+        if (Turn(cross, far1, far2) == 0 &&
+            i128(int64_t(far1.x) - cross.x) * (int64_t(far2.x) - cross.x) +
+                    i128(int64_t(far1.y) - cross.y) * (int64_t(far2.y) - cross.y) >
+                0)
+          return false;
+      } else if (SegmentsMeet(p, q, s, w)) {
+        return false;
+      }
+    }
+  }
+  const i128 area1 = RingArea2Of(lobe1), area2 = RingArea2Of(lobe2);
+  if ((area1 > 0) == (area2 > 0)) return false;
+  if (InsideRing(lobe1[1], lobe2) || InsideRing(lobe2[1], lobe1)) return false;
+  if (area1 < 0) std::reverse(lobe1.begin(), lobe1.end());
+  if (area2 < 0) std::reverse(lobe2.begin(), lobe2.end());
+  return true;
+}
+
+// Appends the ring through start to dst as rings that each wind one way
+// (counter-clockwise everywhere, or clockwise everywhere): as it is when no
+// two of its edges meet but neighbours at their common vertex, as its two
+// lobes when it is a small bow tie whose edges cross once. Any other ring
+// (a long one, one that touches itself, or crosses itself more than once)
+// is appended as it is and false returned: it may wind both ways.
+bool AppendOneWayRings(const PSPoint* start, PSList& dst, std::vector<Point>& ring,
+                       std::vector<Point>& lobe1, std::vector<Point>& lobe2) {
+  ring.clear();
+  const PSPoint* q = start;
+  do {
+    ring.push_back(Point(q->x, q->y));
+    q = q->next;
+  } while (q != start && ring.size() <= kSearchedRing);
+  if (q == start) {
+    size_t ea = 0, eb = 0;
+    const RingContact contact = ContactsOf(ring, ea, eb);
+    if (contact == RingContact::None) {
+      AppendPoints(ring, dst);
+      return true;
+    }
+    if (contact == RingContact::OneCrossing && BowTieLobes(ring, ea, eb, lobe1, lobe2)) {
+      AppendPoints(lobe1, dst);
+      AppendPoints(lobe2, dst);
+      return true;
+    }
+  }
+  AppendRingCopy(start, dst);
+  return false;
+}
+
 struct PartRing {
   PSPoint* start;  // leftmost vertex (ties: the lowest)
 };
@@ -172,17 +394,30 @@ void MergePart(const std::vector<PartRing>& rings, size_t lo, size_t hi,
                PSList& out) {
   ScratchList work;
   if (hi - lo <= kPartRings) {
-    for (size_t i = lo; i < hi; ++i) AppendRingCopy(rings[i].start, work.list);
-  } else {
-    const size_t mid = lo + (hi - lo) / 2;
-    MergePart(rings, lo, mid, work.list);
-    ScratchList right;
-    MergePart(rings, mid, hi, right.list);
-    SpliceList(work.list, right.list);
+    // Small rings that cross themselves once come in as their lobes, found
+    // here directly rather than by sweeping each ring alone: when every ring
+    // winds one way, nothing needs searching after the crossings are
+    // rounded.
+    std::vector<Point> ring, lobe1, lobe2;
+    bool oneWay = true;
+    for (size_t i = lo; i < hi; ++i)
+      oneWay = AppendOneWayRings(rings[i].start, work.list, ring, lobe1, lobe2) && oneWay;
+    if (!work.list.head) return;
+    MarkOperand(work.list, false);
+    Sweep(work.list, &out, BooleanOpCode::Merge, false, false, false, oneWay);
+    return;
   }
+  const size_t mid = lo + (hi - lo) / 2;
+  MergePart(rings, lo, mid, work.list);
+  ScratchList right;
+  MergePart(rings, mid, hi, right.list);
+  SpliceList(work.list, right.list);
   if (!work.list.head) return;
   MarkOperand(work.list, false);
-  Sweep(work.list, &out, BooleanOpCode::Merge, false, false);
+  // Merged parts are outer rings and their holes, each winding one way
+  // (snap rounding keeps it so): as drawn they wind as their lobes would,
+  // and nothing needs searching for rings that meet themselves.
+  Sweep(work.list, &out, BooleanOpCode::Merge, false, false, false, true);
 }
 
 // The union (Merge, Or) of a large list whose edges cross far more often

@@ -38,7 +38,9 @@ using i128 = __int128;
 
 constexpr int kMaxLevel = 12;      // express levels (4^12 edges before they thin out)
 constexpr int kLocalSteps = 12;    // steps from the cursor before the express search
-constexpr int kNodesPerBlock = 256;
+constexpr int kNodesPerBlock = 256;  // nodes of a full block
+constexpr int kFirstBlockNodes = 16;  // blocks double up to full size: a
+                                      // small sweep sets up few nodes
 
 constexpr uint16_t kForwardBit = EdgeClass::ForwardBit;    // 0x02
 constexpr uint16_t kForwardMask = EdgeClass::ForwardMask;  // 0x06
@@ -365,7 +367,8 @@ class Sweep {
 
   LeftistHeap heap_;
   std::vector<std::unique_ptr<ActiveEdge[]>> blocks_;
-  int32_t blockUsed_ = kNodesPerBlock;
+  int32_t blockSize_ = 0;  // nodes of the last block
+  int32_t blockUsed_ = 0;
   ActiveEdge* freeNodes_ = nullptr;
 
   std::vector<SweepEdge> verticals_;      // vertical edges of the column
@@ -407,8 +410,9 @@ ActiveEdge* Sweep::NewNode(const SweepEdge& e) {
     n = freeNodes_;
     freeNodes_ = n->up[0];
   } else {
-    if (blockUsed_ == kNodesPerBlock) {
-      blocks_.emplace_back(new ActiveEdge[kNodesPerBlock]);
+    if (blockUsed_ == blockSize_) {
+      blockSize_ = blockSize_ == 0 ? kFirstBlockNodes : std::min(2 * blockSize_, kNodesPerBlock);
+      blocks_.emplace_back(new ActiveEdge[size_t(blockSize_)]);
       blockUsed_ = 0;
     }
     n = &blocks_.back()[blockUsed_++];

@@ -350,12 +350,16 @@ TEST_F(GeneratedLayouts, SliverArrayMergeFinishesInAWideWindow) {
   MergeSliverArray(10000);
 }
 
-// The whole array: 800,000 rings merged a few at a time, about 27 s in a
-// release build (half of it in the 200,000 smallest merges, where every
-// sliver is a bow tie swept alone twice to find its lobes), too long for
-// the suite.
-TEST_F(GeneratedLayouts, DISABLED_SliverArrayMergeFinishes) {
+// The whole array: 800,000 rings merged a few at a time, each sliver a bow
+// tie that comes in as its two lobes. About 15 s in a release build; under
+// the address sanitizer it would take minutes, so that build skips it (the
+// windows above still run there).
+TEST_F(GeneratedLayouts, SliverArrayMergeFinishes) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "the whole sliver array is merged in release builds only";
+#else
   MergeSliverArray(102400);
+#endif
 }
 
 }  // namespace

@@ -370,6 +370,54 @@ inline int ResultWinding(const std::vector<std::vector<Point>>& rings,
   return w;
 }
 
+// Winding number of many rings at many points: the edges are kept by the
+// rows (stretches of `row` units along y) that they span, and a point sums
+// the crossings (as in Winding) of the edges of its row only.
+class RowWinding {
+ public:
+  RowWinding(const std::vector<std::vector<Point>>& rings, int32_t row) : row_(row) {
+    int32_t lo = INT32_MAX, hi = INT32_MIN;
+    for (const auto& r : rings)
+      for (const Point& p : r) lo = std::min(lo, p.y), hi = std::max(hi, p.y);
+    if (lo > hi) return;
+    y0_ = lo;
+    rows_.resize(size_t((int64_t(hi) - lo) / row_ + 1));
+    for (const auto& r : rings)
+      for (size_t i = 0; i < r.size(); ++i) {
+        const Point& a = r[i];
+        const Point& b = r[(i + 1) % r.size()];
+        if (a.y == b.y) continue;
+        for (int64_t k = RowOf(std::min(a.y, b.y)); k <= RowOf(std::max(a.y, b.y)); ++k)
+          rows_[size_t(k)].push_back({a, b});
+      }
+  }
+
+  // At (px2 / 2, py2 / 2).
+  int At(int64_t px2, int64_t py2) const {
+    const int64_t k = (py2 / 2 - y0_) / row_;
+    if (py2 < 2 * int64_t(y0_) || k >= int64_t(rows_.size())) return 0;
+    int w = 0;
+    for (const auto& [a, b] : rows_[size_t(k)]) {
+      const int64_t ax = 2 * int64_t(a.x), ay = 2 * int64_t(a.y);
+      const int64_t bx = 2 * int64_t(b.x), by = 2 * int64_t(b.y);
+      const i128 side = i128(bx - ax) * (py2 - ay) - i128(by - ay) * (px2 - ax);
+      if (ay <= py2) {
+        if (by > py2 && side > 0) ++w;
+      } else if (by <= py2 && side < 0) {
+        --w;
+      }
+    }
+    return w;
+  }
+
+ private:
+  int64_t RowOf(int32_t y) const { return (int64_t(y) - y0_) / row_; }
+
+  int32_t row_;
+  int32_t y0_ = 0;
+  std::vector<std::vector<std::pair<Point, Point>>> rows_;
+};
+
 // Squared distance from (px, py) to the segment a-b, in long double.
 inline long double Dist2(long double px, long double py, const Point& a,
                          const Point& b) {
