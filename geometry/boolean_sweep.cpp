@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <algorithm>
+#include <cmath>
 #include <vector>
 
 #include "foundation/box.h"
@@ -480,6 +481,176 @@ bool UnionByParts(PSList& list, PSList& out) {
   return true;
 }
 
+// Which cells of a coarse grid over a box some box of a set covers: a box
+// that meets one of the set (closed boxes) covers a cell it shares with it,
+// so a box that covers only free cells meets none of them. Two prefix-sum
+// passes: the cost is that of the boxes and the cells, however large the
+// boxes.
+class BoxCover {
+ public:
+  BoxCover(const Box& all, size_t boxes) : all_(all) {
+    const int64_t g = std::clamp<int64_t>(
+        int64_t(std::ceil(std::sqrt(double(std::max<size_t>(boxes, 1))))), 1, 1024);
+    const int64_t w = int64_t(all.x2) - all.x1 + 1, h = int64_t(all.y2) - all.y1 + 1;
+    cw_ = std::max<int64_t>(1, (w + g - 1) / g);
+    ch_ = std::max<int64_t>(1, (h + g - 1) / g);
+    nx_ = (w + cw_ - 1) / cw_;
+    ny_ = (h + ch_ - 1) / ch_;
+    sum_.assign(size_t((nx_ + 1) * (ny_ + 1)), 0);
+  }
+
+  void Add(const Box& b) {
+    const int64_t x1 = Cx(b.x1), x2 = Cx(b.x2) + 1, y1 = Cy(b.y1), y2 = Cy(b.y2) + 1;
+    sum_[At(x1, y1)] += 1;
+    sum_[At(x2, y1)] -= 1;
+    sum_[At(x1, y2)] -= 1;
+    sum_[At(x2, y2)] += 1;
+  }
+
+  // After the last Add: the boxes counted per cell, then the covered cells
+  // summed from the origin (cell (i, j) at (i + 1, j + 1)).
+  void Finish() {
+    for (int64_t y = 0; y < ny_; ++y)
+      for (int64_t x = 0; x < nx_; ++x) {
+        int32_t& c = sum_[At(x, y)];
+        if (x > 0) c += sum_[At(x - 1, y)];
+        if (y > 0) c += sum_[At(x, y - 1)];
+        if (x > 0 && y > 0) c -= sum_[At(x - 1, y - 1)];
+      }
+    std::vector<int32_t> covered(sum_.size(), 0);
+    for (int64_t y = 0; y < ny_; ++y)
+      for (int64_t x = 0; x < nx_; ++x)
+        covered[At(x + 1, y + 1)] = (sum_[At(x, y)] > 0 ? 1 : 0) +
+                                    covered[At(x, y + 1)] + covered[At(x + 1, y)] -
+                                    covered[At(x, y)];
+    sum_.swap(covered);
+  }
+
+  bool Meets(const Box& b) const {
+    const int64_t x1 = Cx(b.x1), x2 = Cx(b.x2) + 1, y1 = Cy(b.y1), y2 = Cy(b.y2) + 1;
+    return sum_[At(x2, y2)] - sum_[At(x1, y2)] - sum_[At(x2, y1)] + sum_[At(x1, y1)] > 0;
+  }
+
+ private:
+  int64_t Cx(int32_t x) const {
+    return std::clamp<int64_t>((int64_t(x) - all_.x1) / cw_, 0, nx_ - 1);
+  }
+  int64_t Cy(int32_t y) const {
+    return std::clamp<int64_t>((int64_t(y) - all_.y1) / ch_, 0, ny_ - 1);
+  }
+  size_t At(int64_t x, int64_t y) const { return size_t(y * (nx_ + 1) + x); }
+
+  Box all_;
+  int64_t cw_ = 1, ch_ = 1, nx_ = 1, ny_ = 1;
+  std::vector<int32_t> sum_;  // (nx + 1) x (ny + 1)
+};
+
+// An intersection or a difference is empty wherever its first operand winds
+// around nothing, and a ring winds around nothing outside its box. Snapping
+// keeps a ring inside its box too (a hot pixel that an edge touches lies in
+// the edge's box). So a second-operand ring whose box meets the box of no
+// first-operand ring (for And, also a first-operand ring whose box meets no
+// second-operand box) borders nothing of the result: in the environment of
+// a small shape, thousands of rings crossing each other far from it would
+// otherwise be split at every crossing and swept. Marks those rings Deleted
+// and returns their number; none when the list holds an open chain.
+int32_t MarkFarRings(PSList& list, BooleanOpCode code) {
+  struct RingBox {
+    PSPoint* start;
+    Box box;
+    bool second;
+  };
+  std::vector<RingBox> rings;
+  Box all;
+  size_t firsts = 0;
+  bool closed = true;
+  for (PSPoint* p = list.head; p && closed; p = p->link) {
+    if (p->flags & PSPointFlags::Visited) continue;
+    RingBox r{p, Box(), (p->flags & PSPointFlags::SecondLayer) != 0};
+    PSPoint* q = p;
+    do {
+      q->flags |= PSPointFlags::Visited;
+      r.box.Extend(q->x, q->y);
+      q = q->next;
+    } while (q && q != p);
+    closed = q != nullptr;
+    all.Extend(r.box.x1, r.box.y1);
+    all.Extend(r.box.x2, r.box.y2);
+    firsts += !r.second;
+    rings.push_back(r);
+  }
+  MaskFlags(list, ~int(PSPointFlags::Visited));
+  if (!closed || firsts == 0 || firsts == rings.size()) return 0;
+  BoxCover first(all, rings.size()), second(all, rings.size());
+  for (const RingBox& r : rings) (r.second ? second : first).Add(r.box);
+  first.Finish();
+  if (code == BooleanOpCode::And) second.Finish();
+  int32_t marked = 0;
+  for (const RingBox& r : rings) {
+    const bool far = r.second ? !first.Meets(r.box)
+                              : code == BooleanOpCode::And && !second.Meets(r.box);
+    if (!far) continue;
+    MarkRingDeleted(r.start);
+    ++marked;
+  }
+  return marked;
+}
+
+// Clears the marks of the rings set aside and links them back onto the list.
+void PutBack(PSList& list, PSList& aside) {
+  if (!aside.head) return;
+  MaskFlags(aside, ~int(PSPointFlags::Deleted));
+  SpliceList(list, aside);
+}
+
+// Takes the vertices marked Deleted off the list into aside, in link order.
+void MoveDeleted(PSList& list, PSList& aside) {
+  PSPoint* last = nullptr;
+  int32_t moved = 0;
+  for (PSPoint* p = list.head; p;) {
+    PSPoint* nextLink = p->link;
+    if (p->flags & PSPointFlags::Deleted) {
+      (last ? last->link : list.head) = nextLink;
+      p->link = nullptr;
+      (aside.tail ? aside.tail->link : aside.head) = p;
+      aside.tail = p;
+      ++moved;
+    } else {
+      last = p;
+    }
+    p = nextLink;
+  }
+  list.tail = last;
+  list.pointCount -= moved;
+  aside.pointCount += moved;
+}
+
+// SettleCrossings of a list whose far rings (MarkFarRings) count only as
+// hot pixels: when some crossing lies off the grid, the other rings are
+// snapped as in the whole list and the far rings go into aside (marks
+// kept); otherwise the marks are cleared and the whole list is settled.
+// Returns whether the whole list would have changed: an off-grid crossing
+// gives a vertex to at least one of its two edges.
+bool SettleNearRings(PSList& list, PSList& aside, int32_t farRings) {
+  const int32_t before = list.pointCount;
+  bool offGrid = false;
+  if (list.head && list.head->link && ClassifyList(list) != 0)
+    SnapRoundCrossings(list, &offGrid, true);
+  if (!offGrid) {
+    MaskFlags(list, ~int(PSPointFlags::Deleted));
+    SettleCrossings(list);
+    return list.pointCount != before;
+  }
+  MoveDeleted(list, aside);
+  list.ringCount -= farRings;
+  aside.ringCount += farRings;
+  if (list.head && list.head->link) {
+    if (!IsSortedBy(list.head, ComparePoint)) SortPointsByPosition(list, false);
+    ScanSweep(list, nullptr, BooleanOpCode::CrossingPass, true);
+  }
+  return true;
+}
+
 }  // namespace
 
 void SettleCrossings(PSList& list) {
@@ -531,6 +702,9 @@ void Sweep(PSList& list, PSList* out, BooleanOpCode code, bool edgesOnly,
 
   if (code == BooleanOpCode::CutHoles && SelectHoles(list, nullptr, false) == 0)
     return;
+  // Rings far from an intersection or difference (MarkFarRings), back on
+  // the list when the sweep is done.
+  ScratchList aside;
   const bool keep = code != BooleanOpCode::CutHoles &&
                     code != BooleanOpCode::Fracture &&
                     code != BooleanOpCode::FractureCommand;
@@ -538,10 +712,18 @@ void Sweep(PSList& list, PSList* out, BooleanOpCode code, bool edgesOnly,
     // Nothing to snap or split: the caller's list was settled as a whole.
   } else if (keep && code != BooleanOpCode::CrossingPass) {
     const int32_t before = list.pointCount;
-    SettleCrossings(list);
+    int32_t far = 0;
+    if (out && !edgesOnly && (code == BooleanOpCode::And || code == BooleanOpCode::Diff))
+      far = MarkFarRings(list, code);
+    const bool changed = far > 0 ? SettleNearRings(list, aside.list, far)
+                                 : (SettleCrossings(list), list.pointCount != before);
+    if (!list.head) {
+      PutBack(list, aside.list);
+      return;
+    }
     // Only a crossing pass that split edges can have found a ring crossing
     // itself; other input is not searched.
-    if (list.pointCount != before) {
+    if (changed) {
       if (list.head->link && !IsSortedBy(list.head, ComparePoint))
         SortPointsByPosition(list, false);
       if (!asDrawn && SplitBowTies(list, SelfMeetingRings(list))) SettleCrossings(list);
@@ -565,6 +747,7 @@ void Sweep(PSList& list, PSList* out, BooleanOpCode code, bool edgesOnly,
       ReconnectRecorded(work.list, emitted);
       SpliceList(*out, work.list);
     }
+    PutBack(list, aside.list);
     return;
   }
   ScanSweep(list, &work.list, code, keep);

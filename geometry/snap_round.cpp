@@ -24,6 +24,7 @@
 #include <memory_resource>
 #include <queue>
 #include <set>
+#include <tuple>
 #include <vector>
 
 #include "geometry/point_list_order.h"
@@ -152,6 +153,7 @@ class CrossingFinder {
   }
 
   void Schedule(Order::iterator lo, Order::iterator hi);
+  void Exchange(int32_t col);
   void Record(uint32_t a, uint32_t b);
 
   const std::vector<Seg>& segs_;
@@ -191,6 +193,26 @@ void CrossingFinder::Record(uint32_t a, uint32_t b) {
   hot_->push_back(HotPoint{RoundHalfUp(xn, d), RoundHalfUp(yn, d)});
 }
 
+// Exchanges the neighbours that cross up to column col, recording each
+// crossing.
+void CrossingFinder::Exchange(int32_t col) {
+  while (!events_.empty() && events_.top().col <= col) {
+    const Event ev = events_.top();
+    events_.pop();
+    if (!live_[ev.lo] || !live_[ev.hi]) continue;
+    Order::iterator lo = where_[ev.lo];
+    Order::iterator hi = std::next(lo);
+    if (hi == order_.end() || *hi != ev.hi) continue;
+    Record(ev.lo, ev.hi);
+    const_cast<uint32_t&>(*lo) = ev.hi;
+    const_cast<uint32_t&>(*hi) = ev.lo;
+    where_[ev.hi] = lo;
+    where_[ev.lo] = hi;
+    if (lo != order_.begin()) Schedule(std::prev(lo), lo);
+    Schedule(hi, std::next(hi));
+  }
+}
+
 bool CrossingFinder::Run(std::vector<HotPoint>& hot, size_t limit) {
   hot_ = &hot;
   const size_t stopAt = limit > SIZE_MAX - hot.size() ? SIZE_MAX : hot.size() + limit;
@@ -221,22 +243,23 @@ bool CrossingFinder::Run(std::vector<HotPoint>& hot, size_t limit) {
       stopped_ = true;
       return offGrid_;
     }
-    // Exchanges of neighbours that crossed up to this column.
-    while (!events_.empty() && events_.top().col <= col) {
-      const Event ev = events_.top();
-      events_.pop();
-      if (!live_[ev.lo] || !live_[ev.hi]) continue;
-      Order::iterator lo = where_[ev.lo];
-      Order::iterator hi = std::next(lo);
-      if (hi == order_.end() || *hi != ev.hi) continue;
-      Record(ev.lo, ev.hi);
-      const_cast<uint32_t&>(*lo) = ev.hi;
-      const_cast<uint32_t&>(*hi) = ev.lo;
-      where_[ev.hi] = lo;
-      where_[ev.lo] = hi;
-      if (lo != order_.begin()) Schedule(std::prev(lo), lo);
-      Schedule(hi, std::next(hi));
+    // Exchanges of neighbours that crossed up to this column, then the
+    // edges that end here leave the order, then the exchanges of the
+    // neighbours that their leaving brought together (an edge through the
+    // end of another can cross the one beyond it at this very column).
+    // Only then is the order that of the exact y at this column, as the
+    // searches of the vertical edges and the joining edges need it.
+    Exchange(col);
+    for (; ir < n && segs_[byRight[ir]].rx == col; ++ir) {
+      const uint32_t s = byRight[ir];
+      Order::iterator it = where_[s];
+      Order::iterator above = std::next(it);
+      Order::iterator below = it == order_.begin() ? order_.end() : std::prev(it);
+      order_.erase(it);
+      live_[s] = 0;
+      if (below != order_.end()) Schedule(below, above);
     }
+    Exchange(col);
     // Vertical edges: every edge that passes strictly between their ends.
     for (; iv < vert.size() && verticals_[vert[iv]].lx == col; ++iv) {
       const Seg& v = verticals_[vert[iv]];
@@ -249,16 +272,6 @@ bool CrossingFinder::Run(std::vector<HotPoint>& hot, size_t limit) {
         if (num % den != 0) offGrid_ = true;
         hot.push_back(HotPoint{col, RoundHalfUp(num, den)});
       }
-    }
-    // Edges that end here leave the order; their neighbours meet.
-    for (; ir < n && segs_[byRight[ir]].rx == col; ++ir) {
-      const uint32_t s = byRight[ir];
-      Order::iterator it = where_[s];
-      Order::iterator above = std::next(it);
-      Order::iterator below = it == order_.begin() ? order_.end() : std::prev(it);
-      order_.erase(it);
-      live_[s] = 0;
-      if (below != order_.end()) Schedule(below, above);
     }
     // Edges that begin here join it.
     for (; il < n && segs_[byLeft[il]].lx == col; ++il) {
@@ -415,6 +428,16 @@ void CollectSegments(const PSList& list, std::vector<Seg>& segs,
   }
 }
 
+// Sorts the segments and drops repeated ones.
+void UniqueSegments(std::vector<Seg>& segs) {
+  auto key = [](const Seg& s) { return std::tie(s.lx, s.ly, s.rx, s.ry); };
+  std::sort(segs.begin(), segs.end(),
+            [&](const Seg& a, const Seg& b) { return key(a) < key(b); });
+  segs.erase(std::unique(segs.begin(), segs.end(),
+                         [&](const Seg& a, const Seg& b) { return key(a) == key(b); }),
+             segs.end());
+}
+
 }  // namespace
 
 bool CrossingsExceed(const PSList& list, size_t limit) {
@@ -426,16 +449,23 @@ bool CrossingsExceed(const PSList& list, size_t limit) {
   return finder.Stopped();
 }
 
-int32_t SnapRoundCrossings(PSList& list) {
+int32_t SnapRoundCrossings(PSList& list, bool* offGrid, bool deletedAside) {
+  if (offGrid) *offGrid = false;
   if (!list.head || !list.head->link || ClassifyList(list) == 0) return 0;
   std::vector<Seg> segs, verticals;
   std::vector<HotPoint> hot;
   CollectSegments(list, segs, verticals, &hot);
+  // Copies of one edge (shapes stacked on each other) cross everything at
+  // the same points: each is searched once, so that k copies crossing k
+  // copies cost one crossing, not k * k.
+  UniqueSegments(segs);
+  UniqueSegments(verticals);
   {
     CrossingFinder finder(segs, verticals);
     // Crossings on grid points split exactly in the sweep: nothing to do.
     if (!finder.Run(hot)) return 0;
   }
+  if (offGrid) *offGrid = true;
   std::sort(hot.begin(), hot.end());
   hot.erase(std::unique(hot.begin(), hot.end()), hot.end());
   const HotPixelIndex index(hot);
@@ -447,7 +477,9 @@ int32_t SnapRoundCrossings(PSList& list) {
   // pixels.
   std::vector<PSPoint*> work;
   for (PSPoint* p = list.head; p; p = p->link)
-    if (p->next && !SamePosition(p, p->next)) work.push_back(p);
+    if (p->next && !SamePosition(p, p->next) &&
+        !(deletedAside && (p->flags & PSPointFlags::Deleted)))
+      work.push_back(p);
   std::vector<HotPoint> touched;
   int32_t added = 0;
   for (PSPoint* p : work) {

@@ -28,8 +28,13 @@ namespace velmar {
 // off the grid: lists whose edges are all axis-parallel are not even
 // searched, and every list whose crossings lie on grid points keeps its
 // points exactly as they are. Otherwise returns the number of vertices
-// added. The link chain's order is not kept.
-int32_t SnapRoundCrossings(PSList& list);
+// added. The link chain's order is not kept. offGrid, when given, tells
+// whether some crossing lies off the grid (the list changed). With
+// deletedAside, the rings marked PSPointFlags::Deleted lend their crossings
+// and vertices as hot pixels but take no vertex themselves: the other rings
+// are snapped exactly as in the whole list.
+int32_t SnapRoundCrossings(PSList& list, bool* offGrid = nullptr,
+                           bool deletedAside = false);
 
 // Whether the edges of the list cross each other (away from their ends) at
 // more than limit points. Stops counting there, so the cost stays near that

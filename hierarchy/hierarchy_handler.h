@@ -113,8 +113,9 @@ class HierarchyHandler {
   // minus its own shapes: out[k] = (R & env[k]) - own[k], R being the
   // child's own geometry widened by margin (computed once per child).
   void CombineGeometry(int32_t childId, LayerRings& env, LayerRings& out);
-  // Gives the placement the variant of its environment (pending redirect).
-  void AssignVariant(int32_t parentId, int32_t childId, SRef* childRef,
+  // Gives the placement the variant of its environment (pending redirect);
+  // returns the cell the placement takes.
+  int32_t AssignVariant(int32_t parentId, int32_t childId, SRef* childRef,
                      std::unique_ptr<HierWorkRecord> record,
                      std::vector<std::pair<SRef*, int32_t>>& pending);
   // Processes the cell at pos and its variants (inserted right after it);

@@ -4,6 +4,7 @@
 #include <cctype>
 #include <climits>
 #include <ctime>
+#include <map>
 
 #include "foundation/error.h"
 #include "foundation/rounding.h"
@@ -223,6 +224,13 @@ void HierarchyHandler::ProcessCell(int32_t parentId) {
   LayerTree* tree = P->ReferenceTree();
   if (tree == nullptr || tree->IsEmpty()) return;
   std::vector<std::pair<SRef*, int32_t>> pending;
+  // Equal placements (the elements of an array of zero pitch, or a shape
+  // placed twice at one spot) have equal surroundings: the walk around
+  // each leaves out only itself and finds the others. The first one's
+  // environment is worked out; the others take the cell it got. The
+  // references keep their cells until the end, so the keys stay put.
+  auto before = [](const SRef* a, const SRef* b) { return SRef::Compare(a, b) < 0; };
+  std::map<const SRef*, int32_t, decltype(before)> placed(before);
   for (DBSearchNode* node = DBSearchSystem::First(*tree); node != nullptr;
        node = DBSearchSystem::Next(node)) {
     if (!node->IsData() || node->item == nullptr) continue;
@@ -230,6 +238,18 @@ void HierarchyHandler::ProcessCell(int32_t parentId) {
     const int32_t K = r->CellId();
     if (L.excludeCells.count(K) != 0) continue;
     if (!L.hierRecords[size_t(K)].box1.IsValid()) continue;
+    if (!r->IsArray()) {
+      auto same = placed.find(r);
+      if (same != placed.end()) {
+        const int32_t v = same->second;
+        if (v != K) {
+          pending.emplace_back(r, v);
+          L.CopyHierRecord(parentId, K, v);
+          P->flags |= DBCell::Modified;
+        }
+        continue;
+      }
+    }
     const Box W = Widened(r->GetBox(L.hierRecords[size_t(K)].box1), margin);
     Trans inv = *r;
     inv.Invert();
@@ -283,7 +303,8 @@ void HierarchyHandler::ProcessCell(int32_t parentId) {
     auto record = std::make_unique<HierWorkRecord>();
     record->refs = std::move(kept);
     EncodeEnvironment(K, A, *record);
-    AssignVariant(parentId, K, r, std::move(record), pending);
+    const int32_t v = AssignVariant(parentId, K, r, std::move(record), pending);
+    if (!r->IsArray()) placed.emplace(r, v);
   }
   for (auto& [ref, id] : pending) ref->SetCellId(id);
 }

@@ -142,7 +142,7 @@ void HierarchyHandler::EncodeEnvironment(int32_t childId, LayerRings& env,
   }
 }
 
-void HierarchyHandler::AssignVariant(
+int32_t HierarchyHandler::AssignVariant(
     int32_t parentId, int32_t childId, SRef* childRef,
     std::unique_ptr<HierWorkRecord> record,
     std::vector<std::pair<SRef*, int32_t>>& pending) {
@@ -153,7 +153,7 @@ void HierarchyHandler::AssignVariant(
     S = new VariantSet;
     record->variantId = childRef->CellId();
     S->records.insert(std::move(record));
-    return;
+    return childRef->CellId();
   }
   auto found = S->records.find(record);
   if (found == S->records.end()) {
@@ -179,7 +179,7 @@ void HierarchyHandler::AssignVariant(
     K->Copy(*V);
     pending.emplace_back(childRef, id);
     L.cells[size_t(parentId)]->flags |= DBCell::Modified;
-    return;
+    return id;
   }
   const int32_t v = (*found)->variantId;
   if (v != childRef->CellId()) {
@@ -188,6 +188,7 @@ void HierarchyHandler::AssignVariant(
     L.cells[size_t(parentId)]->flags |= DBCell::Modified;
   }
   FreeWorkRecord(*record);
+  return v;
 }
 
 void HierarchyHandler::InstallEnvironment(HierWorkRecord& record,

@@ -285,50 +285,71 @@ std::map<std::string, std::string> Snapshot(const std::string& dir) {
   return out;
 }
 
+// A whole run over the random hierarchy of the shape and seed, every pass
+// on, read back from disk: the flattened drawn layers are those of the
+// model, and the hierarchy is sound with one root.
+void ExpectWholeRunKeepsTheDrawing(const hier_test::HierarchyShape& shape,
+                                   uint32_t seed) {
+  const std::string what = "seed " + std::to_string(seed);
+  std::mt19937 rng(seed);
+  const Model m = hier_test::RandomHierarchy(rng, shape);
+  test::TempDir dir;
+  StoreModel(dir.path(), m);
+  const FlatRings before = hier_test::Flatten(m, 0);
+  {
+    auto lib = Open(dir.path());
+    HierarchyHandler h;
+    Configure(h, *lib, 5);
+    h.explodeRate = 40;
+    h.sparseRate = 30;
+    h.overlapRate = 20;
+    h.flattenSize = 60;
+    h.splitSize = 300;
+    lib->explodeCells = {2, 4};
+    test::StdoutCapture quiet;
+    h.Run();
+  }
+  auto lib = Open(dir.path());
+  test::StdoutCapture quiet;
+  lib->LoadAll(false, false);
+  quiet.Stop();
+  lib->BuildParents();
+  ASSERT_EQ(lib->roots.size(), 1u) << what;
+  hier_test::CheckStructure(*lib,
+                            {.oneRoot = true, .noArrays = true,
+                             .leavesSeparate = true, .parentTables = true},
+                            what);
+  hier_test::ExpectSameCoverage(before, hier_test::FlattenLibrary(*lib, lib->roots[0]),
+                                what);
+}
+
 // Whole runs on seeded random hierarchies (3-4 levels, shared children, all
 // orientations, magnification 2, arrays with zero or negative pitch, tiny
 // and wide cells; axis-parallel shapes, which keep the rasterised
-// comparison exact and the run short), every pass on, read back from disk:
-// the flattened drawn layers are those of the model, and the hierarchy is
-// sound with one root.
+// comparison exact and the run short).
 TEST(HierarchyHandlerTest, WholeRunsKeepTheDrawingThroughAReopen) {
   for (uint32_t seed = 41; seed <= 44; ++seed) {
-    const std::string what = "seed " + std::to_string(seed);
-    std::mt19937 rng(seed);
     hier_test::HierarchyShape shape;
     shape.levels = 3 + int(seed % 2);
     shape.cellsPerLevel = 2;
     shape.largeSide = 400;
     shape.manhattan = true;
-    const Model m = hier_test::RandomHierarchy(rng, shape);
-    test::TempDir dir;
-    StoreModel(dir.path(), m);
-    const FlatRings before = hier_test::Flatten(m, 0);
-    {
-      auto lib = Open(dir.path());
-      HierarchyHandler h;
-      Configure(h, *lib, 5);
-      h.explodeRate = 40;
-      h.sparseRate = 30;
-      h.overlapRate = 20;
-      h.flattenSize = 60;
-      h.splitSize = 300;
-      lib->explodeCells = {2, 4};
-      test::StdoutCapture quiet;
-      h.Run();
-    }
-    auto lib = Open(dir.path());
-    test::StdoutCapture quiet;
-    lib->LoadAll(false, false);
-    quiet.Stop();
-    lib->BuildParents();
-    ASSERT_EQ(lib->roots.size(), 1u) << what;
-    hier_test::CheckStructure(*lib,
-                              {.oneRoot = true, .noArrays = true,
-                               .leavesSeparate = true, .parentTables = true},
-                              what);
-    hier_test::ExpectSameCoverage(before, hier_test::FlattenLibrary(*lib, lib->roots[0]),
-                                  what);
+    ExpectWholeRunKeepsTheDrawing(shape, seed);
+  }
+}
+
+// Whole runs whose leaves hold triangles of any slope, placed in stacks:
+// arrays of zero pitch and repeated placements nested level over level, so
+// that the environments hold many exact copies of each edge.
+TEST(HierarchyHandlerTest, WholeRunsOfStackedAnyAngleShapes) {
+  for (uint32_t seed = 51; seed <= 54; ++seed) {
+    hier_test::HierarchyShape shape;
+    shape.levels = 3;
+    shape.cellsPerLevel = 2;
+    shape.largeSide = 400;
+    shape.triangles = true;
+    shape.stacked = true;
+    ExpectWholeRunKeepsTheDrawing(shape, seed);
   }
 }
 
@@ -369,6 +390,34 @@ TEST(HierarchyHandlerTest, DifferentSurroundingsGetOneGeneratedVariant) {
   ASSERT_EQ(base.count(kL2), 1u);
   ASSERT_EQ(corner.count(kL2), 1u);
   EXPECT_EQ(hier_test::BoxOfFlat(base), Box(2, 3, 6, 7));
+  EXPECT_EQ(hier_test::BoxOfFlat(corner), Box(8, 8, 10, 10));
+}
+
+// Placements stacked at one spot share their surroundings: a stack of
+// three c1 over c2's corner and a stack of two with c2 inside take one
+// generated variant and the base cell, each stack whole.
+TEST(HierarchyHandlerTest, StackedPlacementsTakeOneCellPerStack) {
+  Model m(3);
+  m[1].shapes[kL1] = {Rect(0, 0, 10, 10)};
+  m[2].shapes[kL2] = {Rect(0, 0, 4, 4)};
+  for (int i = 0; i < 2; ++i) m[0].refs.push_back(Ref(1, 0, 0));
+  m[0].refs.push_back(Ref(2, 2, 3));
+  for (int i = 0; i < 3; ++i) m[0].refs.push_back(Ref(1, 500, 0));
+  m[0].refs.push_back(Ref(2, 508, 8));
+  test::TempDir dir;
+  StoreModel(dir.path(), m);
+  const std::string out = RunOn(dir.path(), 0);
+  auto lib = Open(dir.path());
+  const int32_t c1 = lib->FindCellId("c1");
+  const int32_t v = lib->FindCellId("c1_vl2");
+  ASSERT_GE(v, 0) << out;
+  EXPECT_EQ(lib->FindCellId("c1_vl3"), -1);
+  std::map<int32_t, std::vector<Point>> placed;
+  for (const Path& p : Paths(*lib, false)) placed[p.cell].push_back(Point(p.t.x, p.t.y));
+  EXPECT_EQ(placed[c1], std::vector<Point>(2, Point(0, 0)));
+  EXPECT_EQ(placed[v], std::vector<Point>(3, Point(500, 0)));
+  const FlatRings corner = PlacedLayers(*lib, v, Trans(), 2);
+  ASSERT_EQ(corner.count(kL2), 1u);
   EXPECT_EQ(hier_test::BoxOfFlat(corner), Box(8, 8, 10, 10));
 }
 

@@ -412,13 +412,33 @@ struct HierarchyShape {
   bool manhattan = false;      // axis-parallel shapes only
   int32_t smallSide = 40;      // some leaves at most this wide
   int32_t largeSide = 1300;    // some leaves wider than this
+  bool triangles = false;      // any-angle triangles only (no other shape)
+  bool stacked = false;        // placements stacked on each other: arrays
+                               // of zero pitch and placements repeated at
+                               // one spot, in a few orientations
 };
+
+// A triangle with arbitrary slopes, counter-clockwise, in a box of side
+// up to 60 at the origin.
+inline Ring RandomTriangle(std::mt19937& rng) {
+  std::uniform_int_distribution<int> c(0, 60);
+  for (;;) {
+    Ring r{{c(rng), c(rng)}, {c(rng), c(rng)}, {c(rng), c(rng)}};
+    const __int128 a2 = cell_test::Area2(r);
+    if (a2 == 0) continue;
+    if (a2 < 0) std::swap(r[1], r[2]);
+    return r;
+  }
+}
 
 // Cell 0 is the only top; cells of level l place cells of level l + 1
 // (shared: a cell is placed by several parents and several times), every
 // cell of a level is placed at least once. Shapes on layers 1/0, 64/0 and
 // 5/3; every orientation; arrays with zero, negative and odd-orientation
-// pitches; a few tiny cells and a few very wide ones at the bottom.
+// pitches; a few tiny cells and a few very wide ones at the bottom. Stacked:
+// every placement is an array of zero pitch or is repeated at its spot,
+// spots and orientations drawn from a few, so that copies of a shape lie
+// exactly on each other, level over level.
 inline Model RandomHierarchy(std::mt19937& rng, const HierarchyShape& s) {
   static const LayerKey kKeys[] = {0x0100, 0x4000, 0x0503};
   std::uniform_int_distribution<int> percent(0, 99);
@@ -435,6 +455,7 @@ inline Model RandomHierarchy(std::mt19937& rng, const HierarchyShape& s) {
       m.emplace_back();
     }
   auto shape = [&]() {
+    if (s.triangles) return RandomTriangle(rng);
     for (;;) {
       Ring r = cell_test::RandomShape(rng, s.general);
       bool axisParallel = true;
@@ -481,6 +502,22 @@ inline Model RandomHierarchy(std::mt19937& rng, const HierarchyShape& s) {
       for (int32_t child : children) {
         ModelRef r;
         r.child = child;
+        if (s.stacked) {
+          static const uint8_t kOrient[] = {0, 3, 6};
+          r.x = 30 * (percent(rng) % 3);
+          r.y = 30 * (percent(rng) % 3);
+          r.orientation = kOrient[percent(rng) % 3];
+          auto& refs = m[size_t(level[size_t(l)][i])].refs;
+          if (percent(rng) < 50) {
+            r.array = true;
+            r.columns = int16_t(1 + percent(rng) % 3);
+            r.rows = int16_t(2 + percent(rng) % 2);
+            refs.push_back(r);
+          } else {
+            for (int k = 2 + percent(rng) % 2; k > 0; --k) refs.push_back(r);
+          }
+          continue;
+        }
         r.x = pos(rng) * 4;
         r.y = pos(rng) * 4;
         r.orientation = uint8_t(orient(rng));
