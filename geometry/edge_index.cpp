@@ -134,8 +134,49 @@ uint32_t GridCell(int64_t c, int64_t lo, int64_t extent) {
 
 }  // namespace
 
-EdgeBandIndex::EdgeBandIndex(const DBSearchSystem& tree) {
-  std::vector<Box> edges;
+struct EdgeBandIndex::Storage {
+  std::vector<Item> items;
+  std::vector<Box> nodes;
+  std::vector<Box> edges;  // the edges in the copy's order while laid out
+  std::vector<uint64_t> keys, swapKeys;
+  std::vector<Hit> hits;
+  std::vector<uint32_t> stack;
+};
+
+namespace {
+
+// Storages given back, capacity kept. Few copies live at once (a check
+// holds one, edge extraction from three layers two).
+std::vector<std::unique_ptr<EdgeBandIndex::Storage>>& SpareStorages() {
+  static std::vector<std::unique_ptr<EdgeBandIndex::Storage>> spare;
+  return spare;
+}
+
+EdgeBandIndex::Storage* TakeStorage() {
+  auto& spare = SpareStorages();
+  if (spare.empty()) return new EdgeBandIndex::Storage;
+  EdgeBandIndex::Storage* s = spare.back().release();
+  spare.pop_back();
+  return s;
+}
+
+}  // namespace
+
+void EdgeBandIndex::StorageReturn::operator()(Storage* s) const {
+  s->items.clear();
+  s->nodes.clear();
+  s->edges.clear();
+  s->keys.clear();
+  s->swapKeys.clear();
+  s->hits.clear();
+  s->stack.clear();
+  auto& spare = SpareStorages();
+  if (spare.size() < 4) spare.emplace_back(s);
+  else delete s;
+}
+
+EdgeBandIndex::EdgeBandIndex(const DBSearchSystem& tree) : store_(TakeStorage()) {
+  std::vector<Box>& edges = store_->edges;
   if (tree.itemCount > 0) edges.reserve(size_t(tree.itemCount));
   for (DBSearchNode* n = DBSearchSystem::First(tree); n;
        n = DBSearchSystem::Next(n)) {
@@ -143,20 +184,22 @@ EdgeBandIndex::EdgeBandIndex(const DBSearchSystem& tree) {
     const PSPoint* p = n->Item<PSPoint>();
     edges.push_back(Box(p->x, p->y, p->next->x, p->next->y));
   }
-  Layout(edges);
+  Layout();
 }
 
-EdgeBandIndex::EdgeBandIndex(const PSList& list) {
-  std::vector<Box> edges;
+EdgeBandIndex::EdgeBandIndex(const PSList& list) : store_(TakeStorage()) {
+  std::vector<Box>& edges = store_->edges;
   edges.reserve(size_t(list.pointCount > 0 ? list.pointCount : 0));
   for (const PSPoint* p = list.head; p; p = p->link) {
     if (p->next) edges.push_back(Box(p->x, p->y, p->next->x, p->next->y));
   }
-  Layout(edges);
+  Layout();
 }
 
-void EdgeBandIndex::Layout(const std::vector<Box>& edges) {
+void EdgeBandIndex::Layout() {
+  const std::vector<Box>& edges = store_->edges;
   const size_t count = edges.size();
+  count_ = count;
   if (count == 0) return;
   // The edges along the Hilbert curve through their centres (a radix sort
   // of the curve positions, 8 bits a pass).
@@ -167,7 +210,10 @@ void EdgeBandIndex::Layout(const std::vector<Box>& edges) {
   }
   const int64_t x0 = 2 * int64_t(all.x1), y0 = 2 * int64_t(all.y1);
   const int64_t w = 2 * all.Width(), h = 2 * all.Height();
-  std::vector<uint64_t> keys(count), swapKeys(count);
+  std::vector<uint64_t>& keys = store_->keys;
+  std::vector<uint64_t>& swapKeys = store_->swapKeys;
+  keys.resize(count);
+  swapKeys.resize(count);
   for (size_t i = 0; i < count; ++i) {
     const Box& e = edges[i];
     const uint32_t cx = GridCell(int64_t(e.x1) + e.x2, x0, w);
@@ -181,17 +227,22 @@ void EdgeBandIndex::Layout(const std::vector<Box>& edges) {
     for (uint64_t k : keys) swapKeys[bucket[(k >> shift) & 0xff]++] = k;
     keys.swap(swapKeys);
   }
-  std::vector<uint64_t>().swap(swapKeys);
-  items_.reserve(count);
-  for (uint64_t k : keys) items_.push_back(Item{edges[uint32_t(k)], uint32_t(k)});
+  std::vector<Item>& items = store_->items;
+  items.resize(count);
+  for (size_t i = 0; i < count; ++i) {
+    const uint64_t k = keys[i];
+    items[i] = Item{edges[uint32_t(k)], uint32_t(k)};
+  }
+  items_ = items.data();
 
   // Ranges halve from level to level: the deepest level is the first whose
   // ranges hold at most kLeafItems items.
   size_t levels = 1;
   for (size_t n = count; n > kLeafItems; n = (n + 1) / 2) ++levels;
-  nodes_.resize((size_t(1) << levels) - 1);
+  store_->nodes.resize((size_t(1) << levels) - 1);
+  nodes_ = store_->nodes.data();
   Build(0, 0, uint32_t(count));
-  stack_.reserve(3 * (levels + 1));
+  store_->stack.reserve(3 * (levels + 1));
 }
 
 Box EdgeBandIndex::Build(uint32_t node, uint32_t lo, uint32_t hi) {
@@ -214,49 +265,51 @@ Box EdgeBandIndex::Build(uint32_t node, uint32_t lo, uint32_t hi) {
 }
 
 void EdgeBandIndex::Find(const Box& q) const {
-  hits_.clear();
-  if (items_.empty()) return;
-  stack_.clear();
-  stack_.push_back(0);
-  stack_.push_back(0);
-  stack_.push_back(uint32_t(items_.size()));
-  while (!stack_.empty()) {
-    const uint32_t hi = stack_.back();
-    stack_.pop_back();
-    const uint32_t lo = stack_.back();
-    stack_.pop_back();
-    const uint32_t node = stack_.back();
-    stack_.pop_back();
+  std::vector<Hit>& hits = store_->hits;
+  hits.clear();
+  if (count_ == 0) return;
+  std::vector<uint32_t>& stack = store_->stack;
+  stack.clear();
+  stack.push_back(0);
+  stack.push_back(0);
+  stack.push_back(uint32_t(count_));
+  while (!stack.empty()) {
+    const uint32_t hi = stack.back();
+    stack.pop_back();
+    const uint32_t lo = stack.back();
+    stack.pop_back();
+    const uint32_t node = stack.back();
+    stack.pop_back();
     if (!nodes_[node].Overlaps(q)) continue;
     if (hi - lo <= kLeafItems) {
       for (uint32_t i = lo; i < hi; ++i) {
         const Box& e = items_[i].edge;
         if (std::min(e.x1, e.x2) < q.x2 && q.x1 < std::max(e.x1, e.x2) &&
             std::min(e.y1, e.y2) < q.y2 && q.y1 < std::max(e.y1, e.y2)) {
-          hits_.push_back(Hit{items_[i].rank, i});
+          hits.push_back(Hit{items_[i].rank, i});
         }
       }
       continue;
     }
     const uint32_t mid = lo + (hi - lo) / 2;
-    stack_.push_back(2 * node + 2);
-    stack_.push_back(mid);
-    stack_.push_back(hi);
-    stack_.push_back(2 * node + 1);
-    stack_.push_back(lo);
-    stack_.push_back(mid);
+    stack.push_back(2 * node + 2);
+    stack.push_back(mid);
+    stack.push_back(hi);
+    stack.push_back(2 * node + 1);
+    stack.push_back(lo);
+    stack.push_back(mid);
   }
   // Back into the copy's order; a band rarely holds more than a few edges.
-  if (hits_.size() > 16) {
-    std::sort(hits_.begin(), hits_.end(),
+  if (hits.size() > 16) {
+    std::sort(hits.begin(), hits.end(),
               [](const Hit& a, const Hit& b) { return a.rank < b.rank; });
     return;
   }
-  for (size_t i = 1; i < hits_.size(); ++i) {
-    const Hit h = hits_[i];
+  for (size_t i = 1; i < hits.size(); ++i) {
+    const Hit h = hits[i];
     size_t j = i;
-    for (; j > 0 && hits_[j - 1].rank > h.rank; --j) hits_[j] = hits_[j - 1];
-    hits_[j] = h;
+    for (; j > 0 && hits[j - 1].rank > h.rank; --j) hits[j] = hits[j - 1];
+    hits[j] = h;
   }
 }
 
@@ -264,7 +317,7 @@ int32_t EdgeBandIndex::CollectEdges(const Box& query, const Box& exclude,
                                     std::vector<Box>& out) const {
   Find(query);
   int32_t count = 0;
-  for (const Hit& h : hits_) {
+  for (const Hit& h : store_->hits) {
     Box edge = items_[h.item].edge;
     if (edge == exclude) continue;
     if (!query.Contains(Normalized(edge)) && !MeetsBox(edge, query)) continue;
@@ -281,7 +334,7 @@ void EdgeBandIndex::CollectEdges(const Box& query1, const Box& query2,
   both.Extend(query2.x1, query2.y1);
   both.Extend(query2.x2, query2.y2);
   Find(both);
-  for (const Hit& h : hits_) {
+  for (const Hit& h : store_->hits) {
     const Box& edge = items_[h.item].edge;
     if (edge == exclude) continue;
     const Box box = Normalized(edge);

@@ -23,6 +23,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "foundation/box.h"
@@ -88,8 +89,8 @@ class EdgeBandIndex {
   EdgeBandIndex(const EdgeBandIndex&) = delete;
   EdgeBandIndex& operator=(const EdgeBandIndex&) = delete;
 
-  bool IsEmpty() const { return items_.empty(); }
-  int32_t Size() const { return int32_t(items_.size()); }
+  bool IsEmpty() const { return count_ == 0; }
+  int32_t Size() const { return int32_t(count_); }
 
   // As CollectEdges of the tree over the same edges, in the copy's order.
   int32_t CollectEdges(const Box& query, const Box& exclude,
@@ -100,7 +101,6 @@ class EdgeBandIndex {
   void CollectEdges(const Box& query1, const Box& query2, const Box& exclude,
                     std::vector<Box>& out1, std::vector<Box>& out2) const;
 
- private:
   struct Item {
     Box edge;       // the edge, start to end
     uint32_t rank;  // position in the copy's order
@@ -109,19 +109,30 @@ class EdgeBandIndex {
     uint32_t rank;
     uint32_t item;
   };
-  // Lays out the edges, given in the copy's order.
-  void Layout(const std::vector<Box>& edges);
+  // The arrays of one copy. They come from a process-wide reserve that
+  // keeps their capacity from copy to copy, as the node pools keep their
+  // blocks: a check over millions of edges does not fault fresh pages in
+  // for every copy.
+  struct Storage;
+
+ private:
+  struct StorageReturn {
+    void operator()(Storage* s) const;
+  };
+  // Lays out the edges, given in the copy's order in the storage's
+  // scratch list.
+  void Layout();
   // Sets the boxes of node and its descendants over items lo .. hi and
   // returns node's.
   Box Build(uint32_t node, uint32_t lo, uint32_t hi);
-  // Fills hits_ with the items whose bounding boxes overlap q (open
-  // overlap), in the copy's order.
+  // Fills the storage's hits with the items whose bounding boxes overlap q
+  // (open overlap), in the copy's order.
   void Find(const Box& q) const;
 
-  std::vector<Item> items_;
-  std::vector<Box> nodes_;  // node k covers a range of items_; children 2k+1, 2k+2
-  mutable std::vector<Hit> hits_;
-  mutable std::vector<uint32_t> stack_;
+  std::unique_ptr<Storage, StorageReturn> store_;
+  size_t count_ = 0;
+  Item* items_ = nullptr;
+  Box* nodes_ = nullptr;  // node k covers a range of items; children 2k+1, 2k+2
 };
 
 // The band of a tested edge for the distance d as a counter-clockwise quad:
