@@ -584,6 +584,45 @@ namespace {
 
 enum class Turn { kLeft, kRight };
 
+// The enclosure of zero: every stretch where an edge of the partner layer
+// lies on the tested edge's line and runs its way (an enclosed shape's side
+// on the enclosing boundary) is reported as the box of that stretch,
+// widened by unit on each axis where it is narrower than unit. The band of
+// a positive distance does not see such a partner: it only touches the
+// band.
+void CoincidentEdges(const Box& edge, const EdgeBandIndex& index, PSList& out,
+                     int32_t unit) {
+  const int64_t ex = int64_t(edge.x2) - edge.x1, ey = int64_t(edge.y2) - edge.y1;
+  if (ex == 0 && ey == 0) return;
+  // The edge's box, given a width of two units across an axis-parallel
+  // edge, so that a partner on its line overlaps it.
+  Box query = Normalized(edge);
+  if (ex == 0) query.x1 = ToCoord(int64_t(query.x1) - 1), query.x2 = ToCoord(int64_t(query.x2) + 1);
+  if (ey == 0) query.y1 = ToCoord(int64_t(query.y1) - 1), query.y2 = ToCoord(int64_t(query.y2) + 1);
+  std::vector<Box>& edges = EdgeScratch();
+  edges.clear();
+  if (index.CollectEdges(query, edge, edges) == 0) return;
+  auto onLine = [&](int32_t x, int32_t y) {
+    return __int128(ex) * (int64_t(y) - edge.y1) == __int128(ey) * (int64_t(x) - edge.x1);
+  };
+  for (const Box& piece : edges) {
+    const int64_t px = int64_t(piece.x2) - piece.x1, py = int64_t(piece.y2) - piece.y1;
+    if (px == 0 && py == 0) continue;
+    if (!onLine(piece.x1, piece.y1) || !onLine(piece.x2, piece.y2)) continue;
+    if (__int128(px) * ex + __int128(py) * ey <= 0) continue;  // against the edge
+    Box box = Normalized(piece);
+    if (box.Width() < unit) {
+      box.x1 = ToCoord(int64_t(box.x1) - unit);
+      box.x2 = ToCoord(int64_t(box.x2) + unit);
+    }
+    if (box.Height() < unit) {
+      box.y1 = ToCoord(int64_t(box.y1) - unit);
+      box.y2 = ToCoord(int64_t(box.y2) + unit);
+    }
+    BoxToRing(out, box, false);
+  }
+}
+
 // The list walk shared by the three checks. sign: the band side (+1 right,
 // -1 left); corners: the turn that triggers the vertex test; encRule: the
 // vertex test only when the edge's band test added no ring.
@@ -599,7 +638,10 @@ void CheckEdges(const PSList& list, const DBSearchSystem& tree, PSList& out,
     if (!q) continue;
     Box edge(p->x, p->y, q->x, q->y);
     int32_t ringsBefore = out.ringCount;
-    if (kind != 1) EdgeBand(edge, sd, index, out, kind, mode);
+    if (kind != 1) {
+      EdgeBand(edge, sd, index, out, kind, mode);
+      if (encRule) CoincidentEdges(edge, index, out, unit);
+    }
     if (kind > 1) continue;
     PSPoint* r = q->next;
     if (!r) continue;

@@ -201,8 +201,12 @@ void CheckCornerBand(const Box& ext, int32_t d, int64_t dd,
 // next vertex r, the vertex test at q for the turn p -> q -> r of the check
 // (SPACE and ENC: left; WIDTH: right) with the extension from q to the
 // point d beyond q along p -> q. ENC tests the vertex only when the edge's
-// band test added no ring. kind 3 keeps only parallel partners. The walks
-// query a band copy of the tree (EdgeBandIndex) taken on entry.
+// band test added no ring; its band test also reports every stretch where
+// a partner edge lies on the tested edge's line running its way (margin 0,
+// which the band only touches) as the box of that stretch, widened by unit
+// on each axis where it is narrower than unit. kind 3 keeps only parallel
+// partners. The walks query a band copy of the tree (EdgeBandIndex) taken
+// on entry.
 void CheckSpaceEdges(const PSList& list, const DBSearchSystem& tree,
                      PSList& out, int32_t d, int32_t unit, int kind);
 void CheckWidthEdges(const PSList& list, const DBSearchSystem& tree,

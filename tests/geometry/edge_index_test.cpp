@@ -9,6 +9,7 @@
 #include <cmath>
 #include <random>
 #include <set>
+#include <tuple>
 #include <vector>
 
 #include "foundation/search_tree.h"
@@ -155,6 +156,59 @@ TEST(EdgeBandChecks, KindThreeKeepsParallelPartnersOnly) {
   // The region of the parallel piece (9,-3)->(5,-3) only.
   ASSERT_EQ(Rings(three).size(), 1u);
   EXPECT_EQ(BoxOf(Rings(three)[0]), Box(5, -3, 9, 0));
+}
+
+// An enclosed rectangle one of whose sides lies on the enclosing
+// rectangle's side (margin 0, less than any rule) is reported there: the
+// box of the shared stretch, widened by unit across it; the other sides
+// keep margins of at least d and report nothing. A side one unit in gives
+// the band strip instead.
+TEST(EdgeBandChecks, EncloseWithZeroMarginReportsTheSharedStretch) {
+  const Ring enclosing = {{0, 0}, {40, 0}, {40, 40}, {0, 40}};
+  struct Case { const char* what; Ring enclosed; int kind; std::vector<Box> want; };
+  const std::vector<Case> cases = {
+      {"right", {{20, 10}, {40, 10}, {40, 20}, {20, 20}}, 2, {Box(39, 10, 41, 20)}},
+      {"left", {{0, 10}, {20, 10}, {20, 20}, {0, 20}}, 2, {Box(-1, 10, 1, 20)}},
+      {"bottom", {{10, 0}, {20, 0}, {20, 20}, {10, 20}}, 2, {Box(10, -1, 20, 1)}},
+      {"top", {{10, 20}, {20, 20}, {20, 40}, {10, 40}}, 0, {Box(10, 39, 20, 41)}},
+      {"corner", {{30, 30}, {40, 30}, {40, 40}, {30, 40}}, 3,
+       {Box(30, 39, 40, 41), Box(39, 30, 41, 40)}},
+      // Kind 1: only the vertex test at (40, 20), whose nearest partner
+      // point is the vertex itself.
+      {"vertex tests only", {{20, 10}, {40, 10}, {40, 20}, {20, 20}}, 1, {Box(39, 19, 41, 21)}},
+      {"one unit in", {{20, 10}, {39, 10}, {39, 20}, {20, 20}}, 2, {Box(39, 10, 40, 20)}},
+  };
+  Indexed partner({enclosing});
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    PSList tested, out;
+    test::ListGuard g1{tested}, g2{out};
+    AddRing(tested, c.enclosed);
+    CheckEncEdges(tested, partner.tree, out, 8, 1, c.kind);
+    std::vector<Box> got;
+    for (const Ring& r : Rings(out)) {
+      EXPECT_EQ(r.size(), 4u);
+      got.push_back(BoxOf(r));
+    }
+    auto less = [](const Box& a, const Box& b) {
+      return std::tie(a.x1, a.y1, a.x2, a.y2) < std::tie(b.x1, b.y1, b.x2, b.y2);
+    };
+    std::sort(got.begin(), got.end(), less);
+    std::vector<Box> want = c.want;
+    std::sort(want.begin(), want.end(), less);
+    EXPECT_EQ(got, want);
+  }
+  // On a slanted side: the shared stretch (10, 10)-(20, 20) of the
+  // enclosing triangle's diagonal, as its box.
+  Indexed slanted({{{0, 0}, {40, 0}, {40, 40}}});
+  PSList tested, out;
+  test::ListGuard g1{tested}, g2{out};
+  AddRing(tested, {{30, 10}, {20, 20}, {10, 10}});
+  AddRing(tested, {{30, 4}, {34, 4}, {34, 8}, {30, 8}});
+  CheckEncEdges(tested, slanted.tree, out, 3, 1, 2);
+  std::vector<Ring> rings = Rings(out);
+  ASSERT_EQ(rings.size(), 1u);
+  EXPECT_EQ(BoxOf(rings[0]), Box(10, 10, 20, 20));
 }
 
 TEST(EdgeBandChecks, ZeroDistanceHasAnEmptyBand) {
