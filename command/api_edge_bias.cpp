@@ -220,6 +220,19 @@ void DropOpenChains(PSList& list) {
   SplitOffWholeChains(list, chains.list);
 }
 
+// Whether every edge of the list runs along an axis. The facing pieces of
+// such a layer keep one distance along their length, and the lower
+// envelope that an edge profile merges from pieces of one value each does
+// not depend on the order in which the band walk finds them: its band copy
+// may then be taken from the list in link order, without building the tree
+// whose traversal order the pieces of slanted layers follow.
+bool AxisParallelOnly(const PSList& list) {
+  for (const PSPoint* p = list.head; p; p = p->link) {
+    if (p->next && p->x != p->next->x && p->y != p->next->y) return false;
+  }
+  return true;
+}
+
 // The working area widened by the margin: the region of the edge indexes.
 Box IndexRegion(const Box& area, int32_t margin) {
   if (margin == 0) return area;
@@ -301,9 +314,12 @@ int API::ExtractEdges(int layer, int datatype) {
         KDBox q = NewQuery();
         ProfileLists pl;
         {
-          // The indexes go before the lists their items point into.
-          EdgeIndex treeIndex(input, region);
-          const EdgeBandIndex tree(treeIndex.tree);
+          // The indexes go before the lists their items point into. On an
+          // axis-parallel layer the copy comes straight from the list.
+          std::unique_ptr<EdgeIndex> treeIndex;
+          if (!AxisParallelOnly(input)) treeIndex = std::make_unique<EdgeIndex>(input, region);
+          const EdgeBandIndex tree =
+              treeIndex ? EdgeBandIndex(treeIndex->tree) : EdgeBandIndex(input);
           for (PSPoint* p = copy.list.head; p; p = p->link) {
             PSPoint* nx = p->next;
             if (nx == nullptr) continue;
@@ -394,9 +410,12 @@ int API::EdgeBias(int layer, int datatype) {
           return rule ? rule[0] : 0;
         };
         {
-          // The indexes go before the lists their items point into.
-          EdgeIndex treeIndex(input, region);
-          const EdgeBandIndex tree(treeIndex.tree);
+          // The indexes go before the lists their items point into. On an
+          // axis-parallel layer the copy comes straight from the list.
+          std::unique_ptr<EdgeIndex> treeIndex;
+          if (!AxisParallelOnly(input)) treeIndex = std::make_unique<EdgeIndex>(input, region);
+          const EdgeBandIndex tree =
+              treeIndex ? EdgeBandIndex(treeIndex->tree) : EdgeBandIndex(input);
           for (PSPoint* p = copy.list.head; p; p = p->link) {
             PSPoint* nx = p->next;
             if (nx == nullptr) continue;
