@@ -140,7 +140,6 @@ struct EdgeBandIndex::Storage {
   std::vector<Box> edges;  // the edges in the copy's order while laid out
   std::vector<uint64_t> keys, swapKeys;
   std::vector<Hit> hits;
-  std::vector<uint32_t> stack;
 };
 
 namespace {
@@ -169,7 +168,6 @@ void EdgeBandIndex::StorageReturn::operator()(Storage* s) const {
   s->keys.clear();
   s->swapKeys.clear();
   s->hits.clear();
-  s->stack.clear();
   auto& spare = SpareStorages();
   if (spare.size() < 4) spare.emplace_back(s);
   else delete s;
@@ -242,7 +240,6 @@ void EdgeBandIndex::Layout() {
   store_->nodes.resize((size_t(1) << levels) - 1);
   nodes_ = store_->nodes.data();
   Build(0, 0, uint32_t(count));
-  store_->stack.reserve(3 * (levels + 1));
 }
 
 Box EdgeBandIndex::Build(uint32_t node, uint32_t lo, uint32_t hi) {
@@ -267,37 +264,40 @@ Box EdgeBandIndex::Build(uint32_t node, uint32_t lo, uint32_t hi) {
 void EdgeBandIndex::Find(const Box& q) const {
   std::vector<Hit>& hits = store_->hits;
   hits.clear();
-  if (count_ == 0) return;
-  std::vector<uint32_t>& stack = store_->stack;
-  stack.clear();
-  stack.push_back(0);
-  stack.push_back(0);
-  stack.push_back(uint32_t(count_));
-  while (!stack.empty()) {
-    const uint32_t hi = stack.back();
-    stack.pop_back();
-    const uint32_t lo = stack.back();
-    stack.pop_back();
-    const uint32_t node = stack.back();
-    stack.pop_back();
-    if (!nodes_[node].Overlaps(q)) continue;
-    if (hi - lo <= kLeafItems) {
-      for (uint32_t i = lo; i < hi; ++i) {
+  if (count_ == 0 || !nodes_[0].Overlaps(q)) return;
+  // Depth-first over the nodes whose boxes overlap q; the stack holds the
+  // high halves still to visit (at most one a level).
+  struct Frame {
+    uint32_t node, lo, hi;
+  };
+  Frame stack[64];
+  int top = 0;
+  Frame f{0, 0, uint32_t(count_)};
+  for (;;) {
+    if (f.hi - f.lo <= kLeafItems) {
+      for (uint32_t i = f.lo; i < f.hi; ++i) {
         const Box& e = items_[i].edge;
         if (std::min(e.x1, e.x2) < q.x2 && q.x1 < std::max(e.x1, e.x2) &&
             std::min(e.y1, e.y2) < q.y2 && q.y1 < std::max(e.y1, e.y2)) {
           hits.push_back(Hit{items_[i].rank, i});
         }
       }
-      continue;
+    } else {
+      const uint32_t mid = f.lo + (f.hi - f.lo) / 2;
+      const uint32_t low = 2 * f.node + 1, high = low + 1;
+      const bool inLow = nodes_[low].Overlaps(q), inHigh = nodes_[high].Overlaps(q);
+      if (inLow) {
+        if (inHigh) stack[top++] = Frame{high, mid, f.hi};
+        f = Frame{low, f.lo, mid};
+        continue;
+      }
+      if (inHigh) {
+        f = Frame{high, mid, f.hi};
+        continue;
+      }
     }
-    const uint32_t mid = lo + (hi - lo) / 2;
-    stack.push_back(2 * node + 2);
-    stack.push_back(mid);
-    stack.push_back(hi);
-    stack.push_back(2 * node + 1);
-    stack.push_back(lo);
-    stack.push_back(mid);
+    if (top == 0) break;
+    f = stack[--top];
   }
   // Back into the copy's order; a band rarely holds more than a few edges.
   if (hits.size() > 16) {
