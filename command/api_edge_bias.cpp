@@ -103,39 +103,42 @@ const int32_t* Lookup(const DBSearchSystemKD& table, const KDBox& q,
   return n ? static_cast<const int32_t*>(n->item) : nullptr;
 }
 
-// Frees the pieces of the three lists of one edge.
+// Frees the pieces of the lists of one edge.
 struct ProfileLists {
-  AttrSegmentList inside, outside, scratch;
+  AttrSegmentList inside, outside, scratch, scratch2;
   ~ProfileLists() { Free(); }
   void Free() {
     FreeSegmentList(inside);
     FreeSegmentList(outside);
     FreeSegmentList(scratch);
+    FreeSegmentList(scratch2);
   }
 };
 
 // The distance profile of the edge: inside distances (channel 0) against
 // the inside index within limit li, outside distances (channel 1) against
 // the outside index within lo; stretches without a partner get the limit.
-void EdgeProfile(const DBSearchSystem& insideIndex,
-                 const DBSearchSystem& outsideIndex, const Box& edge,
+void EdgeProfile(const EdgeBandIndex& insideIndex,
+                 const EdgeBandIndex& outsideIndex, const Box& edge,
                  int32_t li, int32_t lo, ProfileLists& l) {
   l.Free();
   const uint8_t desc =
       (edge.x2 < edge.x1 || (edge.x2 == edge.x1 && edge.y2 < edge.y1)) ? 1 : 0;
-  l.inside.descending = l.outside.descending = l.scratch.descending = desc;
-  if (li >= 2 && EdgePartners(insideIndex, edge, -li, l.scratch, 0)) {
-    MergeSegmentList(l.scratch, l.inside, 0);
+  l.inside.descending = l.outside.descending = desc;
+  l.scratch.descending = l.scratch2.descending = desc;
+  if (&insideIndex == &outsideIndex && li >= 2 && lo >= 2) {
+    // One layer on both sides: one query for the two bands.
+    EdgePartners(insideIndex, edge, -li, l.scratch, 0, lo, l.scratch2, 1);
+  } else {
+    if (li >= 2) EdgePartners(insideIndex, edge, -li, l.scratch, 0);
+    if (lo >= 2) EdgePartners(outsideIndex, edge, lo, l.scratch2, 1);
   }
-  FreeSegmentList(l.scratch);
-  l.scratch.descending = desc;
+  if (l.scratch.count > 0) MergeSegmentList(l.scratch, l.inside, 0);
   AddPathSegments(l.inside, edge, li, 0);
-  if (lo >= 2 && EdgePartners(outsideIndex, edge, lo, l.scratch, 1)) {
-    MergeSegmentList(l.scratch, l.outside, 1);
-  }
-  FreeSegmentList(l.scratch);
-  l.scratch.descending = desc;
+  if (l.scratch2.count > 0) MergeSegmentList(l.scratch2, l.outside, 1);
   AddPathSegments(l.outside, edge, lo, 1);
+  FreeSegmentList(l.scratch);
+  FreeSegmentList(l.scratch2);
   OverlaySegments(l.inside, l.outside, 0, 1);
 }
 
@@ -217,6 +220,19 @@ void DropOpenChains(PSList& list) {
   SplitOffWholeChains(list, chains.list);
 }
 
+// Whether every edge of the list runs along an axis. The facing pieces of
+// such a layer keep one distance along their length, and the lower
+// envelope that an edge profile merges from pieces of one value each does
+// not depend on the order in which the band walk finds them: its band copy
+// may then be taken from the list in link order, without building the tree
+// whose traversal order the pieces of slanted layers follow.
+bool AxisParallelOnly(const PSList& list) {
+  for (const PSPoint* p = list.head; p; p = p->link) {
+    if (p->next && p->x != p->next->x && p->y != p->next->y) return false;
+  }
+  return true;
+}
+
 // The working area widened by the margin: the region of the edge indexes.
 Box IndexRegion(const Box& area, int32_t margin) {
   if (margin == 0) return area;
@@ -232,7 +248,7 @@ struct LineEndMeasures {
   int32_t sideP = kNoPartnerDistance;   // beside the corner at p2
 };
 
-LineEndMeasures MeasureLineEnd(const DBSearchSystem& index, const PSPoint* n,
+LineEndMeasures MeasureLineEnd(const EdgeBandIndex& index, const PSPoint* n,
                                int32_t tf, int32_t ts) {
   const PSPoint* s = n->prev;
   const PSPoint* p2 = n->next;
@@ -266,7 +282,7 @@ LineEndMeasures MeasureLineEnd(const DBSearchSystem& index, const PSPoint* n,
 // width limit, with its measures.
 template <class Visit>
 void ForEachLineEnd(PSList& input, const DBSearchSystemKD& table,
-                    int32_t minSideConverted, const DBSearchSystem& index,
+                    int32_t minSideConverted, const EdgeBandIndex& index,
                     Visit visit) {
   const int32_t wm = table.region.max[0];
   const int32_t tf = table.region.max[1];
@@ -298,9 +314,12 @@ int API::ExtractEdges(int layer, int datatype) {
         KDBox q = NewQuery();
         ProfileLists pl;
         {
-          // The indexes go before the lists their items point into.
-          EdgeIndex treeIndex(input, region);
-          DBSearchSystem& tree = treeIndex.tree;
+          // The indexes go before the lists their items point into. On an
+          // axis-parallel layer the copy comes straight from the list.
+          std::unique_ptr<EdgeIndex> treeIndex;
+          if (!AxisParallelOnly(input)) treeIndex = std::make_unique<EdgeIndex>(input, region);
+          const EdgeBandIndex tree =
+              treeIndex ? EdgeBandIndex(treeIndex->tree) : EdgeBandIndex(input);
           for (PSPoint* p = copy.list.head; p; p = p->link) {
             PSPoint* nx = p->next;
             if (nx == nullptr) continue;
@@ -342,9 +361,9 @@ int API::ExtractEdges(int layer1, int datatype1, int layer2, int datatype2,
         {
           // The indexes go before the lists their items point into.
           EdgeIndex insideIndex(insideLayer.list, region);
-          DBSearchSystem& inside = insideIndex.tree;
+          const EdgeBandIndex inside(insideIndex.tree);
           EdgeIndex outsideIndex(outsideLayer.list, region);
-          DBSearchSystem& outside = outsideIndex.tree;
+          const EdgeBandIndex outside(outsideIndex.tree);
           for (PSPoint* p = input.head; p; p = p->link) {
             PSPoint* nx = p->next;
             if (nx == nullptr) continue;
@@ -391,9 +410,12 @@ int API::EdgeBias(int layer, int datatype) {
           return rule ? rule[0] : 0;
         };
         {
-          // The indexes go before the lists their items point into.
-          EdgeIndex treeIndex(input, region);
-          DBSearchSystem& tree = treeIndex.tree;
+          // The indexes go before the lists their items point into. On an
+          // axis-parallel layer the copy comes straight from the list.
+          std::unique_ptr<EdgeIndex> treeIndex;
+          if (!AxisParallelOnly(input)) treeIndex = std::make_unique<EdgeIndex>(input, region);
+          const EdgeBandIndex tree =
+              treeIndex ? EdgeBandIndex(treeIndex->tree) : EdgeBandIndex(input);
           for (PSPoint* p = copy.list.head; p; p = p->link) {
             PSPoint* nx = p->next;
             if (nx == nullptr) continue;
@@ -404,14 +426,26 @@ int API::EdgeBias(int layer, int datatype) {
               continue;
             }
             const int64_t dx = int64_t(nx->x) - p->x, dy = int64_t(nx->y) - p->y;
-            const long double len = std::sqrt((long double)dx * dx + (long double)dy * dy);
             int64_t n = 0, m = 0;
-            bool shortEdge = int64_t(len) < 2 * int64_t(guard);
-            if (!shortEdge) {
-              n = int64_t(RoundHalfAway((long double)dx * guard / len));
-              m = int64_t(RoundHalfAway((long double)dy * guard / len));
-              // A core of no length (an edge about twice the guard) is short.
-              shortEdge = dx - 2 * n == 0 && dy - 2 * m == 0;
+            bool shortEdge;
+            if (dx == 0 || dy == 0) {
+              // Along an axis the length and the guard's steps are exact.
+              const int64_t len = dx == 0 ? std::llabs(dy) : std::llabs(dx);
+              shortEdge = len < 2 * int64_t(guard);
+              if (!shortEdge) {
+                n = dx == 0 ? 0 : dx > 0 ? guard : -int64_t(guard);
+                m = dy == 0 ? 0 : dy > 0 ? guard : -int64_t(guard);
+                shortEdge = dx - 2 * n == 0 && dy - 2 * m == 0;
+              }
+            } else {
+              const long double len = std::sqrt((long double)dx * dx + (long double)dy * dy);
+              shortEdge = int64_t(len) < 2 * int64_t(guard);
+              if (!shortEdge) {
+                n = int64_t(RoundHalfAway((long double)dx * guard / len));
+                m = int64_t(RoundHalfAway((long double)dy * guard / len));
+                // A core of no length (an edge about twice the guard) is short.
+                shortEdge = dx - 2 * n == 0 && dy - 2 * m == 0;
+              }
             }
             if (shortEdge) {
               if (tech.biasShortMode == 0) continue;  // kept on its line, bias 0
@@ -460,13 +494,11 @@ int API::ExtractLineEnds(int layer, int datatype) {
       [&] { if (!endcapTable) ExitWithMessage("ERROR: End-cap rules not prepared\n"); },
       [&](PSList& input, PSList& out) {
         MergeLibraryLayer(input, layer);
-        const Box region = IndexRegion(area, ToDatabaseUnits(double(tech.areaMargin)));
         ScratchList result;
         KDBox q = NewQuery();
         {
-          // The indexes go before the lists their items point into.
-          EdgeIndex treeIndex(input, region);
-          DBSearchSystem& tree = treeIndex.tree;
+          // Only nearest distances are asked: the edges in list order.
+          const EdgeBandIndex tree(input);
           ForEachLineEnd(input, *endcapTable, ToDatabaseUnits(double(tech.endcapMinLength)),
                          tree, [&](PSPoint* n, const LineEndMeasures& m) {
             SetQuery(q, 0, m.w);
@@ -498,14 +530,12 @@ int API::HammerHead(int layer, int datatype) {
       [&](PSList& input, PSList& out) {
         if (report) PrintMessage("%sProcess starts\n", DateText());
         MergeLibraryLayer(input, layer);
-        const Box region = IndexRegion(area, ToDatabaseUnits(double(tech.areaMargin)));
         ScratchList result;
         KDBox q = NewQuery();
         const bool adjust = tech.hammerSideAdjust != 0;
         {
-          // The indexes go before the lists their items point into.
-          EdgeIndex treeIndex(input, region);
-          DBSearchSystem& tree = treeIndex.tree;
+          // Only nearest distances are asked: the edges in list order.
+          const EdgeBandIndex tree(input);
           ForEachLineEnd(input, *endcapTable, ToDatabaseUnits(double(tech.endcapMinLength)),
                          tree, [&](PSPoint* n, const LineEndMeasures& m) {
             SetQuery(q, 0, m.w);

@@ -23,6 +23,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "foundation/box.h"
@@ -66,6 +67,74 @@ struct EdgeIndex {
 int32_t CollectEdges(const DBSearchSystem& tree, const Box& query,
                      const Box& exclude, std::vector<Box>& out);
 
+// A read-only copy of an edge index laid out for the band walks of long
+// edge lists. The region-halving tree splits its main levels in x only, so
+// a thin band query there passes every edge whose x range it meets; this
+// copy holds the edges in a bounding-box hierarchy (the edges along a
+// Hilbert curve through their centres, ranges halved down to eight edges a
+// leaf). A query finds the edges the tree would find, in the copy's order:
+// taken from a tree built by IndexEdges, that is the tree's traversal
+// order; taken straight from a list, the list's link order. The copy holds
+// the edges' coordinates, so it stays valid while the tree and the list are
+// cleared; it does not see later changes.
+class EdgeBandIndex {
+ public:
+  // Every edge of the tree, ordered as the tree's traversal. The item box
+  // of each edge must be the bounding box of its two ends (IndexEdges).
+  explicit EdgeBandIndex(const DBSearchSystem& tree);
+  // Every edge p -> p->next of the list, as IndexEdges takes them, in link
+  // order: for queries whose answer does not depend on the order of the
+  // edges found.
+  explicit EdgeBandIndex(const PSList& list);
+  EdgeBandIndex(const EdgeBandIndex&) = delete;
+  EdgeBandIndex& operator=(const EdgeBandIndex&) = delete;
+
+  bool IsEmpty() const { return count_ == 0; }
+  int32_t Size() const { return int32_t(count_); }
+
+  // As CollectEdges of the tree over the same edges, in the copy's order.
+  int32_t CollectEdges(const Box& query, const Box& exclude,
+                       std::vector<Box>& out) const;
+  // Two such queries answered through one walk of the hierarchy (over the
+  // bounding box of both): out1 and out2 get what CollectEdges gives for
+  // query1 and query2.
+  void CollectEdges(const Box& query1, const Box& query2, const Box& exclude,
+                    std::vector<Box>& out1, std::vector<Box>& out2) const;
+
+  struct Item {
+    Box edge;       // the edge, start to end
+    uint32_t rank;  // position in the copy's order
+  };
+  struct Hit {
+    uint32_t rank;
+    uint32_t item;
+  };
+  // The arrays of one copy. They come from a process-wide reserve that
+  // keeps their capacity from copy to copy, as the node pools keep their
+  // blocks: a check over millions of edges does not fault fresh pages in
+  // for every copy.
+  struct Storage;
+
+ private:
+  struct StorageReturn {
+    void operator()(Storage* s) const;
+  };
+  // Lays out the edges, given in the copy's order in the storage's
+  // scratch list.
+  void Layout();
+  // Sets the boxes of node and its descendants over items lo .. hi and
+  // returns node's.
+  Box Build(uint32_t node, uint32_t lo, uint32_t hi);
+  // Fills the storage's hits with the items whose bounding boxes overlap q
+  // (open overlap), in the copy's order.
+  void Find(const Box& q) const;
+
+  std::unique_ptr<Storage, StorageReturn> store_;
+  size_t count_ = 0;
+  Item* items_ = nullptr;
+  Box* nodes_ = nullptr;  // node k covers a range of items; children 2k+1, 2k+2
+};
+
 // The band of a tested edge for the distance d as a counter-clockwise quad:
 // d > 0: (E, A, S.A, S.E); d <= 0: (A, E, S.E, S.A), with A -> E the edge
 // and S its copy shifted by d.
@@ -89,6 +158,14 @@ struct BandPiece {
 // their number. No direction rule is applied.
 int32_t CollectBandPieces(const DBSearchSystem& tree, const Box& edge,
                           int32_t d, std::vector<BandPiece>& pieces);
+int32_t CollectBandPieces(const EdgeBandIndex& index, const Box& edge,
+                          int32_t d, std::vector<BandPiece>& pieces);
+// The pieces of two bands of one edge (the distances d1 and d2) through one
+// query of the index: pieces1 and pieces2 get what
+// CollectBandPieces gives for d1 and for d2.
+void CollectBandPieces(const EdgeBandIndex& index, const Box& edge,
+                       int32_t d1, int32_t d2, std::vector<BandPiece>& pieces1,
+                       std::vector<BandPiece>& pieces2);
 
 // Whether the direction rule of mode keeps the piece. Modes 0 to 2 drop a
 // piece whose projection is a single point (m1 = m2).
@@ -102,6 +179,8 @@ bool BandModeKeeps(const BandPiece& piece, int mode);
 // keep run counter-clockwise.
 void CheckEdgeBand(const Box& edge, int32_t d, const DBSearchSystem& tree,
                    PSList& out, int kind, int mode);
+void CheckEdgeBand(const Box& edge, int32_t d, const EdgeBandIndex& index,
+                   PSList& out, int kind, int mode);
 
 // The vertex test for the extension V -> W beyond the ring vertex V: the
 // nearest partner point (foot of V on a piece's line when it lies on the
@@ -112,6 +191,9 @@ void CheckEdgeBand(const Box& edge, int32_t d, const DBSearchSystem& tree,
 void CheckCornerBand(const Box& ext, int32_t d, int64_t dd,
                      const DBSearchSystem& tree, PSList& out, int32_t unit,
                      int mode);
+void CheckCornerBand(const Box& ext, int32_t d, int64_t dd,
+                     const EdgeBandIndex& index, PSList& out, int32_t unit,
+                     int mode);
 
 // The three list checks over every edge p -> q of the tested list (p a
 // vertex with a next vertex q); d is the positive rule distance. Unless
@@ -119,7 +201,12 @@ void CheckCornerBand(const Box& ext, int32_t d, int64_t dd,
 // next vertex r, the vertex test at q for the turn p -> q -> r of the check
 // (SPACE and ENC: left; WIDTH: right) with the extension from q to the
 // point d beyond q along p -> q. ENC tests the vertex only when the edge's
-// band test added no ring. kind 3 keeps only parallel partners.
+// band test added no ring; its band test also reports every stretch where
+// a partner edge lies on the tested edge's line running its way (margin 0,
+// which the band only touches) as the box of that stretch, widened by unit
+// on each axis where it is narrower than unit. kind 3 keeps only parallel
+// partners. The walks query a band copy of the tree (EdgeBandIndex) taken
+// on entry.
 void CheckSpaceEdges(const PSList& list, const DBSearchSystem& tree,
                      PSList& out, int32_t d, int32_t unit, int kind);
 void CheckWidthEdges(const PSList& list, const DBSearchSystem& tree,
@@ -135,6 +222,8 @@ inline constexpr int32_t kNoPartnerDistance = 2147483646;
 // piece facing the edge (m2 < m1) in its band of width d, or
 // kNoPartnerDistance when there is none.
 int32_t NearestPartnerDistance(const DBSearchSystem& tree, const Box& edge,
+                               int32_t d);
+int32_t NearestPartnerDistance(const EdgeBandIndex& index, const Box& edge,
                                int32_t d);
 
 }  // namespace velmar

@@ -274,10 +274,11 @@ void OverlaySegments(AttrSegmentList& target, AttrSegmentList& source, int tc,
   }
 }
 
-bool EdgePartners(const DBSearchSystem& tree, const Box& edge, int32_t d,
-                  AttrSegmentList& out, int channel) {
-  std::vector<BandPiece> pieces;
-  CollectBandPieces(tree, edge, d, pieces);
+namespace {
+
+// Appends one piece per facing partner piece of the band to out.
+bool AppendFacingPieces(const std::vector<BandPiece>& pieces,
+                        AttrSegmentList& out, int channel) {
   for (const BandPiece& p : pieces) {
     if (!(p.m2 < p.m1)) continue;  // facing pieces only
     auto dist = [](int32_t ax, int32_t ay, int32_t bx, int32_t by) {
@@ -293,6 +294,42 @@ bool EdgePartners(const DBSearchSystem& tree, const Box& edge, int32_t d,
     AppendSegment(out, s);
   }
   return out.count > 0;
+}
+
+// The band pieces of one query, reused from edge to edge.
+std::vector<BandPiece>& PartnerScratch() {
+  static std::vector<BandPiece> pieces;
+  return pieces;
+}
+std::vector<BandPiece>& SecondPartnerScratch() {
+  static std::vector<BandPiece> pieces;
+  return pieces;
+}
+
+}  // namespace
+
+bool EdgePartners(const DBSearchSystem& tree, const Box& edge, int32_t d,
+                  AttrSegmentList& out, int channel) {
+  std::vector<BandPiece>& pieces = PartnerScratch();
+  CollectBandPieces(tree, edge, d, pieces);
+  return AppendFacingPieces(pieces, out, channel);
+}
+
+bool EdgePartners(const EdgeBandIndex& index, const Box& edge, int32_t d,
+                  AttrSegmentList& out, int channel) {
+  std::vector<BandPiece>& pieces = PartnerScratch();
+  CollectBandPieces(index, edge, d, pieces);
+  return AppendFacingPieces(pieces, out, channel);
+}
+
+void EdgePartners(const EdgeBandIndex& index, const Box& edge, int32_t d1,
+                  AttrSegmentList& out1, int channel1, int32_t d2,
+                  AttrSegmentList& out2, int channel2) {
+  std::vector<BandPiece>& pieces1 = PartnerScratch();
+  std::vector<BandPiece>& pieces2 = SecondPartnerScratch();
+  CollectBandPieces(index, edge, d1, d2, pieces1, pieces2);
+  AppendFacingPieces(pieces1, out1, channel1);
+  AppendFacingPieces(pieces2, out2, channel2);
 }
 
 }  // namespace velmar

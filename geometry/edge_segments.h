@@ -19,6 +19,8 @@
 
 namespace velmar {
 
+class EdgeBandIndex;
+
 struct AttrSegment {
   int32_t x1 = 0, y1 = 0;  // start point
   int32_t x2 = 0, y2 = 0;  // end point
@@ -92,5 +94,12 @@ void OverlaySegments(AttrSegmentList& target, AttrSegmentList& source, int tc,
 // `channel`. True when out then holds any piece.
 bool EdgePartners(const DBSearchSystem& tree, const Box& edge, int32_t d,
                   AttrSegmentList& out, int channel);
+bool EdgePartners(const EdgeBandIndex& index, const Box& edge, int32_t d,
+                  AttrSegmentList& out, int channel);
+// EdgePartners of one edge for two bands (d1 into out1's channel1, d2 into
+// out2's channel2) through one query of the index.
+void EdgePartners(const EdgeBandIndex& index, const Box& edge, int32_t d1,
+                  AttrSegmentList& out1, int channel1, int32_t d2,
+                  AttrSegmentList& out2, int channel2);
 
 }  // namespace velmar

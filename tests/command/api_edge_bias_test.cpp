@@ -401,6 +401,35 @@ TEST_F(EdgeOpsTest, HammerHeadSideAdjustment) {
   }
 }
 
+TEST_F(EdgeOpsTest, HammerHeadSideRuleWithoutExtension) {
+  // A neighbour 30 beside one corner of the bottom end, whose side rule
+  // (side space up to 50) has E' = 0: that side of the head gets no
+  // extension and keeps the depth h - t = 40 with and without the side
+  // adjustment (no depth from h * E / E'), so the head stays one rectangle.
+  struct Case { const char* side; Ring neighbour; Box head; };
+  const Case cases[] = {
+      {"right (dP)", Rect(130, -20, 200, 20), Box(-10, -20, 100, 40)},
+      {"left (dN)", Rect(-100, -20, -30, 20), Box(0, -20, 110, 40)},
+  };
+  for (const Case& c : cases) {
+    for (int adjust : {1, 0}) {
+      SCOPED_TRACE(std::string(c.side) + " adjust " + std::to_string(adjust));
+      TearDown();
+      api.tech.ResetHammerRules();
+      Setup({{kLayer1, {Rect(0, 0, 100, 1000), c.neighbour}}});
+      api.tech.hammerSideAdjust = adjust;
+      EndcapRule({{90, 110}, {}, {51, kUnset}}, 60, 20, 10);
+      EndcapRule({{90, 110}, {}, {0, 50}}, 60, 20, 0);
+      api.PrepareEndcapRules();
+      std::vector<Box> want{c.head, Box(-10, 960, 110, 1020)};
+      std::sort(want.begin(), want.end(), [](const Box& a, const Box& b) {
+        return std::tie(a.x1, a.y1, a.x2, a.y2) < std::tie(b.x1, b.y1, b.x2, b.y2);
+      });
+      EXPECT_EQ(Boxes(Rings(api.HammerHead(1, 0))), want);
+    }
+  }
+}
+
 // --- Temporary layers with open chains ---------------------------------------
 
 TEST_F(EdgeOpsTest, OpenChainsOfATemporaryLayer) {

@@ -112,6 +112,26 @@ TEST(EdgeBiasMerge, ModesOfTwoPieces) {
   }
 }
 
+// A stretch whose ends coincide (out to (10, 0) and back) has no length to
+// weigh the mean by: the merged piece takes its first piece's bias, the
+// points between go.
+TEST(EdgeBiasMerge, MeanOverAStretchOfNoLengthTakesTheFirstBias) {
+  for (int32_t first : {5, -7, 0}) {
+    SCOPED_TRACE(first);
+    PSList list;
+    PSPoint* f = Build(list, {{0, 0, true, first}, {10, 0, false, 9}, {0, 0, false, -2},
+                              {0, -10, true, 0}});
+    PSPoint* between = f->next;
+    PSPoint* l = between->next;
+    EXPECT_EQ(MergeEdgesMean(list, f, l), f);
+    EXPECT_EQ(PointBias(f), first);
+    EXPECT_EQ(f->next, l);
+    EXPECT_NE(between->flags & PSPointFlags::Deleted, 0);
+    EXPECT_EQ(PointBias(l), -2);
+    ClearPointList(list);
+  }
+}
+
 TEST(EdgeBiasMerge, GuardPiecesStayApartThenTakeTheirNeighbours) {
   // Input edge (0,0) -> (100,0): guard pieces 0-10 and 90-100 (bias 0),
   // measured pieces 10-50 bias 6 and 50-90 bias 6.

@@ -9,6 +9,7 @@
 #include <cmath>
 #include <random>
 #include <set>
+#include <tuple>
 #include <vector>
 
 #include "foundation/search_tree.h"
@@ -157,6 +158,59 @@ TEST(EdgeBandChecks, KindThreeKeepsParallelPartnersOnly) {
   EXPECT_EQ(BoxOf(Rings(three)[0]), Box(5, -3, 9, 0));
 }
 
+// An enclosed rectangle one of whose sides lies on the enclosing
+// rectangle's side (margin 0, less than any rule) is reported there: the
+// box of the shared stretch, widened by unit across it; the other sides
+// keep margins of at least d and report nothing. A side one unit in gives
+// the band strip instead.
+TEST(EdgeBandChecks, EncloseWithZeroMarginReportsTheSharedStretch) {
+  const Ring enclosing = {{0, 0}, {40, 0}, {40, 40}, {0, 40}};
+  struct Case { const char* what; Ring enclosed; int kind; std::vector<Box> want; };
+  const std::vector<Case> cases = {
+      {"right", {{20, 10}, {40, 10}, {40, 20}, {20, 20}}, 2, {Box(39, 10, 41, 20)}},
+      {"left", {{0, 10}, {20, 10}, {20, 20}, {0, 20}}, 2, {Box(-1, 10, 1, 20)}},
+      {"bottom", {{10, 0}, {20, 0}, {20, 20}, {10, 20}}, 2, {Box(10, -1, 20, 1)}},
+      {"top", {{10, 20}, {20, 20}, {20, 40}, {10, 40}}, 0, {Box(10, 39, 20, 41)}},
+      {"corner", {{30, 30}, {40, 30}, {40, 40}, {30, 40}}, 3,
+       {Box(30, 39, 40, 41), Box(39, 30, 41, 40)}},
+      // Kind 1: only the vertex test at (40, 20), whose nearest partner
+      // point is the vertex itself.
+      {"vertex tests only", {{20, 10}, {40, 10}, {40, 20}, {20, 20}}, 1, {Box(39, 19, 41, 21)}},
+      {"one unit in", {{20, 10}, {39, 10}, {39, 20}, {20, 20}}, 2, {Box(39, 10, 40, 20)}},
+  };
+  Indexed partner({enclosing});
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    PSList tested, out;
+    test::ListGuard g1{tested}, g2{out};
+    AddRing(tested, c.enclosed);
+    CheckEncEdges(tested, partner.tree, out, 8, 1, c.kind);
+    std::vector<Box> got;
+    for (const Ring& r : Rings(out)) {
+      EXPECT_EQ(r.size(), 4u);
+      got.push_back(BoxOf(r));
+    }
+    auto less = [](const Box& a, const Box& b) {
+      return std::tie(a.x1, a.y1, a.x2, a.y2) < std::tie(b.x1, b.y1, b.x2, b.y2);
+    };
+    std::sort(got.begin(), got.end(), less);
+    std::vector<Box> want = c.want;
+    std::sort(want.begin(), want.end(), less);
+    EXPECT_EQ(got, want);
+  }
+  // On a slanted side: the shared stretch (10, 10)-(20, 20) of the
+  // enclosing triangle's diagonal, as its box.
+  Indexed slanted({{{0, 0}, {40, 0}, {40, 40}}});
+  PSList tested, out;
+  test::ListGuard g1{tested}, g2{out};
+  AddRing(tested, {{30, 10}, {20, 20}, {10, 10}});
+  AddRing(tested, {{30, 4}, {34, 4}, {34, 8}, {30, 8}});
+  CheckEncEdges(tested, slanted.tree, out, 3, 1, 2);
+  std::vector<Ring> rings = Rings(out);
+  ASSERT_EQ(rings.size(), 1u);
+  EXPECT_EQ(BoxOf(rings[0]), Box(10, 10, 20, 20));
+}
+
 TEST(EdgeBandChecks, ZeroDistanceHasAnEmptyBand) {
   // An oblique partner crossing the oblique edge's line and an
   // axis-parallel one beside an axis-parallel edge: no band, no region.
@@ -219,6 +273,137 @@ TEST(EdgeIndex, RulesBeyond46340Units) {
     AddRing(tested, kSquare);
     CheckSpaceEdges(tested, partner.tree, out, d, 1, 1);
     EXPECT_EQ(out.ringCount > 0, gap < d) << gap;
+  }
+}
+
+// The band copy of an index against the tree it was taken from: the same
+// edges, clipped the same way, in the same order, for boxes of every shape
+// (thin bands, points, boxes on edge lines, boxes wider than the layer) and
+// with and without an excluded edge; and the per-edge tests and list
+// checks through either give the same regions in the same order.
+TEST(EdgeBandIndex, AnswersAsTheTreeOnRandomLayers) {
+  std::mt19937 rng(0x0ba4d);
+  for (int round = 0; round < 60; ++round) {
+    const int32_t span = round % 3 == 0 ? 60 : round % 3 == 1 ? 2000 : 2000000;
+    const bool manhattan = round % 2 == 0;
+    std::uniform_int_distribution<int32_t> coord(-span, span);
+    std::uniform_int_distribution<int32_t> side(1, std::max(2, span / 8));
+    std::vector<Ring> rings;
+    const int ringCount = 1 + int(rng() % 120);
+    for (int i = 0; i < ringCount; ++i) {
+      const int32_t x = coord(rng), y = coord(rng);
+      const int32_t w = side(rng), h = side(rng);
+      if (manhattan) {
+        Ring r = {{x, y}, {x + w, y}, {x + w, y + h}, {x, y + h}};
+        if (rng() % 3 == 0) std::reverse(r.begin(), r.end());
+        rings.push_back(r);
+      } else {
+        Ring r;
+        const int n = 3 + int(rng() % 5);
+        for (int k = 0; k < n; ++k) r.push_back({x + int32_t(rng() % w), y + int32_t(rng() % h)});
+        rings.push_back(r);
+      }
+    }
+    Indexed idx(rings);
+    const EdgeBandIndex band(idx.tree);
+    ASSERT_EQ(band.Size(), idx.tree.itemCount);
+
+    // Edges of the layer for exclusion and as tested edges.
+    std::vector<Box> edges;
+    for (const PSPoint* p = idx.list.head; p; p = p->link)
+      edges.push_back(Box(p->x, p->y, p->next->x, p->next->y));
+
+    for (int k = 0; k < 300; ++k) {
+      Box q;
+      switch (k % 4) {
+        case 0: {  // any box
+          q.Extend(coord(rng), coord(rng));
+          q.Extend(coord(rng), coord(rng));
+          break;
+        }
+        case 1: {  // a thin band along a layer edge
+          const Box& e = edges[rng() % edges.size()];
+          const int32_t d = int32_t(rng() % 3 == 0 ? 1 : 1 + rng() % std::max(2, span / 10));
+          q.Extend(e.x1, e.y1);
+          q.Extend(e.x2, e.y2);
+          if (rng() % 2) q.x2 += d; else q.y2 += d;
+          break;
+        }
+        case 2: {  // a point or a box of zero width
+          const int32_t x = coord(rng), y = coord(rng);
+          q = Box(x, y, x + (rng() % 2 ? 0 : side(rng)), y);
+          break;
+        }
+        default:  // wider than the layer
+          q = Box(-3 * span, -3 * span, 3 * span, 3 * span);
+      }
+      const Box exclude = rng() % 2 ? edges[rng() % edges.size()] : Box();
+      std::vector<Box> fromTree, fromBand;
+      const int32_t n1 = CollectEdges(idx.tree, q, exclude, fromTree);
+      const int32_t n2 = band.CollectEdges(q, exclude, fromBand);
+      ASSERT_EQ(n1, n2);
+      ASSERT_EQ(fromTree, fromBand) << "round " << round << " query " << k;
+    }
+
+    // Per-edge tests with both signs of d and every mode.
+    for (int k = 0; k < 100; ++k) {
+      const Box& e = edges[rng() % edges.size()];
+      const int32_t d = int32_t(1 + rng() % std::max(2, span / 5)) * (rng() % 2 ? 1 : -1);
+      const int mode = int(rng() % 4), kind = int(rng() % 4);
+      PSList a, b;
+      test::ListGuard ga{a}, gb{b};
+      CheckEdgeBand(e, d, idx.tree, a, kind, mode);
+      CheckEdgeBand(e, d, band, b, kind, mode);
+      Box ext;
+      OffsetPoint(e, std::abs(d), true, ext.x2, ext.y2);
+      ext.x1 = e.x2, ext.y1 = e.y2;
+      CheckCornerBand(ext, d, int64_t(d) * d, idx.tree, a, 1, mode);
+      CheckCornerBand(ext, d, int64_t(d) * d, band, b, 1, mode);
+      ASSERT_EQ(a.pointCount, b.pointCount);
+      for (const PSPoint *p = a.head, *r = b.head; p; p = p->link, r = r->link) {
+        ASSERT_EQ(p->x, r->x);
+        ASSERT_EQ(p->y, r->y);
+        ASSERT_EQ(p->next->x, r->next->x);
+        ASSERT_EQ(p->next->y, r->next->y);
+      }
+      EXPECT_EQ(NearestPartnerDistance(idx.tree, e, d), NearestPartnerDistance(band, e, d));
+    }
+  }
+}
+
+// The copy taken straight from a list holds the edges IndexEdges indexes
+// (open chains without their end) and answers by brute force over them, in
+// link order.
+TEST(EdgeBandIndex, ListCopyAnswersAsBruteForce) {
+  std::mt19937 rng(0x11573);
+  std::uniform_int_distribution<int32_t> coord(-300, 300);
+  for (int round = 0; round < 40; ++round) {
+    PSList list;
+    test::ListGuard g{list};
+    const int shapes = 1 + int(rng() % 40);
+    for (int i = 0; i < shapes; ++i) {
+      std::vector<Point> pts;
+      const int n = 2 + int(rng() % 5);
+      for (int k = 0; k < n; ++k) pts.push_back({coord(rng), coord(rng)});
+      if (rng() % 4 == 0) test::AddChain(list, pts);
+      else AddRing(list, pts);
+    }
+    const EdgeBandIndex band(list);
+    for (int k = 0; k < 200; ++k) {
+      Box q;
+      q.Extend(coord(rng), coord(rng));
+      q.Extend(coord(rng), coord(rng));
+      std::vector<Box> want, got;
+      for (const PSPoint* p = list.head; p; p = p->link) {
+        if (!p->next) continue;
+        Box e(p->x, p->y, p->next->x, p->next->y);
+        if (!Normalized(e).Overlaps(q)) continue;
+        if (!q.Contains(Normalized(e)) && !MeetsBox(e, q)) continue;
+        want.push_back(e);
+      }
+      ASSERT_EQ(band.CollectEdges(q, Box(), got), int32_t(want.size()));
+      ASSERT_EQ(got, want);
+    }
   }
 }
 

@@ -330,5 +330,63 @@ TEST(EdgeSegments, EdgePartnersOfAFacingRing) {
   }
 }
 
+// On axis-parallel layers the merged profile of an edge's partners does not
+// depend on the order in which the band walk finds them: the band copy of
+// the tree (traversal order) and the copy of the list (link order) give the
+// same merged pieces for every edge, both sides, one query or two, on
+// random rectangles and L shapes, overlapping and abutting, either
+// orientation.
+TEST(EdgeSegments, AxisParallelProfilesDoNotDependOnTheOrderOfThePartners) {
+  std::mt19937 rng(0x5e9);
+  for (int round = 0; round < 30; ++round) {
+    std::uniform_int_distribution<int32_t> coord(0, 400), side(2, 120);
+    PSList list;
+    const int shapes = 5 + int(rng() % 60);
+    for (int i = 0; i < shapes; ++i) {
+      const int32_t x = coord(rng) & ~3, y = coord(rng) & ~3;
+      const int32_t w = side(rng), h = side(rng);
+      std::vector<Point> ring = {{x, y}, {x + w, y}, {x + w, y + h}, {x, y + h}};
+      if (rng() % 3 == 0) {  // an L shape
+        const int32_t cw = 1 + int32_t(rng() % uint32_t(w - 1)), ch = 1 + int32_t(rng() % uint32_t(h - 1));
+        ring = {{x, y}, {x + w, y}, {x + w, y + ch}, {x + cw, y + ch}, {x + cw, y + h}, {x, y + h}};
+      }
+      if (rng() % 4 == 0) std::reverse(ring.begin(), ring.end());
+      test::AddRing(list, ring);
+    }
+    DBSearchSystem tree(Box(0, 0, 600, 600));
+    IndexEdges(list, tree);
+    {
+      const EdgeBandIndex fromTree(tree);
+      const EdgeBandIndex fromList(list);
+      const int32_t li = 2 + int32_t(rng() % 150), lo = 2 + int32_t(rng() % 150);
+      for (const PSPoint* p = list.head; p; p = p->link) {
+        const Box edge(p->x, p->y, p->next->x, p->next->y);
+        const uint8_t desc = (edge.x2 < edge.x1 || (edge.x2 == edge.x1 && edge.y2 < edge.y1)) ? 1 : 0;
+        AttrSegmentList a[2], b[2], ma[2], mb[2];
+        for (int k = 0; k < 2; ++k) {
+          a[k].descending = b[k].descending = ma[k].descending = mb[k].descending = desc;
+        }
+        EdgePartners(fromTree, edge, -li, a[0], 0, lo, a[1], 1);
+        EdgePartners(fromList, edge, -li, b[0], 0);
+        EdgePartners(fromList, edge, lo, b[1], 1);
+        for (int k = 0; k < 2; ++k) {
+          ASSERT_EQ(a[k].count, b[k].count);
+          if (a[k].count > 0) {
+            MergeSegmentList(a[k], ma[k], k);
+            MergeSegmentList(b[k], mb[k], k);
+          }
+          ASSERT_EQ(Read(ma[k], k), Read(mb[k], k)) << "round " << round << " side " << k;
+          FreeSegmentList(a[k]);
+          FreeSegmentList(b[k]);
+          FreeSegmentList(ma[k]);
+          FreeSegmentList(mb[k]);
+        }
+      }
+    }
+    DBSearchSystem::Clear(tree);
+    ClearPointList(list);
+  }
+}
+
 }  // namespace
 }  // namespace velmar
