@@ -67,6 +67,21 @@ std::vector<BandPiece>& PieceScratch() {
   return pieces;
 }
 
+// A violation box as a ring of out, widened by unit to either side across
+// every axis on which it is narrower than unit (a point or a stretch of a
+// line has no area of its own).
+void AddWidenedBox(PSList& out, Box box, int32_t unit) {
+  if (box.Width() < unit) {
+    box.x1 = ToCoord(int64_t(box.x1) - unit);
+    box.x2 = ToCoord(int64_t(box.x2) + unit);
+  }
+  if (box.Height() < unit) {
+    box.y1 = ToCoord(int64_t(box.y1) - unit);
+    box.y2 = ToCoord(int64_t(box.y2) + unit);
+  }
+  BoxToRing(out, box, false);
+}
+
 int64_t IntegerSqrt(int64_t v) {
   int64_t r = int64_t(std::sqrt((long double)v));
   while (r > 0 && r * r > v) --r;
@@ -527,15 +542,7 @@ void CornerBand(const Box& ext, int32_t d, int64_t dd, const Index& index,
   Box box;
   box.Extend(v.x, v.y);
   box.Extend(nearest.x, nearest.y);
-  if (box.Width() < unit) {
-    box.x1 = ToCoord(int64_t(box.x1) - unit);
-    box.x2 = ToCoord(int64_t(box.x2) + unit);
-  }
-  if (box.Height() < unit) {
-    box.y1 = ToCoord(int64_t(box.y1) - unit);
-    box.y2 = ToCoord(int64_t(box.y2) + unit);
-  }
-  BoxToRing(out, box, false);
+  AddWidenedBox(out, box, unit);
 }
 
 template <class Index>
@@ -611,15 +618,7 @@ void CoincidentEdges(const Box& edge, const EdgeBandIndex& index, PSList& out,
     if (!onLine(piece.x1, piece.y1) || !onLine(piece.x2, piece.y2)) continue;
     if (__int128(px) * ex + __int128(py) * ey <= 0) continue;  // against the edge
     Box box = Normalized(piece);
-    if (box.Width() < unit) {
-      box.x1 = ToCoord(int64_t(box.x1) - unit);
-      box.x2 = ToCoord(int64_t(box.x2) + unit);
-    }
-    if (box.Height() < unit) {
-      box.y1 = ToCoord(int64_t(box.y1) - unit);
-      box.y2 = ToCoord(int64_t(box.y2) + unit);
-    }
-    BoxToRing(out, box, false);
+    AddWidenedBox(out, box, unit);
   }
 }
 

@@ -271,11 +271,7 @@ void IndexedSpaceSweep::Corner(PSPoint* s, PSPoint* prev, PSPoint* next) {
   if (!prev || !next) return;
   if (!(s->x < prev->x || s->y < prev->y)) return;
   if (Cross(prev, s, next) <= 0) return;
-  int32_t ex, ey;
-  OffsetPoint(Box(prev->x, prev->y, s->x, s->y), int32_t(ad_), true, ex, ey);
-  const Box sh = Shifted(Box(s->x, s->y, ex, ey), d_);
-  const int64_t lo = std::min({int64_t(s->y), int64_t(ey), int64_t(sh.y1), int64_t(sh.y2)});
-  const int64_t hi = std::max({int64_t(s->y), int64_t(ey), int64_t(sh.y1), int64_t(sh.y2)});
+  const auto [lo, hi] = CornerBandRows(prev, s);
   const bool second = prev->x < s->x || prev->x < next->x;
   for (WindowNode* w = SeekWindow(lo + 1); !IsWindowLast(w) && w->p->y < hi; w = w->up) {
     const PSPoint* h = w->p;

@@ -229,4 +229,13 @@ void SweepFrame::ColumnRect(const PSPoint* s, const PSPoint* j) {
             false);
 }
 
+std::pair<int64_t, int64_t> SweepFrame::CornerBandRows(const PSPoint* prev,
+                                                       const PSPoint* s) const {
+  int32_t ex, ey;
+  OffsetPoint(Box(prev->x, prev->y, s->x, s->y), int32_t(ad_), true, ex, ey);
+  const Box sh = Shifted(Box(s->x, s->y, ex, ey), d_);
+  return {std::min({int64_t(s->y), int64_t(ey), int64_t(sh.y1), int64_t(sh.y2)}),
+          std::max({int64_t(s->y), int64_t(ey), int64_t(sh.y1), int64_t(sh.y2)})};
+}
+
 }  // namespace velmar::distance_sweep

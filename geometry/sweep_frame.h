@@ -175,6 +175,10 @@ class SweepFrame {
   void CornerBox(const PSPoint* p, const PSPoint* q);
   // The rectangle x from s.x - unit to j.x + unit, y from s.y to j.y.
   void ColumnRect(const PSPoint* s, const PSPoint* j);
+  // The rows [lo, hi] of the corner band at s, the end of the edge from
+  // prev: s, the end moved out by the distance along the edge, and both
+  // shifted across it by the rule distance.
+  std::pair<int64_t, int64_t> CornerBandRows(const PSPoint* prev, const PSPoint* s) const;
   // Squared distance of two points in 64 bits, compared with d squared.
   bool Closer(const PSPoint* a, const PSPoint* b) const {
     const int64_t dx = int64_t(a->x) - b->x, dy = int64_t(a->y) - b->y;
