@@ -547,7 +547,8 @@ int32_t SnapRoundCrossings(PSList& list, bool* offGrid, bool deletedAside) {
       PSPoint* q = p->next;
       touched.clear();
       index.Touched(p, q, touched);
-      std::erase_if(touched, [&](const HotPoint& h) { return !TouchesSquare(piece.input, h); });
+      if (round > 0)  // an input edge touches the squares of all it passes
+        std::erase_if(touched, [&](const HotPoint& h) { return !TouchesSquare(piece.input, h); });
       if (touched.empty()) continue;
       // In order along the edge: the pixels it passes through are disjoint
       // squares met one after another, their centres in the same order.
