@@ -13,8 +13,9 @@
 // 2. When some crossing lies off the grid, every crossing point (rounded
 //    half up) and every vertex is a hot pixel. A grid of cells indexes the
 //    hot pixels; each edge visits only the cells along its own length and
-//    takes a vertex at every hot pixel whose closed unit square it touches,
-//    in order along the edge.
+//    takes a vertex at every hot pixel whose half-open unit square it
+//    passes through, in order along the edge; the pieces are checked again
+//    until none passes through a pixel it does not hold.
 #include "geometry/snap_round.h"
 
 #include <algorithm>
@@ -293,8 +294,8 @@ class HotPixelIndex {
  public:
   explicit HotPixelIndex(std::vector<HotPoint>& hot);
 
-  // Appends the hot pixels whose closed unit square the edge a-b touches,
-  // other than a and b themselves.
+  // Appends the hot pixels whose half-open unit square the edge a-b passes
+  // through, other than a and b themselves.
   void Touched(const PSPoint* a, const PSPoint* b, std::vector<HotPoint>& out) const;
 
  private:
@@ -349,11 +350,10 @@ HotPixelIndex::HotPixelIndex(std::vector<HotPoint>& hot) {
   }
 }
 
-// Whether the segment a-b touches the closed square of side 1 around h.
-// Doubled coordinates make the square's sides integers.
-inline bool TouchesPixel(const PSPoint* a, const PSPoint* b, const HotPoint& h) {
-  const int64_t ax = 2 * int64_t(a->x), ay = 2 * int64_t(a->y);
-  const int64_t bx = 2 * int64_t(b->x), by = 2 * int64_t(b->y);
+// Whether the segment a-b touches the closed unit square around h.
+inline bool TouchesSquare(const Seg& e, const HotPoint& h) {
+  const int64_t ax = 2 * int64_t(e.lx), ay = 2 * int64_t(e.ly);
+  const int64_t bx = 2 * int64_t(e.rx), by = 2 * int64_t(e.ry);
   const int64_t sx1 = 2 * int64_t(h.x) - 1, sx2 = sx1 + 2;
   const int64_t sy1 = 2 * int64_t(h.y) - 1, sy2 = sy1 + 2;
   if (std::max(ax, bx) < sx1 || std::min(ax, bx) > sx2) return false;
@@ -365,6 +365,56 @@ inline bool TouchesPixel(const PSPoint* a, const PSPoint* b, const HotPoint& h) 
   if (s1 > 0 && s2 > 0 && s3 > 0 && s4 > 0) return false;
   if (s1 < 0 && s2 < 0 && s3 < 0 && s4 < 0) return false;
   return true;
+}
+
+// Whether the segment a-b has a point in the pixel of h: the half-open
+// unit square [x - 1/2, x + 1/2) x [y - 1/2, y + 1/2). These squares tile the
+// plane, so an edge through the corner shared by four pixels takes only the
+// one that owns that corner; closed squares would hand it all four, and
+// their grid points in order along the edge zigzag, one such zigzag
+// crossing the pieces of a neighbour through the same corner.
+// The pixel is its open inside, its left side without the top end and its
+// bottom side without the right end; doubled coordinates make the sides
+// integers.
+inline bool TouchesPixel(const PSPoint* a, const PSPoint* b, const HotPoint& h) {
+  const int64_t ax = 2 * int64_t(a->x), ay = 2 * int64_t(a->y);
+  const int64_t bx = 2 * int64_t(b->x), by = 2 * int64_t(b->y);
+  const int64_t sx1 = 2 * int64_t(h.x) - 1, sx2 = sx1 + 2;
+  const int64_t sy1 = 2 * int64_t(h.y) - 1, sy2 = sy1 + 2;
+  const int64_t minx = std::min(ax, bx), maxx = std::max(ax, bx);
+  const int64_t miny = std::min(ay, by), maxy = std::max(ay, by);
+  if (maxx < sx1 || minx >= sx2 || maxy < sy1 || miny >= sy2) return false;
+  // The open inside: the boxes overlap with some width on both axes, and
+  // the edge's line has corners of the square strictly on both sides.
+  if (maxx > sx1 && maxy > sy1) {
+    const int s1 = Sign(Orient(ax, ay, bx, by, sx1, sy1));
+    const int s2 = Sign(Orient(ax, ay, bx, by, sx2, sy1));
+    const int s3 = Sign(Orient(ax, ay, bx, by, sx2, sy2));
+    const int s4 = Sign(Orient(ax, ay, bx, by, sx1, sy2));
+    if ((s1 > 0 || s2 > 0 || s3 > 0 || s4 > 0) && (s1 < 0 || s2 < 0 || s3 < 0 || s4 < 0))
+      return true;
+  }
+  // The left side: x = sx1, sy1 <= y < sy2.
+  if (minx <= sx1 && sx1 <= maxx) {
+    if (ax == bx) return true;  // the boxes overlap: some y of it is on the side
+    i128 d = bx - ax, n = i128(ay) * d + i128(by - ay) * (sx1 - ax);
+    if (d < 0) {
+      d = -d;
+      n = -n;
+    }
+    if (i128(sy1) * d <= n && n < i128(sy2) * d) return true;
+  }
+  // The bottom side: y = sy1, sx1 <= x < sx2.
+  if (miny <= sy1 && sy1 <= maxy) {
+    if (ay == by) return true;
+    i128 d = by - ay, n = i128(ax) * d + i128(bx - ax) * (sy1 - ay);
+    if (d < 0) {
+      d = -d;
+      n = -n;
+    }
+    if (i128(sx1) * d <= n && n < i128(sx2) * d) return true;
+  }
+  return false;
 }
 
 void HotPixelIndex::Touched(const PSPoint* a, const PSPoint* b,
@@ -470,40 +520,59 @@ int32_t SnapRoundCrossings(PSList& list, bool* offGrid, bool deletedAside) {
   hot.erase(std::unique(hot.begin(), hot.end()), hot.end());
   const HotPixelIndex index(hot);
 
-  // Each input edge takes the hot pixels that it touches itself. Checking
-  // the new pieces again against the hot pixels would let an edge creep
-  // along a row of hot pixels, a little further each round, far from where
-  // it was; the pieces of one round already meet other pieces only at hot
-  // pixels.
-  std::vector<PSPoint*> work;
+  // Each edge takes the hot pixels it passes through, in order along it.
+  // A piece between two of them can still pass through a third pixel (the
+  // edge only grazed that pixel's square, on its right or top side): the
+  // new pieces are checked again, round after round, until no piece passes
+  // through a hot pixel it does not hold. A piece takes only pixels whose
+  // closed square its input edge touches, so every vertex stays within
+  // half a unit of the input edge on each axis; pixels farther off would
+  // let an edge creep along a row of them. The rounds end when no piece
+  // takes a pixel; the round limit is a guard only.
+  struct Piece {
+    PSPoint* p;
+    Seg input;  // the input edge the piece comes from
+  };
+  std::vector<Piece> work, next;
   for (PSPoint* p = list.head; p; p = p->link)
     if (p->next && !SamePosition(p, p->next) &&
         !(deletedAside && (p->flags & PSPointFlags::Deleted)))
-      work.push_back(p);
+      work.push_back(Piece{p, Seg{p->x, p->y, p->next->x, p->next->y}});
   std::vector<HotPoint> touched;
   int32_t added = 0;
-  for (PSPoint* p : work) {
-    PSPoint* q = p->next;
-    touched.clear();
-    index.Touched(p, q, touched);
-    if (touched.empty()) continue;
-    // In order along the edge.
-    const int64_t dx = int64_t(q->x) - p->x, dy = int64_t(q->y) - p->y;
-    std::sort(touched.begin(), touched.end(), [&](const HotPoint& u, const HotPoint& v) {
-      const i128 du = i128(int64_t(u.x) - p->x) * dx + i128(int64_t(u.y) - p->y) * dy;
-      const i128 dv = i128(int64_t(v.x) - p->x) * dx + i128(int64_t(v.y) - p->y) * dy;
-      if (du != dv) return du < dv;
-      return u < v;
-    });
-    PSPoint* prev = p;
-    for (const HotPoint& h : touched) {
-      PSPoint* v = PushPoint(list, h.x, h.y);
-      v->flags = p->flags & PSPointFlags::SecondLayer;
-      LinkPoints(prev, v);
-      prev = v;
-      ++added;
+  for (int round = 0; !work.empty() && round < 64; ++round) {
+    next.clear();
+    for (const Piece& piece : work) {
+      PSPoint* p = piece.p;
+      PSPoint* q = p->next;
+      touched.clear();
+      index.Touched(p, q, touched);
+      if (round > 0)  // an input edge touches the squares of all it passes
+        std::erase_if(touched, [&](const HotPoint& h) { return !TouchesSquare(piece.input, h); });
+      if (touched.empty()) continue;
+      // In order along the edge: the pixels it passes through are disjoint
+      // squares met one after another, their centres in the same order.
+      const int64_t dx = int64_t(q->x) - p->x, dy = int64_t(q->y) - p->y;
+      std::sort(touched.begin(), touched.end(), [&](const HotPoint& u, const HotPoint& v) {
+        const i128 du = i128(int64_t(u.x) - p->x) * dx + i128(int64_t(u.y) - p->y) * dy;
+        const i128 dv = i128(int64_t(v.x) - p->x) * dx + i128(int64_t(v.y) - p->y) * dy;
+        if (du != dv) return du < dv;
+        return u < v;
+      });
+      touched.erase(std::unique(touched.begin(), touched.end()), touched.end());
+      PSPoint* prev = p;
+      next.push_back(Piece{p, piece.input});
+      for (const HotPoint& h : touched) {
+        PSPoint* v = PushPoint(list, h.x, h.y);
+        v->flags = p->flags & PSPointFlags::SecondLayer;
+        LinkPoints(prev, v);
+        prev = v;
+        next.push_back(Piece{v, piece.input});
+        ++added;
+      }
+      LinkPoints(prev, q);
     }
-    LinkPoints(prev, q);
+    work.swap(next);
   }
   return added;
 }

@@ -8,10 +8,13 @@
 // Every edge that passes through a hot pixel gets a vertex at that grid
 // point. The rounded edges then meet only at their vertices or along common
 // pieces, on the grid: no new crossing appears and no thin piece turns
-// inside out. Every point of an edge moves by less than one unit (at most
-// half a unit on each axis). The pieces are not snapped again: a second
-// round would let an edge creep along a row of hot pixels, further each
-// round (an edge moved by 2.6 units in a random test that way).
+// inside out. A pixel is the half-open square [x - 1/2, x + 1/2) x
+// [y - 1/2, y + 1/2), so a point lies in one pixel only. Every point of an
+// edge moves by less than one unit (at most half a unit on each axis). The
+// pieces are checked again, round after round, but a piece takes only
+// pixels whose square its input edge touches: taking any other would let
+// an edge creep along a row of hot pixels, further each round (an edge
+// moved by 2.6 units in a random test that way).
 #pragma once
 
 #include <cstddef>

@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <random>
 #include <string>
@@ -603,6 +604,229 @@ TEST(SnapRound, CrossingsBeyondAnEndingRunAreHotPixels) {
     p = p->next;
   } while (p != level);
   EXPECT_TRUE(taken) << "the edge passing (-100, -14.5) kept clear of the hot pixel";
+}
+
+
+// The snap-rounding property on loose segments, judged by brute force. The
+// hot pixels are the input vertices and the input crossings rounded half
+// up. Once some crossing lies off the grid: every vertex of a snapped
+// segment lies within half a unit (on each axis) of its input segment; no
+// two output edges cross away from their ends; and no output edge passes
+// through the pixel (the half-open unit square [x - 1/2, x + 1/2) x
+// [y - 1/2, y + 1/2)) of a hot pixel it does not hold, unless holding it
+// would move the segment more than half a unit from its input (a piece may
+// lean into a pixel its input segment kept clear of; taking those let
+// edges creep along rows of pixels). Otherwise the list is left as it was.
+using Seg4 = std::array<int32_t, 4>;
+
+// Whether the segment a-b has a point in the half-open pixel of h, in
+// doubled coordinates: the segment clipped to the closed square (exact
+// fractions of its parameter), then the clipped part must not lie wholly on
+// the square's right or top side.
+bool PassesPixel(const Point& a, const Point& b, const Point& h) {
+  // Parametrise p(t) = A + t (B - A), t in [0, 1], as exact fractions.
+  const i128 ax = 2 * i128(a.x), ay = 2 * i128(a.y), bx = 2 * i128(b.x), by = 2 * i128(b.y);
+  const i128 x1 = 2 * i128(h.x) - 1, x2 = x1 + 2, y1 = 2 * i128(h.y) - 1, y2 = y1 + 2;
+  // t range as fractions lo = ln/ld, hi = hn/hd (denominators positive).
+  i128 ln = 0, ld = 1, hn = 1, hd = 1;
+  auto clip = [&](i128 p0, i128 d, i128 lo, i128 hi) {
+    // lo <= p0 + t d <= hi
+    if (d == 0) return p0 >= lo && p0 <= hi;
+    i128 n1 = lo - p0, n2 = hi - p0, dd = d;
+    if (dd < 0) {
+      std::swap(n1, n2);
+      n1 = -n1;
+      n2 = -n2;
+      dd = -dd;
+    }
+    if (n1 * ld > ln * dd) {
+      ln = n1;
+      ld = dd;
+    }
+    if (n2 * hd < hn * dd) {
+      hn = n2;
+      hd = dd;
+    }
+    return ln * hd <= hn * ld;
+  };
+  if (!clip(ax, bx - ax, x1, x2) || !clip(ay, by - ay, y1, y2)) return false;
+  // The clipped part misses the half-open pixel only when all of it lies on
+  // its right side (x == x2) or all on its top side (y == y2).
+  auto on = [&](i128 n, i128 d, i128 p0, i128 dv, i128 side) {
+    return p0 * d + n * dv == side * d;
+  };
+  const bool right = on(ln, ld, ax, bx - ax, x2) && on(hn, hd, ax, bx - ax, x2);
+  const bool top = on(ln, ld, ay, by - ay, y2) && on(hn, hd, ay, by - ay, y2);
+  return !right && !top;
+}
+
+// Whether the segment a-b touches the closed unit square around h.
+bool TouchesSquare(const Point& a, const Point& b, const Point& h) {
+  const i128 ax = 2 * i128(a.x), ay = 2 * i128(a.y), bx = 2 * i128(b.x), by = 2 * i128(b.y);
+  const i128 x1 = 2 * i128(h.x) - 1, x2 = x1 + 2, y1 = 2 * i128(h.y) - 1, y2 = y1 + 2;
+  if (std::max(ax, bx) < x1 || std::min(ax, bx) > x2) return false;
+  if (std::max(ay, by) < y1 || std::min(ay, by) > y2) return false;
+  int pos = 0, neg = 0;
+  for (const auto& [cx, cy] : {std::pair{x1, y1}, {x2, y1}, {x2, y2}, {x1, y2}}) {
+    const i128 o = (bx - ax) * (cy - ay) - (by - ay) * (cx - ax);
+    pos += o > 0;
+    neg += o < 0;
+  }
+  return pos < 4 && neg < 4;
+}
+
+// The snapped list holds one ring per input segment; ends[i] is a vertex of
+// the ring of input[i].
+std::string SnapPropertyFault(const std::vector<Seg4>& input,
+                              const std::vector<const PSPoint*>& ends) {
+  std::vector<Point> hot;
+  bool offGrid = false;
+  for (const Seg4& s : input) {
+    hot.push_back(Point(s[0], s[1]));
+    hot.push_back(Point(s[2], s[3]));
+  }
+  for (size_t i = 0; i < input.size(); ++i)
+    for (size_t j = i + 1; j < input.size(); ++j) {
+      const Point a(input[i][0], input[i][1]), b(input[i][2], input[i][3]);
+      const Point c(input[j][0], input[j][1]), d(input[j][2], input[j][3]);
+      if (!ProperlyCross(a, b, c, d)) continue;
+      const i128 adx = i128(b.x) - a.x, ady = i128(b.y) - a.y;
+      const i128 cdx = i128(d.x) - c.x, cdy = i128(d.y) - c.y;
+      i128 den = adx * cdy - ady * cdx;
+      i128 t = (i128(c.x) - a.x) * cdy - (i128(c.y) - a.y) * cdx;
+      if (den < 0) {
+        den = -den;
+        t = -t;
+      }
+      const i128 xn = i128(a.x) * den + t * adx, yn = i128(a.y) * den + t * ady;
+      if (xn % den != 0 || yn % den != 0) offGrid = true;
+      auto halfUp = [&](i128 n) {
+        const i128 m = 2 * n + den, q2 = 2 * den;
+        return int32_t(m / q2 - ((m % q2 != 0 && m < 0) ? 1 : 0));
+      };
+      hot.push_back(Point(halfUp(xn), halfUp(yn)));
+    }
+  std::sort(hot.begin(), hot.end(), [](const Point& u, const Point& v) {
+    return u.x != v.x ? u.x < v.x : u.y < v.y;
+  });
+  hot.erase(std::unique(hot.begin(), hot.end()), hot.end());
+  auto text = [](const Point& a, const Point& b) {
+    return "(" + std::to_string(a.x) + "," + std::to_string(a.y) + ")-(" + std::to_string(b.x) +
+           "," + std::to_string(b.y) + ")";
+  };
+  struct Piece {
+    Point a, b;
+    size_t from;
+  };
+  std::vector<Piece> pieces;
+  for (size_t i = 0; i < ends.size(); ++i) {
+    const PSPoint* p = ends[i];
+    size_t guard = 0;
+    do {
+      if (++guard > 4 * hot.size() + 8) return "ring of input " + std::to_string(i) + " is open";
+      const Point a(p->x, p->y), b(p->next->x, p->next->y);
+      if (!offGrid && p->next->next != p) return "input " + std::to_string(i) + " changed";
+      if (!(a == b)) pieces.push_back({a, b, i});
+      p = p->next;
+    } while (p != ends[i]);
+  }
+  if (!offGrid) return "";
+  for (size_t i = 0; i < pieces.size(); ++i) {
+    const Piece& e = pieces[i];
+    const Point u(input[e.from][0], input[e.from][1]), w(input[e.from][2], input[e.from][3]);
+    // Each vertex within half a unit (on each axis) of its input segment.
+    if (!TouchesSquare(u, w, e.a))
+      return text(e.a, e.b) + " moved away from " + text(u, w);
+    for (size_t j = i + 1; j < pieces.size(); ++j)
+      if (ProperlyCross(e.a, e.b, pieces[j].a, pieces[j].b))
+        return text(e.a, e.b) + " crosses " + text(pieces[j].a, pieces[j].b);
+    for (const Point& h : hot)
+      if (!(h == e.a) && !(h == e.b) && PassesPixel(e.a, e.b, h) && TouchesSquare(u, w, h))
+        return text(e.a, e.b) + " (from " + text(u, w) + ") passes hot pixel (" +
+               std::to_string(h.x) + "," + std::to_string(h.y) + ")";
+  }
+  return "";
+}
+
+std::string SnapSegments(const std::vector<Seg4>& segs) {
+  oracle::OwnedList l;
+  std::vector<const PSPoint*> ends;
+  for (const Seg4& s : segs) {
+    AddSegment(l.list, s[0], s[1], s[2], s[3]);
+    ends.push_back(l.list.head);
+  }
+  SnapRoundCrossings(l.list);
+  return SnapPropertyFault(segs, ends);
+}
+
+// A steep edge cut by a short diagonal pair whose crossing (8.5, 3.5)
+// rounds to (9, 4): every edge through that pixel has to take it, pieces
+// made by snapping included, or a piece is left crossing another.
+TEST(SnapRound, EveryPieceThroughAHotPixelTakesIt) {
+  const std::vector<Seg4> segs = {
+      {11, 1, 8, 4},   {17, 3, 8, 3},   {18, 15, 12, 9}, {12, 7, 9, 4},   {1, 8, 1, 1},
+      {11, 1, 10, 1},  {12, 11, 8, 7},  {3, 14, 10, 1},  {21, 3, 20, 3},  {18, 3, 10, 3},
+      {5, 13, 5, 4},   {22, 0, 19, 0},  {6, 2, 3, 2},    {7, 3, 6, 2},    {32, 0, 21, 0},
+      {10, 5, 6, 1},   {18, 8, 15, 5},  {6, 21, 0, 15},  {7, 10, 3, 6},   {19, 9, 21, 14},
+      {28, 3, 21, 3},  {15, 1, 7, 1},   {19, 5, 14, 10}, {12, 2, 0, 2},   {33, 0, 30, 1},
+      {33, 1, 30, 0}};
+  EXPECT_EQ(SnapSegments(segs), "");
+}
+
+// Small random sets of loose segments: any-angle, 45-degree, and bundles of
+// nearly coincident copies, some far from the origin (near +-2^30).
+TEST(SnapRound, RandomSegmentSetsKeepTheSnapProperty) {
+  std::mt19937 rng(20261211);
+  auto pick = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
+  uint32_t failures = 0;
+  const uint32_t count = 6000;
+  for (uint32_t i = 0; i < count; ++i) {
+    std::vector<Seg4> segs;
+    const int n = pick(3, 10);
+    while (int(segs.size()) < n) {
+      Seg4 s;
+      switch (i % 3) {
+        case 0:  // any angle
+          s = {pick(0, 16), pick(0, 16), pick(0, 16), pick(0, 16)};
+          break;
+        case 1: {  // 45 degrees and axis-parallel
+          static const int dirs[8][2] = {{1, 0}, {0, 1}, {1, 1}, {1, -1},
+                                         {-1, 0}, {0, -1}, {-1, -1}, {-1, 1}};
+          const int d = pick(0, 7), len = pick(1, 10);
+          const int x = pick(0, 16), y = pick(0, 16);
+          s = {x, y, x + dirs[d][0] * len, y + dirs[d][1] * len};
+          break;
+        }
+        default:  // a segment and copies with ends moved by a unit
+          if (segs.empty() || pick(0, 2) == 0) {
+            s = {pick(0, 24), pick(0, 24), pick(0, 24), pick(0, 24)};
+          } else {
+            s = segs[size_t(pick(0, int(segs.size()) - 1))];
+            for (int32_t& c : s) c += pick(-1, 1);
+          }
+      }
+      if (s[0] == s[2] && s[1] == s[3]) continue;
+      segs.push_back(s);
+    }
+    if (i % 7 == 0) {
+      const int32_t dx = pick(0, 1) ? (1 << 30) : -(1 << 30), dy = pick(0, 1) ? (1 << 30) : -(1 << 30);
+      for (Seg4& s : segs) {
+        s[0] += dx;
+        s[2] += dx;
+        s[1] += dy;
+        s[3] += dy;
+      }
+    }
+    const std::string f = SnapSegments(segs);
+    if (!f.empty() && ++failures <= 5) {
+      std::string desc;
+      for (const Seg4& s : segs)
+        desc += " (" + std::to_string(s[0]) + "," + std::to_string(s[1]) + ")-(" +
+                std::to_string(s[2]) + "," + std::to_string(s[3]) + ")";
+      ADD_FAILURE() << "case " << i << ": " << f << "\n " << desc;
+    }
+  }
+  EXPECT_EQ(failures, 0u) << "failed cases out of " << count;
 }
 
 }  // namespace
