@@ -171,20 +171,6 @@ void CutEdge(PSList& list, PSPoint* cur, PSPoint* end,
   if (cur != end) LinkPoints(cur, end);
 }
 
-// A new ring of the four corners, pushed at the head of out.
-void AddRing(PSList& out, const Point (&v)[4]) {
-  PSPoint* first = nullptr;
-  PSPoint* last = nullptr;
-  for (const Point& c : v) {
-    PSPoint* p = PushPoint(out, c.x, c.y);
-    if (!first) first = p;
-    LinkPoints(last, p);
-    last = p;
-  }
-  LinkPoints(last, first);
-  ++out.ringCount;
-}
-
 int32_t CheckedCoord(int64_t v) {
   if (v < INT32_MIN || v > INT32_MAX) throw Error("Coordinate beyond the int32 range", "DRC");
   return int32_t(v);
@@ -577,8 +563,9 @@ int API::HammerHead(int layer, int datatype) {
             Box outer = span, inner = span;
             ShiftPerpendicular(outer, CheckedCoord(t));
             ShiftPerpendicular(inner, CheckedCoord(-std::min(dN, dP)));
-            AddRing(result.list, {Point(inner.x2, inner.y2), Point(inner.x1, inner.y1),
-                                  Point(outer.x1, outer.y1), Point(outer.x2, outer.y2)});
+            const Point band[4] = {Point(inner.x2, inner.y2), Point(inner.x1, inner.y1),
+                                   Point(outer.x1, outer.y1), Point(outer.x2, outer.y2)};
+            PushRing(result.list, band, 4);
             if (dN == dP) return;
             Box deep = inner;
             int64_t k;
@@ -591,8 +578,9 @@ int API::HammerHead(int layer, int datatype) {
             }
             Box below = deep;
             ShiftPerpendicular(below, CheckedCoord(-k));
-            AddRing(result.list, {Point(deep.x1, deep.y1), Point(deep.x2, deep.y2),
-                                  Point(below.x2, below.y2), Point(below.x1, below.y1)});
+            const Point step[4] = {Point(deep.x1, deep.y1), Point(deep.x2, deep.y2),
+                                   Point(below.x2, below.y2), Point(below.x1, below.y1)};
+            PushRing(result.list, step, 4);
           });
         }
         ClearPointList(input);

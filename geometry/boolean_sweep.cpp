@@ -279,20 +279,6 @@ int32_t RoundedQuotient(i128 n, i128 d) {
   return static_cast<int32_t>(q);
 }
 
-// Appends the ring as a new ring of dst (flags 0).
-void AppendPoints(const std::vector<Point>& r, PSList& dst) {
-  PSPoint* first = nullptr;
-  PSPoint* last = nullptr;
-  for (const Point& p : r) {
-    PSPoint* v = PushPoint(dst, p.x, p.y);
-    if (!first) first = v;
-    LinkPoints(last, v);
-    last = v;
-  }
-  LinkPoints(last, first);
-  ++dst.ringCount;
-}
-
 // The two lobes of a ring whose only contact is the crossing of edges ea
 // and eb, meeting at the crossing rounded to the grid, each turning
 // counter-clockwise; false when the rounded lobes are not two simple rings
@@ -373,12 +359,12 @@ bool AppendOneWayRings(const PSPoint* start, PSList& dst, std::vector<Point>& ri
     size_t ea = 0, eb = 0;
     const RingContact contact = ContactsOf(ring, ea, eb);
     if (contact == RingContact::None) {
-      AppendPoints(ring, dst);
+      PushRing(dst, ring.data(), ring.size());
       return true;
     }
     if (contact == RingContact::OneCrossing && BowTieLobes(ring, ea, eb, lobe1, lobe2)) {
-      AppendPoints(lobe1, dst);
-      AppendPoints(lobe2, dst);
+      PushRing(dst, lobe1.data(), lobe1.size());
+      PushRing(dst, lobe2.data(), lobe2.size());
       return true;
     }
   }

@@ -30,21 +30,6 @@ Box BoundingBox(const Point& a, const Point& b, const Point& c,
 Point Start(const Box& s) { return Point(s.x1, s.y1); }
 Point End(const Box& s) { return Point(s.x2, s.y2); }
 
-// Pushes four new vertices (flags 0) at the head of out, linked in the order
-// given as one closed ring; point count + 4, ring count + 1.
-void AddRing(PSList& out, const Point& a, const Point& b, const Point& c,
-             const Point& d) {
-  PSPoint* p0 = PushPoint(out, a.x, a.y);
-  PSPoint* p1 = PushPoint(out, b.x, b.y);
-  PSPoint* p2 = PushPoint(out, c.x, c.y);
-  PSPoint* p3 = PushPoint(out, d.x, d.y);
-  LinkPoints(p0, p1);
-  LinkPoints(p1, p2);
-  LinkPoints(p2, p3);
-  LinkPoints(p3, p0);
-  ++out.ringCount;
-}
-
 bool AxisParallel(const Box& s) { return IsVertical(s) || IsHorizontal(s); }
 
 // The feet of a piece's ends on the line of edge and their distances from
@@ -489,10 +474,12 @@ void EdgeBand(const Box& edge, int32_t d, const Index& index, PSList& out,
   for (const BandPiece& bp : pieces) {
     if (kind == 3 && !SegmentsParallel(edge, bp.piece)) continue;
     if (!BandModeKeeps(bp, mode)) continue;
-    if (mode == 1)
-      AddRing(out, End(bp.piece), Start(bp.piece), bp.foot, bp.footEnd);
-    else
-      AddRing(out, Start(bp.piece), End(bp.piece), bp.footEnd, bp.foot);
+    // Mode 1 walks the band the other way round, so it winds the other sense.
+    const Point ring[4] = {mode == 1 ? End(bp.piece) : Start(bp.piece),
+                           mode == 1 ? Start(bp.piece) : End(bp.piece),
+                           mode == 1 ? bp.foot : bp.footEnd,
+                           mode == 1 ? bp.footEnd : bp.foot};
+    PushRing(out, ring, 4);
   }
 }
 

@@ -68,6 +68,19 @@ void SpliceList(PSList& dst, PSList& src) {
   src = PSList{};
 }
 
+void PushRing(PSList& list, const Point* pts, size_t n) {
+  PSPoint* first = nullptr;
+  PSPoint* last = nullptr;
+  for (size_t i = 0; i < n; ++i) {
+    PSPoint* v = PushPoint(list, pts[i].x, pts[i].y);
+    if (!first) first = v;
+    LinkPoints(last, v);
+    last = v;
+  }
+  LinkPoints(last, first);
+  ++list.ringCount;
+}
+
 void BoxToRing(PSList& list, const Box& box, bool second) {
   const uint16_t flags = second ? PSPointFlags::SecondLayer : 0;
   PSPoint* a = PushPoint(list, box.x1, box.y1);

@@ -8,6 +8,7 @@
 // splice.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "foundation/box.h"
@@ -123,6 +124,10 @@ inline void LinkPoints(PSPoint* a, PSPoint* b) {
   if (a) a->next = b;
   if (b) b->prev = a;
 }
+
+// Pushes the n points, in order, as one new closed ring (flags 0) at the head
+// of the link chain; point count + n, ring count + 1.
+void PushRing(PSList& list, const Point* pts, size_t n);
 
 // Returns every vertex of the list to the point free list in one splice and
 // zeroes the whole header (the five further words too). Given the point free

@@ -111,33 +111,26 @@ enum class Cells { Outside, Inside, All };
 // bounding box widened by `margin`, on the cells outside the layer, inside
 // it, or all; "" when they agree, else the first differing cells
 // ("reported" where `a` has a cell that `b` lacks, "missed" the reverse).
+// With `excessOnly`, only cells of `a`'s union are compared: "" when a's
+// union lies within b's on the chosen cells.
 inline std::string UnionDiff(const Rings& a, const Rings& b, const Rings& layer, Cells where,
-                             int32_t margin) {
+                             int32_t margin, bool excessOnly = false) {
   const Box frame = distance_oracle::Widened(FrameOf({&layer, &a, &b}), margin);
   distance_oracle::Raster labels(frame), ra(frame), rb(frame);
   distance_oracle::PaintLayer(labels, layer, 1);
   distance_oracle::PaintUnion(ra, a);
   distance_oracle::PaintUnion(rb, b);
   return distance_oracle::RasterDiff(ra, rb, [&](int32_t x, int32_t y) {
+    if (excessOnly && ra.At(x, y) == 0) return false;
     if (where == Cells::All) return true;
     return (labels.At(x, y) == 1) == (where == Cells::Inside);
   });
 }
 
-// Cells of `a`'s union that `b`'s union lacks (as UnionDiff, "reported"
-// only): "" when a's union lies within b's on the chosen cells.
+// Cells of `a`'s union that `b`'s union lacks.
 inline std::string UnionExcess(const Rings& a, const Rings& b, const Rings& layer, Cells where,
                                int32_t margin) {
-  const Box frame = distance_oracle::Widened(FrameOf({&layer, &a, &b}), margin);
-  distance_oracle::Raster labels(frame), ra(frame), rb(frame);
-  distance_oracle::PaintLayer(labels, layer, 1);
-  distance_oracle::PaintUnion(ra, a);
-  distance_oracle::PaintUnion(rb, b);
-  return distance_oracle::RasterDiff(ra, rb, [&](int32_t x, int32_t y) {
-    if (ra.At(x, y) == 0) return false;
-    if (where == Cells::All) return true;
-    return (labels.At(x, y) == 1) == (where == Cells::Inside);
-  });
+  return UnionDiff(a, b, layer, where, margin, true);
 }
 
 }  // namespace velmar::distance_runs
