@@ -106,19 +106,27 @@ int64_t FirstTileSize(const API& api) {
 // CountRings sets them; "Polygon is in loop" on corrupt links) and moves
 // every ring of more than limit vertices onto over (rings only; counts
 // follow): their vertices are taken off the link chain in one pass, nothing
-// is copied, and the other rings keep their link order. Returns the largest
-// ring of the list as it came; largestKept is the largest ring left on it.
+// is copied, and the other rings keep their link order. The vertices of the
+// moved rings, read on the way, are put in gathered (replacing what it
+// held), so that chopping need not walk those rings again. Returns the
+// largest ring of the list as it came; largestKept is the largest ring
+// left on it.
 int32_t CountAndTakeRingsOver(PSList& list, PSList& over, int32_t limit,
-                              int32_t& largestKept) {
+                              int32_t& largestKept,
+                              std::vector<GatheredRing>& gathered) {
+  gathered.clear();
   std::vector<PSPoint*> starts;
+  std::vector<Point> ring;  // the vertices of the ring in hand
   int32_t points = 0, rings = 0, largest = 0, overPoints = 0;
   largestKept = 0;
   for (PSPoint* p = list.head; p; p = p->link) {
     if (p->flags & PSPointFlags::Visited) continue;
     int32_t n = 0;
     PSPoint* q = p;
+    ring.clear();
     do {
       q->flags |= PSPointFlags::Visited;
+      ring.push_back(Point(q->x, q->y));
       ++n;
       q = q->next;
     } while (q && q != p && !(q->flags & PSPointFlags::Visited));
@@ -134,6 +142,9 @@ int32_t CountAndTakeRingsOver(PSList& list, PSList& over, int32_t limit,
     if (n > limit) {
       starts.push_back(p);
       overPoints += n;
+      GatheredRing& g = gathered.emplace_back();
+      g.start = p;
+      g.vertices.swap(ring);
     } else {
       largestKept = std::max(largestKept, n);
     }
@@ -185,8 +196,10 @@ int32_t ReportAndChop(API& api, PSList& list) {
   // their holes cut open and are counted again: the other rings are stored
   // as they are.
   ScratchList over, out;
+  std::vector<GatheredRing> gathered;  // the rings of over, read once
   int32_t maxRing = 0;
-  const int32_t largest = CountAndTakeRingsOver(list, over.list, kVertexLimit, maxRing);
+  const int32_t largest =
+      CountAndTakeRingsOver(list, over.list, kVertexLimit, maxRing, gathered);
   if (tech.reportCount != 0 || tech.reportDegree != 0)
     PrintMessage("  Total output polygons = %d\n", list.ringCount + over.list.ringCount);
   if (tech.reportDegree != 0) {
@@ -205,11 +218,11 @@ int32_t ReportAndChop(API& api, PSList& list) {
       // reaches 0 means the rings cannot be cut small enough.
       if (size < 1)
         throw Error("Polygons cannot be chopped below the vertex limit", "DB");
-      ChopIntoTiles(over.list, out.list, int32_t(size));
+      ChopGatheredRings(gathered, out.list, int32_t(size));
       ClearPointList(over.list);
       CutHolesOpen(out.list);
       int32_t kept = 0;
-      CountAndTakeRingsOver(out.list, over.list, kVertexLimit, kept);
+      CountAndTakeRingsOver(out.list, over.list, kVertexLimit, kept, gathered);
       maxRing = std::max(maxRing, kept);
       SpliceList(list, out.list);
       size >>= 2;

@@ -697,15 +697,20 @@ bool WritePolygonFile(PSList& list, const std::string& path, bool append) {
   visited.Clear();
 
   int64_t rings = 0, points = 0, openChains = 0;
+  // The vertices of the ring in hand, read in the walk that counts them:
+  // a second walk along the links would miss the cache at every vertex of
+  // a large ring again.
+  std::vector<Point> ring;
   for (PSPoint* start = list.head; start; start = start->link) {
     if (start->flags & PSPointFlags::Visited) continue;
-    int64_t n = 0;
+    ring.clear();
     PSPoint* p = start;
     do {
       p->flags |= PSPointFlags::Visited;
-      ++n;
+      ring.push_back(Point(p->x, p->y));
       p = p->next;
     } while (p && !(p->flags & PSPointFlags::Visited));
+    const int64_t n = int64_t(ring.size());
     if (p != start) {
       // An open chain (or links that never come back to the start): mark
       // the part behind the start as well, so the chain is counted once.
@@ -718,11 +723,7 @@ bool WritePolygonFile(PSList& list, const std::string& path, bool append) {
     }
     if (n <= 2) continue;
     out.PutCount(n);
-    p = start;
-    do {
-      out.PutPoint(p->x, p->y);
-      p = p->next;
-    } while (p != start);
+    for (const Point& v : ring) out.PutPoint(v.x, v.y);
     ++rings;
     points += n;
   }

@@ -276,44 +276,48 @@ void RemoveWindowVertices(PSList& list, const Box& window, int axis) {
 
 void ChopIntoTiles(PSList& list, PSList& out, int32_t size) {
   CheckTileSide(size);
-  std::vector<Point> ring;  // the vertices of the ring in hand
-  try {
-    for (PSPoint* p = list.head; p; p = p->link) {
-      if (p->flags & kVisited) continue;
-      Box bb;
-      ring.clear();
-      PSPoint* q = p;
-      do {
-        bb.Extend(q->x, q->y);
-        ring.push_back(Point(q->x, q->y));
-        q->flags |= kVisited;
-        q = q->next;
-      } while (q != p);
-      const int64_t nx = TileCount(bb.Width(), size);
-      const int64_t ny = TileCount(bb.Height(), size);
-      if (nx == 1 && ny == 1) {
-        AppendRingCopy(p, out);
-        continue;
-      }
-      // A ring without extent on an axis has no area: no tile keeps it.
-      if (nx == 0 || ny == 0) continue;
-      // Axis-parallel rings are read once for both colours; what that path
-      // refuses goes through a copy of the ring and the general boolean.
-      std::vector<Box> tiles[2];
-      for (int k = 0; k < 2; ++k)
-        CheckerTiles(bb.x1, bb.y1, nx, ny, size, size, k, tiles[k]);
-      for (int k = RectilinearChopRing(ring, tiles, out); k < 2; ++k) {
-        PSList work;
-        AppendRingCopy(p, work);
-        for (const Box& t : tiles[k]) BoxToRing(work, t, true);
-        AndIntoOut(work, out);
-      }
-    }
-  } catch (...) {
-    MaskFlags(list, -2);
-    throw;
+  std::vector<GatheredRing> rings;
+  for (PSPoint* p = list.head; p; p = p->link) {
+    if (p->flags & kVisited) continue;
+    GatheredRing& r = rings.emplace_back();
+    r.start = p;
+    PSPoint* q = p;
+    do {
+      r.vertices.push_back(Point(q->x, q->y));
+      q->flags |= kVisited;
+      q = q->next;
+    } while (q != p);
   }
   MaskFlags(list, -2);
+  ChopGatheredRings(rings, out, size);
+}
+
+void ChopGatheredRings(const std::vector<GatheredRing>& rings, PSList& out,
+                       int32_t size) {
+  CheckTileSide(size);
+  std::vector<Box> tiles[2];
+  for (const GatheredRing& r : rings) {
+    Box bb;
+    for (const Point& v : r.vertices) bb.Extend(v.x, v.y);
+    const int64_t nx = TileCount(bb.Width(), size);
+    const int64_t ny = TileCount(bb.Height(), size);
+    if (nx == 1 && ny == 1) {
+      AppendRingCopy(r.start, out);
+      continue;
+    }
+    // A ring without extent on an axis has no area: no tile keeps it.
+    if (nx == 0 || ny == 0) continue;
+    // Axis-parallel rings are read once for both colours; what that path
+    // refuses goes through a copy of the ring and the general boolean.
+    for (int k = 0; k < 2; ++k)
+      CheckerTiles(bb.x1, bb.y1, nx, ny, size, size, k, tiles[k]);
+    for (int k = RectilinearChopRing(r.vertices, tiles, out); k < 2; ++k) {
+      PSList work;
+      AppendRingCopy(r.start, work);
+      for (const Box& t : tiles[k]) BoxToRing(work, t, true);
+      AndIntoOut(work, out);
+    }
+  }
 }
 
 void ChopIntoTilesInBox(PSList& list, PSList& out, const Box& box,

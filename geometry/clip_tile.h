@@ -10,6 +10,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "foundation/box.h"
 #include "geometry/point_system.h"
@@ -39,6 +40,21 @@ void RemoveWindowVertices(PSList& list, const Box& window, int axis);
 // appended to out; list keeps its rings (its visited marks are cleared at
 // the end). Rings only. Throws Error (unit "DRC") when size is below 1.
 void ChopIntoTiles(PSList& list, PSList& out, int32_t size);
+
+// A ring of a list read once: its first vertex on the list's link chain and
+// its vertices in ring order from there.
+struct GatheredRing {
+  PSPoint* start = nullptr;
+  std::vector<Point> vertices;
+};
+
+// ChopIntoTiles of rings already read off their list (in the order the
+// list's link chain meets them): the same pieces in the same order, without
+// walking the rings again. The rings' points must stay on their list until
+// this returns (a ring the axis-parallel path refuses is copied from it);
+// their flags are not touched.
+void ChopGatheredRings(const std::vector<GatheredRing>& rings, PSList& out,
+                       int32_t size);
 
 // Cuts the whole list on a grid of tileWidth x tileHeight tiles laid from
 // (box.x1, box.y1). With a single tile the list is moved to out whole (list
