@@ -255,7 +255,28 @@ int32_t Simplify(PSList& list, int32_t tolerance) {
     int32_t sum = 0;
     PSPoint* last = nullptr;
     PSPoint* p = list.head;
+    // The ring neighbours of a vertex lie anywhere in memory: they are
+    // asked for some vertices ahead on the link chain (its next one, and
+    // nearer by, that one's next), so that the misses overlap instead of
+    // following one another.
+    constexpr int kAhead = 16;
+    PSPoint* far = list.head;
+    PSPoint* near = list.head;
+    for (int i = 0; far && i < kAhead; ++i) {
+      __builtin_prefetch(far->next);
+      far = far->link;
+    }
+    for (int i = 0; near && i < kAhead / 2; ++i) near = near->link;
     while (p) {
+      if (far) {
+        __builtin_prefetch(far->next);
+        far = far->link;
+      }
+      if (near) {
+        const PSPoint* q = near->next;
+        if (q && !(near->flags & kDeleted)) __builtin_prefetch(q->next);
+        near = near->link;
+      }
       PSPoint* nextLink = p->link;
       if (p->flags & kDeleted) {
         // Already unlinked from its ring: take it off the list now.
