@@ -738,6 +738,13 @@ void Sweep::Run() {
   PSPoint* p = list_.head;
   if (!p) return;
   PSPoint* d = p->link;
+  // The ring neighbours that an event reads lie anywhere in memory: they
+  // are asked for some events ahead on the link chain, so that their cache
+  // misses overlap. (A point inserted behind the look-ahead is only not
+  // asked for.)
+  constexpr int kAhead = 12;
+  PSPoint* ahead = d;
+  for (int i = 0; ahead && i < kAhead; ++i) ahead = ahead->link;
   columnX_ = p->x;
   for (;;) {
     HandleEvent(p);
@@ -749,6 +756,11 @@ void Sweep::Run() {
     } else if (d) {
       nextEvent = d;
       d = d->link;
+      if (ahead) {
+        __builtin_prefetch(ahead->next);
+        __builtin_prefetch(ahead->prev);
+        ahead = ahead->link;
+      }
     }
     if (!nextEvent) break;
     // Vertical fracturing cuts at p; joining p to the next event puts a
