@@ -115,8 +115,12 @@ int32_t CountAndTakeRingsOver(PSList& list, PSList& over, int32_t limit,
                               int32_t& largestKept,
                               std::vector<GatheredRing>& gathered) {
   gathered.clear();
-  std::vector<PSPoint*> starts;
-  std::vector<Point> ring;  // the vertices of the ring in hand
+  // The vertices of the ring in hand, as points and as positions; the
+  // vertices of the moved rings, so that their marks are taken off without
+  // a second walk along their links (one cache miss after another).
+  std::vector<Point> ring;
+  std::vector<PSPoint*> ringPoints;
+  std::vector<std::vector<PSPoint*>> moving;
   int32_t points = 0, rings = 0, largest = 0, overPoints = 0;
   largestKept = 0;
   for (PSPoint* p = list.head; p; p = p->link) {
@@ -124,9 +128,11 @@ int32_t CountAndTakeRingsOver(PSList& list, PSList& over, int32_t limit,
     int32_t n = 0;
     PSPoint* q = p;
     ring.clear();
+    ringPoints.clear();
     do {
       q->flags |= PSPointFlags::Visited;
       ring.push_back(Point(q->x, q->y));
+      ringPoints.push_back(q);
       ++n;
       q = q->next;
     } while (q && q != p && !(q->flags & PSPointFlags::Visited));
@@ -140,7 +146,7 @@ int32_t CountAndTakeRingsOver(PSList& list, PSList& over, int32_t limit,
     ++rings;
     largest = std::max(largest, n);
     if (n > limit) {
-      starts.push_back(p);
+      moving.emplace_back().swap(ringPoints);
       overPoints += n;
       GatheredRing& g = gathered.emplace_back();
       g.start = p;
@@ -151,19 +157,14 @@ int32_t CountAndTakeRingsOver(PSList& list, PSList& over, int32_t limit,
   }
   list.pointCount = points;
   list.ringCount = rings;
-  if (starts.empty()) {
+  if (moving.empty()) {
     MaskFlags(list, ~int(PSPointFlags::Visited));
     return largest;
   }
   // Every vertex is marked now; the marks of the rings to move go, and the
   // link chain is split by the mark (which goes on the way).
-  for (PSPoint* p : starts) {
-    PSPoint* q = p;
-    do {
-      q->flags &= uint16_t(~PSPointFlags::Visited);
-      q = q->next;
-    } while (q && q != p);
-  }
+  for (const std::vector<PSPoint*>& r : moving)
+    for (PSPoint* q : r) q->flags &= uint16_t(~PSPointFlags::Visited);
   PSList moved, kept;
   for (PSPoint* p = list.head; p;) {
     PSPoint* next = p->link;
@@ -176,7 +177,7 @@ int32_t CountAndTakeRingsOver(PSList& list, PSList& over, int32_t limit,
     p = next;
   }
   moved.pointCount = overPoints;
-  moved.ringCount = int32_t(starts.size());
+  moved.ringCount = int32_t(moving.size());
   kept.pointCount = points - overPoints;
   kept.ringCount = rings - moved.ringCount;
   list.head = kept.head;
