@@ -459,12 +459,8 @@ int API::EdgeBias(int layer, int datatype) {
           }
         }
         ClearPointList(input);
-        const int mode = tech.biasMergeMode;
-        MergeSimilarBiases(copy.list, mode, guard, 0);
-        if (minLength > 0) MergeShortEdges(copy.list, minLength, guard, mode);
-        if (tolerance != 0) MergeSimilarBiases(copy.list, mode, guard, tolerance);
-        if (guard != 0) PropagateMarkerBias(copy.list, mode);
-        OffsetBiasedList(copy.list, result.list);
+        BiasPiecesToRings(copy.list, tech.biasMergeMode, guard, minLength, tolerance,
+                          result.list);
         ClearPointList(copy.list);
         if (!result.list.IsEmpty() && hierarchical != 0) GatherAreaLayers(maxBias, result.list);
         SpliceList(out, result.list);
