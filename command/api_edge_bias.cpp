@@ -198,14 +198,6 @@ void API::PrepareEndcapRules() {
 
 namespace {
 
-// Frees every vertex of every open chain (a chain has no inside to bias);
-// the rings keep their link order.
-void DropOpenChains(PSList& list) {
-  MaskFlags(list, -2);
-  ScratchList chains;
-  SplitOffWholeChains(list, chains.list);
-}
-
 // Whether every edge of the list runs along an axis. The facing pieces of
 // such a layer keep one distance along their length, and the lower
 // envelope that an edge profile merges from pieces of one value each does
@@ -217,6 +209,48 @@ bool AxisParallelOnly(const PSList& list) {
     if (p->next && p->x != p->next->x && p->y != p->next->y) return false;
   }
   return true;
+}
+
+// Frees every vertex of every open chain (a chain has no inside to bias);
+// the rings keep their link order and lose their visited flags. Returns
+// AxisParallelOnly of the rings left. A list of rings only is walked once.
+bool DropOpenChains(PSList& list) {
+  bool open = false, slanted = false;
+  for (PSPoint* p = list.head; p; p = p->link) {
+    p->flags &= uint16_t(~PSPointFlags::Visited);
+    const PSPoint* n = p->next;
+    if (n == nullptr || p->prev == nullptr) {
+      open = true;
+    } else if (p->x != n->x && p->y != n->y) {
+      slanted = true;
+    }
+  }
+  if (!open) return !slanted;
+  ScratchList chains;
+  SplitOffWholeChains(list, chains.list);
+  return AxisParallelOnly(list);
+}
+
+// CopyPointList of a list of rings without visited flags, every copy
+// flagged as an input vertex of the bias. The source rings keep their
+// visited flags (the caller clears the source).
+void CopyRingsAsBiasInput(PSList& src, PSList& dst) {
+  for (PSPoint* p = src.head; p; p = p->link) {
+    if (p->flags & PSPointFlags::Visited) continue;
+    PSPoint* first = PushPoint(dst, p->x, p->y);
+    first->flags = PSPointFlags::BiasInputVertex;
+    p->flags |= PSPointFlags::Visited;
+    PSPoint* last = first;
+    for (PSPoint* s = p->next; s != p; s = s->next) {
+      PSPoint* c = PushPoint(dst, s->x, s->y);
+      c->flags = PSPointFlags::BiasInputVertex;
+      s->flags |= PSPointFlags::Visited;
+      LinkPoints(last, c);
+      last = c;
+    }
+    LinkPoints(last, first);
+  }
+  dst.ringCount += src.ringCount;
 }
 
 // The working area widened by the margin: the region of the edge indexes.
@@ -380,11 +414,10 @@ int API::EdgeBias(int layer, int datatype) {
       [&] { if (!biasTable) ExitWithMessage("ERROR: Bias rules not prepared\n"); },
       [&](PSList& input, PSList& out) {
         MergeLibraryLayer(input, layer);
-        DropOpenChains(input);
+        const bool axisParallel = DropOpenChains(input);
         const Box region = IndexRegion(area, ToDatabaseUnits(double(tech.areaMargin)));
         ScratchList copy, result;
-        CopyPointList(input, copy.list);
-        SetFlags(copy.list, PSPointFlags::BiasInputVertex);
+        CopyRingsAsBiasInput(input, copy.list);
         const int32_t minLength = ToDatabaseUnits(double(tech.biasMinLength));
         const int32_t guard = ToDatabaseUnits(double(tech.biasCornerGuard));
         const int32_t tolerance = ToDatabaseUnits(double(std::max(tech.biasDiff - 1, 0)));
@@ -399,7 +432,7 @@ int API::EdgeBias(int layer, int datatype) {
           // The indexes go before the lists their items point into. On an
           // axis-parallel layer the copy comes straight from the list.
           std::unique_ptr<EdgeIndex> treeIndex;
-          if (!AxisParallelOnly(input)) treeIndex = std::make_unique<EdgeIndex>(input, region);
+          if (!axisParallel) treeIndex = std::make_unique<EdgeIndex>(input, region);
           const EdgeBandIndex tree =
               treeIndex ? EdgeBandIndex(treeIndex->tree) : EdgeBandIndex(input);
           for (PSPoint* p = copy.list.head; p; p = p->link) {
@@ -459,12 +492,8 @@ int API::EdgeBias(int layer, int datatype) {
           }
         }
         ClearPointList(input);
-        const int mode = tech.biasMergeMode;
-        MergeSimilarBiases(copy.list, mode, guard, 0);
-        if (minLength > 0) MergeShortEdges(copy.list, minLength, guard, mode);
-        if (tolerance != 0) MergeSimilarBiases(copy.list, mode, guard, tolerance);
-        if (guard != 0) PropagateMarkerBias(copy.list, mode);
-        OffsetBiasedList(copy.list, result.list);
+        BiasPiecesToRings(copy.list, tech.biasMergeMode, guard, minLength, tolerance,
+                          result.list);
         ClearPointList(copy.list);
         if (!result.list.IsEmpty() && hierarchical != 0) GatherAreaLayers(maxBias, result.list);
         SpliceList(out, result.list);

@@ -116,29 +116,73 @@ int32_t MergeBiasRun(PSList& list, PSPoint* f, int mode, int guard,
   return count;
 }
 
-int32_t MergeSimilarBiases(PSList& list, int mode, int guard,
-                           int32_t tolerance) {
+namespace {
+
+// The merging steps below leave the points they unlink on the link chain,
+// flagged deleted; every step passes over deleted points, so a run of steps
+// purges once at its end (or not at all when the list is cleared next).
+
+int32_t MergeSimilarRuns(PSList& list, int mode, int guard, int32_t tolerance) {
   int32_t total = 0;
   for (PSPoint* q = list.head; q; q = q->link) {
     if (IsDeleted(q) || IsMarker(q) || q->prev == nullptr || q->next == nullptr) continue;
     if (guard && (IsMarker(q->prev) || IsMarker(q->next))) continue;
     total += MergeBiasRun(list, q->prev, mode, guard, tolerance);
   }
-  PurgeDeleted(list);
   return total;
 }
 
-int32_t PropagateMarkerBias(PSList& list, int mode) {
+int32_t PropagateGuardBiases(PSList& list, int mode) {
   for (PSPoint* m = list.head; m; m = m->link) {
     if (!IsMarker(m) || IsDeleted(m)) continue;
     if (m->next && !IsMarker(m->next)) CopyPointBias(m, m->next);
     PSPoint* p = m->prev;
     if (p && !IsMarker(p) && p->prev) CopyPointBias(p, p->prev);
   }
-  return MergeSimilarBiases(list, mode, 0, 0);
+  return MergeSimilarRuns(list, mode, 0, 0);
+}
+
+int32_t MergeShortStretches(PSList& list, int32_t length, int guard, int mode);
+
+}  // namespace
+
+int32_t MergeSimilarBiases(PSList& list, int mode, int guard,
+                           int32_t tolerance) {
+  const int32_t total = MergeSimilarRuns(list, mode, guard, tolerance);
+  PurgeDeleted(list);
+  return total;
+}
+
+int32_t PropagateMarkerBias(PSList& list, int mode) {
+  const int32_t total = PropagateGuardBiases(list, mode);
+  PurgeDeleted(list);
+  return total;
 }
 
 int32_t MergeShortEdges(PSList& list, int32_t length, int guard, int mode) {
+  const int32_t total = MergeShortStretches(list, length, guard, mode);
+  PurgeDeleted(list);
+  return total;
+}
+
+void BiasPiecesToRings(PSList& list, int mode, int guard, int32_t minLength,
+                       int32_t tolerance, PSList& output) {
+  MergeSimilarRuns(list, mode, guard, 0);
+  if (minLength > 0) MergeShortStretches(list, minLength, guard, mode);
+  if (tolerance != 0) MergeSimilarRuns(list, mode, guard, tolerance);
+  if (guard != 0) PropagateGuardBiases(list, mode);
+  for (PSPoint* p = list.head; p; p = p->link) {
+    if ((p->flags & (PSPointFlags::Visited | PSPointFlags::Deleted)) ||
+        p->next == nullptr || p->prev == nullptr) {
+      continue;
+    }
+    OffsetBiasedRing(list, p, output);
+  }
+}
+
+namespace {
+
+int32_t MergeShortStretches(PSList& list, int32_t length, int guard, int mode) {
   const long double a = length, a2 = a * a;
   // Merges s..t unless that is a single piece (or nothing).
   auto merge = [&](PSPoint* s, PSPoint* t) {
@@ -174,9 +218,10 @@ int32_t MergeShortEdges(PSList& list, int32_t length, int guard, int mode) {
       p = p2;
     }
   }
-  PurgeDeleted(list);
-  return MergeSimilarBiases(list, mode, guard, 0);
+  return MergeSimilarRuns(list, mode, guard, 0);
 }
+
+}  // namespace
 
 void OffsetBiasedRing(PSList&, PSPoint* ring, PSList& output) {
   PSList work;

@@ -62,6 +62,14 @@ void OffsetBiasedRing(PSList& list, PSPoint* ring, PSList& output);
 // OffsetBiasedRing for every ring of the list; visited flags cleared after.
 // Points of open chains are passed over.
 void OffsetBiasedList(PSList& list, PSList& output);
+// The steps of an edge bias on the cut pieces of list, in order:
+// MergeSimilarBiases (tolerance 0), MergeShortEdges when minLength > 0,
+// MergeSimilarBiases with the tolerance when it is not 0,
+// PropagateMarkerBias when guard is not 0, then OffsetBiasedList onto
+// output. The points the merges unlink stay on list's link chain, flagged
+// deleted, and its points keep their visited flags: the caller clears list.
+void BiasPiecesToRings(PSList& list, int mode, int guard, int32_t minLength,
+                       int32_t tolerance, PSList& output);
 // Every piece with a non-zero bias as a two-point chain (copies of its ends,
 // flags 0) pushed onto output.
 void EmitBiasedEdges(PSList& list, PSList& output);

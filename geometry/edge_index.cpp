@@ -126,10 +126,11 @@ uint32_t HilbertIndex(uint32_t x, uint32_t y) {
 }
 
 // The cell of a doubled centre coordinate c in a grid of 65536 cells over
-// lo .. hi (doubled as well).
+// lo .. hi (doubled as well). c - lo and the extent stay below 2^34, so the
+// product fits 64 bits.
 uint32_t GridCell(int64_t c, int64_t lo, int64_t extent) {
   if (extent <= 0) return 0;
-  return uint32_t(((unsigned __int128)(c - lo) * 65535u) / uint64_t(extent));
+  return uint32_t((uint64_t(c - lo) * 65535u) / uint64_t(extent));
 }
 
 }  // namespace

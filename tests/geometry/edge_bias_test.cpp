@@ -12,6 +12,7 @@
 
 #include "foundation/error.h"
 #include "geometry/point_list_order.h"
+#include "support/list_snapshot.h"
 #include "support/point_list_fixtures.h"
 
 namespace velmar {
@@ -326,6 +327,81 @@ TEST(EdgeBiasOffset, EmitBiasedEdgesGivesTwoPointChains) {
   EXPECT_EQ(a->next->next, nullptr);
   ClearPointList(list);
   ClearPointList(out);
+}
+
+// The steps of an edge bias run together (deleted points purged only by the
+// final clear) give the list the steps one by one give, vertex for vertex:
+// random octagons with 45-degree sides cut into pieces of a few biases,
+// their points on the link chain in a shuffled order, every merge mode,
+// with and without guard, short-edge length and tolerance.
+TEST(EdgeBiasOffset, StepsRunTogetherEqualTheStepsOneByOne) {
+  std::mt19937 rng(3117);
+  std::uniform_int_distribution<int32_t> side(0, 60), pos(-500, 500), cuts(0, 4);
+  const int32_t biases[] = {-3, -2, 0, 0, 1, 2, 2, 5};
+  std::uniform_int_distribution<int> pick(0, 7);
+  for (int trial = 0; trial < 400; ++trial) {
+    // Vertices of a few rings in ring order, with their biases.
+    std::vector<std::vector<V>> rings;
+    for (int r = 1 + trial % 3; r > 0; --r) {
+      int32_t a, b, c, d, e, f, g, h;
+      do {
+        a = side(rng), b = side(rng), c = side(rng), d = side(rng), f = side(rng), h = side(rng);
+        e = a + b - d - f + h;
+        g = b + c + d - f - h;
+      } while (e < 0 || g < 0 || a + c + e + g == 0);
+      const int32_t dir[8][3] = {{1, 0, a},  {1, 1, b},   {0, 1, c},  {-1, 1, d},
+                                 {-1, 0, e}, {-1, -1, f}, {0, -1, g}, {1, -1, h}};
+      std::vector<V> ring;
+      int32_t x = pos(rng), y = pos(rng);
+      for (const auto& [ux, uy, n] : dir) {
+        if (n == 0) continue;
+        std::vector<int32_t> at{0};
+        for (int k = cuts(rng); k > 0; --k) at.push_back(std::uniform_int_distribution<int32_t>(1, n)(rng));
+        std::sort(at.begin(), at.end());
+        at.erase(std::unique(at.begin(), at.end()), at.end());
+        for (int32_t t : at) {
+          if (t == n) continue;
+          ring.push_back({x + ux * t, y + uy * t, t == 0, biases[pick(rng)]});
+        }
+        x += ux * n, y += uy * n;
+      }
+      rings.push_back(ring);
+    }
+    std::vector<std::pair<size_t, size_t>> order;
+    for (size_t r = 0; r < rings.size(); ++r)
+      for (size_t i = 0; i < rings[r].size(); ++i) order.emplace_back(r, i);
+    std::shuffle(order.begin(), order.end(), rng);
+    auto build = [&](PSList& list) {
+      std::vector<std::vector<PSPoint*>> at(rings.size());
+      for (size_t r = 0; r < rings.size(); ++r) at[r].resize(rings[r].size());
+      for (const auto& [r, i] : order) {
+        const V& v = rings[r][i];
+        PSPoint* p = AppendPoint(list, v.x, v.y);
+        p->flags = v.marker ? PSPointFlags::BiasInputVertex : 0;
+        SetPointBias(p, v.bias);
+        at[r][i] = p;
+      }
+      for (auto& ring : at) {
+        for (size_t i = 0; i < ring.size(); ++i) LinkPoints(ring[i], ring[(i + 1) % ring.size()]);
+        ++list.ringCount;
+      }
+    };
+    const int mode = trial % 3, guard = (trial / 3) % 2 ? 3 : 0;
+    const int32_t minLength = (trial / 6) % 2 ? 15 : 0, tolerance = (trial / 12) % 3;
+    PSList one, oneOut, all, allOut;
+    build(one);
+    build(all);
+    MergeSimilarBiases(one, mode, guard, 0);
+    if (minLength > 0) MergeShortEdges(one, minLength, guard, mode);
+    if (tolerance != 0) MergeSimilarBiases(one, mode, guard, tolerance);
+    if (guard != 0) PropagateMarkerBias(one, mode);
+    OffsetBiasedList(one, oneOut);
+    BiasPiecesToRings(all, mode, guard, minLength, tolerance, allOut);
+    const test::Snapshot want = test::Snap(oneOut), got = test::Snap(allOut);
+    EXPECT_EQ(got, want) << trial << ": " << test::Describe(got, want);
+    EXPECT_GT(want.ringCount, 0) << trial;
+    for (PSList* l : {&one, &oneOut, &all, &allOut}) ClearPointList(*l);
+  }
 }
 
 }  // namespace
