@@ -90,6 +90,7 @@ ActiveNode* SweepFrame::InsertEdge(PSPoint* left, PSPoint* right, bool forward,
     below->up[k] = n;
     above->dn[k] = n;
   }
+  edges_.Insert(n);
   cursor_ = n;
   Touch(n);
   Touch(n->dn[0]);
@@ -117,21 +118,16 @@ ActiveNode* SweepFrame::RemoveEdge(PSPoint* left, PSPoint* right, int32_t x) {
   auto holds = [left, right](const ActiveNode* n) {
     return n->e.left == left && n->e.right == right;
   };
+  (void)x;
   ActiveNode* n = cursor_;
   if (IsSentinel(n) || !holds(n)) {
-    SweepEdge e;
-    e.left = left;
-    e.right = right;
-    n = Locate(e, x, nullptr);
-    while (n != &top_ && !holds(n)) n = n->up[0];
-    if (n == &top_) {
-      // Crossing edges of two layers can leave the order inconsistent at
-      // this abscissa: look through the whole list before giving up.
-      for (n = bottom_.up[0]; n != &top_ && !holds(n); n = n->up[0]) {
-      }
-      if (n == &top_) throw Error("Wrong segment ordering", "DRC");
-    }
+    // An edge is in the list once; the table finds it wherever the order
+    // put it (crossing edges of two layers can leave the order
+    // inconsistent at this abscissa).
+    n = edges_.Find(left, right);
+    if (!n) throw Error("Wrong segment ordering", "DRC");
   }
+  edges_.Erase(n);
   ActiveNode* above = n->up[0];
   Touch(n->dn[0]);
   Touch(above);

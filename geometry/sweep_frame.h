@@ -81,6 +81,63 @@ class RecordPool {
   std::vector<T*> free_;
 };
 
+// The active edges by their two ends, so that an ending edge is found
+// without a search of the order: open addressing with linear probing over a
+// power-of-two table kept at most half full.
+class EdgeTable {
+ public:
+  EdgeTable() : slots_(64, nullptr), mask_(63) {}
+  void Insert(ActiveNode* n) {
+    if (2 * (count_ + 1) > slots_.size()) Grow();
+    size_t i = Home(n->e.left, n->e.right);
+    while (slots_[i]) i = (i + 1) & mask_;
+    slots_[i] = n;
+    ++count_;
+  }
+  // The node holding the edge (left, right), or null.
+  ActiveNode* Find(const PSPoint* left, const PSPoint* right) const {
+    for (size_t i = Home(left, right);; i = (i + 1) & mask_) {
+      ActiveNode* n = slots_[i];
+      if (!n || (n->e.left == left && n->e.right == right)) return n;
+    }
+  }
+  void Erase(const ActiveNode* n) {
+    size_t i = Home(n->e.left, n->e.right);
+    while (slots_[i] != n) i = (i + 1) & mask_;
+    // Moves back the entries of the probe run after the hole that may no
+    // longer be reached past it.
+    for (size_t j = (i + 1) & mask_; slots_[j]; j = (j + 1) & mask_) {
+      const size_t h = Home(slots_[j]->e.left, slots_[j]->e.right);
+      // The entry at j stays when its home lies cyclically in (i, j].
+      if (i <= j ? (i < h && h <= j) : (i < h || h <= j)) continue;
+      slots_[i] = slots_[j];
+      i = j;
+    }
+    slots_[i] = nullptr;
+    --count_;
+  }
+
+ private:
+  size_t Home(const PSPoint* left, const PSPoint* right) const {
+    uint64_t k = uint64_t(reinterpret_cast<uintptr_t>(left)) * 0x9E3779B97F4A7C15ull ^
+                 uint64_t(reinterpret_cast<uintptr_t>(right));
+    k *= 0xC2B2AE3D27D4EB4Full;
+    return size_t(k >> 32) & mask_;
+  }
+  void Grow() {
+    std::vector<ActiveNode*> old(slots_.size() * 2, nullptr);
+    old.swap(slots_);
+    mask_ = slots_.size() - 1;
+    count_ = 0;
+    for (ActiveNode* n : old)
+      if (n) Insert(n);
+  }
+
+  std::vector<ActiveNode*> slots_;
+  size_t mask_;
+  size_t count_ = 0;
+};
+
 // Asks for the point after s in the link chain and its ring neighbours
 // ahead of their turn (s's own successor is already cached by the call for
 // the point before it): the points lie all over memory in sorted order.
@@ -214,6 +271,7 @@ class SweepFrame {
   ActiveNode bottom_, top_;
   ActiveNode* cursor_;
   RecordPool<ActiveNode> activePool_;
+  EdgeTable edges_;
   uint32_t rng_ = 0x9E3779B9u;
   int64_t touchLo_ = INT64_MAX, touchHi_ = INT64_MIN;
 

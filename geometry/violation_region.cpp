@@ -1,6 +1,8 @@
 // Violation regions of the distance-check sweeps.
 #include "geometry/violation_region.h"
 
+#include <algorithm>
+
 namespace velmar {
 
 namespace {
@@ -9,8 +11,22 @@ namespace {
 // reach into the band.
 bool BuildOneRegion(const Box& owner, const Box& partner, int32_t d,
                     PSList& out, int closed) {
+  const Quad band = SegmentBand(owner, d);
+  // Every point the clipping can keep lies in the band's bounding box and
+  // in the partner's: when the two boxes are apart (most candidate pairs
+  // of a sweep) there is no region, without the exact clipping.
+  int32_t bx1 = band.v[0].x, bx2 = bx1, by1 = band.v[0].y, by2 = by1;
+  for (int i = 1; i < 4; ++i) {
+    bx1 = std::min(bx1, band.v[i].x);
+    bx2 = std::max(bx2, band.v[i].x);
+    by1 = std::min(by1, band.v[i].y);
+    by2 = std::max(by2, band.v[i].y);
+  }
+  if (std::max(partner.x1, partner.x2) < bx1 || std::min(partner.x1, partner.x2) > bx2 ||
+      std::max(partner.y1, partner.y2) < by1 || std::min(partner.y1, partner.y2) > by2)
+    return false;
   Box piece = partner;
-  if (!ClipSegmentToQuad(SegmentBand(owner, d), piece)) return false;
+  if (!ClipSegmentToQuad(band, piece)) return false;
   const Point f = SegmentFoot(owner, piece.x1, piece.y1);   // foot of start
   const Point fe = SegmentFoot(owner, piece.x2, piece.y2);  // foot of end
   Point v[4];

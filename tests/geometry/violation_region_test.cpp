@@ -8,6 +8,7 @@
 #include <random>
 #include <vector>
 
+#include "geometry/segment_geometry.h"
 #include "support/point_list_fixtures.h"
 
 namespace velmar {
@@ -213,6 +214,58 @@ TEST(ViolationRegion, AppendsBehindExistingRings) {
   EXPECT_EQ(out.ringCount, 2);
   ExpectConsistent(out);
   for (const PSPoint* p = out.head; p; p = p->link) EXPECT_EQ(p->flags, 0);
+}
+
+// The region is decided by the clipping of the partner to the band, also
+// when a quick look at the two bounding boxes settles it: on random short
+// segments at any angle (many pairs near each other, many apart), in both
+// band directions and both twoWay modes, a region is built exactly when
+// the clipping keeps a piece of the partner in the owner's band (or, two
+// ways, of the owner in the partner's), with the clipped piece's ends.
+TEST(ViolationRegion, BuiltExactlyWhenTheClippingKeepsAPiece) {
+  std::mt19937 rng(0x7e91);
+  std::uniform_int_distribution<int32_t> pos(-40, 40), step(-25, 25), dist(1, 20);
+  auto seg = [&] {
+    const int32_t x = pos(rng), y = pos(rng);
+    switch (rng() % 3) {
+      case 0: return Box(x, y, x + step(rng), y);
+      case 1: return Box(x, y, x, y + step(rng));
+      default: return Box(x, y, x + step(rng), y + step(rng));
+    }
+  };
+  auto keeps = [](const Box& owner, const Box& partner, int32_t d) {
+    Box piece = partner;
+    return ClipSegmentToQuad(SegmentBand(owner, d), piece);
+  };
+  int built = 0, apart = 0;
+  for (int i = 0; i < 20000; ++i) {
+    const Box owner = seg(), partner = seg();
+    const int32_t d = (rng() & 1) ? dist(rng) : -dist(rng);
+    const int twoWay = int(rng() & 1);
+    PSList out;
+    ListGuard g{out};
+    const bool made = BuildViolationRegion(owner, partner, d, out, 1, twoWay);
+    const bool one = keeps(owner, partner, d);
+    const __int128 cross =
+        __int128(int64_t(owner.y2) - owner.y1) * (int64_t(partner.x2) - partner.x1) -
+        __int128(int64_t(owner.x2) - owner.x1) * (int64_t(partner.y2) - partner.y1);
+    const bool other = twoWay && cross != 0 && keeps(partner, owner, d);
+    ASSERT_EQ(made, one || other) << i;
+    ASSERT_EQ(out.ringCount, int(one) + int(other)) << i;
+    if (one) {
+      // The first region starts with the clipped piece's ends.
+      Box piece = partner;
+      ClipSegmentToQuad(SegmentBand(owner, d), piece);
+      const std::vector<Point> r = RingPoints(out.tail);
+      ASSERT_EQ(r.size(), 4u);
+      const Point a(piece.x1, piece.y1), b(piece.x2, piece.y2);
+      EXPECT_TRUE((r[0] == a && r[1] == b) || (r[0] == b && r[1] == a)) << i;
+    }
+    built += made;
+    apart += !made;
+  }
+  EXPECT_GT(built, 500);
+  EXPECT_GT(apart, 1000);
 }
 
 }  // namespace
