@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "foundation/box.h"
+#include "foundation/error.h"
 #include "geometry/point_list_edit.h"
 #include "geometry/point_list_order.h"
 #include "geometry/rect_sweep.h"
@@ -46,7 +47,8 @@ void MarkOperand(PSList& list, bool second) {
 }
 
 void Sweep(PSList& list, PSList* out, BooleanOpCode code, bool edgesOnly,
-           bool byParts, bool settled = false, bool asDrawn = false);
+           bool byParts, bool settled = false, bool asDrawn = false,
+           bool scratch = false);
 
 // Runs code over a copy of the rings in src (as the first operand). The
 // rings come from a settled list: every crossing is a vertex already.
@@ -391,7 +393,7 @@ void MergePart(const std::vector<PartRing>& rings, size_t lo, size_t hi,
       oneWay = AppendOneWayRings(rings[i].start, work.list, ring, lobe1, lobe2) && oneWay;
     if (!work.list.head) return;
     MarkOperand(work.list, false);
-    Sweep(work.list, &out, BooleanOpCode::Merge, false, false, false, oneWay);
+    Sweep(work.list, &out, BooleanOpCode::Merge, false, false, false, oneWay, true);
     return;
   }
   const size_t mid = lo + (hi - lo) / 2;
@@ -404,7 +406,7 @@ void MergePart(const std::vector<PartRing>& rings, size_t lo, size_t hi,
   // Merged parts are outer rings and their holes, each winding one way
   // (snap rounding keeps it so): as drawn they wind as their lobes would,
   // and nothing needs searching for rings that meet themselves.
-  Sweep(work.list, &out, BooleanOpCode::Merge, false, false, false, true);
+  Sweep(work.list, &out, BooleanOpCode::Merge, false, false, false, true, true);
 }
 
 // The union (Merge, Or) of a large list whose edges cross far more often
@@ -637,15 +639,53 @@ bool SettleNearRings(PSList& list, PSList& aside, int32_t farRings) {
   return true;
 }
 
+// Copies the list into dst exactly: the same positions, flags, ring links
+// and link order, dst's counts those of list.
+void CopyListExactly(PSList& list, PSList& dst) {
+  static thread_local std::vector<PSPoint*> links;
+  links.clear();
+  for (PSPoint* p = list.head; p; p = links.back()) {
+    PSPoint* c = AppendPoint(dst, p->x, p->y);
+    c->flags = p->flags;
+    c->next = p->next;
+    c->prev = p->prev;
+    links.push_back(p->link);
+    p->link = c;  // the copy of p, until the ring links are mapped
+  }
+  for (PSPoint* c = dst.head; c; c = c->link) {
+    if (c->next) c->next = c->next->link;
+    if (c->prev) c->prev = c->prev->link;
+  }
+  size_t i = 0;
+  for (PSPoint* p = list.head; p; p = links[i++]) p->link = links[i];
+  dst.ringCount = list.ringCount;
+}
+
+}  // namespace
+
+namespace {
+
+// SettleCrossings, except that with deferPass the crossing pass is left out
+// when snap rounding moved some crossing onto the grid: every edge then
+// holds a vertex at each hot pixel it passes through, and the crossing pass
+// finds nothing to split. Returns whether it was left out; the caller's
+// classifying sweep then checks that it splits nothing (see Sweep).
+bool SettleOrDefer(PSList& list, bool deferPass) {
+  if (!list.head || !list.head->link || ClassifyList(list) == 0) return false;
+  bool offGrid = false;
+  SnapRoundCrossings(list, &offGrid);
+  if (!IsSortedBy(list.head, ComparePoint)) SortPointsByPosition(list, false);
+  if (deferPass && offGrid) return true;
+  ScanSweep(list, nullptr, BooleanOpCode::CrossingPass, true);
+  return false;
+}
+
 }  // namespace
 
 void SettleCrossings(PSList& list) {
   // Axis-parallel edges cross and touch only at grid points, where the
   // classifying sweep's own splits are exact.
-  if (!list.head || !list.head->link || ClassifyList(list) == 0) return;
-  SnapRoundCrossings(list);
-  if (!IsSortedBy(list.head, ComparePoint)) SortPointsByPosition(list, false);
-  ScanSweep(list, nullptr, BooleanOpCode::CrossingPass, true);
+  SettleOrDefer(list, false);
 }
 
 PSPoint* HoleStart(PSPoint* p) {
@@ -676,7 +716,7 @@ int32_t SelectHoles(PSList& list, PSList* out, bool invert) {
 namespace {
 
 void Sweep(PSList& list, PSList* out, BooleanOpCode code, bool edgesOnly,
-           bool byParts, bool settled, bool asDrawn) {
+           bool byParts, bool settled, bool asDrawn, bool scratch) {
   if (!list.head) return;
   // Axis-parallel input: interval counts, no splitting (same result).
   if (out && !edgesOnly && RectilinearBoolean(list, *out, code, !asDrawn)) return;
@@ -694,6 +734,12 @@ void Sweep(PSList& list, PSList* out, BooleanOpCode code, bool edgesOnly,
   const bool keep = code != BooleanOpCode::CutHoles &&
                     code != BooleanOpCode::Fracture &&
                     code != BooleanOpCode::FractureCommand;
+  const bool rings = out && !edgesOnly && keep && code != BooleanOpCode::CrossingPass;
+  // The crossing pass after snap rounding may be left to the classifying
+  // sweep's check when the list is the caller's scratch (its points may be
+  // replaced by a copy) and its rings are read as drawn (no search for
+  // rings that meet themselves reads the settled list first).
+  bool deferred = false;
   if (settled) {
     // Nothing to snap or split: the caller's list was settled as a whole.
   } else if (keep && code != BooleanOpCode::CrossingPass) {
@@ -701,8 +747,10 @@ void Sweep(PSList& list, PSList* out, BooleanOpCode code, bool edgesOnly,
     int32_t far = 0;
     if (out && !edgesOnly && (code == BooleanOpCode::And || code == BooleanOpCode::Diff))
       far = MarkFarRings(list, code);
-    const bool changed = far > 0 ? SettleNearRings(list, aside.list, far)
-                                 : (SettleCrossings(list), list.pointCount != before);
+    const bool changed =
+        far > 0 ? SettleNearRings(list, aside.list, far)
+                : (deferred = SettleOrDefer(list, rings && scratch && asDrawn),
+                   list.pointCount != before);
     if (!list.head) {
       PutBack(list, aside.list);
       return;
@@ -724,11 +772,37 @@ void Sweep(PSList& list, PSList* out, BooleanOpCode code, bool edgesOnly,
   if (list.head->link && !IsSortedBy(list.head, ComparePoint))
     SortPointsByPosition(list, false);
   ScratchList work;
-  if (out && !edgesOnly && keep && code != BooleanOpCode::CrossingPass) {
+  if (rings) {
     // Rings: the sweep records its output so that joining it into rings
     // need not read the points back (the same result as ReconnectPolygons).
     std::vector<PositionItem> emitted;
-    ScanSweepRecorded(list, work.list, code, emitted);
+    if (deferred) {
+      // Without the crossing pass the classifying sweep meets the same
+      // neighbours in the same order; it is kept when it splits nothing, as
+      // the crossing pass then would not have either. Otherwise the list
+      // as it was is settled in full and swept again.
+      ScratchList before;
+      CopyListExactly(list, before.list);
+      const int32_t points = list.pointCount;
+      bool clean = false;
+      try {
+        ScanSweepRecorded(list, work.list, code, emitted);
+        clean = list.pointCount == points;
+      } catch (const Error&) {
+      }
+      if (!clean) {
+        ClearPointList(work.list);
+        emitted.clear();
+        ClearPointList(list);
+        SpliceList(list, before.list);
+        ScanSweep(list, nullptr, BooleanOpCode::CrossingPass, true);
+        if (list.head->link && !IsSortedBy(list.head, ComparePoint))
+          SortPointsByPosition(list, false);
+        ScanSweepRecorded(list, work.list, code, emitted);
+      }
+    } else {
+      ScanSweepRecorded(list, work.list, code, emitted);
+    }
     if (work.list.head) {
       ReconnectRecorded(work.list, emitted);
       SpliceList(*out, work.list);

@@ -23,7 +23,6 @@
 #include <cstdint>
 #include <cmath>
 #include <memory_resource>
-#include <queue>
 #include <set>
 #include <tuple>
 #include <vector>
@@ -35,6 +34,31 @@ namespace velmar {
 namespace {
 
 using i128 = __int128;
+
+// A work array kept from call to call, emptied when taken: a merge by parts
+// snaps hundreds of thousands of small lists, and fresh arrays for each
+// cost more than the search. Only a small capacity is kept when the holder
+// goes, so that a large list's arrays do not stay behind. Tag tells apart
+// two arrays of one type.
+template <typename T, int Tag = 0>
+class Scratch {
+ public:
+  Scratch() : v_(Store()) { v_.clear(); }
+  ~Scratch() {
+    if (v_.capacity() > kKept) std::vector<T>().swap(v_);
+  }
+  Scratch(const Scratch&) = delete;
+  Scratch& operator=(const Scratch&) = delete;
+  std::vector<T>& operator*() { return v_; }
+
+ private:
+  static constexpr size_t kKept = size_t(1) << 14;
+  static std::vector<T>& Store() {
+    static thread_local std::vector<T> v;
+    return v;
+  }
+  std::vector<T>& v_;
+};
 
 // floor(n / d) for d > 0.
 inline i128 FloorDiv(i128 n, i128 d) {
@@ -99,7 +123,14 @@ struct HotPoint {
 class CrossingFinder {
  public:
   CrossingFinder(const std::vector<Seg>& segs, const std::vector<Seg>& verticals)
-      : segs_(segs), verticals_(verticals), order_(Less{this}, &pool_) {}
+      : segs_(segs), verticals_(verticals), order_(Less{this}, &Pool()) {}
+  ~CrossingFinder() {
+    // The pool keeps what a large list took only until that list is done.
+    order_.clear();
+    if (segs_.size() > kKeptNodes) Pool().release();
+  }
+  CrossingFinder(const CrossingFinder&) = delete;
+  CrossingFinder& operator=(const CrossingFinder&) = delete;
 
   // Collects the crossing points rounded half up; returns whether one of
   // them lies off the grid. With a limit, stops once more than limit
@@ -159,12 +190,20 @@ class CrossingFinder {
 
   const std::vector<Seg>& segs_;
   const std::vector<Seg>& verticals_;
+  static constexpr size_t kKeptNodes = size_t(1) << 14;
   int32_t x_ = INT_MIN;
-  std::pmr::unsynchronized_pool_resource pool_;
+  // The nodes of the order come from a pool kept for the thread.
+  static std::pmr::unsynchronized_pool_resource& Pool() {
+    static thread_local std::pmr::unsynchronized_pool_resource pool;
+    return pool;
+  }
   Order order_;
-  std::vector<Order::iterator> where_;
-  std::vector<uint8_t> live_;
-  std::priority_queue<Event, std::vector<Event>, std::greater<Event>> events_;
+  Scratch<Order::iterator> whereStore_;
+  Scratch<uint8_t> liveStore_;
+  Scratch<Event> eventStore_;
+  std::vector<Order::iterator>& where_ = *whereStore_;
+  std::vector<uint8_t>& live_ = *liveStore_;
+  std::vector<Event>& events_ = *eventStore_;  // a heap, earliest first
   std::vector<HotPoint>* hot_ = nullptr;
   bool offGrid_ = false;
   bool stopped_ = false;
@@ -184,7 +223,8 @@ void CrossingFinder::Schedule(Order::iterator lo, Order::iterator hi) {
   i128 xn, yn, d;
   CrossingPoint(sa, sb, xn, yn, d);
   const i128 col = -FloorDiv(-xn, d);  // ceil
-  events_.push(Event{static_cast<int32_t>(col), a, b});
+  events_.push_back(Event{static_cast<int32_t>(col), a, b});
+  std::push_heap(events_.begin(), events_.end(), std::greater<Event>());
 }
 
 void CrossingFinder::Record(uint32_t a, uint32_t b) {
@@ -197,9 +237,10 @@ void CrossingFinder::Record(uint32_t a, uint32_t b) {
 // Exchanges the neighbours that cross up to column col, recording each
 // crossing.
 void CrossingFinder::Exchange(int32_t col) {
-  while (!events_.empty() && events_.top().col <= col) {
-    const Event ev = events_.top();
-    events_.pop();
+  while (!events_.empty() && events_.front().col <= col) {
+    std::pop_heap(events_.begin(), events_.end(), std::greater<Event>());
+    const Event ev = events_.back();
+    events_.pop_back();
     if (!live_[ev.lo] || !live_[ev.hi]) continue;
     Order::iterator lo = where_[ev.lo];
     Order::iterator hi = std::next(lo);
@@ -220,7 +261,12 @@ bool CrossingFinder::Run(std::vector<HotPoint>& hot, size_t limit) {
   const uint32_t n = static_cast<uint32_t>(segs_.size());
   where_.assign(n, order_.end());
   live_.assign(n, 0);
-  std::vector<uint32_t> byLeft(n), byRight(n);
+  Scratch<uint32_t, 0> byLeftStore;
+  Scratch<uint32_t, 1> byRightStore;
+  std::vector<uint32_t>& byLeft = *byLeftStore;
+  std::vector<uint32_t>& byRight = *byRightStore;
+  byLeft.resize(n);
+  byRight.resize(n);
   for (uint32_t i = 0; i < n; ++i) byLeft[i] = byRight[i] = i;
   std::sort(byLeft.begin(), byLeft.end(), [&](uint32_t a, uint32_t b) {
     return segs_[a].lx < segs_[b].lx;
@@ -228,7 +274,9 @@ bool CrossingFinder::Run(std::vector<HotPoint>& hot, size_t limit) {
   std::sort(byRight.begin(), byRight.end(), [&](uint32_t a, uint32_t b) {
     return segs_[a].rx < segs_[b].rx;
   });
-  std::vector<uint32_t> vert(verticals_.size());
+  Scratch<uint32_t, 2> vertStore;
+  std::vector<uint32_t>& vert = *vertStore;
+  vert.resize(verticals_.size());
   for (uint32_t i = 0; i < vert.size(); ++i) vert[i] = i;
   std::sort(vert.begin(), vert.end(), [&](uint32_t a, uint32_t b) {
     return verticals_[a].lx < verticals_[b].lx;
@@ -312,8 +360,10 @@ class HotPixelIndex {
     return (uint64_t(cx + 4) << 32) | (uint32_t(int32_t(y)) ^ 0x80000000u);
   }
 
-  std::vector<HotPoint> pixels_;  // ordered by key
-  std::vector<uint64_t> keys_;    // key of each pixel
+  Scratch<HotPoint, 1> pixelStore_;
+  Scratch<uint64_t, 0> keyStore_;
+  std::vector<HotPoint>& pixels_ = *pixelStore_;  // ordered by key
+  std::vector<uint64_t>& keys_ = *keyStore_;      // key of each pixel
   int64_t cell_ = 1;
   int64_t origin_ = 0;
   int64_t lastColumn_ = 0;  // the column of the rightmost pixel
@@ -337,8 +387,12 @@ HotPixelIndex::HotPixelIndex(std::vector<HotPoint>& hot) {
   lastColumn_ = x1 == INT64_MAX ? 0 : CellOf(x2);
   pixels_ = hot;
   keys_.resize(pixels_.size());
-  std::vector<size_t> idx(pixels_.size());
-  std::vector<uint64_t> k(pixels_.size());
+  Scratch<size_t, 2> idxStore;
+  Scratch<uint64_t, 1> kStore;
+  std::vector<size_t>& idx = *idxStore;
+  std::vector<uint64_t>& k = *kStore;
+  idx.resize(pixels_.size());
+  k.resize(pixels_.size());
   for (size_t i = 0; i < pixels_.size(); ++i) {
     idx[i] = i;
     k[i] = Key(CellOf(pixels_[i].x), pixels_[i].y);
@@ -491,8 +545,12 @@ void UniqueSegments(std::vector<Seg>& segs) {
 }  // namespace
 
 bool CrossingsExceed(const PSList& list, size_t limit) {
-  std::vector<Seg> segs, verticals;
-  std::vector<HotPoint> hot;
+  Scratch<Seg, 0> segStore;
+  Scratch<Seg, 1> verticalStore;
+  Scratch<HotPoint, 0> hotStore;
+  std::vector<Seg>& segs = *segStore;
+  std::vector<Seg>& verticals = *verticalStore;
+  std::vector<HotPoint>& hot = *hotStore;
   CollectSegments(list, segs, verticals, nullptr);
   CrossingFinder finder(segs, verticals);
   finder.Run(hot, limit);
@@ -502,8 +560,12 @@ bool CrossingsExceed(const PSList& list, size_t limit) {
 int32_t SnapRoundCrossings(PSList& list, bool* offGrid, bool deletedAside) {
   if (offGrid) *offGrid = false;
   if (!list.head || !list.head->link || ClassifyList(list) == 0) return 0;
-  std::vector<Seg> segs, verticals;
-  std::vector<HotPoint> hot;
+  Scratch<Seg, 0> segStore;
+  Scratch<Seg, 1> verticalStore;
+  Scratch<HotPoint, 0> hotStore;
+  std::vector<Seg>& segs = *segStore;
+  std::vector<Seg>& verticals = *verticalStore;
+  std::vector<HotPoint>& hot = *hotStore;
   CollectSegments(list, segs, verticals, &hot);
   // Copies of one edge (shapes stacked on each other) cross everything at
   // the same points: each is searched once, so that k copies crossing k
@@ -533,12 +595,16 @@ int32_t SnapRoundCrossings(PSList& list, bool* offGrid, bool deletedAside) {
     PSPoint* p;
     Seg input;  // the input edge the piece comes from
   };
-  std::vector<Piece> work, next;
+  Scratch<Piece, 0> workStore;
+  Scratch<Piece, 1> nextStore;
+  std::vector<Piece>& work = *workStore;
+  std::vector<Piece>& next = *nextStore;
   for (PSPoint* p = list.head; p; p = p->link)
     if (p->next && !SamePosition(p, p->next) &&
         !(deletedAside && (p->flags & PSPointFlags::Deleted)))
       work.push_back(Piece{p, Seg{p->x, p->y, p->next->x, p->next->y}});
-  std::vector<HotPoint> touched;
+  Scratch<HotPoint, 2> touchedStore;
+  std::vector<HotPoint>& touched = *touchedStore;
   int32_t added = 0;
   for (int round = 0; !work.empty() && round < 64; ++round) {
     next.clear();
