@@ -73,6 +73,8 @@ class EncSweep : public SweepFrame {
   void EdgeRect(const ActiveNode* n);
 
   bool marked_ = false;
+  // Whether the list holds an open chain (a point without a neighbour).
+  bool chains_ = false;
   std::vector<PSPoint*> marks_;  // the points marked, in marking order
   // The vertical edge of each layer (index 1: enclosing) and direction
   // (index 1: upward) whose lower end was processed last; only the one in
@@ -91,6 +93,7 @@ bool OnLine(const ActiveNode* m, const PSPoint* p) {
 void EncSweep::Step(PSPoint* s) {
   PSPoint* prev = s->prev;
   PSPoint* next = s->next;
+  if (!prev || !next) chains_ = true;
   if (edgeWork_) {
     // The active list only holds the edges for the column walk.
     if (prev && prev->x < s->x) RemoveEdge(prev, s, s->x);
@@ -192,41 +195,39 @@ void EncSweep::SpanningStep(PSPoint* s, PSPoint* prev, PSPoint* next) {
 }
 
 // Copies the rings that hold a marked point whole to the output (an
-// enclosed shape that leaves the enclosing layer), the same rings as
-// CopyFlaggedRings copies but found from the marks instead of a walk over
-// the whole list. Open chains among them take CopyFlaggedRings itself.
+// enclosed shape that leaves the enclosing layer), the same rings in the
+// same order as CopyFlaggedRings copies, but found from the marks instead of
+// a walk over the whole list. Each ring is walked once, by its copy: only
+// the marked points it passes are flagged as visited (the later marks of a
+// ring already copied are the only points looked up), and only they are
+// cleared afterwards. A list with open chains takes CopyFlaggedRings
+// itself.
 void EncSweep::CopyMarkedRings(PSList& list) {
-  std::vector<PSPoint*> rings;
-  bool chain = false;
-  for (PSPoint* m : marks_) {
-    if (m->flags & PSPointFlags::Visited) continue;
-    PSPoint* s = m;
-    do {
-      s->flags |= PSPointFlags::Visited;
-      s = s->next;
-    } while (s && s != m);
-    if (!s) {
-      chain = true;
-      break;
-    }
-    rings.push_back(m);
-  }
-  if (chain) {
-    MaskFlags(list, ~int(PSPointFlags::Visited));
+  if (chains_) {
     CopyFlaggedRings(list, out_);
     return;
   }
-  for (PSPoint* m : rings) {
-    CopyRing(out_, m);
+  std::vector<PSPoint*> flagged;
+  for (PSPoint* m : marks_) {
+    if (m->flags & PSPointFlags::Visited) continue;
+    PSPoint* first = PushPoint(out_, m->x, m->y);
+    PSPoint* last = first;
+    m->flags |= PSPointFlags::Visited;
+    flagged.push_back(m);
+    for (PSPoint* s = m->next; s != m; s = s->next) {
+      PSPoint* c = PushPoint(out_, s->x, s->y);
+      LinkPoints(last, c);
+      last = c;
+      if ((s->flags & (PSPointFlags::Marker | PSPointFlags::Visited)) ==
+          PSPointFlags::Marker) {
+        s->flags |= PSPointFlags::Visited;
+        flagged.push_back(s);
+      }
+    }
+    LinkPoints(last, first);
     ++out_.ringCount;
   }
-  for (PSPoint* m : rings) {
-    PSPoint* s = m;
-    do {
-      s->flags &= uint16_t(~PSPointFlags::Visited);
-      s = s->next;
-    } while (s != m);
-  }
+  for (PSPoint* p : flagged) p->flags &= uint16_t(~PSPointFlags::Visited);
 }
 
 // A vertical enclosed edge lying on a vertical enclosing edge of the same
