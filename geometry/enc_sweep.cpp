@@ -13,6 +13,7 @@
 // nor inside the enclosing layer is marked, and its ring is copied whole to
 // the output at the end.
 #include <algorithm>
+#include <cstdint>
 #include <vector>
 
 #include "geometry/point_list_edit.h"
@@ -29,6 +30,71 @@ using distance_sweep::ActiveNode;
 using distance_sweep::SecondLayerOf;
 using distance_sweep::SweepFrame;
 using distance_sweep::WindowNode;
+
+// The active edges by their right end, so that the edge ending at a point
+// is unlinked without a search of the active list: open addressing with
+// linear probing over a table at most half full, emptied slots refilled by
+// shifting back the entries probed past them.
+class EdgesByRightEnd {
+ public:
+  EdgesByRightEnd() : slots_(size_t(1) << kInitialBits, nullptr), bits_(kInitialBits) {}
+
+  void Add(ActiveNode* n) {
+    if (2 * (count_ + 1) > slots_.size()) Grow();
+    Place(n);
+    ++count_;
+  }
+
+  // Takes out and returns the edge from left to right; null when it is not
+  // held.
+  ActiveNode* Take(const PSPoint* left, const PSPoint* right) {
+    const size_t mask = slots_.size() - 1;
+    size_t i = Home(right);
+    for (;; i = (i + 1) & mask) {
+      ActiveNode* n = slots_[i];
+      if (!n) return nullptr;
+      if (n->e.right == right && n->e.left == left) break;
+    }
+    ActiveNode* found = slots_[i];
+    // Shift back every later entry of the run whose home does not lie
+    // cyclically in (i, j].
+    for (size_t j = (i + 1) & mask; slots_[j]; j = (j + 1) & mask) {
+      const size_t home = Home(slots_[j]->e.right);
+      const bool stays = i < j ? (home > i && home <= j) : (home > i || home <= j);
+      if (stays) continue;
+      slots_[i] = slots_[j];
+      i = j;
+    }
+    slots_[i] = nullptr;
+    --count_;
+    return found;
+  }
+
+ private:
+  static constexpr int kInitialBits = 10;
+
+  size_t Home(const PSPoint* p) const {
+    return size_t((uint64_t(reinterpret_cast<uintptr_t>(p)) * 0x9E3779B97F4A7C15ull) >>
+                  (64 - bits_));
+  }
+  void Place(ActiveNode* n) {
+    const size_t mask = slots_.size() - 1;
+    size_t i = Home(n->e.right);
+    while (slots_[i]) i = (i + 1) & mask;
+    slots_[i] = n;
+  }
+  void Grow() {
+    std::vector<ActiveNode*> old(slots_.size() * 2, nullptr);
+    old.swap(slots_);
+    ++bits_;
+    for (ActiveNode* n : old)
+      if (n) Place(n);
+  }
+
+  std::vector<ActiveNode*> slots_;
+  int bits_;
+  size_t count_ = 0;
+};
 
 class EncSweep : public SweepFrame {
  public:
@@ -51,6 +117,11 @@ class EncSweep : public SweepFrame {
 
  private:
   void Step(PSPoint* s);
+  // Unlinks the active edge from left to s, ending at s.
+  void Remove(PSPoint* left, PSPoint* s) {
+    if (ActiveNode* n = byRightEnd_.Take(left, s)) RemoveNode(n);
+    else RemoveEdge(left, s, s->x);
+  }
   void EnclosedStep(PSPoint* s, PSPoint* prev, PSPoint* next);
   void EnclosingStep(PSPoint* s, PSPoint* prev, PSPoint* next);
   void SpanningStep(PSPoint* s, PSPoint* prev, PSPoint* next);
@@ -76,6 +147,7 @@ class EncSweep : public SweepFrame {
   // Whether the list holds an open chain (a point without a neighbour).
   bool chains_ = false;
   std::vector<PSPoint*> marks_;  // the points marked, in marking order
+  EdgesByRightEnd byRightEnd_;
   // The vertical edge of each layer (index 1: enclosing) and direction
   // (index 1: upward) whose lower end was processed last; only the one in
   // the current column counts.
@@ -96,10 +168,10 @@ void EncSweep::Step(PSPoint* s) {
   if (!prev || !next) chains_ = true;
   if (edgeWork_) {
     // The active list only holds the edges for the column walk.
-    if (prev && prev->x < s->x) RemoveEdge(prev, s, s->x);
-    if (next && next->x < s->x) RemoveEdge(next, s, s->x);
-    if (next && next->x > s->x) InsertEdge(s, next, true, s->x);
-    if (prev && prev->x > s->x) InsertEdge(s, prev, false, s->x);
+    if (prev && prev->x < s->x) Remove(prev, s);
+    if (next && next->x < s->x) Remove(next, s);
+    if (next && next->x > s->x) byRightEnd_.Add(InsertEdge(s, next, true, s->x));
+    if (prev && prev->x > s->x) byRightEnd_.Add(InsertEdge(s, prev, false, s->x));
     if (next && next->x == s->x && next->y > s->y) CoincidentVertical(s, next, true);
     if (prev && prev->x == s->x && prev->y > s->y) CoincidentVertical(s, prev, false);
   }

@@ -132,6 +132,10 @@ ActiveNode* SweepFrame::RemoveEdge(PSPoint* left, PSPoint* right, int32_t x) {
       if (n == &top_) throw Error("Wrong segment ordering", "DRC");
     }
   }
+  return RemoveNode(n);
+}
+
+ActiveNode* SweepFrame::RemoveNode(ActiveNode* n) {
   ActiveNode* above = n->up[0];
   Touch(n->dn[0]);
   Touch(above);

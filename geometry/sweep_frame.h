@@ -114,6 +114,9 @@ class SweepFrame {
   // Unlinks the edge with these two ends (ending at x) and returns the node
   // that followed it. Throws "Wrong segment ordering" when it is missing.
   ActiveNode* RemoveEdge(PSPoint* left, PSPoint* right, int32_t x);
+  // Unlinks n, an edge of the list found by the caller, and returns the node
+  // that followed it.
+  ActiveNode* RemoveNode(ActiveNode* n);
 
   // The y range of the edges (all horizontal) whose neighbours changed
   // since the last ResetTouched; empty when lo > hi.
