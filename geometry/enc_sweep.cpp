@@ -117,11 +117,36 @@ class EncSweep : public SweepFrame {
 
  private:
   void Step(PSPoint* s);
+  void Insert(PSPoint* s, PSPoint* right, bool forward) {
+    ActiveNode* n = InsertEdge(s, right, forward, s->x);
+    byRightEnd_.Add(n);
+    NoteTouched(n->dn[0]);
+    NoteTouched(n);
+  }
   // Unlinks the active edge from left to s, ending at s.
   void Remove(PSPoint* left, PSPoint* s) {
-    if (ActiveNode* n = byRightEnd_.Take(left, s)) RemoveNode(n);
-    else RemoveEdge(left, s, s->x);
+    ActiveNode* n = byRightEnd_.Take(left, s);
+    if (!n) {
+      RemoveEdge(left, s, s->x);
+      lowestLost_ = true;
+      return;
+    }
+    ActiveNode* below = n->dn[0];
+    ActiveNode* above = n->up[0];
+    if (lowestTouched_ == n) lowestTouched_ = nullptr;
+    RemoveNode(n);
+    // The lowest edge touched, if it was n, is now the one below it, or the
+    // lowest of the list when there is none.
+    NoteTouched(below);
+    if (!lowestTouched_) NoteTouched(above);
   }
+  // Keeps the edge of least y among those whose neighbours changed since
+  // the last walk (ties: the first noted), which the walk starts from.
+  void NoteTouched(ActiveNode* n) {
+    if (IsSentinel(n)) return;
+    if (!lowestTouched_ || n->y < lowestTouched_->y) lowestTouched_ = n;
+  }
+  ActiveNode* WalkStart(int64_t lo);
   void EnclosedStep(PSPoint* s, PSPoint* prev, PSPoint* next);
   void EnclosingStep(PSPoint* s, PSPoint* prev, PSPoint* next);
   void SpanningStep(PSPoint* s, PSPoint* prev, PSPoint* next);
@@ -148,6 +173,10 @@ class EncSweep : public SweepFrame {
   bool chains_ = false;
   std::vector<PSPoint*> marks_;  // the points marked, in marking order
   EdgesByRightEnd byRightEnd_;
+  // The edge of least y among the live edges touched since the last walk
+  // (null: none); lowestLost_: an edge was removed without it being kept.
+  ActiveNode* lowestTouched_ = nullptr;
+  bool lowestLost_ = false;
   // The vertical edge of each layer (index 1: enclosing) and direction
   // (index 1: upward) whose lower end was processed last; only the one in
   // the current column counts.
@@ -170,8 +199,8 @@ void EncSweep::Step(PSPoint* s) {
     // The active list only holds the edges for the column walk.
     if (prev && prev->x < s->x) Remove(prev, s);
     if (next && next->x < s->x) Remove(next, s);
-    if (next && next->x > s->x) byRightEnd_.Add(InsertEdge(s, next, true, s->x));
-    if (prev && prev->x > s->x) byRightEnd_.Add(InsertEdge(s, prev, false, s->x));
+    if (next && next->x > s->x) Insert(s, next, true);
+    if (prev && prev->x > s->x) Insert(s, prev, false);
     if (next && next->x == s->x && next->y > s->y) CoincidentVertical(s, next, true);
     if (prev && prev->x == s->x && prev->y > s->y) CoincidentVertical(s, prev, false);
   }
@@ -363,8 +392,10 @@ bool EncSweep::WalkActiveEdges() {
   bool result = false;
   const int64_t lo = TouchedLo(), hi = TouchedHi();
   ResetTouched();
-  if (lo > hi) return false;
-  ActiveNode* n = FirstEdgeAtOrAbove(lo);
+  ActiveNode* n = lo > hi ? nullptr : WalkStart(lo);
+  lowestTouched_ = nullptr;
+  lowestLost_ = false;
+  if (!n) return false;
   bool inside = IsBottom(n->dn[0]) ? false : n->dn[0]->insideAbove;
   for (; !IsTop(n); n = n->up[0]) {
     const bool before = n->insideAbove;
@@ -373,6 +404,17 @@ bool EncSweep::WalkActiveEdges() {
     n->insideAbove = inside;
   }
   return result;
+}
+
+// The lowest edge whose y is at least lo: from the lowest live edge touched
+// (its y is at least lo, the least y touched) down the list past the edges
+// of y still at least lo, of which there are none or few; the search from
+// the top of the list when no such edge was kept.
+ActiveNode* EncSweep::WalkStart(int64_t lo) {
+  if (lowestLost_ || !lowestTouched_) return FirstEdgeAtOrAbove(lo);
+  ActiveNode* n = lowestTouched_;
+  while (!IsBottom(n->dn[0]) && n->dn[0]->y >= lo) n = n->dn[0];
+  return n;
 }
 
 // Judges one edge of the walk with the inside state below it; returns the
