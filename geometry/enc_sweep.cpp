@@ -204,14 +204,20 @@ void EncSweep::Step(PSPoint* s) {
     if (next && next->x == s->x && next->y > s->y) CoincidentVertical(s, next, true);
     if (prev && prev->x == s->x && prev->y > s->y) CoincidentVertical(s, prev, false);
   }
-  // Enclosed upward edges and enclosing downward edges reaching across s.
-  GatherSpans(s);
+  const bool enclosing = SecondLayerOf(s);
   if (WindowHoldsPoint()) {
-    if (SecondLayerOf(s)) EnclosingStep(s, prev, next);
+    if (enclosing) EnclosingStep(s, prev, next);
     else EnclosedStep(s, prev, next);
   }
-  if (edgeWork_ && !Spanning().empty()) SpanningStep(s, prev, next);
-  InsertWindow(s, SecondLayerOf(s) ? prev : next);
+  // Enclosed upward edges and enclosing downward edges reaching across the
+  // eastern edge that starts upward at s. The window points are gathered
+  // only for such an s: a pair gathered for a lower point of the column
+  // would be dropped by this one's test unless its span lies above s.
+  if (edgeWork_ && (enclosing ? next && next->y > s->y : prev && prev->y > s->y)) {
+    GatherSpans(s);
+    if (!Spanning().empty()) SpanningStep(s, prev, next);
+  }
+  InsertWindow(s, enclosing ? prev : next);
 }
 
 // s enclosed: its downward edge (outside to the west) against the enclosing
@@ -279,10 +285,9 @@ void EncSweep::EnclosingStep(PSPoint* s, PSPoint* prev, PSPoint* next) {
 }
 
 // Vertical pairs reaching across the whole eastern edge, taken at its lower
-// end.
+// end (s: enclosed with prev above it, or enclosing with next above it).
 void EncSweep::SpanningStep(PSPoint* s, PSPoint* prev, PSPoint* next) {
   const bool enclosing = SecondLayerOf(s);
-  if (!enclosing ? !(prev && prev->y > s->y) : !(next && next->y > s->y)) return;
   auto& list = Spanning();
   size_t keep = 0;
   for (size_t i = 0; i < list.size(); ++i) {
