@@ -119,6 +119,8 @@ class EncSweep : public SweepFrame {
   void Step(PSPoint* s);
   void Insert(PSPoint* s, PSPoint* right, bool forward) {
     ActiveNode* n = InsertEdge(s, right, forward, s->x);
+    // Kept in the node so that the column walk reads no points.
+    n->enclosing = SecondLayerOf(s);
     byRightEnd_.Add(n);
     NoteTouched(n->dn[0]);
     NoteTouched(n);
@@ -429,9 +431,9 @@ bool EncSweep::Judge(ActiveNode* n, bool& inside, bool& result) {
   ActiveNode* above = n->up[0];
   PSPoint* a = n->e.left;
   PSPoint* b = n->e.right;
-  const bool enclosing = SecondLayerOf(a);
+  const bool enclosing = n->enclosing;
   auto isEnclosing = [this](const ActiveNode* m, bool forward) {
-    return !IsSentinel(m) && SecondLayerOf(m->e.left) && m->e.forward == forward;
+    return !IsSentinel(m) && m->enclosing && m->e.forward == forward;
   };
   if (n->e.forward) {
     if (enclosing) {

@@ -40,6 +40,8 @@ struct ActiveNode {
   // The enclosure walk: whether the walk was inside the enclosing layer
   // right above this edge when it last passed it.
   bool insideAbove = false;
+  // The enclosure walk: whether the edge belongs to the enclosing layer.
+  bool enclosing = false;
 };
 
 // One point of the window, ordered by (y, then x). Its position and the
