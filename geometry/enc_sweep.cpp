@@ -316,13 +316,20 @@ void EncSweep::CopyMarkedRings(PSList& list) {
     return;
   }
   std::vector<PSPoint*> flagged;
-  for (PSPoint* m : marks_) {
+  // The marks and the ring vertices lie all over memory: each is asked for
+  // ahead of its turn.
+  constexpr size_t kAhead = 8;
+  for (size_t i = 0; i < marks_.size(); ++i) {
+    if (i + kAhead < marks_.size()) __builtin_prefetch(marks_[i + kAhead]);
+    PSPoint* m = marks_[i];
     if (m->flags & PSPointFlags::Visited) continue;
+    __builtin_prefetch(m->next);
     PSPoint* first = PushPoint(out_, m->x, m->y);
     PSPoint* last = first;
     m->flags |= PSPointFlags::Visited;
     flagged.push_back(m);
     for (PSPoint* s = m->next; s != m; s = s->next) {
+      __builtin_prefetch(s->next);
       PSPoint* c = PushPoint(out_, s->x, s->y);
       LinkPoints(last, c);
       last = c;
