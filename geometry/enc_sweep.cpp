@@ -51,6 +51,32 @@ class EncSweep : public SweepFrame {
 
  private:
   void Step(PSPoint* s);
+  void Insert(PSPoint* s, PSPoint* right, bool forward) {
+    ActiveNode* n = InsertEdge(s, right, forward, s->x);
+    // Kept in the node so that the column walk reads no points.
+    n->enclosing = SecondLayerOf(s);
+    NoteTouched(n->dn[0]);
+    NoteTouched(n);
+  }
+  // Unlinks the active edge from left to s, ending at s.
+  void Remove(PSPoint* left, PSPoint* s) {
+    ActiveNode* n = FindEdge(left, s);
+    ActiveNode* below = n->dn[0];
+    ActiveNode* above = n->up[0];
+    if (lowestTouched_ == n) lowestTouched_ = nullptr;
+    RemoveNode(n);
+    // The lowest edge touched, if it was n, is now the one below it, or the
+    // lowest of the list when there is none.
+    NoteTouched(below);
+    if (!lowestTouched_) NoteTouched(above);
+  }
+  // Keeps the edge of least y among those whose neighbours changed since
+  // the last walk (ties: the first noted), which the walk starts from.
+  void NoteTouched(ActiveNode* n) {
+    if (IsSentinel(n)) return;
+    if (!lowestTouched_ || n->y < lowestTouched_->y) lowestTouched_ = n;
+  }
+  ActiveNode* WalkStart(int64_t lo);
   void EnclosedStep(PSPoint* s, PSPoint* prev, PSPoint* next);
   void EnclosingStep(PSPoint* s, PSPoint* prev, PSPoint* next);
   void SpanningStep(PSPoint* s, PSPoint* prev, PSPoint* next);
@@ -73,7 +99,12 @@ class EncSweep : public SweepFrame {
   void EdgeRect(const ActiveNode* n);
 
   bool marked_ = false;
+  // Whether the list holds an open chain (a point without a neighbour).
+  bool chains_ = false;
   std::vector<PSPoint*> marks_;  // the points marked, in marking order
+  // The edge of least y among the live edges touched since the last walk
+  // (null: none).
+  ActiveNode* lowestTouched_ = nullptr;
   // The vertical edge of each layer (index 1: enclosing) and direction
   // (index 1: upward) whose lower end was processed last; only the one in
   // the current column counts.
@@ -91,23 +122,30 @@ bool OnLine(const ActiveNode* m, const PSPoint* p) {
 void EncSweep::Step(PSPoint* s) {
   PSPoint* prev = s->prev;
   PSPoint* next = s->next;
+  if (!prev || !next) chains_ = true;
   if (edgeWork_) {
     // The active list only holds the edges for the column walk.
-    if (prev && prev->x < s->x) RemoveEdge(prev, s, s->x);
-    if (next && next->x < s->x) RemoveEdge(next, s, s->x);
-    if (next && next->x > s->x) InsertEdge(s, next, true, s->x);
-    if (prev && prev->x > s->x) InsertEdge(s, prev, false, s->x);
+    if (prev && prev->x < s->x) Remove(prev, s);
+    if (next && next->x < s->x) Remove(next, s);
+    if (next && next->x > s->x) Insert(s, next, true);
+    if (prev && prev->x > s->x) Insert(s, prev, false);
     if (next && next->x == s->x && next->y > s->y) CoincidentVertical(s, next, true);
     if (prev && prev->x == s->x && prev->y > s->y) CoincidentVertical(s, prev, false);
   }
-  // Enclosed upward edges and enclosing downward edges reaching across s.
-  GatherSpans(s);
+  const bool enclosing = SecondLayerOf(s);
   if (WindowHoldsPoint()) {
-    if (SecondLayerOf(s)) EnclosingStep(s, prev, next);
+    if (enclosing) EnclosingStep(s, prev, next);
     else EnclosedStep(s, prev, next);
   }
-  if (edgeWork_ && !Spanning().empty()) SpanningStep(s, prev, next);
-  InsertWindow(s, SecondLayerOf(s) ? prev : next);
+  // Enclosed upward edges and enclosing downward edges reaching across the
+  // eastern edge that starts upward at s. The window points are gathered
+  // only for such an s: a pair gathered for a lower point of the column
+  // would be dropped by this one's test unless its span lies above s.
+  if (edgeWork_ && (enclosing ? next && next->y > s->y : prev && prev->y > s->y)) {
+    GatherSpans(s);
+    if (!Spanning().empty()) SpanningStep(s, prev, next);
+  }
+  InsertWindow(s, enclosing ? prev : next);
 }
 
 // s enclosed: its downward edge (outside to the west) against the enclosing
@@ -175,10 +213,9 @@ void EncSweep::EnclosingStep(PSPoint* s, PSPoint* prev, PSPoint* next) {
 }
 
 // Vertical pairs reaching across the whole eastern edge, taken at its lower
-// end.
+// end (s: enclosed with prev above it, or enclosing with next above it).
 void EncSweep::SpanningStep(PSPoint* s, PSPoint* prev, PSPoint* next) {
   const bool enclosing = SecondLayerOf(s);
-  if (!enclosing ? !(prev && prev->y > s->y) : !(next && next->y > s->y)) return;
   auto& list = Spanning();
   size_t keep = 0;
   for (size_t i = 0; i < list.size(); ++i) {
@@ -192,41 +229,46 @@ void EncSweep::SpanningStep(PSPoint* s, PSPoint* prev, PSPoint* next) {
 }
 
 // Copies the rings that hold a marked point whole to the output (an
-// enclosed shape that leaves the enclosing layer), the same rings as
-// CopyFlaggedRings copies but found from the marks instead of a walk over
-// the whole list. Open chains among them take CopyFlaggedRings itself.
+// enclosed shape that leaves the enclosing layer), the same rings in the
+// same order as CopyFlaggedRings copies, but found from the marks instead of
+// a walk over the whole list. Each ring is walked once, by its copy: only
+// the marked points it passes are flagged as visited (the later marks of a
+// ring already copied are the only points looked up), and only they are
+// cleared afterwards. A list with open chains takes CopyFlaggedRings
+// itself.
 void EncSweep::CopyMarkedRings(PSList& list) {
-  std::vector<PSPoint*> rings;
-  bool chain = false;
-  for (PSPoint* m : marks_) {
-    if (m->flags & PSPointFlags::Visited) continue;
-    PSPoint* s = m;
-    do {
-      s->flags |= PSPointFlags::Visited;
-      s = s->next;
-    } while (s && s != m);
-    if (!s) {
-      chain = true;
-      break;
-    }
-    rings.push_back(m);
-  }
-  if (chain) {
-    MaskFlags(list, ~int(PSPointFlags::Visited));
+  if (chains_) {
     CopyFlaggedRings(list, out_);
     return;
   }
-  for (PSPoint* m : rings) {
-    CopyRing(out_, m);
+  std::vector<PSPoint*> flagged;
+  // The marks and the ring vertices lie all over memory: each is asked for
+  // ahead of its turn.
+  constexpr size_t kAhead = 8;
+  for (size_t i = 0; i < marks_.size(); ++i) {
+    if (i + kAhead < marks_.size()) __builtin_prefetch(marks_[i + kAhead]);
+    PSPoint* m = marks_[i];
+    if (m->flags & PSPointFlags::Visited) continue;
+    __builtin_prefetch(m->next);
+    PSPoint* first = PushPoint(out_, m->x, m->y);
+    PSPoint* last = first;
+    m->flags |= PSPointFlags::Visited;
+    flagged.push_back(m);
+    for (PSPoint* s = m->next; s != m; s = s->next) {
+      __builtin_prefetch(s->next);
+      PSPoint* c = PushPoint(out_, s->x, s->y);
+      LinkPoints(last, c);
+      last = c;
+      if ((s->flags & (PSPointFlags::Marker | PSPointFlags::Visited)) ==
+          PSPointFlags::Marker) {
+        s->flags |= PSPointFlags::Visited;
+        flagged.push_back(s);
+      }
+    }
+    LinkPoints(last, first);
     ++out_.ringCount;
   }
-  for (PSPoint* m : rings) {
-    PSPoint* s = m;
-    do {
-      s->flags &= uint16_t(~PSPointFlags::Visited);
-      s = s->next;
-    } while (s != m);
-  }
+  for (PSPoint* p : flagged) p->flags &= uint16_t(~PSPointFlags::Visited);
 }
 
 // A vertical enclosed edge lying on a vertical enclosing edge of the same
@@ -290,8 +332,9 @@ bool EncSweep::WalkActiveEdges() {
   bool result = false;
   const int64_t lo = TouchedLo(), hi = TouchedHi();
   ResetTouched();
-  if (lo > hi) return false;
-  ActiveNode* n = FirstEdgeAtOrAbove(lo);
+  ActiveNode* n = lo > hi ? nullptr : WalkStart(lo);
+  lowestTouched_ = nullptr;
+  if (!n) return false;
   bool inside = IsBottom(n->dn[0]) ? false : n->dn[0]->insideAbove;
   for (; !IsTop(n); n = n->up[0]) {
     const bool before = n->insideAbove;
@@ -302,6 +345,17 @@ bool EncSweep::WalkActiveEdges() {
   return result;
 }
 
+// The lowest edge whose y is at least lo: from the lowest live edge touched
+// (its y is at least lo, the least y touched) down the list past the edges
+// of y still at least lo, of which there are none or few; the search from
+// the top of the list when no such edge was kept.
+ActiveNode* EncSweep::WalkStart(int64_t lo) {
+  if (!lowestTouched_) return FirstEdgeAtOrAbove(lo);
+  ActiveNode* n = lowestTouched_;
+  while (!IsBottom(n->dn[0]) && n->dn[0]->y >= lo) n = n->dn[0];
+  return n;
+}
+
 // Judges one edge of the walk with the inside state below it; returns the
 // state above it, which it also leaves in inside.
 bool EncSweep::Judge(ActiveNode* n, bool& inside, bool& result) {
@@ -309,9 +363,9 @@ bool EncSweep::Judge(ActiveNode* n, bool& inside, bool& result) {
   ActiveNode* above = n->up[0];
   PSPoint* a = n->e.left;
   PSPoint* b = n->e.right;
-  const bool enclosing = SecondLayerOf(a);
+  const bool enclosing = n->enclosing;
   auto isEnclosing = [this](const ActiveNode* m, bool forward) {
-    return !IsSentinel(m) && SecondLayerOf(m->e.left) && m->e.forward == forward;
+    return !IsSentinel(m) && m->enclosing && m->e.forward == forward;
   };
   if (n->e.forward) {
     if (enclosing) {

@@ -114,19 +114,26 @@ void SweepFrame::Unlink(ActiveNode* n) {
   activePool_.Put(n);
 }
 
+ActiveNode* SweepFrame::FindEdge(const PSPoint* left, const PSPoint* right) const {
+  // An edge is in the list once; the table finds it wherever the order put
+  // it (crossing edges of two layers can leave the order inconsistent at
+  // this abscissa).
+  ActiveNode* n = edges_.Find(left, right);
+  if (!n) throw Error("Wrong segment ordering", "DRC");
+  return n;
+}
+
 ActiveNode* SweepFrame::RemoveEdge(PSPoint* left, PSPoint* right, int32_t x) {
   auto holds = [left, right](const ActiveNode* n) {
     return n->e.left == left && n->e.right == right;
   };
   (void)x;
   ActiveNode* n = cursor_;
-  if (IsSentinel(n) || !holds(n)) {
-    // An edge is in the list once; the table finds it wherever the order
-    // put it (crossing edges of two layers can leave the order
-    // inconsistent at this abscissa).
-    n = edges_.Find(left, right);
-    if (!n) throw Error("Wrong segment ordering", "DRC");
-  }
+  if (IsSentinel(n) || !holds(n)) n = FindEdge(left, right);
+  return RemoveNode(n);
+}
+
+ActiveNode* SweepFrame::RemoveNode(ActiveNode* n) {
   edges_.Erase(n);
   ActiveNode* above = n->up[0];
   Touch(n->dn[0]);

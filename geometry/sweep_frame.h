@@ -40,6 +40,8 @@ struct ActiveNode {
   // The enclosure walk: whether the walk was inside the enclosing layer
   // right above this edge when it last passed it.
   bool insideAbove = false;
+  // The enclosure walk: whether the edge belongs to the enclosing layer.
+  bool enclosing = false;
 };
 
 // One point of the window, ordered by (y, then x). Its position and the
@@ -171,6 +173,12 @@ class SweepFrame {
   // Unlinks the edge with these two ends (ending at x) and returns the node
   // that followed it. Throws "Wrong segment ordering" when it is missing.
   ActiveNode* RemoveEdge(PSPoint* left, PSPoint* right, int32_t x);
+  // The node of the edge with these two ends. Throws "Wrong segment
+  // ordering" when it is missing.
+  ActiveNode* FindEdge(const PSPoint* left, const PSPoint* right) const;
+  // Unlinks n, an edge of the list found by the caller, and returns the node
+  // that followed it.
+  ActiveNode* RemoveNode(ActiveNode* n);
 
   // The y range of the edges (all horizontal) whose neighbours changed
   // since the last ResetTouched; empty when lo > hi.
