@@ -105,19 +105,26 @@ namespace {
 
 constexpr uint32_t kLeafItems = 8;
 
-// Position of the cell (x, y) of a 65536 x 65536 grid along the Hilbert
-// curve through it: consecutive runs along the curve are compact patches of
-// the plane.
+// Cells a side of the grid the edge centres are ordered in: a 4096 x 4096
+// grid gives curve positions of 24 bits, sorted in three radix passes. The
+// order only shapes the hierarchy (queries give their edges in the copy's
+// order whatever it is), and leaves of eight edges are far coarser than
+// one cell on any layout dense enough for the passes to matter.
+constexpr uint32_t kGridBits = 12;
+constexpr uint32_t kGridMax = (1u << kGridBits) - 1;
+
+// Position of the cell (x, y) of the grid along the Hilbert curve through
+// it: consecutive runs along the curve are compact patches of the plane.
 uint32_t HilbertIndex(uint32_t x, uint32_t y) {
   uint32_t d = 0;
-  for (uint32_t s = 1u << 15; s > 0; s >>= 1) {
+  for (uint32_t s = 1u << (kGridBits - 1); s > 0; s >>= 1) {
     const uint32_t rx = (x & s) ? 1 : 0;
     const uint32_t ry = (y & s) ? 1 : 0;
     d += s * s * ((3 * rx) ^ ry);
     if (ry == 0) {
       if (rx == 1) {
-        x = 65535 - x;
-        y = 65535 - y;
+        x = kGridMax - x;
+        y = kGridMax - y;
       }
       std::swap(x, y);
     }
@@ -125,12 +132,12 @@ uint32_t HilbertIndex(uint32_t x, uint32_t y) {
   return d;
 }
 
-// The cell of a doubled centre coordinate c in a grid of 65536 cells over
-// lo .. hi (doubled as well). c - lo and the extent stay below 2^34, so the
-// product fits 64 bits.
+// The cell of a doubled centre coordinate c in the grid over lo .. hi
+// (doubled as well). c - lo and the extent stay below 2^34, so the product
+// fits 64 bits.
 uint32_t GridCell(int64_t c, int64_t lo, int64_t extent) {
   if (extent <= 0) return 0;
-  return uint32_t((uint64_t(c - lo) * 65535u) / uint64_t(extent));
+  return uint32_t((uint64_t(c - lo) * kGridMax) / uint64_t(extent));
 }
 
 }  // namespace
@@ -201,7 +208,7 @@ void EdgeBandIndex::Layout() {
   count_ = count;
   if (count == 0) return;
   // The edges along the Hilbert curve through their centres (a radix sort
-  // of the curve positions, 8 bits a pass).
+  // of the curve positions, 8 bits a pass; ties keep the given order).
   Box all;
   for (const Box& e : edges) {
     all.Extend(e.x1, e.y1);
@@ -219,7 +226,7 @@ void EdgeBandIndex::Layout() {
     const uint32_t cy = GridCell(int64_t(e.y1) + e.y2, y0, h);
     keys[i] = (uint64_t(HilbertIndex(cx, cy)) << 32) | i;
   }
-  for (int shift = 32; shift < 64; shift += 8) {
+  for (int shift = 32; shift < 32 + 2 * int(kGridBits); shift += 8) {
     size_t bucket[257] = {};
     for (uint64_t k : keys) ++bucket[((k >> shift) & 0xff) + 1];
     for (int b = 0; b < 256; ++b) bucket[b + 1] += bucket[b];

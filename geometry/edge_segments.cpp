@@ -12,6 +12,42 @@ namespace velmar {
 
 namespace {
 
+// Records the lists have let go of, kept for the next pieces: a profile
+// over millions of edges makes and drops a few records per edge, and a
+// small stack of spare records serves them without the heap.
+struct SpareSegments {
+  static constexpr int kCapacity = 1024;
+  AttrSegment* records[kCapacity];
+  int count = 0;
+  ~SpareSegments() {
+    while (count > 0) delete records[--count];
+  }
+};
+
+SpareSegments& Spares() {
+  static SpareSegments spares;
+  return spares;
+}
+
+// A record with every field 0.
+AttrSegment* NewSegment() {
+  SpareSegments& spares = Spares();
+  if (spares.count == 0) return new AttrSegment;
+  AttrSegment* s = spares.records[--spares.count];
+  *s = AttrSegment();
+  return s;
+}
+
+void DropSegment(AttrSegment* s) {
+  if (s == nullptr) return;
+  SpareSegments& spares = Spares();
+  if (spares.count < SpareSegments::kCapacity) {
+    spares.records[spares.count++] = s;
+  } else {
+    delete s;
+  }
+}
+
 AttrSegment* Seg(const SListNode* n) { return static_cast<AttrSegment*>(n->item); }
 
 // Lexicographic order of positions (x, then y).
@@ -53,7 +89,7 @@ SListNode* InsertAfter(AttrSegmentList& list, SListNode* after,
 // A piece from (x1, y1) to (x2, y2) carrying v at both ends of channel c.
 AttrSegment* ConstantPiece(int32_t x1, int32_t y1, int32_t x2, int32_t y2,
                            int32_t v, int c) {
-  AttrSegment* s = new AttrSegment;
+  AttrSegment* s = NewSegment();
   s->x1 = x1, s->y1 = y1, s->x2 = x2, s->y2 = y2;
   s->startValue[c] = s->endValue[c] = v;
   return s;
@@ -72,7 +108,7 @@ SListNode* SplitAt(AttrSegmentList& list, SListNode* at, int c, int32_t x,
                    int32_t y) {
   AttrSegment& q = *Seg(at);
   const int32_t v = SegmentValueAt(q, c, x, y);
-  AttrSegment* rest = new AttrSegment;
+  AttrSegment* rest = NewSegment();
   rest->x1 = x, rest->y1 = y, rest->x2 = q.x2, rest->y2 = q.y2;
   rest->startValue[c] = v;
   rest->endValue[c] = q.endValue[c];
@@ -84,7 +120,7 @@ SListNode* SplitAt(AttrSegmentList& list, SListNode* at, int c, int32_t x,
 }  // namespace
 
 void FreeSegmentList(AttrSegmentList& list) {
-  for (SListNode* n = list.head; n; n = n->next) delete Seg(n);
+  for (SListNode* n = list.head; n; n = n->next) DropSegment(Seg(n));
   SList::Clear(list);
 }
 
@@ -157,7 +193,7 @@ void CoalesceSegments(AttrSegmentList& list, int c) {
         s = cand;
         sn->next = rn->next;
         if (list.tail == rn) list.tail = sn;
-        delete Seg(rn);
+        DropSegment(Seg(rn));
         SList::FreeNode(rn);
         --list.count;
         continue;  // S again with its new successor
@@ -286,7 +322,7 @@ bool AppendFacingPieces(const std::vector<BandPiece>& pieces,
       const long double dy = (long double)(int64_t(by) - ay);
       return int32_t(RoundHalfAway(std::sqrt(dx * dx + dy * dy)));
     };
-    AttrSegment* s = new AttrSegment;
+    AttrSegment* s = NewSegment();
     s->x1 = p.footEnd.x, s->y1 = p.footEnd.y;
     s->x2 = p.foot.x, s->y2 = p.foot.y;
     s->startValue[channel] = dist(p.piece.x2, p.piece.y2, p.footEnd.x, p.footEnd.y);

@@ -92,6 +92,38 @@ TEST(EdgeSegments, AddPathSegmentsFillsEveryGap) {
   FreeSegmentList(l);
 }
 
+TEST(EdgeSegments, PiecesMadeAfterFreedListsCarryOnlyTheirOwnChannel) {
+  // Lists let go of records with every channel set; the gap pieces made
+  // next carry their value in their channel and 0 in every other.
+  for (int round = 0; round < 3; ++round) {
+    AttrSegmentList used;
+    for (int i = 0; i < 40; ++i) {
+      AttrSegment* s = Make({i * 10, 5, i * 10 + 10, 5, 0, 0}, 0);
+      for (int c = 0; c < 4; ++c) s->startValue[c] = s->endValue[c] = 1000 + c;
+      AppendSegment(used, s);
+    }
+    FreeSegmentList(used);
+    for (int c = 0; c < 4; ++c) {
+      AttrSegmentList l;
+      Fill(l, {{10, 0, 20, 0, 1, 2}}, c);
+      AddPathSegments(l, Box(0, 0, 100, 0), 50, c);
+      ASSERT_EQ(l.count, 3);
+      for (const SListNode* n = l.head; n; n = n->next) {
+        const AttrSegment& s = *n->Item<AttrSegment>();
+        for (int o = 0; o < 4; ++o) {
+          if (o == c) continue;
+          EXPECT_EQ(s.startValue[o], 0) << "channel " << o;
+          EXPECT_EQ(s.endValue[o], 0) << "channel " << o;
+        }
+      }
+      EXPECT_EQ(Read(l, c), (std::vector<Piece>{{0, 0, 10, 0, 50, 50},
+                                                {10, 0, 20, 0, 1, 2},
+                                                {20, 0, 100, 0, 50, 50}}));
+      FreeSegmentList(l);
+    }
+  }
+}
+
 TEST(EdgeSegments, CoalesceJoinsOnlyLinearContinuations) {
   struct Case {
     const char* what;
