@@ -542,30 +542,33 @@ void UniqueSegments(std::vector<Seg>& segs) {
              segs.end());
 }
 
-}  // namespace
-
-bool CrossingsExceed(const PSList& list, size_t limit) {
+// The work arrays of one crossing search, emptied, kept from call to call.
+struct SearchScratch {
   Scratch<Seg, 0> segStore;
   Scratch<Seg, 1> verticalStore;
   Scratch<HotPoint, 0> hotStore;
   std::vector<Seg>& segs = *segStore;
   std::vector<Seg>& verticals = *verticalStore;
   std::vector<HotPoint>& hot = *hotStore;
-  CollectSegments(list, segs, verticals, nullptr);
-  CrossingFinder finder(segs, verticals);
-  finder.Run(hot, limit);
+};
+
+}  // namespace
+
+bool CrossingsExceed(const PSList& list, size_t limit) {
+  SearchScratch w;
+  CollectSegments(list, w.segs, w.verticals, nullptr);
+  CrossingFinder finder(w.segs, w.verticals);
+  finder.Run(w.hot, limit);
   return finder.Stopped();
 }
 
 int32_t SnapRoundCrossings(PSList& list, bool* offGrid, bool deletedAside) {
   if (offGrid) *offGrid = false;
   if (!list.head || !list.head->link || ClassifyList(list) == 0) return 0;
-  Scratch<Seg, 0> segStore;
-  Scratch<Seg, 1> verticalStore;
-  Scratch<HotPoint, 0> hotStore;
-  std::vector<Seg>& segs = *segStore;
-  std::vector<Seg>& verticals = *verticalStore;
-  std::vector<HotPoint>& hot = *hotStore;
+  SearchScratch w;
+  std::vector<Seg>& segs = w.segs;
+  std::vector<Seg>& verticals = w.verticals;
+  std::vector<HotPoint>& hot = w.hot;
   CollectSegments(list, segs, verticals, &hot);
   // Copies of one edge (shapes stacked on each other) cross everything at
   // the same points: each is searched once, so that k copies crossing k
