@@ -1,8 +1,14 @@
 #include "geometry/edge_index.h"
 
 #include <algorithm>
+#include <cassert>
+#include <climits>
 #include <cmath>
 #include <utility>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace velmar {
 
@@ -103,49 +109,158 @@ int32_t CollectEdges(const DBSearchSystem& tree, const Box& query,
 
 namespace {
 
-constexpr uint32_t kLeafItems = 8;
+// A wide hierarchy is shallow: a band query over a few hundred thousand
+// edges passes three node levels, each node's children tested together,
+// where a binary one passes a chain of fifteen dependent tests.
+constexpr uint32_t kLeafItems = 16;  // edges a leaf
+constexpr uint32_t kFanout = 32;     // children a node
+// Levels above the leaves: 2^32 edges make 2^28 leaves, under six levels.
+constexpr uint32_t kMaxNodeLevels = 6;
 
 // Cells a side of the grid the edge centres are ordered in: a 4096 x 4096
 // grid gives curve positions of 24 bits, sorted in three radix passes. The
 // order only shapes the hierarchy (queries give their edges in the copy's
-// order whatever it is), and leaves of eight edges are far coarser than
+// order whatever it is), and leaves of sixteen edges are far coarser than
 // one cell on any layout dense enough for the passes to matter.
 constexpr uint32_t kGridBits = 12;
 constexpr uint32_t kGridMax = (1u << kGridBits) - 1;
 
 // Position of the cell (x, y) of the grid along the Hilbert curve through
 // it: consecutive runs along the curve are compact patches of the plane.
+// Each level reads one bit of x and y, then mirrors (rx = 1, ry = 0) and
+// transposes (ry = 0) the cell within its quadrant; the masks keep the
+// loop free of data-dependent branches. Bits above the level are no
+// longer read, so the mirror may flip them.
 uint32_t HilbertIndex(uint32_t x, uint32_t y) {
   uint32_t d = 0;
-  for (uint32_t s = 1u << (kGridBits - 1); s > 0; s >>= 1) {
-    const uint32_t rx = (x & s) ? 1 : 0;
-    const uint32_t ry = (y & s) ? 1 : 0;
-    d += s * s * ((3 * rx) ^ ry);
-    if (ry == 0) {
-      if (rx == 1) {
-        x = kGridMax - x;
-        y = kGridMax - y;
-      }
-      std::swap(x, y);
-    }
+  for (int b = int(kGridBits) - 1; b >= 0; --b) {
+    const uint32_t rx = (x >> b) & 1, ry = (y >> b) & 1;
+    d = (d << 2) | ((3 * rx) ^ ry);
+    const uint32_t mirror = 0u - (rx & (ry ^ 1));
+    x ^= mirror;
+    y ^= mirror;
+    const uint32_t swap = (x ^ y) & (0u - (ry ^ 1));
+    x ^= swap;
+    y ^= swap;
   }
   return d;
 }
 
-// The cell of a doubled centre coordinate c in the grid over lo .. hi
-// (doubled as well). c - lo and the extent stay below 2^34, so the product
-// fits 64 bits.
-uint32_t GridCell(int64_t c, int64_t lo, int64_t extent) {
-  if (extent <= 0) return 0;
-  return uint32_t((uint64_t(c - lo) * kGridMax) / uint64_t(extent));
+// Four boxes held coordinate by coordinate: the children of one node, or
+// half the edges of a leaf. A missing one is the empty box, which
+// overlaps nothing.
+struct alignas(16) BoxQuad {
+  int32_t x1[4], y1[4], x2[4], y2[4];
+
+  void Clear() {
+    for (int j = 0; j < 4; ++j) {
+      x1[j] = y1[j] = INT_MAX;
+      x2[j] = y2[j] = INT_MIN;
+    }
+  }
+  void Set(int j, const Box& b) {
+    x1[j] = b.x1, y1[j] = b.y1, x2[j] = b.x2, y2[j] = b.y2;
+  }
+  // The bounding box of the four (boxes are never empty but for padding).
+  Box Bounds() const {
+    Box b;
+    for (int j = 0; j < 4; ++j) {
+      b.x1 = std::min(b.x1, x1[j]);
+      b.y1 = std::min(b.y1, y1[j]);
+      b.x2 = std::max(b.x2, x2[j]);
+      b.y2 = std::max(b.y2, y2[j]);
+    }
+    return b;
+  }
+};
+
+// A query box broadcast to every lane.
+struct QueryLanes {
+#if defined(__SSE2__)
+  __m128i x1, y1, x2, y2;
+  explicit QueryLanes(const Box& q)
+      : x1(_mm_set1_epi32(q.x1)), y1(_mm_set1_epi32(q.y1)),
+        x2(_mm_set1_epi32(q.x2)), y2(_mm_set1_epi32(q.y2)) {}
+#else
+  Box q;
+  explicit QueryLanes(const Box& box) : q(box) {}
+#endif
+};
+
+// Bit j set: box j of the quad overlaps the query (open overlap).
+inline uint32_t OverlapMask(const BoxQuad& b, const QueryLanes& q) {
+#if defined(__SSE2__)
+  const __m128i bx1 = _mm_load_si128(reinterpret_cast<const __m128i*>(b.x1));
+  const __m128i by1 = _mm_load_si128(reinterpret_cast<const __m128i*>(b.y1));
+  const __m128i bx2 = _mm_load_si128(reinterpret_cast<const __m128i*>(b.x2));
+  const __m128i by2 = _mm_load_si128(reinterpret_cast<const __m128i*>(b.y2));
+  const __m128i m = _mm_and_si128(
+      _mm_and_si128(_mm_cmplt_epi32(bx1, q.x2), _mm_cmplt_epi32(q.x1, bx2)),
+      _mm_and_si128(_mm_cmplt_epi32(by1, q.y2), _mm_cmplt_epi32(q.y1, by2)));
+  return uint32_t(_mm_movemask_ps(_mm_castsi128_ps(m)));
+#else
+  uint32_t mask = 0;
+  for (int j = 0; j < 4; ++j) {
+    if (b.x1[j] < q.q.x2 && q.q.x1 < b.x2[j] && b.y1[j] < q.q.y2 && q.q.y1 < b.y2[j])
+      mask |= 1u << j;
+  }
+  return mask;
+#endif
+}
+
+// The boxes of a leaf's edges or a node's children: n consecutive quads.
+template <uint32_t n>
+inline uint32_t GroupMask(const BoxQuad* g, const QueryLanes& q) {
+  uint32_t mask = 0;
+  for (uint32_t k = 0; k < n; ++k) mask |= OverlapMask(g[k], q) << (4 * k);
+  return mask;
+}
+
+void ClearGroup(BoxQuad* g, uint32_t n) {
+  for (uint32_t k = 0; k < n; ++k) g[k].Clear();
+}
+
+Box GroupBounds(const BoxQuad* g, uint32_t n) {
+  Box box;
+  for (uint32_t k = 0; k < n; ++k) {
+    const Box b = g[k].Bounds();
+    box.x1 = std::min(box.x1, b.x1);
+    box.y1 = std::min(box.y1, b.y1);
+    box.x2 = std::max(box.x2, b.x2);
+    box.y2 = std::max(box.y2, b.y2);
+  }
+  return box;
+}
+
+constexpr uint32_t kLeafQuads = kLeafItems / 4;
+constexpr uint32_t kNodeQuads = kFanout / 4;
+static_assert(kLeafItems % 4 == 0 && kLeafItems <= 16 && kFanout % 4 == 0 && kFanout <= 32);
+
+struct Hit {
+  Box edge;       // start to end
+  uint32_t rank;  // position in the copy's order
+};
+
+// The direction bits of an edge: bit 0 its x, bit 1 its y runs downward.
+uint32_t DirectionBits(const Box& e) {
+  return (e.x2 < e.x1 ? 1u : 0u) | (e.y2 < e.y1 ? 2u : 0u);
 }
 
 }  // namespace
 
+// The hierarchy is packed bottom-up: leaf k holds the edges 16k .. 16k + 15
+// of the curve order; node i of level 1 has the leaves 32i .. 32i + 31 as
+// children, node i of level l > 1 the nodes 32i .. 32i + 31 of level l - 1;
+// the top level has one node, the root. A leaf is four quads of its edges'
+// bounding boxes, a node eight quads of its children's boxes.
 struct EdgeBandIndex::Storage {
-  std::vector<Item> items;
-  std::vector<Box> nodes;
-  std::vector<Box> edges;  // the edges in the copy's order while laid out
+  std::vector<Box> edges;           // the edges in the copy's order while laid out
+  std::vector<uint32_t> ranks;      // each item's position in the copy's order
+  std::vector<BoxQuad> leaves;      // the edges' bounding boxes, leaf by leaf
+  std::vector<uint32_t> directions; // a leaf's DirectionBits, two bits an edge
+  std::vector<BoxQuad> nodes;       // level 1 first, the root last
+  std::vector<uint32_t> levelStart; // first node of each level (index 1 up)
+  std::vector<Box> levelBoxes, upperBoxes;  // boxes of a level while built
   std::vector<uint64_t> keys, swapKeys;
   std::vector<Hit> hits;
 };
@@ -170,9 +285,14 @@ EdgeBandIndex::Storage* TakeStorage() {
 }  // namespace
 
 void EdgeBandIndex::StorageReturn::operator()(Storage* s) const {
-  s->items.clear();
-  s->nodes.clear();
   s->edges.clear();
+  s->directions.clear();
+  s->ranks.clear();
+  s->leaves.clear();
+  s->nodes.clear();
+  s->levelStart.clear();
+  s->levelBoxes.clear();
+  s->upperBoxes.clear();
   s->keys.clear();
   s->swapKeys.clear();
   s->hits.clear();
@@ -203,7 +323,8 @@ EdgeBandIndex::EdgeBandIndex(const PSList& list) : store_(TakeStorage()) {
 }
 
 void EdgeBandIndex::Layout() {
-  const std::vector<Box>& edges = store_->edges;
+  Storage& s = *store_;
+  const std::vector<Box>& edges = s.edges;
   const size_t count = edges.size();
   count_ = count;
   if (count == 0) return;
@@ -211,19 +332,27 @@ void EdgeBandIndex::Layout() {
   // of the curve positions, 8 bits a pass; ties keep the given order).
   Box all;
   for (const Box& e : edges) {
-    all.Extend(e.x1, e.y1);
-    all.Extend(e.x2, e.y2);
+    all.x1 = std::min(all.x1, std::min(e.x1, e.x2));
+    all.y1 = std::min(all.y1, std::min(e.y1, e.y2));
+    all.x2 = std::max(all.x2, std::max(e.x1, e.x2));
+    all.y2 = std::max(all.y2, std::max(e.y1, e.y2));
   }
+  // Doubled centres scaled onto the grid; rounding only moves an edge to
+  // a neighbouring cell, which the order does not mind.
   const int64_t x0 = 2 * int64_t(all.x1), y0 = 2 * int64_t(all.y1);
-  const int64_t w = 2 * all.Width(), h = 2 * all.Height();
-  std::vector<uint64_t>& keys = store_->keys;
-  std::vector<uint64_t>& swapKeys = store_->swapKeys;
+  const double sx = all.Width() > 0 ? double(kGridMax) / double(2 * all.Width()) : 0.0;
+  const double sy = all.Height() > 0 ? double(kGridMax) / double(2 * all.Height()) : 0.0;
+  auto cell = [](int64_t c, int64_t lo, double scale) {
+    return std::min(kGridMax, uint32_t(double(c - lo) * scale));
+  };
+  std::vector<uint64_t>& keys = s.keys;
+  std::vector<uint64_t>& swapKeys = s.swapKeys;
   keys.resize(count);
   swapKeys.resize(count);
   for (size_t i = 0; i < count; ++i) {
     const Box& e = edges[i];
-    const uint32_t cx = GridCell(int64_t(e.x1) + e.x2, x0, w);
-    const uint32_t cy = GridCell(int64_t(e.y1) + e.y2, y0, h);
+    const uint32_t cx = cell(int64_t(e.x1) + e.x2, x0, sx);
+    const uint32_t cy = cell(int64_t(e.y1) + e.y2, y0, sy);
     keys[i] = (uint64_t(HilbertIndex(cx, cy)) << 32) | i;
   }
   for (int shift = 32; shift < 32 + 2 * int(kGridBits); shift += 8) {
@@ -233,79 +362,106 @@ void EdgeBandIndex::Layout() {
     for (uint64_t k : keys) swapKeys[bucket[(k >> shift) & 0xff]++] = k;
     keys.swap(swapKeys);
   }
-  std::vector<Item>& items = store_->items;
-  items.resize(count);
-  for (size_t i = 0; i < count; ++i) {
-    const uint64_t k = keys[i];
-    items[i] = Item{edges[uint32_t(k)], uint32_t(k)};
-  }
-  items_ = items.data();
 
-  // Ranges halve from level to level: the deepest level is the first whose
-  // ranges hold at most kLeafItems items.
-  size_t levels = 1;
-  for (size_t n = count; n > kLeafItems; n = (n + 1) / 2) ++levels;
-  store_->nodes.resize((size_t(1) << levels) - 1);
-  nodes_ = store_->nodes.data();
-  Build(0, 0, uint32_t(count));
-}
-
-Box EdgeBandIndex::Build(uint32_t node, uint32_t lo, uint32_t hi) {
-  Box box;
-  if (hi - lo <= kLeafItems) {
-    for (uint32_t i = lo; i < hi; ++i) {
-      const Box& e = items_[i].edge;
-      box.Extend(e.x1, e.y1);
-      box.Extend(e.x2, e.y2);
+  // The items in leaf order and the leaves' quads of normalised boxes.
+  const size_t leafCount = (count + kLeafItems - 1) / kLeafItems;
+  s.directions.assign(leafCount, 0);
+  s.ranks.resize(count);
+  s.leaves.resize(kLeafQuads * leafCount);
+  s.levelBoxes.resize(leafCount);
+  for (size_t leaf = 0; leaf < leafCount; ++leaf) {
+    BoxQuad* quads = &s.leaves[kLeafQuads * leaf];
+    ClearGroup(quads, kLeafQuads);
+    const size_t lo = leaf * kLeafItems, hi = std::min(count, lo + kLeafItems);
+    for (size_t i = lo; i < hi; ++i) {
+      const uint32_t rank = uint32_t(keys[i]);
+      const Box& e = edges[rank];
+      s.directions[leaf] |= DirectionBits(e) << (2 * (i - lo));
+      s.ranks[i] = rank;
+      quads[(i - lo) / 4].Set(int((i - lo) % 4), Normalized(e));
     }
-  } else {
-    const uint32_t mid = lo + (hi - lo) / 2;
-    box = Build(2 * node + 1, lo, mid);
-    const Box high = Build(2 * node + 2, mid, hi);
-    box.Extend(high.x1, high.y1);
-    box.Extend(high.x2, high.y2);
+    s.levelBoxes[leaf] = GroupBounds(quads, kLeafQuads);
   }
-  nodes_[node] = box;
-  return box;
+
+  // The levels above, kFanout children a node, up to a single root.
+  s.nodes.clear();
+  s.levelStart.assign(1, 0);  // level 0, the leaves, is not in nodes
+  size_t below = leafCount;
+  while (below > 1) {
+    assert(s.levelStart.size() <= kMaxNodeLevels);
+    const size_t n = (below + kFanout - 1) / kFanout;
+    s.levelStart.push_back(uint32_t(s.nodes.size() / kNodeQuads));
+    s.upperBoxes.resize(n);
+    for (size_t i = 0; i < n; ++i) {
+      const size_t at = s.nodes.size();
+      s.nodes.resize(at + kNodeQuads);
+      BoxQuad* g = &s.nodes[at];
+      ClearGroup(g, kNodeQuads);
+      for (size_t j = 0; j < kFanout && kFanout * i + j < below; ++j) {
+        g[j / 4].Set(int(j % 4), s.levelBoxes[kFanout * i + j]);
+      }
+      s.upperBoxes[i] = GroupBounds(g, kNodeQuads);
+    }
+    s.levelBoxes.swap(s.upperBoxes);
+    below = n;
+  }
 }
 
-void EdgeBandIndex::Find(const Box& q) const {
+void EdgeBandIndex::Find(const Box& q, const Box& exclude) const {
+  const Storage& s = *store_;
   std::vector<Hit>& hits = store_->hits;
   hits.clear();
-  if (count_ == 0 || !nodes_[0].Overlaps(q)) return;
-  // Depth-first over the nodes whose boxes overlap q; the stack holds the
-  // high halves still to visit (at most one a level).
-  struct Frame {
-    uint32_t node, lo, hi;
+  if (count_ == 0) return;
+  const QueryLanes lanes(q);
+  const uint32_t* ranks = s.ranks.data();
+  auto leaf = [&](uint32_t k) {
+    uint32_t mask = GroupMask<kLeafQuads>(&s.leaves[kLeafQuads * size_t(k)], lanes);
+    while (mask != 0) {
+      const uint32_t j = uint32_t(__builtin_ctz(mask));
+      mask &= mask - 1;
+      const BoxQuad& g = s.leaves[kLeafQuads * size_t(k) + j / 4];
+      const uint32_t lane = j % 4, dir = s.directions[k] >> (2 * j);
+      Box e(g.x1[lane], g.y1[lane], g.x2[lane], g.y2[lane]);
+      if (dir & 1) std::swap(e.x1, e.x2);
+      if (dir & 2) std::swap(e.y1, e.y2);
+      if (e == exclude) continue;
+      hits.push_back(Hit{e, ranks[kLeafItems * k + j]});
+    }
   };
-  Frame stack[64];
-  int top = 0;
-  Frame f{0, 0, uint32_t(count_)};
-  for (;;) {
-    if (f.hi - f.lo <= kLeafItems) {
-      for (uint32_t i = f.lo; i < f.hi; ++i) {
-        const Box& e = items_[i].edge;
-        if (std::min(e.x1, e.x2) < q.x2 && q.x1 < std::max(e.x1, e.x2) &&
-            std::min(e.y1, e.y2) < q.y2 && q.y1 < std::max(e.y1, e.y2)) {
-          hits.push_back(Hit{items_[i].rank, i});
+  const uint32_t levels = uint32_t(s.levelStart.size());  // with the leaves
+  if (levels == 1) {
+    leaf(0);
+  } else {
+    // Depth-first over the nodes whose boxes overlap q; a node's children
+    // wait on the stack, at most kFanout - 1 a level besides the one the
+    // walk goes on with.
+    struct Frame {
+      uint32_t level, index;
+    };
+    Frame stack[(kFanout - 1) * kMaxNodeLevels + 1];
+    int top = 0;
+    stack[top++] = Frame{levels - 1, 0};
+    const BoxQuad* nodes = s.nodes.data();
+    const uint32_t* levelStart = s.levelStart.data();
+    while (top > 0) {
+      const Frame f = stack[--top];
+      uint32_t mask = GroupMask<kNodeQuads>(
+          &nodes[kNodeQuads * (size_t(levelStart[f.level]) + f.index)], lanes);
+      const uint32_t first = kFanout * f.index;
+      if (f.level == 1) {
+        while (mask != 0) {
+          leaf(first + uint32_t(__builtin_ctz(mask)));
+          mask &= mask - 1;
         }
-      }
-    } else {
-      const uint32_t mid = f.lo + (f.hi - f.lo) / 2;
-      const uint32_t low = 2 * f.node + 1, high = low + 1;
-      const bool inLow = nodes_[low].Overlaps(q), inHigh = nodes_[high].Overlaps(q);
-      if (inLow) {
-        if (inHigh) stack[top++] = Frame{high, mid, f.hi};
-        f = Frame{low, f.lo, mid};
         continue;
       }
-      if (inHigh) {
-        f = Frame{high, mid, f.hi};
-        continue;
+      // Highest child first onto the stack, so the lowest comes off first.
+      while (mask != 0) {
+        const uint32_t j = 31u - uint32_t(__builtin_clz(mask));
+        mask &= ~(1u << j);
+        stack[top++] = Frame{f.level - 1, first + j};
       }
     }
-    if (top == 0) break;
-    f = stack[--top];
   }
   // Back into the copy's order; a band rarely holds more than a few edges.
   if (hits.size() > 16) {
@@ -323,11 +479,10 @@ void EdgeBandIndex::Find(const Box& q) const {
 
 int32_t EdgeBandIndex::CollectEdges(const Box& query, const Box& exclude,
                                     std::vector<Box>& out) const {
-  Find(query);
+  Find(query, exclude);
   int32_t count = 0;
   for (const Hit& h : store_->hits) {
-    Box edge = items_[h.item].edge;
-    if (edge == exclude) continue;
+    Box edge = h.edge;
     if (!query.Contains(Normalized(edge)) && !MeetsBox(edge, query)) continue;
     out.push_back(edge);
     ++count;
@@ -341,10 +496,9 @@ void EdgeBandIndex::CollectEdges(const Box& query1, const Box& query2,
   Box both = query1;
   both.Extend(query2.x1, query2.y1);
   both.Extend(query2.x2, query2.y2);
-  Find(both);
+  Find(both, exclude);
   for (const Hit& h : store_->hits) {
-    const Box& edge = items_[h.item].edge;
-    if (edge == exclude) continue;
+    const Box& edge = h.edge;
     const Box box = Normalized(edge);
     if (box.Overlaps(query1)) {
       Box piece = edge;

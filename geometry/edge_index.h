@@ -70,13 +70,16 @@ int32_t CollectEdges(const DBSearchSystem& tree, const Box& query,
 // A read-only copy of an edge index laid out for the band walks of long
 // edge lists. The region-halving tree splits its main levels in x only, so
 // a thin band query there passes every edge whose x range it meets; this
-// copy holds the edges in a bounding-box hierarchy (the edges along a
-// Hilbert curve through their centres, ranges halved down to eight edges a
-// leaf). A query finds the edges the tree would find, in the copy's order:
-// taken from a tree built by IndexEdges, that is the tree's traversal
-// order; taken straight from a list, the list's link order. The copy holds
-// the edges' coordinates, so it stays valid while the tree and the list are
-// cleared; it does not see later changes.
+// copy holds the edges in a packed bounding-box hierarchy: the edges along
+// a Hilbert curve through their centres, sixteen consecutive edges a leaf,
+// 32 consecutive nodes under each node above, a node's child boxes (and a
+// leaf's edge boxes) held coordinate by coordinate so that a query tests
+// them four at a time. A query finds the edges the tree
+// would find, in the copy's order: taken from a tree built by IndexEdges,
+// that is the tree's traversal order; taken straight from a list, the
+// list's link order. The copy holds the edges' coordinates, so it stays
+// valid while the tree and the list are cleared; it does not see later
+// changes.
 class EdgeBandIndex {
  public:
   // Every edge of the tree, ordered as the tree's traversal. The item box
@@ -101,14 +104,6 @@ class EdgeBandIndex {
   void CollectEdges(const Box& query1, const Box& query2, const Box& exclude,
                     std::vector<Box>& out1, std::vector<Box>& out2) const;
 
-  struct Item {
-    Box edge;       // the edge, start to end
-    uint32_t rank;  // position in the copy's order
-  };
-  struct Hit {
-    uint32_t rank;
-    uint32_t item;
-  };
   // The arrays of one copy. They come from a process-wide reserve that
   // keeps their capacity from copy to copy, as the node pools keep their
   // blocks: a check over millions of edges does not fault fresh pages in
@@ -122,17 +117,12 @@ class EdgeBandIndex {
   // Lays out the edges, given in the copy's order in the storage's
   // scratch list.
   void Layout();
-  // Sets the boxes of node and its descendants over items lo .. hi and
-  // returns node's.
-  Box Build(uint32_t node, uint32_t lo, uint32_t hi);
-  // Fills the storage's hits with the items whose bounding boxes overlap q
-  // (open overlap), in the copy's order.
-  void Find(const Box& q) const;
+  // Fills the storage's hits with the edges whose bounding boxes overlap q
+  // (open overlap), in the copy's order, but for an edge equal to exclude.
+  void Find(const Box& q, const Box& exclude) const;
 
   std::unique_ptr<Storage, StorageReturn> store_;
   size_t count_ = 0;
-  Item* items_ = nullptr;
-  Box* nodes_ = nullptr;  // node k covers a range of items; children 2k+1, 2k+2
 };
 
 // The band of a tested edge for the distance d as a counter-clockwise quad:
