@@ -125,23 +125,45 @@ constexpr uint32_t kMaxNodeLevels = 6;
 constexpr uint32_t kGridBits = 12;
 constexpr uint32_t kGridMax = (1u << kGridBits) - 1;
 
+// The Hilbert curve through the grid, four levels at a time. Each level
+// reads one bit of x and y through the transform of the levels above
+// (a transposition, a mirror of both, or both: the two commute), appends
+// the quadrant's digit and composes the transform of that quadrant (ry = 0
+// transposes; rx = 1 with it mirrors as well). An entry of the table, for
+// a transform and four bits each of x and y, holds the four digits and
+// the transform after them.
+struct HilbertSteps {
+  uint16_t entry[4 * 256];  // digits << 2 | mirror | transpose << 1
+
+  HilbertSteps() {
+    for (uint32_t t = 0; t < 4; ++t) {
+      for (uint32_t in = 0; in < 256; ++in) {
+        uint32_t mirror = t & 1, transpose = t >> 1, digits = 0;
+        for (int b = 3; b >= 0; --b) {
+          uint32_t rx = (in >> (4 + b)) & 1, ry = (in >> b) & 1;
+          if (transpose) std::swap(rx, ry);
+          rx ^= mirror;
+          ry ^= mirror;
+          digits = (digits << 2) | ((3 * rx) ^ ry);
+          mirror ^= rx & (ry ^ 1);
+          transpose ^= ry ^ 1;
+        }
+        entry[t * 256 + in] = uint16_t(digits << 2 | mirror | transpose << 1);
+      }
+    }
+  }
+};
+
 // Position of the cell (x, y) of the grid along the Hilbert curve through
 // it: consecutive runs along the curve are compact patches of the plane.
-// Each level reads one bit of x and y, then mirrors (rx = 1, ry = 0) and
-// transposes (ry = 0) the cell within its quadrant; the masks keep the
-// loop free of data-dependent branches. Bits above the level are no
-// longer read, so the mirror may flip them.
 uint32_t HilbertIndex(uint32_t x, uint32_t y) {
-  uint32_t d = 0;
-  for (int b = int(kGridBits) - 1; b >= 0; --b) {
-    const uint32_t rx = (x >> b) & 1, ry = (y >> b) & 1;
-    d = (d << 2) | ((3 * rx) ^ ry);
-    const uint32_t mirror = 0u - (rx & (ry ^ 1));
-    x ^= mirror;
-    y ^= mirror;
-    const uint32_t swap = (x ^ y) & (0u - (ry ^ 1));
-    x ^= swap;
-    y ^= swap;
+  static const HilbertSteps steps;
+  static_assert(kGridBits % 4 == 0);
+  uint32_t t = 0, d = 0;
+  for (int b = int(kGridBits) - 4; b >= 0; b -= 4) {
+    const uint32_t e = steps.entry[t * 256 + (((x >> b) & 15) << 4 | ((y >> b) & 15))];
+    d = (d << 8) | (e >> 2);
+    t = e & 3;
   }
   return d;
 }
@@ -373,12 +395,19 @@ void EdgeBandIndex::Layout() {
     BoxQuad* quads = &s.leaves[kLeafQuads * leaf];
     ClearGroup(quads, kLeafQuads);
     const size_t lo = leaf * kLeafItems, hi = std::min(count, lo + kLeafItems);
+    // The edges are read in curve order, scattered over the list's order:
+    // the next leaf's are fetched ahead.
+    for (size_t i = hi; i < std::min(count, hi + kLeafItems); ++i) {
+      __builtin_prefetch(&edges[uint32_t(keys[i])]);
+    }
     for (size_t i = lo; i < hi; ++i) {
       const uint32_t rank = uint32_t(keys[i]);
       const Box& e = edges[rank];
       s.directions[leaf] |= DirectionBits(e) << (2 * (i - lo));
       s.ranks[i] = rank;
-      quads[(i - lo) / 4].Set(int((i - lo) % 4), Normalized(e));
+      quads[(i - lo) / 4].Set(int((i - lo) % 4),
+                              Box(std::min(e.x1, e.x2), std::min(e.y1, e.y2),
+                                  std::max(e.x1, e.x2), std::max(e.y1, e.y2)));
     }
     s.levelBoxes[leaf] = GroupBounds(quads, kLeafQuads);
   }
