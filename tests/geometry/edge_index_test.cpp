@@ -373,36 +373,59 @@ TEST(EdgeBandIndex, AnswersAsTheTreeOnRandomLayers) {
 
 // The copy taken straight from a list holds the edges IndexEdges indexes
 // (open chains without their end) and answers by brute force over them, in
-// link order.
+// link order, with and without an excluded edge. The large layers give the
+// hierarchy several node levels; their queries range from thin bands to
+// boxes over the whole layer.
 TEST(EdgeBandIndex, ListCopyAnswersAsBruteForce) {
+  struct Layers {
+    int rounds, minShapes, maxShapes;
+    int32_t span, shapeSize;
+  };
+  const Layers cases[] = {{40, 1, 40, 300, 600}, {3, 6000, 9000, 400000, 3000}};
   std::mt19937 rng(0x11573);
-  std::uniform_int_distribution<int32_t> coord(-300, 300);
-  for (int round = 0; round < 40; ++round) {
-    PSList list;
-    test::ListGuard g{list};
-    const int shapes = 1 + int(rng() % 40);
-    for (int i = 0; i < shapes; ++i) {
-      std::vector<Point> pts;
-      const int n = 2 + int(rng() % 5);
-      for (int k = 0; k < n; ++k) pts.push_back({coord(rng), coord(rng)});
-      if (rng() % 4 == 0) test::AddChain(list, pts);
-      else AddRing(list, pts);
-    }
-    const EdgeBandIndex band(list);
-    for (int k = 0; k < 200; ++k) {
-      Box q;
-      q.Extend(coord(rng), coord(rng));
-      q.Extend(coord(rng), coord(rng));
-      std::vector<Box> want, got;
-      for (const PSPoint* p = list.head; p; p = p->link) {
-        if (!p->next) continue;
-        Box e(p->x, p->y, p->next->x, p->next->y);
-        if (!Normalized(e).Overlaps(q)) continue;
-        if (!q.Contains(Normalized(e)) && !MeetsBox(e, q)) continue;
-        want.push_back(e);
+  for (const Layers& c : cases) {
+    std::uniform_int_distribution<int32_t> coord(-c.span, c.span);
+    std::uniform_int_distribution<int32_t> near(-c.shapeSize / 2, c.shapeSize / 2);
+    for (int round = 0; round < c.rounds; ++round) {
+      PSList list;
+      test::ListGuard g{list};
+      const int shapes = c.minShapes + int(rng() % uint32_t(c.maxShapes - c.minShapes + 1));
+      std::vector<Box> edges;
+      for (int i = 0; i < shapes; ++i) {
+        std::vector<Point> pts;
+        const int32_t x = coord(rng), y = coord(rng);
+        const int n = 2 + int(rng() % 5);
+        for (int k = 0; k < n; ++k) pts.push_back({x + near(rng), y + near(rng)});
+        if (rng() % 4 == 0) test::AddChain(list, pts);
+        else AddRing(list, pts);
       }
-      ASSERT_EQ(band.CollectEdges(q, Box(), got), int32_t(want.size()));
-      ASSERT_EQ(got, want);
+      for (const PSPoint* p = list.head; p; p = p->link) {
+        if (p->next) edges.push_back(Box(p->x, p->y, p->next->x, p->next->y));
+      }
+      const EdgeBandIndex band(list);
+      ASSERT_EQ(band.Size(), int32_t(edges.size()));
+      for (int k = 0; k < 200; ++k) {
+        Box q;
+        if (k % 2 == 0) {  // any box
+          q.Extend(coord(rng), coord(rng));
+          q.Extend(coord(rng), coord(rng));
+        } else {  // a band along an edge of the layer
+          const Box& e = edges[rng() % edges.size()];
+          q.Extend(e.x1, e.y1);
+          q.Extend(e.x2, e.y2);
+          const int32_t d = 1 + int32_t(rng() % uint32_t(c.shapeSize));
+          if (rng() % 2) q.x1 -= d; else q.y2 += d;
+        }
+        const Box exclude = rng() % 2 ? edges[rng() % edges.size()] : Box();
+        std::vector<Box> want, got;
+        for (Box e : edges) {
+          if (e == exclude || !Normalized(e).Overlaps(q)) continue;
+          if (!q.Contains(Normalized(e)) && !MeetsBox(e, q)) continue;
+          want.push_back(e);
+        }
+        ASSERT_EQ(band.CollectEdges(q, exclude, got), int32_t(want.size()));
+        ASSERT_EQ(got, want);
+      }
     }
   }
 }
