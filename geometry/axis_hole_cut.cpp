@@ -6,9 +6,9 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
-#include "foundation/scratch_array.h"
 #include "geometry/point_list_order.h"
 
 namespace velmar {
@@ -107,8 +107,9 @@ bool IsUpperLeftClockwise(const PSPoint* h) {
 
 // Replaces the heights of the events (all but column ends) by their ranks
 // among the distinct heights; returns the number of distinct heights.
-uint32_t RankHeights(ScratchArray<Event>& events) {
-  ScratchArray<uint64_t> keys(events.size());
+uint32_t RankHeights(std::vector<Event>& events) {
+  std::vector<uint64_t> keys;
+  keys.reserve(events.size());
   uint32_t minY = UINT32_MAX, maxY = 0;
   for (size_t i = 0; i < events.size(); ++i) {
     if ((events[i].word & kKindMask) == kColumnEnd) continue;
@@ -125,9 +126,9 @@ uint32_t RankHeights(ScratchArray<Event>& events) {
   int bits = 0;
   while (bits < 32 && ((maxY - minY) >> bits) != 0) ++bits;
   for (uint64_t& k : keys) k -= uint64_t(minY) << 32;
-  ScratchArray<uint64_t> buffer;
+  std::unique_ptr<uint64_t[]> buffer;
   uint64_t* from = keys.data();
-  if (bits > 0) buffer.resize_uninitialised(n);
+  if (bits > 0) buffer.reset(new uint64_t[n]);
   std::vector<uint32_t> count(kBuckets);
   for (int shift = 32; shift < 32 + bits; shift += kDigit) {
     std::fill(count.begin(), count.end(), 0u);
@@ -138,7 +139,7 @@ uint32_t RankHeights(ScratchArray<Event>& events) {
       c = sum;
       sum += t;
     }
-    uint64_t* to = from == keys.data() ? buffer.data() : keys.data();
+    uint64_t* to = from == keys.data() ? buffer.get() : keys.data();
     for (size_t i = 0; i < n; ++i) to[count[(from[i] >> shift) & (kBuckets - 1)]++] = from[i];
     from = to;
   }
@@ -180,7 +181,10 @@ bool CutAxisParallelHolesOpen(PSList& list) {
   // the column (a node freed in an earlier column, or never used, counts as
   // new), and per freed node that first taking, or -1 for a node from an
   // earlier column (every horizontal edge).
-  ScratchArray<Event> events(size_t(list.pointCount) + 16);
+  // Plain allocations: the arrays live for one call, and their pages are
+  // faulted in as they fill.
+  std::vector<Event> events;
+  events.reserve(size_t(list.pointCount) + 16);
   std::vector<int32_t> freed;  // first takings of the freed nodes, last on top
   // The vertical edges in the column's list: owner and first taking.
   std::vector<std::pair<const PSPoint*, int32_t>> verticals;
@@ -227,7 +231,17 @@ bool CutAxisParallelHolesOpen(PSList& list) {
   };
   int32_t x = list.head->x;
   bool holesInColumn = false;
+  // The ring neighbours of a point lie anywhere in memory: they are asked
+  // for some points ahead on the link chain, so that the misses overlap.
+  constexpr int kAhead = 12;
+  PSPoint* ahead = list.head;
+  for (int i = 0; ahead && i < kAhead; ++i) ahead = ahead->link;
   for (PSPoint* p = list.head; p; p = p->link) {
+    if (ahead) {
+      __builtin_prefetch(ahead->next);
+      __builtin_prefetch(ahead->prev);
+      ahead = ahead->link;
+    }
     if (p->x != x) {
       if (holesInColumn) events.push_back(Event{kColumnEnd, 0, 0});
       holesInColumn = false;
