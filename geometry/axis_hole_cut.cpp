@@ -179,8 +179,12 @@ bool CutAxisParallelHolesOpen(PSList& list) {
   // the place that side took. So the nodes are followed as well: per node
   // taken, the column's count of takings when the node was first taken in
   // the column (a node freed in an earlier column, or never used, counts as
-  // new), and per freed node that first taking, or -1 for a node from an
-  // earlier column (every horizontal edge).
+  // new), and per freed node that first taking, or kOld for a node from an
+  // earlier column (every horizontal edge). Of two coincident vertical
+  // edges the sweep frees whichever node it meets first: both become
+  // kUnknown, and so does every node taken in their place; a hole whose
+  // upper edge takes one is left to the sweep.
+  constexpr int32_t kOld = -1, kUnknown = -2;
   // Plain allocations: the arrays live for one call, and their pages are
   // faulted in as they fill.
   std::vector<Event> events;
@@ -193,31 +197,32 @@ bool CutAxisParallelHolesOpen(PSList& list) {
   auto take = [&]() {
     int32_t first = taken++;
     if (!freed.empty()) {
-      if (freed.back() >= 0) first = freed.back();
+      if (freed.back() != kOld) first = freed.back();
       freed.pop_back();
     }
     return first;
   };
   // Takes a node for the edge from owner between lo and hi (lo < hi); false
-  // when the sweep's choice among coincident vertical edges could matter.
+  // when the column holds too many vertical edges at once.
   auto enter = [&](const PSPoint* owner, const PSPoint* lo, const PSPoint* hi,
                    int32_t& first) {
     first = take();
     if (lo->x != hi->x) return true;
-    for (const auto& v : verticals) {
+    int32_t token = first;
+    for (auto& v : verticals) {
       const PSPoint* o = v.first;
       const PSPoint* n = o->next;
       if (SamePosition(o, lo) ? SamePosition(n, hi) : SamePosition(o, hi) && SamePosition(n, lo))
-        return false;
+        v.second = token = kUnknown;
     }
     if (verticals.size() == kMaxVerticals) return false;
-    verticals.emplace_back(owner, first);
+    verticals.emplace_back(owner, token);
     return true;
   };
   // Frees the node of the edge from owner; false when it is not in the list.
   auto leave = [&](const PSPoint* owner, bool vertical) {
     if (!vertical) {
-      freed.push_back(-1);
+      freed.push_back(kOld);
       return true;
     }
     for (size_t i = verticals.size(); i-- > 0;) {
@@ -273,6 +278,7 @@ bool CutAxisParallelHolesOpen(PSList& list) {
         events.push_back(Event{reinterpret_cast<uintptr_t>(p) | kForward | kInsert, p->y, 0});
       // A hole start's upper edge runs right from it.
       if (hole) {
+        if (first == kUnknown) return false;
         events.push_back(Event{reinterpret_cast<uintptr_t>(p) | kHole, p->y, first});
         holesInColumn = true;
       }
@@ -286,26 +292,39 @@ bool CutAxisParallelHolesOpen(PSList& list) {
   }
   if (holesInColumn) events.push_back(Event{kColumnEnd, 0, 0});
 
-  // Replay with the heights as ranks: per rank the number of active edges
-  // and the exclusive or of their tagged owners (the owner itself while the
-  // edge is alone at its height).
+  // Replay with the heights as ranks: per rank the number of active edges,
+  // the exclusive or of their tagged owners (the owner itself while the
+  // edge is alone at its height) and the edge that entered last. Edges at
+  // one height lie in the sweep's order as they entered, the last one
+  // lowest: the edge just above a hole is the last one to enter at the next
+  // height above it. When that edge leaves while two or more stay, which of
+  // them entered last is not kept (kNoOwner): a hole below them is left to
+  // the sweep.
+  constexpr uintptr_t kNoOwner = 1;  // never a tagged owner (kind bits clear)
   const uint32_t ranks = RankHeights(events);
   std::vector<uint32_t> count(ranks, 0u);
   std::vector<uintptr_t> owners(ranks, 0);
+  std::vector<uintptr_t> latest(ranks, 0);
   RankSet active(ranks);
   std::vector<const Event*> pending;
   std::vector<Cut> cuts;
   for (const Event& e : events) {
     const uint32_t r = uint32_t(e.y);
+    const uintptr_t owner = e.word & ~kKindMask;
     switch (e.word & kKindMask) {
       case kInsert:
         if (count[r]++ == 0) active.Insert(r);
-        owners[r] ^= e.word & ~kKindMask;
+        owners[r] ^= owner;
+        latest[r] = owner;
         break;
       case kRemove:
         if (count[r] == 0) return false;
-        owners[r] ^= e.word & ~kKindMask;
+        owners[r] ^= owner;
         if (--count[r] == 0) active.Erase(r);
+        if (count[r] == 1)
+          latest[r] = owners[r];
+        else if (latest[r] == owner)
+          latest[r] = kNoOwner;
         break;
       case kHole:
         pending.push_back(&e);
@@ -318,9 +337,9 @@ bool CutAxisParallelHolesOpen(PSList& list) {
           // The hole's own upper edge must be alone at its height.
           if (count[hr] != 1) return false;
           const uint32_t t = active.Above(hr);
-          if (t != RankSet::kNone && count[t] != 1) return false;
+          if (t != RankSet::kNone && latest[t] == kNoOwner) return false;
           cuts.push_back(Cut{reinterpret_cast<PSPoint*>(h->word & ~kTagMask),
-                             t == RankSet::kNone ? 0 : owners[t]});
+                             t == RankSet::kNone ? 0 : latest[t]});
         }
         pending.clear();
         break;

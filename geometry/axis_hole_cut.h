@@ -22,10 +22,12 @@ namespace velmar {
 // and leaves the list as it was when the result could differ from the
 // sweep's or the case is not one this cut handles: an edge that is not
 // axis-parallel, a flagged vertex that is not the upper left corner of a
-// clockwise turn (right along the top, down the left side), or two active
-// horizontal edges at the height of a hole start or of the edge above it
-// (their order in the sweep depends on when they entered). Simplifying is
-// left to the caller, as after the sweep.
+// clockwise turn (right along the top, down the left side), another active
+// horizontal edge at the height of a hole start, several at the height
+// above it after the last of them to enter has left (the sweep holds edges
+// at one height in the order they entered, and the pass keeps only the
+// last), or a column with more than a few vertical edges at once.
+// Simplifying is left to the caller, as after the sweep.
 bool CutAxisParallelHolesOpen(PSList& list);
 
 }  // namespace velmar
