@@ -302,9 +302,13 @@ bool CutAxisParallelHolesOpen(PSList& list) {
   // the sweep.
   constexpr uintptr_t kNoOwner = 1;  // never a tagged owner (kind bits clear)
   const uint32_t ranks = RankHeights(events);
-  std::vector<uint32_t> count(ranks, 0u);
-  std::vector<uintptr_t> owners(ranks, 0);
-  std::vector<uintptr_t> latest(ranks, 0);
+  // One record per rank, so that an event reads one cache line.
+  struct Height {
+    uintptr_t owners = 0;
+    uintptr_t latest = 0;
+    uint32_t count = 0;
+  };
+  std::vector<Height> heights(ranks);
   RankSet active(ranks);
   std::vector<const Event*> pending;
   std::vector<Cut> cuts;
@@ -312,20 +316,24 @@ bool CutAxisParallelHolesOpen(PSList& list) {
     const uint32_t r = uint32_t(e.y);
     const uintptr_t owner = e.word & ~kKindMask;
     switch (e.word & kKindMask) {
-      case kInsert:
-        if (count[r]++ == 0) active.Insert(r);
-        owners[r] ^= owner;
-        latest[r] = owner;
+      case kInsert: {
+        Height& at = heights[r];
+        if (at.count++ == 0) active.Insert(r);
+        at.owners ^= owner;
+        at.latest = owner;
         break;
-      case kRemove:
-        if (count[r] == 0) return false;
-        owners[r] ^= owner;
-        if (--count[r] == 0) active.Erase(r);
-        if (count[r] == 1)
-          latest[r] = owners[r];
-        else if (latest[r] == owner)
-          latest[r] = kNoOwner;
+      }
+      case kRemove: {
+        Height& at = heights[r];
+        if (at.count == 0) return false;
+        at.owners ^= owner;
+        if (--at.count == 0) active.Erase(r);
+        if (at.count == 1)
+          at.latest = at.owners;
+        else if (at.latest == owner)
+          at.latest = kNoOwner;
         break;
+      }
       case kHole:
         pending.push_back(&e);
         break;
@@ -335,11 +343,11 @@ bool CutAxisParallelHolesOpen(PSList& list) {
         for (const Event* h : pending) {
           const uint32_t hr = uint32_t(h->y);
           // The hole's own upper edge must be alone at its height.
-          if (count[hr] != 1) return false;
+          if (heights[hr].count != 1) return false;
           const uint32_t t = active.Above(hr);
-          if (t != RankSet::kNone && latest[t] == kNoOwner) return false;
+          if (t != RankSet::kNone && heights[t].latest == kNoOwner) return false;
           cuts.push_back(Cut{reinterpret_cast<PSPoint*>(h->word & ~kTagMask),
-                             t == RankSet::kNone ? 0 : latest[t]});
+                             t == RankSet::kNone ? 0 : heights[t].latest});
         }
         pending.clear();
         break;
