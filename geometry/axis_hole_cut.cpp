@@ -5,8 +5,10 @@
 #include "geometry/axis_hole_cut.h"
 
 #include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include "geometry/point_list_order.h"
@@ -188,7 +190,7 @@ bool CutAxisParallelHolesOpen(PSList& list) {
   // Plain allocations: the arrays live for one call, and their pages are
   // faulted in as they fill.
   std::vector<Event> events;
-  events.reserve(size_t(list.pointCount) + 16);
+  events.reserve(size_t(std::max(list.pointCount, 0)) + 16);
   std::vector<int32_t> freed;  // first takings of the freed nodes, last on top
   // The vertical edges in the column's list: owner and first taking.
   std::vector<std::pair<const PSPoint*, int32_t>> verticals;
