@@ -110,11 +110,16 @@ int64_t FirstTileSize(const API& api) {
 // moved rings, read on the way, are put in gathered (replacing what it
 // held), so that chopping need not walk those rings again. Returns the
 // largest ring of the list as it came; largestKept is the largest ring
-// left on it.
+// left on it. With read, the vertices of every ring left on the list are
+// appended there as well, for the polygon writer; openChains tells whether
+// the walk met an open chain (the writer walks those itself).
 int32_t CountAndTakeRingsOver(PSList& list, PSList& over, int32_t limit,
                               int32_t& largestKept,
-                              std::vector<GatheredRing>& gathered) {
+                              std::vector<GatheredRing>& gathered,
+                              ListRings* read = nullptr,
+                              bool* openChains = nullptr) {
   gathered.clear();
+  if (read) read->points.reserve(read->points.size() + size_t(std::max(list.pointCount, 0)));
   // The vertices of the ring in hand, as points and as positions; the
   // vertices of the moved rings, so that their marks are taken off without
   // a second walk along their links (one cache miss after another).
@@ -145,6 +150,11 @@ int32_t CountAndTakeRingsOver(PSList& list, PSList& over, int32_t limit,
     points += n;
     ++rings;
     largest = std::max(largest, n);
+    if (!q && openChains) *openChains = true;
+    if (read && n <= limit) {
+      read->points.insert(read->points.end(), ring.begin(), ring.end());
+      read->sizes.push_back(n);
+    }
     if (n > limit) {
       moving.emplace_back().swap(ringPoints);
       overPoints += n;
@@ -190,8 +200,12 @@ int32_t CountAndTakeRingsOver(PSList& list, PSList& over, int32_t limit,
 
 // Counts the prepared result and reports it, then chops the rings beyond
 // the vertex limit on tiles of tileSize, quartered per round. Afterwards
-// the list's counts are exact; returns its largest ring.
-int32_t ReportAndChop(API& api, PSList& list) {
+// the list's counts are exact; returns its largest ring. With all, the
+// vertices of the list's rings as the counts read them go there, in the
+// order of the list as it ends (the rings kept, then the pieces of each
+// round behind them), for the polygon writer; it is left empty when the
+// list holds an open chain.
+int32_t ReportAndChop(API& api, PSList& list, ListRings* all = nullptr) {
   const Tech& tech = api.tech;
   // Only the rings over the limit are chopped, and only their pieces have
   // their holes cut open and are counted again: the other rings are stored
@@ -199,8 +213,18 @@ int32_t ReportAndChop(API& api, PSList& list) {
   ScratchList over, out;
   std::vector<GatheredRing> gathered;  // the rings of over, read once
   int32_t maxRing = 0;
+  bool open = false;
+  // After an open chain the writer walks the list itself.
+  auto dropReadRings = [&]() {
+    if (!all) return;
+    all->points.clear();
+    all->sizes.clear();
+    if (open) all = nullptr;
+  };
+  dropReadRings();
   const int32_t largest =
-      CountAndTakeRingsOver(list, over.list, kVertexLimit, maxRing, gathered);
+      CountAndTakeRingsOver(list, over.list, kVertexLimit, maxRing, gathered, all, &open);
+  if (open) dropReadRings();
   if (tech.reportCount != 0 || tech.reportDegree != 0)
     PrintMessage("  Total output polygons = %d\n", list.ringCount + over.list.ringCount);
   if (tech.reportDegree != 0) {
@@ -223,7 +247,8 @@ int32_t ReportAndChop(API& api, PSList& list) {
       ClearPointList(over.list);
       CutHolesOpen(out.list);
       int32_t kept = 0;
-      CountAndTakeRingsOver(out.list, over.list, kVertexLimit, kept, gathered);
+      CountAndTakeRingsOver(out.list, over.list, kVertexLimit, kept, gathered, all, &open);
+      if (open) dropReadRings();
       maxRing = std::max(maxRing, kept);
       SpliceList(list, out.list);
       size >>= 2;
@@ -440,7 +465,9 @@ int API::SavePoly(int layer1, int datatype1, const char* fname) {
     }
     CutHolesOpen(work);
     if (work.IsEmpty()) return writeEmpty();
-    ReportAndChop(*this, work);
+    // The count reads every ring: the writer takes the vertices from it.
+    ListRings read;
+    ReportAndChop(*this, work, &read);
 
     const int32_t rings = work.ringCount;
     const bool append = savedPolygonsText != 0;
@@ -449,7 +476,8 @@ int API::SavePoly(int layer1, int datatype1, const char* fname) {
       PrintMessage("\nTotal %d polygons were added\n", savedPolygonsText);
     bool written = false;
     try {
-      written = WritePolygonFile(work, fname, append);
+      written = read.sizes.empty() ? WritePolygonFile(work, fname, append)
+                                   : WritePolygonFile(work, read, fname, append);
     } catch (...) {
       savedPolygonsText -= rings;
       throw;

@@ -737,6 +737,30 @@ bool WritePolygonFile(PSList& list, const std::string& path, bool append) {
   return true;
 }
 
+bool WritePolygonFile(PSList& list, const ListRings& rings,
+                      const std::string& path, bool append) {
+  TextOutput out(path);
+  if (!out.Open(append)) {
+    PrintMessage("Error: Output file %s could not be opened !\n", path.c_str());
+    return false;
+  }
+  int64_t written = 0, points = 0;
+  const Point* v = rings.points.data();
+  for (const int32_t n : rings.sizes) {
+    if (n > 2) {
+      out.PutCount(n);
+      for (int32_t i = 0; i < n; ++i) out.PutPoint(v[i].x, v[i].y);
+      ++written;
+      points += n;
+    }
+    v += n;
+  }
+  out.Finish();
+  list.ringCount = int32_t(written);
+  list.pointCount = int32_t(points);
+  return true;
+}
+
 bool WriteLineFile(const PSList& list, const std::string& path) {
   TextOutput out(path);
   if (!out.Open(false)) {

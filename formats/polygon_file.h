@@ -41,7 +41,9 @@
 // polygons remain.
 #pragma once
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
 #include "geometry/point_system.h"
 
@@ -72,6 +74,21 @@ bool ReadBinaryPolygonFile(PSList& list, const std::string& path, bool mark,
 // clear. False (after "Error: Output file %s could not be opened !\n") when
 // the file cannot be opened; throws Error when writing fails.
 bool WritePolygonFile(PSList& list, const std::string& path, bool append);
+
+// The vertices of every ring of a list in the order the polygon writer
+// walks them (rings by their first point on the link chain, each from that
+// point), read by a walk that visits every ring anyway: sizes[i] vertices
+// of ring i follow those of ring i - 1 in points.
+struct ListRings {
+  std::vector<Point> points;
+  std::vector<int32_t> sizes;
+};
+
+// WritePolygonFile of a list of closed rings whose vertices were read into
+// rings (and have not changed since): the same file and the same counts
+// afterwards, without walking the rings again.
+bool WritePolygonFile(PSList& list, const ListRings& rings,
+                      const std::string& path, bool append);
 
 // Writes one segment per point that has a successor (each edge of a ring,
 // each edge of an open chain) to a line file, replacing it. The list is not

@@ -8,6 +8,7 @@
 
 #include "foundation/box.h"
 #include "foundation/error.h"
+#include "geometry/axis_hole_cut.h"
 #include "geometry/point_list_edit.h"
 #include "geometry/point_list_order.h"
 #include "geometry/rect_sweep.h"
@@ -810,7 +811,10 @@ void Sweep(PSList& list, PSList* out, BooleanOpCode code, bool edgesOnly,
     PutBack(list, aside.list);
     return;
   }
-  ScanSweep(list, &work.list, code, keep);
+  // Axis-parallel holes are hung by the heights of the edges alone; the
+  // sweep cuts the others, and those where the two could differ.
+  if (code != BooleanOpCode::CutHoles || !CutAxisParallelHolesOpen(list))
+    ScanSweep(list, &work.list, code, keep);
   if (edgesOnly && out) {
     SpliceList(*out, work.list);
   } else if (code == BooleanOpCode::CutHoles) {

@@ -935,6 +935,11 @@ void Sweep::ProcessVerticalEdges(int32_t x) {
 // whose ring now runs hp -> B, to run from B. A later hole hung from one of
 // them (a hole below this one, or below the boundary above) is then joined
 // to the vertices that are really adjacent there.
+//
+// Axis-parallel lists are cut by CutAxisParallelHolesOpen
+// (geometry/axis_hole_cut.h), which reproduces this order of the holes
+// (fresh_ order, with the reuse of freed nodes) and the order of the active
+// list; its tests compare the two vertex for vertex.
 void Sweep::CutHoleOpen(int32_t x) {
   for (ActiveEdge* q : fresh_) {
     if (!q->live) continue;

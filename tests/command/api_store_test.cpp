@@ -444,6 +444,38 @@ TEST_F(StoreTest, SavePolyWritesWhatChoppingThroughCopiesGives) {
                                << expected.size();
 }
 
+// A result with an open chain in it is written as the list walk writes it:
+// its rings, not the chain (counted in a warning).
+TEST_F(StoreTest, SavePolyLeavesOpenChainsOut) {
+  api_.hierarchical = 1;
+  const int index = api_.GetTempLayer();
+  PSList& layer = *api_.tempLayers[size_t(index)];
+  BoxToRing(layer, Box(0, 0, 100, 50), false);
+  test::AddChain(layer, {{200, 0}, {300, 0}, {300, 80}, {250, 90}});
+  // The chain's first point first on the link chain (the count walks a
+  // chain from there).
+  PSPoint* first = nullptr;
+  for (PSPoint* p = layer.head; p->link; p = p->link)
+    if (p->link->x == 200 && p->link->y == 0) {
+      first = p->link;
+      p->link = first->link;
+      if (layer.tail == first) layer.tail = p;
+      break;
+    }
+  if (first) {
+    first->link = layer.head;
+    layer.head = first;
+  }
+  ASSERT_EQ(layer.head->x, 200);
+  const std::string file = tmp_.File("chain.txt");
+  int result = 0;
+  const std::string out =
+      Captured([&] { result = api_.SavePoly(API::kTempLayerBase - index, 0, file.c_str()); });
+  ASSERT_EQ(result, 1) << out;
+  EXPECT_EQ(ReadFile(file), "4\n0\t50\n0\t0\n100\t0\n100\t50\n");
+  EXPECT_NE(out.find("Warning: 1 open chains not written"), std::string::npos) << out;
+}
+
 // --- Polygon text files ------------------------------------------------------------
 
 TEST_F(StoreTest, SavePolyStartsItsFileAfterEachLibraryUpdate) {

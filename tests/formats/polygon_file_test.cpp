@@ -411,6 +411,42 @@ TEST_F(PolygonFileTest, WriteSkipsTwoPointRingsAndRecountsTheList) {
   for (PSPoint* p = list_.head; p; p = p->link) EXPECT_EQ(p->flags, 0);
 }
 
+// Rings read beforehand (as the count before storing reads them) are
+// written as the list walk writes them: the same bytes, rings of one or two
+// vertices left out, and the same counts afterwards.
+TEST_F(PolygonFileTest, WriteFromReadRingsGivesTheListWalksFile) {
+  std::mt19937 rng(7);
+  std::uniform_int_distribution<int32_t> coord(-1000000, 1000000);
+  for (int i = 0; i < 200; ++i) {
+    Ring r(1 + rng() % 12);
+    for (Point& p : r) p = Point(coord(rng), coord(rng));
+    AddRing(list_, r);
+  }
+  ListRings read;
+  for (PSPoint* p = list_.head; p; p = p->link) {
+    if (p->flags & PSPointFlags::Visited) continue;
+    int32_t n = 0;
+    PSPoint* q = p;
+    do {
+      q->flags |= PSPointFlags::Visited;
+      read.points.push_back(Point(q->x, q->y));
+      ++n;
+      q = q->next;
+    } while (q != p);
+    read.sizes.push_back(n);
+  }
+  for (PSPoint* p = list_.head; p; p = p->link) p->flags = 0;
+  const std::string walked = Path("walked.txt"), fromRead = Path("read.txt");
+  WriteFile(fromRead, "3\n0\t0\n10\t0\n0\t10\n");
+  ASSERT_TRUE(WritePolygonFile(list_, read, fromRead, true));
+  const int32_t rings = list_.ringCount, points = list_.pointCount;
+  ASSERT_TRUE(WritePolygonFile(list_, walked, false));
+  EXPECT_EQ(ReadFile(fromRead), "3\n0\t0\n10\t0\n0\t10\n" + ReadFile(walked));
+  EXPECT_EQ(rings, list_.ringCount);
+  EXPECT_EQ(points, list_.pointCount);
+  EXPECT_LT(list_.ringCount, 200);  // short rings were left out
+}
+
 TEST_F(PolygonFileTest, WriteAppendKeepsExistingContent) {
   const std::string path = Path("out.txt");
   WriteFile(path, "3\n0\t0\n10\t0\n0\t10\n");
