@@ -396,18 +396,34 @@ class MergeMemo {
   // Keep stores the merge that the caller then puts into out.
   bool Recall(const PSList& list, bool asDrawn, PSList& out) {
     pending_ = false;
-    if (out.head || list.pointCount > kPoints || bytes_ > kBytes) return false;
-    if (!Encode(list, key_)) return false;
+    if (out.head || !list.head || list.pointCount > kPoints || bytes_ > kBytes) return false;
+    if (!Encode(list, key_, list.head->x, list.head->y)) return false;
     key_.push_back(asDrawn ? '\1' : '\0');
-    const auto it = entries_.find(key_);
-    if (it == entries_.end()) {
-      pending_ = true;
-      originX_ = list.head->x;
-      originY_ = list.head->y;
-      return false;
+    return Find(list.head->x, list.head->y, out);
+  }
+
+  // The same for the merge of the closed rings [lo, hi) of a union by parts
+  // (MergePart), known by their points from their starts.
+  bool Recall(const std::vector<PartRing>& rings, size_t lo, size_t hi, PSList& out) {
+    pending_ = false;
+    if (out.head || lo == hi || bytes_ > kBytes) return false;
+    const int32_t ox = rings[lo].start->x, oy = rings[lo].start->y;
+    key_.clear();
+    key_.push_back('\2');
+    int32_t points = 0;
+    for (size_t i = lo; i < hi; ++i) {
+      const PSPoint* q = rings[i].start;
+      int32_t n = 0;
+      do {
+        if (!Near(q, ox, oy) || ++points > kPoints) return false;
+        AppendRaw(key_, int32_t(q->x - ox));
+        AppendRaw(key_, int32_t(q->y - oy));
+        ++n;
+        q = q->next;
+      } while (q != rings[i].start);
+      AppendRaw(key_, n);
     }
-    Decode(it->second, list.head->x, list.head->y, out);
-    return true;
+    return Find(ox, oy, out);
   }
 
   // Stores out, the merge of the list last given to a Recall that found
@@ -442,40 +458,64 @@ class MergeMemo {
     s.append(reinterpret_cast<const char*>(&v), sizeof(T));
   }
 
-  bool Encode(const PSList& list, std::string& s) {
-    return Encode(list, s, list.head->x, list.head->y);
+  // Whether p lies close enough to (ox, oy), and to the origin, to be
+  // moved without overflow.
+  static bool Near(const PSPoint* p, int32_t ox, int32_t oy) {
+    const int64_t dx = int64_t(p->x) - ox, dy = int64_t(p->y) - oy;
+    return dx >= -kReach && dx <= kReach && dy >= -kReach && dy <= kReach &&
+           p->x >= -2 * kReach && p->x <= 2 * kReach && p->y >= -2 * kReach &&
+           p->y <= 2 * kReach;
+  }
+
+  // The result remembered under key_ moved to (ox, oy) into out; else
+  // false, and Keep stores the next result under key_.
+  bool Find(int32_t ox, int32_t oy, PSList& out) {
+    const auto it = entries_.find(key_);
+    if (it == entries_.end()) {
+      pending_ = true;
+      originX_ = ox;
+      originY_ = oy;
+      return false;
+    }
+    Decode(it->second, ox, oy, out);
+    return true;
   }
 
   // The points of list in link order relative to (ox, oy); false when one
   // lies too far off or a ring neighbour is not on the list.
   bool Encode(const PSList& list, std::string& s, int32_t ox, int32_t oy) {
     s.clear();
-    order_.clear();
+    // Link-order places of the points, in an open-addressed table.
+    size_t size = 16;
+    while (size < 2 * size_t(list.pointCount) + 2) size *= 2;
+    table_.assign(size, Place{nullptr, -1});
+    auto slot = [&](const PSPoint* q) {
+      size_t h = (reinterpret_cast<uintptr_t>(q) >> 4) * 0x9E3779B97F4A7C15ull;
+      for (h >>= 20;; ++h) {
+        Place& e = table_[h & (size - 1)];
+        if (!e.p || e.p == q) return &e;
+      }
+    };
     int32_t n = 0;
-    for (const PSPoint* p = list.head; p; p = p->link) order_.push_back({p, n++});
-    std::sort(order_.begin(), order_.end(),
-              [](const Place& a, const Place& b) { return std::less<>()(a.p, b.p); });
+    for (const PSPoint* p = list.head; p; p = p->link) {
+      if (n >= int32_t(size / 2)) return false;
+      *slot(p) = Place{p, n++};
+    }
     auto place = [&](const PSPoint* q, int32_t& at) {
       if (!q) {
         at = -1;
         return true;
       }
-      const auto it = std::lower_bound(
-          order_.begin(), order_.end(), q,
-          [](const Place& a, const PSPoint* b) { return std::less<>()(a.p, b); });
-      if (it == order_.end() || it->p != q) return false;
-      at = it->at;
-      return true;
+      const Place* e = slot(q);
+      at = e->at;
+      return e->p != nullptr;
     };
     AppendRaw(s, list.pointCount);
     AppendRaw(s, list.ringCount);
     AppendRaw(s, list.words);
     for (const PSPoint* p = list.head; p; p = p->link) {
-      const int64_t dx = int64_t(p->x) - ox, dy = int64_t(p->y) - oy;
-      if (dx < -kReach || dx > kReach || dy < -kReach || dy > kReach) return false;
-      if (p->x < -kReach * 2 || p->x > kReach * 2 || p->y < -kReach * 2 || p->y > kReach * 2)
-        return false;
-      Packed k{int32_t(dx), int32_t(dy), -1, -1, p->flags};
+      if (!Near(p, ox, oy)) return false;
+      Packed k{int32_t(p->x - ox), int32_t(p->y - oy), -1, -1, p->flags};
       if (!place(p->next, k.next) || !place(p->prev, k.prev)) return false;
       AppendRaw(s, k.dx);
       AppendRaw(s, k.dy);
@@ -524,7 +564,7 @@ class MergeMemo {
   };
   std::unordered_map<std::string, std::string> entries_;
   std::string key_;
-  std::vector<Place> order_;
+  std::vector<Place> table_;
   std::vector<PSPoint*> points_;
   size_t bytes_ = 0;
   bool pending_ = false;
@@ -547,13 +587,16 @@ void MergePart(const std::vector<PartRing>& rings, size_t lo, size_t hi,
     // here directly rather than by sweeping each ring alone: when every ring
     // winds one way, nothing needs searching after the crossings are
     // rounded.
+    if (memo.Recall(rings, lo, hi, out)) return;
     std::vector<Point> ring, lobe1, lobe2;
     bool oneWay = true;
     for (size_t i = lo; i < hi; ++i)
       oneWay = AppendOneWayRings(rings[i].start, work.list, ring, lobe1, lobe2) && oneWay;
-    if (!work.list.head) return;
-    MarkOperand(work.list, false);
-    MergeSmall(work.list, out, oneWay, memo);
+    if (work.list.head) {
+      MarkOperand(work.list, false);
+      Sweep(work.list, &out, BooleanOpCode::Merge, false, false, false, oneWay, true);
+    }
+    memo.Keep(out);
     return;
   }
   const size_t mid = lo + (hi - lo) / 2;
