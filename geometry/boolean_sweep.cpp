@@ -379,6 +379,7 @@ bool AppendOneWayRings(const PSPoint* start, PSList& dst, std::vector<Point>& ri
 
 struct PartRing {
   PSPoint* start;  // leftmost vertex (ties: the lowest)
+  uint64_t key;    // its position, ordered as (x, then y)
 };
 
 // The merges of the small lists of a union by parts, remembered by shape.
@@ -638,7 +639,8 @@ bool UnionByParts(PSList& list, PSList& out) {
       q = n;
     } while (q != p);
     if (q != p || area2 <= 0) fit = false;
-    rings.push_back(PartRing{left});
+    rings.push_back(PartRing{left, (uint64_t(uint32_t(left->x) ^ 0x80000000u) << 32) |
+                                       (uint32_t(left->y) ^ 0x80000000u)});
     boxes += (long double)(ringBox.x2 - int64_t(ringBox.x1)) * (ringBox.y2 - int64_t(ringBox.y1));
     all.Extend(ringBox.x1, ringBox.y1);
     all.Extend(ringBox.x2, ringBox.y2);
@@ -665,9 +667,10 @@ bool UnionByParts(PSList& list, PSList& out) {
     if (!CrossingsExceed(sample.list, kCrossingsPerEdge * size_t(sample.list.pointCount) / stride))
       return false;
   }
-  std::sort(rings.begin(), rings.end(), [](const PartRing& a, const PartRing& b) {
-    return ComparePoint(a.start, b.start) < 0;
-  });
+  // By the positions kept with the rings: the same order as ComparePoint
+  // on their starts, without reading the points.
+  std::sort(rings.begin(), rings.end(),
+            [](const PartRing& a, const PartRing& b) { return a.key < b.key; });
   MergeMemo memo;
   MergePart(rings, 0, rings.size(), out, memo);
   return true;
