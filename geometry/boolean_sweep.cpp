@@ -398,6 +398,7 @@ class MergeMemo {
   bool Recall(const PSList& list, bool asDrawn, PSList& out) {
     pending_ = false;
     if (out.head || !list.head || list.pointCount > kPoints || bytes_ > kBytes) return false;
+    key_.assign(1, '\1');  // a list (rings are keyed after '\2')
     if (!Encode(list, key_, list.head->x, list.head->y)) return false;
     key_.push_back(asDrawn ? '\1' : '\0');
     return Find(list.head->x, list.head->y, out);
@@ -482,10 +483,9 @@ class MergeMemo {
     return true;
   }
 
-  // The points of list in link order relative to (ox, oy); false when one
-  // lies too far off or a ring neighbour is not on the list.
+  // Appends to s the points of list in link order relative to (ox, oy);
+  // false when one lies too far off or a ring neighbour is not on the list.
   bool Encode(const PSList& list, std::string& s, int32_t ox, int32_t oy) {
-    s.clear();
     // Link-order places of the points, in an open-addressed table.
     size_t size = 16;
     while (size < 2 * size_t(list.pointCount) + 2) size *= 2;
