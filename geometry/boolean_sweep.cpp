@@ -4,6 +4,9 @@
 #include <cstddef>
 #include <algorithm>
 #include <cmath>
+#include <cstring>
+#include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "foundation/box.h"
@@ -377,37 +380,238 @@ bool AppendOneWayRings(const PSPoint* start, PSList& dst, std::vector<Point>& ri
 
 struct PartRing {
   PSPoint* start;  // leftmost vertex (ties: the lowest)
+  uint64_t key;    // its position, ordered as (x, then y)
 };
+
+// The merges of the small lists of a union by parts, remembered by shape.
+// A layout that places one cell in an array gives groups of rings that are
+// copies of a few patterns moved by whole units. Every test of the sweep
+// and of snap rounding is exact and commutes with such a move (a crossing
+// rounds half up to the moved grid point), so the merge of a copy is the
+// remembered merge, moved: the same points, flags, ring links and link
+// order. A list is known by its points in link order, each relative to the
+// first, with its flags and the places of its ring neighbours.
+class MergeMemo {
+ public:
+  // Appends to out, which must be empty, the merge of list remembered for
+  // its shape and asDrawn, and returns true; else false, and a following
+  // Keep stores the merge that the caller then puts into out.
+  bool Recall(const PSList& list, bool asDrawn, PSList& out) {
+    pending_ = false;
+    if (out.head || !list.head || list.pointCount > kPoints || bytes_ > kBytes) return false;
+    key_.assign(1, '\1');  // a list (rings are keyed after '\2')
+    if (!Encode(list, key_, list.head->x, list.head->y)) return false;
+    key_.push_back(asDrawn ? '\1' : '\0');
+    return Find(list.head->x, list.head->y, out);
+  }
+
+  // The same for the merge of the closed rings [lo, hi) of a union by parts
+  // (MergePart), known by their points from their starts.
+  bool Recall(const std::vector<PartRing>& rings, size_t lo, size_t hi, PSList& out) {
+    pending_ = false;
+    if (out.head || lo == hi || bytes_ > kBytes) return false;
+    const int32_t ox = rings[lo].start->x, oy = rings[lo].start->y;
+    key_.clear();
+    key_.push_back('\2');
+    int32_t points = 0;
+    for (size_t i = lo; i < hi; ++i) {
+      const PSPoint* q = rings[i].start;
+      int32_t n = 0;
+      do {
+        if (!Near(q, ox, oy) || ++points > kPoints) return false;
+        AppendRaw(key_, int32_t(q->x - ox));
+        AppendRaw(key_, int32_t(q->y - oy));
+        ++n;
+        q = q->next;
+      } while (q != rings[i].start);
+      AppendRaw(key_, n);
+    }
+    return Find(ox, oy, out);
+  }
+
+  // Stores out, the merge of the list last given to a Recall that found
+  // nothing.
+  void Keep(const PSList& out) {
+    if (!pending_) return;
+    pending_ = false;
+    std::string value;
+    if (out.head && !Encode(out, value, originX_, originY_)) return;
+    AppendRaw(value, out.ringCount);
+    AppendRaw(value, out.words);
+    bytes_ += key_.size() + value.size() + 64;
+    entries_.emplace(std::move(key_), std::move(value));
+  }
+
+ private:
+  // Lists of at most this many points are remembered, up to about this
+  // many bytes in all.
+  static constexpr int32_t kPoints = 256;
+  static constexpr size_t kBytes = size_t(64) << 20;
+  // Offsets beyond this are not moved (kept far from overflow).
+  static constexpr int64_t kReach = int64_t(1) << 29;
+
+  struct Packed {
+    int32_t dx, dy;
+    int32_t next, prev;  // link-order places, -1 for none
+    uint16_t flags;
+  };
+
+  template <typename T>
+  static void AppendRaw(std::string& s, const T& v) {
+    s.append(reinterpret_cast<const char*>(&v), sizeof(T));
+  }
+
+  // Whether p lies close enough to (ox, oy), and to the origin, to be
+  // moved without overflow.
+  static bool Near(const PSPoint* p, int32_t ox, int32_t oy) {
+    const int64_t dx = int64_t(p->x) - ox, dy = int64_t(p->y) - oy;
+    return dx >= -kReach && dx <= kReach && dy >= -kReach && dy <= kReach &&
+           p->x >= -2 * kReach && p->x <= 2 * kReach && p->y >= -2 * kReach &&
+           p->y <= 2 * kReach;
+  }
+
+  // The result remembered under key_ moved to (ox, oy) into out; else
+  // false, and Keep stores the next result under key_.
+  bool Find(int32_t ox, int32_t oy, PSList& out) {
+    const auto it = entries_.find(key_);
+    if (it == entries_.end()) {
+      pending_ = true;
+      originX_ = ox;
+      originY_ = oy;
+      return false;
+    }
+    Decode(it->second, ox, oy, out);
+    return true;
+  }
+
+  // Appends to s the points of list in link order relative to (ox, oy);
+  // false when one lies too far off or a ring neighbour is not on the list.
+  bool Encode(const PSList& list, std::string& s, int32_t ox, int32_t oy) {
+    // Link-order places of the points, in an open-addressed table.
+    size_t size = 16;
+    while (size < 2 * size_t(list.pointCount) + 2) size *= 2;
+    table_.assign(size, Place{nullptr, -1});
+    auto slot = [&](const PSPoint* q) {
+      size_t h = (reinterpret_cast<uintptr_t>(q) >> 4) * 0x9E3779B97F4A7C15ull;
+      for (h >>= 20;; ++h) {
+        Place& e = table_[h & (size - 1)];
+        if (!e.p || e.p == q) return &e;
+      }
+    };
+    int32_t n = 0;
+    for (const PSPoint* p = list.head; p; p = p->link) {
+      if (n >= int32_t(size / 2)) return false;
+      *slot(p) = Place{p, n++};
+    }
+    auto place = [&](const PSPoint* q, int32_t& at) {
+      if (!q) {
+        at = -1;
+        return true;
+      }
+      const Place* e = slot(q);
+      at = e->at;
+      return e->p != nullptr;
+    };
+    AppendRaw(s, list.pointCount);
+    AppendRaw(s, list.ringCount);
+    AppendRaw(s, list.words);
+    for (const PSPoint* p = list.head; p; p = p->link) {
+      if (!Near(p, ox, oy)) return false;
+      Packed k{int32_t(p->x - ox), int32_t(p->y - oy), -1, -1, p->flags};
+      if (!place(p->next, k.next) || !place(p->prev, k.prev)) return false;
+      AppendRaw(s, k.dx);
+      AppendRaw(s, k.dy);
+      AppendRaw(s, k.next);
+      AppendRaw(s, k.prev);
+      AppendRaw(s, k.flags);
+    }
+    return true;
+  }
+
+  void Decode(const std::string& s, int32_t ox, int32_t oy, PSList& out) {
+    constexpr size_t kHead = 2 * sizeof(int32_t) + sizeof(PSList::words);
+    constexpr size_t kPoint = 4 * sizeof(int32_t) + sizeof(uint16_t);
+    const size_t tail = sizeof(int32_t) + sizeof(PSList::words);
+    const char* c = s.data();
+    points_.clear();
+    if (s.size() > tail) {
+      c += kHead;  // the count fields of the merged list (kept below)
+      const size_t n = (s.size() - kHead - tail) / kPoint;
+      for (size_t i = 0; i < n; ++i, c += kPoint) {
+        int32_t dx, dy;
+        std::memcpy(&dx, c, 4);
+        std::memcpy(&dy, c + 4, 4);
+        points_.push_back(AppendPoint(out, ox + dx, oy + dy));
+      }
+      c = s.data() + kHead;
+      for (size_t i = 0; i < n; ++i, c += kPoint) {
+        int32_t next, prev;
+        uint16_t flags;
+        std::memcpy(&next, c + 8, 4);
+        std::memcpy(&prev, c + 12, 4);
+        std::memcpy(&flags, c + 16, 2);
+        points_[i]->next = next < 0 ? nullptr : points_[size_t(next)];
+        points_[i]->prev = prev < 0 ? nullptr : points_[size_t(prev)];
+        points_[i]->flags = flags;
+      }
+    }
+    c = s.data() + s.size() - tail;
+    std::memcpy(&out.ringCount, c, sizeof(int32_t));
+    std::memcpy(out.words, c + sizeof(int32_t), sizeof(PSList::words));
+  }
+
+  struct Place {
+    const PSPoint* p;
+    int32_t at;
+  };
+  std::unordered_map<std::string, std::string> entries_;
+  std::string key_;
+  std::vector<Place> table_;
+  std::vector<PSPoint*> points_;
+  size_t bytes_ = 0;
+  bool pending_ = false;
+  int32_t originX_ = 0, originY_ = 0;
+};
+
+// Sweep of a merge by parts (asDrawn as in Sweep), through the memo.
+void MergeSmall(PSList& list, PSList& out, bool asDrawn, MergeMemo& memo) {
+  if (memo.Recall(list, asDrawn, out)) return;
+  Sweep(list, &out, BooleanOpCode::Merge, false, false, false, asDrawn, true);
+  memo.Keep(out);
+}
 
 // Merges rings [lo, hi) into out (every ring taken as first operand).
 void MergePart(const std::vector<PartRing>& rings, size_t lo, size_t hi,
-               PSList& out) {
+               PSList& out, MergeMemo& memo) {
   ScratchList work;
   if (hi - lo <= kPartRings) {
     // Small rings that cross themselves once come in as their lobes, found
     // here directly rather than by sweeping each ring alone: when every ring
     // winds one way, nothing needs searching after the crossings are
     // rounded.
+    if (memo.Recall(rings, lo, hi, out)) return;
     std::vector<Point> ring, lobe1, lobe2;
     bool oneWay = true;
     for (size_t i = lo; i < hi; ++i)
       oneWay = AppendOneWayRings(rings[i].start, work.list, ring, lobe1, lobe2) && oneWay;
-    if (!work.list.head) return;
-    MarkOperand(work.list, false);
-    Sweep(work.list, &out, BooleanOpCode::Merge, false, false, false, oneWay, true);
+    if (work.list.head) {
+      MarkOperand(work.list, false);
+      Sweep(work.list, &out, BooleanOpCode::Merge, false, false, false, oneWay, true);
+    }
+    memo.Keep(out);
     return;
   }
   const size_t mid = lo + (hi - lo) / 2;
-  MergePart(rings, lo, mid, work.list);
+  MergePart(rings, lo, mid, work.list, memo);
   ScratchList right;
-  MergePart(rings, mid, hi, right.list);
+  MergePart(rings, mid, hi, right.list, memo);
   SpliceList(work.list, right.list);
   if (!work.list.head) return;
   MarkOperand(work.list, false);
   // Merged parts are outer rings and their holes, each winding one way
   // (snap rounding keeps it so): as drawn they wind as their lobes would,
   // and nothing needs searching for rings that meet themselves.
-  Sweep(work.list, &out, BooleanOpCode::Merge, false, false, false, true, true);
+  MergeSmall(work.list, out, true, memo);
 }
 
 // The union (Merge, Or) of a large list whose edges cross far more often
@@ -436,7 +640,8 @@ bool UnionByParts(PSList& list, PSList& out) {
       q = n;
     } while (q != p);
     if (q != p || area2 <= 0) fit = false;
-    rings.push_back(PartRing{left});
+    rings.push_back(PartRing{left, (uint64_t(uint32_t(left->x) ^ 0x80000000u) << 32) |
+                                       (uint32_t(left->y) ^ 0x80000000u)});
     boxes += (long double)(ringBox.x2 - int64_t(ringBox.x1)) * (ringBox.y2 - int64_t(ringBox.y1));
     all.Extend(ringBox.x1, ringBox.y1);
     all.Extend(ringBox.x2, ringBox.y2);
@@ -463,10 +668,12 @@ bool UnionByParts(PSList& list, PSList& out) {
     if (!CrossingsExceed(sample.list, kCrossingsPerEdge * size_t(sample.list.pointCount) / stride))
       return false;
   }
-  std::sort(rings.begin(), rings.end(), [](const PartRing& a, const PartRing& b) {
-    return ComparePoint(a.start, b.start) < 0;
-  });
-  MergePart(rings, 0, rings.size(), out);
+  // By the positions kept with the rings: the same order as ComparePoint
+  // on their starts, without reading the points.
+  std::sort(rings.begin(), rings.end(),
+            [](const PartRing& a, const PartRing& b) { return a.key < b.key; });
+  MergeMemo memo;
+  MergePart(rings, 0, rings.size(), out, memo);
   return true;
 }
 

@@ -351,7 +351,8 @@ TEST_F(GeneratedLayouts, SliverArrayMergeFinishesInAWideWindow) {
 }
 
 // The whole array: 800,000 rings merged a few at a time, each sliver a bow
-// tie that comes in as its two lobes. About 12 s in a release build; under
+// tie that comes in as its two lobes; the groups repeat a few thousand
+// patterns, each merged once. About 4 s in a release build; under
 // the address sanitizer it would take minutes, so that build skips it (the
 // windows above still run there).
 TEST_F(GeneratedLayouts, SliverArrayMergeFinishes) {

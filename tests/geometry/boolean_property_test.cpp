@@ -296,6 +296,49 @@ TEST(BooleanProperties, StacksOfSelfCrossingRingsMergeToEveryLobe) {
   }
 }
 
+// An array of one stack of crossing slivers: 32 copies of 64 rings, side by
+// side, each copy overlapping its neighbours, as a cell placed in an array
+// gives them. The union merges the rings a few at a time, and the groups
+// of a copy repeat those of the others moved by whole units. The union
+// must match the oracle, and moving the whole array must move its union
+// exactly: the same rings, vertex for vertex, in the same order.
+TEST(BooleanProperties, ArrayOfOneSliverStackMergesLikeItsCopies) {
+  std::mt19937 rng(777);
+  std::uniform_int_distribution<int> jitter(0, 6);
+  std::vector<Ring> stack;
+  for (int k = 0; k < 64; ++k) {
+    const int32_t x = jitter(rng), y = 5 * k + jitter(rng);
+    std::vector<Point> t = {{x, y}, {x + 30 + jitter(rng), y + 600},
+                            {x + 11, y + 3 + jitter(rng)}, {x, y + 150 + jitter(rng)}};
+    if (oracle::Area2(t) < 0) t = oracle::Reversed(t);
+    stack.push_back({t, 1});
+  }
+  auto array = [&](int32_t dx, int32_t dy) {
+    std::vector<Ring> in;
+    for (int32_t copy = 0; copy < 32; ++copy)
+      for (const Ring& r : stack) {
+        Ring m = r;
+        for (Point& p : m.pts) p = Point(p.x + 29 * copy + dx, p.y + dy);
+        in.push_back(m);
+      }
+    return in;
+  };
+  const std::vector<Ring> in = array(0, 0);
+  ASSERT_NO_FATAL_FAILURE(ExpectOracleWindings(in, 0, {-9, 2 * 960, 2 * 940, 23, true}));
+
+  oracle::OwnedList out;
+  const auto base = oracle::RunBoolean(in, 0, out.list);
+  ASSERT_FALSE(base.empty());
+  for (const auto& [dx, dy] : {std::pair<int32_t, int32_t>{1000003, -777777}, {-40961, 3}}) {
+    SCOPED_TRACE("moved by " + std::to_string(dx) + ", " + std::to_string(dy));
+    oracle::OwnedList movedOut;
+    auto moved = oracle::RunBoolean(array(dx, dy), 0, movedOut.list);
+    for (auto& r : moved)
+      for (Point& p : r) p = Point(p.x - dx, p.y - dy);
+    EXPECT_EQ(moved, base);
+  }
+}
+
 TEST(BooleanProperties, MergingIsIdempotent) {
   std::mt19937 rng(99);
   for (int iter = 0; iter < 500; ++iter) {
