@@ -103,6 +103,68 @@ const int32_t* Lookup(const DBSearchSystemKD& table, const KDBox& q,
   return n ? static_cast<const int32_t*>(n->item) : nullptr;
 }
 
+// The vertices of the working copy of an edge operation (the rings, their
+// guard points and cuts). They are handed out in order from blocks that are
+// kept for the whole process, never from the point pool: the copy's link
+// chain and the cuts of each edge then run through memory in sequence for
+// the many walks over the copy, and a later run faults in no fresh pages.
+// The copy is never given to the pool; its vertices go back all at once when
+// the arena is rewound (at the end of the work, also when an Error is thrown).
+class WorkPoints {
+ public:
+  WorkPoints() : store_(Take()) {}
+  ~WorkPoints() { Give(store_); }
+  WorkPoints(const WorkPoints&) = delete;
+  WorkPoints& operator=(const WorkPoints&) = delete;
+
+  // PushPoint with a vertex of the arena.
+  PSPoint* Push(PSList& list, int32_t x, int32_t y) {
+    Store& s = *store_;
+    if (s.used == kBlock) {
+      ++s.block;
+      s.used = 0;
+    }
+    if (s.block == s.blocks.size()) s.blocks.emplace_back(new PSPoint[kBlock]);
+    PSPoint* p = &s.blocks[s.block][s.used++];
+    p->x = x;
+    p->y = y;
+    p->next = nullptr;
+    p->prev = nullptr;
+    p->flags = 0;
+    p->link = list.head;
+    list.head = p;
+    if (!list.tail) list.tail = p;
+    ++list.pointCount;
+    return p;
+  }
+
+ private:
+  static constexpr size_t kBlock = 1 << 15;
+  struct Store {
+    std::vector<std::unique_ptr<PSPoint[]>> blocks;
+    size_t block = 0, used = 0;
+  };
+  // Arenas given back, blocks kept (one edge operation runs at a time; a
+  // few are kept should one ever run inside another).
+  static std::vector<Store*>& Spares() {
+    static std::vector<Store*> spares;
+    return spares;
+  }
+  static Store* Take() {
+    auto& spares = Spares();
+    if (spares.empty()) return new Store;
+    Store* s = spares.back();
+    spares.pop_back();
+    return s;
+  }
+  static void Give(Store* s) {
+    s->block = s->used = 0;
+    auto& spares = Spares();
+    if (spares.size() < 2) spares.push_back(s); else delete s;
+  }
+  Store* store_;
+};
+
 // Frees the pieces of the lists of one edge.
 struct ProfileLists {
   AttrSegmentList inside, outside, scratch, scratch2;
@@ -152,18 +214,18 @@ const int32_t* PieceRule(const DBSearchSystemKD& table, KDBox& q,
 }
 
 // Cuts the edge from cur to end into the profile's pieces: every piece but
-// the last gets a new point at its end (pushed at the head of list); each
-// piece's start gets the bias value(piece).
-template <class ValueOf>
-void CutEdge(PSList& list, PSPoint* cur, PSPoint* end,
-             const AttrSegmentList& pieces, ValueOf value) {
+// the last gets a new point at its end (push(x, y) makes it); each piece's
+// start gets the bias value(piece).
+template <class Push, class ValueOf>
+void CutEdge(PSPoint* cur, PSPoint* end, const AttrSegmentList& pieces,
+             Push push, ValueOf value) {
   for (const SListNode* n = pieces.head; n; n = n->next) {
     const AttrSegment& s = *n->Item<AttrSegment>();
     if (n->next == nullptr) {
       SetPointBias(cur, value(s));
       break;
     }
-    PSPoint* p = (s.x2 == end->x && s.y2 == end->y) ? end : PushPoint(list, s.x2, s.y2);
+    PSPoint* p = (s.x2 == end->x && s.y2 == end->y) ? end : push(s.x2, s.y2);
     LinkPoints(cur, p);
     SetPointBias(cur, value(s));
     cur = p;
@@ -234,15 +296,15 @@ bool DropOpenChains(PSList& list) {
 // CopyPointList of a list of rings without visited flags, every copy
 // flagged as an input vertex of the bias. The source rings keep their
 // visited flags (the caller clears the source).
-void CopyRingsAsBiasInput(PSList& src, PSList& dst) {
+void CopyRingsAsBiasInput(PSList& src, WorkPoints& points, PSList& dst) {
   for (PSPoint* p = src.head; p; p = p->link) {
     if (p->flags & PSPointFlags::Visited) continue;
-    PSPoint* first = PushPoint(dst, p->x, p->y);
+    PSPoint* first = points.Push(dst, p->x, p->y);
     first->flags = PSPointFlags::BiasInputVertex;
     p->flags |= PSPointFlags::Visited;
     PSPoint* last = first;
     for (PSPoint* s = p->next; s != p; s = s->next) {
-      PSPoint* c = PushPoint(dst, s->x, s->y);
+      PSPoint* c = points.Push(dst, s->x, s->y);
       c->flags = PSPointFlags::BiasInputVertex;
       s->flags |= PSPointFlags::Visited;
       LinkPoints(last, c);
@@ -250,6 +312,44 @@ void CopyRingsAsBiasInput(PSList& src, PSList& dst) {
     }
     LinkPoints(last, first);
   }
+  dst.ringCount += src.ringCount;
+}
+
+// CopyPointList (rings and open chains alike, copies with flags 0) into
+// vertices of the arena. The source's visited flags are cleared after.
+void CopyPointList(PSList& src, WorkPoints& points, PSList& dst) {
+  for (PSPoint* q = src.head; q; q = q->link) {
+    if (q->flags & PSPointFlags::Visited) continue;
+    PSPoint* qc = points.Push(dst, q->x, q->y);
+    q->flags |= PSPointFlags::Visited;
+    PSPoint* lastCopy = qc;
+    PSPoint* s = q->next;
+    while (s && s != q) {
+      PSPoint* c = points.Push(dst, s->x, s->y);
+      s->flags |= PSPointFlags::Visited;
+      LinkPoints(lastCopy, c);
+      lastCopy = c;
+      s = s->next;
+    }
+    if (s == q) {
+      LinkPoints(lastCopy, qc);
+      continue;
+    }
+    // An open chain: the vertices from its first one up to q come next,
+    // so that the copy runs from the same first to the same last vertex.
+    PSPoint* first = q;
+    while (first->prev && !(first->prev->flags & PSPointFlags::Visited)) first = first->prev;
+    if (first == q) continue;
+    PSPoint* prevCopy = nullptr;
+    for (PSPoint* t = first; t != q; t = t->next) {
+      PSPoint* c = points.Push(dst, t->x, t->y);
+      t->flags |= PSPointFlags::Visited;
+      LinkPoints(prevCopy, c);
+      prevCopy = c;
+    }
+    LinkPoints(prevCopy, qc);
+  }
+  MaskFlags(src, -2);
   dst.ringCount += src.ringCount;
 }
 
@@ -328,8 +428,11 @@ int API::ExtractEdges(int layer, int datatype) {
       [&](PSList& input, PSList& out) {
         MergeLibraryLayer(input, layer);
         const Box region = IndexRegion(area, ToDatabaseUnits(double(tech.areaMargin)));
-        ScratchList copy, result;
-        CopyPointList(input, copy.list);
+        WorkPoints points;
+        PSList copy;
+        ScratchList result;
+        CopyPointList(input, points, copy);
+        auto push = [&](int32_t x, int32_t y) { return points.Push(copy, x, y); };
         const int32_t li = biasTable->region.max[0], lo = biasTable->region.max[1];
         KDBox q = NewQuery();
         ProfileLists pl;
@@ -340,18 +443,17 @@ int API::ExtractEdges(int layer, int datatype) {
           if (!AxisParallelOnly(input)) treeIndex = std::make_unique<EdgeIndex>(input, region);
           const EdgeBandIndex tree =
               treeIndex ? EdgeBandIndex(treeIndex->tree) : EdgeBandIndex(input);
-          for (PSPoint* p = copy.list.head; p; p = p->link) {
+          for (PSPoint* p = copy.head; p; p = p->link) {
             PSPoint* nx = p->next;
             if (nx == nullptr) continue;
             EdgeProfile(tree, tree, Box(p->x, p->y, nx->x, nx->y), li, lo, pl);
-            CutEdge(copy.list, p, nx, pl.inside, [&](const AttrSegment& s) {
+            CutEdge(p, nx, pl.inside, push, [&](const AttrSegment& s) {
               return PieceRule(*biasTable, q, s) ? 1 : 0;
             });
           }
         }
         ClearPointList(input);
-        EmitBiasedEdges(copy.list, result.list);
-        ClearPointList(copy.list);
+        EmitBiasedEdges(copy, result.list);
         SpliceList(out, result.list);
         if (report) ReportPointSystemMemory(false);
       });
@@ -378,6 +480,7 @@ int API::ExtractEdges(int layer1, int datatype1, int layer2, int datatype2,
         const int32_t li = biasTable->region.max[0], lo = biasTable->region.max[1];
         KDBox q = NewQuery();
         ProfileLists pl;
+        auto push = [&](int32_t x, int32_t y) { return PushPoint(input, x, y); };
         {
           // The indexes go before the lists their items point into.
           EdgeIndex insideIndex(insideLayer.list, region);
@@ -388,7 +491,7 @@ int API::ExtractEdges(int layer1, int datatype1, int layer2, int datatype2,
             PSPoint* nx = p->next;
             if (nx == nullptr) continue;
             EdgeProfile(inside, outside, Box(p->x, p->y, nx->x, nx->y), li, lo, pl);
-            CutEdge(input, p, nx, pl.inside, [&](const AttrSegment& s) {
+            CutEdge(p, nx, pl.inside, push, [&](const AttrSegment& s) {
               return PieceRule(*biasTable, q, s) ? 1 : 0;
             });
           }
@@ -416,8 +519,11 @@ int API::EdgeBias(int layer, int datatype) {
         MergeLibraryLayer(input, layer);
         const bool axisParallel = DropOpenChains(input);
         const Box region = IndexRegion(area, ToDatabaseUnits(double(tech.areaMargin)));
-        ScratchList copy, result;
-        CopyRingsAsBiasInput(input, copy.list);
+        WorkPoints points;
+        PSList copy;
+        ScratchList result;
+        CopyRingsAsBiasInput(input, points, copy);
+        auto push = [&](int32_t x, int32_t y) { return points.Push(copy, x, y); };
         const int32_t minLength = ToDatabaseUnits(double(tech.biasMinLength));
         const int32_t guard = ToDatabaseUnits(double(tech.biasCornerGuard));
         const int32_t tolerance = ToDatabaseUnits(double(std::max(tech.biasDiff - 1, 0)));
@@ -435,13 +541,13 @@ int API::EdgeBias(int layer, int datatype) {
           if (!axisParallel) treeIndex = std::make_unique<EdgeIndex>(input, region);
           const EdgeBandIndex tree =
               treeIndex ? EdgeBandIndex(treeIndex->tree) : EdgeBandIndex(input);
-          for (PSPoint* p = copy.list.head; p; p = p->link) {
+          for (PSPoint* p = copy.head; p; p = p->link) {
             PSPoint* nx = p->next;
             if (nx == nullptr) continue;
             const Box edge(p->x, p->y, nx->x, nx->y);
             if (guard == 0) {
               EdgeProfile(tree, tree, edge, li, lo, pl);
-              CutEdge(copy.list, p, nx, pl.inside, biasOf);
+              CutEdge(p, nx, pl.inside, push, biasOf);
               continue;
             }
             const int64_t dx = int64_t(nx->x) - p->x, dy = int64_t(nx->y) - p->y;
@@ -480,21 +586,19 @@ int API::EdgeBias(int layer, int datatype) {
             PSPoint* a = p;
             PSPoint* b = nx;
             if (core.x1 != p->x || core.y1 != p->y) {
-              a = PushPoint(copy.list, core.x1, core.y1);
+              a = push(core.x1, core.y1);
               LinkPoints(p, a);
             }
             if (core.x2 != nx->x || core.y2 != nx->y) {
-              b = PushPoint(copy.list, core.x2, core.y2);
+              b = push(core.x2, core.y2);
               LinkPoints(b, nx);
             }
             LinkPoints(a, b);
-            CutEdge(copy.list, a, b, pl.inside, biasOf);
+            CutEdge(a, b, pl.inside, push, biasOf);
           }
         }
         ClearPointList(input);
-        BiasPiecesToRings(copy.list, tech.biasMergeMode, guard, minLength, tolerance,
-                          result.list);
-        ClearPointList(copy.list);
+        BiasPiecesToRings(copy, tech.biasMergeMode, guard, minLength, tolerance, result.list);
         if (!result.list.IsEmpty() && hierarchical != 0) GatherAreaLayers(maxBias, result.list);
         SpliceList(out, result.list);
         if (report) ReportPointSystemMemory(false);
