@@ -438,11 +438,13 @@ int API::ExtractEdges(int layer, int datatype) {
         ProfileLists pl;
         {
           // The indexes go before the lists their items point into. On an
-          // axis-parallel layer the copy comes straight from the list.
+          // axis-parallel layer the band copy comes straight from the working
+          // copy: the same edges in another link order, which the profiles of
+          // such a layer do not depend on, read from memory in sequence.
           std::unique_ptr<EdgeIndex> treeIndex;
-          if (!AxisParallelOnly(input)) treeIndex = std::make_unique<EdgeIndex>(input, region);
+          if (!AxisParallelOnly(copy)) treeIndex = std::make_unique<EdgeIndex>(input, region);
           const EdgeBandIndex tree =
-              treeIndex ? EdgeBandIndex(treeIndex->tree) : EdgeBandIndex(input);
+              treeIndex ? EdgeBandIndex(treeIndex->tree) : EdgeBandIndex(copy);
           for (PSPoint* p = copy.head; p; p = p->link) {
             PSPoint* nx = p->next;
             if (nx == nullptr) continue;
@@ -536,11 +538,14 @@ int API::EdgeBias(int layer, int datatype) {
         };
         {
           // The indexes go before the lists their items point into. On an
-          // axis-parallel layer the copy comes straight from the list.
+          // axis-parallel layer the band copy comes straight from the working
+          // copy (taken before any edge is cut): the same edges in another
+          // link order, which the profiles of such a layer do not depend on,
+          // read from memory in sequence.
           std::unique_ptr<EdgeIndex> treeIndex;
           if (!axisParallel) treeIndex = std::make_unique<EdgeIndex>(input, region);
           const EdgeBandIndex tree =
-              treeIndex ? EdgeBandIndex(treeIndex->tree) : EdgeBandIndex(input);
+              treeIndex ? EdgeBandIndex(treeIndex->tree) : EdgeBandIndex(copy);
           for (PSPoint* p = copy.head; p; p = p->link) {
             PSPoint* nx = p->next;
             if (nx == nullptr) continue;
