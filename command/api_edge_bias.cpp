@@ -180,7 +180,9 @@ struct ProfileLists {
 // The distance profile of the edge: inside distances (channel 0) against
 // the inside index within limit li, outside distances (channel 1) against
 // the outside index within lo; stretches without a partner get the limit.
-void EdgeProfile(const EdgeBandIndex& insideIndex,
+// Returns false, and builds no list, when no partner faces an edge of some
+// length in either band: its profile is then the one piece PlainPiece.
+bool EdgeProfile(const EdgeBandIndex& insideIndex,
                  const EdgeBandIndex& outsideIndex, const Box& edge,
                  int32_t li, int32_t lo, ProfileLists& l) {
   l.Free();
@@ -195,6 +197,10 @@ void EdgeProfile(const EdgeBandIndex& insideIndex,
     if (li >= 2) EdgePartners(insideIndex, edge, -li, l.scratch, 0);
     if (lo >= 2) EdgePartners(outsideIndex, edge, lo, l.scratch2, 1);
   }
+  if (l.scratch.count == 0 && l.scratch2.count == 0 &&
+      (edge.x1 != edge.x2 || edge.y1 != edge.y2)) {
+    return false;
+  }
   if (l.scratch.count > 0) MergeSegmentList(l.scratch, l.inside, 0);
   AddPathSegments(l.inside, edge, li, 0);
   if (l.scratch2.count > 0) MergeSegmentList(l.scratch2, l.outside, 1);
@@ -202,6 +208,16 @@ void EdgeProfile(const EdgeBandIndex& insideIndex,
   FreeSegmentList(l.scratch);
   FreeSegmentList(l.scratch2);
   OverlaySegments(l.inside, l.outside, 0, 1);
+  return true;
+}
+
+// The profile of an edge that no partner faces: the limits in channels 0
+// and 1 from end to end (its ends do not matter to the rule tables).
+AttrSegment PlainPiece(int32_t li, int32_t lo) {
+  AttrSegment s;
+  s.startValue[0] = s.endValue[0] = li;
+  s.startValue[1] = s.endValue[1] = lo;
+  return s;
 }
 
 // The bias rule of a piece: the one whose first two ranges hold the means
@@ -435,6 +451,8 @@ int API::ExtractEdges(int layer, int datatype) {
         auto push = [&](int32_t x, int32_t y) { return points.Push(copy, x, y); };
         const int32_t li = biasTable->region.max[0], lo = biasTable->region.max[1];
         KDBox q = NewQuery();
+        auto valueOf = [&](const AttrSegment& s) { return PieceRule(*biasTable, q, s) ? 1 : 0; };
+        const int32_t plainValue = valueOf(PlainPiece(li, lo));
         ProfileLists pl;
         {
           // The indexes go before the lists their items point into. On an
@@ -448,10 +466,11 @@ int API::ExtractEdges(int layer, int datatype) {
           for (PSPoint* p = copy.head; p; p = p->link) {
             PSPoint* nx = p->next;
             if (nx == nullptr) continue;
-            EdgeProfile(tree, tree, Box(p->x, p->y, nx->x, nx->y), li, lo, pl);
-            CutEdge(p, nx, pl.inside, push, [&](const AttrSegment& s) {
-              return PieceRule(*biasTable, q, s) ? 1 : 0;
-            });
+            if (!EdgeProfile(tree, tree, Box(p->x, p->y, nx->x, nx->y), li, lo, pl)) {
+              SetPointBias(p, plainValue);
+              continue;
+            }
+            CutEdge(p, nx, pl.inside, push, valueOf);
           }
         }
         ClearPointList(input);
@@ -481,6 +500,8 @@ int API::ExtractEdges(int layer1, int datatype1, int layer2, int datatype2,
         const Box region = IndexRegion(area, ToDatabaseUnits(double(tech.areaMargin)));
         const int32_t li = biasTable->region.max[0], lo = biasTable->region.max[1];
         KDBox q = NewQuery();
+        auto valueOf = [&](const AttrSegment& s) { return PieceRule(*biasTable, q, s) ? 1 : 0; };
+        const int32_t plainValue = valueOf(PlainPiece(li, lo));
         ProfileLists pl;
         auto push = [&](int32_t x, int32_t y) { return PushPoint(input, x, y); };
         {
@@ -492,10 +513,11 @@ int API::ExtractEdges(int layer1, int datatype1, int layer2, int datatype2,
           for (PSPoint* p = input.head; p; p = p->link) {
             PSPoint* nx = p->next;
             if (nx == nullptr) continue;
-            EdgeProfile(inside, outside, Box(p->x, p->y, nx->x, nx->y), li, lo, pl);
-            CutEdge(p, nx, pl.inside, push, [&](const AttrSegment& s) {
-              return PieceRule(*biasTable, q, s) ? 1 : 0;
-            });
+            if (!EdgeProfile(inside, outside, Box(p->x, p->y, nx->x, nx->y), li, lo, pl)) {
+              SetPointBias(p, plainValue);
+              continue;
+            }
+            CutEdge(p, nx, pl.inside, push, valueOf);
           }
         }
         ClearPointList(insideLayer.list);
@@ -536,6 +558,7 @@ int API::EdgeBias(int layer, int datatype) {
           const int32_t* rule = PieceRule(*biasTable, q, s);
           return rule ? rule[0] : 0;
         };
+        const int32_t plainBias = biasOf(PlainPiece(li, lo));
         {
           // The indexes go before the lists their items point into. On an
           // axis-parallel layer the band copy comes straight from the working
@@ -551,8 +574,11 @@ int API::EdgeBias(int layer, int datatype) {
             if (nx == nullptr) continue;
             const Box edge(p->x, p->y, nx->x, nx->y);
             if (guard == 0) {
-              EdgeProfile(tree, tree, edge, li, lo, pl);
-              CutEdge(p, nx, pl.inside, push, biasOf);
+              if (EdgeProfile(tree, tree, edge, li, lo, pl)) {
+                CutEdge(p, nx, pl.inside, push, biasOf);
+              } else {
+                SetPointBias(p, plainBias);
+              }
               continue;
             }
             const int64_t dx = int64_t(nx->x) - p->x, dy = int64_t(nx->y) - p->y;
@@ -585,7 +611,7 @@ int API::EdgeBias(int layer, int datatype) {
             }
             const Box core(CheckedCoord(p->x + n), CheckedCoord(p->y + m),
                            CheckedCoord(nx->x - n), CheckedCoord(nx->y - m));
-            EdgeProfile(tree, tree, core, li, lo, pl);
+            const bool cut = EdgeProfile(tree, tree, core, li, lo, pl);
             // The guard pieces p -> A and B -> nx (none where the core reaches
             // the vertex).
             PSPoint* a = p;
@@ -599,7 +625,11 @@ int API::EdgeBias(int layer, int datatype) {
               LinkPoints(b, nx);
             }
             LinkPoints(a, b);
-            CutEdge(a, b, pl.inside, push, biasOf);
+            if (cut) {
+              CutEdge(a, b, pl.inside, push, biasOf);
+            } else {
+              SetPointBias(a, plainBias);
+            }
           }
         }
         ClearPointList(input);
