@@ -276,6 +276,26 @@ void API::PrepareEndcapRules() {
 
 namespace {
 
+// For the walks over a merged list, whose rings lie scattered along its
+// link chain: a cursor some points ahead on the link chain asks for the
+// ring successor of each point before the walk reaches it, so that these
+// reads overlap instead of waiting on memory one by one.
+class PrefetchAhead {
+ public:
+  explicit PrefetchAhead(const PSList& list) : at_(list.head) {
+    for (int i = 0; i < kDistance && at_; ++i) at_ = at_->link;
+  }
+  void Step() {
+    if (at_ == nullptr) return;
+    if (at_->next) __builtin_prefetch(at_->next);
+    at_ = at_->link;
+  }
+
+ private:
+  static constexpr int kDistance = 32;  // points; farther ahead gained nothing
+  const PSPoint* at_;
+};
+
 // Whether every edge of the list runs along an axis. The facing pieces of
 // such a layer keep one distance along their length, and the lower
 // envelope that an edge profile merges from pieces of one value each does
@@ -294,7 +314,9 @@ bool AxisParallelOnly(const PSList& list) {
 // AxisParallelOnly of the rings left. A list of rings only is walked once.
 bool DropOpenChains(PSList& list) {
   bool open = false, slanted = false;
+  PrefetchAhead ahead(list);
   for (PSPoint* p = list.head; p; p = p->link) {
+    ahead.Step();
     p->flags &= uint16_t(~PSPointFlags::Visited);
     const PSPoint* n = p->next;
     if (n == nullptr || p->prev == nullptr) {
@@ -313,7 +335,9 @@ bool DropOpenChains(PSList& list) {
 // flagged as an input vertex of the bias. The source rings keep their
 // visited flags (the caller clears the source).
 void CopyRingsAsBiasInput(PSList& src, WorkPoints& points, PSList& dst) {
+  PrefetchAhead ahead(src);
   for (PSPoint* p = src.head; p; p = p->link) {
+    ahead.Step();
     if (p->flags & PSPointFlags::Visited) continue;
     PSPoint* first = points.Push(dst, p->x, p->y);
     first->flags = PSPointFlags::BiasInputVertex;
