@@ -636,15 +636,25 @@ int API::EdgeBias(int layer, int datatype) {
             const Box core(CheckedCoord(p->x + n), CheckedCoord(p->y + m),
                            CheckedCoord(nx->x - n), CheckedCoord(nx->y - m));
             const bool cut = EdgeProfile(tree, tree, core, li, lo, pl);
+            const bool guardA = core.x1 != p->x || core.y1 != p->y;
+            const bool guardB = core.x2 != nx->x || core.y2 != nx->y;
+            if (!cut && guardA && guardB) {
+              // One core piece between two guard pieces: no merge takes or
+              // gives the bias of a guard piece, and at the end both take the
+              // core's bias and the three pieces join into one. The edge
+              // stays whole with that bias from the start.
+              SetPointBias(p, plainBias);
+              continue;
+            }
             // The guard pieces p -> A and B -> nx (none where the core reaches
             // the vertex).
             PSPoint* a = p;
             PSPoint* b = nx;
-            if (core.x1 != p->x || core.y1 != p->y) {
+            if (guardA) {
               a = push(core.x1, core.y1);
               LinkPoints(p, a);
             }
-            if (core.x2 != nx->x || core.y2 != nx->y) {
+            if (guardB) {
               b = push(core.x2, core.y2);
               LinkPoints(b, nx);
             }
