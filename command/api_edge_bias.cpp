@@ -638,13 +638,26 @@ int API::EdgeBias(int layer, int datatype) {
             const bool cut = EdgeProfile(tree, tree, core, li, lo, pl);
             const bool guardA = core.x1 != p->x || core.y1 != p->y;
             const bool guardB = core.x2 != nx->x || core.y2 != nx->y;
-            if (!cut && guardA && guardB) {
-              // One core piece between two guard pieces: no merge takes or
-              // gives the bias of a guard piece, and at the end both take the
-              // core's bias and the three pieces join into one. The edge
-              // stays whole with that bias from the start.
-              SetPointBias(p, plainBias);
-              continue;
+            if (guardA && guardB) {
+              // A core of pieces of one bias between two guard pieces: the
+              // first merge joins the core into one piece, no later merge
+              // takes or gives the bias of a guard piece, and at the end both
+              // take the core's bias and the three pieces join into one. The
+              // edge stays whole with that bias from the start.
+              int32_t bias = plainBias;
+              bool uniform = true;
+              if (cut) {
+                const SListNode* n = pl.inside.head;
+                uniform = n != nullptr;
+                if (uniform) bias = biasOf(*n->Item<AttrSegment>());
+                for (n = n ? n->next : nullptr; n && uniform; n = n->next) {
+                  uniform = biasOf(*n->Item<AttrSegment>()) == bias;
+                }
+              }
+              if (uniform) {
+                SetPointBias(p, bias);
+                continue;
+              }
             }
             // The guard pieces p -> A and B -> nx (none where the core reaches
             // the vertex).
