@@ -103,6 +103,68 @@ const int32_t* Lookup(const DBSearchSystemKD& table, const KDBox& q,
   return n ? static_cast<const int32_t*>(n->item) : nullptr;
 }
 
+// The vertices of the working copy of an edge operation (the rings, their
+// guard points and cuts). They are handed out in order from blocks that are
+// kept for the whole process, never from the point pool: the copy's link
+// chain and the cuts of each edge then run through memory in sequence for
+// the many walks over the copy, and a later run faults in no fresh pages.
+// The copy is never given to the pool; its vertices go back all at once when
+// the arena is rewound (at the end of the work, also when an Error is thrown).
+class WorkPoints {
+ public:
+  WorkPoints() : store_(Take()) {}
+  ~WorkPoints() { Give(store_); }
+  WorkPoints(const WorkPoints&) = delete;
+  WorkPoints& operator=(const WorkPoints&) = delete;
+
+  // PushPoint with a vertex of the arena.
+  PSPoint* Push(PSList& list, int32_t x, int32_t y) {
+    Store& s = *store_;
+    if (s.used == kBlock) {
+      ++s.block;
+      s.used = 0;
+    }
+    if (s.block == s.blocks.size()) s.blocks.emplace_back(new PSPoint[kBlock]);
+    PSPoint* p = &s.blocks[s.block][s.used++];
+    p->x = x;
+    p->y = y;
+    p->next = nullptr;
+    p->prev = nullptr;
+    p->flags = 0;
+    p->link = list.head;
+    list.head = p;
+    if (!list.tail) list.tail = p;
+    ++list.pointCount;
+    return p;
+  }
+
+ private:
+  static constexpr size_t kBlock = 1 << 15;
+  struct Store {
+    std::vector<std::unique_ptr<PSPoint[]>> blocks;
+    size_t block = 0, used = 0;
+  };
+  // Arenas given back, blocks kept (one edge operation runs at a time; a
+  // few are kept should one ever run inside another).
+  static std::vector<Store*>& Spares() {
+    static std::vector<Store*> spares;
+    return spares;
+  }
+  static Store* Take() {
+    auto& spares = Spares();
+    if (spares.empty()) return new Store;
+    Store* s = spares.back();
+    spares.pop_back();
+    return s;
+  }
+  static void Give(Store* s) {
+    s->block = s->used = 0;
+    auto& spares = Spares();
+    if (spares.size() < 2) spares.push_back(s); else delete s;
+  }
+  Store* store_;
+};
+
 // Frees the pieces of the lists of one edge.
 struct ProfileLists {
   AttrSegmentList inside, outside, scratch, scratch2;
@@ -118,7 +180,9 @@ struct ProfileLists {
 // The distance profile of the edge: inside distances (channel 0) against
 // the inside index within limit li, outside distances (channel 1) against
 // the outside index within lo; stretches without a partner get the limit.
-void EdgeProfile(const EdgeBandIndex& insideIndex,
+// Returns false, and builds no list, when no partner faces an edge of some
+// length in either band: its profile is then the one piece PlainPiece.
+bool EdgeProfile(const EdgeBandIndex& insideIndex,
                  const EdgeBandIndex& outsideIndex, const Box& edge,
                  int32_t li, int32_t lo, ProfileLists& l) {
   l.Free();
@@ -133,6 +197,10 @@ void EdgeProfile(const EdgeBandIndex& insideIndex,
     if (li >= 2) EdgePartners(insideIndex, edge, -li, l.scratch, 0);
     if (lo >= 2) EdgePartners(outsideIndex, edge, lo, l.scratch2, 1);
   }
+  if (l.scratch.count == 0 && l.scratch2.count == 0 &&
+      (edge.x1 != edge.x2 || edge.y1 != edge.y2)) {
+    return false;
+  }
   if (l.scratch.count > 0) MergeSegmentList(l.scratch, l.inside, 0);
   AddPathSegments(l.inside, edge, li, 0);
   if (l.scratch2.count > 0) MergeSegmentList(l.scratch2, l.outside, 1);
@@ -140,6 +208,16 @@ void EdgeProfile(const EdgeBandIndex& insideIndex,
   FreeSegmentList(l.scratch);
   FreeSegmentList(l.scratch2);
   OverlaySegments(l.inside, l.outside, 0, 1);
+  return true;
+}
+
+// The profile of an edge that no partner faces: the limits in channels 0
+// and 1 from end to end (its ends do not matter to the rule tables).
+AttrSegment PlainPiece(int32_t li, int32_t lo) {
+  AttrSegment s;
+  s.startValue[0] = s.endValue[0] = li;
+  s.startValue[1] = s.endValue[1] = lo;
+  return s;
 }
 
 // The bias rule of a piece: the one whose first two ranges hold the means
@@ -152,18 +230,18 @@ const int32_t* PieceRule(const DBSearchSystemKD& table, KDBox& q,
 }
 
 // Cuts the edge from cur to end into the profile's pieces: every piece but
-// the last gets a new point at its end (pushed at the head of list); each
-// piece's start gets the bias value(piece).
-template <class ValueOf>
-void CutEdge(PSList& list, PSPoint* cur, PSPoint* end,
-             const AttrSegmentList& pieces, ValueOf value) {
+// the last gets a new point at its end (push(x, y) makes it); each piece's
+// start gets the bias value(piece).
+template <class Push, class ValueOf>
+void CutEdge(PSPoint* cur, PSPoint* end, const AttrSegmentList& pieces,
+             Push push, ValueOf value) {
   for (const SListNode* n = pieces.head; n; n = n->next) {
     const AttrSegment& s = *n->Item<AttrSegment>();
     if (n->next == nullptr) {
       SetPointBias(cur, value(s));
       break;
     }
-    PSPoint* p = (s.x2 == end->x && s.y2 == end->y) ? end : PushPoint(list, s.x2, s.y2);
+    PSPoint* p = (s.x2 == end->x && s.y2 == end->y) ? end : push(s.x2, s.y2);
     LinkPoints(cur, p);
     SetPointBias(cur, value(s));
     cur = p;
@@ -198,6 +276,26 @@ void API::PrepareEndcapRules() {
 
 namespace {
 
+// For the walks over a merged list, whose rings lie scattered along its
+// link chain: a cursor some points ahead on the link chain asks for the
+// ring successor of each point before the walk reaches it, so that these
+// reads overlap instead of waiting on memory one by one.
+class PrefetchAhead {
+ public:
+  explicit PrefetchAhead(const PSList& list) : at_(list.head) {
+    for (int i = 0; i < kDistance && at_; ++i) at_ = at_->link;
+  }
+  void Step() {
+    if (at_ == nullptr) return;
+    if (at_->next) __builtin_prefetch(at_->next);
+    at_ = at_->link;
+  }
+
+ private:
+  static constexpr int kDistance = 32;  // points; farther ahead gained nothing
+  const PSPoint* at_;
+};
+
 // Whether every edge of the list runs along an axis. The facing pieces of
 // such a layer keep one distance along their length, and the lower
 // envelope that an edge profile merges from pieces of one value each does
@@ -216,7 +314,9 @@ bool AxisParallelOnly(const PSList& list) {
 // AxisParallelOnly of the rings left. A list of rings only is walked once.
 bool DropOpenChains(PSList& list) {
   bool open = false, slanted = false;
+  PrefetchAhead ahead(list);
   for (PSPoint* p = list.head; p; p = p->link) {
+    ahead.Step();
     p->flags &= uint16_t(~PSPointFlags::Visited);
     const PSPoint* n = p->next;
     if (n == nullptr || p->prev == nullptr) {
@@ -234,15 +334,17 @@ bool DropOpenChains(PSList& list) {
 // CopyPointList of a list of rings without visited flags, every copy
 // flagged as an input vertex of the bias. The source rings keep their
 // visited flags (the caller clears the source).
-void CopyRingsAsBiasInput(PSList& src, PSList& dst) {
+void CopyRingsAsBiasInput(PSList& src, WorkPoints& points, PSList& dst) {
+  PrefetchAhead ahead(src);
   for (PSPoint* p = src.head; p; p = p->link) {
+    ahead.Step();
     if (p->flags & PSPointFlags::Visited) continue;
-    PSPoint* first = PushPoint(dst, p->x, p->y);
+    PSPoint* first = points.Push(dst, p->x, p->y);
     first->flags = PSPointFlags::BiasInputVertex;
     p->flags |= PSPointFlags::Visited;
     PSPoint* last = first;
     for (PSPoint* s = p->next; s != p; s = s->next) {
-      PSPoint* c = PushPoint(dst, s->x, s->y);
+      PSPoint* c = points.Push(dst, s->x, s->y);
       c->flags = PSPointFlags::BiasInputVertex;
       s->flags |= PSPointFlags::Visited;
       LinkPoints(last, c);
@@ -250,6 +352,44 @@ void CopyRingsAsBiasInput(PSList& src, PSList& dst) {
     }
     LinkPoints(last, first);
   }
+  dst.ringCount += src.ringCount;
+}
+
+// CopyPointList (rings and open chains alike, copies with flags 0) into
+// vertices of the arena. The source's visited flags are cleared after.
+void CopyPointList(PSList& src, WorkPoints& points, PSList& dst) {
+  for (PSPoint* q = src.head; q; q = q->link) {
+    if (q->flags & PSPointFlags::Visited) continue;
+    PSPoint* qc = points.Push(dst, q->x, q->y);
+    q->flags |= PSPointFlags::Visited;
+    PSPoint* lastCopy = qc;
+    PSPoint* s = q->next;
+    while (s && s != q) {
+      PSPoint* c = points.Push(dst, s->x, s->y);
+      s->flags |= PSPointFlags::Visited;
+      LinkPoints(lastCopy, c);
+      lastCopy = c;
+      s = s->next;
+    }
+    if (s == q) {
+      LinkPoints(lastCopy, qc);
+      continue;
+    }
+    // An open chain: the vertices from its first one up to q come next,
+    // so that the copy runs from the same first to the same last vertex.
+    PSPoint* first = q;
+    while (first->prev && !(first->prev->flags & PSPointFlags::Visited)) first = first->prev;
+    if (first == q) continue;
+    PSPoint* prevCopy = nullptr;
+    for (PSPoint* t = first; t != q; t = t->next) {
+      PSPoint* c = points.Push(dst, t->x, t->y);
+      t->flags |= PSPointFlags::Visited;
+      LinkPoints(prevCopy, c);
+      prevCopy = c;
+    }
+    LinkPoints(prevCopy, qc);
+  }
+  MaskFlags(src, -2);
   dst.ringCount += src.ringCount;
 }
 
@@ -328,30 +468,37 @@ int API::ExtractEdges(int layer, int datatype) {
       [&](PSList& input, PSList& out) {
         MergeLibraryLayer(input, layer);
         const Box region = IndexRegion(area, ToDatabaseUnits(double(tech.areaMargin)));
-        ScratchList copy, result;
-        CopyPointList(input, copy.list);
+        WorkPoints points;
+        PSList copy;
+        ScratchList result;
+        CopyPointList(input, points, copy);
+        auto push = [&](int32_t x, int32_t y) { return points.Push(copy, x, y); };
         const int32_t li = biasTable->region.max[0], lo = biasTable->region.max[1];
         KDBox q = NewQuery();
+        auto valueOf = [&](const AttrSegment& s) { return PieceRule(*biasTable, q, s) ? 1 : 0; };
+        const int32_t plainValue = valueOf(PlainPiece(li, lo));
         ProfileLists pl;
         {
           // The indexes go before the lists their items point into. On an
-          // axis-parallel layer the copy comes straight from the list.
+          // axis-parallel layer the band copy comes straight from the working
+          // copy: the same edges in another link order, which the profiles of
+          // such a layer do not depend on, read from memory in sequence.
           std::unique_ptr<EdgeIndex> treeIndex;
-          if (!AxisParallelOnly(input)) treeIndex = std::make_unique<EdgeIndex>(input, region);
+          if (!AxisParallelOnly(copy)) treeIndex = std::make_unique<EdgeIndex>(input, region);
           const EdgeBandIndex tree =
-              treeIndex ? EdgeBandIndex(treeIndex->tree) : EdgeBandIndex(input);
-          for (PSPoint* p = copy.list.head; p; p = p->link) {
+              treeIndex ? EdgeBandIndex(treeIndex->tree) : EdgeBandIndex(copy);
+          for (PSPoint* p = copy.head; p; p = p->link) {
             PSPoint* nx = p->next;
             if (nx == nullptr) continue;
-            EdgeProfile(tree, tree, Box(p->x, p->y, nx->x, nx->y), li, lo, pl);
-            CutEdge(copy.list, p, nx, pl.inside, [&](const AttrSegment& s) {
-              return PieceRule(*biasTable, q, s) ? 1 : 0;
-            });
+            if (!EdgeProfile(tree, tree, Box(p->x, p->y, nx->x, nx->y), li, lo, pl)) {
+              SetPointBias(p, plainValue);
+              continue;
+            }
+            CutEdge(p, nx, pl.inside, push, valueOf);
           }
         }
         ClearPointList(input);
-        EmitBiasedEdges(copy.list, result.list);
-        ClearPointList(copy.list);
+        EmitBiasedEdges(copy, result.list);
         SpliceList(out, result.list);
         if (report) ReportPointSystemMemory(false);
       });
@@ -377,7 +524,10 @@ int API::ExtractEdges(int layer1, int datatype1, int layer2, int datatype2,
         const Box region = IndexRegion(area, ToDatabaseUnits(double(tech.areaMargin)));
         const int32_t li = biasTable->region.max[0], lo = biasTable->region.max[1];
         KDBox q = NewQuery();
+        auto valueOf = [&](const AttrSegment& s) { return PieceRule(*biasTable, q, s) ? 1 : 0; };
+        const int32_t plainValue = valueOf(PlainPiece(li, lo));
         ProfileLists pl;
+        auto push = [&](int32_t x, int32_t y) { return PushPoint(input, x, y); };
         {
           // The indexes go before the lists their items point into.
           EdgeIndex insideIndex(insideLayer.list, region);
@@ -387,10 +537,11 @@ int API::ExtractEdges(int layer1, int datatype1, int layer2, int datatype2,
           for (PSPoint* p = input.head; p; p = p->link) {
             PSPoint* nx = p->next;
             if (nx == nullptr) continue;
-            EdgeProfile(inside, outside, Box(p->x, p->y, nx->x, nx->y), li, lo, pl);
-            CutEdge(input, p, nx, pl.inside, [&](const AttrSegment& s) {
-              return PieceRule(*biasTable, q, s) ? 1 : 0;
-            });
+            if (!EdgeProfile(inside, outside, Box(p->x, p->y, nx->x, nx->y), li, lo, pl)) {
+              SetPointBias(p, plainValue);
+              continue;
+            }
+            CutEdge(p, nx, pl.inside, push, valueOf);
           }
         }
         ClearPointList(insideLayer.list);
@@ -416,8 +567,11 @@ int API::EdgeBias(int layer, int datatype) {
         MergeLibraryLayer(input, layer);
         const bool axisParallel = DropOpenChains(input);
         const Box region = IndexRegion(area, ToDatabaseUnits(double(tech.areaMargin)));
-        ScratchList copy, result;
-        CopyRingsAsBiasInput(input, copy.list);
+        WorkPoints points;
+        PSList copy;
+        ScratchList result;
+        CopyRingsAsBiasInput(input, points, copy);
+        auto push = [&](int32_t x, int32_t y) { return points.Push(copy, x, y); };
         const int32_t minLength = ToDatabaseUnits(double(tech.biasMinLength));
         const int32_t guard = ToDatabaseUnits(double(tech.biasCornerGuard));
         const int32_t tolerance = ToDatabaseUnits(double(std::max(tech.biasDiff - 1, 0)));
@@ -428,20 +582,27 @@ int API::EdgeBias(int layer, int datatype) {
           const int32_t* rule = PieceRule(*biasTable, q, s);
           return rule ? rule[0] : 0;
         };
+        const int32_t plainBias = biasOf(PlainPiece(li, lo));
         {
           // The indexes go before the lists their items point into. On an
-          // axis-parallel layer the copy comes straight from the list.
+          // axis-parallel layer the band copy comes straight from the working
+          // copy (taken before any edge is cut): the same edges in another
+          // link order, which the profiles of such a layer do not depend on,
+          // read from memory in sequence.
           std::unique_ptr<EdgeIndex> treeIndex;
           if (!axisParallel) treeIndex = std::make_unique<EdgeIndex>(input, region);
           const EdgeBandIndex tree =
-              treeIndex ? EdgeBandIndex(treeIndex->tree) : EdgeBandIndex(input);
-          for (PSPoint* p = copy.list.head; p; p = p->link) {
+              treeIndex ? EdgeBandIndex(treeIndex->tree) : EdgeBandIndex(copy);
+          for (PSPoint* p = copy.head; p; p = p->link) {
             PSPoint* nx = p->next;
             if (nx == nullptr) continue;
             const Box edge(p->x, p->y, nx->x, nx->y);
             if (guard == 0) {
-              EdgeProfile(tree, tree, edge, li, lo, pl);
-              CutEdge(copy.list, p, nx, pl.inside, biasOf);
+              if (EdgeProfile(tree, tree, edge, li, lo, pl)) {
+                CutEdge(p, nx, pl.inside, push, biasOf);
+              } else {
+                SetPointBias(p, plainBias);
+              }
               continue;
             }
             const int64_t dx = int64_t(nx->x) - p->x, dy = int64_t(nx->y) - p->y;
@@ -474,27 +635,52 @@ int API::EdgeBias(int layer, int datatype) {
             }
             const Box core(CheckedCoord(p->x + n), CheckedCoord(p->y + m),
                            CheckedCoord(nx->x - n), CheckedCoord(nx->y - m));
-            EdgeProfile(tree, tree, core, li, lo, pl);
+            const bool cut = EdgeProfile(tree, tree, core, li, lo, pl);
+            const bool guardA = core.x1 != p->x || core.y1 != p->y;
+            const bool guardB = core.x2 != nx->x || core.y2 != nx->y;
+            if (guardA && guardB) {
+              // A core of pieces of one bias between two guard pieces: the
+              // first merge joins the core into one piece, no later merge
+              // takes or gives the bias of a guard piece, and at the end both
+              // take the core's bias and the three pieces join into one. The
+              // edge stays whole with that bias from the start.
+              int32_t bias = plainBias;
+              bool uniform = true;
+              if (cut) {
+                const SListNode* n = pl.inside.head;
+                uniform = n != nullptr;
+                if (uniform) bias = biasOf(*n->Item<AttrSegment>());
+                for (n = n ? n->next : nullptr; n && uniform; n = n->next) {
+                  uniform = biasOf(*n->Item<AttrSegment>()) == bias;
+                }
+              }
+              if (uniform) {
+                SetPointBias(p, bias);
+                continue;
+              }
+            }
             // The guard pieces p -> A and B -> nx (none where the core reaches
             // the vertex).
             PSPoint* a = p;
             PSPoint* b = nx;
-            if (core.x1 != p->x || core.y1 != p->y) {
-              a = PushPoint(copy.list, core.x1, core.y1);
+            if (guardA) {
+              a = push(core.x1, core.y1);
               LinkPoints(p, a);
             }
-            if (core.x2 != nx->x || core.y2 != nx->y) {
-              b = PushPoint(copy.list, core.x2, core.y2);
+            if (guardB) {
+              b = push(core.x2, core.y2);
               LinkPoints(b, nx);
             }
             LinkPoints(a, b);
-            CutEdge(copy.list, a, b, pl.inside, biasOf);
+            if (cut) {
+              CutEdge(a, b, pl.inside, push, biasOf);
+            } else {
+              SetPointBias(a, plainBias);
+            }
           }
         }
         ClearPointList(input);
-        BiasPiecesToRings(copy.list, tech.biasMergeMode, guard, minLength, tolerance,
-                          result.list);
-        ClearPointList(copy.list);
+        BiasPiecesToRings(copy, tech.biasMergeMode, guard, minLength, tolerance, result.list);
         if (!result.list.IsEmpty() && hierarchical != 0) GatherAreaLayers(maxBias, result.list);
         SpliceList(out, result.list);
         if (report) ReportPointSystemMemory(false);

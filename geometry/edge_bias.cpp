@@ -30,6 +30,25 @@ long double DistSq(const PSPoint* a, const PSPoint* b) {
 }
 long double Dist(const PSPoint* a, const PSPoint* b) { return std::sqrt(DistSq(a, b)); }
 
+// Whether the distance of v from the line through p and n (apart, on no
+// common axis line) rounds to 0, half away from zero: below one half. For
+// differences under 2^25 the test is exact in integers (a distance of
+// exactly one half has 4 cross^2 = length^2 and rounds away; any other lies
+// far beyond the error of the long double quotient); larger ones take the
+// quotient.
+bool NearLine(const PSPoint* p, const PSPoint* v, const PSPoint* n) {
+  const int64_t ux = int64_t(v->x) - p->x, uy = int64_t(v->y) - p->y;
+  const int64_t wx = int64_t(n->x) - p->x, wy = int64_t(n->y) - p->y;
+  constexpr int64_t kExact = int64_t(1) << 25;
+  if (std::llabs(ux) < kExact && std::llabs(uy) < kExact && std::llabs(wx) < kExact &&
+      std::llabs(wy) < kExact) {
+    const __int128 cross = ux * wy - uy * wx;
+    return 4 * cross * cross < __int128(wx * wx + wy * wy);
+  }
+  const long double cross = (long double)ux * (long double)wy - (long double)uy * (long double)wx;
+  return RoundHalfAway(cross / Dist(p, n)) == 0;
+}
+
 // Unlinks and flags every point strictly between f and l; f->next = l.
 void DropBetween(PSPoint* f, PSPoint* l) {
   for (PSPoint* p = f->next; p && p != l; p = p->next) p->flags |= PSPointFlags::Deleted;
@@ -242,26 +261,30 @@ void OffsetBiasedRing(PSList&, PSPoint* ring, PSList& output) {
     Box a(p->x, p->y, v->x, v->y), b(v->x, v->y, n->x, n->y);
     if (bp != 0) ShiftPerpendicular(a, bp);
     if (bv != 0) ShiftPerpendicular(b, bv);
-    // Signed distance of v from the line through p and n.
-    long double dist;
+    // Whether v lies on the line through p and n: its distance from the
+    // line rounds to 0 (half away from zero).
+    bool onLine;
     if (p->y == n->y) {
-      dist = n->x <= p->x ? (long double)(int64_t(v->y) - p->y) : (long double)(int64_t(p->y) - v->y);
+      onLine = v->y == p->y;
     } else if (p->x == n->x) {
-      dist = n->y <= p->y ? (long double)(int64_t(p->x) - v->x) : (long double)(int64_t(v->x) - p->x);
+      onLine = v->x == p->x;
     } else {
-      const long double cross =
-          (long double)(int64_t(v->x) - p->x) * (long double)(int64_t(n->y) - p->y) -
-          (long double)(int64_t(v->y) - p->y) * (long double)(int64_t(n->x) - p->x);
-      dist = cross / Dist(p, n);
+      onLine = NearLine(p, v, n);
     }
     double ix = 0, iy = 0;
-    if (RoundHalfAway(dist) == 0) {
+    const bool aVertical = a.x1 == a.x2 && a.y1 != a.y2;
+    const bool aHorizontal = a.y1 == a.y2 && a.x1 != a.x2;
+    if (onLine) {
       if (bp != bv) {
         emit(a.x2, a.y2);
         emit(b.x1, b.y1);
       }
     } else if (bp == 0 && bv == 0) {
       emit(v->x, v->y);
+    } else if (aVertical && b.y1 == b.y2 && b.x1 != b.x2) {
+      emit(a.x1, b.y1);  // the crossing of two axis-parallel lines, exact
+    } else if (aHorizontal && b.x1 == b.x2 && b.y1 != b.y2) {
+      emit(b.x1, a.y1);
     } else if (SegmentIntersect(a, b, ix, iy)) {
       emit(ToCoord(RoundHalfUp((long double)ix)), ToCoord(RoundHalfUp((long double)iy)));
     } else {

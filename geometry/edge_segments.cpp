@@ -1,5 +1,6 @@
 #include "geometry/edge_segments.h"
 
+#include <climits>
 #include <cmath>
 #include <utility>
 #include <vector>
@@ -318,8 +319,11 @@ bool AppendFacingPieces(const std::vector<BandPiece>& pieces,
   for (const BandPiece& p : pieces) {
     if (!(p.m2 < p.m1)) continue;  // facing pieces only
     auto dist = [](int32_t ax, int32_t ay, int32_t bx, int32_t by) {
-      const long double dx = (long double)(int64_t(bx) - ax);
-      const long double dy = (long double)(int64_t(by) - ay);
+      const int64_t ix = int64_t(bx) - ax, iy = int64_t(by) - ay;
+      // Along an axis the root is exact: the difference itself.
+      if (ix == 0 && iy >= -INT32_MAX && iy <= INT32_MAX) return int32_t(iy < 0 ? -iy : iy);
+      if (iy == 0 && ix >= -INT32_MAX && ix <= INT32_MAX) return int32_t(ix < 0 ? -ix : ix);
+      const long double dx = (long double)ix, dy = (long double)iy;
       return int32_t(RoundHalfAway(std::sqrt(dx * dx + dy * dy)));
     };
     AttrSegment* s = NewSegment();

@@ -293,6 +293,34 @@ TEST(EdgeBiasOffset, CollinearVertexDroppedOrStepped) {
   }
 }
 
+// A vertex between two unbiased pieces goes when its distance from the line
+// through its neighbours rounds to 0 (below one half), else it stays. The
+// distances here are worked out by hand: from the line (0,0) -> (21,10)
+// the distance is |10x - 21y| / sqrt(541), 11 / 23.26 = 0.473 and
+// 12 / 23.26 = 0.516; from the line (0,0) -> (10^8, 1) of a vertex (x, 0) it
+// is x / sqrt(10^16 + 1), just below one half for x = 5·10^7 and just above
+// for one more.
+TEST(EdgeBiasOffset, VertexNearTheLineOfItsNeighbours) {
+  struct Case { Point v, n; bool kept; };
+  const Case cases[] = {
+      {{20, 9}, {21, 10}, false},
+      {{3, 2}, {21, 10}, true},
+      {{18, 8}, {21, 10}, true},
+      {{50000000, 0}, {100000000, 1}, false},
+      {{50000001, 0}, {100000000, 1}, true},
+  };
+  for (const Case& c : cases) {
+    PSList list, out;
+    Build(list, {{0, 0, true, 0}, {c.v.x, c.v.y, true, 0}, {c.n.x, c.n.y, true, 0}, {0, 1000, true, 0}});
+    OffsetBiasedList(list, out);
+    std::vector<Point> want{{0, 0}, {c.n.x, c.n.y}, {0, 1000}};
+    if (c.kept) want.insert(want.begin() + 1, c.v);
+    EXPECT_EQ(Canon(Points(out)), Canon(want)) << c.v.x << "," << c.v.y;
+    ClearPointList(list);
+    ClearPointList(out);
+  }
+}
+
 TEST(EdgeBiasOffset, RandomRectanglesMoveEachSideByItsBias) {
   std::mt19937 rng(2121);
   std::uniform_int_distribution<int32_t> pos(-1000, 1000), len(20, 500), bias(-9, 9);
