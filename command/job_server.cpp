@@ -8,6 +8,7 @@
 #include <arpa/inet.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/types.h>
@@ -84,6 +85,22 @@ bool ConnectRetrying(int fd, const sockaddr_in& addr) {
   return error == 0;
 }
 
+// Has the kernel probe an idle connection after a second, every second,
+// and reset it after three probes go unanswered or are refused. A worker
+// waits on its connection for a job and never sends anything, so without
+// probes it would wait for ever on a connection whose server end is gone
+// without a reset: one that completed on the worker's side while the
+// server closed its listening socket at the end of the job file (the
+// server's half of the handshake is then dropped silently). A server that
+// lives answers the probes, however long the worker waits for its turn.
+void ProbeWhileWaiting(int fd) {
+  const int on = 1, idle = 1, interval = 1, count = 3;
+  ::setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);
+  ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &idle, sizeof idle);
+  ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &interval, sizeof interval);
+  ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &count, sizeof count);
+}
+
 // True when the peer of a connected socket has already closed or reset
 // it, checked without blocking. A worker never sends anything, so a
 // readable socket means end of stream or an error.
@@ -135,6 +152,7 @@ bool dpc::GetArea(const char* ipaddr, int32_t& id, int32_t& x1, int32_t& y1,
     CloseDescriptor(fd);
     return false;
   }
+  ProbeWhileWaiting(fd);
   unsigned char job[kJobBytes];
   const size_t got = ReadFully(fd, job, sizeof job);
   CloseDescriptor(fd);
