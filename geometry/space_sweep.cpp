@@ -76,9 +76,6 @@ void DistanceSweep::Step(PSPoint* s) {
   PSPoint* next = s->next;
   const bool layer = SecondLayerOf(s);
   if (edgeWork_) ActiveStep(s, prev, next);
-  // Window edges reaching across this point's y: SPACE the edge to a
-  // point's next vertex, WIDTH the one from its previous vertex.
-  GatherSpans(s);
   if (WindowHoldsPoint()) {
     if (diagonal_) {
       if (edgeWork_) {
@@ -97,9 +94,19 @@ void DistanceSweep::Step(PSPoint* s) {
       }
     }
   }
-  if (edgeWork_ && !Spanning().empty()) {
-    if (diagonal_) Spanning45(s, prev, next, layer);
-    else SpanningManhattan(s, prev, next, layer);
+  // Window edges reaching across this point's y (SPACE the edge to a
+  // point's next vertex, WIDTH the one from its previous vertex), tested
+  // where an edge arrives from above (SPACE) or leaves upward (WIDTH). The
+  // window points are gathered only for such a point: a pair gathered for
+  // a lower point of the column would be dropped by this one's test unless
+  // its span lies above it, so the pairs tested, and their order, are
+  // those of a gathering at every point.
+  if (edgeWork_ && (width_ ? next && next->y > s->y : prev && prev->y > s->y)) {
+    GatherSpans(s);
+    if (!Spanning().empty()) {
+      if (diagonal_) Spanning45(s, prev, next, layer);
+      else SpanningManhattan(s, prev, next, layer);
+    }
   }
   InsertWindow(s, width_ ? prev : next);
 }
