@@ -118,13 +118,13 @@ void DistanceSweep::ActiveStep(PSPoint* s, PSPoint* prev, PSPoint* next) {
   const bool two = twoLayers_;
   if (prev && prev->x < s->x) {  // forward edge (prev, s) ends here
     ActiveNode* e = RemoveEdge(prev, s, s->x);
-    ActiveNode* d = e->dn[0];
+    ActiveNode* d = e->link[0].dn;
     if (width_ && !IsTop(e) && !IsBottom(d) && d->e.forward && !e->e.forward)
       Region(d->e.left, d->e.right, e->e.right, e->e.left, tw_);
   }
   if (next && next->x < s->x) {  // backward edge (next, s) ends here
     ActiveNode* e = RemoveEdge(next, s, s->x);
-    ActiveNode* d = e->dn[0];
+    ActiveNode* d = e->link[0].dn;
     if (!width_ && !IsTop(e) && !IsBottom(d) && !d->e.forward && e->e.forward &&
         (!two || SecondLayerOf(d->e.left) != SecondLayerOf(e->e.left)))
       Region(d->e.right, d->e.left, e->e.left, e->e.right, tw_);
@@ -132,10 +132,10 @@ void DistanceSweep::ActiveStep(PSPoint* s, PSPoint* prev, PSPoint* next) {
   if (next && next->x > s->x) {  // forward edge (s, next) starts here
     ActiveNode* n = InsertEdge(s, next, true, s->x);
     if (width_) {
-      ActiveNode* u = n->up[0];
+      ActiveNode* u = n->link[0].up;
       if (!IsTop(u) && !u->e.forward) Region(s, next, u->e.right, u->e.left, tw_);
     } else {
-      ActiveNode* d = n->dn[0];
+      ActiveNode* d = n->link[0].dn;
       if (!IsBottom(d) && !d->e.forward &&
           (!two || SecondLayerOf(d->e.left) != SecondLayerOf(s)))
         Region(s, next, d->e.right, d->e.left, tw_);
@@ -144,10 +144,10 @@ void DistanceSweep::ActiveStep(PSPoint* s, PSPoint* prev, PSPoint* next) {
   if (prev && prev->x > s->x) {  // backward edge (s, prev) starts here
     ActiveNode* n = InsertEdge(s, prev, false, s->x);
     if (width_) {
-      ActiveNode* d = n->dn[0];
+      ActiveNode* d = n->link[0].dn;
       if (!IsBottom(d) && d->e.forward) Region(prev, s, d->e.left, d->e.right, tw_);
     } else {
-      ActiveNode* u = n->up[0];
+      ActiveNode* u = n->link[0].up;
       if (!IsTop(u) && u->e.forward &&
           (!two || SecondLayerOf(u->e.left) != SecondLayerOf(s)))
         Region(prev, s, u->e.left, u->e.right, tw_);

@@ -29,10 +29,10 @@ SweepFrame::SweepFrame(PSList& out, int32_t distance, int32_t unit, int closed,
       cornerWork_(kind <= 1),
       twoLayers_(twoLayers) {
   for (int k = 0; k < kLevels; ++k) {
-    bottom_.up[k] = &top_;
-    bottom_.dn[k] = nullptr;
-    top_.dn[k] = &bottom_;
-    top_.up[k] = nullptr;
+    bottom_.link[k].up = &top_;
+    bottom_.link[k].dn = nullptr;
+    top_.link[k].dn = &bottom_;
+    top_.link[k].up = nullptr;
   }
   bottom_.level = top_.level = kLevels;
   cursor_ = &bottom_;
@@ -71,10 +71,10 @@ ActiveNode* SweepFrame::Locate(const SweepEdge& e, int32_t x, ActiveNode** pred)
     return CompareActiveEdge(e, n->e, x) > 0;
   };
   for (int k = kLevels - 1; k >= 0; --k) {
-    for (ActiveNode* n = cur->up[k]; n != &top_ && above(n); n = n->up[k]) cur = n;
+    for (ActiveNode* n = cur->link[k].up; n != &top_ && above(n); n = n->link[k].up) cur = n;
     if (pred) pred[k] = cur;
   }
-  return cur->up[0];
+  return cur->link[0].up;
 }
 
 ActiveNode* SweepFrame::InsertEdge(PSPoint* left, PSPoint* right, bool forward,
@@ -84,32 +84,32 @@ ActiveNode* SweepFrame::InsertEdge(PSPoint* left, PSPoint* right, bool forward,
   Locate(n->e, x, pred);
   for (int k = 0; k < n->level; ++k) {
     ActiveNode* below = pred[k];
-    ActiveNode* above = below->up[k];
-    n->dn[k] = below;
-    n->up[k] = above;
-    below->up[k] = n;
-    above->dn[k] = n;
+    ActiveNode* above = below->link[k].up;
+    n->link[k].dn = below;
+    n->link[k].up = above;
+    below->link[k].up = n;
+    above->link[k].dn = n;
   }
   edges_.Insert(n);
   cursor_ = n;
   Touch(n);
-  Touch(n->dn[0]);
-  Touch(n->up[0]);
+  Touch(n->link[0].dn);
+  Touch(n->link[0].up);
   return n;
 }
 
 ActiveNode* SweepFrame::FirstEdgeAtOrAbove(int64_t y) {
   ActiveNode* cur = &bottom_;
   for (int k = kLevels - 1; k >= 0; --k) {
-    for (ActiveNode* n = cur->up[k]; n != &top_ && n->y < y; n = n->up[k]) cur = n;
+    for (ActiveNode* n = cur->link[k].up; n != &top_ && n->y < y; n = n->link[k].up) cur = n;
   }
-  return cur->up[0];
+  return cur->link[0].up;
 }
 
 void SweepFrame::Unlink(ActiveNode* n) {
   for (int k = 0; k < n->level; ++k) {
-    n->dn[k]->up[k] = n->up[k];
-    n->up[k]->dn[k] = n->dn[k];
+    n->link[k].dn->link[k].up = n->link[k].up;
+    n->link[k].up->link[k].dn = n->link[k].dn;
   }
   activePool_.Put(n);
 }
@@ -135,8 +135,8 @@ ActiveNode* SweepFrame::RemoveEdge(PSPoint* left, PSPoint* right, int32_t x) {
 
 ActiveNode* SweepFrame::RemoveNode(ActiveNode* n) {
   edges_.Erase(n);
-  ActiveNode* above = n->up[0];
-  Touch(n->dn[0]);
+  ActiveNode* above = n->link[0].up;
+  Touch(n->link[0].dn);
   Touch(above);
   Unlink(n);
   cursor_ = above;

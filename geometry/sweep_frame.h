@@ -21,27 +21,33 @@ namespace velmar::distance_sweep {
 constexpr int kLevels = 12;
 
 // One edge of the active list: a skip-list node, level 0 being the plain
-// bottom-up order.
-struct ActiveNode {
+// bottom-up order. The fields read by the searches and by the walks over
+// level 0 come first, so that they share the node's first cache line; the
+// links of the express levels follow, and nodes start on a line.
+struct alignas(64) ActiveNode {
+  // The neighbours below (dn) and above (up) on one level.
+  struct Link {
+    ActiveNode* up;
+    ActiveNode* dn;
+  };
   SweepEdge e;
   // The edge's y when it is horizontal, so that the order of two horizontal
   // edges (all of them in axis-parallel input) is read without visiting
   // their points.
   int32_t y = 0;
   bool horizontal = false;
-  int level = 0;
-  ActiveNode* up[kLevels];
-  ActiveNode* dn[kLevels];
-  // The enclosure walk: the ends of the neighbour edge that a region or
-  // rectangle of this edge was last reported with (each adjacent pair is
-  // reported once).
-  const PSPoint* reportedLeft = nullptr;
-  const PSPoint* reportedRight = nullptr;
   // The enclosure walk: whether the walk was inside the enclosing layer
   // right above this edge when it last passed it.
   bool insideAbove = false;
   // The enclosure walk: whether the edge belongs to the enclosing layer.
   bool enclosing = false;
+  uint8_t level = 0;
+  // The enclosure walk: the ends of the neighbour edge that a region or
+  // rectangle of this edge was last reported with (each adjacent pair is
+  // reported once).
+  const PSPoint* reportedLeft = nullptr;
+  const PSPoint* reportedRight = nullptr;
+  Link link[kLevels];
 };
 
 // One point of the window, ordered by (y, then x). Its position and the
