@@ -143,8 +143,30 @@ ActiveNode* SweepFrame::RemoveNode(ActiveNode* n) {
   return above;
 }
 
+WindowNode* SweepFrame::WindowStart(int64_t y) const {
+  // The window holds the points of the last |distance| columns, whose y are
+  // spread over the whole layout: of the cursor and the two ends, the one
+  // nearest in y is about the nearest in steps.
+  const WindowNode* lowest = wFirst_.up;
+  const WindowNode* highest = wLast_.dn;
+  if (lowest == &wLast_) return const_cast<WindowNode*>(&wFirst_);
+  const int64_t fromBottom = y - lowest->y;
+  const int64_t fromTop = int64_t(highest->y) - y;
+  int64_t best = fromBottom;
+  WindowNode* start = const_cast<WindowNode*>(&wFirst_);
+  if (fromTop < best) {
+    best = fromTop;
+    start = const_cast<WindowNode*>(&wLast_);
+  }
+  if (!IsWindowEnd(wCursor_)) {
+    const int64_t d = y - wCursor_->y;
+    if ((d < 0 ? -d : d) < best) start = wCursor_;
+  }
+  return start;
+}
+
 WindowNode* SweepFrame::SeekWindow(int64_t low) {
-  WindowNode* c = wCursor_;
+  WindowNode* c = WindowStart(low);
   auto yOf = [this](const WindowNode* n) -> int64_t {
     if (n == &wFirst_) return int64_t(INT_MIN) - 1;
     if (n == &wLast_) return int64_t(INT_MAX) + 1;
@@ -166,7 +188,7 @@ void SweepFrame::InsertWindow(PSPoint* s, PSPoint* span) {
     return n->y < q->y || (n->y == q->y && n->x < q->x);
   };
   // c: the first node not less than s.
-  WindowNode* c = wCursor_;
+  WindowNode* c = WindowStart(s->y);
   if (less(c, s)) {
     while (less(c, s)) c = c->up;
   } else {
@@ -196,9 +218,9 @@ void SweepFrame::ChangeColumn(const PSPoint* j) {
     fifo_.pop_front();
     n->dn->up = n->up;
     n->up->dn = n->dn;
+    if (n == wCursor_) wCursor_ = &wFirst_;
     windowPool_.Put(n);
   }
-  wCursor_ = &wFirst_;
   gather_ = &wFirst_;
   cursor_ = &bottom_;
   spanning_.clear();

@@ -275,6 +275,8 @@ class SweepFrame {
   // Lowest node that e does not lie above at x; fills the predecessors.
   ActiveNode* Locate(const SweepEdge& e, int32_t x, ActiveNode** pred);
   void Unlink(ActiveNode* n);
+  // Where a search of the window for y starts: the cursor or one end.
+  WindowNode* WindowStart(int64_t y) const;
   void Touch(const ActiveNode* n) {
     if (IsSentinel(n)) return;
     const int64_t y = n->y;
