@@ -33,7 +33,9 @@ using distance_sweep::WindowNode;
 class EncSweep : public SweepFrame {
  public:
   EncSweep(PSList& out, int32_t distance, int32_t unit, int closed, int kind)
-      : SweepFrame(out, distance, unit, closed, kind, false) {}
+      : SweepFrame(out, distance, unit, closed, kind, false) {
+    UseNearCursorSearch();
+  }
 
   void Run(PSList& list) {
     if (list.IsEmpty()) return;

@@ -33,7 +33,9 @@ class DistanceSweep : public SweepFrame {
         width_(width),
         diagonal_(diagonal),
         tw_(diagonal ? 1 : 0),
-        t_(int64_t(double(ad_) * kSqrt2)) {}
+        t_(int64_t(double(ad_) * kSqrt2)) {
+    if (!diagonal) UseNearCursorSearch();
+  }
 
   void Run(PSList& list) {
     if (list.IsEmpty()) return;

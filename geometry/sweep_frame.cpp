@@ -60,6 +60,33 @@ ActiveNode* SweepFrame::NewNode(PSPoint* left, PSPoint* right, bool forward) {
   return n;
 }
 
+ActiveNode* SweepFrame::LocateNearCursor(int32_t y, ActiveNode** pred) {
+  // Every edge of the list is horizontal and the list is in y order: the
+  // place is after the last edge of y below y.
+  constexpr int kSteps = 6;
+  ActiveNode* c = cursor_;
+  if (c->y < y) {
+    for (int i = 0; i < kSteps; ++i) {
+      ActiveNode* u = c->link[0].up;
+      if (u == &top_ || u->y >= y) {
+        pred[0] = c;
+        return u;
+      }
+      c = u;
+    }
+  } else {
+    for (int i = 0; i < kSteps; ++i) {
+      ActiveNode* d = c->link[0].dn;
+      if (d == &bottom_ || d->y < y) {
+        pred[0] = d;
+        return c;
+      }
+      c = d;
+    }
+  }
+  return nullptr;
+}
+
 ActiveNode* SweepFrame::Locate(const SweepEdge& e, int32_t x, ActiveNode** pred) {
   ActiveNode* cur = &bottom_;
   // Two horizontal edges are ordered by their y alone (the general order
@@ -81,7 +108,14 @@ ActiveNode* SweepFrame::InsertEdge(PSPoint* left, PSPoint* right, bool forward,
                                    int32_t x) {
   ActiveNode* n = NewNode(left, right, forward);
   ActiveNode* pred[kLevels];
-  Locate(n->e, x, pred);
+  // Edges inserted at the points of one column lie close together: a node
+  // of one level (three in four) whose place is a few steps from the last
+  // change takes it from there. Only in axis-parallel sweeps, whose list
+  // holds horizontal edges in y order alone.
+  if (!(nearCursor_ && n->level == 1 && n->horizontal && slanted_ == 0 &&
+        !IsSentinel(cursor_) && LocateNearCursor(n->y, pred)))
+    Locate(n->e, x, pred);
+  if (!n->horizontal) ++slanted_;
   for (int k = 0; k < n->level; ++k) {
     ActiveNode* below = pred[k];
     ActiveNode* above = below->link[k].up;
@@ -107,6 +141,7 @@ ActiveNode* SweepFrame::FirstEdgeAtOrAbove(int64_t y) {
 }
 
 void SweepFrame::Unlink(ActiveNode* n) {
+  if (!n->horizontal) --slanted_;
   for (int k = 0; k < n->level; ++k) {
     n->link[k].dn->link[k].up = n->link[k].up;
     n->link[k].up->link[k].dn = n->link[k].dn;

@@ -169,6 +169,9 @@ class SweepFrame {
   SweepFrame& operator=(const SweepFrame&) = delete;
 
   // --- Active list -------------------------------------------------------
+  // For axis-parallel sweeps: an edge is placed from the cursor when its
+  // place is near it (the list holds horizontal edges in y order).
+  void UseNearCursorSearch() { nearCursor_ = true; }
   bool IsSentinel(const ActiveNode* n) const { return n == &bottom_ || n == &top_; }
   bool IsBottom(const ActiveNode* n) const { return n == &bottom_; }
   bool IsTop(const ActiveNode* n) const { return n == &top_; }
@@ -274,6 +277,9 @@ class SweepFrame {
   ActiveNode* NewNode(PSPoint* left, PSPoint* right, bool forward);
   // Lowest node that e does not lie above at x; fills the predecessors.
   ActiveNode* Locate(const SweepEdge& e, int32_t x, ActiveNode** pred);
+  // The place of a horizontal edge at y found from the cursor within a few
+  // steps (pred[0] filled), or null.
+  ActiveNode* LocateNearCursor(int32_t y, ActiveNode** pred);
   void Unlink(ActiveNode* n);
   // Where a search of the window for y starts: the cursor or one end.
   WindowNode* WindowStart(int64_t y) const;
@@ -286,6 +292,8 @@ class SweepFrame {
 
   ActiveNode bottom_, top_;
   ActiveNode* cursor_;
+  int64_t slanted_ = 0;      // edges of the list that are not horizontal
+  bool nearCursor_ = false;  // UseNearCursorSearch
   RecordPool<ActiveNode> activePool_;
   EdgeTable edges_;
   uint32_t rng_ = 0x9E3779B9u;
