@@ -201,6 +201,12 @@ WindowNode* SweepFrame::WindowStart(int64_t y) const {
 }
 
 WindowNode* SweepFrame::SeekWindow(int64_t low) {
+  WindowNode* c = FindWindow(low);
+  wCursor_ = c;
+  return c;
+}
+
+WindowNode* SweepFrame::FindWindow(int64_t low) const {
   WindowNode* c = WindowStart(low);
   auto yOf = [this](const WindowNode* n) -> int64_t {
     if (n == &wFirst_) return int64_t(INT_MIN) - 1;
@@ -212,7 +218,6 @@ WindowNode* SweepFrame::SeekWindow(int64_t low) {
   } else {
     while (yOf(c) < low) c = c->up;
   }
-  wCursor_ = c;
   return c;
 }
 
@@ -238,6 +243,7 @@ void SweepFrame::InsertWindow(PSPoint* s, PSPoint* span) {
   n->y = s->y;
   n->span = span;
   n->spanY = span ? span->y : INT_MIN;
+  if (span && int64_t(span->y) - s->y > maxRise_) maxRise_ = int64_t(span->y) - s->y;
   n->up = c;
   n->dn = c->dn;
   c->dn->up = n;

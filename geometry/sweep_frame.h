@@ -226,7 +226,12 @@ class SweepFrame {
   // Gather with the pair (u, span) of every examined window point u whose
   // span, given at its insertion, lies above s.y.
   void GatherSpans(const PSPoint* s) {
-    if (IsWindowFirst(gather_)) gather_ = gather_->up;
+    // A node lower than s by the longest rise to a span in the window so
+    // far has no span above s, nor above a later point of the column: the
+    // walk starts above them.
+    const int64_t from = int64_t(s->y) - (maxRise_ > 1 ? maxRise_ : 1) + 1;
+    if (IsWindowFirst(gather_) || (!IsWindowLast(gather_) && gather_->y < from))
+      gather_ = FindWindow(from);
     while (!IsWindowLast(gather_) && gather_->y < s->y) {
       if (gather_->spanY > s->y) spanning_.emplace_back(gather_->p, gather_->span);
       gather_ = gather_->up;
@@ -283,6 +288,11 @@ class SweepFrame {
   void Unlink(ActiveNode* n);
   // Where a search of the window for y starts: the cursor or one end.
   WindowNode* WindowStart(int64_t y) const;
+ protected:
+  // The first window node with y >= low (or the last end); the cursor
+  // stays.
+  WindowNode* FindWindow(int64_t low) const;
+ private:
   void Touch(const ActiveNode* n) {
     if (IsSentinel(n)) return;
     const int64_t y = n->y;
@@ -303,6 +313,8 @@ class SweepFrame {
   WindowNode* wCursor_;
   WindowNode* gather_;
   std::deque<WindowNode*> fifo_;  // window points in insertion (x) order
+  // The longest rise from a window point to its span so far in the sweep.
+  int64_t maxRise_ = 0;
   RecordPool<WindowNode> windowPool_;
 
   std::vector<std::pair<PSPoint*, PSPoint*>> spanning_;
