@@ -44,6 +44,15 @@ class ScratchArray {
     if (size_ == capacity_) Reserve(capacity_ < 1024 ? 1024 : 2 * capacity_);
     data_[size_++] = t;
   }
+  size_t capacity() const { return capacity_; }
+  // Size 0; the storage stays for the next use.
+  void clear() { size_ = 0; }
+  // Size 0 and the storage given back.
+  void Release() {
+    std::free(data_);
+    data_ = nullptr;
+    size_ = capacity_ = 0;
+  }
   // Sets the size without initialising new records.
   void resize_uninitialised(size_t n) {
     if (n > capacity_) Reserve(n);

@@ -33,7 +33,9 @@ using distance_sweep::WindowNode;
 class EncSweep : public SweepFrame {
  public:
   EncSweep(PSList& out, int32_t distance, int32_t unit, int closed, int kind)
-      : SweepFrame(out, distance, unit, closed, kind, false) {}
+      : SweepFrame(out, distance, unit, closed, kind, false) {
+    UseNearCursorSearch();
+  }
 
   void Run(PSList& list) {
     if (list.IsEmpty()) return;
@@ -55,14 +57,14 @@ class EncSweep : public SweepFrame {
     ActiveNode* n = InsertEdge(s, right, forward, s->x);
     // Kept in the node so that the column walk reads no points.
     n->enclosing = SecondLayerOf(s);
-    NoteTouched(n->dn[0]);
+    NoteTouched(n->link[0].dn);
     NoteTouched(n);
   }
   // Unlinks the active edge from left to s, ending at s.
   void Remove(PSPoint* left, PSPoint* s) {
     ActiveNode* n = FindEdge(left, s);
-    ActiveNode* below = n->dn[0];
-    ActiveNode* above = n->up[0];
+    ActiveNode* below = n->link[0].dn;
+    ActiveNode* above = n->link[0].up;
     if (lowestTouched_ == n) lowestTouched_ = nullptr;
     RemoveNode(n);
     // The lowest edge touched, if it was n, is now the one below it, or the
@@ -335,8 +337,8 @@ bool EncSweep::WalkActiveEdges() {
   ActiveNode* n = lo > hi ? nullptr : WalkStart(lo);
   lowestTouched_ = nullptr;
   if (!n) return false;
-  bool inside = IsBottom(n->dn[0]) ? false : n->dn[0]->insideAbove;
-  for (; !IsTop(n); n = n->up[0]) {
+  bool inside = IsBottom(n->link[0].dn) ? false : n->link[0].dn->insideAbove;
+  for (; !IsTop(n); n = n->link[0].up) {
     const bool before = n->insideAbove;
     Judge(n, inside, result);
     if (n->y > hi && before == inside) break;
@@ -352,15 +354,15 @@ bool EncSweep::WalkActiveEdges() {
 ActiveNode* EncSweep::WalkStart(int64_t lo) {
   if (!lowestTouched_) return FirstEdgeAtOrAbove(lo);
   ActiveNode* n = lowestTouched_;
-  while (!IsBottom(n->dn[0]) && n->dn[0]->y >= lo) n = n->dn[0];
+  while (!IsBottom(n->link[0].dn) && n->link[0].dn->y >= lo) n = n->link[0].dn;
   return n;
 }
 
 // Judges one edge of the walk with the inside state below it; returns the
 // state above it, which it also leaves in inside.
 bool EncSweep::Judge(ActiveNode* n, bool& inside, bool& result) {
-  ActiveNode* below = n->dn[0];
-  ActiveNode* above = n->up[0];
+  ActiveNode* below = n->link[0].dn;
+  ActiveNode* above = n->link[0].up;
   PSPoint* a = n->e.left;
   PSPoint* b = n->e.right;
   const bool enclosing = n->enclosing;

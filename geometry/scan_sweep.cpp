@@ -133,6 +133,30 @@ struct PackedItem {
   PSPoint* point;
 };
 
+// The two arrays of the position sort stay with the thread between sorts
+// up to this many records each (32 MiB): fresh memory for them would be
+// zeroed by the kernel at every sort, a sizeable share of sorting a few
+// million points. Larger arrays are given back after their sort.
+constexpr size_t kKeptSortRecords = (size_t(32) << 20) / sizeof(PackedItem);
+
+struct SortArrays {
+  ScratchArray<PackedItem> items, buffer;
+};
+
+thread_local SortArrays sortArrays;
+
+// Empties the arrays for the next sort, giving back those above the kept
+// size; also when the sort ends by an exception.
+struct SortArraysUse {
+  SortArrays& arrays = sortArrays;
+  ~SortArraysUse() {
+    for (ScratchArray<PackedItem>* a : {&arrays.items, &arrays.buffer}) {
+      if (a->capacity() > kKeptSortRecords) a->Release();
+      else a->clear();
+    }
+  }
+};
+
 }  // namespace
 
 // The keys are packed from the offsets of x and y from the list's smallest
@@ -143,7 +167,10 @@ struct PackedItem {
 // 64 bits take the full-width sort of SortPositionItems.
 void SortPointsByPosition(PSList& list, bool chainOrder) {
   if (!list.head || !list.head->link) return;
-  ScratchArray<PackedItem> a(size_t(list.pointCount > 1 ? list.pointCount : 2));
+  SortArraysUse use;
+  ScratchArray<PackedItem>& a = use.arrays.items;
+  a.clear();
+  a.Reserve(size_t(list.pointCount > 1 ? list.pointCount : 2));
   uint32_t minX = UINT32_MAX, maxX = 0, minY = UINT32_MAX, maxY = 0;
   for (PSPoint* p = list.head; p; p = p->link) {
     const uint32_t ux = uint32_t(p->x) ^ 0x80000000u, uy = uint32_t(p->y) ^ 0x80000000u;
@@ -163,7 +190,8 @@ void SortPointsByPosition(PSList& list, bool chainOrder) {
   const int startBit = chainOrder ? 1 : 0;
   const int bits = xBits + yBits + startBit;
   const PackedItem* sorted = a.data();
-  ScratchArray<PackedItem> buffer;
+  ScratchArray<PackedItem>& buffer = use.arrays.buffer;
+  buffer.clear();
   if (bits > 64 || n < 2048) {
     std::vector<PositionItem> items;
     items.reserve(n);
@@ -202,7 +230,13 @@ void SortPointsByPosition(PSList& list, bool chainOrder) {
     }
     sorted = from;
   }
-  for (size_t i = 0; i + 1 < n; ++i) sorted[i].point->link = sorted[i + 1].point;
+  // The points lie all over memory in sorted order: their lines are asked
+  // for a few records ahead of the writes.
+  constexpr size_t kAhead = 16;
+  for (size_t i = 0; i + 1 < n; ++i) {
+    if (i + kAhead < n) __builtin_prefetch(sorted[i + kAhead].point, 1);
+    sorted[i].point->link = sorted[i + 1].point;
+  }
   sorted[n - 1].point->link = nullptr;
   list.head = sorted[0].point;
   list.tail = sorted[n - 1].point;

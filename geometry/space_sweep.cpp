@@ -33,7 +33,9 @@ class DistanceSweep : public SweepFrame {
         width_(width),
         diagonal_(diagonal),
         tw_(diagonal ? 1 : 0),
-        t_(int64_t(double(ad_) * kSqrt2)) {}
+        t_(int64_t(double(ad_) * kSqrt2)) {
+    if (!diagonal) UseNearCursorSearch();
+  }
 
   void Run(PSList& list) {
     if (list.IsEmpty()) return;
@@ -76,9 +78,6 @@ void DistanceSweep::Step(PSPoint* s) {
   PSPoint* next = s->next;
   const bool layer = SecondLayerOf(s);
   if (edgeWork_) ActiveStep(s, prev, next);
-  // Window edges reaching across this point's y: SPACE the edge to a
-  // point's next vertex, WIDTH the one from its previous vertex.
-  GatherSpans(s);
   if (WindowHoldsPoint()) {
     if (diagonal_) {
       if (edgeWork_) {
@@ -97,9 +96,19 @@ void DistanceSweep::Step(PSPoint* s) {
       }
     }
   }
-  if (edgeWork_ && !Spanning().empty()) {
-    if (diagonal_) Spanning45(s, prev, next, layer);
-    else SpanningManhattan(s, prev, next, layer);
+  // Window edges reaching across this point's y (SPACE the edge to a
+  // point's next vertex, WIDTH the one from its previous vertex), tested
+  // where an edge arrives from above (SPACE) or leaves upward (WIDTH). The
+  // window points are gathered only for such a point: a pair gathered for
+  // a lower point of the column would be dropped by this one's test unless
+  // its span lies above it, so the pairs tested, and their order, are
+  // those of a gathering at every point.
+  if (edgeWork_ && (width_ ? next && next->y > s->y : prev && prev->y > s->y)) {
+    GatherSpans(s);
+    if (!Spanning().empty()) {
+      if (diagonal_) Spanning45(s, prev, next, layer);
+      else SpanningManhattan(s, prev, next, layer);
+    }
   }
   InsertWindow(s, width_ ? prev : next);
 }
@@ -111,13 +120,13 @@ void DistanceSweep::ActiveStep(PSPoint* s, PSPoint* prev, PSPoint* next) {
   const bool two = twoLayers_;
   if (prev && prev->x < s->x) {  // forward edge (prev, s) ends here
     ActiveNode* e = RemoveEdge(prev, s, s->x);
-    ActiveNode* d = e->dn[0];
+    ActiveNode* d = e->link[0].dn;
     if (width_ && !IsTop(e) && !IsBottom(d) && d->e.forward && !e->e.forward)
       Region(d->e.left, d->e.right, e->e.right, e->e.left, tw_);
   }
   if (next && next->x < s->x) {  // backward edge (next, s) ends here
     ActiveNode* e = RemoveEdge(next, s, s->x);
-    ActiveNode* d = e->dn[0];
+    ActiveNode* d = e->link[0].dn;
     if (!width_ && !IsTop(e) && !IsBottom(d) && !d->e.forward && e->e.forward &&
         (!two || SecondLayerOf(d->e.left) != SecondLayerOf(e->e.left)))
       Region(d->e.right, d->e.left, e->e.left, e->e.right, tw_);
@@ -125,10 +134,10 @@ void DistanceSweep::ActiveStep(PSPoint* s, PSPoint* prev, PSPoint* next) {
   if (next && next->x > s->x) {  // forward edge (s, next) starts here
     ActiveNode* n = InsertEdge(s, next, true, s->x);
     if (width_) {
-      ActiveNode* u = n->up[0];
+      ActiveNode* u = n->link[0].up;
       if (!IsTop(u) && !u->e.forward) Region(s, next, u->e.right, u->e.left, tw_);
     } else {
-      ActiveNode* d = n->dn[0];
+      ActiveNode* d = n->link[0].dn;
       if (!IsBottom(d) && !d->e.forward &&
           (!two || SecondLayerOf(d->e.left) != SecondLayerOf(s)))
         Region(s, next, d->e.right, d->e.left, tw_);
@@ -137,10 +146,10 @@ void DistanceSweep::ActiveStep(PSPoint* s, PSPoint* prev, PSPoint* next) {
   if (prev && prev->x > s->x) {  // backward edge (s, prev) starts here
     ActiveNode* n = InsertEdge(s, prev, false, s->x);
     if (width_) {
-      ActiveNode* d = n->dn[0];
+      ActiveNode* d = n->link[0].dn;
       if (!IsBottom(d) && d->e.forward) Region(prev, s, d->e.left, d->e.right, tw_);
     } else {
-      ActiveNode* u = n->up[0];
+      ActiveNode* u = n->link[0].up;
       if (!IsTop(u) && u->e.forward &&
           (!two || SecondLayerOf(u->e.left) != SecondLayerOf(s)))
         Region(prev, s, u->e.left, u->e.right, tw_);

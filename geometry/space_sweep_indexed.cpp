@@ -190,18 +190,18 @@ void IndexedSpaceSweep::ActiveStep(PSPoint* s, PSPoint* prev, PSPoint* next) {
   if (prev && prev->x < s->x) RemoveEdge(prev, s, s->x);  // forward (prev, s) ends
   if (next && next->x < s->x) {  // backward (next, s) ends: new neighbours
     ActiveNode* e = RemoveEdge(next, s, s->x);
-    ActiveNode* d = e->dn[0];
+    ActiveNode* d = e->link[0].dn;
     if (!IsTop(e) && !IsBottom(d) && !d->e.forward && e->e.forward)
       Region(d->e.right, d->e.left, e->e.left, e->e.right, 1);
   }
   if (next && next->x > s->x) {  // forward (s, next) starts
     ActiveNode* n = InsertEdge(s, next, true, s->x);
-    ActiveNode* d = n->dn[0];
+    ActiveNode* d = n->link[0].dn;
     if (!IsBottom(d) && !d->e.forward) Region(s, next, d->e.right, d->e.left, 1);
   }
   if (prev && prev->x > s->x) {  // backward (s, prev) starts
     ActiveNode* n = InsertEdge(s, prev, false, s->x);
-    ActiveNode* u = n->up[0];
+    ActiveNode* u = n->link[0].up;
     if (!IsTop(u) && u->e.forward) Region(prev, s, u->e.left, u->e.right, 1);
   }
 }

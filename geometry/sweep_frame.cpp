@@ -29,10 +29,10 @@ SweepFrame::SweepFrame(PSList& out, int32_t distance, int32_t unit, int closed,
       cornerWork_(kind <= 1),
       twoLayers_(twoLayers) {
   for (int k = 0; k < kLevels; ++k) {
-    bottom_.up[k] = &top_;
-    bottom_.dn[k] = nullptr;
-    top_.dn[k] = &bottom_;
-    top_.up[k] = nullptr;
+    bottom_.link[k].up = &top_;
+    bottom_.link[k].dn = nullptr;
+    top_.link[k].dn = &bottom_;
+    top_.link[k].up = nullptr;
   }
   bottom_.level = top_.level = kLevels;
   cursor_ = &bottom_;
@@ -60,6 +60,33 @@ ActiveNode* SweepFrame::NewNode(PSPoint* left, PSPoint* right, bool forward) {
   return n;
 }
 
+ActiveNode* SweepFrame::LocateNearCursor(int32_t y, ActiveNode** pred) {
+  // Every edge of the list is horizontal and the list is in y order: the
+  // place is after the last edge of y below y.
+  constexpr int kSteps = 6;
+  ActiveNode* c = cursor_;
+  if (c->y < y) {
+    for (int i = 0; i < kSteps; ++i) {
+      ActiveNode* u = c->link[0].up;
+      if (u == &top_ || u->y >= y) {
+        pred[0] = c;
+        return u;
+      }
+      c = u;
+    }
+  } else {
+    for (int i = 0; i < kSteps; ++i) {
+      ActiveNode* d = c->link[0].dn;
+      if (d == &bottom_ || d->y < y) {
+        pred[0] = d;
+        return c;
+      }
+      c = d;
+    }
+  }
+  return nullptr;
+}
+
 ActiveNode* SweepFrame::Locate(const SweepEdge& e, int32_t x, ActiveNode** pred) {
   ActiveNode* cur = &bottom_;
   // Two horizontal edges are ordered by their y alone (the general order
@@ -71,45 +98,53 @@ ActiveNode* SweepFrame::Locate(const SweepEdge& e, int32_t x, ActiveNode** pred)
     return CompareActiveEdge(e, n->e, x) > 0;
   };
   for (int k = kLevels - 1; k >= 0; --k) {
-    for (ActiveNode* n = cur->up[k]; n != &top_ && above(n); n = n->up[k]) cur = n;
+    for (ActiveNode* n = cur->link[k].up; n != &top_ && above(n); n = n->link[k].up) cur = n;
     if (pred) pred[k] = cur;
   }
-  return cur->up[0];
+  return cur->link[0].up;
 }
 
 ActiveNode* SweepFrame::InsertEdge(PSPoint* left, PSPoint* right, bool forward,
                                    int32_t x) {
   ActiveNode* n = NewNode(left, right, forward);
   ActiveNode* pred[kLevels];
-  Locate(n->e, x, pred);
+  // Edges inserted at the points of one column lie close together: a node
+  // of one level (three in four) whose place is a few steps from the last
+  // change takes it from there. Only in axis-parallel sweeps, whose list
+  // holds horizontal edges in y order alone.
+  if (!(nearCursor_ && n->level == 1 && n->horizontal && slanted_ == 0 &&
+        !IsSentinel(cursor_) && LocateNearCursor(n->y, pred)))
+    Locate(n->e, x, pred);
+  if (!n->horizontal) ++slanted_;
   for (int k = 0; k < n->level; ++k) {
     ActiveNode* below = pred[k];
-    ActiveNode* above = below->up[k];
-    n->dn[k] = below;
-    n->up[k] = above;
-    below->up[k] = n;
-    above->dn[k] = n;
+    ActiveNode* above = below->link[k].up;
+    n->link[k].dn = below;
+    n->link[k].up = above;
+    below->link[k].up = n;
+    above->link[k].dn = n;
   }
   edges_.Insert(n);
   cursor_ = n;
   Touch(n);
-  Touch(n->dn[0]);
-  Touch(n->up[0]);
+  Touch(n->link[0].dn);
+  Touch(n->link[0].up);
   return n;
 }
 
 ActiveNode* SweepFrame::FirstEdgeAtOrAbove(int64_t y) {
   ActiveNode* cur = &bottom_;
   for (int k = kLevels - 1; k >= 0; --k) {
-    for (ActiveNode* n = cur->up[k]; n != &top_ && n->y < y; n = n->up[k]) cur = n;
+    for (ActiveNode* n = cur->link[k].up; n != &top_ && n->y < y; n = n->link[k].up) cur = n;
   }
-  return cur->up[0];
+  return cur->link[0].up;
 }
 
 void SweepFrame::Unlink(ActiveNode* n) {
+  if (!n->horizontal) --slanted_;
   for (int k = 0; k < n->level; ++k) {
-    n->dn[k]->up[k] = n->up[k];
-    n->up[k]->dn[k] = n->dn[k];
+    n->link[k].dn->link[k].up = n->link[k].up;
+    n->link[k].up->link[k].dn = n->link[k].dn;
   }
   activePool_.Put(n);
 }
@@ -135,16 +170,44 @@ ActiveNode* SweepFrame::RemoveEdge(PSPoint* left, PSPoint* right, int32_t x) {
 
 ActiveNode* SweepFrame::RemoveNode(ActiveNode* n) {
   edges_.Erase(n);
-  ActiveNode* above = n->up[0];
-  Touch(n->dn[0]);
+  ActiveNode* above = n->link[0].up;
+  Touch(n->link[0].dn);
   Touch(above);
   Unlink(n);
   cursor_ = above;
   return above;
 }
 
+WindowNode* SweepFrame::WindowStart(int64_t y) const {
+  // The window holds the points of the last |distance| columns, whose y are
+  // spread over the whole layout: of the cursor and the two ends, the one
+  // nearest in y is about the nearest in steps.
+  const WindowNode* lowest = wFirst_.up;
+  const WindowNode* highest = wLast_.dn;
+  if (lowest == &wLast_) return const_cast<WindowNode*>(&wFirst_);
+  const int64_t fromBottom = y - lowest->y;
+  const int64_t fromTop = int64_t(highest->y) - y;
+  int64_t best = fromBottom;
+  WindowNode* start = const_cast<WindowNode*>(&wFirst_);
+  if (fromTop < best) {
+    best = fromTop;
+    start = const_cast<WindowNode*>(&wLast_);
+  }
+  if (!IsWindowEnd(wCursor_)) {
+    const int64_t d = y - wCursor_->y;
+    if ((d < 0 ? -d : d) < best) start = wCursor_;
+  }
+  return start;
+}
+
 WindowNode* SweepFrame::SeekWindow(int64_t low) {
-  WindowNode* c = wCursor_;
+  WindowNode* c = FindWindow(low);
+  wCursor_ = c;
+  return c;
+}
+
+WindowNode* SweepFrame::FindWindow(int64_t low) const {
+  WindowNode* c = WindowStart(low);
   auto yOf = [this](const WindowNode* n) -> int64_t {
     if (n == &wFirst_) return int64_t(INT_MIN) - 1;
     if (n == &wLast_) return int64_t(INT_MAX) + 1;
@@ -155,7 +218,6 @@ WindowNode* SweepFrame::SeekWindow(int64_t low) {
   } else {
     while (yOf(c) < low) c = c->up;
   }
-  wCursor_ = c;
   return c;
 }
 
@@ -166,7 +228,7 @@ void SweepFrame::InsertWindow(PSPoint* s, PSPoint* span) {
     return n->y < q->y || (n->y == q->y && n->x < q->x);
   };
   // c: the first node not less than s.
-  WindowNode* c = wCursor_;
+  WindowNode* c = WindowStart(s->y);
   if (less(c, s)) {
     while (less(c, s)) c = c->up;
   } else {
@@ -181,6 +243,7 @@ void SweepFrame::InsertWindow(PSPoint* s, PSPoint* span) {
   n->y = s->y;
   n->span = span;
   n->spanY = span ? span->y : INT_MIN;
+  if (span && int64_t(span->y) - s->y > maxRise_) maxRise_ = int64_t(span->y) - s->y;
   n->up = c;
   n->dn = c->dn;
   c->dn->up = n;
@@ -196,9 +259,9 @@ void SweepFrame::ChangeColumn(const PSPoint* j) {
     fifo_.pop_front();
     n->dn->up = n->up;
     n->up->dn = n->dn;
+    if (n == wCursor_) wCursor_ = &wFirst_;
     windowPool_.Put(n);
   }
-  wCursor_ = &wFirst_;
   gather_ = &wFirst_;
   cursor_ = &bottom_;
   spanning_.clear();

@@ -21,27 +21,33 @@ namespace velmar::distance_sweep {
 constexpr int kLevels = 12;
 
 // One edge of the active list: a skip-list node, level 0 being the plain
-// bottom-up order.
-struct ActiveNode {
+// bottom-up order. The fields read by the searches and by the walks over
+// level 0 come first, so that they share the node's first cache line; the
+// links of the express levels follow, and nodes start on a line.
+struct alignas(64) ActiveNode {
+  // The neighbours below (dn) and above (up) on one level.
+  struct Link {
+    ActiveNode* up;
+    ActiveNode* dn;
+  };
   SweepEdge e;
   // The edge's y when it is horizontal, so that the order of two horizontal
   // edges (all of them in axis-parallel input) is read without visiting
   // their points.
   int32_t y = 0;
   bool horizontal = false;
-  int level = 0;
-  ActiveNode* up[kLevels];
-  ActiveNode* dn[kLevels];
-  // The enclosure walk: the ends of the neighbour edge that a region or
-  // rectangle of this edge was last reported with (each adjacent pair is
-  // reported once).
-  const PSPoint* reportedLeft = nullptr;
-  const PSPoint* reportedRight = nullptr;
   // The enclosure walk: whether the walk was inside the enclosing layer
   // right above this edge when it last passed it.
   bool insideAbove = false;
   // The enclosure walk: whether the edge belongs to the enclosing layer.
   bool enclosing = false;
+  uint8_t level = 0;
+  // The enclosure walk: the ends of the neighbour edge that a region or
+  // rectangle of this edge was last reported with (each adjacent pair is
+  // reported once).
+  const PSPoint* reportedLeft = nullptr;
+  const PSPoint* reportedRight = nullptr;
+  Link link[kLevels];
 };
 
 // One point of the window, ordered by (y, then x). Its position and the
@@ -163,6 +169,9 @@ class SweepFrame {
   SweepFrame& operator=(const SweepFrame&) = delete;
 
   // --- Active list -------------------------------------------------------
+  // For axis-parallel sweeps: an edge is placed from the cursor when its
+  // place is near it (the list holds horizontal edges in y order).
+  void UseNearCursorSearch() { nearCursor_ = true; }
   bool IsSentinel(const ActiveNode* n) const { return n == &bottom_ || n == &top_; }
   bool IsBottom(const ActiveNode* n) const { return n == &bottom_; }
   bool IsTop(const ActiveNode* n) const { return n == &top_; }
@@ -217,7 +226,12 @@ class SweepFrame {
   // Gather with the pair (u, span) of every examined window point u whose
   // span, given at its insertion, lies above s.y.
   void GatherSpans(const PSPoint* s) {
-    if (IsWindowFirst(gather_)) gather_ = gather_->up;
+    // A node lower than s by the longest rise to a span in the window so
+    // far has no span above s, nor above a later point of the column: the
+    // walk starts above them.
+    const int64_t from = int64_t(s->y) - (maxRise_ > 1 ? maxRise_ : 1) + 1;
+    if (IsWindowFirst(gather_) || (!IsWindowLast(gather_) && gather_->y < from))
+      gather_ = FindWindow(from);
     while (!IsWindowLast(gather_) && gather_->y < s->y) {
       if (gather_->spanY > s->y) spanning_.emplace_back(gather_->p, gather_->span);
       gather_ = gather_->up;
@@ -268,7 +282,17 @@ class SweepFrame {
   ActiveNode* NewNode(PSPoint* left, PSPoint* right, bool forward);
   // Lowest node that e does not lie above at x; fills the predecessors.
   ActiveNode* Locate(const SweepEdge& e, int32_t x, ActiveNode** pred);
+  // The place of a horizontal edge at y found from the cursor within a few
+  // steps (pred[0] filled), or null.
+  ActiveNode* LocateNearCursor(int32_t y, ActiveNode** pred);
   void Unlink(ActiveNode* n);
+  // Where a search of the window for y starts: the cursor or one end.
+  WindowNode* WindowStart(int64_t y) const;
+ protected:
+  // The first window node with y >= low (or the last end); the cursor
+  // stays.
+  WindowNode* FindWindow(int64_t low) const;
+ private:
   void Touch(const ActiveNode* n) {
     if (IsSentinel(n)) return;
     const int64_t y = n->y;
@@ -278,6 +302,8 @@ class SweepFrame {
 
   ActiveNode bottom_, top_;
   ActiveNode* cursor_;
+  int64_t slanted_ = 0;      // edges of the list that are not horizontal
+  bool nearCursor_ = false;  // UseNearCursorSearch
   RecordPool<ActiveNode> activePool_;
   EdgeTable edges_;
   uint32_t rng_ = 0x9E3779B9u;
@@ -287,6 +313,8 @@ class SweepFrame {
   WindowNode* wCursor_;
   WindowNode* gather_;
   std::deque<WindowNode*> fifo_;  // window points in insertion (x) order
+  // The longest rise from a window point to its span so far in the sweep.
+  int64_t maxRise_ = 0;
   RecordPool<WindowNode> windowPool_;
 
   std::vector<std::pair<PSPoint*, PSPoint*>> spanning_;
