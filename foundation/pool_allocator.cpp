@@ -2,8 +2,6 @@
 
 #include "foundation/pool_allocator.h"
 
-#include <sys/mman.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -18,31 +16,6 @@ void OutOfMemory() {
   std::fflush(stderr);
   std::exit(1);
 }
-
-namespace {
-
-// Storage of one block. A block of a megabyte and more (the vertex pool's)
-// is aligned to 2 MiB and offered to the kernel for huge pages: the records
-// of a large list are visited in an order unrelated to their addresses
-// (position order, ring order), and with ordinary pages nearly every such
-// visit also misses the address translation cache.
-char* NewBlock(std::size_t bytes) {
-  constexpr std::size_t kHuge = std::size_t(2) << 20;
-  void* p;
-  if (bytes >= (std::size_t(1) << 20)) {
-    const std::size_t rounded = (bytes + kHuge - 1) & ~(kHuge - 1);
-    p = std::aligned_alloc(kHuge, rounded);
-#ifdef MADV_HUGEPAGE
-    if (p) madvise(p, rounded, MADV_HUGEPAGE);
-#endif
-  } else {
-    p = std::malloc(bytes);
-  }
-  if (p == nullptr) OutOfMemory();
-  return static_cast<char*>(p);
-}
-
-}  // namespace
 
 void PoolAllocator::Init(int32_t elementSize, int32_t elementsPerBlock) {
   ReleaseAll();
@@ -75,7 +48,9 @@ void* PoolAllocator::Allocate() {
   const std::size_t offset =
       std::size_t(lastIndex_ % elementsPerBlock_) * std::size_t(elementSize_);
   if (table_[block] != nullptr) return table_[block] + offset;
-  char* storage = NewBlock(std::size_t(elementsPerBlock_) * std::size_t(elementSize_));
+  char* storage = static_cast<char*>(
+      std::malloc(std::size_t(elementsPerBlock_) * std::size_t(elementSize_)));
+  if (storage == nullptr) OutOfMemory();
   table_[block] = storage;
   ++blocksAllocated_;
   return storage;  // offset is 0 in a new block
