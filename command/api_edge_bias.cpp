@@ -186,10 +186,10 @@ bool EdgeProfile(const EdgeBandIndex& insideIndex,
                  const EdgeBandIndex& outsideIndex, const Box& edge,
                  int32_t li, int32_t lo, ProfileLists& l) {
   l.Free();
-  const uint8_t desc =
-      (edge.x2 < edge.x1 || (edge.x2 == edge.x1 && edge.y2 < edge.y1)) ? 1 : 0;
-  l.inside.descending = l.outside.descending = desc;
-  l.scratch.descending = l.scratch2.descending = desc;
+  OrderAlongEdge(l.inside, edge);
+  OrderAlongEdge(l.outside, edge);
+  OrderAlongEdge(l.scratch, edge);
+  OrderAlongEdge(l.scratch2, edge);
   if (&insideIndex == &outsideIndex && li >= 2 && lo >= 2) {
     // One layer on both sides: one query for the two bands.
     EdgePartners(insideIndex, edge, -li, l.scratch, 0, lo, l.scratch2, 1);

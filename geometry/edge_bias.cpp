@@ -262,9 +262,14 @@ void OffsetBiasedRing(PSList&, PSPoint* ring, PSList& output) {
     if (bp != 0) ShiftPerpendicular(a, bp);
     if (bv != 0) ShiftPerpendicular(b, bv);
     // Whether v lies on the line through p and n: its distance from the
-    // line rounds to 0 (half away from zero).
+    // line rounds to 0 (half away from zero). A cut of an input edge (no
+    // input vertex) lies on its edge by construction even where a slanted
+    // edge's cut is rounded off its line: its two pieces are one line, not
+    // a corner, whose shifted lines would cross far away.
     bool onLine;
-    if (p->y == n->y) {
+    if (!IsMarker(v)) {
+      onLine = true;
+    } else if (p->y == n->y) {
       onLine = v->y == p->y;
     } else if (p->x == n->x) {
       onLine = v->x == p->x;

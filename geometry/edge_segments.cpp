@@ -56,10 +56,24 @@ bool LexLess(int32_t ax, int32_t ay, int32_t bx, int32_t by) {
   return ax < bx || (ax == bx && ay < by);
 }
 
+// a lies before b in the order of a list with these flags.
+bool Before(uint8_t descending, uint8_t crossed, int32_t ax, int32_t ay,
+            int32_t bx, int32_t by) {
+  if (ax != bx) return descending ? bx < ax : ax < bx;
+  return descending != crossed ? by < ay : ay < by;
+}
+
+// The order flags of a list along the edge.
+void EdgeOrder(const Box& edge, uint8_t& descending, uint8_t& crossed) {
+  descending = (edge.x2 < edge.x1 || (edge.x2 == edge.x1 && edge.y2 < edge.y1)) ? 1 : 0;
+  crossed = (edge.x1 != edge.x2 && edge.y1 != edge.y2 &&
+             (edge.x2 < edge.x1) != (edge.y2 < edge.y1)) ? 1 : 0;
+}
+
 // a lies before b in the list's order.
 bool Before(const AttrSegmentList& list, int32_t ax, int32_t ay, int32_t bx,
             int32_t by) {
-  return list.descending ? LexLess(bx, by, ax, ay) : LexLess(ax, ay, bx, by);
+  return Before(list.descending, list.crossed, ax, ay, bx, by);
 }
 
 bool StartsAt(const AttrSegment& s, int32_t x, int32_t y) {
@@ -119,6 +133,10 @@ SListNode* SplitAt(AttrSegmentList& list, SListNode* at, int c, int32_t x,
 }
 
 }  // namespace
+
+void OrderAlongEdge(AttrSegmentList& list, const Box& edge) {
+  EdgeOrder(edge, list.descending, list.crossed);
+}
 
 void FreeSegmentList(AttrSegmentList& list) {
   for (SListNode* n = list.head; n; n = n->next) DropSegment(Seg(n));
@@ -271,7 +289,13 @@ void InsertSegment(AttrSegmentList& dst, SListNode*& cursor, SListNode* node,
 
 void MergeSegmentList(AttrSegmentList& src, AttrSegmentList& dst, int c) {
   dst.descending = src.descending;
-  if (src.descending) {
+  dst.crossed = src.crossed;
+  if (src.crossed) {
+    SList::Sort(src, [&src](const SListNode* a, const SListNode* b) {
+      const AttrSegment &p = *Seg(a), &q = *Seg(b);
+      return Before(src, p.x1, p.y1, q.x1, q.y1) ? -1 : 0;
+    });
+  } else if (src.descending) {
     SList::Sort(src, CompareSegmentsDescending);
   } else {
     SList::Sort(src, CompareSegmentsAscending);
@@ -313,11 +337,22 @@ void OverlaySegments(AttrSegmentList& target, AttrSegmentList& source, int tc,
 
 namespace {
 
-// Appends one piece per facing partner piece of the band to out.
-bool AppendFacingPieces(const std::vector<BandPiece>& pieces,
+// Appends one piece per facing partner piece of the band of edge to out,
+// its feet held to the edge.
+bool AppendFacingPieces(const std::vector<BandPiece>& pieces, const Box& edge,
                         AttrSegmentList& out, int channel) {
+  uint8_t desc, crossed;
+  EdgeOrder(edge, desc, crossed);
+  // A foot before the edge's start or beyond its end is taken to that end.
+  auto onEdge = [&](const Point& f) {
+    if (Before(desc, crossed, f.x, f.y, edge.x1, edge.y1)) return Point(edge.x1, edge.y1);
+    if (Before(desc, crossed, edge.x2, edge.y2, f.x, f.y)) return Point(edge.x2, edge.y2);
+    return f;
+  };
   for (const BandPiece& p : pieces) {
     if (!(p.m2 < p.m1)) continue;  // facing pieces only
+    const Point from = onEdge(p.footEnd), to = onEdge(p.foot);
+    if (!Before(desc, crossed, from.x, from.y, to.x, to.y)) continue;  // no length left
     auto dist = [](int32_t ax, int32_t ay, int32_t bx, int32_t by) {
       const int64_t ix = int64_t(bx) - ax, iy = int64_t(by) - ay;
       // Along an axis the root is exact: the difference itself.
@@ -327,8 +362,8 @@ bool AppendFacingPieces(const std::vector<BandPiece>& pieces,
       return int32_t(RoundHalfAway(std::sqrt(dx * dx + dy * dy)));
     };
     AttrSegment* s = NewSegment();
-    s->x1 = p.footEnd.x, s->y1 = p.footEnd.y;
-    s->x2 = p.foot.x, s->y2 = p.foot.y;
+    s->x1 = from.x, s->y1 = from.y;
+    s->x2 = to.x, s->y2 = to.y;
     s->startValue[channel] = dist(p.piece.x2, p.piece.y2, p.footEnd.x, p.footEnd.y);
     s->endValue[channel] = dist(p.piece.x1, p.piece.y1, p.foot.x, p.foot.y);
     AppendSegment(out, s);
@@ -352,14 +387,14 @@ bool EdgePartners(const DBSearchSystem& tree, const Box& edge, int32_t d,
                   AttrSegmentList& out, int channel) {
   std::vector<BandPiece>& pieces = PartnerScratch();
   CollectBandPieces(tree, edge, d, pieces);
-  return AppendFacingPieces(pieces, out, channel);
+  return AppendFacingPieces(pieces, edge, out, channel);
 }
 
 bool EdgePartners(const EdgeBandIndex& index, const Box& edge, int32_t d,
                   AttrSegmentList& out, int channel) {
   std::vector<BandPiece>& pieces = PartnerScratch();
   CollectBandPieces(index, edge, d, pieces);
-  return AppendFacingPieces(pieces, out, channel);
+  return AppendFacingPieces(pieces, edge, out, channel);
 }
 
 void EdgePartners(const EdgeBandIndex& index, const Box& edge, int32_t d1,
@@ -368,8 +403,8 @@ void EdgePartners(const EdgeBandIndex& index, const Box& edge, int32_t d1,
   std::vector<BandPiece>& pieces1 = PartnerScratch();
   std::vector<BandPiece>& pieces2 = SecondPartnerScratch();
   CollectBandPieces(index, edge, d1, d2, pieces1, pieces2);
-  AppendFacingPieces(pieces1, out1, channel1);
-  AppendFacingPieces(pieces2, out2, channel2);
+  AppendFacingPieces(pieces1, edge, out1, channel1);
+  AppendFacingPieces(pieces2, edge, out2, channel2);
 }
 
 }  // namespace velmar

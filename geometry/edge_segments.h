@@ -3,9 +3,13 @@
 // between. Edge extraction and edge bias hold the distance to the nearest
 // facing edge inside the polygon in channel 0 and outside it in channel 1.
 //
-// The pieces of one list lie on one edge's line in the edge's direction.
-// Start points are ordered lexicographically (x, then y); a list whose edge
-// runs towards smaller x (or smaller y at equal x) is descending.
+// The pieces of one list lie on one edge's line in the edge's direction,
+// ordered by their start points: by x the way the edge runs in x, points of
+// one x by y the way the edge runs in y (an edge along an axis, or one that
+// runs towards larger x and y or smaller x and y, orders lexicographically,
+// ascending or descending). A point rounded onto the edge's line never lies
+// before one rounded onto the line farther back, so feet on the line keep
+// their order along the edge, at any angle.
 //
 // Channels hold 32-bit values: distances and search limits of any size a
 // rule can name fit, and channel means are formed in 64 bits by the users.
@@ -33,8 +37,12 @@ struct AttrSegment {
 // in its old node. FreeSegmentList deletes the records still referenced and
 // clears the list.
 struct AttrSegmentList : SList {
-  uint8_t descending = 0;  // 1: pieces ordered by decreasing start point
+  uint8_t descending = 0;  // 1: ordered by decreasing x (y at equal x)
+  uint8_t crossed = 0;     // 1: y at equal x ordered against the x order
 };
+
+// Sets the list's order to the one along the edge (x1, y1) -> (x2, y2).
+void OrderAlongEdge(AttrSegmentList& list, const Box& edge);
 
 void FreeSegmentList(AttrSegmentList& list);
 
@@ -75,8 +83,9 @@ void CoalesceSegments(AttrSegmentList& list, int c);
 void InsertSegment(AttrSegmentList& dst, SListNode*& cursor, SListNode* node,
                    int c);
 
-// Sorts src and merges all its pieces into dst as a lower envelope of
-// channel c, then coalesces dst. src must hold at least one piece.
+// Sorts src (by its order) and merges all its pieces into dst, which takes
+// src's order, as a lower envelope of channel c, then coalesces dst. src
+// must hold at least one piece.
 void MergeSegmentList(AttrSegmentList& src, AttrSegmentList& dst, int c);
 
 // Both lists cover the same span in the same order: cuts target's pieces at
@@ -91,7 +100,10 @@ void OverlaySegments(AttrSegmentList& target, AttrSegmentList& source, int tc,
 // (runs against it): from the foot of its end to the foot of its start on
 // the edge's line (in the edge's direction), with the perpendicular
 // distances of its end and start, rounded half away from zero, in channel
-// `channel`. True when out then holds any piece.
+// `channel`. A foot that rounds beyond an end of the edge (a slanted edge's
+// band clips a partner to rounded points) is taken back to that end, and a
+// piece left without length is passed over: the pieces lie on the edge.
+// True when out then holds any piece.
 bool EdgePartners(const DBSearchSystem& tree, const Box& edge, int32_t d,
                   AttrSegmentList& out, int channel);
 bool EdgePartners(const EdgeBandIndex& index, const Box& edge, int32_t d,

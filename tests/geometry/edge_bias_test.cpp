@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <random>
 #include <vector>
 
@@ -319,6 +320,31 @@ TEST(EdgeBiasOffset, VertexNearTheLineOfItsNeighbours) {
     ClearPointList(list);
     ClearPointList(out);
   }
+}
+
+// A cut of a slanted edge rounded off the edge's line (here by 0.54) is no
+// corner: the edge steps there from one bias to the other. Taken as a
+// corner, the two nearly parallel shifted lines crossed some 1700 units
+// away, beyond the tip of the ring.
+TEST(EdgeBiasOffset, CutOfASlantedEdgeIsAStepNotACorner) {
+  PSList list, out;
+  Build(list, {{2558, 4249, true, 5}, {2022, 4516, false, 0}, {1556, 4747, true, 0}, {2558, 4747, true, 0}});
+  OffsetBiasedList(list, out);
+  // Every point of the result lies within the bias (and a unit of
+  // rounding) of the ring's sides.
+  const std::vector<Point> sides{{2558, 4249}, {1556, 4747}, {2558, 4747}};
+  for (const Point& v : Points(out)) {
+    double best = 1e18;
+    for (size_t i = 0; i < sides.size(); ++i) {
+      const Point &a = sides[i], &c = sides[(i + 1) % sides.size()];
+      const double dx = c.x - a.x, dy = c.y - a.y;
+      const double t = std::clamp(((v.x - a.x) * dx + (v.y - a.y) * dy) / (dx * dx + dy * dy), 0.0, 1.0);
+      best = std::min(best, std::hypot(v.x - (a.x + t * dx), v.y - (a.y + t * dy)));
+    }
+    EXPECT_LE(best, 6.5) << v.x << "," << v.y;
+  }
+  ClearPointList(list);
+  ClearPointList(out);
 }
 
 TEST(EdgeBiasOffset, RandomRectanglesMoveEachSideByItsBias) {

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cmath>
 #include <random>
 #include <string>
 #include <vector>
@@ -413,6 +414,61 @@ TEST(EdgeSegments, AxisParallelProfilesDoNotDependOnTheOrderOfThePartners) {
           FreeSegmentList(ma[k]);
           FreeSegmentList(mb[k]);
         }
+      }
+    }
+    DBSearchSystem::Clear(tree);
+    ClearPointList(list);
+  }
+}
+
+// Slanted edges at every angle: the profile of each edge of random
+// triangles and quadrilaterals (partners from both bands merged, the gaps
+// filled) runs from the edge's start to its end through points that step
+// forward along the edge, every one on the edge (within a unit of its line
+// and between its ends). Feet rounded past an end once left pieces beyond
+// it, and edges running down-right or up-left put feet of one x in the
+// wrong order.
+TEST(EdgeSegments, SlantedProfilesStepAlongTheirEdges) {
+  std::mt19937 rng(0x51a7);
+  std::uniform_int_distribution<int32_t> coord(0, 300);
+  for (int round = 0; round < 200; ++round) {
+    PSList list;
+    for (int k = 0; k < 3; ++k) {
+      std::vector<Point> ring;
+      for (int j = 3 + int(rng() % 2); j > 0; --j) ring.push_back(Point(coord(rng), coord(rng)));
+      test::AddRing(list, ring);
+    }
+    DBSearchSystem tree(Box(-10, -10, 310, 310));
+    IndexEdges(list, tree);
+    {
+      const EdgeBandIndex index(tree);
+      for (const PSPoint* p = list.head; p; p = p->link) {
+        const Box edge(p->x, p->y, p->next->x, p->next->y);
+        if (edge.x1 == edge.x2 && edge.y1 == edge.y2) continue;
+        AttrSegmentList in, out, merged[2];
+        for (AttrSegmentList* l : {&in, &out, &merged[0], &merged[1]}) OrderAlongEdge(*l, edge);
+        EdgePartners(index, edge, -400, in, 0, 400, out, 1);
+        AttrSegmentList* parts[2] = {&in, &out};
+        for (int k = 0; k < 2; ++k) {
+          if (parts[k]->count > 0) MergeSegmentList(*parts[k], merged[k], k);
+          AddPathSegments(merged[k], edge, 401, k);
+          const long double dx = edge.x2 - edge.x1, dy = edge.y2 - edge.y1;
+          const long double len2 = dx * dx + dy * dy;
+          long double at = 0;  // position along the edge, 0 to 1
+          int32_t x = edge.x1, y = edge.y1;
+          for (const SListNode* n = merged[k].head; n; n = n->next) {
+            const AttrSegment& s = *n->Item<AttrSegment>();
+            ASSERT_EQ(Point(s.x1, s.y1), Point(x, y)) << "a gap or an overlap, round " << round;
+            const long double t = ((s.x2 - edge.x1) * dx + (s.y2 - edge.y1) * dy) / len2;
+            const long double off = std::fabs((s.x2 - edge.x1) * dy - (s.y2 - edge.y1) * dx) / std::sqrt(len2);
+            EXPECT_GT(t, at) << "a piece that does not step forward, round " << round;
+            EXPECT_LE(t, 1.0L);
+            EXPECT_LE(off, 1.0L);
+            at = t, x = s.x2, y = s.y2;
+          }
+          EXPECT_EQ(Point(x, y), Point(edge.x2, edge.y2)) << "round " << round;
+        }
+        for (AttrSegmentList* l : {&in, &out, &merged[0], &merged[1]}) FreeSegmentList(*l);
       }
     }
     DBSearchSystem::Clear(tree);
