@@ -125,17 +125,7 @@ class WorkPoints {
       s.used = 0;
     }
     if (s.block == s.blocks.size()) s.blocks.emplace_back(new PSPoint[kBlock]);
-    PSPoint* p = &s.blocks[s.block][s.used++];
-    p->x = x;
-    p->y = y;
-    p->next = nullptr;
-    p->prev = nullptr;
-    p->flags = 0;
-    p->link = list.head;
-    list.head = p;
-    if (!list.tail) list.tail = p;
-    ++list.pointCount;
-    return p;
+    return PushPointAt(list, &s.blocks[s.block][s.used++], x, y);
   }
 
  private:

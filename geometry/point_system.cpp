@@ -18,17 +18,7 @@ PSPoint* AllocPoint() { return PointPool.New(); }
 void FreePoint(PSPoint* p) { PointPool.Free(p); }
 
 PSPoint* PushPoint(PSList& list, int32_t x, int32_t y) {
-  PSPoint* p = AllocPoint();
-  p->x = x;
-  p->y = y;
-  p->next = nullptr;
-  p->prev = nullptr;
-  p->flags = 0;
-  p->link = list.head;
-  list.head = p;
-  if (!list.tail) list.tail = p;
-  ++list.pointCount;
-  return p;
+  return PushPointAt(list, AllocPoint(), x, y);
 }
 
 PSPoint* AppendPoint(PSList& list, int32_t x, int32_t y) {

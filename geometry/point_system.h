@@ -103,6 +103,21 @@ void FreePoint(PSPoint* p);
 // (also the tail when the list was empty); point count + 1, ring count kept.
 PSPoint* PushPoint(PSList& list, int32_t x, int32_t y);
 
+// PushPoint with the storage p of the vertex given (a vertex not of the
+// pool, which the caller gives back itself).
+inline PSPoint* PushPointAt(PSList& list, PSPoint* p, int32_t x, int32_t y) {
+  p->x = x;
+  p->y = y;
+  p->next = nullptr;
+  p->prev = nullptr;
+  p->flags = 0;
+  p->link = list.head;
+  list.head = p;
+  if (!list.tail) list.tail = p;
+  ++list.pointCount;
+  return p;
+}
+
 // New vertex (x, y) with null links and flags 0 at the tail of the link chain
 // (also the head when the list was empty); point count + 1, ring count kept.
 PSPoint* AppendPoint(PSList& list, int32_t x, int32_t y);

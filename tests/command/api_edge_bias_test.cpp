@@ -356,6 +356,14 @@ struct BiasSettings { int guard, minLength, diff, shortMode, mergeMode; };
 constexpr BiasSettings kBiasSettings[] = {
     {100, 1000, 2, 1, 2}, {0, 0, 0, 1, 0}, {100, 0, 5, 0, 1}, {0, 1000, 2, 1, 2}, {300, 500, 1, 1, 0}};
 
+void Apply(API& api, const BiasSettings& set) {
+  api.tech.biasCornerGuard = set.guard;
+  api.tech.biasMinLength = set.minLength;
+  api.tech.biasDiff = set.diff;
+  api.tech.biasShortMode = set.shortMode;
+  api.tech.biasMergeMode = set.mergeMode;
+}
+
 // A convex counter-clockwise polygon moved out by b: the crossings of its
 // sides' lines shifted by b, in doubles, one per vertex.
 std::vector<std::pair<double, double>> GrownConvex(const Ring& r, double b) {
@@ -406,11 +414,7 @@ TEST_F(EdgeOpsTest, SlantedConvexPolygonsGrowLikeTheirShiftedSides) {
     TearDown();
     api.tech.ResetBiasRules();
     Setup({{kLayer1, polys}});
-    api.tech.biasCornerGuard = set.guard;
-    api.tech.biasMinLength = set.minLength;
-    api.tech.biasDiff = set.diff;
-    api.tech.biasShortMode = set.shortMode;
-    api.tech.biasMergeMode = set.mergeMode;
+    Apply(api, set);
     BiasRuleOf({{0, 4000}}, b);
     api.PrepareBiasRules();
     const int result = api.EdgeBias(1, 0);
@@ -498,11 +502,7 @@ TEST_F(EdgeOpsTest, RandomAnyAngleLayersGiveClosedRings) {
       TearDown();
       api.tech.ResetBiasRules();
       Setup({{kLayer1, polys}});
-      api.tech.biasCornerGuard = set.guard;
-      api.tech.biasMinLength = set.minLength;
-      api.tech.biasDiff = set.diff;
-      api.tech.biasShortMode = set.shortMode;
-      api.tech.biasMergeMode = set.mergeMode;
+      Apply(api, set);
       BiasRuleOf({{0, 1000}}, 5);
       BiasRuleOf({{}, {0, 500}}, -3);
       api.PrepareBiasRules();
