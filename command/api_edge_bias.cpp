@@ -136,21 +136,21 @@ class WorkPoints {
   };
   // Arenas given back, blocks kept (one edge operation runs at a time; a
   // few are kept should one ever run inside another).
-  static std::vector<Store*>& Spares() {
-    static std::vector<Store*> spares;
+  static std::vector<std::unique_ptr<Store>>& Spares() {
+    static std::vector<std::unique_ptr<Store>> spares;
     return spares;
   }
   static Store* Take() {
     auto& spares = Spares();
     if (spares.empty()) return new Store;
-    Store* s = spares.back();
+    Store* s = spares.back().release();
     spares.pop_back();
     return s;
   }
   static void Give(Store* s) {
     s->block = s->used = 0;
     auto& spares = Spares();
-    if (spares.size() < 2) spares.push_back(s); else delete s;
+    if (spares.size() < 2) spares.emplace_back(s); else delete s;
   }
   Store* store_;
 };

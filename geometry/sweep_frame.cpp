@@ -13,6 +13,14 @@ namespace velmar::distance_sweep {
 
 namespace {
 
+// a - b, held to the range of int64_t (a query low end of -infinity and the
+// sentinels' heights lie far apart).
+int64_t SaturatedDifference(int64_t a, int64_t b) {
+  int64_t d;
+  if (!__builtin_sub_overflow(a, b, &d)) return d;
+  return a < b ? INT64_MIN : INT64_MAX;
+}
+
 int64_t Abs64(int32_t v) { return v < 0 ? -int64_t(v) : int64_t(v); }
 
 }  // namespace
@@ -185,8 +193,9 @@ WindowNode* SweepFrame::WindowStart(int64_t y) const {
   const WindowNode* lowest = wFirst_.up;
   const WindowNode* highest = wLast_.dn;
   if (lowest == &wLast_) return const_cast<WindowNode*>(&wFirst_);
-  const int64_t fromBottom = y - lowest->y;
-  const int64_t fromTop = int64_t(highest->y) - y;
+  // (Distances from a sentinel's y saturate.)
+  const int64_t fromBottom = SaturatedDifference(y, lowest->y);
+  const int64_t fromTop = SaturatedDifference(int64_t(highest->y), y);
   int64_t best = fromBottom;
   WindowNode* start = const_cast<WindowNode*>(&wFirst_);
   if (fromTop < best) {
@@ -194,8 +203,8 @@ WindowNode* SweepFrame::WindowStart(int64_t y) const {
     start = const_cast<WindowNode*>(&wLast_);
   }
   if (!IsWindowEnd(wCursor_)) {
-    const int64_t d = y - wCursor_->y;
-    if ((d < 0 ? -d : d) < best) start = wCursor_;
+    const int64_t d = SaturatedDifference(y, wCursor_->y);
+    if ((d < 0 ? -(d + 1) : d) < best) start = wCursor_;
   }
   return start;
 }
