@@ -3,11 +3,14 @@
 #include "layoutdb/cell_record.h"
 
 #include <algorithm>
+#include <bit>
+#include <cstdint>
 #include <climits>
 #include <cmath>
 #include <memory>
 
 #include "foundation/error.h"
+#include "foundation/radix_sort.h"
 #include "foundation/search_tree.h"
 #include "layoutdb/db_cell.h"
 #include "layoutdb/db_polygon.h"
@@ -348,10 +351,13 @@ void CellRecordWriter::MoveLayer(LayerKey key, CPgonList& layer) {
   }
 }
 
-void CellRecordWriter::WriteRectangles(std::vector<PlacedRectangle>& rectangles) {
-  // The order of shapes in a layer block: squares (one value) before
-  // rectangles (two), then by their values, signed; the placements of one
-  // shape by x, then y.
+namespace {
+
+// The order of the rectangles of a cell's layer blocks (see
+// WriteRectangles). Each field's range in the cell is packed into one radix
+// key (field minus its minimum, in as many bits as its range needs); the
+// few cells whose ranges need more than 128 bits are sorted by comparison.
+void SortRectangles(std::vector<PlacedRectangle>& rectangles) {
   auto before = [](const PlacedRectangle& a, const PlacedRectangle& b) {
     if (a.key != b.key) return a.key < b.key;
     const bool as = a.width == a.height, bs = b.width == b.height;
@@ -361,7 +367,54 @@ void CellRecordWriter::WriteRectangles(std::vector<PlacedRectangle>& rectangles)
     if (a.x != b.x) return a.x < b.x;
     return a.y < b.y;
   };
-  std::sort(rectangles.begin(), rectangles.end(), before);
+  const size_t n = rectangles.size();
+  if (n < 256) {
+    std::sort(rectangles.begin(), rectangles.end(), before);
+    return;
+  }
+  struct Range {
+    int32_t lo = INT32_MAX, hi = INT32_MIN;
+    void Add(int32_t v) {
+      lo = std::min(lo, v);
+      hi = std::max(hi, v);
+    }
+    int Bits() const { return int(std::bit_width(uint32_t(hi) - uint32_t(lo))); }
+    RadixKey Offset(int32_t v) const { return uint32_t(v) - uint32_t(lo); }
+  };
+  Range key, width, height, x, y;
+  for (const PlacedRectangle& r : rectangles) {
+    key.Add(r.key);
+    width.Add(r.width);
+    height.Add(r.height);
+    x.Add(r.x);
+    y.Add(r.y);
+  }
+  const int kb = key.Bits(), wb = width.Bits(), hb = height.Bits(), xb = x.Bits(), yb = y.Bits();
+  const int bits = kb + 1 + wb + hb + xb + yb;
+  if (bits > 128) {
+    std::sort(rectangles.begin(), rectangles.end(), before);
+    return;
+  }
+  // key, then rectangles after squares, width, height, x, y.
+  auto rank = [&](const PlacedRectangle& r) {
+    RadixKey k = key.Offset(r.key);
+    k = (k << 1) | RadixKey(r.width != r.height);
+    k = (k << wb) | width.Offset(r.width);
+    k = (k << hb) | height.Offset(r.height);
+    k = (k << xb) | x.Offset(r.x);
+    return (k << yb) | y.Offset(r.y);
+  };
+  // Equal keys are equal rectangles: the sort need not be stable.
+  RadixSortByKey(rectangles.data(), n, bits, rank, before);
+}
+
+}  // namespace
+
+void CellRecordWriter::WriteRectangles(std::vector<PlacedRectangle>& rectangles) {
+  // The order of shapes in a layer block: squares (one value) before
+  // rectangles (two), then by their values, signed; the placements of one
+  // shape by x, then y.
+  SortRectangles(rectangles);
   auto sameShape = [](const PlacedRectangle& a, const PlacedRectangle& b) {
     return a.key == b.key && a.width == b.width && a.height == b.height;
   };

@@ -39,8 +39,9 @@ struct Rect {
 
 // Seeded rectangles over three layers: squares and rectangles, shapes
 // repeated at several places, exact duplicates, negative coordinates and
-// placements far apart.
-std::vector<Rect> RandomRects(uint32_t seed, int count) {
+// placements far apart. With hugeSides the far placements get sides of up
+// to 10^9 units.
+std::vector<Rect> RandomRects(uint32_t seed, int count, bool hugeSides = false) {
   std::mt19937 rng(seed);
   const std::array<std::array<int16_t, 2>, 3> layers{{{1, 0}, {2, 0}, {3, 5}}};
   std::uniform_int_distribution<int32_t> pos(-2000000000, 2000000000);
@@ -57,8 +58,12 @@ std::vector<Rect> RandomRects(uint32_t seed, int count) {
     }
     const int32_t x = kind == 1 ? pos(rng) / 2 : near(rng);
     const int32_t y = kind == 1 ? pos(rng) / 2 : near(rng);
-    const int32_t w = side(rng) % 4 + 1;  // few sizes: shared shapes
-    const int32_t h = kind < 5 ? w : side(rng) % 5 + 1;
+    int32_t w = side(rng) % 4 + 1;  // few sizes: shared shapes
+    int32_t h = kind < 5 ? w : side(rng) % 5 + 1;
+    if (hugeSides && kind == 1) {
+      w = std::uniform_int_distribution<int32_t>(1, 1000000000)(rng);
+      h = pick(rng) < 5 ? w : std::uniform_int_distribution<int32_t>(1, 1000000000)(rng);
+    }
     out.push_back(Rect{l[0], l[1], x, y, x + w, y + h});
   }
   return out;
@@ -116,6 +121,7 @@ TEST(GdsRectangleRoad, CellDataAsTheGeneralRoadWritesIt) {
     int triangleAt;          // -1: rectangles only
     int64_t flushThreshold;  // vertices before geometry moves to cells
     bool mapAndFilter;       // 2/0 stored as 7/0, 3/5 filtered out
+    bool hugeSides = false;  // far rectangles up to 10^9 across
   };
   const Case cases[] = {
       {"rectangles only", 3000, -1, 50000000, false},
@@ -124,10 +130,13 @@ TEST(GdsRectangleRoad, CellDataAsTheGeneralRoadWritesIt) {
       {"flushed into generated cells", 3000, -1, 2000, false},
       {"flushed with a triangle", 3000, 2500, 2000, false},
       {"layer map and filter", 3000, -1, 50000000, true},
+      // The order of the placements packed into a sort key: sides and
+      // places spanning most of 32 bits need more than a key holds.
+      {"sides and places over the whole range", 3000, -1, 50000000, false, true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    const std::vector<Rect> rects = RandomRects(uint32_t(c.count * 7 + c.triangleAt), c.count);
+    const std::vector<Rect> rects = RandomRects(uint32_t(c.count * 7 + c.triangleAt), c.count, c.hugeSides);
     GdsReadOptions options;
     options.flushThreshold = c.flushThreshold;
     options.flushTileSize = 1000;
