@@ -611,17 +611,22 @@ int API::EdgeBias(int layer, int datatype) {
               const long double len = std::sqrt((long double)dx * dx + (long double)dy * dy);
               shortEdge = int64_t(len) < 2 * int64_t(guard);
               if (!shortEdge) {
-                n = int64_t(RoundHalfAway((long double)dx * guard / len));
-                m = int64_t(RoundHalfAway((long double)dy * guard / len));
+                GuardStep(dx, dy, (long double)guard / len, false, n, m);
                 // A core of no length (an edge about twice the guard) is short.
                 shortEdge = dx - 2 * n == 0 && dy - 2 * m == 0;
               }
             }
             if (shortEdge) {
               if (tech.biasShortMode == 0) continue;  // kept on its line, bias 0
-              auto towardsZero = [](int64_t v) { return v > 0 ? v - 1 : v < 0 ? v + 1 : 0; };
-              n = towardsZero(dx / 2);
-              m = towardsZero(dy / 2);
+              if (dx == 0 || dy == 0) {
+                auto towardsZero = [](int64_t v) { return v > 0 ? v - 1 : v < 0 ? v + 1 : 0; };
+                n = towardsZero(dx / 2);
+                m = towardsZero(dy / 2);
+              } else {
+                // The middle stretch: a unit either side of the middle.
+                const long double len = std::sqrt((long double)dx * dx + (long double)dy * dy);
+                GuardStep(dx, dy, std::max(len / 2 - 1, 0.0L) / len, true, n, m);
+              }
             }
             const Box core(CheckedCoord(p->x + n), CheckedCoord(p->y + m),
                            CheckedCoord(nx->x - n), CheckedCoord(nx->y - m));

@@ -87,6 +87,30 @@ void CopyPointBias(PSPoint* p, const PSPoint* from) {
   p->flags = uint16_t((p->flags & kKeep) | (from->flags & 0x7ffc));
 }
 
+void GuardStep(int64_t dx, int64_t dy, long double t, bool keepCore, int64_t& n, int64_t& m) {
+  const long double ex = t * dx, ey = t * dy;
+  const int64_t fx = int64_t(std::floor(ex)), fy = int64_t(std::floor(ey));
+  const long double len2 = (long double)dx * dx + (long double)dy * dy;
+  bool found = false;
+  long double bestLine = 0, bestNear = 0;
+  for (int64_t cx = fx; cx <= fx + 1; ++cx) {
+    for (int64_t cy = fy; cy <= fy + 1; ++cy) {
+      if (2 * std::llabs(cx) > std::llabs(dx) || 2 * std::llabs(cy) > std::llabs(dy)) continue;
+      if ((cx != 0 && (cx > 0) != (dx > 0)) || (cy != 0 && (cy > 0) != (dy > 0))) continue;
+      if (keepCore && 2 * cx == dx && 2 * cy == dy) continue;
+      const __int128 cross = __int128(cx) * dy - __int128(cy) * dx;
+      const long double line = (long double)cross * (long double)cross / len2;
+      const long double near = (cx - ex) * (cx - ex) + (cy - ey) * (cy - ey);
+      if (!found || line < bestLine || (line == bestLine && near < bestNear)) {
+        found = true;
+        bestLine = line, bestNear = near;
+        n = cx, m = cy;
+      }
+    }
+  }
+  if (!found) n = m = 0;
+}
+
 PSPoint* MergeEdgesMinMax(PSList&, PSPoint* f, PSPoint* l, bool max) {
   int32_t acc = max ? INT_MIN : INT_MAX;
   for (PSPoint* p = f; p && p != l; p = p->next) {

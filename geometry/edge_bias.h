@@ -31,6 +31,17 @@ void SetPointBias(PSPoint* p, int32_t bias);
 // p takes the bias of `from`.
 void CopyPointBias(PSPoint* p, const PSPoint* from);
 
+// The grid step (n, m) from the start of the slanted edge (dx, dy) to the
+// point t of the way along it (0 <= t <= 1/2): of the four grid points
+// around the exact point, the one nearest to the edge's line, then the one
+// nearest to the exact point; it lies within half a unit of the line. The
+// step stays within half the edge on each axis and points the edge's way;
+// with keepCore it does not reach the middle on both axes at once, so that
+// the stretch between the steps from the two ends keeps a length. The
+// corner guard and the middle stretch of a short edge step in from their
+// vertices this way.
+void GuardStep(int64_t dx, int64_t dy, long double t, bool keepCore, int64_t& n, int64_t& m);
+
 // The pieces from f up to l (l excluded) become one piece starting at f,
 // with the maximum (max) or minimum bias, or the length-weighted mean; the
 // points between are flagged deleted and unlinked (f->next = l). Return f.

@@ -19,6 +19,7 @@
 #include "command/api.h"
 #include "command/inspectable_api.h"
 #include "foundation/search_tree_kd.h"
+#include "geometry/edge_bias.h"
 #include "geometry/op_codes.h"
 #include "geometry/point_system.h"
 #include "layoutdb/lib_db.h"
@@ -507,6 +508,44 @@ TEST_F(EdgeOpsTest, RandomAnyAngleLayersGiveClosedRings) {
       BiasRuleOf({{}, {0, 500}}, -3);
       api.PrepareBiasRules();
       EXPECT_GE(ClosedRings(*api.FindTempLayer(api.EdgeBias(1, 0))), 0);
+    }
+  }
+}
+
+// The corner guard's step and the step to a short edge's middle stretch
+// along slanted edges: one grid point within half a unit of the edge's line
+// near the exact point, within half the edge and the edge's way, the middle
+// stretch never of no length. The first two are steps that rounding x and
+// y apart put off the line: the middle stretch of (7, 3) at (2, 0), 0.79
+// off, and a guard of 3 on (4, 7) at (1, 3), 0.62 off. Then edges about
+// twice the guard or the middle stretch, and random edges and fractions.
+TEST(EdgeBiasGuardStep, OneGridPointNearTheLine) {
+  struct Case { int64_t dx, dy; long double t; bool keepCore; };
+  std::vector<Case> cases = {{7, 3, (std::sqrt(58.0L) / 2 - 1) / std::sqrt(58.0L), true},
+                             {4, 7, 3 / std::sqrt(65.0L), false},
+                             {-9, 4, 0.5L, true},
+                             {3, -3, 0.5L, false},
+                             {2, 2, 0.5L, true},
+                             {1, 1, 0.0L, true}};
+  std::mt19937 rng(7713);
+  std::uniform_int_distribution<int64_t> d(-400, 400);
+  std::uniform_real_distribution<double> frac(0, 0.5);
+  for (int k = 0; k < 20000; ++k) {
+    const int64_t dx = d(rng), dy = d(rng);
+    if (dx != 0 && dy != 0) cases.push_back({dx, dy, frac(rng), k % 2 == 0});
+  }
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.dx) + "," + std::to_string(c.dy) + " t " +
+                 std::to_string(double(c.t)) + (c.keepCore ? " core" : ""));
+    int64_t n = -1, m = -1;
+    GuardStep(c.dx, c.dy, c.t, c.keepCore, n, m);
+    const double len = std::hypot(double(c.dx), double(c.dy));
+    EXPECT_LE(std::fabs(double(n * c.dy - m * c.dx)) / len, 0.5 + 1e-12) << n << "," << m;
+    EXPECT_LE(std::hypot(n - double(c.t) * c.dx, m - double(c.t) * c.dy), std::sqrt(2.0) + 1e-12);
+    EXPECT_TRUE(2 * std::llabs(n) <= std::llabs(c.dx) && 2 * std::llabs(m) <= std::llabs(c.dy));
+    EXPECT_TRUE(n * c.dx >= 0 && m * c.dy >= 0);
+    if (c.keepCore) {
+      EXPECT_FALSE(2 * n == c.dx && 2 * m == c.dy);
     }
   }
 }
