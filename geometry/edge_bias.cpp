@@ -1,12 +1,15 @@
 #include "geometry/edge_bias.h"
 
+#include <algorithm>
 #include <climits>
 #include <cmath>
 #include <cstdlib>
+#include <vector>
 
 #include "foundation/box.h"
 #include "foundation/error.h"
 #include "foundation/rounding.h"
+#include "geometry/boolean_sweep.h"
 #include "geometry/point_list_edit.h"
 #include "geometry/point_list_order.h"
 #include "geometry/segment_geometry.h"
@@ -340,6 +343,86 @@ bool Crossing(const EdgeLine& a, const EdgeLine& b, int32_t x, int32_t y, int32_
   return true;
 }
 
+// An edge of a ring for the search for meeting edges: its ends, its place
+// along the ring and its bounding box.
+struct RingEdge {
+  int64_t x1, y1, x2, y2, minX, maxX, minY, maxY;
+  int32_t at;
+};
+
+int Orient(int64_t ax, int64_t ay, int64_t bx, int64_t by, int64_t cx, int64_t cy) {
+  const __int128 v = __int128(bx - ax) * (cy - ay) - __int128(by - ay) * (cx - ax);
+  return v > 0 ? 1 : v < 0 ? -1 : 0;
+}
+
+// Whether (px, py), on the line of e, lies within e's box.
+bool WithinBox(const RingEdge& e, int64_t px, int64_t py) {
+  return e.minX <= px && px <= e.maxX && e.minY <= py && py <= e.maxY;
+}
+
+// Whether the edges a and b meet anywhere: cross, touch or overlap.
+bool EdgesMeet(const RingEdge& a, const RingEdge& b) {
+  const int o1 = Orient(a.x1, a.y1, a.x2, a.y2, b.x1, b.y1);
+  const int o2 = Orient(a.x1, a.y1, a.x2, a.y2, b.x2, b.y2);
+  const int o3 = Orient(b.x1, b.y1, b.x2, b.y2, a.x1, a.y1);
+  const int o4 = Orient(b.x1, b.y1, b.x2, b.y2, a.x2, a.y2);
+  if (o1 * o2 < 0 && o3 * o4 < 0) return true;
+  return (o1 == 0 && WithinBox(a, b.x1, b.y1)) || (o2 == 0 && WithinBox(a, b.x2, b.y2)) ||
+         (o3 == 0 && WithinBox(b, a.x1, a.y1)) || (o4 == 0 && WithinBox(b, a.x2, a.y2));
+}
+
+// Whether neighbouring edges a -> b (a ends where b starts) run back along
+// each other beyond their common vertex.
+bool NeighboursOverlap(const RingEdge& a, const RingEdge& b) {
+  const int64_t ux = a.x1 - a.x2, uy = a.y1 - a.y2, vx = b.x2 - b.x1, vy = b.y2 - b.y1;
+  const __int128 cross = __int128(ux) * vy - __int128(uy) * vx;
+  const __int128 dot = __int128(ux) * vx + __int128(uy) * vy;
+  return cross == 0 && dot > 0;
+}
+
+// Whether two edges of the ring through p meet anywhere but at the vertex
+// that joins two neighbours: a crossing, a touch or an overlap. The edges
+// are swept in the order of their left ends, each tested against the edges
+// whose x-span reaches it.
+bool RingMeetsItself(const PSPoint* p) {
+  std::vector<RingEdge> edges;
+  const PSPoint* q = p;
+  do {
+    const PSPoint* n = q->next;
+    RingEdge e;
+    e.x1 = q->x, e.y1 = q->y, e.x2 = n->x, e.y2 = n->y;
+    e.minX = std::min(e.x1, e.x2), e.maxX = std::max(e.x1, e.x2);
+    e.minY = std::min(e.y1, e.y2), e.maxY = std::max(e.y1, e.y2);
+    e.at = int32_t(edges.size());
+    edges.push_back(e);
+    q = n;
+  } while (q != p);
+  const int32_t count = int32_t(edges.size());
+  if (count < 3) return false;
+  std::sort(edges.begin(), edges.end(),
+            [](const RingEdge& a, const RingEdge& b) { return a.minX < b.minX; });
+  std::vector<const RingEdge*> active;
+  for (const RingEdge& e : edges) {
+    size_t kept = 0;
+    for (const RingEdge* a : active) {
+      if (a->maxX >= e.minX) active[kept++] = a;
+    }
+    active.resize(kept);
+    for (const RingEdge* a : active) {
+      if (a->maxY < e.minY || e.maxY < a->minY) continue;
+      const int32_t gap = std::abs(a->at - e.at);
+      if (gap == 1 || gap == count - 1) {
+        const bool aFirst = (a->at + 1) % count == e.at;
+        if (aFirst ? NeighboursOverlap(*a, e) : NeighboursOverlap(e, *a)) return true;
+      } else if (EdgesMeet(*a, e)) {
+        return true;
+      }
+    }
+    active.push_back(&e);
+  }
+  return false;
+}
+
 }  // namespace
 
 void OffsetBiasedRing(PSList&, PSPoint* ring, PSList& output) {
@@ -361,6 +444,7 @@ void OffsetBiasedRing(PSList&, PSPoint* ring, PSList& output) {
     out = LineOf(s, NextMarker(s));
     in = IsMarker(ring) ? LineOf(MarkerAtOrBefore(ring->prev), ring) : out;
   }
+  bool slanted = false;
   PSPoint* v = ring;
   do {
     v->flags |= PSPointFlags::Visited;
@@ -370,6 +454,7 @@ void OffsetBiasedRing(PSList&, PSPoint* ring, PSList& output) {
       in = LineOf(p, v);
       out = LineOf(v, n);
     }
+    slanted = slanted || !out.axis;
     const int32_t bp = PointBias(p), bv = PointBias(v);
     if (in.axis && out.axis) {
       Box a(p->x, p->y, v->x, v->y), b(v->x, v->y, n->x, n->y);
@@ -444,6 +529,28 @@ void OffsetBiasedRing(PSList&, PSPoint* ring, PSList& output) {
   LinkPoints(last, first);
   work.ringCount = 1;
   Simplify(work, 0);
+  if (slanted && work.head != nullptr && RingMeetsItself(work.head)) {
+    // Pieces biased apart at a concave corner, or a part narrower than its
+    // bias, turn the ring over itself: the region it winds around as drawn
+    // (the input ring's way: positively for an outline, negatively for a
+    // hole) is resolved into simple rings.
+    const bool hole = RingArea2(ring) < 0;
+    if (hole) ReverseList(work);
+    PSList merged;
+    try {
+      BooleanSweepAsDrawn(work, &merged, BooleanOpCode::Merge);
+    } catch (...) {
+      ClearPointList(work);
+      ClearPointList(merged);
+      throw;
+    }
+    ClearPointList(work);
+    if (merged.IsEmpty()) return;
+    if (hole) ReverseList(merged);
+    CountRings(merged);
+    SpliceList(output, merged);
+    return;
+  }
   SpliceList(output, work);
 }
 

@@ -66,9 +66,15 @@ int32_t PropagateMarkerBias(PSList& list, int mode);
 int32_t MergeShortEdges(PSList& list, int32_t length, int guard, int mode);
 
 // Offsets the ring through `ring` piece by piece and appends the rebuilt,
-// simplified ring to output (ring count + 1 unless it collapsed).
-// Intersections are rounded half up; a coordinate beyond int32 throws
-// Error(..., "DRC"). Marks the ring's points visited.
+// simplified ring to output (ring count + 1 unless it collapsed). The
+// pieces between two markers lie on the line of their input edge moved by
+// their bias; intersections are rounded half up; a coordinate beyond int32
+// throws Error(..., "DRC"). A rebuilt ring with a slanted edge whose edges
+// meet anywhere but at their shared vertices (different biases at a
+// concave corner, a part narrower than its bias) is replaced by the simple
+// rings of the region it winds around as drawn, the input ring's way
+// (BooleanSweepAsDrawn merge; a hole is merged reversed and reversed back).
+// Marks the ring's points visited.
 void OffsetBiasedRing(PSList& list, PSPoint* ring, PSList& output);
 // OffsetBiasedRing for every ring of the list; visited flags cleared after.
 // Points of open chains are passed over.

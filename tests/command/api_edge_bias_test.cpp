@@ -457,6 +457,36 @@ TEST_F(EdgeOpsTest, SlantedConvexPolygonsGrowLikeTheirShiftedSides) {
   }
 }
 
+// Whether a ring crosses itself: two of its edges that are not neighbours
+// cross at a point inside both, or two of its edges overlap along a stretch
+// (neighbours too: a spike that runs back along itself). Brute force over
+// every pair of edges; a ring that only touches itself at a point passes.
+bool CrossesItself(const Ring& r) {
+  const size_t n = r.size();
+  auto orient = [](const Point& a, const Point& b, const Point& c) {
+    const __int128 v = __int128(int64_t(b.x) - a.x) * (int64_t(c.y) - a.y) -
+                       __int128(int64_t(b.y) - a.y) * (int64_t(c.x) - a.x);
+    return v > 0 ? 1 : v < 0 ? -1 : 0;
+  };
+  // Collinear a-b and c-d share more than a point.
+  auto overlap = [](const Point& a, const Point& b, const Point& c, const Point& d) {
+    const bool useX = a.x != b.x || c.x != d.x;
+    const int64_t a1 = useX ? a.x : a.y, a2 = useX ? b.x : b.y;
+    const int64_t c1 = useX ? c.x : c.y, c2 = useX ? d.x : d.y;
+    return std::max(std::min(a1, a2), std::min(c1, c2)) < std::min(std::max(a1, a2), std::max(c1, c2));
+  };
+  for (size_t i = 0; i < n; ++i) {
+    for (size_t j = i + 1; j < n; ++j) {
+      const Point &a = r[i], &b = r[(i + 1) % n], &c = r[j], &d = r[(j + 1) % n];
+      const int o1 = orient(a, b, c), o2 = orient(a, b, d);
+      if (o1 == 0 && o2 == 0 && (a.x != b.x || a.y != b.y) && overlap(a, b, c, d)) return true;
+      if (j == i + 1 || (i == 0 && j == n - 1)) continue;
+      if (o1 * o2 < 0 && orient(c, d, a) * orient(c, d, b) < 0) return true;
+    }
+  }
+  return false;
+}
+
 // Seeded random small layers at any angle: convex polygons, stars
 // (concave), octagons of 45-degree sides, polygons touching at a corner or
 // along a side, from a few units to a few thousand across, under the
@@ -508,7 +538,9 @@ TEST_F(EdgeOpsTest, RandomAnyAngleLayersGiveClosedRings) {
       BiasRuleOf({{0, 1000}}, 5);
       BiasRuleOf({{}, {0, 500}}, -3);
       api.PrepareBiasRules();
-      EXPECT_GE(ClosedRings(*api.FindTempLayer(api.EdgeBias(1, 0))), 0);
+      const int result = api.EdgeBias(1, 0);
+      EXPECT_GE(ClosedRings(*api.FindTempLayer(result)), 0);
+      for (const Ring& g : Rings(result)) EXPECT_FALSE(CrossesItself(g)) << g.size() << "-point ring";
     }
   }
 }
