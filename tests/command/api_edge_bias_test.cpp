@@ -545,6 +545,64 @@ TEST_F(EdgeOpsTest, RandomAnyAngleLayersGiveClosedRings) {
   }
 }
 
+// A square with a hole: a slanted square of side 800 with an arm 100 wide
+// and 600 long, every edge biased by 80. The arm is narrower than twice the
+// bias, so that the hole's ring turns over itself there. The hole must stay
+// a hole, less the arm: the layer covers the square outside the hole, the
+// hole within 78 of its sides, and not the hole farther than 81 from every
+// side (but near the two concave corners, where the moved sides meet
+// beyond that distance).
+TEST_F(EdgeOpsTest, AHoleThatTurnsOverItselfStaysAHole) {
+  const double c = std::cos(3.14159265358979 / 6), s = std::sin(3.14159265358979 / 6);
+  const double uv[8][2] = {{0, 0},      {800, 0},    {800, 350}, {1400, 350},
+                           {1400, 450}, {800, 450},  {800, 800}, {0, 800}};
+  Ring hole;  // counter-clockwise
+  for (const auto& [u, v] : uv) {
+    hole.push_back(Point(int32_t(std::lround(700 + u * c - v * s)),
+                         int32_t(std::lround(300 + u * s + v * c))));
+  }
+  // The square and the hole as one ring: a cut from the square's right side
+  // to the arm's end, the hole clockwise, and back along the cut.
+  const Point tip = hole[4];
+  Ring keyhole{{0, 0}, {2000, 0}, {2000, tip.y}};
+  for (int k = 0; k <= 8; ++k) keyhole.push_back(hole[(4 - k + 8) % 8]);
+  keyhole.insert(keyhole.end(), {{2000, tip.y}, {2000, 2000}, {0, 2000}});
+  Setup({{kLayer1, {keyhole}}});
+  api.tech.biasCornerGuard = 0;
+  api.tech.biasMinLength = 0;
+  BiasRuleOf({}, 80);
+  api.PrepareBiasRules();
+  const std::vector<Ring> rings = Rings(api.EdgeBias(1, 0));
+  for (const Ring& g : rings) EXPECT_FALSE(CrossesItself(g));
+  auto distance = [&](double x, double y) {
+    double best = 1e18;
+    for (size_t i = 0; i < hole.size(); ++i) {
+      const Point &a = hole[i], &b = hole[(i + 1) % hole.size()];
+      const double dx = b.x - a.x, dy = b.y - a.y;
+      const double t = std::clamp(((x - a.x) * dx + (y - a.y) * dy) / (dx * dx + dy * dy), 0.0, 1.0);
+      best = std::min(best, std::hypot(x - (a.x + t * dx), y - (a.y + t * dy)));
+    }
+    return best;
+  };
+  int open = 0;
+  for (int y = 5; y < 2000; y += 10) {
+    for (int x = 5; x < 2000; x += 10) {
+      const bool inHole = hier_test::WindingSum({hole}, x, y) != 0;
+      const bool covered = hier_test::WindingSum(rings, x, y) > 0;
+      const double d = inHole ? distance(x, y) : 0;
+      const bool nearConcave = std::hypot(x - hole[2].x, y - hole[2].y) < 150 ||
+                               std::hypot(x - hole[5].x, y - hole[5].y) < 150;
+      if (!inHole || d < 78) {
+        EXPECT_TRUE(covered) << x << "," << y;
+      } else if (d > 81 && !nearConcave) {
+        ++open;
+        EXPECT_FALSE(covered) << x << "," << y;
+      }
+    }
+  }
+  EXPECT_GT(open, 1000);
+}
+
 // Slanted convex polygons whose sides are cut at points rounded to the grid
 // into pieces, offset directly: a few units from either end of every side
 // a cut between two pieces of one bias, and in the middle part steps
