@@ -219,15 +219,45 @@ const int32_t* PieceRule(const DBSearchSystemKD& table, KDBox& q,
   return Lookup(table, q);
 }
 
-// Cuts the edge from cur to end into the profile's pieces: every piece but
-// the last gets a new point at its end (push(x, y) makes it); each piece's
-// start gets the bias value(piece).
-template <class Push, class ValueOf>
-void CutEdge(PSPoint* cur, PSPoint* end, const AttrSegmentList& pieces,
-             Push push, ValueOf value) {
-  for (const SListNode* n = pieces.head; n; n = n->next) {
+// The first and the last piece of a profile to cut an edge into. With
+// trimEnds a first or last piece of at most a diagonal unit is left out
+// (its neighbour reaches the edge's end instead): on a slanted edge the ends
+// of the facing stretches are rounded to the grid, and a stretch that the
+// rounding leaves between one of them and the edge's end is no stretch of
+// the edge's own.
+struct PieceRange {
+  const SListNode* first = nullptr;
+  const SListNode* last = nullptr;
+};
+PieceRange ProfilePieces(const AttrSegmentList& pieces, bool trimEnds) {
+  PieceRange r;
+  r.first = pieces.head;
+  for (const SListNode* n = r.first; n; n = n->next) r.last = n;
+  auto sliver = [](const SListNode* n) {
     const AttrSegment& s = *n->Item<AttrSegment>();
-    if (n->next == nullptr) {
+    const int64_t dx = int64_t(s.x2) - s.x1, dy = int64_t(s.y2) - s.y1;
+    return dx * dx + dy * dy <= 2;
+  };
+  if (!trimEnds || r.first == r.last) return r;
+  if (sliver(r.first)) r.first = r.first->next;
+  if (r.first != r.last && sliver(r.last)) {
+    const SListNode* n = r.first;
+    while (n->next != r.last) n = n->next;
+    r.last = n;
+  }
+  return r;
+}
+
+// Cuts the edge from cur to end into the pieces first to last: every piece
+// but the last gets a new point at its end (push(x, y) makes it); each
+// piece's start gets the bias value(piece).
+template <class Push, class ValueOf>
+void CutEdge(PSPoint* cur, PSPoint* end, PieceRange range, Push push, ValueOf value) {
+  const SListNode* first = range.first;
+  const SListNode* last = range.last;
+  for (const SListNode* n = first; n; n = n->next) {
+    const AttrSegment& s = *n->Item<AttrSegment>();
+    if (n == last) {
       SetPointBias(cur, value(s));
       break;
     }
@@ -484,7 +514,7 @@ int API::ExtractEdges(int layer, int datatype) {
               SetPointBias(p, plainValue);
               continue;
             }
-            CutEdge(p, nx, pl.inside, push, valueOf);
+            CutEdge(p, nx, ProfilePieces(pl.inside, false), push, valueOf);
           }
         }
         ClearPointList(input);
@@ -531,7 +561,7 @@ int API::ExtractEdges(int layer1, int datatype1, int layer2, int datatype2,
               SetPointBias(p, plainValue);
               continue;
             }
-            CutEdge(p, nx, pl.inside, push, valueOf);
+            CutEdge(p, nx, ProfilePieces(pl.inside, false), push, valueOf);
           }
         }
         ClearPointList(insideLayer.list);
@@ -587,9 +617,10 @@ int API::EdgeBias(int layer, int datatype) {
             PSPoint* nx = p->next;
             if (nx == nullptr) continue;
             const Box edge(p->x, p->y, nx->x, nx->y);
+            const bool slanted = edge.x1 != edge.x2 && edge.y1 != edge.y2;
             if (guard == 0) {
               if (EdgeProfile(tree, tree, edge, li, lo, pl)) {
-                CutEdge(p, nx, pl.inside, push, biasOf);
+                CutEdge(p, nx, ProfilePieces(pl.inside, slanted), push, biasOf);
               } else {
                 SetPointBias(p, plainBias);
               }
@@ -611,21 +642,27 @@ int API::EdgeBias(int layer, int datatype) {
               const long double len = std::sqrt((long double)dx * dx + (long double)dy * dy);
               shortEdge = int64_t(len) < 2 * int64_t(guard);
               if (!shortEdge) {
-                n = int64_t(RoundHalfAway((long double)dx * guard / len));
-                m = int64_t(RoundHalfAway((long double)dy * guard / len));
+                GuardStep(dx, dy, (long double)guard / len, false, n, m);
                 // A core of no length (an edge about twice the guard) is short.
                 shortEdge = dx - 2 * n == 0 && dy - 2 * m == 0;
               }
             }
             if (shortEdge) {
               if (tech.biasShortMode == 0) continue;  // kept on its line, bias 0
-              auto towardsZero = [](int64_t v) { return v > 0 ? v - 1 : v < 0 ? v + 1 : 0; };
-              n = towardsZero(dx / 2);
-              m = towardsZero(dy / 2);
+              if (dx == 0 || dy == 0) {
+                auto towardsZero = [](int64_t v) { return v > 0 ? v - 1 : v < 0 ? v + 1 : 0; };
+                n = towardsZero(dx / 2);
+                m = towardsZero(dy / 2);
+              } else {
+                // The middle stretch: a unit either side of the middle.
+                const long double len = std::sqrt((long double)dx * dx + (long double)dy * dy);
+                GuardStep(dx, dy, std::max(len / 2 - 1, 0.0L) / len, true, n, m);
+              }
             }
             const Box core(CheckedCoord(p->x + n), CheckedCoord(p->y + m),
                            CheckedCoord(nx->x - n), CheckedCoord(nx->y - m));
             const bool cut = EdgeProfile(tree, tree, core, li, lo, pl);
+            const PieceRange pieces = cut ? ProfilePieces(pl.inside, slanted) : PieceRange();
             const bool guardA = core.x1 != p->x || core.y1 != p->y;
             const bool guardB = core.x2 != nx->x || core.y2 != nx->y;
             if (guardA && guardB) {
@@ -637,10 +674,11 @@ int API::EdgeBias(int layer, int datatype) {
               int32_t bias = plainBias;
               bool uniform = true;
               if (cut) {
-                const SListNode* n = pl.inside.head;
+                const SListNode* n = pieces.first;
                 uniform = n != nullptr;
                 if (uniform) bias = biasOf(*n->Item<AttrSegment>());
-                for (n = n ? n->next : nullptr; n && uniform; n = n->next) {
+                for (; n != pieces.last && uniform;) {
+                  n = n->next;
                   uniform = biasOf(*n->Item<AttrSegment>()) == bias;
                 }
               }
@@ -663,7 +701,7 @@ int API::EdgeBias(int layer, int datatype) {
             }
             LinkPoints(a, b);
             if (cut) {
-              CutEdge(a, b, pl.inside, push, biasOf);
+              CutEdge(a, b, pieces, push, biasOf);
             } else {
               SetPointBias(a, plainBias);
             }

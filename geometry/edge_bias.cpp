@@ -1,12 +1,15 @@
 #include "geometry/edge_bias.h"
 
+#include <algorithm>
 #include <climits>
 #include <cmath>
 #include <cstdlib>
+#include <vector>
 
 #include "foundation/box.h"
 #include "foundation/error.h"
 #include "foundation/rounding.h"
+#include "geometry/boolean_sweep.h"
 #include "geometry/point_list_edit.h"
 #include "geometry/point_list_order.h"
 #include "geometry/segment_geometry.h"
@@ -85,6 +88,30 @@ void SetPointBias(PSPoint* p, int32_t bias) {
 
 void CopyPointBias(PSPoint* p, const PSPoint* from) {
   p->flags = uint16_t((p->flags & kKeep) | (from->flags & 0x7ffc));
+}
+
+void GuardStep(int64_t dx, int64_t dy, long double t, bool keepCore, int64_t& n, int64_t& m) {
+  const long double ex = t * dx, ey = t * dy;
+  const int64_t fx = int64_t(std::floor(ex)), fy = int64_t(std::floor(ey));
+  const long double len2 = (long double)dx * dx + (long double)dy * dy;
+  bool found = false;
+  long double bestLine = 0, bestNear = 0;
+  for (int64_t cx = fx; cx <= fx + 1; ++cx) {
+    for (int64_t cy = fy; cy <= fy + 1; ++cy) {
+      if (2 * std::llabs(cx) > std::llabs(dx) || 2 * std::llabs(cy) > std::llabs(dy)) continue;
+      if ((cx != 0 && (cx > 0) != (dx > 0)) || (cy != 0 && (cy > 0) != (dy > 0))) continue;
+      if (keepCore && 2 * cx == dx && 2 * cy == dy) continue;
+      const __int128 cross = __int128(cx) * dy - __int128(cy) * dx;
+      const long double line = (long double)cross * (long double)cross / len2;
+      const long double near = (cx - ex) * (cx - ex) + (cy - ey) * (cy - ey);
+      if (!found || line < bestLine || (line == bestLine && near < bestNear)) {
+        found = true;
+        bestLine = line, bestNear = near;
+        n = cx, m = cy;
+      }
+    }
+  }
+  if (!found) n = m = 0;
 }
 
 PSPoint* MergeEdgesMinMax(PSList&, PSPoint* f, PSPoint* l, bool max) {
@@ -242,6 +269,162 @@ int32_t MergeShortStretches(PSList& list, int32_t length, int guard, int mode) {
 
 }  // namespace
 
+namespace {
+
+// The line of an input edge: its start marker, its direction to the end
+// marker and its length. Every piece of the edge is moved along the edge's
+// own normal, so that pieces of one bias stay on one shifted line whatever
+// the rounding of the cuts between them.
+struct EdgeLine {
+  const PSPoint* start = nullptr;
+  const PSPoint* end = nullptr;
+  int64_t x0 = 0, y0 = 0, dx = 0, dy = 0;
+  long double len = 0;
+  bool axis = true;  // along an axis (or of no length)
+};
+
+EdgeLine LineOf(const PSPoint* s, const PSPoint* e) {
+  EdgeLine l;
+  l.start = s, l.end = e;
+  l.x0 = s->x, l.y0 = s->y;
+  l.dx = int64_t(e->x) - s->x, l.dy = int64_t(e->y) - s->y;
+  l.axis = l.dx == 0 || l.dy == 0;
+  l.len = l.axis ? (long double)(std::llabs(l.dx) + std::llabs(l.dy))
+                 : std::sqrt((long double)l.dx * l.dx + (long double)l.dy * l.dy);
+  return l;
+}
+
+// The first marker after p along the ring (p itself when none other).
+PSPoint* NextMarker(PSPoint* p) {
+  PSPoint* q = p->next;
+  while (q != p && !IsMarker(q)) q = q->next;
+  return q;
+}
+// The marker at or before p along the ring (null when the ring has none).
+PSPoint* MarkerAtOrBefore(PSPoint* p) {
+  PSPoint* q = p;
+  while (!IsMarker(q)) {
+    q = q->prev;
+    if (q == p) return nullptr;
+  }
+  return q;
+}
+
+// The point of the edge's line moved by b (to its right) nearest to (x, y),
+// exact before its one rounding (half up). A point of an axis-parallel edge
+// on its line moves by b exactly.
+void Foot(const EdgeLine& l, int32_t x, int32_t y, int32_t b, int32_t& fx, int32_t& fy) {
+  if (l.len == 0) {
+    fx = x, fy = y;
+    return;
+  }
+  const long double ux = (long double)l.dy / l.len, uy = -(long double)l.dx / l.len;
+  const long double sd =
+      ((long double)(int64_t(x) - l.x0) * l.dy - (long double)(int64_t(y) - l.y0) * l.dx) / l.len;
+  const long double k = b - sd;
+  fx = ToCoord(RoundHalfUp(x + k * ux));
+  fy = ToCoord(RoundHalfUp(y + k * uy));
+}
+
+// The crossing of the line of a moved by ba and the line of b moved by bb,
+// both lines running through (x, y) before they move, rounded half up;
+// false when the lines are parallel.
+bool Crossing(const EdgeLine& a, const EdgeLine& b, int32_t x, int32_t y, int32_t ba,
+              int32_t bb, int32_t& cx, int32_t& cy) {
+  const __int128 cross = __int128(a.dx) * b.dy - __int128(a.dy) * b.dx;
+  if (cross == 0 || a.len == 0 || b.len == 0) return false;
+  const long double dot = (long double)a.dx * b.dx + (long double)a.dy * b.dy;
+  // X = V + ba·na + s·da lies on the line of b moved by bb.
+  const long double s = (bb * b.len - ba * dot / a.len) / (long double)cross;
+  const long double wx = ba * (long double)a.dy / a.len + s * a.dx;
+  const long double wy = -ba * (long double)a.dx / a.len + s * a.dy;
+  cx = ToCoord(RoundHalfUp(x + wx));
+  cy = ToCoord(RoundHalfUp(y + wy));
+  return true;
+}
+
+// An edge of a ring for the search for meeting edges: its ends, its place
+// along the ring and its bounding box.
+struct RingEdge {
+  int64_t x1, y1, x2, y2, minX, maxX, minY, maxY;
+  int32_t at;
+};
+
+int Orient(int64_t ax, int64_t ay, int64_t bx, int64_t by, int64_t cx, int64_t cy) {
+  const __int128 v = __int128(bx - ax) * (cy - ay) - __int128(by - ay) * (cx - ax);
+  return v > 0 ? 1 : v < 0 ? -1 : 0;
+}
+
+// Whether (px, py), on the line of e, lies within e's box.
+bool WithinBox(const RingEdge& e, int64_t px, int64_t py) {
+  return e.minX <= px && px <= e.maxX && e.minY <= py && py <= e.maxY;
+}
+
+// Whether the edges a and b meet anywhere: cross, touch or overlap.
+bool EdgesMeet(const RingEdge& a, const RingEdge& b) {
+  const int o1 = Orient(a.x1, a.y1, a.x2, a.y2, b.x1, b.y1);
+  const int o2 = Orient(a.x1, a.y1, a.x2, a.y2, b.x2, b.y2);
+  const int o3 = Orient(b.x1, b.y1, b.x2, b.y2, a.x1, a.y1);
+  const int o4 = Orient(b.x1, b.y1, b.x2, b.y2, a.x2, a.y2);
+  if (o1 * o2 < 0 && o3 * o4 < 0) return true;
+  return (o1 == 0 && WithinBox(a, b.x1, b.y1)) || (o2 == 0 && WithinBox(a, b.x2, b.y2)) ||
+         (o3 == 0 && WithinBox(b, a.x1, a.y1)) || (o4 == 0 && WithinBox(b, a.x2, a.y2));
+}
+
+// Whether neighbouring edges a -> b (a ends where b starts) run back along
+// each other beyond their common vertex.
+bool NeighboursOverlap(const RingEdge& a, const RingEdge& b) {
+  const int64_t ux = a.x1 - a.x2, uy = a.y1 - a.y2, vx = b.x2 - b.x1, vy = b.y2 - b.y1;
+  const __int128 cross = __int128(ux) * vy - __int128(uy) * vx;
+  const __int128 dot = __int128(ux) * vx + __int128(uy) * vy;
+  return cross == 0 && dot > 0;
+}
+
+// Whether two edges of the ring through p meet anywhere but at the vertex
+// that joins two neighbours: a crossing, a touch or an overlap. The edges
+// are swept in the order of their left ends, each tested against the edges
+// whose x-span reaches it.
+bool RingMeetsItself(const PSPoint* p) {
+  std::vector<RingEdge> edges;
+  const PSPoint* q = p;
+  do {
+    const PSPoint* n = q->next;
+    RingEdge e;
+    e.x1 = q->x, e.y1 = q->y, e.x2 = n->x, e.y2 = n->y;
+    e.minX = std::min(e.x1, e.x2), e.maxX = std::max(e.x1, e.x2);
+    e.minY = std::min(e.y1, e.y2), e.maxY = std::max(e.y1, e.y2);
+    e.at = int32_t(edges.size());
+    edges.push_back(e);
+    q = n;
+  } while (q != p);
+  const int32_t count = int32_t(edges.size());
+  if (count < 3) return false;
+  std::sort(edges.begin(), edges.end(),
+            [](const RingEdge& a, const RingEdge& b) { return a.minX < b.minX; });
+  std::vector<const RingEdge*> active;
+  for (const RingEdge& e : edges) {
+    size_t kept = 0;
+    for (const RingEdge* a : active) {
+      if (a->maxX >= e.minX) active[kept++] = a;
+    }
+    active.resize(kept);
+    for (const RingEdge* a : active) {
+      if (a->maxY < e.minY || e.maxY < a->minY) continue;
+      const int32_t gap = std::abs(a->at - e.at);
+      if (gap == 1 || gap == count - 1) {
+        const bool aFirst = (a->at + 1) % count == e.at;
+        if (aFirst ? NeighboursOverlap(*a, e) : NeighboursOverlap(e, *a)) return true;
+      } else if (EdgesMeet(*a, e)) {
+        return true;
+      }
+    }
+    active.push_back(&e);
+  }
+  return false;
+}
+
+}  // namespace
+
 void OffsetBiasedRing(PSList&, PSPoint* ring, PSList& output) {
   PSList work;
   PSPoint* first = nullptr;
@@ -252,57 +435,122 @@ void OffsetBiasedRing(PSList&, PSPoint* ring, PSList& output) {
     LinkPoints(last, e);
     last = e;
   };
+  // The input edges of the pieces entering and leaving v. A ring without
+  // markers takes each piece as an edge of its own.
+  const bool marked = MarkerAtOrBefore(ring) != nullptr;
+  EdgeLine in, out;
+  if (marked) {
+    PSPoint* s = MarkerAtOrBefore(ring);
+    out = LineOf(s, NextMarker(s));
+    in = IsMarker(ring) ? LineOf(MarkerAtOrBefore(ring->prev), ring) : out;
+  }
+  bool slanted = false;
   PSPoint* v = ring;
   do {
     v->flags |= PSPointFlags::Visited;
     PSPoint* p = v->prev;
     PSPoint* n = v->next;
-    const int32_t bp = PointBias(p), bv = PointBias(v);
-    Box a(p->x, p->y, v->x, v->y), b(v->x, v->y, n->x, n->y);
-    if (bp != 0) ShiftPerpendicular(a, bp);
-    if (bv != 0) ShiftPerpendicular(b, bv);
-    // Whether v lies on the line through p and n: its distance from the
-    // line rounds to 0 (half away from zero). A cut of an input edge (no
-    // input vertex) lies on its edge by construction even where a slanted
-    // edge's cut is rounded off its line: its two pieces are one line, not
-    // a corner, whose shifted lines would cross far away.
-    bool onLine;
-    if (!IsMarker(v)) {
-      onLine = true;
-    } else if (p->y == n->y) {
-      onLine = v->y == p->y;
-    } else if (p->x == n->x) {
-      onLine = v->x == p->x;
-    } else {
-      onLine = NearLine(p, v, n);
+    if (!marked) {
+      in = LineOf(p, v);
+      out = LineOf(v, n);
     }
-    double ix = 0, iy = 0;
-    const bool aVertical = a.x1 == a.x2 && a.y1 != a.y2;
-    const bool aHorizontal = a.y1 == a.y2 && a.x1 != a.x2;
-    if (onLine) {
-      if (bp != bv) {
+    slanted = slanted || !out.axis;
+    const int32_t bp = PointBias(p), bv = PointBias(v);
+    if (in.axis && out.axis) {
+      Box a(p->x, p->y, v->x, v->y), b(v->x, v->y, n->x, n->y);
+      if (bp != 0) ShiftPerpendicular(a, bp);
+      if (bv != 0) ShiftPerpendicular(b, bv);
+      // Whether v lies on the line through p and n. A cut of an input edge
+      // (no input vertex) lies on its edge: its two pieces are one line.
+      bool onLine;
+      if (!IsMarker(v)) {
+        onLine = true;
+      } else if (p->y == n->y) {
+        onLine = v->y == p->y;
+      } else if (p->x == n->x) {
+        onLine = v->x == p->x;
+      } else {
+        onLine = NearLine(p, v, n);
+      }
+      double ix = 0, iy = 0;
+      const bool aVertical = a.x1 == a.x2 && a.y1 != a.y2;
+      const bool aHorizontal = a.y1 == a.y2 && a.x1 != a.x2;
+      if (onLine) {
+        if (bp != bv) {
+          emit(a.x2, a.y2);
+          emit(b.x1, b.y1);
+        }
+      } else if (bp == 0 && bv == 0) {
+        emit(v->x, v->y);
+      } else if (aVertical && b.y1 == b.y2 && b.x1 != b.x2) {
+        emit(a.x1, b.y1);  // the crossing of two axis-parallel lines, exact
+      } else if (aHorizontal && b.x1 == b.x2 && b.y1 != b.y2) {
+        emit(b.x1, a.y1);
+      } else if (SegmentIntersect(a, b, ix, iy)) {
+        emit(ToCoord(RoundHalfUp((long double)ix)), ToCoord(RoundHalfUp((long double)iy)));
+      } else {
+        // Lines without a crossing (a piece of no length): a step.
         emit(a.x2, a.y2);
         emit(b.x1, b.y1);
       }
-    } else if (bp == 0 && bv == 0) {
-      emit(v->x, v->y);
-    } else if (aVertical && b.y1 == b.y2 && b.x1 != b.x2) {
-      emit(a.x1, b.y1);  // the crossing of two axis-parallel lines, exact
-    } else if (aHorizontal && b.x1 == b.x2 && b.y1 != b.y2) {
-      emit(b.x1, a.y1);
-    } else if (SegmentIntersect(a, b, ix, iy)) {
-      emit(ToCoord(RoundHalfUp((long double)ix)), ToCoord(RoundHalfUp((long double)iy)));
     } else {
-      // Lines without a crossing (a piece of no length): a step.
-      emit(a.x2, a.y2);
-      emit(b.x1, b.y1);
+      // A slanted edge on either side: the pieces lie on the exact lines of
+      // their input edges moved by their biases. A cut is a step between two
+      // such lines of one edge; an input vertex is a corner unless it lies
+      // on the line through the far ends of its two edges (its distance
+      // from it rounds to 0).
+      const bool onLine = !IsMarker(v) || !marked || NearLine(in.start, v, out.end);
+      int32_t x = 0, y = 0;
+      if (onLine) {
+        if (bp != bv) {
+          Foot(in, v->x, v->y, bp, x, y);
+          emit(x, y);
+          Foot(out, v->x, v->y, bv, x, y);
+          emit(x, y);
+        }
+      } else if (bp == 0 && bv == 0) {
+        emit(v->x, v->y);
+      } else if (Crossing(in, out, v->x, v->y, bp, bv, x, y)) {
+        emit(x, y);
+      } else {
+        Foot(in, v->x, v->y, bp, x, y);
+        emit(x, y);
+        Foot(out, v->x, v->y, bv, x, y);
+        emit(x, y);
+      }
     }
     v = n;
+    if (marked) {
+      in = out;
+      if (IsMarker(v)) out = LineOf(v, NextMarker(v));
+    }
   } while (v != ring);
   if (first == nullptr) return;
   LinkPoints(last, first);
   work.ringCount = 1;
   Simplify(work, 0);
+  if (slanted && work.head != nullptr && RingMeetsItself(work.head)) {
+    // Pieces biased apart at a concave corner, or a part narrower than its
+    // bias, turn the ring over itself: the region it winds around as drawn
+    // (the input ring's way: positively for an outline, negatively for a
+    // hole) is resolved into simple rings.
+    const bool hole = RingArea2(ring) < 0;
+    if (hole) ReverseList(work);
+    PSList merged;
+    try {
+      BooleanSweepAsDrawn(work, &merged, BooleanOpCode::Merge);
+    } catch (...) {
+      ClearPointList(work);
+      ClearPointList(merged);
+      throw;
+    }
+    ClearPointList(work);
+    if (merged.IsEmpty()) return;
+    if (hole) ReverseList(merged);
+    CountRings(merged);
+    SpliceList(output, merged);
+    return;
+  }
   SpliceList(output, work);
 }
 

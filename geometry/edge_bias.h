@@ -31,6 +31,17 @@ void SetPointBias(PSPoint* p, int32_t bias);
 // p takes the bias of `from`.
 void CopyPointBias(PSPoint* p, const PSPoint* from);
 
+// The grid step (n, m) from the start of the slanted edge (dx, dy) to the
+// point t of the way along it (0 <= t <= 1/2): of the four grid points
+// around the exact point, the one nearest to the edge's line, then the one
+// nearest to the exact point; it lies within half a unit of the line. The
+// step stays within half the edge on each axis and points the edge's way;
+// with keepCore it does not reach the middle on both axes at once, so that
+// the stretch between the steps from the two ends keeps a length. The
+// corner guard and the middle stretch of a short edge step in from their
+// vertices this way.
+void GuardStep(int64_t dx, int64_t dy, long double t, bool keepCore, int64_t& n, int64_t& m);
+
 // The pieces from f up to l (l excluded) become one piece starting at f,
 // with the maximum (max) or minimum bias, or the length-weighted mean; the
 // points between are flagged deleted and unlinked (f->next = l). Return f.
@@ -55,9 +66,15 @@ int32_t PropagateMarkerBias(PSList& list, int mode);
 int32_t MergeShortEdges(PSList& list, int32_t length, int guard, int mode);
 
 // Offsets the ring through `ring` piece by piece and appends the rebuilt,
-// simplified ring to output (ring count + 1 unless it collapsed).
-// Intersections are rounded half up; a coordinate beyond int32 throws
-// Error(..., "DRC"). Marks the ring's points visited.
+// simplified ring to output (ring count + 1 unless it collapsed). The
+// pieces between two markers lie on the line of their input edge moved by
+// their bias; intersections are rounded half up; a coordinate beyond int32
+// throws Error(..., "DRC"). A rebuilt ring with a slanted edge whose edges
+// meet anywhere but at their shared vertices (different biases at a
+// concave corner, a part narrower than its bias) is replaced by the simple
+// rings of the region it winds around as drawn, the input ring's way
+// (BooleanSweepAsDrawn merge; a hole is merged reversed and reversed back).
+// Marks the ring's points visited.
 void OffsetBiasedRing(PSList& list, PSPoint* ring, PSList& output);
 // OffsetBiasedRing for every ring of the list; visited flags cleared after.
 // Points of open chains are passed over.

@@ -19,6 +19,7 @@
 #include "command/api.h"
 #include "command/inspectable_api.h"
 #include "foundation/search_tree_kd.h"
+#include "geometry/edge_bias.h"
 #include "geometry/op_codes.h"
 #include "geometry/point_system.h"
 #include "layoutdb/lib_db.h"
@@ -391,8 +392,8 @@ std::vector<std::pair<double, double>> GrownConvex(const Ring& r, double b) {
 // apart and never returned, and polygons of random angles far apart. A rule
 // keyed to an inside distance that every part of them has (so that every
 // edge is cut into its profile's pieces) gives each side the bias b: the
-// result is one closed ring per polygon under every setting and, without a
-// corner guard, the polygon grown by b.
+// result is one closed ring per polygon under every setting and, unless a
+// corner guard leaves its short sides in place, the polygon grown by b.
 TEST_F(EdgeOpsTest, SlantedConvexPolygonsGrowLikeTheirShiftedSides) {
   std::vector<Ring> polys = {{{384, 668}, {92, 578}, {192, 93}, {477, 113}},
                              {{2023, 10}, {2016, 33}, {2019, 5}}};
@@ -419,13 +420,14 @@ TEST_F(EdgeOpsTest, SlantedConvexPolygonsGrowLikeTheirShiftedSides) {
     api.PrepareBiasRules();
     const int result = api.EdgeBias(1, 0);
     ASSERT_EQ(ClosedRings(*api.FindTempLayer(result)), int(polys.size()));
-    // A corner guard keeps or shares out the bias of sides shorter than
-    // twice the guard: the outline below holds without one.
-    if (set.guard != 0) continue;
+    // With a corner guard and the short-edge mode 0 the sides shorter than
+    // twice the guard stay on their lines; under every other setting every
+    // piece of every side, guard pieces and middle stretches included, has
+    // the bias b.
+    if (set.guard != 0 && set.shortMode == 0) continue;
     // Each result ring is one polygon grown: every vertex lies near the
-    // outline of the crossings of its shifted side lines. The shifted ends
-    // and the cuts of a slanted side are rounded to the grid, which leaves
-    // notches of a few units at some corners, never more.
+    // outline of the crossings of its shifted side lines, off it by no more
+    // than the rounding of a crossing to the grid.
     for (const Ring& g : Rings(result)) {
       ASSERT_GE(g.size(), 3u);
       EXPECT_GT(cell_test::Area2(g), 0);
@@ -449,10 +451,40 @@ TEST_F(EdgeOpsTest, SlantedConvexPolygonsGrowLikeTheirShiftedSides) {
           const double t = std::clamp(((v.x - ax) * dx + (v.y - ay) * dy) / (dx * dx + dy * dy), 0.0, 1.0);
           best = std::min(best, std::hypot(v.x - (ax + t * dx), v.y - (ay + t * dy)));
         }
-        EXPECT_LE(best, 8.0) << v.x << "," << v.y << " off the grown polygon";
+        EXPECT_LE(best, 1.0) << v.x << "," << v.y << " off the grown polygon";
       }
     }
   }
+}
+
+// Whether a ring crosses itself: two of its edges that are not neighbours
+// cross at a point inside both, or two of its edges overlap along a stretch
+// (neighbours too: a spike that runs back along itself). Brute force over
+// every pair of edges; a ring that only touches itself at a point passes.
+bool CrossesItself(const Ring& r) {
+  const size_t n = r.size();
+  auto orient = [](const Point& a, const Point& b, const Point& c) {
+    const __int128 v = __int128(int64_t(b.x) - a.x) * (int64_t(c.y) - a.y) -
+                       __int128(int64_t(b.y) - a.y) * (int64_t(c.x) - a.x);
+    return v > 0 ? 1 : v < 0 ? -1 : 0;
+  };
+  // Collinear a-b and c-d share more than a point.
+  auto overlap = [](const Point& a, const Point& b, const Point& c, const Point& d) {
+    const bool useX = a.x != b.x || c.x != d.x;
+    const int64_t a1 = useX ? a.x : a.y, a2 = useX ? b.x : b.y;
+    const int64_t c1 = useX ? c.x : c.y, c2 = useX ? d.x : d.y;
+    return std::max(std::min(a1, a2), std::min(c1, c2)) < std::min(std::max(a1, a2), std::max(c1, c2));
+  };
+  for (size_t i = 0; i < n; ++i) {
+    for (size_t j = i + 1; j < n; ++j) {
+      const Point &a = r[i], &b = r[(i + 1) % n], &c = r[j], &d = r[(j + 1) % n];
+      const int o1 = orient(a, b, c), o2 = orient(a, b, d);
+      if (o1 == 0 && o2 == 0 && (a.x != b.x || a.y != b.y) && overlap(a, b, c, d)) return true;
+      if (j == i + 1 || (i == 0 && j == n - 1)) continue;
+      if (o1 * o2 < 0 && orient(c, d, a) * orient(c, d, b) < 0) return true;
+    }
+  }
+  return false;
 }
 
 // Seeded random small layers at any angle: convex polygons, stars
@@ -506,7 +538,184 @@ TEST_F(EdgeOpsTest, RandomAnyAngleLayersGiveClosedRings) {
       BiasRuleOf({{0, 1000}}, 5);
       BiasRuleOf({{}, {0, 500}}, -3);
       api.PrepareBiasRules();
-      EXPECT_GE(ClosedRings(*api.FindTempLayer(api.EdgeBias(1, 0))), 0);
+      const int result = api.EdgeBias(1, 0);
+      EXPECT_GE(ClosedRings(*api.FindTempLayer(result)), 0);
+      for (const Ring& g : Rings(result)) EXPECT_FALSE(CrossesItself(g)) << g.size() << "-point ring";
+    }
+  }
+}
+
+// A square with a hole: a slanted square of side 800 with an arm 100 wide
+// and 600 long, every edge biased by 80. The arm is narrower than twice the
+// bias, so that the hole's ring turns over itself there. The hole must stay
+// a hole, less the arm: the layer covers the square outside the hole, the
+// hole within 78 of its sides, and not the hole farther than 81 from every
+// side (but near the two concave corners, where the moved sides meet
+// beyond that distance).
+TEST_F(EdgeOpsTest, AHoleThatTurnsOverItselfStaysAHole) {
+  const double c = std::cos(3.14159265358979 / 6), s = std::sin(3.14159265358979 / 6);
+  const double uv[8][2] = {{0, 0},      {800, 0},    {800, 350}, {1400, 350},
+                           {1400, 450}, {800, 450},  {800, 800}, {0, 800}};
+  Ring hole;  // counter-clockwise
+  for (const auto& [u, v] : uv) {
+    hole.push_back(Point(int32_t(std::lround(700 + u * c - v * s)),
+                         int32_t(std::lround(300 + u * s + v * c))));
+  }
+  // The square and the hole as one ring: a cut from the square's right side
+  // to the arm's end, the hole clockwise, and back along the cut.
+  const Point tip = hole[4];
+  Ring keyhole{{0, 0}, {2000, 0}, {2000, tip.y}};
+  for (int k = 0; k <= 8; ++k) keyhole.push_back(hole[(4 - k + 8) % 8]);
+  keyhole.insert(keyhole.end(), {{2000, tip.y}, {2000, 2000}, {0, 2000}});
+  Setup({{kLayer1, {keyhole}}});
+  api.tech.biasCornerGuard = 0;
+  api.tech.biasMinLength = 0;
+  BiasRuleOf({}, 80);
+  api.PrepareBiasRules();
+  const std::vector<Ring> rings = Rings(api.EdgeBias(1, 0));
+  for (const Ring& g : rings) EXPECT_FALSE(CrossesItself(g));
+  auto distance = [&](double x, double y) {
+    double best = 1e18;
+    for (size_t i = 0; i < hole.size(); ++i) {
+      const Point &a = hole[i], &b = hole[(i + 1) % hole.size()];
+      const double dx = b.x - a.x, dy = b.y - a.y;
+      const double t = std::clamp(((x - a.x) * dx + (y - a.y) * dy) / (dx * dx + dy * dy), 0.0, 1.0);
+      best = std::min(best, std::hypot(x - (a.x + t * dx), y - (a.y + t * dy)));
+    }
+    return best;
+  };
+  int open = 0;
+  for (int y = 5; y < 2000; y += 10) {
+    for (int x = 5; x < 2000; x += 10) {
+      const bool inHole = hier_test::WindingSum({hole}, x, y) != 0;
+      const bool covered = hier_test::WindingSum(rings, x, y) > 0;
+      const double d = inHole ? distance(x, y) : 0;
+      const bool nearConcave = std::hypot(x - hole[2].x, y - hole[2].y) < 150 ||
+                               std::hypot(x - hole[5].x, y - hole[5].y) < 150;
+      if (!inHole || d < 78) {
+        EXPECT_TRUE(covered) << x << "," << y;
+      } else if (d > 81 && !nearConcave) {
+        ++open;
+        EXPECT_FALSE(covered) << x << "," << y;
+      }
+    }
+  }
+  EXPECT_GT(open, 1000);
+}
+
+// Slanted convex polygons whose sides are cut at points rounded to the grid
+// into pieces, offset directly: a few units from either end of every side
+// a cut between two pieces of one bias, and in the middle part steps
+// between pieces of other biases. Every vertex of the result lies on the
+// exact line of an input side moved by the bias of one of its pieces, off
+// it by no more than its rounding to the grid (half a diagonal unit). A
+// piece moved along its own direction, which the rounding of its ends
+// tilts, strays from that line by units, most where a short piece by a
+// corner meets the next side.
+TEST(EdgeBiasPieces, PiecesOfASlantedSideStayOnItsShiftedLines) {
+  std::mt19937 rng(5309);
+  const int32_t biases[] = {-7, 0, 3, 12, 40};
+  for (int trial = 0; trial < 300; ++trial) {
+    SCOPED_TRACE(trial);
+    // A convex polygon of 3 to 6 corners, sides several hundred long.
+    const int corners = 3 + int(rng() % 4);
+    const double rad = 400 + rng() % 800, turn = (rng() % 1000) / 1000.0;
+    std::vector<Point> poly;
+    for (int j = 0; j < corners; ++j) {
+      const double a = 2 * 3.14159265358979 * (j + turn + 0.3 * (rng() % 100) / 100.0) / corners;
+      poly.push_back(Point(int32_t(rad * std::cos(a)), int32_t(rad * std::sin(a))));
+    }
+    PSList list, out;
+    PSPoint* first = nullptr;
+    PSPoint* last = nullptr;
+    auto add = [&](int32_t x, int32_t y, bool marker, int32_t bias) {
+      PSPoint* p = AppendPoint(list, x, y);
+      p->flags = marker ? PSPointFlags::BiasInputVertex : 0;
+      SetPointBias(p, bias);
+      if (!first) first = p;
+      LinkPoints(last, p);
+      last = p;
+    };
+    std::vector<std::vector<int32_t>> sideBiases(poly.size());
+    for (size_t i = 0; i < poly.size(); ++i) {
+      const Point a = poly[i], c = poly[(i + 1) % poly.size()];
+      const double len = std::hypot(double(c.x) - a.x, double(c.y) - a.y);
+      std::vector<double> inner;
+      for (int k = int(rng() % 3); k > 0; --k) inner.push_back(0.2 + (rng() % 600) / 1000.0);
+      std::sort(inner.begin(), inner.end());
+      // The middle part's biases, neighbours apart; the corner pieces
+      // take the bias of the piece next to them.
+      std::vector<int32_t> mid{biases[rng() % 5]};
+      for (size_t k = 0; k < inner.size(); ++k) {
+        int32_t b;
+        do {
+          b = biases[rng() % 5];
+        } while (b == mid.back());
+        mid.push_back(b);
+      }
+      std::vector<std::pair<double, int32_t>> cuts{{0, mid.front()}, {(1 + rng() % 4) / len, mid.front()}};
+      for (size_t k = 0; k < inner.size(); ++k) cuts.push_back({inner[k], mid[k + 1]});
+      cuts.push_back({1 - (1 + rng() % 4) / len, mid.back()});
+      for (const auto& [t, b] : cuts) {
+        add(int32_t(std::lround(a.x + t * (c.x - a.x))), int32_t(std::lround(a.y + t * (c.y - a.y))),
+            t == 0, b);
+      }
+      sideBiases[i] = mid;
+    }
+    LinkPoints(last, first);
+    ++list.ringCount;
+    OffsetBiasedList(list, out);
+    ASSERT_GT(out.pointCount, 0);
+    for (const PSPoint* v = out.head; v; v = v->link) {
+      double best = 1e18;
+      for (size_t i = 0; i < poly.size(); ++i) {
+        const Point a = poly[i], c = poly[(i + 1) % poly.size()];
+        const double dx = double(c.x) - a.x, dy = double(c.y) - a.y, len = std::hypot(dx, dy);
+        // Signed distance to the right of the side, less the bias.
+        const double sd = ((v->x - a.x) * dy - (v->y - a.y) * dx) / len;
+        for (int32_t b : sideBiases[i]) best = std::min(best, std::fabs(sd - b));
+      }
+      EXPECT_LE(best, 0.7072) << v->x << "," << v->y;
+    }
+    ClearPointList(list);
+    ClearPointList(out);
+  }
+}
+
+// The corner guard's step and the step to a short edge's middle stretch
+// along slanted edges: one grid point within half a unit of the edge's line
+// near the exact point, within half the edge and the edge's way, the middle
+// stretch never of no length. The first two are steps that rounding x and
+// y apart put off the line: the middle stretch of (7, 3) at (2, 0), 0.79
+// off, and a guard of 3 on (4, 7) at (1, 3), 0.62 off. Then edges about
+// twice the guard or the middle stretch, and random edges and fractions.
+TEST(EdgeBiasGuardStep, OneGridPointNearTheLine) {
+  struct Case { int64_t dx, dy; long double t; bool keepCore; };
+  std::vector<Case> cases = {{7, 3, (std::sqrt(58.0L) / 2 - 1) / std::sqrt(58.0L), true},
+                             {4, 7, 3 / std::sqrt(65.0L), false},
+                             {-9, 4, 0.5L, true},
+                             {3, -3, 0.5L, false},
+                             {2, 2, 0.5L, true},
+                             {1, 1, 0.0L, true}};
+  std::mt19937 rng(7713);
+  std::uniform_int_distribution<int64_t> d(-400, 400);
+  std::uniform_real_distribution<double> frac(0, 0.5);
+  for (int k = 0; k < 20000; ++k) {
+    const int64_t dx = d(rng), dy = d(rng);
+    if (dx != 0 && dy != 0) cases.push_back({dx, dy, frac(rng), k % 2 == 0});
+  }
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.dx) + "," + std::to_string(c.dy) + " t " +
+                 std::to_string(double(c.t)) + (c.keepCore ? " core" : ""));
+    int64_t n = -1, m = -1;
+    GuardStep(c.dx, c.dy, c.t, c.keepCore, n, m);
+    const double len = std::hypot(double(c.dx), double(c.dy));
+    EXPECT_LE(std::fabs(double(n * c.dy - m * c.dx)) / len, 0.5 + 1e-12) << n << "," << m;
+    EXPECT_LE(std::hypot(n - double(c.t) * c.dx, m - double(c.t) * c.dy), std::sqrt(2.0) + 1e-12);
+    EXPECT_TRUE(2 * std::llabs(n) <= std::llabs(c.dx) && 2 * std::llabs(m) <= std::llabs(c.dy));
+    EXPECT_TRUE(n * c.dx >= 0 && m * c.dy >= 0);
+    if (c.keepCore) {
+      EXPECT_FALSE(2 * n == c.dx && 2 * m == c.dy);
     }
   }
 }
