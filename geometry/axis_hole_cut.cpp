@@ -330,7 +330,13 @@ bool CutAxisParallelHolesOpen(PSList& list) {
   RankSet active(ranks);
   std::vector<const Event*> pending;
   std::vector<Cut> cuts;
+  // The events come by column and their heights lie anywhere: the record of
+  // an event's height is asked for some events ahead, so the misses overlap.
+  constexpr size_t kReplayAhead = 16;
+  const Event* const eventEnd = events.end();
   for (const Event& e : events) {
+    if (&e + kReplayAhead < eventEnd)
+      __builtin_prefetch(&heights[uint32_t((&e)[kReplayAhead].y)], 1);
     const uint32_t r = uint32_t(e.y);
     const uintptr_t owner = e.word & ~kKindMask;
     switch (e.word & kKindMask) {
