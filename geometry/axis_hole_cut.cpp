@@ -7,10 +7,10 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <memory>
 #include <utility>
 #include <vector>
 
+#include "foundation/scratch_array.h"
 #include "geometry/point_list_order.h"
 
 namespace velmar {
@@ -109,9 +109,8 @@ bool IsUpperLeftClockwise(const PSPoint* h) {
 
 // Replaces the heights of the events (all but column ends) by their ranks
 // among the distinct heights; returns the number of distinct heights.
-uint32_t RankHeights(std::vector<Event>& events) {
-  std::vector<uint64_t> keys;
-  keys.reserve(events.size());
+uint32_t RankHeights(ScratchArray<Event>& events) {
+  ScratchArray<uint64_t> keys(events.size() + 1);
   uint32_t minY = UINT32_MAX, maxY = 0;
   for (size_t i = 0; i < events.size(); ++i) {
     if ((events[i].word & kKindMask) == kColumnEnd) continue;
@@ -128,9 +127,9 @@ uint32_t RankHeights(std::vector<Event>& events) {
   int bits = 0;
   while (bits < 32 && ((maxY - minY) >> bits) != 0) ++bits;
   for (uint64_t& k : keys) k -= uint64_t(minY) << 32;
-  std::unique_ptr<uint64_t[]> buffer;
+  ScratchArray<uint64_t> buffer;
   uint64_t* from = keys.data();
-  if (bits > 0) buffer.reset(new uint64_t[n]);
+  if (bits > 0) buffer.resize_uninitialised(n);
   std::vector<uint32_t> count(kBuckets);
   for (int shift = 32; shift < 32 + bits; shift += kDigit) {
     std::fill(count.begin(), count.end(), 0u);
@@ -141,7 +140,7 @@ uint32_t RankHeights(std::vector<Event>& events) {
       c = sum;
       sum += t;
     }
-    uint64_t* to = from == keys.data() ? buffer.get() : keys.data();
+    uint64_t* to = from == keys.data() ? buffer.data() : keys.data();
     for (size_t i = 0; i < n; ++i) to[count[(from[i] >> shift) & (kBuckets - 1)]++] = from[i];
     from = to;
   }
@@ -187,10 +186,14 @@ bool CutAxisParallelHolesOpen(PSList& list) {
   // kUnknown, and so does every node taken in their place; a hole whose
   // upper edge takes one is left to the sweep.
   constexpr int32_t kOld = -1, kUnknown = -2;
-  // Plain allocations: the arrays live for one call, and their pages are
-  // faulted in as they fill.
-  std::vector<Event> events;
-  events.reserve(size_t(std::max(list.pointCount, 0)) + 16);
+  // The arrays live for one call; the large ones are scratch arrays, whose
+  // pages are faulted in as huge pages where the kernel has them.
+  // Every horizontal edge gives two events, and holes and column ends at
+  // most one per four points (a hole has four vertices at least): room for
+  // that at once, so the array is not copied while it fills.
+  ScratchArray<Event> events;
+  const size_t points = size_t(std::max(list.pointCount, 0));
+  events.Reserve(points + points / 2 + 16);
   std::vector<int32_t> freed;  // first takings of the freed nodes, last on top
   // The vertical edges in the column's list: owner and first taking.
   std::vector<std::pair<const PSPoint*, int32_t>> verticals;
@@ -240,14 +243,25 @@ bool CutAxisParallelHolesOpen(PSList& list) {
   bool holesInColumn = false;
   // The ring neighbours of a point lie anywhere in memory: they are asked
   // for some points ahead on the link chain, so that the misses overlap.
+  // The points of a list made in the order of its link chain (as the sweeps
+  // make them) lie in memory about in that order, and most neighbours lie
+  // on the chain a little ahead: a second pointer some thousand points
+  // ahead on the chain draws those into the cache first.
   constexpr int kAhead = 12;
+  constexpr int kLead = 4096;
   PSPoint* ahead = list.head;
   for (int i = 0; ahead && i < kAhead; ++i) ahead = ahead->link;
+  PSPoint* lead = ahead;
+  for (int i = kAhead; lead && i < kLead; ++i) lead = lead->link;
   for (PSPoint* p = list.head; p; p = p->link) {
     if (ahead) {
       __builtin_prefetch(ahead->next);
       __builtin_prefetch(ahead->prev);
       ahead = ahead->link;
+    }
+    if (lead) {
+      __builtin_prefetch(lead->link);
+      lead = lead->link;
     }
     if (p->x != x) {
       if (holesInColumn) events.push_back(Event{kColumnEnd, 0, 0});
@@ -310,11 +324,19 @@ bool CutAxisParallelHolesOpen(PSList& list) {
     uintptr_t latest = 0;
     uint32_t count = 0;
   };
-  std::vector<Height> heights(ranks);
+  ScratchArray<Height> heights(ranks + 1);
+  heights.resize_uninitialised(ranks);
+  std::fill(heights.begin(), heights.end(), Height{});
   RankSet active(ranks);
   std::vector<const Event*> pending;
   std::vector<Cut> cuts;
+  // The events come by column and their heights lie anywhere: the record of
+  // an event's height is asked for some events ahead, so the misses overlap.
+  constexpr size_t kReplayAhead = 16;
+  const Event* const eventEnd = events.end();
   for (const Event& e : events) {
+    if (&e + kReplayAhead < eventEnd)
+      __builtin_prefetch(&heights[uint32_t((&e)[kReplayAhead].y)], 1);
     const uint32_t r = uint32_t(e.y);
     const uintptr_t owner = e.word & ~kKindMask;
     switch (e.word & kKindMask) {
