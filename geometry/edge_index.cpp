@@ -270,6 +270,15 @@ uint32_t DirectionBits(const Box& e) {
 
 }  // namespace
 
+// A branch of the search tree as TreeOrder rebuilds it: its region, the
+// axis it halves, and its three slots (kNoLink, an item, or a branch with
+// kBranchLink set).
+struct OrderBranch {
+  Box box;
+  int32_t level;
+  uint32_t chain, low, high;
+};
+
 // The hierarchy is packed bottom-up: leaf k holds the edges 16k .. 16k + 15
 // of the curve order; node i of level 1 has the leaves 32i .. 32i + 31 as
 // children, node i of level l > 1 the nodes 32i .. 32i + 31 of level l - 1;
@@ -285,6 +294,12 @@ struct EdgeBandIndex::Storage {
   std::vector<Box> levelBoxes, upperBoxes;  // boxes of a level while built
   std::vector<uint64_t> keys, swapKeys;
   std::vector<Hit> hits;
+  // The search tree's order over a region (TreeOrder).
+  std::vector<Box> listEdges;           // the edges in link order
+  std::vector<uint32_t> chainNext;      // an item's successor in its chain
+  std::vector<uint32_t> chainHead;      // a chain's count and side flags
+  std::vector<OrderBranch> branches;
+  std::vector<uint32_t> walk;           // traversal stack and chain buffer
 };
 
 namespace {
@@ -318,6 +333,11 @@ void EdgeBandIndex::StorageReturn::operator()(Storage* s) const {
   s->keys.clear();
   s->swapKeys.clear();
   s->hits.clear();
+  s->listEdges.clear();
+  s->chainNext.clear();
+  s->chainHead.clear();
+  s->branches.clear();
+  s->walk.clear();
   auto& spare = SpareStorages();
   if (spare.size() < 4) spare.emplace_back(s);
   else delete s;
@@ -341,6 +361,215 @@ EdgeBandIndex::EdgeBandIndex(const PSList& list) : store_(TakeStorage()) {
   for (const PSPoint* p = list.head; p; p = p->link) {
     if (p->next) edges.push_back(Box(p->x, p->y, p->next->x, p->next->y));
   }
+  Layout();
+}
+
+namespace {
+
+constexpr uint32_t kNoLink = 0xffffffffu;
+constexpr uint32_t kBranchLink = 0x80000000u;
+// A chain's first item keeps the chain's item count and its side flags.
+constexpr uint32_t kCountMask = 0x3fffffffu;
+constexpr uint32_t kLowFlag = 1u << 30;
+constexpr uint32_t kHighFlag = 2u << 30;
+// The tree's splitting rule: a chain splits when both halves of its slot
+// are populated or it reaches this many items, unless its holder is at most
+// kOrderMinExtent units wide across its axis.
+constexpr uint32_t kOrderSplitCount = 9;
+constexpr int64_t kOrderMinExtent = 20;
+
+inline int32_t OrderMid(int32_t lo, int32_t hi) {
+  return int32_t((int64_t(lo) + hi) >> 1);
+}
+inline int32_t LoOf(const Box& b, int dim) { return dim == 0 ? b.x1 : b.y1; }
+inline int32_t HiOf(const Box& b, int dim) { return dim == 0 ? b.x2 : b.y2; }
+inline uint32_t OrderSideFlags(int32_t a, int32_t b, int32_t mid) {
+  if (b <= mid) return kLowFlag;
+  if (a >= mid) return kHighFlag;
+  return 0;
+}
+
+// The order in which a DBSearchSystem over region, filled by IndexEdges
+// with these edges (in link order, their bounding boxes as item boxes),
+// walks its items: the same insertions, chain joins, splits and
+// redistributions on flat arrays, then the same post-order walk (a
+// branch's straddle slot, low slot, high slot; a chain from its last item
+// back to its first). Appends the edges in that order to ordered.
+class TreeOrder {
+ public:
+  TreeOrder(EdgeBandIndex::Storage& s, const Box& region)
+      : boxes_(s.listEdges), next_(s.chainNext), head_(s.chainHead),
+        branches_(s.branches), walk_(s.walk), region_(region) {}
+
+  void Build() {
+    const size_t n = boxes_.size();
+    next_.assign(n, kNoLink);
+    head_.assign(n, 0);
+    branches_.clear();
+    root_ = kNoLink;
+    for (uint32_t q = 0; q < n; ++q) {
+      Box& b = boxes_[q];
+      b = Box(std::min(b.x1, b.x2), std::min(b.y1, b.y2), std::max(b.x1, b.x2),
+              std::max(b.y1, b.y2));
+      head_[q] = 1;
+      if (root_ == kNoLink) {
+        root_ = q;
+      } else {
+        Insert(root_, q, region_);
+      }
+    }
+  }
+
+  // Appends the items' indices in the walk order to order.
+  void Walk(std::vector<uint32_t>& order) {
+    if (root_ == kNoLink) return;
+    walk_.clear();
+    walk_.push_back(root_);
+    while (!walk_.empty()) {
+      const uint32_t link = walk_.back();
+      walk_.pop_back();
+      if (link & kBranchLink) {
+        const OrderBranch& br = branches_[link & ~kBranchLink];
+        // Pushed in reverse: the straddle slot comes off first.
+        if (br.high != kNoLink) walk_.push_back(br.high);
+        if (br.low != kNoLink) walk_.push_back(br.low);
+        if (br.chain != kNoLink) walk_.push_back(br.chain);
+        continue;
+      }
+      const size_t first = order.size();
+      for (uint32_t c = link; c != kNoLink; c = next_[c]) order.push_back(c);
+      std::reverse(order.begin() + first, order.end());
+    }
+  }
+
+ private:
+  enum class Slot { kChain, kLow, kHigh };
+
+  uint32_t& LinkOf(uint32_t branch, Slot slot) {
+    OrderBranch& b = branches_[branch];
+    return slot == Slot::kLow ? b.low : slot == Slot::kHigh ? b.high : b.chain;
+  }
+
+  // Item q from the slot holding start down to its chain, as the tree's
+  // insertion: joins a chain (and may split it) or takes an empty slot.
+  void Insert(uint32_t start, uint32_t q, const Box& region) {
+    const Box& qb = boxes_[q];
+    uint32_t last = kNoLink;  // the branch holding the chain reached
+    Slot slot = Slot::kChain;
+    int straddles = 0;
+    uint32_t n = start;
+    while (n & kBranchLink) {
+      last = n & ~kBranchLink;
+      const OrderBranch& br = branches_[last];
+      const int dim = br.level;
+      const int32_t lo = LoOf(br.box, dim), hi = HiOf(br.box, dim);
+      const int32_t mid = OrderMid(lo, hi);
+      const int32_t a = LoOf(qb, dim), b = HiOf(qb, dim);
+      uint32_t flags = 0;
+      if (b <= mid) {
+        slot = Slot::kLow;
+        flags = OrderSideFlags(a, b, OrderMid(mid, lo));
+      } else if (a >= mid) {
+        slot = Slot::kHigh;
+        flags = OrderSideFlags(a, b, OrderMid(mid, hi));
+      } else {
+        slot = Slot::kChain;
+        if (br.chain != kNoLink) ++straddles;
+        if (dim == 0) flags = OrderSideFlags(qb.y1, qb.y2, OrderMid(br.box.y1, br.box.y2));
+      }
+      uint32_t& link = LinkOf(last, slot);
+      if (link == kNoLink) {
+        link = q;
+        head_[q] = 1 | flags;
+        return;
+      }
+      n = link;
+    }
+    // n is the first item of a chain: q joins right after it.
+    const uint32_t h = n;
+    next_[q] = next_[h];
+    next_[h] = q;
+    ++head_[h];
+    if (last != kNoLink) {
+      const OrderBranch& br = branches_[last];
+      const int dim = br.level;
+      const int32_t mid = OrderMid(LoOf(br.box, dim), HiOf(br.box, dim));
+      if (HiOf(qb, dim) <= mid) head_[h] |= kLowFlag;
+      if (LoOf(qb, dim) >= mid) head_[h] |= kHighFlag;
+    } else {
+      const int32_t xmid = OrderMid(region.x1, region.x2);
+      if (qb.x2 <= xmid) head_[h] |= kLowFlag;
+      if (qb.x1 >= xmid) head_[h] |= kHighFlag;
+    }
+    if (straddles >= 2 || !region.IsValid()) return;
+    if (last != kNoLink) {
+      const OrderBranch& br = branches_[last];
+      if (int64_t(HiOf(br.box, br.level)) - LoOf(br.box, br.level) <= kOrderMinExtent)
+        return;
+    }
+    if ((head_[h] & (kLowFlag | kHighFlag)) != (kLowFlag | kHighFlag) &&
+        (head_[h] & kCountMask) < kOrderSplitCount)
+      return;
+
+    // Split: a new branch takes the chain's place.
+    OrderBranch s;
+    s.level = straddles;
+    s.chain = s.low = s.high = kNoLink;
+    if (last == kNoLink) {
+      s.box = region;
+    } else {
+      const OrderBranch& br = branches_[last];
+      s.box = br.box;
+      const int dim = br.level;
+      const int32_t mid = OrderMid(LoOf(br.box, dim), HiOf(br.box, dim));
+      if (slot == Slot::kLow) (dim == 0 ? s.box.x2 : s.box.y2) = mid;
+      else if (slot == Slot::kHigh) (dim == 0 ? s.box.x1 : s.box.y1) = mid;
+    }
+    const uint32_t sIndex = uint32_t(branches_.size());
+    branches_.push_back(s);
+    if (last == kNoLink) root_ = sIndex | kBranchLink;
+    else LinkOf(last, slot) = sIndex | kBranchLink;
+    // The chain again below the new branch (h, q, then the rest), with a
+    // region that splits nothing.
+    const Box zero(0, 0, 0, 0);
+    for (uint32_t c = h; c != kNoLink;) {
+      const uint32_t following = next_[c];
+      next_[c] = kNoLink;
+      head_[c] = 1;
+      Insert(sIndex | kBranchLink, c, zero);
+      c = following;
+    }
+  }
+
+  std::vector<Box>& boxes_;
+  std::vector<uint32_t>& next_;
+  std::vector<uint32_t>& head_;
+  std::vector<OrderBranch>& branches_;
+  std::vector<uint32_t>& walk_;
+  Box region_;
+  uint32_t root_ = kNoLink;
+};
+
+}  // namespace
+
+EdgeBandIndex::EdgeBandIndex(const PSList& list, const Box& region)
+    : store_(TakeStorage()) {
+  Storage& s = *store_;
+  std::vector<Box>& linkEdges = s.listEdges;
+  linkEdges.reserve(size_t(list.pointCount > 0 ? list.pointCount : 0));
+  for (const PSPoint* p = list.head; p; p = p->link) {
+    if (p->next) linkEdges.push_back(Box(p->x, p->y, p->next->x, p->next->y));
+  }
+  std::vector<Box>& edges = s.edges;
+  edges = linkEdges;  // the ends; TreeOrder turns linkEdges into boxes
+  TreeOrder order(s, region);
+  order.Build();
+  std::vector<uint32_t>& ranks = s.ranks;  // scratch until Layout
+  ranks.clear();
+  ranks.reserve(edges.size());
+  order.Walk(ranks);
+  for (size_t i = 0; i < ranks.size(); ++i) linkEdges[i] = edges[ranks[i]];
+  edges.swap(linkEdges);
   Layout();
 }
 
@@ -803,11 +1032,10 @@ void CoincidentEdges(const Box& edge, const EdgeBandIndex& index, PSList& out,
 // The list walk shared by the three checks. sign: the band side (+1 right,
 // -1 left); corners: the turn that triggers the vertex test; encRule: the
 // vertex test only when the edge's band test added no ring.
-void CheckEdges(const PSList& list, const DBSearchSystem& tree, PSList& out,
+void CheckEdges(const PSList& list, const EdgeBandIndex& index, PSList& out,
                 int32_t d, int32_t unit, int kind, int sign, Turn corners,
                 int mode, bool encRule) {
-  if (list.head == nullptr || tree.IsEmpty() || d == 0) return;
-  const EdgeBandIndex index(tree);
+  if (list.head == nullptr || index.IsEmpty() || d == 0) return;
   const int32_t sd = sign > 0 ? d : -d;
   const int64_t dd = int64_t(d) * d;
   for (PSPoint* p = list.head; p; p = p->link) {
@@ -832,6 +1060,23 @@ void CheckEdges(const PSList& list, const DBSearchSystem& tree, PSList& out,
   }
 }
 
+// The band copy of the partner edges, taken only when a check has work.
+void CheckEdges(const PSList& list, const DBSearchSystem& tree, PSList& out,
+                int32_t d, int32_t unit, int kind, int sign, Turn corners,
+                int mode, bool encRule) {
+  if (list.head == nullptr || tree.IsEmpty() || d == 0) return;
+  CheckEdges(list, EdgeBandIndex(tree), out, d, unit, kind, sign, corners,
+             mode, encRule);
+}
+
+void CheckEdges(const PSList& list, const PSList& partners, const Box& region,
+                PSList& out, int32_t d, int32_t unit, int kind, int sign,
+                Turn corners, int mode, bool encRule) {
+  if (list.head == nullptr || partners.head == nullptr || d == 0) return;
+  CheckEdges(list, EdgeBandIndex(partners, region), out, d, unit, kind, sign,
+             corners, mode, encRule);
+}
+
 }  // namespace
 
 void CheckSpaceEdges(const PSList& list, const DBSearchSystem& tree,
@@ -847,6 +1092,27 @@ void CheckWidthEdges(const PSList& list, const DBSearchSystem& tree,
 void CheckEncEdges(const PSList& list, const DBSearchSystem& tree,
                    PSList& out, int32_t d, int32_t unit, int kind) {
   CheckEdges(list, tree, out, d, unit, kind, +1, Turn::kLeft, 2, true);
+}
+
+void CheckSpaceEdges(const PSList& list, const PSList& partners,
+                     const Box& region, PSList& out, int32_t d, int32_t unit,
+                     int kind) {
+  CheckEdges(list, partners, region, out, d, unit, kind, +1, Turn::kLeft, 1,
+             false);
+}
+
+void CheckWidthEdges(const PSList& list, const PSList& partners,
+                     const Box& region, PSList& out, int32_t d, int32_t unit,
+                     int kind) {
+  CheckEdges(list, partners, region, out, d, unit, kind, -1, Turn::kRight, 0,
+             false);
+}
+
+void CheckEncEdges(const PSList& list, const PSList& partners,
+                   const Box& region, PSList& out, int32_t d, int32_t unit,
+                   int kind) {
+  CheckEdges(list, partners, region, out, d, unit, kind, +1, Turn::kLeft, 2,
+             true);
 }
 
 int32_t NearestPartnerDistance(const DBSearchSystem& tree, const Box& edge,

@@ -89,6 +89,10 @@ class EdgeBandIndex {
   // order: for queries whose answer does not depend on the order of the
   // edges found.
   explicit EdgeBandIndex(const PSList& list);
+  // Every edge p -> p->next of the list in the order of the tree that
+  // EdgeIndex(list, region) builds: the copy that tree would give, without
+  // building it.
+  EdgeBandIndex(const PSList& list, const Box& region);
   EdgeBandIndex(const EdgeBandIndex&) = delete;
   EdgeBandIndex& operator=(const EdgeBandIndex&) = delete;
 
@@ -203,6 +207,18 @@ void CheckWidthEdges(const PSList& list, const DBSearchSystem& tree,
                      PSList& out, int32_t d, int32_t unit, int kind);
 void CheckEncEdges(const PSList& list, const DBSearchSystem& tree,
                    PSList& out, int32_t d, int32_t unit, int kind);
+// The same checks against the edges of partners as EdgeIndex(partners,
+// region) would index them: the same results, in the same order, from a
+// band copy taken straight from the list (no tree is built).
+void CheckSpaceEdges(const PSList& list, const PSList& partners,
+                     const Box& region, PSList& out, int32_t d, int32_t unit,
+                     int kind);
+void CheckWidthEdges(const PSList& list, const PSList& partners,
+                     const Box& region, PSList& out, int32_t d, int32_t unit,
+                     int kind);
+void CheckEncEdges(const PSList& list, const PSList& partners,
+                   const Box& region, PSList& out, int32_t d, int32_t unit,
+                   int kind);
 
 // No partner in the band.
 inline constexpr int32_t kNoPartnerDistance = 2147483646;
