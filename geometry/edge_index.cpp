@@ -4,11 +4,14 @@
 #include <cassert>
 #include <climits>
 #include <cmath>
+#include <optional>
 #include <utility>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
+
+#include "foundation/error.h"
 
 namespace velmar {
 
@@ -665,7 +668,7 @@ void EdgeBandIndex::Layout() {
   }
 }
 
-void EdgeBandIndex::Find(const Box& q, const Box& exclude) const {
+void EdgeBandIndex::Find(const Box& q, const Box* exclude) const {
   const Storage& s = *store_;
   std::vector<Hit>& hits = store_->hits;
   hits.clear();
@@ -682,7 +685,7 @@ void EdgeBandIndex::Find(const Box& q, const Box& exclude) const {
       Box e(g.x1[lane], g.y1[lane], g.x2[lane], g.y2[lane]);
       if (dir & 1) std::swap(e.x1, e.x2);
       if (dir & 2) std::swap(e.y1, e.y2);
-      if (e == exclude) continue;
+      if (exclude != nullptr && e == *exclude) continue;
       hits.push_back(Hit{e, ranks[kLeafItems * k + j]});
     }
   };
@@ -737,7 +740,7 @@ void EdgeBandIndex::Find(const Box& q, const Box& exclude) const {
 
 int32_t EdgeBandIndex::CollectEdges(const Box& query, const Box& exclude,
                                     std::vector<Box>& out) const {
-  Find(query, exclude);
+  Find(query, &exclude);
   int32_t count = 0;
   for (const Hit& h : store_->hits) {
     Box edge = h.edge;
@@ -754,7 +757,7 @@ void EdgeBandIndex::CollectEdges(const Box& query1, const Box& query2,
   Box both = query1;
   both.Extend(query2.x1, query2.y1);
   both.Extend(query2.x2, query2.y2);
-  Find(both, exclude);
+  Find(both, &exclude);
   for (const Hit& h : store_->hits) {
     const Box& edge = h.edge;
     const Box box = Normalized(edge);
@@ -769,8 +772,32 @@ void EdgeBandIndex::CollectEdges(const Box& query1, const Box& query2,
   }
 }
 
-Quad EdgeBandQuad(const Box& edge, int32_t d) {
-  Box s = Shifted(edge, d);
+void EdgeBandIndex::CollectEdges(const Box& query1, const Box& exclude1,
+                                 const Box& query2, const Box& exclude2,
+                                 std::vector<Box>& out1,
+                                 std::vector<Box>& out2) const {
+  Box both = query1;
+  both.Extend(query2.x1, query2.y1);
+  both.Extend(query2.x2, query2.y2);
+  Find(both, nullptr);
+  for (const Hit& h : store_->hits) {
+    const Box& edge = h.edge;
+    const Box box = Normalized(edge);
+    if (box.Overlaps(query1) && edge != exclude1) {
+      Box piece = edge;
+      if (query1.Contains(box) || MeetsBox(piece, query1)) out1.push_back(piece);
+    }
+    if (box.Overlaps(query2) && edge != exclude2) {
+      Box piece = edge;
+      if (query2.Contains(box) || MeetsBox(piece, query2)) out2.push_back(piece);
+    }
+  }
+}
+
+namespace {
+
+// The band quad of edge for d with s = Shifted(edge, d).
+Quad BandQuad(const Box& edge, int32_t d, const Box& s) {
   Quad q;
   if (d > 0) {
     q.v[0] = End(edge);
@@ -784,6 +811,12 @@ Quad EdgeBandQuad(const Box& edge, int32_t d) {
     q.v[3] = Start(s);
   }
   return q;
+}
+
+}  // namespace
+
+Quad EdgeBandQuad(const Box& edge, int32_t d) {
+  return BandQuad(edge, d, Shifted(edge, d));
 }
 
 namespace {
@@ -801,17 +834,18 @@ int32_t Collect(const EdgeBandIndex& index, const Box& query,
 }
 
 // The search box of the band of edge for d.
-Box BandSearchBox(const Box& edge, int32_t d) {
-  Box s = Shifted(edge, d);
+// The search box of the band of edge with s = Shifted(edge, d).
+Box BandSearchBox(const Box& edge, const Box& s) {
   return BoundingBox(Start(edge), End(edge), Start(s), End(s));
 }
 
-// The collected edges of the band of edge for d as pieces.
-void ToPieces(const Box& edge, int32_t d, const std::vector<Box>& edges,
-              std::vector<BandPiece>& pieces) {
+// The collected edges of the band of edge for d (s = Shifted(edge, d)) as
+// pieces.
+void ToPieces(const Box& edge, int32_t d, const Box& s,
+              const std::vector<Box>& edges, std::vector<BandPiece>& pieces) {
   bool clip = !AxisParallel(edge);
   Quad quad;
-  if (clip) quad = EdgeBandQuad(edge, d);
+  if (clip) quad = BandQuad(edge, d, s);
   for (Box piece : edges) {
     if (clip && !ClipSegmentToQuad(quad, piece)) continue;
     BandPiece bp;
@@ -829,8 +863,9 @@ int32_t CollectPieces(const Index& index, const Box& edge, int32_t d,
   if (d == 0 || NoEdges(index)) return 0;
   std::vector<Box>& edges = EdgeScratch();
   edges.clear();
-  if (Collect(index, BandSearchBox(edge, d), edge, edges) == 0) return 0;
-  ToPieces(edge, d, edges, pieces);
+  const Box shifted = Shifted(edge, d);
+  if (Collect(index, BandSearchBox(edge, shifted), edge, edges) == 0) return 0;
+  ToPieces(edge, d, shifted, edges, pieces);
   return int32_t(pieces.size());
 }
 
@@ -866,10 +901,11 @@ void CollectBandPieces(const EdgeBandIndex& index, const Box& edge,
   std::vector<Box>& edges2 = SecondEdgeScratch();
   edges1.clear();
   edges2.clear();
-  index.CollectEdges(BandSearchBox(edge, d1), BandSearchBox(edge, d2), edge,
-                     edges1, edges2);
-  ToPieces(edge, d1, edges1, pieces1);
-  ToPieces(edge, d2, edges2, pieces2);
+  const Box shifted1 = Shifted(edge, d1), shifted2 = Shifted(edge, d2);
+  index.CollectEdges(BandSearchBox(edge, shifted1),
+                     BandSearchBox(edge, shifted2), edge, edges1, edges2);
+  ToPieces(edge, d1, shifted1, edges1, pieces1);
+  ToPieces(edge, d2, shifted2, edges2, pieces2);
 }
 
 bool BandModeKeeps(const BandPiece& bp, int mode) {
@@ -886,11 +922,9 @@ bool BandModeKeeps(const BandPiece& bp, int mode) {
 
 namespace {
 
-template <class Index>
-void EdgeBand(const Box& edge, int32_t d, const Index& index, PSList& out,
-              int kind, int mode) {
-  std::vector<BandPiece>& pieces = PieceScratch();
-  if (CollectPieces(index, edge, d, pieces) == 0) return;
+// The rings of the edge-band test from the band's pieces.
+void BandRings(const Box& edge, const std::vector<BandPiece>& pieces,
+               PSList& out, int kind, int mode) {
   for (const BandPiece& bp : pieces) {
     if (kind == 3 && !SegmentsParallel(edge, bp.piece)) continue;
     if (!BandModeKeeps(bp, mode)) continue;
@@ -904,20 +938,30 @@ void EdgeBand(const Box& edge, int32_t d, const Index& index, PSList& out,
 }
 
 template <class Index>
-void CornerBand(const Box& ext, int32_t d, int64_t dd, const Index& index,
-                PSList& out, int32_t unit, int mode) {
-  if (d == 0 || NoEdges(index)) return;
-  Box s1 = Shifted(ext, d);
-  // One unit to the other side, so that a partner along the extension's
-  // own line is found as well.
-  Box s2 = Shifted(ext, d <= 0 ? 1 : -1);
-  Box search = BoundingBox(Start(s2), End(s2), Start(s1), End(s1));
-  std::vector<Box>& edges = EdgeScratch();
-  edges.clear();
-  if (Collect(index, search, ext, edges) == 0) return;
+void EdgeBand(const Box& edge, int32_t d, const Index& index, PSList& out,
+              int kind, int mode) {
+  std::vector<BandPiece>& pieces = PieceScratch();
+  if (CollectPieces(index, edge, d, pieces) == 0) return;
+  BandRings(edge, pieces, out, kind, mode);
+}
+
+// The search box of the vertex test on the extension ext: its band for d
+// (s1 = Shifted(ext, d)) and one unit to the other side (s2), so that a
+// partner along the extension's own line is found as well.
+struct CornerShifts {
+  Box s1, s2;
+  CornerShifts(const Box& ext, int32_t d)
+      : s1(Shifted(ext, d)), s2(Shifted(ext, d <= 0 ? 1 : -1)) {}
+  Box Search() const { return BoundingBox(Start(s2), End(s2), Start(s1), End(s1)); }
+};
+
+// The vertex test over the edges collected for its search box.
+void CornerFrom(const Box& ext, int32_t d, const Box& s1, int64_t dd,
+                const std::vector<Box>& edges, PSList& out, int32_t unit,
+                int mode) {
   bool clip = !AxisParallel(ext);
   Quad quad;
-  if (clip) quad = EdgeBandQuad(ext, d);
+  if (clip) quad = BandQuad(ext, d, s1);
   const Point v = Start(ext);
   int64_t best = dd;
   bool found = false;
@@ -950,6 +994,17 @@ void CornerBand(const Box& ext, int32_t d, int64_t dd, const Index& index,
   box.Extend(v.x, v.y);
   box.Extend(nearest.x, nearest.y);
   AddWidenedBox(out, box, unit);
+}
+
+template <class Index>
+void CornerBand(const Box& ext, int32_t d, int64_t dd, const Index& index,
+                PSList& out, int32_t unit, int mode) {
+  if (d == 0 || NoEdges(index)) return;
+  const CornerShifts shifts(ext, d);
+  std::vector<Box>& edges = EdgeScratch();
+  edges.clear();
+  if (Collect(index, shifts.Search(), ext, edges) == 0) return;
+  CornerFrom(ext, d, shifts.s1, dd, edges, out, unit, mode);
 }
 
 template <class Index>
@@ -1038,21 +1093,54 @@ void CheckEdges(const PSList& list, const EdgeBandIndex& index, PSList& out,
   if (list.head == nullptr || index.IsEmpty() || d == 0) return;
   const int32_t sd = sign > 0 ? d : -d;
   const int64_t dd = int64_t(d) * d;
+  std::vector<Box>& bandEdges = EdgeScratch();
+  std::vector<Box>& cornerEdges = SecondEdgeScratch();
+  std::vector<BandPiece>& pieces = PieceScratch();
   for (PSPoint* p = list.head; p; p = p->link) {
     PSPoint* q = p->next;
     if (!q) continue;
     Box edge(p->x, p->y, q->x, q->y);
+    PSPoint* r = kind > 1 ? nullptr : q->next;
+    bool corner = false;
+    if (r) {
+      __int128 c = Cross(p, q, r);
+      corner = corners == Turn::kLeft ? c > 0 : c < 0;
+    }
+    if (kind != 1 && corner && !encRule) {
+      // Both tests of the edge: the band and the vertex test beyond its
+      // end, through one walk of the index. Should the extension leave the
+      // coordinate range, the tests run one after the other and fail where
+      // they always did.
+      Box ext;
+      std::optional<CornerShifts> cs;
+      try {
+        int32_t ex, ey;
+        OffsetPoint(edge, d, true, ex, ey);
+        ext = Box(q->x, q->y, ex, ey);
+        cs.emplace(ext, sd);
+      } catch (const Error&) {
+        cs.reset();
+      }
+      if (cs) {
+        const Box shifted = Shifted(edge, sd);
+        bandEdges.clear();
+        cornerEdges.clear();
+        index.CollectEdges(BandSearchBox(edge, shifted), edge, cs->Search(), ext,
+                           bandEdges, cornerEdges);
+        pieces.clear();
+        ToPieces(edge, sd, shifted, bandEdges, pieces);
+        BandRings(edge, pieces, out, kind, mode);
+        if (!cornerEdges.empty())
+          CornerFrom(ext, sd, cs->s1, dd, cornerEdges, out, unit, mode);
+        continue;
+      }
+    }
     int32_t ringsBefore = out.ringCount;
     if (kind != 1) {
       EdgeBand(edge, sd, index, out, kind, mode);
       if (encRule) CoincidentEdges(edge, index, out, unit);
     }
-    if (kind > 1) continue;
-    PSPoint* r = q->next;
-    if (!r) continue;
-    __int128 c = Cross(p, q, r);
-    bool triggers = corners == Turn::kLeft ? c > 0 : c < 0;
-    if (!triggers) continue;
+    if (!corner) continue;
     if (encRule && out.ringCount != ringsBefore) continue;
     int32_t ex, ey;
     OffsetPoint(edge, d, true, ex, ey);

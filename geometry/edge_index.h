@@ -107,6 +107,11 @@ class EdgeBandIndex {
   // query1 and query2.
   void CollectEdges(const Box& query1, const Box& query2, const Box& exclude,
                     std::vector<Box>& out1, std::vector<Box>& out2) const;
+  // The same with an excluded edge for each query: out1 and out2 get what
+  // CollectEdges gives for (query1, exclude1) and (query2, exclude2).
+  void CollectEdges(const Box& query1, const Box& exclude1, const Box& query2,
+                    const Box& exclude2, std::vector<Box>& out1,
+                    std::vector<Box>& out2) const;
 
   // The arrays of one copy. They come from a process-wide reserve that
   // keeps their capacity from copy to copy, as the node pools keep their
@@ -122,8 +127,9 @@ class EdgeBandIndex {
   // scratch list.
   void Layout();
   // Fills the storage's hits with the edges whose bounding boxes overlap q
-  // (open overlap), in the copy's order, but for an edge equal to exclude.
-  void Find(const Box& q, const Box& exclude) const;
+  // (open overlap), in the copy's order, but for an edge equal to exclude
+  // (none when exclude is null).
+  void Find(const Box& q, const Box* exclude) const;
 
   std::unique_ptr<Storage, StorageReturn> store_;
   size_t count_ = 0;

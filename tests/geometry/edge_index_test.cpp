@@ -12,6 +12,7 @@
 #include <tuple>
 #include <vector>
 
+#include "foundation/error.h"
 #include "foundation/search_tree.h"
 #include "geometry/point_list_order.h"
 #include "support/point_list_fixtures.h"
@@ -537,6 +538,65 @@ TEST(EdgeBandIndex, ChecksFromTheListMatchChecksFromTheTree) {
     }
   }
   EXPECT_GT(nonEmpty, 16);
+}
+
+// SPACE and WIDTH over a list are, edge by edge in link order, the
+// edge-band test and, at a convex (SPACE) or concave (WIDTH) vertex, the
+// vertex test on the extension d beyond it; the list checks answer both
+// tests of an edge through one walk of the index, and must give what the
+// two tests give one after the other, ring by ring.
+TEST(EdgeBandIndex, ListChecksAreTheirPerEdgeTests) {
+  std::mt19937 rng(0x5e9a7);
+  std::uniform_int_distribution<int32_t> coord(0, 12000);
+  int rings = 0;
+  for (int round = 0; round < 24; ++round) {
+    PSList layer;
+    test::ListGuard g{layer};
+    for (int i = 0; i < 200; ++i) {
+      const int32_t x = coord(rng), y = coord(rng);
+      std::vector<Point> pts;
+      const int n = 3 + int(rng() % 5);
+      for (int k = 0; k < n; ++k) pts.push_back({x + int32_t(rng() % 700), y + int32_t(rng() % 700)});
+      AddRing(layer, pts);
+    }
+    const bool space = round % 2 == 0;
+    const int kind = round % 3 == 0 ? 0 : round % 3 == 1 ? 2 : 3;
+    const int32_t d = 40 + int32_t(rng() % 300);
+    EdgeIndex index(layer, ListBBox(layer));
+    PSList got, want;
+    test::ListGuard g1{got}, g2{want};
+    if (space) CheckSpaceEdges(layer, index.tree, got, d, 1, kind);
+    else CheckWidthEdges(layer, index.tree, got, d, 1, kind);
+    const int32_t sd = space ? d : -d;
+    for (const PSPoint* p = layer.head; p; p = p->link) {
+      const PSPoint* q = p->next;
+      const Box edge(p->x, p->y, q->x, q->y);
+      CheckEdgeBand(edge, sd, index.tree, want, kind, space ? 1 : 0);
+      const PSPoint* r = q->next;
+      const __int128 turn = (__int128(q->x) - p->x) * (int64_t(r->y) - q->y) -
+                            (__int128(q->y) - p->y) * (int64_t(r->x) - q->x);
+      if (kind > 1 || (space ? turn <= 0 : turn >= 0)) continue;
+      Box ext(q->x, q->y, 0, 0);
+      OffsetPoint(edge, d, true, ext.x2, ext.y2);
+      CheckCornerBand(ext, sd, int64_t(d) * d, index.tree, want, 1, space ? 1 : 0);
+    }
+    rings += want.ringCount;
+    ASSERT_EQ(got.pointCount, want.pointCount) << "round " << round;
+    for (const PSPoint *a = got.head, *b = want.head; a; a = a->link, b = b->link) {
+      ASSERT_EQ(Point(a->x, a->y), Point(b->x, b->y)) << "round " << round;
+      ASSERT_EQ(Point(a->next->x, a->next->y), Point(b->next->x, b->next->y)) << "round " << round;
+    }
+  }
+  EXPECT_GT(rings, 1000);
+  // An extension that leaves the coordinate range fails the check, as the
+  // vertex test alone does, rather than being cut short.
+  PSList edgeOfTheWorld;
+  test::ListGuard g{edgeOfTheWorld};
+  AddRing(edgeOfTheWorld, {{INT32_MAX - 30, 0}, {INT32_MAX - 10, 5}, {INT32_MAX - 30, 10}});
+  EdgeIndex index(edgeOfTheWorld, ListBBox(edgeOfTheWorld));
+  PSList out;
+  test::ListGuard go{out};
+  EXPECT_THROW(CheckSpaceEdges(edgeOfTheWorld, index.tree, out, 40, 1, 0), Error);
 }
 
 }  // namespace
