@@ -13,7 +13,6 @@
 #include <vector>
 
 #include "foundation/box.h"
-#include "foundation/search_tree.h"
 #include "geometry/boolean_sweep.h"
 #include "geometry/edge_index.h"
 #include "geometry/point_list_edit.h"
@@ -141,18 +140,17 @@ void BM_MergeSameLayer(benchmark::State& state) {
 }
 BENCHMARK(BM_MergeSameLayer)->Unit(benchmark::kMillisecond);
 
-// SPACE and WIDTH of the rotated layer through the edge index.
+// SPACE and WIDTH of the rotated layer through the band index of its edges
+// (in the order of the layer's edge index), as the commands run them.
 void BM_BandChecksRotated(benchmark::State& state) {
   const Check check = Check(state.range(0));
   PSList& input = RotatedMerged();
   int32_t vertices = 0;
   for (auto _ : state) {
     PSList out;
-    velmar::DBSearchSystem tree(velmar::ListBBox(input));
-    velmar::IndexEdges(input, tree);
-    if (check == kSpace) velmar::CheckSpaceEdges(input, tree, out, kRule, 1, 0);
-    else velmar::CheckWidthEdges(input, tree, out, kRule, 1, 0);
-    velmar::DBSearchSystem::Clear(tree);
+    const velmar::Box region = velmar::ListBBox(input);
+    if (check == kSpace) velmar::CheckSpaceEdges(input, input, region, out, kRule, 1, 0);
+    else velmar::CheckWidthEdges(input, input, region, out, kRule, 1, 0);
     state.PauseTiming();
     vertices = out.pointCount;
     velmar::ClearPointList(out);

@@ -92,10 +92,8 @@ void WidthPerShape(PSList& input, PSList& violations, int32_t distance, int32_t 
       // Merging separates the holes that cutting joined to their rings.
       BooleanSweep(ring.list, &list.list, BooleanOpCode::Merge, false);
       ClearPointList(ring.list);
-      {
-        EdgeIndex index(list.list, ListBBox(list.list));
-        CheckWidthEdges(list.list, index.tree, found.list, distance, unit, kind);
-      }
+      CheckWidthEdges(list.list, list.list, ListBBox(list.list), found.list, distance, unit,
+                      kind);
       for (LocListNode* at = shape->placements.first; at; at = at->next) {
         ScratchList copy;
         CopyPointList(found.list, copy.list);
@@ -114,8 +112,7 @@ void WidthPerShape(PSList& input, PSList& violations, int32_t distance, int32_t 
   if (!large.list.IsEmpty()) {
     ScratchList list;
     BooleanSweep(large.list, &list.list, BooleanOpCode::Merge, false);
-    EdgeIndex index(list.list, ListBBox(list.list));
-    CheckWidthEdges(list.list, index.tree, violations, distance, unit, kind);
+    CheckWidthEdges(list.list, list.list, ListBBox(list.list), violations, distance, unit, kind);
   }
 }
 
@@ -173,8 +170,7 @@ int API::SPACE(int layer1, int datatype1, int amount, int kind) {
         ScratchList violations;
         if (ClassifyList(input) != 0) {
           // Edges off the axes: the band checks over the whole window.
-          EdgeIndex index2(input, CheckWindow());
-          CheckSpaceEdges(input, index2.tree, violations.list, distance, unit, kind);
+          CheckSpaceEdges(input, input, CheckWindow(), violations.list, distance, unit, kind);
         } else {
           SortPointsByPosition(input, false);
           SweepSpaceManhattan(input, violations.list, distance, unit, 1, kind, false);
@@ -212,8 +208,8 @@ int API::SPACE(int layer1, int datatype1, int layer2, int datatype2, int amount,
       const int cls1 = ClassifyList(first.list), cls2 = ClassifyList(second.list);
       if (cls1 != 0 || cls2 != 0) {
         // Only the first layer's edges are tested, against the second's.
-        EdgeIndex index2(second.list, CheckWindow());
-        CheckSpaceEdges(first.list, index2.tree, violations.list, distance, unit, kind);
+        CheckSpaceEdges(first.list, second.list, CheckWindow(), violations.list, distance, unit,
+                        kind);
       } else {
         SetFlags(second.list, PSPointFlags::SecondLayer);
         SpliceList(first.list, second.list);
@@ -252,14 +248,12 @@ int API::WIDTH(int layer1, int datatype1, int amount, int kind) {
         ScratchList violations;
         if (cls != 0 && (kind <= 1 || open)) {
           // Edges off the axes: the band checks over the whole window.
-          EdgeIndex index2(input, CheckWindow());
-          CheckWidthEdges(input, index2.tree, violations.list, distance, unit, kind);
+          CheckWidthEdges(input, input, CheckWindow(), violations.list, distance, unit, kind);
         } else if (kind <= 1) {
           SortPointsByPosition(input, false);
           SweepWidthManhattan(input, violations.list, -distance, unit, 1, kind);
         } else if (open) {
-          EdgeIndex index2(input, CheckWindow());
-          CheckWidthEdges(input, index2.tree, violations.list, distance, unit, kind);
+          CheckWidthEdges(input, input, CheckWindow(), violations.list, distance, unit, kind);
         } else {
           WidthPerShape(input, violations.list, distance, unit, kind);
         }
@@ -302,8 +296,8 @@ int API::Enc(int layer1, int datatype1, int layer2, int datatype2, int amount, i
           if (!outside.list.IsEmpty())
             BooleanSweep(outside.list, &violations.list, BooleanOpCode::Merge, false);
           if (!inside.list.IsEmpty() && distance != 0) {
-            EdgeIndex index2(enclosing.list, CheckWindow());
-            CheckEncEdges(inside.list, index2.tree, violations.list, distance, unit, kind);
+            CheckEncEdges(inside.list, enclosing.list, CheckWindow(), violations.list, distance,
+                          unit, kind);
           }
         }
         ClearPointList(enclosing.list);

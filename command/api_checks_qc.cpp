@@ -143,8 +143,7 @@ int API::CSPACE(int layer1, int datatype1, int amount) {
                     MergeLibraryLayerByClass(input, layer1);
                     Simplify(input, unit);
                     const int32_t distance = ToDatabaseUnits(double(amount));
-                    EdgeIndex index(input, CheckWindow());
-                    CheckSpaceEdges(input, index.tree, violations, distance, unit, 2);
+                    CheckSpaceEdges(input, input, CheckWindow(), violations, distance, unit, 2);
                     return distance;
                   });
 }
@@ -161,8 +160,7 @@ int API::CWIDTH(int layer1, int datatype1, int amount) {
                     MergeLibraryLayerByClass(input, layer1);
                     Simplify(input, unit);
                     const int32_t distance = ToDatabaseUnits(double(amount));
-                    EdgeIndex index(input, CheckWindow());
-                    CheckWidthEdges(input, index.tree, violations, distance, unit, 2);
+                    CheckWidthEdges(input, input, CheckWindow(), violations, distance, unit, 2);
                     return 0;
                   });
 }
@@ -194,9 +192,8 @@ int API::CENC(int layer1, int datatype1, int layer2, int datatype2, int amount) 
                                    false);
                     const int32_t distance = ToDatabaseUnits(double(amount));
                     if (!inside.list.IsEmpty()) {
-                      EdgeIndex index(enclosing.list, CheckWindow());
-                      CheckEncEdges(inside.list, index.tree, violations, distance, unit,
-                                    2);
+                      CheckEncEdges(inside.list, enclosing.list, CheckWindow(), violations,
+                                    distance, unit, 2);
                     }
                     return distance;
                   });

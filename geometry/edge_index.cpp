@@ -4,11 +4,14 @@
 #include <cassert>
 #include <climits>
 #include <cmath>
+#include <optional>
 #include <utility>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
+
+#include "foundation/error.h"
 
 namespace velmar {
 
@@ -270,6 +273,15 @@ uint32_t DirectionBits(const Box& e) {
 
 }  // namespace
 
+// A branch of the search tree as TreeOrder rebuilds it: its region, the
+// axis it halves, and its three slots (kNoLink, an item, or a branch with
+// kBranchLink set).
+struct OrderBranch {
+  Box box;
+  int32_t level;
+  uint32_t chain, low, high;
+};
+
 // The hierarchy is packed bottom-up: leaf k holds the edges 16k .. 16k + 15
 // of the curve order; node i of level 1 has the leaves 32i .. 32i + 31 as
 // children, node i of level l > 1 the nodes 32i .. 32i + 31 of level l - 1;
@@ -285,6 +297,12 @@ struct EdgeBandIndex::Storage {
   std::vector<Box> levelBoxes, upperBoxes;  // boxes of a level while built
   std::vector<uint64_t> keys, swapKeys;
   std::vector<Hit> hits;
+  // The search tree's order over a region (TreeOrder).
+  std::vector<Box> listEdges;           // the edges in link order
+  std::vector<uint32_t> chainNext;      // an item's successor in its chain
+  std::vector<uint32_t> chainHead;      // a chain's count and side flags
+  std::vector<OrderBranch> branches;
+  std::vector<uint32_t> walk;           // traversal stack and chain buffer
 };
 
 namespace {
@@ -318,6 +336,11 @@ void EdgeBandIndex::StorageReturn::operator()(Storage* s) const {
   s->keys.clear();
   s->swapKeys.clear();
   s->hits.clear();
+  s->listEdges.clear();
+  s->chainNext.clear();
+  s->chainHead.clear();
+  s->branches.clear();
+  s->walk.clear();
   auto& spare = SpareStorages();
   if (spare.size() < 4) spare.emplace_back(s);
   else delete s;
@@ -341,6 +364,215 @@ EdgeBandIndex::EdgeBandIndex(const PSList& list) : store_(TakeStorage()) {
   for (const PSPoint* p = list.head; p; p = p->link) {
     if (p->next) edges.push_back(Box(p->x, p->y, p->next->x, p->next->y));
   }
+  Layout();
+}
+
+namespace {
+
+constexpr uint32_t kNoLink = 0xffffffffu;
+constexpr uint32_t kBranchLink = 0x80000000u;
+// A chain's first item keeps the chain's item count and its side flags.
+constexpr uint32_t kCountMask = 0x3fffffffu;
+constexpr uint32_t kLowFlag = 1u << 30;
+constexpr uint32_t kHighFlag = 2u << 30;
+// The tree's splitting rule: a chain splits when both halves of its slot
+// are populated or it reaches this many items, unless its holder is at most
+// kOrderMinExtent units wide across its axis.
+constexpr uint32_t kOrderSplitCount = 9;
+constexpr int64_t kOrderMinExtent = 20;
+
+inline int32_t OrderMid(int32_t lo, int32_t hi) {
+  return int32_t((int64_t(lo) + hi) >> 1);
+}
+inline int32_t LoOf(const Box& b, int dim) { return dim == 0 ? b.x1 : b.y1; }
+inline int32_t HiOf(const Box& b, int dim) { return dim == 0 ? b.x2 : b.y2; }
+inline uint32_t OrderSideFlags(int32_t a, int32_t b, int32_t mid) {
+  if (b <= mid) return kLowFlag;
+  if (a >= mid) return kHighFlag;
+  return 0;
+}
+
+// The order in which a DBSearchSystem over region, filled by IndexEdges
+// with these edges (in link order, their bounding boxes as item boxes),
+// walks its items: the same insertions, chain joins, splits and
+// redistributions on flat arrays, then the same post-order walk (a
+// branch's straddle slot, low slot, high slot; a chain from its last item
+// back to its first). Appends the edges in that order to ordered.
+class TreeOrder {
+ public:
+  TreeOrder(EdgeBandIndex::Storage& s, const Box& region)
+      : boxes_(s.listEdges), next_(s.chainNext), head_(s.chainHead),
+        branches_(s.branches), walk_(s.walk), region_(region) {}
+
+  void Build() {
+    const size_t n = boxes_.size();
+    next_.assign(n, kNoLink);
+    head_.assign(n, 0);
+    branches_.clear();
+    root_ = kNoLink;
+    for (uint32_t q = 0; q < n; ++q) {
+      Box& b = boxes_[q];
+      b = Box(std::min(b.x1, b.x2), std::min(b.y1, b.y2), std::max(b.x1, b.x2),
+              std::max(b.y1, b.y2));
+      head_[q] = 1;
+      if (root_ == kNoLink) {
+        root_ = q;
+      } else {
+        Insert(root_, q, region_);
+      }
+    }
+  }
+
+  // Appends the items' indices in the walk order to order.
+  void Walk(std::vector<uint32_t>& order) {
+    if (root_ == kNoLink) return;
+    walk_.clear();
+    walk_.push_back(root_);
+    while (!walk_.empty()) {
+      const uint32_t link = walk_.back();
+      walk_.pop_back();
+      if (link & kBranchLink) {
+        const OrderBranch& br = branches_[link & ~kBranchLink];
+        // Pushed in reverse: the straddle slot comes off first.
+        if (br.high != kNoLink) walk_.push_back(br.high);
+        if (br.low != kNoLink) walk_.push_back(br.low);
+        if (br.chain != kNoLink) walk_.push_back(br.chain);
+        continue;
+      }
+      const size_t first = order.size();
+      for (uint32_t c = link; c != kNoLink; c = next_[c]) order.push_back(c);
+      std::reverse(order.begin() + first, order.end());
+    }
+  }
+
+ private:
+  enum class Slot { kChain, kLow, kHigh };
+
+  uint32_t& LinkOf(uint32_t branch, Slot slot) {
+    OrderBranch& b = branches_[branch];
+    return slot == Slot::kLow ? b.low : slot == Slot::kHigh ? b.high : b.chain;
+  }
+
+  // Item q from the slot holding start down to its chain, as the tree's
+  // insertion: joins a chain (and may split it) or takes an empty slot.
+  void Insert(uint32_t start, uint32_t q, const Box& region) {
+    const Box& qb = boxes_[q];
+    uint32_t last = kNoLink;  // the branch holding the chain reached
+    Slot slot = Slot::kChain;
+    int straddles = 0;
+    uint32_t n = start;
+    while (n & kBranchLink) {
+      last = n & ~kBranchLink;
+      const OrderBranch& br = branches_[last];
+      const int dim = br.level;
+      const int32_t lo = LoOf(br.box, dim), hi = HiOf(br.box, dim);
+      const int32_t mid = OrderMid(lo, hi);
+      const int32_t a = LoOf(qb, dim), b = HiOf(qb, dim);
+      uint32_t flags = 0;
+      if (b <= mid) {
+        slot = Slot::kLow;
+        flags = OrderSideFlags(a, b, OrderMid(mid, lo));
+      } else if (a >= mid) {
+        slot = Slot::kHigh;
+        flags = OrderSideFlags(a, b, OrderMid(mid, hi));
+      } else {
+        slot = Slot::kChain;
+        if (br.chain != kNoLink) ++straddles;
+        if (dim == 0) flags = OrderSideFlags(qb.y1, qb.y2, OrderMid(br.box.y1, br.box.y2));
+      }
+      uint32_t& link = LinkOf(last, slot);
+      if (link == kNoLink) {
+        link = q;
+        head_[q] = 1 | flags;
+        return;
+      }
+      n = link;
+    }
+    // n is the first item of a chain: q joins right after it.
+    const uint32_t h = n;
+    next_[q] = next_[h];
+    next_[h] = q;
+    ++head_[h];
+    if (last != kNoLink) {
+      const OrderBranch& br = branches_[last];
+      const int dim = br.level;
+      const int32_t mid = OrderMid(LoOf(br.box, dim), HiOf(br.box, dim));
+      if (HiOf(qb, dim) <= mid) head_[h] |= kLowFlag;
+      if (LoOf(qb, dim) >= mid) head_[h] |= kHighFlag;
+    } else {
+      const int32_t xmid = OrderMid(region.x1, region.x2);
+      if (qb.x2 <= xmid) head_[h] |= kLowFlag;
+      if (qb.x1 >= xmid) head_[h] |= kHighFlag;
+    }
+    if (straddles >= 2 || !region.IsValid()) return;
+    if (last != kNoLink) {
+      const OrderBranch& br = branches_[last];
+      if (int64_t(HiOf(br.box, br.level)) - LoOf(br.box, br.level) <= kOrderMinExtent)
+        return;
+    }
+    if ((head_[h] & (kLowFlag | kHighFlag)) != (kLowFlag | kHighFlag) &&
+        (head_[h] & kCountMask) < kOrderSplitCount)
+      return;
+
+    // Split: a new branch takes the chain's place.
+    OrderBranch s;
+    s.level = straddles;
+    s.chain = s.low = s.high = kNoLink;
+    if (last == kNoLink) {
+      s.box = region;
+    } else {
+      const OrderBranch& br = branches_[last];
+      s.box = br.box;
+      const int dim = br.level;
+      const int32_t mid = OrderMid(LoOf(br.box, dim), HiOf(br.box, dim));
+      if (slot == Slot::kLow) (dim == 0 ? s.box.x2 : s.box.y2) = mid;
+      else if (slot == Slot::kHigh) (dim == 0 ? s.box.x1 : s.box.y1) = mid;
+    }
+    const uint32_t sIndex = uint32_t(branches_.size());
+    branches_.push_back(s);
+    if (last == kNoLink) root_ = sIndex | kBranchLink;
+    else LinkOf(last, slot) = sIndex | kBranchLink;
+    // The chain again below the new branch (h, q, then the rest), with a
+    // region that splits nothing.
+    const Box zero(0, 0, 0, 0);
+    for (uint32_t c = h; c != kNoLink;) {
+      const uint32_t following = next_[c];
+      next_[c] = kNoLink;
+      head_[c] = 1;
+      Insert(sIndex | kBranchLink, c, zero);
+      c = following;
+    }
+  }
+
+  std::vector<Box>& boxes_;
+  std::vector<uint32_t>& next_;
+  std::vector<uint32_t>& head_;
+  std::vector<OrderBranch>& branches_;
+  std::vector<uint32_t>& walk_;
+  Box region_;
+  uint32_t root_ = kNoLink;
+};
+
+}  // namespace
+
+EdgeBandIndex::EdgeBandIndex(const PSList& list, const Box& region)
+    : store_(TakeStorage()) {
+  Storage& s = *store_;
+  std::vector<Box>& linkEdges = s.listEdges;
+  linkEdges.reserve(size_t(list.pointCount > 0 ? list.pointCount : 0));
+  for (const PSPoint* p = list.head; p; p = p->link) {
+    if (p->next) linkEdges.push_back(Box(p->x, p->y, p->next->x, p->next->y));
+  }
+  std::vector<Box>& edges = s.edges;
+  edges = linkEdges;  // the ends; TreeOrder turns linkEdges into boxes
+  TreeOrder order(s, region);
+  order.Build();
+  std::vector<uint32_t>& ranks = s.ranks;  // scratch until Layout
+  ranks.clear();
+  ranks.reserve(edges.size());
+  order.Walk(ranks);
+  for (size_t i = 0; i < ranks.size(); ++i) linkEdges[i] = edges[ranks[i]];
+  edges.swap(linkEdges);
   Layout();
 }
 
@@ -436,7 +668,7 @@ void EdgeBandIndex::Layout() {
   }
 }
 
-void EdgeBandIndex::Find(const Box& q, const Box& exclude) const {
+void EdgeBandIndex::Find(const Box& q, const Box* exclude) const {
   const Storage& s = *store_;
   std::vector<Hit>& hits = store_->hits;
   hits.clear();
@@ -453,7 +685,7 @@ void EdgeBandIndex::Find(const Box& q, const Box& exclude) const {
       Box e(g.x1[lane], g.y1[lane], g.x2[lane], g.y2[lane]);
       if (dir & 1) std::swap(e.x1, e.x2);
       if (dir & 2) std::swap(e.y1, e.y2);
-      if (e == exclude) continue;
+      if (exclude != nullptr && e == *exclude) continue;
       hits.push_back(Hit{e, ranks[kLeafItems * k + j]});
     }
   };
@@ -508,7 +740,7 @@ void EdgeBandIndex::Find(const Box& q, const Box& exclude) const {
 
 int32_t EdgeBandIndex::CollectEdges(const Box& query, const Box& exclude,
                                     std::vector<Box>& out) const {
-  Find(query, exclude);
+  Find(query, &exclude);
   int32_t count = 0;
   for (const Hit& h : store_->hits) {
     Box edge = h.edge;
@@ -525,7 +757,7 @@ void EdgeBandIndex::CollectEdges(const Box& query1, const Box& query2,
   Box both = query1;
   both.Extend(query2.x1, query2.y1);
   both.Extend(query2.x2, query2.y2);
-  Find(both, exclude);
+  Find(both, &exclude);
   for (const Hit& h : store_->hits) {
     const Box& edge = h.edge;
     const Box box = Normalized(edge);
@@ -540,8 +772,32 @@ void EdgeBandIndex::CollectEdges(const Box& query1, const Box& query2,
   }
 }
 
-Quad EdgeBandQuad(const Box& edge, int32_t d) {
-  Box s = Shifted(edge, d);
+void EdgeBandIndex::CollectEdges(const Box& query1, const Box& exclude1,
+                                 const Box& query2, const Box& exclude2,
+                                 std::vector<Box>& out1,
+                                 std::vector<Box>& out2) const {
+  Box both = query1;
+  both.Extend(query2.x1, query2.y1);
+  both.Extend(query2.x2, query2.y2);
+  Find(both, nullptr);
+  for (const Hit& h : store_->hits) {
+    const Box& edge = h.edge;
+    const Box box = Normalized(edge);
+    if (box.Overlaps(query1) && edge != exclude1) {
+      Box piece = edge;
+      if (query1.Contains(box) || MeetsBox(piece, query1)) out1.push_back(piece);
+    }
+    if (box.Overlaps(query2) && edge != exclude2) {
+      Box piece = edge;
+      if (query2.Contains(box) || MeetsBox(piece, query2)) out2.push_back(piece);
+    }
+  }
+}
+
+namespace {
+
+// The band quad of edge for d with s = Shifted(edge, d).
+Quad BandQuad(const Box& edge, int32_t d, const Box& s) {
   Quad q;
   if (d > 0) {
     q.v[0] = End(edge);
@@ -555,6 +811,12 @@ Quad EdgeBandQuad(const Box& edge, int32_t d) {
     q.v[3] = Start(s);
   }
   return q;
+}
+
+}  // namespace
+
+Quad EdgeBandQuad(const Box& edge, int32_t d) {
+  return BandQuad(edge, d, Shifted(edge, d));
 }
 
 namespace {
@@ -572,17 +834,18 @@ int32_t Collect(const EdgeBandIndex& index, const Box& query,
 }
 
 // The search box of the band of edge for d.
-Box BandSearchBox(const Box& edge, int32_t d) {
-  Box s = Shifted(edge, d);
+// The search box of the band of edge with s = Shifted(edge, d).
+Box BandSearchBox(const Box& edge, const Box& s) {
   return BoundingBox(Start(edge), End(edge), Start(s), End(s));
 }
 
-// The collected edges of the band of edge for d as pieces.
-void ToPieces(const Box& edge, int32_t d, const std::vector<Box>& edges,
-              std::vector<BandPiece>& pieces) {
+// The collected edges of the band of edge for d (s = Shifted(edge, d)) as
+// pieces.
+void ToPieces(const Box& edge, int32_t d, const Box& s,
+              const std::vector<Box>& edges, std::vector<BandPiece>& pieces) {
   bool clip = !AxisParallel(edge);
   Quad quad;
-  if (clip) quad = EdgeBandQuad(edge, d);
+  if (clip) quad = BandQuad(edge, d, s);
   for (Box piece : edges) {
     if (clip && !ClipSegmentToQuad(quad, piece)) continue;
     BandPiece bp;
@@ -600,8 +863,9 @@ int32_t CollectPieces(const Index& index, const Box& edge, int32_t d,
   if (d == 0 || NoEdges(index)) return 0;
   std::vector<Box>& edges = EdgeScratch();
   edges.clear();
-  if (Collect(index, BandSearchBox(edge, d), edge, edges) == 0) return 0;
-  ToPieces(edge, d, edges, pieces);
+  const Box shifted = Shifted(edge, d);
+  if (Collect(index, BandSearchBox(edge, shifted), edge, edges) == 0) return 0;
+  ToPieces(edge, d, shifted, edges, pieces);
   return int32_t(pieces.size());
 }
 
@@ -637,10 +901,11 @@ void CollectBandPieces(const EdgeBandIndex& index, const Box& edge,
   std::vector<Box>& edges2 = SecondEdgeScratch();
   edges1.clear();
   edges2.clear();
-  index.CollectEdges(BandSearchBox(edge, d1), BandSearchBox(edge, d2), edge,
-                     edges1, edges2);
-  ToPieces(edge, d1, edges1, pieces1);
-  ToPieces(edge, d2, edges2, pieces2);
+  const Box shifted1 = Shifted(edge, d1), shifted2 = Shifted(edge, d2);
+  index.CollectEdges(BandSearchBox(edge, shifted1),
+                     BandSearchBox(edge, shifted2), edge, edges1, edges2);
+  ToPieces(edge, d1, shifted1, edges1, pieces1);
+  ToPieces(edge, d2, shifted2, edges2, pieces2);
 }
 
 bool BandModeKeeps(const BandPiece& bp, int mode) {
@@ -657,11 +922,9 @@ bool BandModeKeeps(const BandPiece& bp, int mode) {
 
 namespace {
 
-template <class Index>
-void EdgeBand(const Box& edge, int32_t d, const Index& index, PSList& out,
-              int kind, int mode) {
-  std::vector<BandPiece>& pieces = PieceScratch();
-  if (CollectPieces(index, edge, d, pieces) == 0) return;
+// The rings of the edge-band test from the band's pieces.
+void BandRings(const Box& edge, const std::vector<BandPiece>& pieces,
+               PSList& out, int kind, int mode) {
   for (const BandPiece& bp : pieces) {
     if (kind == 3 && !SegmentsParallel(edge, bp.piece)) continue;
     if (!BandModeKeeps(bp, mode)) continue;
@@ -675,20 +938,30 @@ void EdgeBand(const Box& edge, int32_t d, const Index& index, PSList& out,
 }
 
 template <class Index>
-void CornerBand(const Box& ext, int32_t d, int64_t dd, const Index& index,
-                PSList& out, int32_t unit, int mode) {
-  if (d == 0 || NoEdges(index)) return;
-  Box s1 = Shifted(ext, d);
-  // One unit to the other side, so that a partner along the extension's
-  // own line is found as well.
-  Box s2 = Shifted(ext, d <= 0 ? 1 : -1);
-  Box search = BoundingBox(Start(s2), End(s2), Start(s1), End(s1));
-  std::vector<Box>& edges = EdgeScratch();
-  edges.clear();
-  if (Collect(index, search, ext, edges) == 0) return;
+void EdgeBand(const Box& edge, int32_t d, const Index& index, PSList& out,
+              int kind, int mode) {
+  std::vector<BandPiece>& pieces = PieceScratch();
+  if (CollectPieces(index, edge, d, pieces) == 0) return;
+  BandRings(edge, pieces, out, kind, mode);
+}
+
+// The search box of the vertex test on the extension ext: its band for d
+// (s1 = Shifted(ext, d)) and one unit to the other side (s2), so that a
+// partner along the extension's own line is found as well.
+struct CornerShifts {
+  Box s1, s2;
+  CornerShifts(const Box& ext, int32_t d)
+      : s1(Shifted(ext, d)), s2(Shifted(ext, d <= 0 ? 1 : -1)) {}
+  Box Search() const { return BoundingBox(Start(s2), End(s2), Start(s1), End(s1)); }
+};
+
+// The vertex test over the edges collected for its search box.
+void CornerFrom(const Box& ext, int32_t d, const Box& s1, int64_t dd,
+                const std::vector<Box>& edges, PSList& out, int32_t unit,
+                int mode) {
   bool clip = !AxisParallel(ext);
   Quad quad;
-  if (clip) quad = EdgeBandQuad(ext, d);
+  if (clip) quad = BandQuad(ext, d, s1);
   const Point v = Start(ext);
   int64_t best = dd;
   bool found = false;
@@ -721,6 +994,17 @@ void CornerBand(const Box& ext, int32_t d, int64_t dd, const Index& index,
   box.Extend(v.x, v.y);
   box.Extend(nearest.x, nearest.y);
   AddWidenedBox(out, box, unit);
+}
+
+template <class Index>
+void CornerBand(const Box& ext, int32_t d, int64_t dd, const Index& index,
+                PSList& out, int32_t unit, int mode) {
+  if (d == 0 || NoEdges(index)) return;
+  const CornerShifts shifts(ext, d);
+  std::vector<Box>& edges = EdgeScratch();
+  edges.clear();
+  if (Collect(index, shifts.Search(), ext, edges) == 0) return;
+  CornerFrom(ext, d, shifts.s1, dd, edges, out, unit, mode);
 }
 
 template <class Index>
@@ -803,33 +1087,82 @@ void CoincidentEdges(const Box& edge, const EdgeBandIndex& index, PSList& out,
 // The list walk shared by the three checks. sign: the band side (+1 right,
 // -1 left); corners: the turn that triggers the vertex test; encRule: the
 // vertex test only when the edge's band test added no ring.
-void CheckEdges(const PSList& list, const DBSearchSystem& tree, PSList& out,
+void CheckEdges(const PSList& list, const EdgeBandIndex& index, PSList& out,
                 int32_t d, int32_t unit, int kind, int sign, Turn corners,
                 int mode, bool encRule) {
-  if (list.head == nullptr || tree.IsEmpty() || d == 0) return;
-  const EdgeBandIndex index(tree);
+  if (list.head == nullptr || index.IsEmpty() || d == 0) return;
   const int32_t sd = sign > 0 ? d : -d;
   const int64_t dd = int64_t(d) * d;
+  std::vector<Box>& bandEdges = EdgeScratch();
+  std::vector<Box>& cornerEdges = SecondEdgeScratch();
+  std::vector<BandPiece>& pieces = PieceScratch();
   for (PSPoint* p = list.head; p; p = p->link) {
     PSPoint* q = p->next;
     if (!q) continue;
     Box edge(p->x, p->y, q->x, q->y);
+    PSPoint* r = kind > 1 ? nullptr : q->next;
+    bool corner = false;
+    if (r) {
+      __int128 c = Cross(p, q, r);
+      corner = corners == Turn::kLeft ? c > 0 : c < 0;
+    }
+    if (kind != 1 && corner && !encRule) {
+      // Both tests of the edge: the band and the vertex test beyond its
+      // end, through one walk of the index. Should the extension leave the
+      // coordinate range, the tests run one after the other and fail where
+      // they always did.
+      Box ext;
+      std::optional<CornerShifts> cs;
+      try {
+        int32_t ex, ey;
+        OffsetPoint(edge, d, true, ex, ey);
+        ext = Box(q->x, q->y, ex, ey);
+        cs.emplace(ext, sd);
+      } catch (const Error&) {
+        cs.reset();
+      }
+      if (cs) {
+        const Box shifted = Shifted(edge, sd);
+        bandEdges.clear();
+        cornerEdges.clear();
+        index.CollectEdges(BandSearchBox(edge, shifted), edge, cs->Search(), ext,
+                           bandEdges, cornerEdges);
+        pieces.clear();
+        ToPieces(edge, sd, shifted, bandEdges, pieces);
+        BandRings(edge, pieces, out, kind, mode);
+        if (!cornerEdges.empty())
+          CornerFrom(ext, sd, cs->s1, dd, cornerEdges, out, unit, mode);
+        continue;
+      }
+    }
     int32_t ringsBefore = out.ringCount;
     if (kind != 1) {
       EdgeBand(edge, sd, index, out, kind, mode);
       if (encRule) CoincidentEdges(edge, index, out, unit);
     }
-    if (kind > 1) continue;
-    PSPoint* r = q->next;
-    if (!r) continue;
-    __int128 c = Cross(p, q, r);
-    bool triggers = corners == Turn::kLeft ? c > 0 : c < 0;
-    if (!triggers) continue;
+    if (!corner) continue;
     if (encRule && out.ringCount != ringsBefore) continue;
     int32_t ex, ey;
     OffsetPoint(edge, d, true, ex, ey);
     CornerBand(Box(q->x, q->y, ex, ey), sd, dd, index, out, unit, mode);
   }
+}
+
+// The band copy of the partner edges, taken only when a check has work.
+void CheckEdges(const PSList& list, const DBSearchSystem& tree, PSList& out,
+                int32_t d, int32_t unit, int kind, int sign, Turn corners,
+                int mode, bool encRule) {
+  if (list.head == nullptr || tree.IsEmpty() || d == 0) return;
+  CheckEdges(list, EdgeBandIndex(tree), out, d, unit, kind, sign, corners,
+             mode, encRule);
+}
+
+void CheckEdges(const PSList& list, const PSList& partners, const Box& region,
+                PSList& out, int32_t d, int32_t unit, int kind, int sign,
+                Turn corners, int mode, bool encRule) {
+  if (list.head == nullptr || partners.head == nullptr || d == 0) return;
+  CheckEdges(list, EdgeBandIndex(partners, region), out, d, unit, kind, sign,
+             corners, mode, encRule);
 }
 
 }  // namespace
@@ -847,6 +1180,27 @@ void CheckWidthEdges(const PSList& list, const DBSearchSystem& tree,
 void CheckEncEdges(const PSList& list, const DBSearchSystem& tree,
                    PSList& out, int32_t d, int32_t unit, int kind) {
   CheckEdges(list, tree, out, d, unit, kind, +1, Turn::kLeft, 2, true);
+}
+
+void CheckSpaceEdges(const PSList& list, const PSList& partners,
+                     const Box& region, PSList& out, int32_t d, int32_t unit,
+                     int kind) {
+  CheckEdges(list, partners, region, out, d, unit, kind, +1, Turn::kLeft, 1,
+             false);
+}
+
+void CheckWidthEdges(const PSList& list, const PSList& partners,
+                     const Box& region, PSList& out, int32_t d, int32_t unit,
+                     int kind) {
+  CheckEdges(list, partners, region, out, d, unit, kind, -1, Turn::kRight, 0,
+             false);
+}
+
+void CheckEncEdges(const PSList& list, const PSList& partners,
+                   const Box& region, PSList& out, int32_t d, int32_t unit,
+                   int kind) {
+  CheckEdges(list, partners, region, out, d, unit, kind, +1, Turn::kLeft, 2,
+             true);
 }
 
 int32_t NearestPartnerDistance(const DBSearchSystem& tree, const Box& edge,

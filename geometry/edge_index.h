@@ -89,6 +89,10 @@ class EdgeBandIndex {
   // order: for queries whose answer does not depend on the order of the
   // edges found.
   explicit EdgeBandIndex(const PSList& list);
+  // Every edge p -> p->next of the list in the order of the tree that
+  // EdgeIndex(list, region) builds: the copy that tree would give, without
+  // building it.
+  EdgeBandIndex(const PSList& list, const Box& region);
   EdgeBandIndex(const EdgeBandIndex&) = delete;
   EdgeBandIndex& operator=(const EdgeBandIndex&) = delete;
 
@@ -103,6 +107,11 @@ class EdgeBandIndex {
   // query1 and query2.
   void CollectEdges(const Box& query1, const Box& query2, const Box& exclude,
                     std::vector<Box>& out1, std::vector<Box>& out2) const;
+  // The same with an excluded edge for each query: out1 and out2 get what
+  // CollectEdges gives for (query1, exclude1) and (query2, exclude2).
+  void CollectEdges(const Box& query1, const Box& exclude1, const Box& query2,
+                    const Box& exclude2, std::vector<Box>& out1,
+                    std::vector<Box>& out2) const;
 
   // The arrays of one copy. They come from a process-wide reserve that
   // keeps their capacity from copy to copy, as the node pools keep their
@@ -118,8 +127,9 @@ class EdgeBandIndex {
   // scratch list.
   void Layout();
   // Fills the storage's hits with the edges whose bounding boxes overlap q
-  // (open overlap), in the copy's order, but for an edge equal to exclude.
-  void Find(const Box& q, const Box& exclude) const;
+  // (open overlap), in the copy's order, but for an edge equal to exclude
+  // (none when exclude is null).
+  void Find(const Box& q, const Box* exclude) const;
 
   std::unique_ptr<Storage, StorageReturn> store_;
   size_t count_ = 0;
@@ -203,6 +213,18 @@ void CheckWidthEdges(const PSList& list, const DBSearchSystem& tree,
                      PSList& out, int32_t d, int32_t unit, int kind);
 void CheckEncEdges(const PSList& list, const DBSearchSystem& tree,
                    PSList& out, int32_t d, int32_t unit, int kind);
+// The same checks against the edges of partners as EdgeIndex(partners,
+// region) would index them: the same results, in the same order, from a
+// band copy taken straight from the list (no tree is built).
+void CheckSpaceEdges(const PSList& list, const PSList& partners,
+                     const Box& region, PSList& out, int32_t d, int32_t unit,
+                     int kind);
+void CheckWidthEdges(const PSList& list, const PSList& partners,
+                     const Box& region, PSList& out, int32_t d, int32_t unit,
+                     int kind);
+void CheckEncEdges(const PSList& list, const PSList& partners,
+                   const Box& region, PSList& out, int32_t d, int32_t unit,
+                   int kind);
 
 // No partner in the band.
 inline constexpr int32_t kNoPartnerDistance = 2147483646;

@@ -61,6 +61,64 @@ inline long double Length(const Box& s) {
   return std::sqrt(dx * dx + dy * dy);
 }
 
+// The moves along and across an oblique segment are defined in long double
+// (Length, one product, one quotient, then RoundHalfAway). Double
+// arithmetic gives the same rounded value unless the value lies close to a
+// rounding boundary (a half-integer): the double and the long double
+// evaluation each stay within a few units in the last place of the exact
+// value (relative 4 * 2^-53 and 4 * 2^-64, plus 2^-64 of the long double
+// floor(v + 0.5)), far inside kMoveError. A value that close to a boundary
+// takes the long double path.
+constexpr double kMoveError = 0x1p-48;
+
+// RoundHalfAway of the long double value that v approximates to within
+// err: true with the rounded value when no half-integer lies within err of
+// v; false when the long double evaluation has to decide.
+inline bool RoundAwayClear(double v, double err, int64_t& rounded) {
+  const double t = std::fabs(v);
+  if (!(t < 0x1p62)) return false;  // beyond int64, or not a number
+  const int64_t whole = int64_t(t);  // floor for t >= 0
+  const double frac = t - double(whole);  // exact: t and whole are that close
+  if (std::fabs(frac - 0.5) <= err) return false;
+  const int64_t k = whole + (frac > 0.5 ? 1 : 0);
+  rounded = v < 0 ? -k : k;
+  return true;
+}
+
+// The shift (mx, my) of ShiftPerpendicular for an oblique segment:
+// RoundHalfAway(dy * d / len) and RoundHalfAway(d * dx / len) with
+// len = Length(seg) in long double.
+inline void ObliqueShift(int64_t dx, int64_t dy, int32_t d, int64_t& mx,
+                         int64_t& my) {
+  const double fx = double(dx), fy = double(dy), fd = double(d);
+  const double len = std::sqrt(fx * fx + fy * fy);
+  const double vx = fy * fd / len, vy = fd * fx / len;
+  if (RoundAwayClear(vx, (std::fabs(vx) + 1) * kMoveError, mx) &&
+      RoundAwayClear(vy, (std::fabs(vy) + 1) * kMoveError, my))
+    return;
+  const long double dxl = dx, dyl = dy;
+  const long double lenl = std::sqrt(dxl * dxl + dyl * dyl);
+  mx = int64_t(RoundHalfAway(dy * (long double)d / lenl));
+  my = int64_t(RoundHalfAway((long double)d * dx / lenl));
+}
+
+// RoundHalfAway(base + d / Length(seg) * delta) in long double, for
+// (delta, other) the oblique segment's (dx, dy) or (dy, dx): a coordinate
+// of the point d beyond an end.
+inline int64_t AlongFromEnd(int32_t base, int32_t d, int64_t delta,
+                            int64_t other) {
+  const double fa = double(delta), fb = double(other);
+  const double s = double(d) / std::sqrt(fa * fa + fb * fb);
+  const double term = s * fa, v = base + term;
+  int64_t rounded;
+  if (RoundAwayClear(v, (std::fabs(term) + std::fabs(v) + 1) * kMoveError,
+                     rounded))
+    return rounded;
+  const long double al = delta, bl = other;
+  const long double sl = d / std::sqrt(al * al + bl * bl);
+  return int64_t(RoundHalfAway(base + sl * delta));
+}
+
 // Intersection of the infinite lines through a and b as the exact ratio
 // (xn / den, yn / den), den > 0. False when the direction cross product is
 // zero (parallel lines, or a zero-length segment).
@@ -226,13 +284,14 @@ void OffsetPoint(const Box& seg, int32_t d, bool atEnd, int32_t& x, int32_t& y) 
     }
     return;
   }
-  long double s = d / Length(seg);
+  // x2 + s * dx and y2 + s * dy with s = d / Length(seg); before the start
+  // x1 - s * dx = x1 + s * (-dx), the same rounding.
   if (atEnd) {
-    x = ToCoord(RoundHalfAway(x2 + s * dx));
-    y = ToCoord(RoundHalfAway(y2 + s * dy));
+    x = ToCoord(AlongFromEnd(x2, d, dx, dy));
+    y = ToCoord(AlongFromEnd(y2, d, dy, dx));
   } else {
-    x = ToCoord(RoundHalfAway(x1 - s * dx));
-    y = ToCoord(RoundHalfAway(y1 - s * dy));
+    x = ToCoord(AlongFromEnd(x1, d, -dx, dy));
+    y = ToCoord(AlongFromEnd(y1, d, -dy, dx));
   }
 }
 
@@ -266,9 +325,7 @@ void ShiftPerpendicular(Box& seg, int32_t d) {
   } else if (y1 == y2) {
     my = x1 < x2 ? d : -int64_t(d);
   } else {
-    long double len = Length(seg);
-    mx = int64_t(RoundHalfAway(Dy(seg) * (long double)d / len));
-    my = int64_t(RoundHalfAway((long double)d * Dx(seg) / len));
+    ObliqueShift(Dx(seg), Dy(seg), d, mx, my);
   }
   int32_t nx1 = ToCoord(x1 + mx), nx2 = ToCoord(x2 + mx);
   int32_t ny1 = ToCoord(y1 - my), ny2 = ToCoord(y2 - my);

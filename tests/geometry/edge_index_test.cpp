@@ -12,7 +12,9 @@
 #include <tuple>
 #include <vector>
 
+#include "foundation/error.h"
 #include "foundation/search_tree.h"
+#include "geometry/point_list_order.h"
 #include "support/point_list_fixtures.h"
 
 namespace velmar {
@@ -428,6 +430,173 @@ TEST(EdgeBandIndex, ListCopyAnswersAsBruteForce) {
       }
     }
   }
+}
+
+// The copy taken from a list over a region holds the edges in the order of
+// the tree IndexEdges builds over that region, so a check served from it
+// reports the same rings in the same order. Layers of every make: spread
+// and clustered (deep splits), many copies of one edge (chains that never
+// split), thin slivers and points, open chains, shapes outside the region;
+// regions: the layer's box, a wider window, one narrower than the split
+// limit, and an invalid one (the tree keeps one chain).
+TEST(EdgeBandIndex, RegionCopyHasTheTreesOrder) {
+  std::mt19937 rng(0x7ee0d);
+  const Box everything(-(1 << 30), -(1 << 30), 1 << 30, 1 << 30);
+  for (int round = 0; round < 160; ++round) {
+    PSList list;
+    test::ListGuard g{list};
+    const int32_t span = round % 4 == 0 ? 30 : round % 4 == 1 ? 3000 : 3000000;
+    std::uniform_int_distribution<int32_t> coord(-span, span);
+    const int shapes = 1 + int(rng() % (round % 5 == 0 ? 3000 : 200));
+    for (int i = 0; i < shapes; ++i) {
+      const int32_t x = coord(rng) / (round % 3 == 0 ? 50 : 1), y = coord(rng);
+      const int32_t w = 1 + int32_t(rng() % uint32_t(std::max(2, span / 20)));
+      std::vector<Point> pts;
+      switch (rng() % 5) {
+        case 0:  // the same square again and again
+          pts = {{0, 0}, {10, 0}, {10, 10}, {0, 10}};
+          break;
+        case 1:  // a sliver or a point
+          pts = {{x, y}, {x + w, y}, {x + w, y}};
+          if (rng() % 2) pts = {{x, y}, {x, y}};
+          break;
+        default: {
+          const int n = 2 + int(rng() % 5);
+          for (int k = 0; k < n; ++k)
+            pts.push_back({x + int32_t(rng() % uint32_t(w)), y + int32_t(rng() % uint32_t(w))});
+        }
+      }
+      if (rng() % 5 == 0) test::AddChain(list, pts);
+      else AddRing(list, pts);
+    }
+    const Box bbox = ListBBox(list);
+    Box region;
+    switch (round % 4) {
+      case 0: region = bbox; break;
+      case 1: region = Box(bbox.x1 - 7, bbox.y1 - 1000, bbox.x2 + 3 * span, bbox.y2 + 5); break;
+      case 2: region = Box(-10, -10, 10, 10); break;  // narrower than many shapes
+      default: region = round % 8 == 3 ? Box() : Box(bbox.x1, bbox.y1, bbox.x1, bbox.y2);
+    }
+    DBSearchSystem tree(region);
+    IndexEdges(list, tree);
+    std::vector<Box> fromTree, fromList;
+    {
+      const EdgeBandIndex viaTree(tree);
+      viaTree.CollectEdges(everything, Box(), fromTree);
+    }
+    DBSearchSystem::Clear(tree);
+    const EdgeBandIndex viaList(list, region);
+    viaList.CollectEdges(everything, Box(), fromList);
+    ASSERT_EQ(int32_t(fromTree.size()), viaList.Size()) << "round " << round;
+    ASSERT_EQ(fromTree, fromList) << "round " << round;
+  }
+}
+
+// The list checks served from the partner list give the tree's results,
+// ring by ring, for every check and kind, on one layer and on two.
+TEST(EdgeBandIndex, ChecksFromTheListMatchChecksFromTheTree) {
+  std::mt19937 rng(0xc4ec5);
+  using TreeCheck = void (*)(const PSList&, const DBSearchSystem&, PSList&, int32_t, int32_t, int);
+  using ListCheck = void (*)(const PSList&, const PSList&, const Box&, PSList&, int32_t, int32_t, int);
+  const std::pair<TreeCheck, ListCheck> checks[] = {
+      {CheckSpaceEdges, CheckSpaceEdges},
+      {CheckWidthEdges, CheckWidthEdges},
+      {CheckEncEdges, CheckEncEdges}};
+  int nonEmpty = 0;
+  for (int round = 0; round < 24; ++round) {
+    PSList tested, partners;
+    test::ListGuard g1{tested}, g2{partners};
+    std::uniform_int_distribution<int32_t> coord(0, 20000);
+    for (PSList* l : {&tested, &partners}) {
+      for (int i = 0; i < 300; ++i) {
+        const int32_t x = coord(rng), y = coord(rng);
+        std::vector<Point> pts;
+        const int n = 3 + int(rng() % 4);
+        for (int k = 0; k < n; ++k)
+          pts.push_back({x + int32_t(rng() % 900), y + int32_t(rng() % 900)});
+        AddRing(*l, pts);
+      }
+    }
+    const bool twoLayers = round % 2 == 1;
+    const PSList& partner = twoLayers ? partners : tested;
+    const Box region = round % 4 < 2 ? ListBBox(partner) : Box(-500, -500, 30000, 25000);
+    const auto& [treeCheck, listCheck] = checks[round % 3];
+    const int kind = int(rng() % 4);
+    const int32_t d = 50 + int32_t(rng() % 400);
+    PSList a, b;
+    test::ListGuard ga{a}, gb{b};
+    {
+      EdgeIndex index(partner, region);
+      treeCheck(tested, index.tree, a, d, 1, kind);
+    }
+    listCheck(tested, partner, region, b, d, 1, kind);
+    nonEmpty += a.pointCount > 0 ? 1 : 0;
+    ASSERT_EQ(a.pointCount, b.pointCount) << "round " << round;
+    for (const PSPoint *p = a.head, *r = b.head; p; p = p->link, r = r->link) {
+      ASSERT_EQ(Point(p->x, p->y), Point(r->x, r->y)) << "round " << round;
+      ASSERT_EQ(Point(p->next->x, p->next->y), Point(r->next->x, r->next->y)) << "round " << round;
+    }
+  }
+  EXPECT_GT(nonEmpty, 16);
+}
+
+// SPACE and WIDTH over a list are, edge by edge in link order, the
+// edge-band test and, at a convex (SPACE) or concave (WIDTH) vertex, the
+// vertex test on the extension d beyond it; the list checks answer both
+// tests of an edge through one walk of the index, and must give what the
+// two tests give one after the other, ring by ring.
+TEST(EdgeBandIndex, ListChecksAreTheirPerEdgeTests) {
+  std::mt19937 rng(0x5e9a7);
+  std::uniform_int_distribution<int32_t> coord(0, 12000);
+  int rings = 0;
+  for (int round = 0; round < 24; ++round) {
+    PSList layer;
+    test::ListGuard g{layer};
+    for (int i = 0; i < 200; ++i) {
+      const int32_t x = coord(rng), y = coord(rng);
+      std::vector<Point> pts;
+      const int n = 3 + int(rng() % 5);
+      for (int k = 0; k < n; ++k) pts.push_back({x + int32_t(rng() % 700), y + int32_t(rng() % 700)});
+      AddRing(layer, pts);
+    }
+    const bool space = round % 2 == 0;
+    const int kind = round % 3 == 0 ? 0 : round % 3 == 1 ? 2 : 3;
+    const int32_t d = 40 + int32_t(rng() % 300);
+    EdgeIndex index(layer, ListBBox(layer));
+    PSList got, want;
+    test::ListGuard g1{got}, g2{want};
+    if (space) CheckSpaceEdges(layer, index.tree, got, d, 1, kind);
+    else CheckWidthEdges(layer, index.tree, got, d, 1, kind);
+    const int32_t sd = space ? d : -d;
+    for (const PSPoint* p = layer.head; p; p = p->link) {
+      const PSPoint* q = p->next;
+      const Box edge(p->x, p->y, q->x, q->y);
+      CheckEdgeBand(edge, sd, index.tree, want, kind, space ? 1 : 0);
+      const PSPoint* r = q->next;
+      const __int128 turn = (__int128(q->x) - p->x) * (int64_t(r->y) - q->y) -
+                            (__int128(q->y) - p->y) * (int64_t(r->x) - q->x);
+      if (kind > 1 || (space ? turn <= 0 : turn >= 0)) continue;
+      Box ext(q->x, q->y, 0, 0);
+      OffsetPoint(edge, d, true, ext.x2, ext.y2);
+      CheckCornerBand(ext, sd, int64_t(d) * d, index.tree, want, 1, space ? 1 : 0);
+    }
+    rings += want.ringCount;
+    ASSERT_EQ(got.pointCount, want.pointCount) << "round " << round;
+    for (const PSPoint *a = got.head, *b = want.head; a; a = a->link, b = b->link) {
+      ASSERT_EQ(Point(a->x, a->y), Point(b->x, b->y)) << "round " << round;
+      ASSERT_EQ(Point(a->next->x, a->next->y), Point(b->next->x, b->next->y)) << "round " << round;
+    }
+  }
+  EXPECT_GT(rings, 1000);
+  // An extension that leaves the coordinate range fails the check, as the
+  // vertex test alone does, rather than being cut short.
+  PSList edgeOfTheWorld;
+  test::ListGuard g{edgeOfTheWorld};
+  AddRing(edgeOfTheWorld, {{INT32_MAX - 30, 0}, {INT32_MAX - 10, 5}, {INT32_MAX - 30, 10}});
+  EdgeIndex index(edgeOfTheWorld, ListBBox(edgeOfTheWorld));
+  PSList out;
+  test::ListGuard go{out};
+  EXPECT_THROW(CheckSpaceEdges(edgeOfTheWorld, index.tree, out, 40, 1, 0), Error);
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 
 #include <climits>
 #include <cmath>
+#include <optional>
 #include <random>
 #include <vector>
 
@@ -409,6 +410,145 @@ TEST(SegmentMoves, ShiftPerpendicularTable) {
     // shifted start from the original line has the sign of d.
     EXPECT_GT(SignedDistance(c.s, s.x1, s.y1) * c.d, 0);
   }
+}
+
+// The moves beside and beyond an oblique segment are defined in long double:
+// len = sqrt(dx^2 + dy^2); the shift is (RoundHalfAway(dy d / len),
+// RoundHalfAway(d dx / len)); the point beyond the end is
+// RoundHalfAway(x2 + d / len * dx) (and so on). Whatever shortcut the
+// library takes, it must give exactly these values, also where the value
+// lies within a few units in the last place of a half-integer, where a
+// double evaluation rounds the other way.
+struct LongDoubleMoves {
+  static LD RoundAway(LD v) { return v < 0 ? -std::floor(0.5L - v) : std::floor(v + 0.5L); }
+  static LD Len(const Box& s) {
+    LD dx = int64_t(s.x2) - s.x1, dy = int64_t(s.y2) - s.y1;
+    return std::sqrt(dx * dx + dy * dy);
+  }
+  // Nothing when a coordinate leaves int32.
+  static bool Fits(int64_t v) { return v >= INT32_MIN && v <= INT32_MAX; }
+  static std::optional<Box> Shift(const Box& s, int32_t d) {
+    const int64_t dx = int64_t(s.x2) - s.x1, dy = int64_t(s.y2) - s.y1;
+    const LD len = Len(s);
+    const int64_t mx = int64_t(RoundAway(dy * (LD)d / len));
+    const int64_t my = int64_t(RoundAway((LD)d * dx / len));
+    const int64_t v[4] = {s.x1 + mx, s.y1 - my, s.x2 + mx, s.y2 - my};
+    for (int64_t c : v) if (!Fits(c)) return std::nullopt;
+    return Box(int32_t(v[0]), int32_t(v[1]), int32_t(v[2]), int32_t(v[3]));
+  }
+  static std::optional<Point> Offset(const Box& s, int32_t d, bool atEnd) {
+    const int64_t dx = int64_t(s.x2) - s.x1, dy = int64_t(s.y2) - s.y1;
+    const LD k = d / Len(s);
+    const LD x = atEnd ? RoundAway(s.x2 + k * dx) : RoundAway(s.x1 - k * dx);
+    const LD y = atEnd ? RoundAway(s.y2 + k * dy) : RoundAway(s.y1 - k * dy);
+    if (!(x >= INT32_MIN && x <= INT32_MAX && y >= INT32_MIN && y <= INT32_MAX))
+      return std::nullopt;
+    return Point(int32_t(x), int32_t(y));
+  }
+  // Whether RoundHalfAway of the double evaluation of v = a * b / len
+  // differs from the long double one: such a case needs the careful path.
+  static bool DoubleDisagrees(int64_t a, int64_t b, const Box& s) {
+    const double dx = double(int64_t(s.x2) - s.x1), dy = double(int64_t(s.y2) - s.y1);
+    const double v = double(a) * double(b) / std::sqrt(dx * dx + dy * dy);
+    const double r = v < 0 ? -std::floor(0.5 - v) : std::floor(v + 0.5);
+    return LD(r) != RoundAway(LD(a) * LD(b) / Len(s));
+  }
+};
+
+TEST(SegmentMoves, ObliqueMovesRoundAsInLongDouble) {
+  struct Input { Box s; int32_t d; };
+  std::vector<Input> inputs;
+  // Every reflection of a segment and both signs of d, so that each sign
+  // of each product is taken.
+  auto add = [&](int64_t x0, int64_t y0, int64_t dx, int64_t dy, int64_t d) {
+    for (int flip = 0; flip < 8; ++flip) {
+      int64_t ex = (flip & 1) ? -dx : dx, ey = (flip & 2) ? -dy : dy;
+      if (flip & 4) std::swap(ex, ey);
+      const int64_t x2 = x0 + ex, y2 = y0 + ey;
+      if (!LongDoubleMoves::Fits(x2) || !LongDoubleMoves::Fits(y2)) continue;
+      if (ex == 0 || ey == 0 || !LongDoubleMoves::Fits(d) || !LongDoubleMoves::Fits(-d)) continue;
+      const Box s{int32_t(x0), int32_t(y0), int32_t(x2), int32_t(y2)};
+      inputs.push_back({s, int32_t(d)});
+      inputs.push_back({s, int32_t(-d)});
+    }
+  };
+  // Random segments, small and spanning the whole coordinate range, with
+  // distances small and large.
+  std::mt19937_64 rng(0xb0a7d);
+  std::uniform_int_distribution<int32_t> any(INT32_MIN, INT32_MAX);
+  std::uniform_int_distribution<int32_t> small(-3000, 3000);
+  for (int i = 0; i < 20000; ++i) {
+    const bool wide = i % 2 == 0;
+    const int64_t x0 = wide ? any(rng) : small(rng), y0 = wide ? any(rng) : small(rng);
+    const int64_t dx = wide ? int64_t(any(rng)) - x0 : small(rng);
+    const int64_t dy = wide ? int64_t(any(rng)) - y0 : small(rng);
+    const int64_t d = i % 3 == 0 ? any(rng) : small(rng);
+    add(x0, y0, dx, dy, d);
+  }
+  // Near half-integers. dx = m dy and d = m^2 + j: d dx / len is
+  // m^2 + j - 1/2 + (3/8 - j/2) / m^2 + ..., as close to a half-integer as
+  // the last bits of a double (m near 2^13) or of a long double (m near
+  // 46000); the point d beyond the end has the same term in x.
+  for (int64_t m : {3000, 5000, 8191, 8192, 9000, 12000, 30000, 46000, 46340}) {
+    for (int64_t k = 0; k < 40; ++k) {
+      const int64_t mm = m + k, dy = 1 + (k % 4) * 37;
+      for (int64_t j : {0, 1}) {
+        add(0, 0, mm * dy, dy, mm * mm + j);
+        add(INT32_MAX - mm * dy - 3, INT32_MIN + 1, mm * dy, dy, mm * mm + j);
+      }
+    }
+  }
+  // dy = 1, dx even and d = (2k + 1) dx / 2: dy d / len is
+  // (k + 1/2)(1 - 1/(2 dx^2) + ...), which a double sees as the tie k + 1/2
+  // for dx from about 2^27; beyond the end of a segment whose end lies far
+  // out, even the long double sum x2 + (k + 1/2 - tiny) is the tie itself.
+  for (int64_t dx : {int64_t(1) << 25, int64_t(1) << 26, int64_t(1) << 27,
+                     int64_t(1) << 28, (int64_t(1) << 29) + 2, int64_t(1) << 30}) {
+    for (int64_t k = 0; (2 * k + 1) * (dx / 2) <= INT32_MAX; ++k) {
+      add(0, 0, dx, 1, (2 * k + 1) * (dx / 2));
+      add(INT32_MIN + 2, (int64_t(1) << 30) + k, dx, 1, (2 * k + 1) * (dx / 2));
+    }
+  }
+
+  int checked = 0, sharp = 0, ties = 0;
+  for (const Input& in : inputs) {
+    const Box& s = in.s;
+    const int64_t dx = int64_t(s.x2) - s.x1, dy = int64_t(s.y2) - s.y1;
+    if (LongDoubleMoves::DoubleDisagrees(dy, in.d, s) ||
+        LongDoubleMoves::DoubleDisagrees(in.d, dx, s))
+      ++sharp;
+    const std::optional<Box> want = LongDoubleMoves::Shift(s, in.d);
+    std::optional<Box> got;
+    try {
+      got = Shifted(s, in.d);
+    } catch (const Error&) {
+    }
+    ASSERT_EQ(got, want) << s.x1 << "," << s.y1 << " -> " << s.x2 << "," << s.y2
+                         << " d " << in.d;
+    if (dx == dy || dx == -dy) continue;  // OffsetPoint has its own 45-degree rule
+    for (bool atEnd : {true, false}) {
+      const LD k = in.d / LongDoubleMoves::Len(s);
+      const LD y = atEnd ? s.y2 + k * dy : s.y1 - k * dy;
+      if (y - std::floor(y) == 0.5L) ++ties;
+      const std::optional<Point> wantPoint = LongDoubleMoves::Offset(s, in.d, atEnd);
+      std::optional<Point> gotPoint;
+      try {
+        Point p;
+        OffsetPoint(s, in.d, atEnd, p.x, p.y);
+        gotPoint = p;
+      } catch (const Error&) {
+      }
+      ASSERT_EQ(gotPoint, wantPoint)
+          << s.x1 << "," << s.y1 << " -> " << s.x2 << "," << s.y2 << " d "
+          << in.d << (atEnd ? " beyond the end" : " before the start");
+    }
+    ++checked;
+  }
+  // The set holds values where a plain double evaluation rounds the other
+  // way, and exact long double ties.
+  EXPECT_GT(sharp, 1000);
+  EXPECT_GT(ties, 10);
+  EXPECT_GT(checked, 100000);
 }
 
 // ---------------------------------------------------------------------------
