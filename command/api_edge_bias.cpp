@@ -13,7 +13,6 @@
 #include "command/layer_operation.h"
 #include "foundation/error.h"
 #include "foundation/rounding.h"
-#include "foundation/search_tree.h"
 #include "foundation/search_tree_kd.h"
 #include "geometry/boolean_sweep.h"
 #include "geometry/edge_bias.h"
@@ -499,14 +498,12 @@ int API::ExtractEdges(int layer, int datatype) {
         const int32_t plainValue = valueOf(PlainPiece(li, lo));
         ProfileLists pl;
         {
-          // The indexes go before the lists their items point into. On an
-          // axis-parallel layer the band copy comes straight from the working
-          // copy: the same edges in another link order, which the profiles of
-          // such a layer do not depend on, read from memory in sequence.
-          std::unique_ptr<EdgeIndex> treeIndex;
-          if (!AxisParallelOnly(copy)) treeIndex = std::make_unique<EdgeIndex>(input, region);
+          // On an axis-parallel layer the band copy comes straight from the
+          // working copy: the same edges in another link order, which the
+          // profiles of such a layer do not depend on, read from memory in
+          // sequence. Otherwise it takes the edge index's order.
           const EdgeBandIndex tree =
-              treeIndex ? EdgeBandIndex(treeIndex->tree) : EdgeBandIndex(copy);
+              AxisParallelOnly(copy) ? EdgeBandIndex(copy) : EdgeBandIndex(input, region);
           for (PSPoint* p = copy.head; p; p = p->link) {
             PSPoint* nx = p->next;
             if (nx == nullptr) continue;
@@ -549,11 +546,8 @@ int API::ExtractEdges(int layer1, int datatype1, int layer2, int datatype2,
         ProfileLists pl;
         auto push = [&](int32_t x, int32_t y) { return PushPoint(input, x, y); };
         {
-          // The indexes go before the lists their items point into.
-          EdgeIndex insideIndex(insideLayer.list, region);
-          const EdgeBandIndex inside(insideIndex.tree);
-          EdgeIndex outsideIndex(outsideLayer.list, region);
-          const EdgeBandIndex outside(outsideIndex.tree);
+          const EdgeBandIndex inside(insideLayer.list, region);
+          const EdgeBandIndex outside(outsideLayer.list, region);
           for (PSPoint* p = input.head; p; p = p->link) {
             PSPoint* nx = p->next;
             if (nx == nullptr) continue;
@@ -604,15 +598,13 @@ int API::EdgeBias(int layer, int datatype) {
         };
         const int32_t plainBias = biasOf(PlainPiece(li, lo));
         {
-          // The indexes go before the lists their items point into. On an
-          // axis-parallel layer the band copy comes straight from the working
-          // copy (taken before any edge is cut): the same edges in another
-          // link order, which the profiles of such a layer do not depend on,
-          // read from memory in sequence.
-          std::unique_ptr<EdgeIndex> treeIndex;
-          if (!axisParallel) treeIndex = std::make_unique<EdgeIndex>(input, region);
+          // On an axis-parallel layer the band copy comes straight from the
+          // working copy (taken before any edge is cut): the same edges in
+          // another link order, which the profiles of such a layer do not
+          // depend on, read from memory in sequence. Otherwise it takes the
+          // edge index's order.
           const EdgeBandIndex tree =
-              treeIndex ? EdgeBandIndex(treeIndex->tree) : EdgeBandIndex(copy);
+              axisParallel ? EdgeBandIndex(copy) : EdgeBandIndex(input, region);
           for (PSPoint* p = copy.head; p; p = p->link) {
             PSPoint* nx = p->next;
             if (nx == nullptr) continue;
