@@ -106,9 +106,10 @@ ActiveNode* SweepFrame::Locate(const SweepEdge& e, int32_t x, ActiveNode** pred)
   const int32_t y = e.left->y;
   if (horizontal && slanted_ == 0) {
     // All of the list is horizontal: the links' copies of the y above
-    // decide each step.
+    // decide each step (a link to the top sentinel holds INT32_MAX, which
+    // no y exceeds).
     for (int k = levelsUsed_ - 1; k >= 0; --k) {
-      while (cur->link[k].up != &top_ && y > cur->link[k].upY) cur = cur->link[k].up;
+      while (y > cur->link[k].upY) cur = cur->link[k].up;
       if (pred) pred[k] = cur;
     }
     if (pred)

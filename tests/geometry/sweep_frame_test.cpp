@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <climits>
 #include <deque>
 #include <map>
 #include <random>
@@ -112,10 +113,14 @@ TEST(SweepFrameActiveList, HorizontalEdgesStayInOrderOfY) {
           ASSERT_EQ(n->link[k].up->link[k].dn, n);
         }
       }
-      // Every link's copy of the y above matches that node's y.
-      for (int k = 0; k < kLevels; ++k)
-        for (ActiveNode* n = frame.Bottom()->link[k].up; !frame.IsTop(n); n = n->link[k].up)
-          ASSERT_EQ(n->link[k].dn->link[k].upY, n->y) << "level " << k;
+      // Every link's copy of the y above matches that node's y; a link to
+      // the top holds the largest y.
+      for (int k = 0; k < kLevels; ++k) {
+        ActiveNode* n = frame.Bottom();
+        for (; !frame.IsTop(n->link[k].up); n = n->link[k].up)
+          ASSERT_EQ(n->link[k].upY, n->link[k].up->y) << "level " << k;
+        ASSERT_EQ(n->link[k].upY, INT32_MAX) << "level " << k;
+      }
       // The lowest edge at or above a height, on and between the heights
       // held and beyond both ends.
       for (int64_t q : {int64_t(INT64_MIN), int64_t(-1), int64_t(0), int64_t(rng() % 200),
