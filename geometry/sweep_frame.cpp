@@ -39,8 +39,10 @@ SweepFrame::SweepFrame(PSList& out, int32_t distance, int32_t unit, int closed,
   for (int k = 0; k < kLevels; ++k) {
     bottom_.link[k].up = &top_;
     bottom_.link[k].dn = nullptr;
+    bottom_.link[k].upY = INT32_MAX;
     top_.link[k].dn = &bottom_;
     top_.link[k].up = nullptr;
+    top_.link[k].upY = INT32_MAX;
   }
   bottom_.level = top_.level = kLevels;
   cursor_ = &bottom_;
@@ -65,6 +67,7 @@ ActiveNode* SweepFrame::NewNode(PSPoint* left, PSPoint* right, bool forward) {
   int level = 1;
   for (uint32_t r = rng_; level < kLevels && (r & 3) == 0; r >>= 2) ++level;
   n->level = level;
+  if (level > levelsUsed_) levelsUsed_ = level;
   return n;
 }
 
@@ -76,7 +79,7 @@ ActiveNode* SweepFrame::LocateNearCursor(int32_t y, ActiveNode** pred) {
   if (c->y < y) {
     for (int i = 0; i < kSteps; ++i) {
       ActiveNode* u = c->link[0].up;
-      if (u == &top_ || u->y >= y) {
+      if (u == &top_ || c->link[0].upY >= y) {
         pred[0] = c;
         return u;
       }
@@ -101,6 +104,18 @@ ActiveNode* SweepFrame::Locate(const SweepEdge& e, int32_t x, ActiveNode** pred)
   // gives the same); everything else takes the general order.
   const bool horizontal = e.left->y == e.right->y;
   const int32_t y = e.left->y;
+  if (horizontal && slanted_ == 0) {
+    // All of the list is horizontal: the links' copies of the y above
+    // decide each step (a link to the top sentinel holds INT32_MAX, which
+    // no y exceeds).
+    for (int k = levelsUsed_ - 1; k >= 0; --k) {
+      while (y > cur->link[k].upY) cur = cur->link[k].up;
+      if (pred) pred[k] = cur;
+    }
+    if (pred)
+      for (int k = levelsUsed_; k < kLevels; ++k) pred[k] = &bottom_;
+    return cur->link[0].up;
+  }
   auto above = [&](const ActiveNode* n) {
     if (horizontal && n->horizontal) return y > n->y;
     return CompareActiveEdge(e, n->e, x) > 0;
@@ -129,7 +144,9 @@ ActiveNode* SweepFrame::InsertEdge(PSPoint* left, PSPoint* right, bool forward,
     ActiveNode* above = below->link[k].up;
     n->link[k].dn = below;
     n->link[k].up = above;
+    n->link[k].upY = below->link[k].upY;
     below->link[k].up = n;
+    below->link[k].upY = n->y;
     above->link[k].dn = n;
   }
   edges_.Insert(n);
@@ -142,8 +159,8 @@ ActiveNode* SweepFrame::InsertEdge(PSPoint* left, PSPoint* right, bool forward,
 
 ActiveNode* SweepFrame::FirstEdgeAtOrAbove(int64_t y) {
   ActiveNode* cur = &bottom_;
-  for (int k = kLevels - 1; k >= 0; --k) {
-    for (ActiveNode* n = cur->link[k].up; n != &top_ && n->y < y; n = n->link[k].up) cur = n;
+  for (int k = levelsUsed_ - 1; k >= 0; --k) {
+    while (cur->link[k].up != &top_ && cur->link[k].upY < y) cur = cur->link[k].up;
   }
   return cur->link[0].up;
 }
@@ -152,6 +169,7 @@ void SweepFrame::Unlink(ActiveNode* n) {
   if (!n->horizontal) --slanted_;
   for (int k = 0; k < n->level; ++k) {
     n->link[k].dn->link[k].up = n->link[k].up;
+    n->link[k].dn->link[k].upY = n->link[k].upY;
     n->link[k].up->link[k].dn = n->link[k].dn;
   }
   activePool_.Put(n);

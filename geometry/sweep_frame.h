@@ -18,17 +18,23 @@
 
 namespace velmar::distance_sweep {
 
-constexpr int kLevels = 12;
+// Levels of the active list: with a node on level k for one in 4^k edges,
+// eight levels keep the searches short for lists of up to about 4^8 edges
+// (and stay correct, only slower, beyond).
+constexpr int kLevels = 8;
 
 // One edge of the active list: a skip-list node, level 0 being the plain
 // bottom-up order. The fields read by the searches and by the walks over
 // level 0 come first, so that they share the node's first cache line; the
 // links of the express levels follow, and nodes start on a line.
 struct alignas(64) ActiveNode {
-  // The neighbours below (dn) and above (up) on one level.
+  // The neighbours below (dn) and above (up) on one level, and the y of the
+  // one above, so that a search among horizontal edges steps by reading
+  // the link alone.
   struct Link {
     ActiveNode* up;
     ActiveNode* dn;
+    int32_t upY;
   };
   SweepEdge e;
   // The edge's y when it is horizontal, so that the order of two horizontal
@@ -42,12 +48,14 @@ struct alignas(64) ActiveNode {
   // The enclosure walk: whether the edge belongs to the enclosing layer.
   bool enclosing = false;
   uint8_t level = 0;
+  // The node's slot in the table of active edges (EdgeTable).
+  uint32_t slot = 0;
+  Link link[kLevels];
   // The enclosure walk: the ends of the neighbour edge that a region or
   // rectangle of this edge was last reported with (each adjacent pair is
   // reported once).
   const PSPoint* reportedLeft = nullptr;
   const PSPoint* reportedRight = nullptr;
-  Link link[kLevels];
 };
 
 // One point of the window, ordered by (y, then x). Its position and the
@@ -100,6 +108,7 @@ class EdgeTable {
     size_t i = Home(n->e.left, n->e.right);
     while (slots_[i]) i = (i + 1) & mask_;
     slots_[i] = n;
+    n->slot = uint32_t(i);
     ++count_;
   }
   // The node holding the edge (left, right), or null.
@@ -109,9 +118,9 @@ class EdgeTable {
       if (!n || (n->e.left == left && n->e.right == right)) return n;
     }
   }
+  // Removes n, found at the slot it keeps.
   void Erase(const ActiveNode* n) {
-    size_t i = Home(n->e.left, n->e.right);
-    while (slots_[i] != n) i = (i + 1) & mask_;
+    size_t i = n->slot;
     // Moves back the entries of the probe run after the hole that may no
     // longer be reached past it.
     for (size_t j = (i + 1) & mask_; slots_[j]; j = (j + 1) & mask_) {
@@ -119,6 +128,7 @@ class EdgeTable {
       // The entry at j stays when its home lies cyclically in (i, j].
       if (i <= j ? (i < h && h <= j) : (i < h || h <= j)) continue;
       slots_[i] = slots_[j];
+      slots_[i]->slot = uint32_t(i);
       i = j;
     }
     slots_[i] = nullptr;
@@ -303,6 +313,7 @@ class SweepFrame {
   ActiveNode bottom_, top_;
   ActiveNode* cursor_;
   int64_t slanted_ = 0;      // edges of the list that are not horizontal
+  int levelsUsed_ = 1;       // the highest level of a node so far
   bool nearCursor_ = false;  // UseNearCursorSearch
   RecordPool<ActiveNode> activePool_;
   EdgeTable edges_;

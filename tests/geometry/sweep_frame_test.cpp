@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <climits>
 #include <deque>
 #include <map>
 #include <random>
@@ -111,6 +112,24 @@ TEST(SweepFrameActiveList, HorizontalEdgesStayInOrderOfY) {
           ASSERT_LT(pos, model.size()) << "level " << k << " out of order";
           ASSERT_EQ(n->link[k].up->link[k].dn, n);
         }
+      }
+      // Every link's copy of the y above matches that node's y; a link to
+      // the top holds the largest y.
+      for (int k = 0; k < kLevels; ++k) {
+        ActiveNode* n = frame.Bottom();
+        for (; !frame.IsTop(n->link[k].up); n = n->link[k].up)
+          ASSERT_EQ(n->link[k].upY, n->link[k].up->y) << "level " << k;
+        ASSERT_EQ(n->link[k].upY, INT32_MAX) << "level " << k;
+      }
+      // The lowest edge at or above a height, on and between the heights
+      // held and beyond both ends.
+      for (int64_t q : {int64_t(INT64_MIN), int64_t(-1), int64_t(0), int64_t(rng() % 200),
+                        int64_t(rng() % 200), int64_t(200), int64_t(INT64_MAX)}) {
+        auto at = std::find_if(model.begin(), model.end(),
+                               [q](const ActiveNode* m) { return m->y >= q; });
+        ActiveNode* got = frame.FirstEdgeAtOrAbove(q);
+        if (at == model.end()) ASSERT_TRUE(frame.IsTop(got)) << "q " << q;
+        else ASSERT_EQ(got, *at) << "q " << q;
       }
     }
   }
