@@ -75,6 +75,14 @@ class EdgeOpsTest : public ::testing::Test {
     api.tech.reportDegree = 0;
   }
 
+  // Starts a run of the bias rules over again on the given shapes: the
+  // previous run's library and temporary layers gone, no bias rules.
+  void SetupAgain(const std::map<LayerKey, std::vector<Ring>>& shapes, double scale = 1.0) {
+    TearDown();
+    api.tech.ResetBiasRules();
+    Setup(shapes, scale);
+  }
+
   // A new rule at the head of the list with the ranges of dimensions 0..3
   // and its values.
   static void AddRule(SList& list, bool endcap, std::vector<Range> ranges,
@@ -137,9 +145,7 @@ std::vector<Box> Boxes(const std::vector<Ring>& rings) {
 TEST_F(EdgeOpsTest, PreparationConvertsCopiesAndKeepsTheRules) {
   for (double scale : {1.0, 10.0}) {
     SCOPED_TRACE(scale);
-    TearDown();
-    api.tech.ResetBiasRules();
-    Setup({{kLayer1, {Rect(0, 0, 10, 10)}}}, scale);
+    SetupAgain({{kLayer1, {Rect(0, 0, 10, 10)}}}, scale);
     BiasRuleOf({{5, 50}, {kUnset, 30}}, 7);
     api.PrepareBiasRules();
     api.PrepareBiasRules();  // twice: the same table
@@ -253,9 +259,7 @@ TEST_F(EdgeOpsTest, CornerGuardAndShortMode) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.shortMode);
-    TearDown();
-    api.tech.ResetBiasRules();
-    Setup({{kLayer1, {Rect(0, 0, 150, 1000)}}});
+    SetupAgain({{kLayer1, {Rect(0, 0, 150, 1000)}}});
     api.tech.biasCornerGuard = 100;
     api.tech.biasMinLength = 0;
     api.tech.biasShortMode = c.shortMode;
@@ -270,9 +274,7 @@ TEST_F(EdgeOpsTest, ShortModeOnEdgesOfAFewUnits) {
   // guard point is made; every ring stays closed and takes the bias.
   for (int32_t w : {1, 2, 3, 4}) {
     SCOPED_TRACE(w);
-    TearDown();
-    api.tech.ResetBiasRules();
-    Setup({{kLayer1, {Rect(0, 0, w, 1000)}}});
+    SetupAgain({{kLayer1, {Rect(0, 0, w, 1000)}}});
     api.tech.biasCornerGuard = 100;
     api.tech.biasMinLength = 0;
     api.tech.biasShortMode = 1;
@@ -412,9 +414,7 @@ TEST_F(EdgeOpsTest, SlantedConvexPolygonsGrowLikeTheirShiftedSides) {
   const int32_t b = 5;
   for (const BiasSettings& set : kBiasSettings) {
     SCOPED_TRACE(set.guard * 1000 + set.minLength);
-    TearDown();
-    api.tech.ResetBiasRules();
-    Setup({{kLayer1, polys}});
+    SetupAgain({{kLayer1, polys}});
     Apply(api, set);
     BiasRuleOf({{0, 4000}}, b);
     api.PrepareBiasRules();
@@ -531,9 +531,7 @@ TEST_F(EdgeOpsTest, RandomAnyAngleLayersGiveClosedRings) {
     if (polys.empty()) continue;
     for (const BiasSettings& set : kBiasSettings) {
       SCOPED_TRACE(set.guard * 1000 + set.minLength);
-      TearDown();
-      api.tech.ResetBiasRules();
-      Setup({{kLayer1, polys}});
+      SetupAgain({{kLayer1, polys}});
       Apply(api, set);
       BiasRuleOf({{0, 1000}}, 5);
       BiasRuleOf({{}, {0, 500}}, -3);
