@@ -102,10 +102,6 @@ int64_t FirstTileSize(const API& api) {
   return std::min<double>(16 * r, double(INT32_MAX));
 }
 
-// How far ahead on the link chain the ring walks draw points into the
-// cache (a few hundred kilobytes of points).
-constexpr int kChainLead = 4096;
-
 // Counts the rings of list in one walk (its point and ring counts, as
 // CountRings sets them; "Polygon is in loop" on corrupt links) and moves
 // every ring of more than limit vertices onto over (rings only; counts
@@ -132,18 +128,9 @@ int32_t CountAndTakeRingsOver(PSList& list, PSList& over, int32_t limit,
   std::vector<std::vector<PSPoint*>> moving;
   int32_t points = 0, rings = 0, largest = 0, overPoints = 0;
   largestKept = 0;
-  // The points of a result lie in memory about in the order of the link
-  // chain (they are made in that order), and a ring's vertices lie on the
-  // chain a little behind its first one: a second pointer some thousand
-  // points ahead on the chain draws them into the cache before the ring
-  // walks reach them, instead of one miss after another along the ring.
-  PSPoint* ahead = list.head;
-  for (int i = 0; ahead && i < kChainLead; ++i) ahead = ahead->link;
+  ChainLead lead(list.head);
   for (PSPoint* p = list.head; p; p = p->link) {
-    if (ahead) {
-      __builtin_prefetch(ahead->link);
-      ahead = ahead->link;
-    }
+    lead.Step();
     if (p->flags & PSPointFlags::Visited) continue;
     int32_t n = 0;
     PSPoint* q = p;

@@ -242,27 +242,19 @@ bool CutAxisParallelHolesOpen(PSList& list) {
   int32_t x = list.head->x;
   bool holesInColumn = false;
   // The ring neighbours of a point lie anywhere in memory: they are asked
-  // for some points ahead on the link chain, so that the misses overlap.
-  // The points of a list made in the order of its link chain (as the sweeps
-  // make them) lie in memory about in that order, and most neighbours lie
-  // on the chain a little ahead: a second pointer some thousand points
-  // ahead on the chain draws those into the cache first.
+  // for some points ahead on the link chain, so that the misses overlap;
+  // the chain lead draws in those that lie near on the chain.
   constexpr int kAhead = 12;
-  constexpr int kLead = 4096;
   PSPoint* ahead = list.head;
   for (int i = 0; ahead && i < kAhead; ++i) ahead = ahead->link;
-  PSPoint* lead = ahead;
-  for (int i = kAhead; lead && i < kLead; ++i) lead = lead->link;
+  ChainLead lead(list.head);
   for (PSPoint* p = list.head; p; p = p->link) {
     if (ahead) {
       __builtin_prefetch(ahead->next);
       __builtin_prefetch(ahead->prev);
       ahead = ahead->link;
     }
-    if (lead) {
-      __builtin_prefetch(lead->link);
-      lead = lead->link;
-    }
+    lead.Step();
     if (p->x != x) {
       if (holesInColumn) events.push_back(Event{kColumnEnd, 0, 0});
       holesInColumn = false;

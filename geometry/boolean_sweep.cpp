@@ -903,19 +903,9 @@ PSPoint* HoleStart(PSPoint* p) {
 
 int32_t SelectHoles(PSList& list, PSList* out, bool invert) {
   int32_t holes = 0;
-  // The points of a list lie in memory about in the order of its link chain
-  // when they were made in that order (as the sweeps make them), and a
-  // ring's vertices lie on the chain a little behind its first one: a second
-  // pointer some thousand points ahead on the chain draws them into the
-  // cache before the ring walks reach them.
-  constexpr int kLead = 4096;
-  PSPoint* ahead = list.head;
-  for (int i = 0; ahead && i < kLead; ++i) ahead = ahead->link;
+  ChainLead lead(list.head);
   for (PSPoint* p = list.head; p; p = p->link) {
-    if (ahead) {
-      __builtin_prefetch(ahead->link);
-      ahead = ahead->link;
-    }
+    lead.Step();
     if (p->flags & PSPointFlags::Visited) continue;
     bool closed = false;
     PSPoint* h = HoleStartOf(p, closed);

@@ -267,18 +267,9 @@ int32_t Simplify(PSList& list, int32_t tolerance) {
       far = far->link;
     }
     for (int i = 0; near && i < kAhead / 2; ++i) near = near->link;
-    // Points made in the order of the link chain (as the sweeps make them)
-    // lie in memory about in that order, with most ring neighbours a little
-    // ahead on the chain: a pointer some thousand points ahead draws them
-    // into the cache before they are asked for.
-    constexpr int kLead = 4096;
-    PSPoint* lead = far;
-    for (int i = kAhead; lead && i < kLead; ++i) lead = lead->link;
+    ChainLead lead(list.head);
     while (p) {
-      if (lead) {
-        __builtin_prefetch(lead->link);
-        lead = lead->link;
-      }
+      lead.Step();
       if (far) {
         __builtin_prefetch(far->next);
         far = far->link;
